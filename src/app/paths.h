@@ -1,0 +1,16 @@
+// Listing and object paths derived from the source path.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+// The window's rule: the source path without its last four characters (the
+// dot and a three-letter extension); a shorter path is its own stem.
+std::string WindowStem(std::string_view source);
+
+// The command line's rule: the extension of the file name (after its last
+// dot) replaced by `ext`, which is appended where the name has no dot.
+std::string ReplaceExtension(std::string_view path, std::string_view ext);
+
+}  // namespace orvane

@@ -1,0 +1,26 @@
+// The two-pass run: pass 1 sizes every statement and defines the labels,
+// pass 2 encodes again with every label known, sends the object bytes to the
+// object file and writes the listing.
+#pragma once
+#include <cstdint>
+
+#include "app/file_ops.h"
+#include "app/window_ops.h"
+#include "encoder/assembler.h"
+
+namespace orvane {
+
+struct RunResult {
+  bool completed = false;          // false when the window asked the run to stop
+  int64_t lines = 0;               // source lines per pass
+  int64_t statementsWithErrors = 0;
+  int64_t messages = 0;
+  uint64_t objectBytes = 0;        // object bytes sent to the object file
+};
+
+// Runs one assembly with the paths and options the window holds. Throws
+// FileError when the source cannot be read or an output cannot be written;
+// listing and object then stay as they were before the run.
+RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files);
+
+}  // namespace orvane
