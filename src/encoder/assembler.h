@@ -105,6 +105,15 @@ class Assembler {
   void EncodeIn();
   void EncodeShift();
   void EncodeBit();
+  // Helpers of the instruction groups.
+  void EncodeLdA();
+  void EncodeLdRegister();
+  void EncodeLdPair();
+  void EncodeLdToAddress();
+  void EncodeLdToIndexed();
+  struct AluRow;
+  void EncodeAluSource(const AluRow& row, int32_t code, std::string_view text);
+  int32_t JpTarget(std::string_view text);
 
   // Operand helpers that append to ObjCode.
   void AppendByte(std::string_view text) { AppendHex2Value(Values.Immed8(text)); }

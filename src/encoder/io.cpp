@@ -1,10 +1,71 @@
 // IM, IN and OUT.
+#include <cstdint>
+#include <string_view>
+
 #include "encoder/assembler.h"
 
 namespace orvane {
 
-void Assembler::EncodeIm() { Error(msg::kUndefinedOpcode); }
-void Assembler::EncodeOut() { Error(msg::kUndefinedOpcode); }
-void Assembler::EncodeIn() { Error(msg::kUndefinedOpcode); }
+namespace {
+
+// IM 0 = ED 46, IM 1 = ED 56, IM 2 = ED 5E; the mode is compared as text.
+struct InterruptMode {
+  std::string_view text;
+  std::string_view code;
+};
+
+constexpr InterruptMode kModes[] = {{"0", "ED46"}, {"1", "ED56"}, {"2", "ED5E"}};
+
+// The registers IN r,(C) and OUT (C),r take: B, C, D, E, H, L and A.
+bool IsPortRegister(int32_t code) {
+  return code >= reg::B && code <= reg::A && code != reg::HLInd;
+}
+
+}  // namespace
+
+void Assembler::EncodeIm() {
+  ByteCount = 2;
+  for (const InterruptMode& m : kModes) {
+    if (m.text == Fields.Operand1Fld) {
+      ObjCode.append(m.code);
+      return;
+    }
+  }
+  Error(msg::kBadMode);
+}
+
+void Assembler::EncodeOut() {
+  ByteCount = 2;
+  if (Op1Type == reg::Address && Op2Type == reg::A) {
+    // OUT (n),A = D3 n
+    ObjCode.append("D3");
+    AppendByte(Fields.Operand1Fld);
+  } else if (Op1Type == reg::CInd) {
+    if (!IsPortRegister(Op2Type)) {
+      Error(msg::kBadSource);
+      return;
+    }
+    // OUT (C),r = ED 01 rrr 001
+    ObjCode.append("ED");
+    AppendHex2Value(0x41 + 8 * Op2Type);
+  } else {
+    Error(msg::kBadDestination);
+  }
+}
+
+void Assembler::EncodeIn() {
+  ByteCount = 2;
+  if (Op1Type == reg::A && Op2Type == reg::Address) {
+    // IN A,(n) = DB n
+    ObjCode.append("DB");
+    AppendByte(Fields.Operand2Fld);
+  } else if (Op2Type == reg::CInd && IsPortRegister(Op1Type)) {
+    // IN r,(C) = ED 01 rrr 000
+    ObjCode.append("ED");
+    AppendHex2Value(0x40 + 8 * Op1Type);
+  } else {
+    Error(msg::kBadDestination);
+  }
+}
 
 }  // namespace orvane
