@@ -197,5 +197,32 @@ TEST_F(EncoderTest, Rst) {
   });
 }
 
+// A refused statement reports nothing in pass 1 and still moves the address
+// by the bytes it counted, so a label after it gets the same address in both
+// passes.
+TEST_F(EncoderTest, RefusedStatementsStillAdvanceThePass1Address) {
+  const char* lines[] = {" JR PE,BACK", " POP SP", " CALL XY,FWD", " JP (IX+5)", " RST 38H",
+                         " RET XY", "AFTER NOP"};
+  as.SetPass2(false);
+  for (const char* line : lines) {
+    as.Diag.Clear();
+    as.Assemble(line);
+    EXPECT_TRUE(as.Diag.Messages.empty()) << line;
+    as.PC += as.ByteCount;
+  }
+  const int slot = as.Symbols.Find("AFTER");
+  ASSERT_NE(slot, 0);
+  // 0x100 + 2 (JR) + 1 (POP) + 3 (CALL) + 2 (JP) + 1 (RST) + 1 (RET)
+  EXPECT_EQ(as.Symbols.Slot(slot).address, 0x10A);
+  EXPECT_EQ(as.PC, 0x10B);
+}
+
+TEST_F(EncoderTest, RelativeDollarFormKeepsItsOperandText) {
+  as.SetPass2(true);
+  as.Assemble(" JR $+5");
+  EXPECT_EQ(as.ObjCode, "1805");
+  EXPECT_EQ(as.Fields.Operand1Fld, "$+5");
+}
+
 }  // namespace
 }  // namespace orvane::testing

@@ -120,7 +120,7 @@ TEST_F(EncoderTest, LdRegisterWrongSource) {
   });
 }
 
-TEST_F(EncoderTest, LdSpecialRegisters) {
+TEST_F(EncoderTest, LdIAndRAndPairPointers) {
   RunRows(as, {
       {" LD I,A", "ED47", 2},
       {" LD R,A", "ED4F", 2},
