@@ -1,0 +1,59 @@
+// frmOrvane: the assembler's one window.
+#pragma once
+#include <functional>
+#include <memory>
+
+#include <QString>
+#include <QWidget>
+
+#include "app/file_ops.h"
+#include "app/window_logic.h"
+#include "qt_window_ops.h"
+
+namespace orvane::qt {
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Tells the user that a file could not be read or written.
+  using ErrorReport = std::function<void(const QString& path, const QString& reason)>;
+
+  // Design size of the client area, in twips.
+  static constexpr int kClientWidth = 6975;
+  static constexpr int kClientHeight = 6270;
+
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The file dialog and the error report default to the real dialogs; tests
+  // answer them instead.
+  void SetOpenDialog(QtWindowOps::OpenDialog dialog);
+  void SetErrorReport(ErrorReport report);
+
+  QtWindowOps& Ops() { return *ops_; }
+  WindowLogic& Logic() { return *logic_; }
+  const RunResult& LastRun() const { return lastRun_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+
+ private:
+  void BuildControls();
+  void OnAssembleClicked();
+  QString RealOpenDialog(const QString& qtFilter);
+  void RealErrorReport(const QString& path, const QString& reason);
+
+  WindowWidgets w_;
+  DiskFileSystem files_;
+  std::unique_ptr<QtWindowOps> ops_;
+  std::unique_ptr<WindowLogic> logic_;
+  ErrorReport errorReport_;
+  RunResult lastRun_;
+  bool closeAfterRun_ = false;
+};
+
+}  // namespace orvane::qt

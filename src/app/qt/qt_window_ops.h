@@ -1,0 +1,88 @@
+// The window operations on real Qt widgets. Heights are in twips, converted
+// with the screen's logical resolution.
+#pragma once
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include "app/window_ops.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace orvane::qt {
+
+struct WindowWidgets {
+  QWidget* window = nullptr;
+  QPushButton* cmdSelectFile = nullptr;
+  QLineEdit* txtSource = nullptr;
+  QLineEdit* txtList = nullptr;
+  QLineEdit* txtObject = nullptr;
+  QPushButton* cmdAssemble = nullptr;
+  QCheckBox* chkListing = nullptr;
+  QPlainTextEdit* txtAsmListing = nullptr;
+  QRadioButton* optIntelHex = nullptr;
+  QRadioButton* optCPMcom = nullptr;
+};
+
+class QtWindowOps : public WindowOps {
+ public:
+  // Shows the open dialog with a filter in Qt's form; empty when cancelled.
+  using OpenDialog = std::function<QString(const QString& qtFilter)>;
+
+  // How long the run may go without letting the window process its events.
+  static constexpr int kEventIntervalMs = 30;
+
+  QtWindowOps(const WindowWidgets& widgets, OpenDialog dialog);
+
+  bool IntelHexSelected() override;
+  bool CpmSelected() override;
+  std::string Text(TextField field) override;
+  void SetText(TextField field, std::string_view text) override;
+  void AppendListing(std::string_view text) override;
+  void SelectIntelHex() override;
+  bool ListingChecked() override;
+  void SetVisible(Control control, bool visible) override;
+  int WindowHeight() override;
+  void SetWindowHeight(int twips) override;
+  void SetListingHeight(int twips) override;
+  std::string ShowOpenDialog(std::string_view filter) override;
+  void ProcessEvents() override;
+  bool StopRequested() override { return stopRequested_; }
+  void SetInputsEnabled(bool enabled) override;
+
+  // The window was asked to close while a run is going on.
+  void RequestStop() { stopRequested_ = true; }
+  // Moves the listing text gathered since the last call into the box.
+  void FlushListing();
+  void SetOpenDialog(OpenDialog dialog) { openDialog_ = std::move(dialog); }
+  // The window manager's frame becomes known only after the window is shown:
+  // the outer height last set is then made good, unless the user has resized
+  // the window since.
+  void FrameMayHaveChanged();
+
+  double DpiX() const;
+  double DpiY() const;
+
+ private:
+  WindowWidgets w_;
+  OpenDialog openDialog_;
+  std::string pendingListing_;  // appended text not yet in the box, CR LF line ends
+  QElapsedTimer sinceEvents_;
+  bool stopRequested_ = false;
+  int setHeightTwips_ = -1;  // the outer height last set, and the client height
+  int setClientPx_ = -1;     // and frame it was reached with
+  int setFramePx_ = 0;
+};
+
+// The listing's CR LF line ends as the box shows them.
+QString ListingForDisplay(std::string_view text);
+
+}  // namespace orvane::qt
