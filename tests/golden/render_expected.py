@@ -415,6 +415,11 @@ def decisions():
         "  DW FWD",
         "  DW SELF",
         "BACK EQU ONE",
+        "TWO DS 'Z'",
+        "TWO FOO",
+        "TWO: NOP",
+        "TWO ORG &H20",
+        "TWO END",
         "  ORG NEXT",
         "NEXT: DB 9",
         "LATER: DB 8",
@@ -451,6 +456,11 @@ def decisions():
             E(org + 0x0B, "0000", "", "DW", "FWD"),
             E(org + 0x0D, "0000", "", "DW", "SELF"),
             E(org + 0x0F, "= 0100" if cpm else "= 0000", "BACK ", "EQU", "ONE"),
+            E(org + 0x0F, "5A", "TWO ", "DS", "'Z'", err=DUP),
+            E(org + 0x10, "", "TWO ", "FOO", err=DUP + "Undefined Opcode"),
+            E(org + 0x10, "00", "TWO:", "NOP", err=DUP),
+            E(0x0020, "", "TWO ", "ORG", "&H20", err=DUP),
+            E(0x0020, "0000" if cpm else "@ 0000", "TWO ", "END", err=DUP),
             E(0x0000, "", "", "ORG", "NEXT", err=FWD),
             E(0x0000, "09", "NEXT:", "DB", "9"),
             E(0x0001, "08", "LATER:", "DB", "8"),
@@ -465,12 +475,77 @@ def decisions():
             E(0x000B, "0000", "", "DW", "(0)"),
         ]
 
-    first_cpm = "010203" "0000" "0001" "0501" "20" "20" "0000" "0000"
-    first_hex = "010203" "0000" "0000" "0500" "20" "20" "0000" "0000"
+    first_cpm = "010203" "0000" "0001" "0501" "20" "20" "0000" "0000" "5A"
+    first_hex = "010203" "0000" "0000" "0500" "20" "20" "0000" "0000" "5A"
     zeros = "00" * 13
-    com = first_cpm + "0908" + zeros
-    hexfile = data_record(0, first_hex) + data_record(0, "0908") + data_record(0, zeros) + end_record(0)
+    com = first_cpm + "00" + "0908" + zeros
+    hexfile = data_record(0, first_hex) + data_record(0x10, "00") + data_record(0, "0908") + \
+        data_record(0, zeros) + end_record(0)
     return src, entries, com, hexfile
+
+
+@case
+def program():
+    src = lines_lf(
+        "  ; A SHORT PROGRAM",
+        "START:  LD SP,STACK",
+        "        LD A,5",
+        "        LD B,A",
+        "LOOP:   DJNZ LOOP",
+        "        LD IX,1234",
+        "        LD (IX+5),7",
+        "\tld a,(ix+5) ; load",
+        "        CALL SUB",
+        "        JR NEXT",
+        "        HALT",
+        "NEXT:   JP START",
+        "SUB:    RET",
+        "        DS 'OK'",
+        "STACK   EQU &H8000",
+        "        END START",
+    )
+
+    def entries(fmt, org):
+        cpm = fmt == "cpm"
+        return [
+            E(org + 0x00, com="; A SHORT PROGRAM "),
+            E(org + 0x00, "310080", "START:", "LD", "SP", "STACK"),
+            E(org + 0x03, "3E05", "", "LD", "A", "5"),
+            E(org + 0x05, "47", "", "LD", "B", "A"),
+            E(org + 0x06, "10FE", "LOOP:", "DJNZ", "LOOP"),
+            E(org + 0x08, "DD21D204", "", "LD", "IX", "1234"),
+            E(org + 0x0C, "DD360507", "", "LD", "(IX+5)", "7"),
+            E(org + 0x10, "DD7E05", "", "LD", "A", "(IX+5)", "; LOAD"),
+            E(org + 0x13, "CD1C01" if cpm else "CD1C00", "", "CALL", "SUB"),
+            E(org + 0x16, "1801", "", "JR", "NEXT"),
+            E(org + 0x18, "76", "", "HALT"),
+            E(org + 0x19, "C30001" if cpm else "C30000", "NEXT:", "JP", "START"),
+            E(org + 0x1C, "C9", "SUB:", "RET"),
+            E(org + 0x1D, "4F4B", "", "DS", "'OK'"),
+            E(org + 0x1F, "= 8000", "STACK ", "EQU", "&H8000"),
+            E(org + 0x1F, "* 0100" if cpm else "@ 0000", "", "END", "START"),
+        ]
+
+    first = "3100803E054710FEDD21D204DD360507"
+    com = first + "DD7E05" "CD1C01" "1801" "76" "C30001" "C9" "4F4B"
+    rest_hex = "DD7E05" "CD1C00" "1801" "76" "C30000" "C9" "4F4B"
+    return src, entries, com, data_record(0, first) + data_record(0x10, rest_hex) + end_record(0)
+
+
+@case
+def wrap():
+    # Addresses past FFFF show and record their low 16 bits.
+    src = lines_lf("  ORG &HFFFE", "  DS 'ABC'", "  DB 1", "  END")
+
+    def entries(fmt, org):
+        return [
+            E(0xFFFE, "", "", "ORG", "&HFFFE"),
+            E(0xFFFE, "414243", "", "DS", "'ABC'"),
+            E(0x0001, "01", "", "DB", "1"),
+            E(0x0002, "0000" if fmt == "cpm" else "@ 0000", "", "END"),
+        ]
+
+    return src, entries, "41424301", data_record(0xFFFE, "41424301") + end_record(0)
 
 
 def write(name, data):
