@@ -1,5 +1,6 @@
 // LD. The form is chosen by the destination's register code first, then by the
 // source's; memory to memory is refused.
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
