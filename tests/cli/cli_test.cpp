@@ -303,6 +303,21 @@ TEST_F(CliTest, AnOutputNamingTheSourceIsRefused) {
   }
 }
 
+// A source whose name gives itself as the default listing or object path.
+TEST_F(CliTest, ASourceNamedLikeItsOwnOutputIsRefused) {
+  for (const char* name : {"x.LST", "y.HEX"}) {
+    SCOPED_TRACE(name);
+    WriteFile(P(name), kGood);
+    Outcome r = Run({name});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(ReadFile(P(name)), kGood);
+  }
+  WriteFile(P("z.com"), kGood);
+  EXPECT_EQ(Run({"--cpm", "z.com"}).status, 2);
+  EXPECT_EQ(ReadFile(P("z.com")), kGood);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"x.LST", "y.HEX", "z.com"}));
+}
+
 TEST_F(CliTest, AFailedRunLeavesEarlierOutputsUntouched) {
   WriteFile(P("prog.z80"), kGood);
   ASSERT_EQ(Run({"prog.z80"}).status, 0);

@@ -134,6 +134,10 @@ def layout():
         "  DS 'ABCDEFGH'",
         "  NOP ; WAIT",
         "  DB 1,2,3",
+        "  TOOLONGOP X ; Q",
+        "; FIRST COLUMN",
+        "LOOP:",
+        "LOOP2: ; C",
     )
     twenty = "4142434445464748494A4B4C4D4E4F5051525354"
 
@@ -155,6 +159,10 @@ def layout():
             E(org + 0x2A, "4142434445464748", "", "DS", "'ABCDEFGH'"),
             E(org + 0x32, "00", "", "NOP", com="; WAIT "),
             E(org + 0x33, "01", "", "DB", "1", "2,", "3"),
+            E(org + 0x34, "", "", "TOOLONGOP", "X", com="; Q ", err="Undefined Opcode"),
+            E(org + 0x34, "", "; ", "FIRST", "COLUMN", err="Undefined Opcode"),
+            E(org + 0x34, "", "LOOP:"),
+            E(org + 0x34, "", "LOOP2:", com="; C "),
         ]
 
     r0 = "01341241424344414243444541424344"
