@@ -532,17 +532,17 @@ int main(int argc, char** argv) {
   GenDataAndSymbols();
   const size_t nForms = forms.size();
 
+  if (Run(Quote(pasmo) + " >/dev/null 2>&1") == 127 || access(pasmo.c_str(), X_OK) != 0) {
+    std::cerr << "FAIL: pasmo is not available at " << pasmo << " (scripts/deps installs it)\n";
+    return 1;
+  }
+
   char tmpl[] = "/tmp/orvane-pasmo-XXXXXX";
   if (!mkdtemp(tmpl)) {
     std::perror("mkdtemp");
     return 1;
   }
   const std::string dir = tmpl;
-
-  if (Run(Quote(pasmo) + " >/dev/null 2>&1") == 127 || access(pasmo.c_str(), X_OK) != 0) {
-    std::cerr << "FAIL: pasmo is not available at " << pasmo << " (scripts/deps installs it)\n";
-    return 1;
-  }
 
   // ---- Layout 1: one slot per form, Intel HEX ----------------------------
   std::vector<uint32_t> slot(nForms);
