@@ -283,6 +283,7 @@ class WindowTest : public QObject {
     QCOMPARE(metrics.horizontalAdvance(QLatin1Char(' ')), metrics.horizontalAdvance(QLatin1Char('0')));
     QVERIFY(Box()->isReadOnly());
     QCOMPARE(Box()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(Box()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   }
 
   void optionsFormOneGroup() {

@@ -115,8 +115,10 @@ void MainWindow::BuildControls() {
   w_.txtAsmListing->setFont(FixedFont(8.25));
   w_.txtAsmListing->setReadOnly(true);
   w_.txtAsmListing->setUndoRedoEnabled(false);
-  w_.txtAsmListing->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // A vertical scroll bar only: long lines wrap at the box's width.
+  w_.txtAsmListing->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   w_.txtAsmListing->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  w_.txtAsmListing->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   w_.txtAsmListing->setTabChangesFocus(true);
 
   w_.optIntelHex = new QRadioButton(QStringLiteral("Intel Hex Output"), this);
