@@ -5,10 +5,12 @@
 // NAME.{cpm,hex}.box and NAME.com / NAME.HEX.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
