@@ -22,20 +22,19 @@ class FileLineSource : public LineSource {
   bool Next(std::string_view& line) override {
     for (;;) {
       // Look for a line end in what is buffered.
-      for (size_t i = scan_; i < end_; ++i) {
+      const size_t i = NextLineEnd();
+      if (i < end_) {
         const char c = buf_[i];
-        if (c == '\n' || c == '\r') {
-          if (c == '\r' && i + 1 == end_ && !eof_) {
-            // A CR at the end of the buffer: the next byte decides.
-            scan_ = i;
-            goto refill;
-          }
-          line = std::string_view(buf_.data() + begin_, i - begin_);
-          size_t next = i + 1;
-          if (c == '\r' && next < end_ && buf_[next] == '\n') ++next;
-          begin_ = scan_ = next;
-          return true;
+        if (c == '\r' && i + 1 == end_ && !eof_) {
+          // A CR at the end of the buffer: the next byte decides.
+          scan_ = i;
+          goto refill;
         }
+        line = std::string_view(buf_.data() + begin_, i - begin_);
+        size_t next = i + 1;
+        if (c == '\r' && next < end_ && buf_[next] == '\n') ++next;
+        begin_ = scan_ = next;
+        return true;
       }
       scan_ = end_;
       if (eof_) {
@@ -52,7 +51,23 @@ class FileLineSource : public LineSource {
  private:
   static constexpr size_t kChunk = 1 << 16;
 
+  // Position of the first CR or LF at or after scan_, or end_. Each kind is
+  // found with memchr and remembered, so a file whose lines all end in the
+  // same way is searched once for the other kind per buffer, not per line.
+  size_t NextLineEnd() {
+    if (!endsKnown_ || lf_ < scan_) lf_ = Find('\n');
+    if (!endsKnown_ || cr_ < scan_) cr_ = Find('\r');
+    endsKnown_ = true;
+    return lf_ < cr_ ? lf_ : cr_;
+  }
+  size_t Find(char c) const {
+    const void* p = std::memchr(buf_.data() + scan_, c, end_ - scan_);
+    return p ? static_cast<size_t>(static_cast<const char*>(p) - buf_.data()) : end_;
+  }
+
   void Refill() {
+    // What NextLineEnd remembered is no longer where it was.
+    endsKnown_ = false;
     // Keep the unfinished line at the front, grow only for a longer line.
     if (begin_ > 0) {
       std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
@@ -75,6 +90,8 @@ class FileLineSource : public LineSource {
   int fd_;
   std::vector<char> buf_;
   size_t begin_ = 0, scan_ = 0, end_ = 0;
+  size_t lf_ = 0, cr_ = 0;  // next LF and CR found by NextLineEnd
+  bool endsKnown_ = false;
   bool eof_ = false;
 };
 

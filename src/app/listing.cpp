@@ -1,5 +1,8 @@
 #include "app/listing.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "front/numbers.h"
 #include "front/text.h"
 
@@ -8,20 +11,53 @@ namespace orvane {
 namespace {
 
 constexpr size_t kObjectColumn = 8;
+constexpr size_t kOperandColumn = 16;
 
-// Short layout: the operands joined by a comma; long layout: the first only.
-void AppendOperandColumn(const ListingInput& in, std::string& out) {
+// Where the columns of an entry's first line stand (offsets from 0). The
+// address takes the first four characters; the blanks between columns are
+// what the offsets leave free.
+struct FirstLineLayout {
+  size_t object;
+  size_t label, labelWidth;
+  size_t opcode, opcodeWidth;
+  size_t operand;  // the operand column runs to the end of the fixed part
+  constexpr size_t Width() const { return operand + kOperandColumn; }
+};
+// Listing file: address, 2 blanks, object, 2 blanks, label 12, mnemonic 8, operands 16.
+constexpr FirstLineLayout kFileLayout{6, 16, 12, 28, 8, 36};
+// Listing box: address, blank, object, blank, label 10, blank, mnemonic 6, operands 16.
+constexpr FirstLineLayout kBoxLayout{5, 14, 10, 25, 6, 31};
+
+// Copies `text` into a column of blanks, cut to `width` characters.
+void PutColumn(char* column, std::string_view text, size_t width) {
+  std::memcpy(column, text.data(), std::min(text.size(), width));
+}
+
+// The first line, from the address to the comment and the line end. The
+// operand column holds the operands joined by a comma in the short layout and
+// the first operand only in the long layout.
+void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std::string& out) {
   const StatementFields& f = *in.fields;
-  if (in.objCode.size() > kObjectColumn) {
-    AppendPadded(out, f.Operand1Fld, 16);
-    return;
+  char line[64];
+  static_assert(kFileLayout.Width() <= sizeof line && kBoxLayout.Width() <= sizeof line);
+  std::memset(line, ' ', layout.Width());
+  std::string address;
+  AppendHex4(address, static_cast<uint32_t>(in.pc));
+  PutColumn(line, address, 4);
+  PutColumn(line + layout.object, in.objCode, kObjectColumn);
+  PutColumn(line + layout.label, f.LabelFld, layout.labelWidth);
+  PutColumn(line + layout.opcode, f.OpcodeFld, layout.opcodeWidth);
+  char* operand = line + layout.operand;
+  PutColumn(operand, f.Operand1Fld, kOperandColumn);
+  const bool longLayout = in.objCode.size() > kObjectColumn;
+  if (!longLayout && !f.Operand2Fld.empty() && f.Operand1Fld.size() < kOperandColumn) {
+    const size_t used = f.Operand1Fld.size();
+    operand[used] = ',';
+    PutColumn(operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
   }
-  std::string op = f.Operand1Fld;
-  if (!f.Operand2Fld.empty()) {
-    op.push_back(',');
-    op.append(f.Operand2Fld);
-  }
-  AppendPadded(out, op, 16);
+  out.append(line, layout.Width());
+  out.append(f.CommentFld);
+  out.append("\r\n");
 }
 
 // Error line, then the object digits beyond the first eight, eight a line.
@@ -45,31 +81,12 @@ void AppendTail(const ListingInput& in, std::string& out, std::string_view inden
 }  // namespace
 
 void AppendFileEntry(const ListingInput& in, std::string& out) {
-  const StatementFields& f = *in.fields;
-  AppendHex4(out, static_cast<uint32_t>(in.pc));
-  out.append("  ");
-  AppendPadded(out, in.objCode, kObjectColumn);
-  out.append("  ");
-  AppendPadded(out, f.LabelFld, 12);
-  AppendPadded(out, f.OpcodeFld, 8);
-  AppendOperandColumn(in, out);
-  out.append(f.CommentFld);
-  out.append("\r\n");
+  AppendFirstLine(in, kFileLayout, out);
   AppendTail(in, out, "      ", false);
 }
 
 void AppendBoxEntry(const ListingInput& in, std::string& out) {
-  const StatementFields& f = *in.fields;
-  AppendHex4(out, static_cast<uint32_t>(in.pc));
-  out.push_back(' ');
-  AppendPadded(out, in.objCode, kObjectColumn);
-  out.push_back(' ');
-  AppendPadded(out, f.LabelFld, 10);
-  out.push_back(' ');
-  AppendPadded(out, f.OpcodeFld, 6);
-  AppendOperandColumn(in, out);
-  out.append(f.CommentFld);
-  out.append("\r\n");
+  AppendFirstLine(in, kBoxLayout, out);
   AppendTail(in, out, "     ", true);
 }
 

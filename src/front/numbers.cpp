@@ -11,6 +11,19 @@ namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 int HexValue(char c) { return HexDigitValue(c); }
+
+// The usual operand, a plain decimal number of up to 15 digits: a whole
+// number that a double holds exactly, so it needs no floating-point reading.
+constexpr size_t kExactDigits = 15;
+std::optional<int64_t> PlainDecimal(std::string_view s) {
+  if (s.empty() || s.size() > kExactDigits) return std::nullopt;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
 }  // namespace
 
 int HexDigitValue(char c) {
@@ -28,18 +41,18 @@ int HexPairValue(std::string_view s, size_t i) {
 }
 
 void AppendHex2(std::string& out, uint32_t i) {
-  out.push_back(kDigits[(i >> 4) & 15]);
-  out.push_back(kDigits[i & 15]);
+  const char digits[2] = {kDigits[(i >> 4) & 15], kDigits[i & 15]};
+  out.append(digits, 2);
 }
 
 void AppendHex4(std::string& out, uint32_t i) {
-  AppendHex2(out, i >> 8);
-  AppendHex2(out, i);
+  const char digits[4] = {kDigits[(i >> 12) & 15], kDigits[(i >> 8) & 15], kDigits[(i >> 4) & 15], kDigits[i & 15]};
+  out.append(digits, 4);
 }
 
 void AppendOpcodeHex4(std::string& out, uint32_t i) {
-  AppendHex2(out, i);
-  AppendHex2(out, i >> 8);
+  const char digits[4] = {kDigits[(i >> 4) & 15], kDigits[i & 15], kDigits[(i >> 12) & 15], kDigits[(i >> 8) & 15]};
+  out.append(digits, 4);
 }
 
 std::string Hex2(int32_t i) {
@@ -73,6 +86,7 @@ int32_t WrapLow16(double v) {
 }
 
 double LeadingNumber(std::string_view text) {
+  if (auto plain = PlainDecimal(text)) return static_cast<double>(*plain);
   // Blanks anywhere are ignored: read through a cursor that skips them.
   size_t i = 0;
   const size_t n = text.size();
@@ -165,6 +179,10 @@ double LeadingNumber(std::string_view text) {
 std::optional<int32_t> StrictNumber(std::string_view text) {
   std::string_view s = Trim(text);
   if (s.empty()) return std::nullopt;
+  if (auto plain = PlainDecimal(s)) {
+    if (*plain > INT32_MAX) return std::nullopt;
+    return static_cast<int32_t>(*plain);
+  }
 
   if (s[0] == '&') {
     if (s.size() < 3) return std::nullopt;

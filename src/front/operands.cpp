@@ -10,6 +10,54 @@ namespace orvane {
 const std::array<std::string_view, 18> RegNames = {
     "B", "C", "D", "E", "H", "L", "(HL)", "A", "I", "R", "BC", "DE", "HL", "SP", "IX", "IY", "AF", "AF'"};
 
+namespace {
+
+// A text of at most four characters packed into one integer (length in the
+// low byte), so that comparing it with a register name is one comparison.
+constexpr size_t kLongestRegName = 4;
+uint64_t PackShortText(std::string_view s) {
+  uint64_t key = 0;
+  for (char c : s) key = (key << 8) | static_cast<unsigned char>(c);
+  return (key << 8) | s.size();
+}
+
+// RegNames by packed text, in a small open-addressing hash table: every
+// operand of every statement is looked up here.
+class RegNameTable {
+ public:
+  RegNameTable() {
+    for (size_t k = 0; k < RegNames.size(); ++k) {
+      size_t i = Slot(PackShortText(RegNames[k]));
+      while (keys_[i] != 0) i = (i + 1) % kSlots;
+      keys_[i] = PackShortText(RegNames[k]);
+      index_[i] = static_cast<int8_t>(k);
+    }
+  }
+  // Index of the register named `s` in RegNames, or -1.
+  int Find(std::string_view s) const {
+    // Only the empty text packs to 0, which marks a free slot.
+    if (s.empty() || s.size() > kLongestRegName) return -1;
+    const uint64_t key = PackShortText(s);
+    for (size_t i = Slot(key);; i = (i + 1) % kSlots) {
+      if (keys_[i] == key) return index_[i];
+      if (keys_[i] == 0) return -1;
+    }
+  }
+
+ private:
+  static constexpr size_t kSlots = 64;  // a power of two, well above 18 names
+  static size_t Slot(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 58); }
+  std::array<uint64_t, kSlots> keys_{};
+  std::array<int8_t, kSlots> index_{};
+};
+
+int RegNameIndex(std::string_view s) {
+  static const RegNameTable table;
+  return table.Find(s);
+}
+
+}  // namespace
+
 int32_t RegTyp(std::string_view s) {
   int32_t noted = 0;
   if (!s.empty() && s[0] == '(') {
@@ -18,11 +66,10 @@ int32_t RegTyp(std::string_view s) {
   }
   // Anything that begins with IX or IY counts as that index register.
   if (s.size() > 2 && s[0] == 'I' && (s[1] == 'X' || s[1] == 'Y')) s = s.substr(0, 2);
-  for (size_t k = 0; k < RegNames.size(); ++k) {
-    if (RegNames[k] == s) {
-      int32_t code = static_cast<int32_t>(k) + noted;
-      return code == reg::Paren + reg::HL ? reg::HLInd : code;
-    }
+  const int k = RegNameIndex(s);
+  if (k >= 0) {
+    int32_t code = k + noted;
+    return code == reg::Paren + reg::HL ? reg::HLInd : code;
   }
   if (s.empty()) return reg::Empty;
   return noted ? reg::Address : reg::Value;

@@ -5,13 +5,15 @@
 namespace orvane {
 
 void PrepLineInto(std::string_view SrcLine, std::string& out) {
-  out.assign(SrcLine.data(), SrcLine.size());
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    } else if (c == '\t') {
-      c = ' ';
-    }
+  out.resize(SrcLine.size());
+  // Written without branches so the compiler can treat many bytes at once.
+  const char* in = SrcLine.data();
+  char* to = out.data();
+  for (size_t i = 0; i < SrcLine.size(); ++i) {
+    const unsigned char u = static_cast<unsigned char>(in[i]);
+    const bool lower = static_cast<unsigned char>(u - 'a') < 26;
+    const unsigned char upper = static_cast<unsigned char>(lower ? u - ('a' - 'A') : u);
+    to[i] = static_cast<char>(u == '\t' ? ' ' : upper);
   }
 }
 
@@ -23,25 +25,43 @@ std::string PrepLine(std::string_view SrcLine) {
 
 namespace {
 
-// Result of cutting one operand off the front of `rest` (which has had blanks
-// appended, so the scan always finds an end).
+// The first position in `s` holding `a`, `b` or `c`, or npos. (A plain loop:
+// find_first_of searches the set with memchr for every character.)
+size_t FindSeparator(std::string_view s, char a, char b, char c) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char x = s[i];
+    if (x == a || x == b || x == c) return i;
+  }
+  return std::string_view::npos;
+}
+size_t FindSeparator(std::string_view s, char a, char b) { return FindSeparator(s, a, b, b); }
+
+// Result of cutting one operand off the front of `rest`.
 struct OperandCut {
   std::string_view operand;  // trimmed
   std::string_view after;    // trimmed; begins with ';' when the scan stopped there
 };
 
+// The scan behaves as if blanks had been appended to `rest`: an operand whose
+// ending is not found runs to the end of `rest`, and nothing is left after it.
 OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
   OperandCut cut;
   size_t stop;
   if (!rest.empty() && rest[0] == '(') {
     stop = rest.find(')');
-    if (stop == std::string_view::npos) stop = rest.size() - 1;
+    if (stop == std::string_view::npos) {
+      cut.operand = Trim(rest);
+      return cut;
+    }
     cut.operand = Trim(rest.substr(0, stop + 1));
     cut.after = Trim(rest.substr(stop + 1));
     return cut;
   }
-  stop = rest.find_first_of(", ;");
-  if (stop == std::string_view::npos) stop = rest.size() - 1;  // cannot happen: a blank was appended
+  stop = FindSeparator(rest, ',', ' ', ';');
+  if (stop == std::string_view::npos) {
+    cut.operand = Trim(rest);
+    return cut;
+  }
   if (rest[stop] == ';') {
     cut.operand = Trim(rest.substr(0, stop));
     cut.after = Trim(rest.substr(stop));
@@ -65,7 +85,7 @@ void Parse(std::string_view line, StatementFields& f) {
   if (line[0] == ' ') {
     rest = Trim(line);
   } else {
-    size_t stop = line.find_first_of(" :");
+    size_t stop = FindSeparator(line, ' ', ':');
     if (stop == std::string_view::npos) stop = line.size() - 1;
     f.LabelFld.assign(line.substr(0, stop + 1));
     rest = Trim(line.substr(stop + 1));
@@ -74,7 +94,7 @@ void Parse(std::string_view line, StatementFields& f) {
   // Mnemonic.
   if (rest.empty()) return;
   if (rest[0] != ';') {
-    size_t stop = rest.find_first_of(" ;");
+    size_t stop = FindSeparator(rest, ' ', ';');
     if (stop == std::string_view::npos) stop = rest.size() - 1;
     if (rest[stop] == ';') {
       f.OpcodeFld.assign(Trim(rest.substr(0, stop)));
@@ -85,35 +105,25 @@ void Parse(std::string_view line, StatementFields& f) {
     }
   }
 
-  // The scans below append blanks to what is left; a small local buffer keeps
-  // that cheap.
-  std::string work;
   if (rest.empty() || rest[0] != ';') {
     // First operand.
-    work.assign(rest);
-    work.push_back(' ');
-    OperandCut cut = CutOperand(work, true);
+    OperandCut cut = CutOperand(rest, true);
     f.Operand1Fld.assign(cut.operand);
     rest = cut.after;
     // Separator.
     if (!rest.empty() && rest[0] == ',') rest = Trim(rest.substr(1));
-    std::string tail(rest);
-    work.swap(tail);
-  } else {
-    work.assign(rest);
   }
-  rest = std::string_view();
 
-  // Comment directly after label, mnemonic or first operand.
-  work.push_back(' ');
-  if (work[0] == ';') {
-    f.CommentFld.assign(work);
+  // Comment directly after label, mnemonic or first operand: it keeps one
+  // blank after it.
+  if (!rest.empty() && rest[0] == ';') {
+    f.CommentFld.assign(rest);
+    f.CommentFld.push_back(' ');
     return;
   }
 
   // Second operand; a comma that ends it stays attached.
-  work.push_back(' ');
-  OperandCut cut = CutOperand(work, false);
+  OperandCut cut = CutOperand(rest, false);
   f.Operand2Fld.assign(cut.operand);
   f.CommentFld.assign(cut.after);
 }
