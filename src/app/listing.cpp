@@ -40,7 +40,7 @@ void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std:
   const StatementFields& f = *in.fields;
   char line[64];
   static_assert(kFileLayout.Width() <= sizeof line && kBoxLayout.Width() <= sizeof line);
-  std::memset(line, ' ', layout.Width());
+  std::memset(line, ' ', sizeof line);  // a fixed size: a few stores, no call
   std::string address;
   AppendHex4(address, static_cast<uint32_t>(in.pc));
   PutColumn(line, address, 4);
