@@ -199,8 +199,8 @@ TEST_F(HostileInputTest, DeeplyParenthesisedOperands) {
   EXPECT_EQ(o.object.size(), o.result.objectBytes);
 }
 
-TEST_F(HostileInputTest, MillionLinesEndedByLoneCarriageReturns) {
-  constexpr int kLines = 1000000;
+TEST_F(HostileInputTest, ManyLinesEndedByLoneCarriageReturns) {
+  constexpr int kLines = 300000;
   std::string source;
   for (int i = 0; i < kLines; ++i) source += "  NOP\r";
   const Outcome o = Run(source, false);
