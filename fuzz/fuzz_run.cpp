@@ -2,8 +2,11 @@
 // image and once for Intel HEX, with files held in memory, and checks the
 // object files:
 //  - the CP/M image holds exactly the object bytes the run sent;
-//  - every Intel HEX line is a well-formed record with a valid checksum, and
-//    the last line is the one and only end record (type 01);
+//  - every Intel HEX line is a well-formed record with a valid checksum, data
+//    records carry 16 bytes, and the last line is the one and only end
+//    record (type 01);
+//  - the listing box shows as many lines as the listing file, less its
+//    header;
 //  - both runs read the same lines and send the same number of object bytes
 //    (a statement's length never depends on the origin).
 #include <cstddef>
@@ -59,7 +62,7 @@ int HexValue(char c) {
   return -1;
 }
 
-// Checks every record of an Intel HEX file; returns the number of lines.
+// Checks every record of an Intel HEX file.
 void CheckHexFile(std::string_view file) {
   Check(file.size() >= 2 && file.substr(file.size() - 2) == "\r\n");
   int endRecords = 0;
@@ -81,6 +84,8 @@ void CheckHexFile(std::string_view file) {
     Check(rec.size() == 11 + 2 * static_cast<size_t>(length));
     const int type = HexValue(rec[7]) * 16 + HexValue(rec[8]);
     Check(type == 0 || type == 1);
+    // Data records always carry 16 bytes, filled up with 00.
+    if (type == 0) Check(length == 16);
     lastWasEnd = type == 1;
     if (lastWasEnd) {
       ++endRecords;
@@ -88,6 +93,12 @@ void CheckHexFile(std::string_view file) {
     }
   }
   Check(endRecords == 1 && lastWasEnd);
+}
+
+size_t CountLines(std::string_view text) {
+  size_t n = 0;
+  for (size_t i = 0; (i = text.find("\r\n", i)) != std::string_view::npos; i += 2) ++n;
+  return n;
 }
 
 struct Outcome {
@@ -115,6 +126,8 @@ Outcome Run(const std::string& source, bool hex, bool screen) {
   out.object = fs.files[hex ? "prog.HEX" : "prog.com"];
   const std::string& listing = fs.files["prog.LST"];
   Check(listing.compare(0, 10, "prog.z80\r\n") == 0);
+  // The box gets the same entries as the file, without the header line.
+  if (screen) Check(CountLines(window.listing) + 1 == CountLines(listing));
   return out;
 }
 
