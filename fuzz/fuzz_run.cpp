@@ -8,7 +8,9 @@
 //  - the listing box shows as many lines as the listing file, less its
 //    header;
 //  - both runs read the same lines and send the same number of object bytes
-//    (a statement's length never depends on the origin).
+//    (a statement's length never depends on the origin);
+//  - a third run, CP/M again, repeats the first exactly: every run starts
+//    afresh whatever the one before left behind.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -104,6 +106,7 @@ size_t CountLines(std::string_view text) {
 struct Outcome {
   orvane::RunResult result;
   std::string object;
+  std::string listing;
 };
 
 Outcome Run(const std::string& source, bool hex, bool screen) {
@@ -124,10 +127,10 @@ Outcome Run(const std::string& source, bool hex, bool screen) {
   out.result = orvane::AssembleFile(as, window, fs);
   Check(out.result.completed);
   out.object = fs.files[hex ? "prog.HEX" : "prog.com"];
-  const std::string& listing = fs.files["prog.LST"];
-  Check(listing.compare(0, 10, "prog.z80\r\n") == 0);
+  out.listing = fs.files["prog.LST"];
+  Check(out.listing.compare(0, 10, "prog.z80\r\n") == 0);
   // The box gets the same entries as the file, without the header line.
-  if (screen) Check(CountLines(window.listing) + 1 == CountLines(listing));
+  if (screen) Check(CountLines(window.listing) + 1 == CountLines(out.listing));
   return out;
 }
 
@@ -142,5 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckHexFile(hex.object);
   Check(hex.result.lines == cpm.result.lines);
   Check(hex.result.objectBytes == cpm.result.objectBytes);
+  // The same assembler again: nothing of the earlier runs may show.
+  const Outcome again = Run(source, false, !screen);
+  Check(again.object == cpm.object && again.listing == cpm.listing);
   return 0;
 }
