@@ -8,7 +8,8 @@
 // first-column labels ended by a colon; label names are unique over the whole
 // program (about 15,000 symbols at most, a tenth of that with --few-labels).
 // JP, CALL and 16-bit loads refer to labels anywhere in their block, forward
-// references included; JR and DJNZ only to a label at most 100 bytes away.
+// references included; JR and DJNZ only to a label at most 100 bytes away
+// (where there is none, as often with --few-labels, a two-byte CP stands in).
 // Numbers are decimal without leading zeros, and no DS is used, so pasmo and
 // binutils' as accept the same text (as one block per run for as, which cannot
 // move its origin backwards).
