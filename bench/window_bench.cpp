@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
   std::printf(
       "ms=%.1f runs=%d box_lines=%d paints=%d window_paints=%d passes=%d max_gap_ms=%.1f settle_ms=%.1f "
       "object_bytes=%lld lines=%lld errors=%lld\n",
-      median.ms, repeat, box->blockCount(), median.paints, median.windowPaints, median.passes, median.maxGapMs,
+      median.ms, repeat, static_cast<int>(box->toPlainText().count(u'\n') + 1), median.paints, median.windowPaints, median.passes, median.maxGapMs,
       median.settleMs, static_cast<long long>(result.objectBytes), static_cast<long long>(result.lines),
       static_cast<long long>(result.messages));
   return 0;

@@ -25,6 +25,23 @@ QString ListingForDisplay(std::string_view text) {
   return shown;
 }
 
+QString ListingLineBreaks::Convert(std::string_view text) {
+  QString shown = ListingForDisplay(text);
+  // The text document keeps one paragraph per block, and adding a block is
+  // what makes a long listing slow to append. Lines go together into blocks
+  // of kLinesPerBlock, split by line separators: the box shows, wraps and
+  // copies them as separate lines all the same.
+  for (QChar& c : shown) {
+    if (c != u'\n') continue;
+    if (++linesInBlock_ < kLinesPerBlock) {
+      c = QChar::LineSeparator;
+    } else {
+      linesInBlock_ = 0;
+    }
+  }
+  return shown;
+}
+
 namespace {
 
 QString FromStd(std::string_view text) {
@@ -70,7 +87,8 @@ void QtWindowOps::SetText(TextField field, std::string_view text) {
       break;
     case TextField::kAsmListing:
       pendingListing_.clear();
-      w_.txtAsmListing->setPlainText(ListingForDisplay(text));
+      lineBreaks_ = ListingLineBreaks{};
+      w_.txtAsmListing->setPlainText(lineBreaks_.Convert(text));
       break;
   }
 }
@@ -83,7 +101,7 @@ void QtWindowOps::FlushListing() {
   // keeps its place.
   QTextCursor cursor(w_.txtAsmListing->document());
   cursor.movePosition(QTextCursor::End);
-  cursor.insertText(ListingForDisplay(pendingListing_));
+  cursor.insertText(lineBreaks_.Convert(pendingListing_));
   pendingListing_.clear();
 }
 
@@ -142,7 +160,9 @@ std::string QtWindowOps::ShowOpenDialog(std::string_view filter) {
 void QtWindowOps::ProcessEvents() {
   // Once per statement is far too often for Qt: a short interval keeps the
   // window painting and answering without slowing the run down.
-  if (sinceEvents_.elapsed() < kEventIntervalMs) return;
+  // A long stretch of listing text is put into the box early, so that each
+  // insertion stays short and the window keeps repainting.
+  if (sinceEvents_.elapsed() < kEventIntervalMs && pendingListing_.size() < kMaxPendingListing) return;
   FlushListing();
   QCoreApplication::processEvents();
   sinceEvents_.restart();

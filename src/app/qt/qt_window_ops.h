@@ -32,6 +32,20 @@ struct WindowWidgets {
   QRadioButton* optCPMcom = nullptr;
 };
 
+// The listing's CR LF line ends as the box shows them.
+QString ListingForDisplay(std::string_view text);
+
+// Turns listing text into box text whose lines are grouped into blocks of the
+// text document, counting lines across calls.
+class ListingLineBreaks {
+ public:
+  static constexpr int kLinesPerBlock = 64;
+  QString Convert(std::string_view text);
+
+ private:
+  int linesInBlock_ = 0;
+};
+
 class QtWindowOps : public WindowOps {
  public:
   // Shows the open dialog with a filter in Qt's form; empty when cancelled.
@@ -39,6 +53,7 @@ class QtWindowOps : public WindowOps {
 
   // How long the run may go without letting the window process its events.
   static constexpr int kEventIntervalMs = 30;
+  static constexpr size_t kMaxPendingListing = 256 * 1024;
 
   QtWindowOps(const WindowWidgets& widgets, OpenDialog dialog);
 
@@ -75,6 +90,7 @@ class QtWindowOps : public WindowOps {
   WindowWidgets w_;
   OpenDialog openDialog_;
   std::string pendingListing_;  // appended text not yet in the box, CR LF line ends
+  ListingLineBreaks lineBreaks_;
   QElapsedTimer sinceEvents_;
   bool stopRequested_ = false;
   int setHeightTwips_ = -1;  // the outer height last set, and the client height
@@ -82,7 +98,5 @@ class QtWindowOps : public WindowOps {
   int setFramePx_ = 0;
 };
 
-// The listing's CR LF line ends as the box shows them.
-QString ListingForDisplay(std::string_view text);
 
 }  // namespace orvane::qt
