@@ -130,12 +130,27 @@ class TempFileSink : public CommitSink {
       throw FileError(path_, "cannot write: " + ErrnoText(errno));
     }
     fd_ = -1;
-    if (::rename(tmp_.c_str(), path_.c_str()) != 0) throw FileError(path_, "cannot write: " + ErrnoText(errno));
+    ReplaceTarget();
     committed_ = true;
   }
 
  private:
   static constexpr size_t kBuffer = 1 << 16;
+
+  // Puts the finished temporary file in the target's place; the target names
+  // either its old or its new content at every moment. Where a target exists
+  // the two names are exchanged and the old file removed: renaming over an
+  // existing file makes ext4 write the new file out at once (its guard for
+  // programs that replace files without syncing them), which costs more than
+  // assembling a large listing.
+  void ReplaceTarget() {
+    if (::renameat2(AT_FDCWD, tmp_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0) {
+      committed_ = true;
+      ::unlink(tmp_.c_str());
+      return;
+    }
+    if (::rename(tmp_.c_str(), path_.c_str()) != 0) throw FileError(path_, "cannot write: " + ErrnoText(errno));
+  }
 
   void Flush() {
     WriteAll(buf_.data(), buf_.size());

@@ -7,6 +7,9 @@ namespace orvane {
 
 namespace {
 
+// Listing text is gathered up to this size before it goes to the file.
+constexpr size_t kListingChunk = 1 << 17;
+
 int32_t Origin(WindowOps& window) { return window.CpmSelected() ? 256 : 0; }
 
 void CheckOutputPaths(WindowOps& window, FileSystem& files) {
@@ -72,9 +75,9 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
 
   std::string fileEntry;
   std::string boxEntry;
+  fileEntry.reserve(kListingChunk + 4096);
   fileEntry.append(sourcePath);
   fileEntry.append("\r\n");
-  listing->Write(fileEntry);
 
   std::string_view line;
   int64_t n = 0;
@@ -86,9 +89,13 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
     if (!as.NoObject) output.ObjectSave(as.PC, as.ObjCode);
 
     ListingInput entry{as.PC, as.ObjCode, &as.Fields, as.Diag.ErrText};
-    fileEntry.clear();
+    // Entries are handed to the file in large pieces, which it writes
+    // without copying them again.
     AppendFileEntry(entry, fileEntry);
-    listing->Write(fileEntry);
+    if (fileEntry.size() >= kListingChunk) {
+      listing->Write(fileEntry);
+      fileEntry.clear();
+    }
     if (window.ListingChecked()) {
       boxEntry.clear();
       AppendBoxEntry(entry, boxEntry);
@@ -111,6 +118,7 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   if (window.IntelHexSelected()) as.Hex.Finish();
   result.objectBytes = output.BytesSent();
 
+  listing->Write(fileEntry);
   listing->Commit();
   object->Commit();
 

@@ -1,9 +1,9 @@
 #include "encoder/assembler.h"
 
 #include <array>
-#include <unordered_map>
 
 #include "front/numbers.h"
+#include "front/short_text.h"
 
 namespace orvane {
 
@@ -15,7 +15,7 @@ struct Keyword {
 };
 
 // Keywords in dispatch order. The texts are all different, so the first equal
-// keyword is the only one; the map below finds it directly.
+// keyword is the only one; the table below finds it directly.
 constexpr Keyword kKeywords[] = {
     {"=", Handler::kEqu},      {"EQU", Handler::kEqu},    {"DS", Handler::kDs},
     {"DEFS", Handler::kDs},    {"DW", Handler::kDw},      {"DEFW", Handler::kDw},
@@ -48,13 +48,16 @@ constexpr Keyword kKeywords[] = {
     {"SET", Handler::kBit},
 };
 
-const std::unordered_map<std::string_view, Handler>& KeywordMap() {
-  static const std::unordered_map<std::string_view, Handler> map = [] {
-    std::unordered_map<std::string_view, Handler> m;
-    for (const Keyword& k : kKeywords) m.emplace(k.text, k.handler);
-    return m;
+// Every keyword is at most four characters long.
+using KeywordTable = ShortTextMap<Handler, 256>;
+
+const KeywordTable& Keywords() {
+  static const KeywordTable table = [] {
+    KeywordTable t;
+    for (const Keyword& k : kKeywords) t.Insert(k.text, k.handler);
+    return t;
   }();
-  return map;
+  return table;
 }
 
 }  // namespace
@@ -63,9 +66,8 @@ Assembler::Assembler(FormatSelection* format) : format_(format) {}
 
 Handler Assembler::Dispatch(std::string_view op) {
   if (op.empty()) return Handler::kEmpty;
-  const auto& map = KeywordMap();
-  auto it = map.find(op);
-  return it == map.end() ? Handler::kUndefined : it->second;
+  const Handler* h = Keywords().Find(op);
+  return h ? *h : Handler::kUndefined;
 }
 
 void Assembler::AppendHex2Value(int32_t v) { AppendHex2(ObjCode, static_cast<uint32_t>(v)); }

@@ -17,7 +17,7 @@ void Assembler::EncodeEqu() {
 
 // DS emits the characters between matching quotes; it reserves nothing.
 void Assembler::EncodeDs() {
-  const std::string& t = Fields.Operand1Fld;
+  const std::string_view t = Fields.Operand1Fld;
   const bool quoted = !t.empty() && (t[0] == '\'' || t[0] == '"') && t.back() == t[0];
   if (!quoted) {
     Error(msg::kBadQuotes);
@@ -36,7 +36,7 @@ void Assembler::EncodeDw() {
 
 void Assembler::EncodeDb() {
   ByteCount = 1;
-  const std::string& t = Fields.Operand1Fld;
+  const std::string_view t = Fields.Operand1Fld;
   if (!t.empty() && t[0] == '\'') {
     // Only the character after the quote counts. A quote alone is what a
     // quoted blank becomes after splitting, so it stands for the blank.
@@ -56,7 +56,7 @@ void Assembler::EncodeOrg() {
 
 void Assembler::EncodeEnd() {
   if (!Pass2()) return;
-  const std::string& op = Fields.Operand1Fld;
+  const std::string_view op = Fields.Operand1Fld;
   if (!op.empty()) {
     ObjCode.assign("* ");
     AppendHex4(ObjCode, static_cast<uint32_t>(Values.Immed16(op)));

@@ -103,7 +103,7 @@ void Assembler::EncodeLd() {
 // A wrong source still leaves the one byte counted here.
 void Assembler::EncodeLdA() {
   ByteCount = 1;
-  const std::string& text = Fields.Operand2Fld;
+  const std::string_view text = Fields.Operand2Fld;
   if (IsReg8(Op2Type)) {
     // LD A,s = 01 111 sss
     AppendHex2Value(0x78 + Op2Type);
@@ -125,7 +125,7 @@ void Assembler::EncodeLdA() {
 void Assembler::EncodeLdRegister() {
   const int32_t r = Op1Type;
   const int32_t s = Op2Type;
-  const std::string& text = Fields.Operand2Fld;
+  const std::string_view text = Fields.Operand2Fld;
   const bool toMemory = r == reg::HLInd;
   if (IsReg8(s) && !(toMemory && s == reg::HLInd)) {
     // LD r,s = 01 rrr sss (01 110 110 would be HALT)
@@ -151,7 +151,7 @@ void Assembler::EncodeLdRegister() {
 // then encode as HL; a wrong source keeps that prefix and its byte.
 void Assembler::EncodeLdPair() {
   int32_t rr = Op1Type;
-  const std::string& text = Fields.Operand2Fld;
+  const std::string_view text = Fields.Operand2Fld;
   if (rr == reg::IX || rr == reg::IY) {
     ObjCode = rr == reg::IX ? "DD" : "FD";
     ByteCount = 1;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "front/numbers.h"
+#include "front/short_text.h"
 #include "front/text.h"
 
 namespace orvane {
@@ -12,48 +13,15 @@ const std::array<std::string_view, 18> RegNames = {
 
 namespace {
 
-// A text of at most four characters packed into one integer (length in the
-// low byte), so that comparing it with a register name is one comparison.
-constexpr size_t kLongestRegName = 4;
-uint64_t PackShortText(std::string_view s) {
-  uint64_t key = 0;
-  for (char c : s) key = (key << 8) | static_cast<unsigned char>(c);
-  return (key << 8) | s.size();
-}
-
-// RegNames by packed text, in a small open-addressing hash table: every
-// operand of every statement is looked up here.
-class RegNameTable {
- public:
-  RegNameTable() {
-    for (size_t k = 0; k < RegNames.size(); ++k) {
-      size_t i = Slot(PackShortText(RegNames[k]));
-      while (keys_[i] != 0) i = (i + 1) % kSlots;
-      keys_[i] = PackShortText(RegNames[k]);
-      index_[i] = static_cast<int8_t>(k);
-    }
-  }
-  // Index of the register named `s` in RegNames, or -1.
-  int Find(std::string_view s) const {
-    // Only the empty text packs to 0, which marks a free slot.
-    if (s.empty() || s.size() > kLongestRegName) return -1;
-    const uint64_t key = PackShortText(s);
-    for (size_t i = Slot(key);; i = (i + 1) % kSlots) {
-      if (keys_[i] == key) return index_[i];
-      if (keys_[i] == 0) return -1;
-    }
-  }
-
- private:
-  static constexpr size_t kSlots = 64;  // a power of two, well above 18 names
-  static size_t Slot(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 58); }
-  std::array<uint64_t, kSlots> keys_{};
-  std::array<int8_t, kSlots> index_{};
-};
-
+// RegNames by text: every operand of every statement is looked up here.
 int RegNameIndex(std::string_view s) {
-  static const RegNameTable table;
-  return table.Find(s);
+  static const ShortTextMap<int8_t, 64> table = [] {
+    ShortTextMap<int8_t, 64> t;
+    for (size_t k = 0; k < RegNames.size(); ++k) t.Insert(RegNames[k], static_cast<int8_t>(k));
+    return t;
+  }();
+  const int8_t* k = table.Find(s);
+  return k ? *k : -1;
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ void Parse(std::string_view line, StatementFields& f) {
   } else {
     size_t stop = FindSeparator(line, ' ', ':');
     if (stop == std::string_view::npos) stop = line.size() - 1;
-    f.LabelFld.assign(line.substr(0, stop + 1));
+    f.LabelFld = line.substr(0, stop + 1);
     rest = Trim(line.substr(stop + 1));
   }
 
@@ -97,10 +97,10 @@ void Parse(std::string_view line, StatementFields& f) {
     size_t stop = FindSeparator(rest, ' ', ';');
     if (stop == std::string_view::npos) stop = rest.size() - 1;
     if (rest[stop] == ';') {
-      f.OpcodeFld.assign(Trim(rest.substr(0, stop)));
+      f.OpcodeFld = Trim(rest.substr(0, stop));
       rest = rest.substr(stop);
     } else {
-      f.OpcodeFld.assign(Trim(rest.substr(0, stop + 1)));
+      f.OpcodeFld = Trim(rest.substr(0, stop + 1));
       rest = Trim(rest.substr(stop + 1));
     }
   }
@@ -108,7 +108,7 @@ void Parse(std::string_view line, StatementFields& f) {
   if (rest.empty() || rest[0] != ';') {
     // First operand.
     OperandCut cut = CutOperand(rest, true);
-    f.Operand1Fld.assign(cut.operand);
+    f.Operand1Fld = cut.operand;
     rest = cut.after;
     // Separator.
     if (!rest.empty() && rest[0] == ',') rest = Trim(rest.substr(1));
@@ -124,7 +124,7 @@ void Parse(std::string_view line, StatementFields& f) {
 
   // Second operand; a comma that ends it stays attached.
   OperandCut cut = CutOperand(rest, false);
-  f.Operand2Fld.assign(cut.operand);
+  f.Operand2Fld = cut.operand;
   f.CommentFld.assign(cut.after);
 }
 

@@ -6,17 +6,19 @@
 
 namespace orvane {
 
+// Label, mnemonic and operands are views into the prepared line, which must
+// outlive them; the comment is a text of its own, since it may gain a blank.
 struct StatementFields {
-  std::string LabelFld;
-  std::string OpcodeFld;
-  std::string Operand1Fld;
-  std::string Operand2Fld;
+  std::string_view LabelFld;
+  std::string_view OpcodeFld;
+  std::string_view Operand1Fld;
+  std::string_view Operand2Fld;
   std::string CommentFld;
   void Clear() {
-    LabelFld.clear();
-    OpcodeFld.clear();
-    Operand1Fld.clear();
-    Operand2Fld.clear();
+    LabelFld = {};
+    OpcodeFld = {};
+    Operand1Fld = {};
+    Operand2Fld = {};
     CommentFld.clear();
   }
 };
@@ -28,5 +30,7 @@ void PrepLineInto(std::string_view SrcLine, std::string& out);
 
 // Cuts a prepared line into the five fields.
 void Parse(std::string_view ParseLine, StatementFields& f);
+// The fields would outlive a temporary line.
+void Parse(std::string&& ParseLine, StatementFields& f) = delete;
 
 }  // namespace orvane

@@ -70,7 +70,8 @@ TEST_P(SplitTest, FieldsAsSplit) {
   StatementFields f;
   f.LabelFld = "stale";
   f.CommentFld = "stale";
-  Parse(PrepLine(c.line), f);
+  const std::string prepared = PrepLine(c.line);
+  Parse(prepared, f);
   EXPECT_EQ(f.LabelFld, c.label) << "line: [" << c.line << "]";
   EXPECT_EQ(f.OpcodeFld, c.opcode) << "line: [" << c.line << "]";
   EXPECT_EQ(f.Operand1Fld, c.op1) << "line: [" << c.line << "]";
@@ -92,7 +93,8 @@ TEST(PrepLineTest, UpperCasesAsciiOnlyAndTurnsTabsIntoBlanks) {
 
 TEST(PrepLineTest, ControlCharactersAreOrdinaryText) {
   StatementFields f;
-  Parse(PrepLine(std::string("  DB \x01\x02", 7)), f);
+  const std::string prepared = PrepLine(std::string("  DB \x01\x02", 7));
+  Parse(prepared, f);
   EXPECT_EQ(f.OpcodeFld, "DB");
   EXPECT_EQ(f.Operand1Fld, std::string("\x01\x02"));
 }
