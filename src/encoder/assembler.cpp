@@ -107,8 +107,7 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
 void Assembler::Assemble(std::string_view ASMLine) {
   ObjCode.clear();
   ByteCount = 0;
-  PrepLineInto(ASMLine, prepared_);
-  Parse(prepared_, Fields);
+  Parse(PrepLineInto(ASMLine, prepared_), Fields);
   Op1Type = RegTyp(Fields.Operand1Fld);
   Op2Type = RegTyp(Fields.Operand2Fld);
 

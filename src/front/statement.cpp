@@ -4,22 +4,25 @@
 
 namespace orvane {
 
-void PrepLineInto(std::string_view SrcLine, std::string& out) {
-  out.resize(SrcLine.size());
-  // Written without branches so the compiler can treat many bytes at once.
+std::string_view PrepLineInto(std::string_view SrcLine, std::string& buffer) {
+  const size_t n = SrcLine.size();
+  if (buffer.size() < n) buffer.resize(n);
   const char* in = SrcLine.data();
-  char* to = out.data();
-  for (size_t i = 0; i < SrcLine.size(); ++i) {
+  char* to = buffer.data();
+  // Written without branches so the compiler can treat many bytes at once.
+  for (size_t i = 0; i < n; ++i) {
     const unsigned char u = static_cast<unsigned char>(in[i]);
     const bool lower = static_cast<unsigned char>(u - 'a') < 26;
     const unsigned char upper = static_cast<unsigned char>(lower ? u - ('a' - 'A') : u);
     to[i] = static_cast<char>(u == '\t' ? ' ' : upper);
   }
+  return std::string_view(to, n);
 }
 
 std::string PrepLine(std::string_view SrcLine) {
   std::string out;
   PrepLineInto(SrcLine, out);
+  out.resize(SrcLine.size());
   return out;
 }
 
