@@ -41,8 +41,7 @@ void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std:
   char line[64];
   static_assert(kFileLayout.Width() <= sizeof line && kBoxLayout.Width() <= sizeof line);
   std::memset(line, ' ', sizeof line);  // a fixed size: a few stores, no call
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  for (int k = 0; k < 4; ++k) line[k] = kDigits[(static_cast<uint32_t>(in.pc) >> (12 - 4 * k)) & 15];
+  for (int k = 0; k < 4; ++k) line[k] = kHexDigits[(static_cast<uint32_t>(in.pc) >> (12 - 4 * k)) & 15];
   PutColumn(line + layout.object, in.objCode, kObjectColumn);
   PutColumn(line + layout.label, f.LabelFld, layout.labelWidth);
   PutColumn(line + layout.opcode, f.OpcodeFld, layout.opcodeWidth);

@@ -8,51 +8,17 @@
 namespace orvane {
 
 namespace {
-constexpr char kDigits[] = "0123456789ABCDEF";
-
 int HexValue(char c) { return HexDigitValue(c); }
+}  // namespace
 
-// The usual operand, a plain decimal number of up to 15 digits: a whole
-// number that a double holds exactly, so it needs no floating-point reading.
-constexpr size_t kExactDigits = 15;
 std::optional<int64_t> PlainDecimal(std::string_view s) {
-  if (s.empty() || s.size() > kExactDigits) return std::nullopt;
+  if (s.empty() || s.size() > 15) return std::nullopt;
   int64_t v = 0;
   for (char c : s) {
     if (c < '0' || c > '9') return std::nullopt;
     v = v * 10 + (c - '0');
   }
   return v;
-}
-}  // namespace
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-int HexPairValue(std::string_view s, size_t i) {
-  int hi = i < s.size() ? HexDigitValue(s[i]) : -1;
-  if (hi < 0) return 0;
-  int lo = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
-  return lo < 0 ? hi : hi * 16 + lo;
-}
-
-void AppendHex2(std::string& out, uint32_t i) {
-  const char digits[2] = {kDigits[(i >> 4) & 15], kDigits[i & 15]};
-  out.append(digits, 2);
-}
-
-void AppendHex4(std::string& out, uint32_t i) {
-  const char digits[4] = {kDigits[(i >> 12) & 15], kDigits[(i >> 8) & 15], kDigits[(i >> 4) & 15], kDigits[i & 15]};
-  out.append(digits, 4);
-}
-
-void AppendOpcodeHex4(std::string& out, uint32_t i) {
-  const char digits[4] = {kDigits[(i >> 4) & 15], kDigits[i & 15], kDigits[(i >> 12) & 15], kDigits[(i >> 8) & 15]};
-  out.append(digits, 4);
 }
 
 std::string Hex2(int32_t i) {

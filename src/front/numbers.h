@@ -14,14 +14,48 @@ std::string Hex4(int32_t i);
 std::string OpcodeHex4(int32_t i);
 
 // Value of one hex digit (either case), or -1.
-int HexDigitValue(char c);
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 // The two characters at `i` read as a hex number as far as their leading hex
 // digits go: "7G" is 7, "G7" and a missing pair are 0.
-int HexPairValue(std::string_view s, size_t i);
+constexpr int HexPairValue(std::string_view s, size_t i) {
+  const int hi = i < s.size() ? HexDigitValue(s[i]) : -1;
+  if (hi < 0) return 0;
+  const int lo = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
+  return lo < 0 ? hi : hi * 16 + lo;
+}
 
-void AppendHex2(std::string& out, uint32_t i);
-void AppendHex4(std::string& out, uint32_t i);
-void AppendOpcodeHex4(std::string& out, uint32_t i);
+// Hex digits appended to object text: two for a byte, four for a word, and
+// four for a word in the Z80's order, low byte first. Every byte of object
+// code passes through these, so they are inline.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+inline void AppendHex2(std::string& out, uint32_t i) {
+  const char digits[2] = {kHexDigits[(i >> 4) & 15], kHexDigits[i & 15]};
+  out.append(digits, 2);
+}
+
+inline void AppendHex4(std::string& out, uint32_t i) {
+  const char digits[4] = {kHexDigits[(i >> 12) & 15], kHexDigits[(i >> 8) & 15], kHexDigits[(i >> 4) & 15],
+                          kHexDigits[i & 15]};
+  out.append(digits, 4);
+}
+
+inline void AppendOpcodeHex4(std::string& out, uint32_t i) {
+  const char digits[4] = {kHexDigits[(i >> 4) & 15], kHexDigits[i & 15], kHexDigits[(i >> 12) & 15],
+                          kHexDigits[(i >> 8) & 15]};
+  out.append(digits, 4);
+}
+
+// A plain decimal number of up to 15 digits and nothing else (no sign,
+// blank or fraction): a whole number a double holds exactly, so it needs no
+// floating-point reading. Empty for any other text.
+std::optional<int64_t> PlainDecimal(std::string_view s);
 
 // The leading number of a text, used to tell numbers from symbol names:
 // blanks anywhere are ignored; an optional sign; then "&H" and hex digits,

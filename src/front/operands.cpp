@@ -1,6 +1,7 @@
 #include "front/operands.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "front/numbers.h"
 #include "front/short_text.h"
@@ -71,24 +72,11 @@ std::string_view OperandReader::SymbolOperand(std::string_view ValStr) {
   return s;
 }
 
-namespace {
-// Digits only, at most nine of them: the usual operand, whose value is the
-// number itself (zero included) whichever way it is read.
-bool PlainDecimal(std::string_view s, int32_t& value) {
-  if (s.empty() || s.size() > 9) return false;
-  int32_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  value = v;
-  return true;
-}
-}  // namespace
 
 int32_t OperandReader::Immed(std::string_view ValStr, bool eightBit) {
   std::string_view s = DropParentheses(ValStr);
-  if (int32_t v; PlainDecimal(s, v)) return v;
+  // Digits alone, the usual operand, are their own value, zero included.
+  if (auto v = PlainDecimal(s); v && *v <= INT32_MAX) return static_cast<int32_t>(*v);
   const double lead = LeadingNumber(s);
   const bool number = eightBit ? lead > 0 : lead != 0;
   if (number) {
