@@ -29,8 +29,10 @@ constexpr FirstLineLayout kFileLayout{6, 16, 12, 28, 8, 36};
 constexpr FirstLineLayout kBoxLayout{5, 14, 10, 25, 6, 31};
 
 // Copies `text` into a column of blanks, cut to `width` characters.
+// An empty field may be a view without data, which memcpy must not be given.
 void PutColumn(char* column, std::string_view text, size_t width) {
-  std::memcpy(column, text.data(), std::min(text.size(), width));
+  const size_t n = std::min(text.size(), width);
+  if (n != 0) std::memcpy(column, text.data(), n);
 }
 
 // The first line, from the address to the comment and the line end. The
