@@ -70,8 +70,6 @@ Handler Assembler::Dispatch(std::string_view op) {
   return h ? *h : Handler::kUndefined;
 }
 
-void Assembler::AppendHex2Value(int32_t v) { AppendHex2(ObjCode, static_cast<uint32_t>(v)); }
-
 void Assembler::AppendWord(std::string_view text) {
   AppendOpcodeHex4(ObjCode, static_cast<uint32_t>(Values.Immed16(text)));
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "front/numbers.h"
 #include "front/operands.h"
 #include "front/statement.h"
 #include "front/symbols.h"
@@ -119,7 +120,7 @@ class Assembler {
   void AppendByte(std::string_view text) { AppendHex2Value(Values.Immed8(text)); }
   void AppendWord(std::string_view text);
   void AppendDisp(std::string_view text) { ObjCode += Values.XYDisplacement(text); }
-  void AppendHex2Value(int32_t v);
+  void AppendHex2Value(int32_t v) { AppendHex2(ObjCode, static_cast<uint32_t>(v)); }
   void Emit(std::string_view hex, int32_t count) {
     ObjCode.append(hex);
     ByteCount = count;

@@ -1,5 +1,6 @@
 // Numbers in operand text and the hex text that object code travels in.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,13 +14,20 @@ std::string Hex4(int32_t i);
 // Four hex digits of the low 16 bits, low byte first (the Z80's byte order).
 std::string OpcodeHex4(int32_t i);
 
-// Value of one hex digit (either case), or -1.
-constexpr int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Value of one hex digit (either case), or -1; a table, since every object
+// byte is read back from its two digits.
+inline constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+  std::array<int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    t[static_cast<size_t>(c)] = static_cast<int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                                           : -1);
+  }
+  return t;
+}();
+
+constexpr int HexDigitValue(char c) { return kHexDigitValues[static_cast<unsigned char>(c)]; }
 
 // The two characters at `i` read as a hex number as far as their leading hex
 // digits go: "7G" is 7, "G7" and a missing pair are 0.
