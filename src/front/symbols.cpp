@@ -20,39 +20,21 @@ std::string_view SymbolTable::StripLabel(std::string_view Label) {
 
 int SymbolTable::Find(std::string_view name) const {
   auto it = index_.find(name);
-  return it == index_.end() ? 0 : it->second.first;
+  return it == index_.end() ? 0 : it->second;
 }
 
-SymbolTable::AddResult SymbolTable::AddLabel(std::string_view Label, int32_t Address, int64_t line) {
-  if (Label.empty()) return AddResult::kIgnored;
-
-  // Every stored slot whose name equals the label exactly, as received, is
-  // marked repeated, and nothing is stored.
-  auto it = index_.find(Label);
-  if (it != index_.end()) {
-    for (int32_t i = it->second.first; i != 0; i = slots_[static_cast<size_t>(i)].nextSame) {
-      slots_[static_cast<size_t>(i)].repeated = -1;
-    }
-    return AddResult::kRepeated;
-  }
-
+void SymbolTable::AddLabel(std::string_view Label, int32_t Address, int64_t line) {
+  // The comparison is made before the label is stripped.
+  if (Label.empty() || index_.find(Label) != index_.end()) return;
   std::string_view name = StripLabel(Label);
-  if (name.empty()) return AddResult::kIgnored;  // a ":" alone names nothing
-  if (Full()) return AddResult::kFull;
+  if (name.empty() || Full()) return;  // a ":" alone names nothing
 
-  const int32_t slot = labelCount_;
-  LabelEntry& e = slots_[static_cast<size_t>(slot)];
+  LabelEntry& e = slots_[static_cast<size_t>(labelCount_)];
   e.name.assign(name);
   e.address = Address;
   e.line = line;
-  e.nextSame = 0;
-  auto [pos, inserted] = index_.try_emplace(std::string(name), Chain{slot, slot});
-  if (!inserted) {
-    slots_[static_cast<size_t>(pos->second.last)].nextSame = slot;
-    pos->second.last = slot;
-  }
+  index_.try_emplace(std::string(name), labelCount_);
   ++labelCount_;
-  return AddResult::kStored;
 }
 
 }  // namespace orvane

@@ -13,14 +13,9 @@ namespace orvane {
 struct LabelEntry {
   std::string name;
   int32_t address = 0;
-  int16_t flag1 = 0;
-  int16_t repeated = 0;  // set to -1 when a later definition repeats the name exactly
-  int16_t flag3 = 0;
-  // Not part of the table proper: the source line of the definition and the
-  // next slot holding the same name (0 for none), used for the duplicate
-  // checks and for setting the repeat flag on every equal slot.
+  // The source line of the definition, for the duplicate and forward
+  // reference checks.
   int64_t line = 0;
-  int32_t nextSame = 0;
 };
 
 class SymbolTable {
@@ -32,19 +27,16 @@ class SymbolTable {
   // Empties the table: LabelCount = 1, every slot cleared.
   void Reset();
 
-  // Outcome of AddLabel, for the callers that report on it.
-  enum class AddResult { kIgnored, kStored, kRepeated, kFull };
-
   // Defines `Label` (as the splitter left it, possibly ending in a blank or a
-  // colon) with `Address`. The comparison with stored names uses the text as
-  // received; the stored name has its blanks and one trailing colon removed.
-  AddResult AddLabel(std::string_view Label, int32_t Address, int64_t line = 0);
+  // colon) with `Address`. A label equal to a stored name as received defines
+  // nothing; otherwise the name, blanks and one trailing colon removed, takes
+  // the next slot even when it is stored already (the earliest still wins).
+  void AddLabel(std::string_view Label, int32_t Address, int64_t line = 0);
 
   // Slot of the earliest symbol named exactly `name`, or 0.
   int Find(std::string_view name) const;
   const LabelEntry& Slot(int i) const { return slots_[static_cast<size_t>(i)]; }
 
-  int16_t LabelCount() const { return labelCount_; }
   bool Full() const { return labelCount_ > kCapacity; }
 
   // The name a label text defines: blanks trimmed, one trailing colon removed.
@@ -62,12 +54,7 @@ class SymbolTable {
 
   std::vector<LabelEntry> slots_;
   int16_t labelCount_ = 1;
-  // name -> earliest slot, and the last slot of that name (for chaining).
-  struct Chain {
-    int32_t first;
-    int32_t last;
-  };
-  std::unordered_map<std::string, Chain, Hash, Eq> index_;
+  std::unordered_map<std::string, int32_t, Hash, Eq> index_;  // name -> earliest slot
 };
 
 }  // namespace orvane
