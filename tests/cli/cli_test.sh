@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# orvane-asm run as a separate process: exit status, standard output and
+# error, default paths, refusals, what is left on disk after good and failed
+# runs, line ends, and hostile sources.   cli_test.sh ORVANE_ASM VERSION
+ASM=$(realpath "$1") VERSION=$2
+. "$(dirname "$0")/lib.sh"
+
+good='  DB 1\n  DW 4660\n  END\n'
+hexlst='0000  01                    DB      1               \r\n0001  3412                  DW      4660            \r\n0003  @ 0000                END                     \r\n'
+cpmlst='0100  01                    DB      1               \r\n0101  3412                  DW      4660            \r\n0103  0000                  END                     \r\n'
+cpmbox='0100 01                  DB    1               \r\n0101 3412                DW    4660            \r\n0103 0000                END                   \r\n'
+hex=':1000000001341200000000000000000000000000A9\r\n:00000001FF\r\n'
+
+begin "a clean program: default outputs beside the source"
+put prog.z80 "$good"; umask 022; run prog.z80
+status_is 0; out_is ''
+err_is 'orvane-asm: 0 errors in 0 statements, 3 bytes; listing prog.LST, object prog.HEX\n'
+file_is prog.LST "prog.z80\r\n$hexlst"; file_is prog.HEX "$hex"; files_are prog.z80 prog.LST prog.HEX
+check "$(stat -c %a prog.LST prog.HEX | tr '\n' ' ')" "644 644 " "modes of new files"
+
+begin "the last format option wins"
+put prog.z80 "$good"; mkdir out
+run --hex -l out/a.txt --cpm -o out/b.bin prog.z80
+status_is 0; file_is out/a.txt "prog.z80\r\n$cpmlst"; file_is out/b.bin '\001\064\022'; files_are prog.z80 out
+run --cpm --hex prog.z80; status_is 0; file_is prog.HEX "$hex"
+
+begin "--screen prints the listing box to standard output"
+put prog.z80 "$good"; run --cpm --screen prog.z80
+status_is 0; out_is "$cpmbox"; file_is prog.LST "prog.z80\r\n$cpmlst"; file_is prog.com '\001\064\022'
+
+begin "default paths replace or append the extension"
+mkdir sub.d
+for row in "prog prog.LST prog.HEX" "my.prog.asm my.prog.LST my.prog.HEX" "sub.d/noext sub.d/noext.LST sub.d/noext.HEX" \
+           "sub.d/x.Z80 sub.d/x.LST sub.d/x.HEX" "--cpm:.hidden .hidden.LST .hidden.com"; do
+  set -- $row; opt=""; src=$1
+  case $src in --cpm:*) opt=--cpm; src=${src#--cpm:} ;; esac
+  put "$src" "$good"; run $opt "$src"; status_is 0; [ -f "$2" ] && [ -f "$3" ] && ok || fail "no $2 or $3 for $src"
+done
+
+begin "errors: status 1, one line per message, the files still written"
+put prog.z80 '  DB 1\n  FOO\nTWO DW UNDEF\nTWO DW UNDEF2\n'; run prog.z80
+status_is 1; out_is ''
+err_is 'prog.z80:2: error: Undefined Opcode\nprog.z80:3: error: Undefined Symbol Referenced\nprog.z80:4: error: Duplicate Label\nprog.z80:4: error: Undefined Symbol Referenced\norvane-asm: 4 errors in 3 statements, 5 bytes; listing prog.LST, object prog.HEX\n'
+file_is prog.LST 'prog.z80\r\n0000  01                    DB      1               \r\n0001                        FOO                     \r\nUndefined Opcode\r\n0001  0000      TWO         DW      UNDEF           \r\nUndefined Symbol Referenced\r\n0003  0000      TWO         DW      UNDEF2          \r\nDuplicate LabelUndefined Symbol Referenced\r\n'
+file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n'
+
+begin "help and version"
+for opt in --help -h; do run $opt; status_is 0; check "$(head -1 "$base/out")" "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] SOURCE" "$opt"; done
+run --version; status_is 0; out_is "orvane-asm $VERSION\n"; files_are
+
+begin "usage errors and unusable paths: status 2, nothing written"
+put prog.z80 "$good"; mkdir adir; ln -s prog.z80 link.LST; put x.LST "$good"; put y.HEX "$good"; put z.com "$good"
+for args in "" "--bogus prog.z80" "prog.z80 -l" "prog.z80 -o" "prog.z80 other.z80" "missing.z80" \
+            "-o nodir/p.HEX prog.z80" "-l nodir/p.LST prog.z80" "-o prog.z80/p.HEX prog.z80" "-l adir prog.z80" \
+            "-l prog.z80 prog.z80" "-o ./prog.z80 prog.z80" "--cpm -o $PWD/prog.z80 prog.z80" "-l link.LST prog.z80" \
+            "-l ../w/prog.z80 ./prog.z80" "-l same -o same prog.z80" "x.LST" "y.HEX" "--cpm z.com"; do
+  run $args; status_is 2; out_is ''
+  check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
+  files_are adir link.LST prog.z80 x.LST y.HEX z.com; file_is prog.z80 "$good"; file_is x.LST "$good"
+done
+run -o nodir/p.HEX prog.z80; check "$(grep -c nodir/p.HEX "$base/err")" 1 "the path in the message"
+[ -L link.LST ] && ok || fail "the link was replaced"
+
+begin "a failed run leaves earlier outputs untouched; a shorter program replaces them whole"
+line=''; for i in $(seq 100); do line="$line  DS 'ABCDEFGHIJ'\n"; done
+put prog.z80 "$line"; run --cpm prog.z80; status_is 0; check "$(stat -c %s prog.com)" 1000 "image size"
+run prog.z80; status_is 0; check "$(stat -c %s prog.HEX)" $((63 * 45 + 13)) "HEX size"
+sums=$(md5sum prog.LST prog.HEX); put prog.z80 '  DB 7\n'
+run -o nodir/x.HEX prog.z80; status_is 2
+run -l nodir/x.LST prog.z80; status_is 2
+check "$(md5sum prog.LST prog.HEX)" "$sums" "earlier outputs"
+run --cpm prog.z80; status_is 0; file_is prog.com '\007'
+file_is prog.LST 'prog.z80\r\n0100  07                    DB      7               \r\n'
+run prog.z80; file_is prog.HEX ':1000000007000000000000000000000000000000E9\r\n:00000001FF\r\n'
+mv prog.z80 keep.z80; run prog.z80; status_is 2; file_is prog.com '\007'; files_are keep.z80 prog.LST prog.HEX prog.com
+
+begin "line ends: LF, CR LF, a lone CR, mixed, none at the end"
+for src in '  DB 1\n  DB 2\n\n  DB 3\n' '  DB 1\r\n  DB 2\r\n\r\n  DB 3\r\n' '  DB 1\r  DB 2\r\r  DB 3\r' '  DB 1\r\n  DB 2\n\r  DB 3'; do
+  put le.z80 "$src"; run le.z80; status_is 0
+  file_is le.LST 'le.z80\r\n0000  01                    DB      1               \r\n0001  02                    DB      2               \r\n0002                                                \r\n0002  03                    DB      3               \r\n'
+done
+
+begin "line ends across the reader's 64 KiB pieces"
+tail='0100  05                    DB      5               \r\n0101  06                    DB      6               \r\n'
+for n in 65535 65534 65536 131071; do
+  for end in '\r\n' '\r' '\n'; do
+    { printf '  ;'; printf "%$((n - 3))s" '' | tr ' ' X; printf "$end  DB 5$end  DB 6"; } >big.z80
+    run --cpm big.z80; status_is 0; file_is big.com '\005\006'
+    check "$(stat -c %s big.LST)" $((9 + 52 + n - 1 + 2 + 108)) "listing size ($n $end)"
+    cmp -s <(tail -c 108 big.LST) <(printf "$tail") && ok || fail "last entries ($n $end)"
+  done
+done
+
+begin "hostile sources finish with the outputs their statements call for"
+perl -e 'print "  NOP ;", "x" x 10485760' >a.z80; run --cpm a.z80; status_is 0
+check "$(stat -c %s a.com a.LST | tr '\n' ' ')" "1 $((7 + 52 + 1 + 10485760 + 1 + 2)) " "10 MB comment"
+perl -e 'print "  DS \x27", "a" x 10485760, "\x27"' >b.z80; run --cpm b.z80; status_is 0
+check "$(stat -c %s b.com)" 10485760 "10 MB text"
+perl -e 'print "Q" x 10485760' >c.z80; run c.z80; status_is 0; file_is c.HEX ':00000001FF\r\n'
+check "$(stat -c %s c.LST)" $((7 + 52 + 2)) "10 MB label"
+perl -e 'print "\0" x 10485760' >d.z80; run d.z80; status_is 0; file_is d.HEX ':00000001FF\r\n'
+perl -e '$d = "(" x 200000 . "1" . ")" x 200000; print "  LD A,$d\n  DB $d\n  DW $d\n  LD A,", "(" x 200000, "1\n"' >e.z80
+run --cpm e.z80; status_is 1; check "$(stat -c %s e.com)" 9 "deep parentheses"
+perl -e 'print "  NOP\r" x 300000' >f.z80; run --cpm f.z80; status_is 0; check "$(stat -c %s f.com)" 300000 "lone CR lines"
+perl -e 'srand(7); print map { chr(int(rand(256))) } 1 .. 4194304' >g.z80; run --cpm g.z80
+[ "$status" -le 1 ] && ok || fail "garbage: status $status"
+check "$(stat -c %s g.com) bytes" "$(grep -o '[0-9]* bytes\?;' "$base/err" | tr -d ';')" "garbage: image size and bytes sent"
+
+finish

@@ -1,0 +1,34 @@
+# Helpers for the process tests of orvane-asm: each case runs the program in
+# a fresh folder under one temporary folder and checks what it left behind.
+# Sourced by the test scripts, which set ASM to the program first.
+set -u
+base=$(mktemp -d)
+: >"$base/empty"
+trap 'chmod -R u+w "$base" 2>/dev/null; rm -rf "$base"' EXIT
+passed=0 failed=0 case_name=""
+
+begin() { # begin NAME: a new case in an empty folder
+  case_name=$1
+  rm -rf "$base/w" && mkdir "$base/w" && cd "$base/w" || exit 2
+}
+fail() { echo "FAIL [$case_name]: $*"; failed=$((failed + 1)); }
+ok() { passed=$((passed + 1)); }
+check() { if [ "$1" = "$2" ]; then ok; else fail "$3: got [$1], want [$2]"; fi; }
+
+run() { # run ARGS...: the program with stdout and stderr kept apart
+  "$ASM" "$@" >"$base/out" 2>"$base/err" <"$base/empty"
+  status=$?
+}
+put() { printf "$2" >"$1"; }                 # put FILE PRINTF-FORMAT
+status_is() { check "$status" "$1" "exit status (stderr: $(head -c 300 "$base/err"))"; }
+err_is() { check "$(cat "$base/err")" "$(printf "$1")" "standard error"; }
+out_is() { if cmp -s "$base/out" <(printf "$1"); then ok; else fail "standard output: $(head -c 300 "$base/out" | od -c | head -5)"; fi; }
+file_is() { # file_is FILE PRINTF-FORMAT: the exact bytes
+  if cmp -s "$1" <(printf "$2"); then ok; else fail "$1 differs: $(head -c 200 "$1" 2>&1 | od -c | head -4)"; fi
+}
+files_are() { check "$(ls -A | sort | tr '\n' ' ')" "$( (($#)) && printf '%s\n' "$@" | sort | tr '\n' ' ')" "files"; }
+
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
