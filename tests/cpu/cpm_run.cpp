@@ -1,236 +1,149 @@
 // Runs the example programs on an emulated Z80 (libz80ex) under a minimal
-// CP/M: each example is assembled with orvane-asm --cpm, its image loaded at
-// 0100H, and its console output compared with the text the program must
-// print, worked out by hand from the source.
+// CP/M: each EXAMPLES_DIR/NAME.z80 is assembled with orvane-asm --cpm, its
+// image loaded at 0100H, and its console output compared with
+// EXPECTED_DIR/NAME.out, the text worked out by hand from the source (with
+// plain line ends there: each "\n" stands for the CR LF the program prints).
+// Every example must have its expected output.
 //
 // The CP/M environment: 64K of RAM; the BDOS entry at 0005H is trapped
 // (function 2 prints the character in E, function 9 the '$'-terminated string
 // at DE) and returns as a RET would; reaching 0000H is the warm boot that
-// ends the program. The stack starts at FFFEH with 0000H pushed as the return
-// address, as the CCP leaves it.
+// ends the program, and SP must then be back where it started. The stack
+// starts at FFFEH with 0000H on it as the return address, as the CCP leaves
+// it. A HALT, another BDOS function or too many steps is a fault.
 //
-// Usage: cpm_run ORVANE_ASM EXAMPLES_DIR
+// Usage: cpm_run ORVANE_ASM EXAMPLES_DIR EXPECTED_DIR
 
 extern "C" {
 #include <z80ex/z80ex.h>
 }
 
-#include <dirent.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <set>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+namespace fs = std::filesystem;
+
 namespace {
 
-struct Machine {
-  std::vector<uint8_t> mem = std::vector<uint8_t>(65536, 0);
-  std::string console;
-  std::string fault;
-};
-
-Z80EX_BYTE MemRead(Z80EX_CONTEXT*, Z80EX_WORD addr, int, void* data) {
-  return static_cast<Machine*>(data)->mem[addr];
-}
-void MemWrite(Z80EX_CONTEXT*, Z80EX_WORD addr, Z80EX_BYTE value, void* data) {
-  static_cast<Machine*>(data)->mem[addr] = value;
-}
-Z80EX_BYTE PortRead(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
-void PortWrite(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
-Z80EX_BYTE IntRead(Z80EX_CONTEXT*, void*) { return 0xFF; }
-
 constexpr long kStepLimit = 2000000;
+using Memory = std::vector<uint8_t>;
 
-// Runs the image; returns false with m.fault set when the program does not
-// come back to the warm boot properly.
-bool RunImage(Machine& m, const std::string& image) {
-  if (image.empty() || image.size() > 0xFD00 - 0x100) {
-    m.fault = "image size " + std::to_string(image.size());
-    return false;
-  }
-  for (size_t i = 0; i < image.size(); ++i) m.mem[0x100 + i] = static_cast<uint8_t>(image[i]);
-  m.mem[0x0000] = 0x76;  // HALT at the warm boot: never executed, PC 0 stops first
-  m.mem[0x0005] = 0xC9;  // RET at the BDOS entry (trapped before it runs)
-  Z80EX_CONTEXT* cpu = z80ex_create(MemRead, &m, MemWrite, &m, PortRead, &m, PortWrite, &m, IntRead, &m);
+// Runs a CP/M image, appending what it prints to console. Returns the fault,
+// empty when the program came back to the warm boot with the stack balanced.
+std::string RunImage(const std::string& image, std::string& console) {
+  if (image.empty() || image.size() > 0xFD00 - 0x100) return "image size " + std::to_string(image.size());
+  Memory mem(65536, 0);  // FFFEH holds 0000H: the return address to the warm boot
+  std::copy(image.begin(), image.end(), mem.begin() + 0x100);
+  mem[0x0000] = 0x76;  // HALT at the warm boot: never executed, PC 0 stops first
+  mem[0x0005] = 0xC9;  // RET at the BDOS entry (trapped before it runs)
+  Z80EX_CONTEXT* cpu = z80ex_create(
+      [](Z80EX_CONTEXT*, Z80EX_WORD a, int, void* m) -> Z80EX_BYTE { return (*static_cast<Memory*>(m))[a]; }, &mem,
+      [](Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* m) { (*static_cast<Memory*>(m))[a] = v; }, &mem,
+      [](Z80EX_CONTEXT*, Z80EX_WORD, void*) -> Z80EX_BYTE { return 0xFF; }, nullptr,
+      [](Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}, nullptr,
+      [](Z80EX_CONTEXT*, void*) -> Z80EX_BYTE { return 0xFF; }, nullptr);
   z80ex_set_reg(cpu, regPC, 0x0100);
   z80ex_set_reg(cpu, regSP, 0xFFFE);
-  m.mem[0xFFFE] = 0x00;
-  m.mem[0xFFFF] = 0x00;
-
-  bool ok = false;
-  long steps = 0;
-  for (; steps < kStepLimit; ++steps) {
+  std::string fault = "no warm boot after " + std::to_string(kStepLimit) + " steps";
+  for (long step = 0; step < kStepLimit; ++step) {
     z80ex_step(cpu);
     if (z80ex_last_op_type(cpu) != 0) continue;  // inside a prefixed instruction
-    const Z80EX_WORD pc = z80ex_get_reg(cpu, regPC);
-    if (pc == 0x0000) {
-      ok = true;
-      break;
-    }
-    if (z80ex_doing_halt(cpu)) {
-      m.fault = "HALT reached";
-      break;
-    }
+    Z80EX_WORD pc = z80ex_get_reg(cpu, regPC);
     if (pc == 0x0005) {
       const int fn = z80ex_get_reg(cpu, regBC) & 0xFF;
-      const Z80EX_WORD de = z80ex_get_reg(cpu, regDE);
+      const Z80EX_WORD de = z80ex_get_reg(cpu, regDE), sp = z80ex_get_reg(cpu, regSP);
       if (fn == 2) {
-        m.console += static_cast<char>(de & 0xFF);
-      } else if (fn == 9) {
-        Z80EX_WORD a = de;
-        int n = 0;
-        while (m.mem[a] != '$' && n < 65536) {
-          m.console += static_cast<char>(m.mem[a]);
-          a = static_cast<Z80EX_WORD>(a + 1);
-          ++n;
-        }
-        if (n == 65536) {
-          m.fault = "BDOS 9 string without '$'";
-          break;
-        }
+        console += static_cast<char>(de & 0xFF);
+      } else if (fn == 9 && std::find(mem.begin(), mem.end(), '$') != mem.end()) {
+        for (Z80EX_WORD a = de; mem[a] != '$'; ++a) console += static_cast<char>(mem[a]);
       } else {
-        m.fault = "unexpected BDOS function " + std::to_string(fn);
+        fault = "BDOS function " + std::to_string(fn) + (fn == 9 ? " without a '$' in memory" : "");
         break;
       }
       // Return to the caller as the RET at 0005H would.
-      const Z80EX_WORD sp = z80ex_get_reg(cpu, regSP);
-      const Z80EX_WORD ret = static_cast<Z80EX_WORD>(m.mem[sp] | (m.mem[static_cast<Z80EX_WORD>(sp + 1)] << 8));
+      pc = static_cast<Z80EX_WORD>(mem[sp] | mem[static_cast<Z80EX_WORD>(sp + 1)] << 8);
       z80ex_set_reg(cpu, regSP, static_cast<Z80EX_WORD>(sp + 2));
-      z80ex_set_reg(cpu, regPC, ret);
-      if (ret == 0x0000) {
-        ok = true;
-        break;
-      }
+      z80ex_set_reg(cpu, regPC, pc);
+    }
+    if (pc == 0x0000) {
+      // The RET to the warm boot pops the 0000H pushed at FFFEH: SP wraps to 0.
+      const Z80EX_WORD sp = z80ex_get_reg(cpu, regSP);
+      fault = sp == 0 ? "" : "stack not balanced at the warm boot: SP " + std::to_string(sp);
+      break;
+    }
+    if (z80ex_doing_halt(cpu)) {
+      fault = "HALT reached";
+      break;
     }
   }
-  if (!ok && m.fault.empty()) m.fault = "no warm boot after " + std::to_string(kStepLimit) + " steps";
-  if (ok && z80ex_get_reg(cpu, regSP) != 0x0000) {
-    // RET from the entry pops the 0000H pushed at FFFEH: SP wraps to 0000H.
-    m.fault = "stack not balanced at the warm boot: SP " + std::to_string(z80ex_get_reg(cpu, regSP));
-    ok = false;
-  }
   z80ex_destroy(cpu);
-  return ok;
+  return fault;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const fs::path& path) {
   std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// The text with control characters spelled out, one line per printed line.
 std::string Visible(const std::string& s) {
   std::string o;
   for (unsigned char c : s) {
-    if (c == '\r')
-      o += "\\r";
-    else if (c == '\n')
-      o += "\\n\n      ";
-    else if (c < 32 || c > 126) {
-      char b[8];
-      std::snprintf(b, sizeof b, "\\x%02X", c);
-      o += b;
-    } else
-      o += static_cast<char>(c);
+    char b[8];
+    std::snprintf(b, sizeof b, "\\x%02X", c);
+    o += c == '\r' ? "\\r" : c == '\n' ? "\\n\n            " : c < 32 || c > 126 ? b : std::string(1, char(c));
   }
   return o;
 }
 
-struct Example {
-  const char* file;
-  const char* expected;  // the console output, worked out from the source
-};
-
-const Example kExamples[] = {
-    {"hello.z80", "HELLO, WORLD!\r\n"},
-    {"items.z80",
-     "A 3 X 250 = 750\r\n"
-     "B 12 X 1005 = 12060\r\n"
-     "C 1 X 40000 = 40000\r\n"
-     "D 200 X 7 = 1400\r\n"
-     "TOTAL = 54210\r\n"},
-    {"bits.z80",
-     "00 00000000 0 ZERO\r\n"
-     "01 00000001 1 ODD\r\n"
-     "A5 10100101 4 ODD\r\n"
-     "80 10000000 1\r\n"
-     "FF 11111111 8 ODD\r\n"
-     "0F 00001111 4 ODD\r\n"
-     "3C 00111100 4\r\n"},
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: cpm_run ORVANE_ASM EXAMPLES_DIR\n";
+  if (argc != 4) {
+    std::cerr << "usage: cpm_run ORVANE_ASM EXAMPLES_DIR EXPECTED_DIR\n";
     return 2;
   }
-  const std::string orvane = argv[1], examples = argv[2];
   char tmpl[] = "/tmp/orvane-cpu-XXXXXX";
-  if (!mkdtemp(tmpl)) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string dir = tmpl;
+  if (!mkdtemp(tmpl)) return std::perror("mkdtemp"), 1;
+  const fs::path dir = tmpl, expectedDir = argv[3];
+  std::vector<fs::path> sources;
+  for (const auto& e : fs::directory_iterator(argv[2]))
+    if (e.path().extension() == ".z80") sources.push_back(e.path());
+  std::sort(sources.begin(), sources.end());
 
-  int passed = 0, failed = 0;
-  std::set<std::string> known;
-  for (const Example& ex : kExamples) {
-    known.insert(ex.file);
-    const std::string name = std::string(ex.file).substr(0, std::string(ex.file).size() - 4);
-    const std::string src = dir + "/" + ex.file, com = dir + "/" + name + ".com";
-    const std::string cmd = "cp " + Quote(examples + "/" + ex.file) + " " + Quote(src) + " && " + Quote(orvane) +
-                            " --cpm -o " + Quote(com) + " -l " + Quote(dir + "/" + name + ".LST") + " " + Quote(src) +
-                            " >/dev/null 2>" + Quote(dir + "/" + name + ".err");
-    const int rc = std::system(cmd.c_str());
-    if (rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
-      std::cout << "FAIL " << ex.file << ": orvane-asm reported errors:\n" << ReadFile(dir + "/" + name + ".err");
-      ++failed;
+  int failed = sources.empty() ? 1 : 0;
+  for (const fs::path& src : sources) {
+    const std::string name = src.stem().string(), file = src.filename().string();
+    const fs::path com = dir / (name + ".com"), out = expectedDir / (name + ".out"), msg = dir / (name + ".msg");
+    std::string expected, console, fault;
+    for (char c : ReadFile(out)) expected += c == '\n' ? "\r\n" : std::string(1, c);
+    const std::string cmd = "'" + std::string(argv[1]) + "' --cpm -o '" + com.string() + "' -l '" +
+                            (dir / (name + ".LST")).string() + "' '" + src.string() + "' >'" + msg.string() + "' 2>&1";
+    if (!fs::exists(out))
+      fault = "no expected output " + out.string();
+    else if (std::system(cmd.c_str()) != 0)
+      fault = "orvane-asm reported errors:\n" + ReadFile(msg);
+    else
+      fault = RunImage(ReadFile(com), console);
+    if (fault.empty() && console == expected) {
+      std::cout << "ok   " << file << " (" << console.size() << " characters printed)\n";
       continue;
     }
-    Machine m;
-    const bool ok = RunImage(m, ReadFile(com));
-    if (!ok || m.console != ex.expected) {
-      std::cout << "FAIL " << ex.file << (ok ? "" : ": " + m.fault) << "\n"
-                << "  expected: " << Visible(ex.expected) << "\n"
-                << "  printed:  " << Visible(m.console) << "\n";
-      ++failed;
-      continue;
-    }
-    std::cout << "ok   " << ex.file << " (" << m.console.size() << " characters printed)\n";
-    ++passed;
+    ++failed;
+    std::cout << "FAIL " << file << (fault.empty() ? "" : ": " + fault) << "\n  expected: " << Visible(expected)
+              << "\n  printed:  " << Visible(console) << "\n";
   }
-
-  // Every example program must have its expected output here.
-  if (DIR* d = opendir(examples.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string f = e->d_name;
-      if (f.size() > 4 && f.substr(f.size() - 4) == ".z80" && !known.count(f)) {
-        std::cout << "FAIL " << f << ": no expected output in the CPU test\n";
-        ++failed;
-      }
-    }
-    closedir(d);
-  }
-
-  std::system(("rm -rf " + Quote(dir)).c_str());
-  std::cout << "ran " << passed + failed << " example programs on the Z80\n";
-  std::cout << passed << " passed, " << failed << " failed\n";
-  return failed == 0 ? 0 : 1;
+  std::cout << "ran " << sources.size() << " example programs on the Z80: " << failed << " failed\n";
+  if (failed == 0) return fs::remove_all(dir), 0;
+  std::cout << "files kept in " << dir.string() << "\n";
+  return 1;
 }
