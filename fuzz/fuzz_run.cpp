@@ -1,6 +1,6 @@
 // Runs the whole input as a source file through AssembleFile, once for a CP/M
-// image and once for Intel HEX, with files held in memory, and checks the
-// object files:
+// image and once for Intel HEX, with real files in a temporary folder, and
+// checks the object files:
 //  - the CP/M image holds exactly the object bytes the run sent;
 //  - every Intel HEX line is a well-formed record with a valid checksum, data
 //    records carry 16 bytes, and the last line is the one and only end
@@ -11,10 +11,14 @@
 //    (a statement's length never depends on the origin);
 //  - a third run, CP/M again, repeats the first exactly: every run starts
 //    afresh whatever the one before left behind.
+#include <stdlib.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <memory>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -28,35 +32,6 @@ namespace {
 void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
-
-class MemoryFileSystem : public orvane::FileSystem {
- public:
-  std::map<std::string, std::string> files;
-
-  std::unique_ptr<orvane::LineSource> OpenRead(const std::string& path) override {
-    auto it = files.find(path);
-    if (it == files.end()) throw orvane::FileError(path, "no such file");
-    return std::make_unique<orvane::MemoryLineSource>(it->second);
-  }
-  std::unique_ptr<orvane::CommitSink> Create(const std::string& path) override {
-    return std::make_unique<Sink>(*this, path);
-  }
-  bool SameFile(const std::string& a, const std::string& b) override { return a == b; }
-
- private:
-  // Written into place only on Commit, like the real files.
-  class Sink : public orvane::CommitSink {
-   public:
-    Sink(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
-    void Write(std::string_view bytes) override { data_.append(bytes); }
-    void Commit() override { fs_.files[path_] = std::move(data_); }
-
-   private:
-    MemoryFileSystem& fs_;
-    std::string path_;
-    std::string data_;
-  };
-};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -109,26 +84,43 @@ struct Outcome {
   std::string listing;
 };
 
-Outcome Run(const std::string& source, bool hex, bool screen) {
-  MemoryFileSystem fs;
-  fs.files["prog.z80"] = source;
+// The run's real files, in a folder of this process, removed at its exit.
+char folder[] = "/tmp/orvane-fuzz-run-XXXXXX";
+void RemoveFolder() { std::filesystem::remove_all(folder); }
+const std::string& Folder() {
+  static const std::string dir = [] {
+    Check(::mkdtemp(folder) != nullptr && std::atexit(RemoveFolder) == 0);
+    return std::string(folder) + "/";
+  }();
+  return dir;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Outcome Run(const std::string& text, bool hex, bool screen) {
+  std::ofstream(Folder() + "prog.z80", std::ios::binary) << text;
   // One window and one assembler for the whole session: every run must start
   // afresh whatever the previous one left, and building the 16384-slot symbol
   // table for every input would cost more than assembling it.
   static orvane::HeadlessWindow window;
   static orvane::Assembler as(&window);
   window = orvane::HeadlessWindow();
-  window.source = "prog.z80";
-  window.list = "prog.LST";
-  window.object = hex ? "prog.HEX" : "prog.com";
+  const std::string source = Folder() + "prog.z80", list = Folder() + "prog.LST", object = Folder() + "prog.obj";
+  window.source = source;
+  window.list = list;
+  window.object = object;
   window.intelHex = hex;
   window.listingChecked = screen;
   Outcome out;
-  out.result = orvane::AssembleFile(as, window, fs);
+  orvane::DiskFileSystem files;
+  out.result = orvane::AssembleFile(as, window, files);
   Check(out.result.completed);
-  out.object = fs.files[hex ? "prog.HEX" : "prog.com"];
-  out.listing = fs.files["prog.LST"];
-  Check(out.listing.compare(0, 10, "prog.z80\r\n") == 0);
+  out.object = Read(object);
+  out.listing = Read(list);
+  Check(out.listing.compare(0, source.size() + 2, source + "\r\n") == 0);
   // The box gets the same entries as the file, without the header line.
   if (screen) Check(CountLines(window.listing) + 1 == CountLines(out.listing));
   return out;
