@@ -122,9 +122,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return 2;
   }
   out.flush();
-  err << "orvane-asm: " << result.messages << (result.messages == 1 ? " error" : " errors") << " in "
-      << result.statementsWithErrors << (result.statementsWithErrors == 1 ? " statement" : " statements")
-      << ", " << result.objectBytes << (result.objectBytes == 1 ? " byte" : " bytes") << "; listing "
+  err << "orvane-asm: ";
+  if (result.messages == 0) {
+    err << "no errors";
+  } else {
+    err << result.messages << (result.messages == 1 ? " error" : " errors") << " in " << result.statementsWithErrors
+        << (result.statementsWithErrors == 1 ? " statement" : " statements");
+  }
+  err << ", " << result.objectBytes << (result.objectBytes == 1 ? " byte" : " bytes") << "; listing "
       << listPath << ", object " << objectPath << '\n';
   return result.statementsWithErrors ? 1 : 0;
 }
