@@ -25,6 +25,9 @@ constexpr std::string_view kHelp =
     "  -l LISTING    listing file (default: SOURCE with extension .LST)\n"
     "  -o OBJECT     object file (default: SOURCE with extension .HEX or .com)\n"
     "  --screen      also print the on-screen listing to standard output\n"
+    "\n"
+    "A SOURCE of - is standard input (then -l and -o must be given); a LISTING\n"
+    "or OBJECT of - is standard output (one of them at most, not with --screen).\n"
     "  --help        show this help\n"
     "  --version     show the version\n"
     "\n"
@@ -96,6 +99,18 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << "orvane-asm: no source file given\n" << kUsage;
     return 2;
   }
+  if (source == "-" && (listPath.empty() || objectPath.empty())) {
+    err << "orvane-asm: a source read from standard input needs -l and -o\n" << kUsage;
+    return 2;
+  }
+  if (listPath == "-" && objectPath == "-") {
+    err << "orvane-asm: only one of the listing and the object may go to standard output\n" << kUsage;
+    return 2;
+  }
+  if (screen && (listPath == "-" || objectPath == "-")) {
+    err << "orvane-asm: --screen and an output to - would share standard output\n" << kUsage;
+    return 2;
+  }
   if (listPath.empty()) listPath = ReplaceExtension(source, ".LST");
   if (objectPath.empty()) objectPath = ReplaceExtension(source, cpm ? ".com" : ".HEX");
 
@@ -111,7 +126,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     window.listingSink = &screenSink;
   }
 
-  DiskFileSystem files;
+  DiskFileSystem files(/*standardStreams=*/true);
   Assembler as(&window);
   RunResult result;
   try {
