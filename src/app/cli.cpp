@@ -25,11 +25,11 @@ constexpr std::string_view kHelp =
     "  -l LISTING    listing file (default: SOURCE with extension .LST)\n"
     "  -o OBJECT     object file (default: SOURCE with extension .HEX or .com)\n"
     "  --screen      also print the on-screen listing to standard output\n"
+    "  --help        show this help\n"
+    "  --version     show the version\n"
     "\n"
     "A SOURCE of - is standard input (then -l and -o must be given); a LISTING\n"
     "or OBJECT of - is standard output (one of them at most, not with --screen).\n"
-    "  --help        show this help\n"
-    "  --version     show the version\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
