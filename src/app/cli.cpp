@@ -28,6 +28,9 @@ constexpr std::string_view kHelp =
     "  --help        show this help\n"
     "  --version     show the version\n"
     "\n"
+    "A SOURCE of - is standard input (then -l and -o must be given); a LISTING\n"
+    "or OBJECT of - is standard output (one of them at most, not with --screen).\n"
+    "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
 
@@ -96,6 +99,18 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << "orvane-asm: no source file given\n" << kUsage;
     return 2;
   }
+  if (source == "-" && (listPath.empty() || objectPath.empty())) {
+    err << "orvane-asm: a source read from standard input needs -l and -o\n" << kUsage;
+    return 2;
+  }
+  if (listPath == "-" && objectPath == "-") {
+    err << "orvane-asm: only one of the listing and the object may go to standard output\n" << kUsage;
+    return 2;
+  }
+  if (screen && (listPath == "-" || objectPath == "-")) {
+    err << "orvane-asm: --screen and an output to - would share standard output\n" << kUsage;
+    return 2;
+  }
   if (listPath.empty()) listPath = ReplaceExtension(source, ".LST");
   if (objectPath.empty()) objectPath = ReplaceExtension(source, cpm ? ".com" : ".HEX");
 
@@ -111,7 +126,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     window.listingSink = &screenSink;
   }
 
-  DiskFileSystem files;
+  DiskFileSystem files(/*standardStreams=*/true);
   Assembler as(&window);
   RunResult result;
   try {
@@ -122,9 +137,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return 2;
   }
   out.flush();
-  err << "orvane-asm: " << result.messages << (result.messages == 1 ? " error" : " errors") << " in "
-      << result.statementsWithErrors << (result.statementsWithErrors == 1 ? " statement" : " statements")
-      << ", " << result.objectBytes << (result.objectBytes == 1 ? " byte" : " bytes") << "; listing "
+  err << "orvane-asm: ";
+  if (result.messages == 0) {
+    err << "no errors";
+  } else {
+    err << result.messages << (result.messages == 1 ? " error" : " errors") << " in " << result.statementsWithErrors
+        << (result.statementsWithErrors == 1 ? " statement" : " statements");
+  }
+  err << ", " << result.objectBytes << (result.objectBytes == 1 ? " byte" : " bytes") << "; listing "
       << listPath << ", object " << objectPath << '\n';
   return result.statementsWithErrors ? 1 : 0;
 }

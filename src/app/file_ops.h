@@ -1,6 +1,8 @@
-// File operations: the source read line by line, listing and object written to
-// a temporary file beside the target and renamed into place only when the run
-// completes, so a failed run leaves earlier outputs untouched.
+// File operations: the source read line by line, listing and object gathered
+// in a temporary file and put in place only when the run completes, so a failed
+// run leaves earlier outputs untouched. A regular output is replaced whole; a
+// device, a FIFO, standard output or a file with several links is written in
+// place.
 #pragma once
 #include <cstdio>
 #include <memory>
@@ -33,12 +35,27 @@ class LineSource {
   virtual ~LineSource() = default;
   // The next line without its end, valid until the next call; false at end.
   virtual bool Next(std::string_view& line) = 0;
+  // Starts again at the first line where the source is held in memory (a
+  // pipe or standard input, which can be read only once); false when the
+  // source must be opened again instead.
+  virtual bool Rewind() { return false; }
 };
+
+// How Commit puts an output in place. A stream (a device, a FIFO, standard
+// output) and a regular file with several links are written in place and can
+// still fail halfway (a full device, a closed pipe); a file replaced whole
+// cannot, once prepared.
+enum class CommitKind { kStream, kInPlace, kReplace };
 
 // An output that becomes the real file only on Commit.
 class CommitSink : public OutputSink {
  public:
+  // Everything that may fail before the target is touched: flushing, and
+  // opening a target that is written in place.
+  virtual void Prepare() {}
+  // Puts the content in place (calls Prepare when it was not called).
   virtual void Commit() = 0;
+  virtual CommitKind Kind() const { return CommitKind::kReplace; }
 };
 
 class FileSystem {
@@ -48,14 +65,35 @@ class FileSystem {
   virtual std::unique_ptr<CommitSink> Create(const std::string& path) = 0;
   // True when both paths name the same existing file.
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  // True when writing the output would overwrite the source.
+  virtual bool NamesSource(const std::string& source, const std::string& output) {
+    return source == output || SameFile(source, output);
+  }
+  // True when the two outputs would overwrite each other.
+  virtual bool SameOutput(const std::string& a, const std::string& b) { return a == b || SameFile(a, b); }
 };
 
-// The real disk.
+// The real disk. With standard streams on (the command line), "-" as the
+// source is standard input and "-" as an output is standard output.
 class DiskFileSystem : public FileSystem {
  public:
+  explicit DiskFileSystem(bool standardStreams = false) : standardStreams_(standardStreams) {}
+  // A regular source is read from the file in each pass; a FIFO or standard
+  // input is read once into memory, up to kStreamLimit. Anything else (a
+  // directory, a device, a socket) is refused without being opened.
   std::unique_ptr<LineSource> OpenRead(const std::string& path) override;
   std::unique_ptr<CommitSink> Create(const std::string& path) override;
   bool SameFile(const std::string& a, const std::string& b) override;
+  // Only a regular file counts: an output may be a device or FIFO that is
+  // also the source or the other output (/dev/null twice).
+  bool NamesSource(const std::string& source, const std::string& output) override;
+  bool SameOutput(const std::string& a, const std::string& b) override;
+
+  static constexpr size_t kStreamLimit = size_t{64} << 20;
+
+ private:
+  bool StandardStream(const std::string& path) const { return standardStreams_ && path == "-"; }
+  bool standardStreams_;
 };
 
 // Splits a buffer held in memory into lines, with the same rules.
@@ -63,6 +101,10 @@ class MemoryLineSource : public LineSource {
  public:
   explicit MemoryLineSource(std::string text) : text_(std::move(text)) {}
   bool Next(std::string_view& line) override;
+  bool Rewind() override {
+    pos_ = 0;
+    return true;
+  }
 
  private:
   std::string text_;

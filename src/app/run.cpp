@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <utility>
+
 #include "app/listing.h"
 #include "front/operands.h"
 
@@ -18,12 +20,9 @@ void CheckOutputPaths(WindowOps& window, FileSystem& files) {
   const std::string object = window.Text(TextField::kObject);
   if (list.empty()) throw FileError(list, "no listing path given");
   if (object.empty()) throw FileError(object, "no object path given");
-  if (list == source || files.SameFile(source, list))
-    throw FileError(list, "the listing path names the source file");
-  if (object == source || files.SameFile(source, object))
-    throw FileError(object, "the object path names the source file");
-  if (list == object || files.SameFile(list, object))
-    throw FileError(object, "the listing and object paths name the same file");
+  if (files.NamesSource(source, list)) throw FileError(list, "the listing path names the source file");
+  if (files.NamesSource(source, object)) throw FileError(object, "the object path names the source file");
+  if (files.SameOutput(list, object)) throw FileError(object, "the listing and object paths name the same file");
 }
 
 }  // namespace
@@ -42,8 +41,8 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   as.Diag.Clear();
 
   // Pass 1: lengths and labels.
+  auto source = files.OpenRead(sourcePath);
   {
-    auto source = files.OpenRead(sourcePath);
     std::string_view line;
     int64_t n = 0;
     while (source->Next(line)) {
@@ -54,10 +53,14 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
     result.lines = n;
   }
 
-  // Pass 2: object, listing.
+  // Pass 2: object, listing. A source read into memory is read from there
+  // again; a file is opened again.
   as.PC = Origin(window);
   as.SetPass2(true);
-  auto source = files.OpenRead(sourcePath);
+  if (!source->Rewind()) {
+    source.reset();
+    source = files.OpenRead(sourcePath);
+  }
   auto listing = files.Create(window.Text(TextField::kList));
   auto object = files.Create(window.Text(TextField::kObject));
   ObjectOutput output(window, as.Hex);
@@ -119,8 +122,13 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   result.objectBytes = output.BytesSent();
 
   listing->Write(fileEntry);
-  listing->Commit();
-  object->Commit();
+  // Outputs written in place go first: they can still fail while being
+  // written, and a failure then leaves the outputs that are replaced whole as
+  // they were.
+  CommitSink* outputs[] = {listing.get(), object.get()};
+  if (object->Kind() < listing->Kind()) std::swap(outputs[0], outputs[1]);
+  for (CommitSink* o : outputs) o->Prepare();
+  for (CommitSink* o : outputs) o->Commit();
 
   window.SetVisible(Control::kAssemble, false);
   window.SetText(TextField::kSource, "");

@@ -1,4 +1,5 @@
 // Stack and control transfer: POP, PUSH, DJNZ, JR, RET, JP, CALL, RST.
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 
@@ -113,11 +114,21 @@ void Assembler::EncodeRet() {
 }
 
 // The address a JP operand stands for. "$" followed by a number is PC plus that
-// number, worked out wide and cut to 16 bits; anything else is a value.
+// number, the sum rounded to the nearest whole number (halves to the even
+// neighbour) and cut to 16 bits; anything else is a value. The whole part of
+// the number is cut to 16 bits before it is added, which keeps the parity the
+// rounding needs, so no size of number loses the fraction against PC.
 int32_t Assembler::JpTarget(std::string_view text) {
   if (!text.empty() && text[0] == '$') {
-    const int64_t offset = WrapLow16(LeadingNumber(text.substr(1)));
-    return static_cast<int32_t>((static_cast<int64_t>(PC) + offset) & 0xFFFF);
+    double offset = LeadingNumber(text.substr(1));
+    if (!std::isfinite(offset)) offset = 0;
+    const double whole = std::trunc(offset);
+    const double fraction = offset - whole;  // exact
+    int64_t sum = static_cast<int64_t>(PC) + WrapLow16(whole);
+    const bool odd = (sum & 1) != 0;
+    if (fraction > 0.5 || (fraction == 0.5 && odd)) ++sum;
+    if (fraction < -0.5 || (fraction == -0.5 && odd)) --sum;
+    return static_cast<int32_t>(sum & 0xFFFF);
   }
   return Values.Immed16(text);
 }

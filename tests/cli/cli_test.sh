@@ -14,7 +14,7 @@ hex=':1000000001341200000000000000000000000000A9\r\n:00000001FF\r\n'
 begin "a clean program: default outputs beside the source"
 put prog.z80 "$good"; umask 022; run prog.z80
 status_is 0; out_is ''
-err_is 'orvane-asm: 0 errors in 0 statements, 3 bytes; listing prog.LST, object prog.HEX\n'
+err_is 'orvane-asm: no errors, 3 bytes; listing prog.LST, object prog.HEX\n'
 file_is prog.LST "prog.z80\r\n$hexlst"; file_is prog.HEX "$hex"; files_are prog.z80 prog.LST prog.HEX
 check "$(stat -c %a prog.LST prog.HEX | tr '\n' ' ')" "644 644 " "modes of new files"
 
