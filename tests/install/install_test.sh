@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# install_test.sh BUILD_DIR SOURCE_DIR BUILT_ORVANE_ASM GUI(0|1): installs into a temporary DESTDIR.
+set -euo pipefail
+build=$1 src=$2 built=$3 gui=$4
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "install_test: FAIL: $*" >&2; exit 1; }
+DESTDIR="$tmp/dest" cmake --install "$build" --prefix /usr >"$tmp/install.log"
+usr=$tmp/dest/usr
+
+# Exactly these files: nothing of the tests, benchmarks or fuzz targets.
+pages=(orvane-asm)
+want=(bin/orvane-asm share/doc/orvane/{README.md,copyright,changelog.gz})
+for f in "$src"/examples/*.z80; do want+=("share/doc/orvane/examples/${f##*/}"); done
+if [ "$gui" = 1 ]; then
+  pages+=(orvane)
+  want+=(bin/orvane share/applications/orvane.desktop share/icons/hicolor/scalable/apps/orvane.svg
+         share/mime/packages/orvane.xml)
+fi
+for p in "${pages[@]}"; do want+=("share/man/man1/$p.1.gz"); done
+diff <(printf '%s\n' "${want[@]}" | sort) <(cd "$usr" && find . -type f -printf '%P\n' | sort) ||
+  fail "installed files differ from the list above (< missing, > extra)"
+
+# The installed orvane-asm assembles the example into the 25 bytes the built one writes.
+for d in inst built; do mkdir "$tmp/$d" && cp "$src/examples/hello.z80" "$tmp/$d/"; done
+"$usr/bin/orvane-asm" --cpm "$tmp/inst/hello.z80" 2>"$tmp/err" || fail "installed orvane-asm: $(cat "$tmp/err")"
+"$built" --cpm "$tmp/built/hello.z80" 2>"$tmp/err"
+cmp "$tmp/inst/hello.com" "$tmp/built/hello.com" && [ "$(stat -c %s "$tmp/inst/hello.com")" -eq 25 ] ||
+  fail "installed orvane-asm wrote another hello.com"
+
+# Manual pages render without a single groff warning, and whatis can read their NAME.
+for p in "${pages[@]}"; do
+  page=$usr/share/man/man1/$p.1.gz
+  zcat "$page" | groff -ww -man -z 2>"$tmp/warn" && [ ! -s "$tmp/warn" ] || fail "$p.1: $(cat "$tmp/warn")"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$page" >"$tmp/page" 2>"$tmp/warn" && [ ! -s "$tmp/warn" ] &&
+    grep -q '^NAME' "$tmp/page" && lexgrog "$page" | grep -q "\"$p - " || fail "man -l $p.1: $(cat "$tmp/warn")"
+done
+
+[ "$gui" = 1 ] || exit 0
+desktop-file-validate "$usr/share/applications/orvane.desktop" >"$tmp/warn" 2>&1 && [ ! -s "$tmp/warn" ] ||
+  fail "desktop-file-validate: $(cat "$tmp/warn")"
+update-mime-database "$usr/share/mime" && grep -qx '50:text/x-z80-asm:\*.z80' "$usr/share/mime/globs2" &&
+  grep -qx 'MimeType=text/x-z80-asm;' "$usr/share/applications/orvane.desktop" ||
+  fail "the entry's MIME type is not the one registered for *.z80"
