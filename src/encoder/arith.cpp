@@ -8,41 +8,10 @@ namespace orvane {
 
 namespace {
 
-struct IncDecRow {
-  int32_t code;  // operand register code
-  std::string_view inc;
-  std::string_view dec;
-  bool indexed;  // a displacement byte follows
-};
+bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
 
-// INC r = 00 rrr 100, DEC r = 00 rrr 101; INC rr = 00 rr0 011, DEC rr = 00 rr1 011.
-constexpr IncDecRow kIncDec[] = {
-    {reg::B, "04", "05", false},       {reg::C, "0C", "0D", false},
-    {reg::D, "14", "15", false},       {reg::E, "1C", "1D", false},
-    {reg::H, "24", "25", false},       {reg::L, "2C", "2D", false},
-    {reg::HLInd, "34", "35", false},   {reg::A, "3C", "3D", false},
-    {reg::BC, "03", "0B", false},      {reg::DE, "13", "1B", false},
-    {reg::HL, "23", "2B", false},      {reg::SP, "33", "3B", false},
-    {reg::IX, "DD23", "DD2B", false},  {reg::IY, "FD23", "FD2B", false},
-    {reg::IXInd, "DD34", "DD35", true}, {reg::IYInd, "FD34", "FD35", true},
-};
-
-}  // namespace
-
-// One row of the arithmetic-logic table.
-struct Assembler::AluRow {
-  std::string_view mnemonic;
-  bool namesAccumulator;       // ADD A,s (source second) rather than SUB s
-  int32_t registerBase;        // ALU r = 10 ooo rrr
-  std::string_view immediate;  // ALU n = 11 ooo 110, n
-  std::string_view ix;         // DD 10 ooo 110, d
-  std::string_view iy;         // FD 10 ooo 110, d
-};
-
-namespace {
-
-// Index of a 16-bit source in the rr field (BC 00, DE 01, HL 10, SP 11), or -1.
-// `self` is the destination, which takes the HL slot (HL, IX or IY).
+// Index of a 16-bit register in the rr field (BC 00, DE 01, HL 10, SP 11), or
+// -1. `self` is the destination, which takes the HL slot (HL, IX or IY).
 int32_t PairField(int32_t code, int32_t self) {
   switch (code) {
     case reg::BC: return 0;
@@ -54,70 +23,70 @@ int32_t PairField(int32_t code, int32_t self) {
 
 }  // namespace
 
-// INC counts its byte before the operand is checked; DEC does not, and the two
-// name a wrong operand differently.
-void Assembler::EncodeIncDec() {
-  const bool inc = Fields.OpcodeFld == "INC";
-  if (inc) ByteCount = 1;
-  for (const IncDecRow& row : kIncDec) {
-    if (row.code != Op1Type) continue;
-    const std::string_view code = inc ? row.inc : row.dec;
-    ObjCode.append(code);
-    if (row.indexed) AppendDisp(Fields.Operand1Fld);
-    ByteCount = static_cast<int32_t>(ObjCode.size() / 2);
+// INC r = 00 rrr 100 and DEC r = 00 rrr 101 (the keyword's code; bit 0 tells
+// them apart), (IX+d) as DD and r = (HL); INC rr = 00 rr0 011 and
+// DEC rr = 00 rr1 011 (code2), IX and IY as DD/FD and rr = HL. INC counts its
+// byte before the operand is checked; DEC does not, and the two name a wrong
+// operand differently.
+void Assembler::EncodeIncDec(const Keyword& k) {
+  const bool dec = k.code & 1;
+  if (!dec) byteCount_ = 1;
+  const int32_t r = Op1Type;
+  if (IsReg8(r)) {
+    AppendHex2Value(k.code + 8 * r);
+  } else if (r >= reg::BC && r <= reg::SP) {
+    AppendHex2Value(k.code2 + 16 * (r - reg::BC));
+  } else if (r == reg::IX || r == reg::IY) {
+    objCode_.append(r == reg::IX ? "DD" : "FD");
+    AppendHex2Value(k.code2 + 16 * 2);
+  } else if (r == reg::IXInd || r == reg::IYInd) {
+    objCode_.append(r == reg::IXInd ? "DD" : "FD");
+    AppendHex2Value(k.code + 8 * reg::HLInd);
+    AppendDisp(fields_.Operand1Fld);
+  } else {
+    Error(dec ? msg::kBadDestination : msg::kBadSource);
     return;
   }
-  Error(inc ? msg::kBadSource : msg::kBadDestination);
+  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
 }
 
-// The 8-bit source shared by all eight mnemonics.
-void Assembler::EncodeAluSource(const AluRow& row, int32_t code, std::string_view text) {
-  if (code >= reg::B && code <= reg::A) {
-    AppendHex2Value(row.registerBase + code);
-    ByteCount = 1;
+// The 8-bit source shared by all eight mnemonics: ALU r = base + r,
+// ALU n = base + 46H and n, ALU (IX+d) = DD, base + 6, d.
+void Assembler::EncodeAluSource(int32_t base, int32_t code, std::string_view text) {
+  if (IsReg8(code)) {
+    AppendHex2Value(base + code);
+    byteCount_ = 1;
   } else if (code == reg::Value) {
-    ObjCode.append(row.immediate);
+    AppendHex2Value(base + 0x46);
     AppendByte(text);
-    ByteCount = 2;
+    byteCount_ = 2;
   } else if (code == reg::IXInd || code == reg::IYInd) {
-    ObjCode.append(code == reg::IXInd ? row.ix : row.iy);
+    objCode_.append(code == reg::IXInd ? "DD" : "FD");
+    AppendHex2Value(base + reg::HLInd);
     AppendDisp(text);
-    ByteCount = 3;
+    byteCount_ = 3;
   } else {
     Error(msg::kBadSource);
   }
 }
 
-void Assembler::EncodeArith() {
-  static constexpr AluRow kAlu[] = {
-      {"ADD", true, 0x80, "C6", "DD86", "FD86"},
-      {"ADC", true, 0x88, "CE", "DD8E", "FD8E"},
-      {"SUB", false, 0x90, "D6", "DD96", "FD96"},
-      {"SBC", true, 0x98, "DE", "DD9E", "FD9E"},
-      {"AND", false, 0xA0, "E6", "DDA6", "FDA6"},
-      {"XOR", false, 0xA8, "EE", "DDAE", "FDAE"},
-      {"OR", false, 0xB0, "F6", "DDB6", "FDB6"},
-      {"CP", false, 0xB8, "FE", "DDBE", "FDBE"},
-  };
-  const AluRow* row = nullptr;
-  for (const AluRow& r : kAlu) {
-    if (r.mnemonic == Fields.OpcodeFld) row = &r;
-  }
-  if (row == nullptr) return;  // the dispatch sends only the eight mnemonics
-
-  if (!row->namesAccumulator) {
+// The keyword's code is the register form's base. SUB, AND, XOR, OR and CP
+// take the source alone (one operand); ADD, ADC and SBC name the accumulator
+// first, or HL (code2: ADD HL,rr = 00 rr1 001, with IX and IY too;
+// ADC HL,rr = ED 01 rr1 010 and SBC HL,rr = ED 01 rr0 010, HL only).
+void Assembler::EncodeArith(const Keyword& k) {
+  if (k.operands == 1) {
     // The encoding goes on after the message.
-    if (!Fields.Operand2Fld.empty()) Error(msg::kExtraOperand);
-    EncodeAluSource(*row, Op1Type, Fields.Operand1Fld);
+    if (!fields_.Operand2Fld.empty()) Error(msg::kExtraOperand);
+    EncodeAluSource(k.code, Op1Type, fields_.Operand1Fld);
     return;
   }
   if (Op1Type == reg::A) {
-    EncodeAluSource(*row, Op2Type, Fields.Operand2Fld);
+    EncodeAluSource(k.code, Op2Type, fields_.Operand2Fld);
     return;
   }
 
-  if (row->mnemonic == "ADD") {
-    // ADD HL,rr = 00 rr1 001; IX and IY prefix it and stand in the HL slot.
+  if (k.code2 <= 0xFF) {
     if (Op1Type != reg::HL && Op1Type != reg::IX && Op1Type != reg::IY) {
       Error(msg::kBadDestination);
       return;
@@ -127,25 +96,25 @@ void Assembler::EncodeArith() {
       Error(msg::kBadSource);
       return;
     }
-    if (Op1Type != reg::HL) ObjCode.append(Op1Type == reg::IX ? "DD" : "FD");
-    AppendHex2Value(0x09 + 16 * field);
-    ByteCount = static_cast<int32_t>(ObjCode.size() / 2);
+    if (Op1Type != reg::HL) objCode_.append(Op1Type == reg::IX ? "DD" : "FD");
+    AppendHex2Value(k.code2 + 16 * field);
+    byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
     return;
   }
 
-  // ADC HL,rr = ED 01 rr1 010; SBC HL,rr = ED 01 rr0 010. No indexed form.
+  // ADC and SBC count their two bytes before they look at the source.
   if (Op1Type != reg::HL) {
     Error(msg::kBadDestination);
     return;
   }
-  ByteCount = 2;
+  byteCount_ = 2;
   const int32_t field = PairField(Op2Type, reg::HL);
   if (field < 0) {
     Error(msg::kBadSource);
     return;
   }
-  ObjCode.append("ED");
-  AppendHex2Value((row->mnemonic == "ADC" ? 0x4A : 0x42) + 16 * field);
+  AppendHex2Value(k.code2 >> 8);
+  AppendHex2Value((k.code2 & 0xFF) + 16 * field);
 }
 
 }  // namespace orvane

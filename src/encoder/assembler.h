@@ -1,136 +1,151 @@
-// The assembler's state and Assemble, which encodes one statement: split the
-// line, classify the operands, define the label in pass 1, and dispatch on the
-// mnemonic to a directive or an instruction group.
+// The assembler: its state for one run, and Assemble, which encodes one
+// statement (split the line, classify the operands, define the label in pass
+// 1, and hand the statement to the handler its keyword selects).
+//
+// The two-pass invariant every handler keeps: a statement counts the same
+// ByteCount in pass 1 and in pass 2, whatever its operands turn out to be
+// once every label is known (a label further down is still undefined in pass
+// 1), and pass 1 reports nothing. So every label gets the same address in
+// both passes, and a refused statement still occupies the bytes it counted
+// before the fault was found.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "front/numbers.h"
+#include "front/diagnostics.h"
 #include "front/operands.h"
 #include "front/statement.h"
 #include "front/symbols.h"
-#include "output/intel_hex.h"
-#include "output/object_output.h"
 
 namespace orvane {
 
-namespace msg {
-inline constexpr std::string_view kBadQuotes = "Bad opening and closing quotes";
-inline constexpr std::string_view kBadSource = "Bad Source Operand";
-inline constexpr std::string_view kBadSourceSp = "Bad source Operand";
-inline constexpr std::string_view kBadDestination = "Bad Destination Operand";
-inline constexpr std::string_view kBadOperand = "Bad Operand";
-inline constexpr std::string_view kExtraOperand = "Extra Operand";
-inline constexpr std::string_view kInvalidConditional = "Invalid Conditional";
-inline constexpr std::string_view kBadConditional = "Bad Conditional";
-inline constexpr std::string_view kBadConditionalJp = "Bad COnditional";
-inline constexpr std::string_view kBadMode = "Bad Mode Selection";
-inline constexpr std::string_view kBadRegister = "Bad Register";
-inline constexpr std::string_view kBadBitNumber = "Bad Bit Number";
-inline constexpr std::string_view kUndefinedOpcode = "Undefined Opcode";
-inline constexpr std::string_view kSymbolTableFull = "Symbol Table Full";
-inline constexpr std::string_view kDuplicateLabel = "Duplicate Label";
-inline constexpr std::string_view kIllegalForwardRef = "Illegal Forward Reference";
-}  // namespace msg
-
-// The statement handlers, in the order the dispatch tries their keywords.
-enum class Handler : uint8_t {
-  kEqu, kDs, kDw, kDb, kOrg, kEnd,
-  kFixed, kEx, kLd,
-  kIncDec, kArith,
-  kPopPush, kDjnz, kJr, kRet, kJp, kCall, kRst,
-  kIm, kOut, kIn,
-  kShift, kBit,
-  kEmpty, kUndefined,
+// What a run is made with, taken once when it starts.
+struct RunOptions {
+  bool intelHex = true;     // else a CP/M image
+  bool listingBox = false;  // the listing also goes to the window's box
+  int32_t Origin() const { return intelHex ? 0 : 256; }
 };
 
-class Assembler {
+class Assembler;
+
+// A mnemonic or directive: the handler that encodes it, how many operands it
+// uses, and the opcode bases its handler builds on (what they mean is said at
+// each handler). The table of all of them is in keywords.cpp.
+struct Keyword {
+  std::string_view text;
+  void (Assembler::*encode)(const Keyword&);
+  uint8_t operands;
+  uint16_t code = 0;
+  uint16_t code2 = 0;
+};
+
+class Assembler : private Reporter {
  public:
-  // Without a format selection (unit tests), END behaves as for CP/M output.
-  explicit Assembler(FormatSelection* format = nullptr);
+  Assembler() = default;
+  Assembler(const Assembler&) = delete;
+  Assembler& operator=(const Assembler&) = delete;
 
-  // Encodes one source line (without its line end).
-  void Assemble(std::string_view ASMLine);
+  // A run: BeginRun, then for each pass BeginPass and one Step per source
+  // line. BeginRun empties the symbol table and takes the options; BeginPass
+  // sets PC to the origin and starts counting lines from 1.
+  void BeginRun(const RunOptions& options);
+  void BeginPass(int pass);
+  // Assembles the next source line (without its line end): the statement's
+  // state is emptied, the line encoded, and PC moved on by its ByteCount.
+  void Step(std::string_view line);
 
-  // State shared with the run and the object output.
-  SymbolTable Symbols;
-  Diagnostics Diag;  // Diag.Pass2 is the pass flag, Diag.ErrText the messages
-  StatementFields Fields;
-  int32_t PC = 0;
-  int32_t ByteCount = 0;
-  std::string ObjCode;
-  bool NoObject = false;
-  int32_t Op1Type = reg::Empty;
-  int32_t Op2Type = reg::Empty;
-  // Source line number of the statement (1-based), set by the run; used to
-  // tell a first definition from a later one.
-  int64_t LineNo = 0;
-  IntelHexWriter Hex;
-
-  bool Pass2() const { return Diag.Pass2; }
-  void SetPass2(bool on) { Diag.Pass2 = on; }
-  void Error(std::string_view errstr) { Diag.Error(errstr); }
-
-  // Which handler a mnemonic selects.
-  static Handler Dispatch(std::string_view OpcodeFld);
+  // The statement Step assembled last.
+  int64_t Line() const { return lineNo_; }
+  // Its address as listed: where it stands, or for ORG the new origin.
+  int32_t Address() const { return address_; }
+  // Object bytes as hex text, or the display text of EQU, = and END.
+  std::string_view ObjCode() const { return objCode_; }
+  bool NoObject() const { return noObject_; }
+  int32_t ByteCount() const { return byteCount_; }
+  // An END statement, and the start address it gives (for the HEX end record).
+  bool IsEnd() const { return isEnd_; }
+  int32_t StartAddress() const { return startAddress_; }
+  const StatementFields& Fields() const { return fields_; }
+  const Diagnostics& Diag() const { return diag_; }
+  const SymbolTable& Symbols() const { return symbols_; }
 
  private:
-  friend struct EncoderAccess;
-  void DefineLabel();
+  friend struct KeywordTable;
+  void Assemble(std::string_view ASMLine);
+  bool Pass2() const { return pass_ == 2; }
+  // Reporter: messages count in pass 2 only.
+  void Error(std::string_view errstr) override {
+    if (Pass2()) diag_.Error(errstr);
+  }
+  void Referenced(std::string_view, int) override {}
   void CheckLabelPass2();
   void CheckForwardReference(std::string_view operand, bool sameLineIsForward);
 
   // Directives.
-  void EncodeEqu();
-  void EncodeDs();
-  void EncodeDw();
-  void EncodeDb();
-  void EncodeOrg();
-  void EncodeEnd();
+  void EncodeEqu(const Keyword&);
+  void EncodeDs(const Keyword&);
+  void EncodeDw(const Keyword&);
+  void EncodeDb(const Keyword&);
+  void EncodeOrg(const Keyword&);
+  void EncodeEnd(const Keyword&);
   // Instruction groups, one file each.
-  void EncodeFixed();
-  void EncodeEx();
-  void EncodeLd();
-  void EncodeIncDec();
-  void EncodeArith();
-  void EncodePopPush();
-  void EncodeDjnz();
-  void EncodeJr();
-  void EncodeRet();
-  void EncodeJp();
-  void EncodeCall();
-  void EncodeRst();
-  void EncodeIm();
-  void EncodeOut();
-  void EncodeIn();
-  void EncodeShift();
-  void EncodeBit();
+  void EncodeFixed(const Keyword&);
+  void EncodeEx(const Keyword&);
+  void EncodeLd(const Keyword&);
+  void EncodeIncDec(const Keyword&);
+  void EncodeArith(const Keyword&);
+  void EncodePopPush(const Keyword&);
+  void EncodeDjnz(const Keyword&);
+  void EncodeJr(const Keyword&);
+  void EncodeRet(const Keyword&);
+  void EncodeJp(const Keyword&);
+  void EncodeCall(const Keyword&);
+  void EncodeRst(const Keyword&);
+  void EncodeIm(const Keyword&);
+  void EncodeOut(const Keyword&);
+  void EncodeIn(const Keyword&);
+  void EncodeShift(const Keyword&);
+  void EncodeBit(const Keyword&);
   // Helpers of the instruction groups.
   void EncodeLdA();
   void EncodeLdRegister();
   void EncodeLdPair();
   void EncodeLdToAddress();
   void EncodeLdToIndexed();
-  struct AluRow;
-  void EncodeAluSource(const AluRow& row, int32_t code, std::string_view text);
+  void EncodeAluSource(int32_t base, int32_t code, std::string_view text);
   int32_t JpTarget(std::string_view text);
 
-  // Operand helpers that append to ObjCode.
+  // Appending to ObjCode: a byte value, an operand as a byte, as a word (low
+  // byte first) and as an index displacement.
+  void AppendHex2Value(int32_t v);
   void AppendByte(std::string_view text) { AppendHex2Value(Values.Immed8(text)); }
   void AppendWord(std::string_view text);
-  void AppendDisp(std::string_view text) { ObjCode += Values.XYDisplacement(text); }
-  void AppendHex2Value(int32_t v) { AppendHex2(ObjCode, static_cast<uint32_t>(v)); }
+  void AppendDisp(std::string_view text) { AppendHex2Value(Values.XYDisplacement(text)); }
   void Emit(std::string_view hex, int32_t count) {
-    ObjCode.append(hex);
-    ByteCount = count;
+    objCode_.append(hex);
+    byteCount_ = count;
   }
 
-  FormatSelection* format_;
-  std::string prepared_;
+  RunOptions options_;
+  SymbolTable symbols_;
+  Diagnostics diag_;
+  OperandReader Values{symbols_, *this};
+  int pass_ = 1;
+  int64_t lineNo_ = 0;
 
- public:
-  OperandReader Values{Symbols, Diag};
+  // The current statement.
+  std::string prepared_;  // the line upper-cased; the fields are views into it
+  StatementFields fields_;
+  int32_t Op1Type = reg::Empty;
+  int32_t Op2Type = reg::Empty;
+  int32_t PC = 0;
+  int32_t address_ = 0;
+  int32_t byteCount_ = 0;
+  std::string objCode_;
+  bool noObject_ = false;
+  bool isEnd_ = false;
+  int32_t startAddress_ = 0;
 };
 
 }  // namespace orvane

@@ -10,27 +10,6 @@ namespace {
 
 bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
 
-// Rotates and shifts: CB 00 ooo rrr on a register, and DD/FD CB d 00 ooo 110
-// on an indexed operand (the displacement before the operation byte).
-struct ShiftRow {
-  std::string_view mnemonic;
-  int32_t registerBase;
-  int32_t indexedByte;
-};
-
-constexpr ShiftRow kShifts[] = {
-    {"RLC", 0x00, 0x06}, {"RRC", 0x08, 0x0E}, {"RL", 0x10, 0x16},  {"RR", 0x18, 0x1E},
-    {"SLA", 0x20, 0x26}, {"SRA", 0x28, 0x2E}, {"SRL", 0x38, 0x3E},
-};
-
-// Bit instructions: CB oo bbb rrr, and DD/FD CB d oo bbb 110.
-struct BitRow {
-  std::string_view mnemonic;
-  int32_t base;
-};
-
-constexpr BitRow kBitOps[] = {{"BIT", 0x40}, {"RES", 0x80}, {"SET", 0xC0}};
-
 // The bit number: the text must sort between "0" and "7" and be wholly decimal
 // digits with a value of 0 to 7 ("07" is 7). Returns -1 otherwise.
 int32_t BitNumber(std::string_view text) {
@@ -46,48 +25,39 @@ int32_t BitNumber(std::string_view text) {
 
 }  // namespace
 
-void Assembler::EncodeShift() {
-  const ShiftRow* row = nullptr;
-  for (const ShiftRow& r : kShifts) {
-    if (r.mnemonic == Fields.OpcodeFld) row = &r;
-  }
-  if (row == nullptr) return;  // the dispatch sends only the seven mnemonics
-
+// Rotates and shifts: CB, code + r on a register, and DD/FD CB d, code + 6
+// on an indexed operand (the displacement before the operation byte).
+void Assembler::EncodeShift(const Keyword& k) {
   if (IsReg8(Op1Type)) {
-    ObjCode.append("CB");
-    AppendHex2Value(row->registerBase + Op1Type);
-    ByteCount = 2;
+    objCode_.append("CB");
+    AppendHex2Value(k.code + Op1Type);
+    byteCount_ = 2;
   } else if (Op1Type == reg::IXInd || Op1Type == reg::IYInd) {
-    ObjCode.append(Op1Type == reg::IXInd ? "DDCB" : "FDCB");
-    AppendDisp(Fields.Operand1Fld);
-    AppendHex2Value(row->indexedByte);
-    ByteCount = 4;
+    objCode_.append(Op1Type == reg::IXInd ? "DDCB" : "FDCB");
+    AppendDisp(fields_.Operand1Fld);
+    AppendHex2Value(k.code + reg::HLInd);
+    byteCount_ = 4;
   } else {
     Error(msg::kBadOperand);
   }
 }
 
-void Assembler::EncodeBit() {
-  const BitRow* row = nullptr;
-  for (const BitRow& r : kBitOps) {
-    if (r.mnemonic == Fields.OpcodeFld) row = &r;
-  }
-  if (row == nullptr) return;  // the dispatch sends only BIT, RES and SET
-
-  const int32_t bit = BitNumber(Fields.Operand1Fld);
+// Bit operations: CB, code + 8 b + r, and DD/FD CB d, code + 8 b + 6.
+void Assembler::EncodeBit(const Keyword& k) {
+  const int32_t bit = BitNumber(fields_.Operand1Fld);
   if (bit < 0) {
     Error(msg::kBadBitNumber);
     return;
   }
   if (IsReg8(Op2Type)) {
-    ObjCode.append("CB");
-    AppendHex2Value(row->base + 8 * bit + Op2Type);
-    ByteCount = 2;
+    objCode_.append("CB");
+    AppendHex2Value(k.code + 8 * bit + Op2Type);
+    byteCount_ = 2;
   } else if (Op2Type == reg::IXInd || Op2Type == reg::IYInd) {
-    ObjCode.append(Op2Type == reg::IXInd ? "DDCB" : "FDCB");
-    AppendDisp(Fields.Operand2Fld);
-    AppendHex2Value(row->base + 8 * bit + reg::HLInd);
-    ByteCount = 4;
+    objCode_.append(Op2Type == reg::IXInd ? "DDCB" : "FDCB");
+    AppendDisp(fields_.Operand2Fld);
+    AppendHex2Value(k.code + 8 * bit + reg::HLInd);
+    byteCount_ = 4;
   } else {
     Error(msg::kBadRegister);
   }

@@ -10,91 +10,62 @@ namespace orvane {
 
 namespace {
 
-// POP qq = 11 qq0 001, PUSH qq = 11 qq0 101 (qq: BC 00, DE 01, HL 10, AF 11).
-struct StackRow {
-  int32_t code;
-  std::string_view pop;
-  std::string_view push;
-};
+// Condition names in the order of the ccc field: RET cc = 11 ccc 000,
+// JP cc = 11 ccc 010, CALL cc = 11 ccc 100 (the keyword's code2 plus 8 ccc);
+// JR takes only the first four, JR cc = 001 cc 000.
+constexpr std::string_view kConditions[] = {"NZ", "Z", "NC", "C", "PO", "PE", "P", "M"};
+constexpr int32_t kJrConditions = 4;
 
-constexpr StackRow kStack[] = {
-    {reg::BC, "C1", "C5"},     {reg::DE, "D1", "D5"},     {reg::HL, "E1", "E5"},
-    {reg::IX, "DDE1", "DDE5"}, {reg::IY, "FDE1", "FDE5"}, {reg::AF, "F1", "F5"},
-};
-
-// Condition names in the order they are tried. RET cc = 11 ccc 000,
-// JP cc = 11 ccc 010, CALL cc = 11 ccc 100; JR takes only the first four,
-// JR cc = 001 cc 000. A JR opcode of 0 marks a condition JR lacks.
-struct Condition {
-  std::string_view name;
-  uint8_t jr;
-  uint8_t ret;
-  uint8_t jp;
-  uint8_t call;
-};
-
-constexpr Condition kConditions[] = {
-    {"NZ", 0x20, 0xC0, 0xC2, 0xC4}, {"Z", 0x28, 0xC8, 0xCA, 0xCC},
-    {"NC", 0x30, 0xD0, 0xD2, 0xD4}, {"C", 0x38, 0xD8, 0xDA, 0xDC},
-    {"PO", 0x00, 0xE0, 0xE2, 0xE4}, {"PE", 0x00, 0xE8, 0xEA, 0xEC},
-    {"P", 0x00, 0xF0, 0xF2, 0xF4},  {"M", 0x00, 0xF8, 0xFA, 0xFC},
-};
-
-// The unconditional forms.
-constexpr std::string_view kJr = "18";
-constexpr std::string_view kRet = "C9";
-constexpr std::string_view kJp = "C3";
-constexpr std::string_view kCall = "CD";
-constexpr std::string_view kDjnz = "10";
-
-const Condition* FindCondition(std::string_view text) {
-  for (const Condition& c : kConditions) {
-    if (c.name == text) return &c;
+// The ccc field of a condition name, or -1.
+int32_t Condition(std::string_view text) {
+  for (int32_t c = 0; c < 8; ++c) {
+    if (kConditions[c] == text) return c;
   }
-  return nullptr;
+  return -1;
 }
 
-// RST p = 11 ppp 111, with the restart address p*8 written in decimal.
-struct Restart {
-  std::string_view text;
-  std::string_view code;
-};
-
-constexpr Restart kRestarts[] = {
-    {"0", "C7"},  {"8", "CF"},  {"16", "D7"}, {"24", "DF"},
-    {"32", "E7"}, {"40", "EF"}, {"48", "F7"}, {"56", "FF"},
-};
+// RST p = 11 ppp 111 (the keyword's code plus 8 ppp), with the restart
+// address p*8 written in decimal and compared as text.
+constexpr std::string_view kRestarts[] = {"0", "8", "16", "24", "32", "40", "48", "56"};
 
 }  // namespace
 
-void Assembler::EncodePopPush() {
-  ByteCount = 1;
-  const bool pop = Fields.OpcodeFld == "POP";
-  for (const StackRow& row : kStack) {
-    if (row.code == Op1Type) {
-      const std::string_view code = pop ? row.pop : row.push;
-      Emit(code, static_cast<int32_t>(code.size() / 2));
-      return;
-    }
+// POP qq = 11 qq0 001, PUSH qq = 11 qq0 101 (the keyword's code plus 16 qq;
+// qq: BC 00, DE 01, HL 10, AF 11); IX and IY as DD/FD and qq = HL.
+void Assembler::EncodePopPush(const Keyword& k) {
+  byteCount_ = 1;
+  int32_t qq;
+  switch (Op1Type) {
+    case reg::BC: qq = 0; break;
+    case reg::DE: qq = 1; break;
+    case reg::HL: qq = 2; break;
+    case reg::AF: qq = 3; break;
+    case reg::IX:
+    case reg::IY:
+      objCode_.append(Op1Type == reg::IX ? "DD" : "FD");
+      qq = 2;
+      break;
+    default: Error(msg::kBadSource); return;
   }
-  Error(msg::kBadSource);
+  AppendHex2Value(k.code + 16 * qq);
+  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
 }
 
-void Assembler::EncodeDjnz() {
-  ByteCount = 2;
-  ObjCode.append(kDjnz);
-  ObjCode.append(Values.CalcRelOffset(Fields.Operand1Fld, PC));
+void Assembler::EncodeDjnz(const Keyword& k) {
+  byteCount_ = 2;
+  AppendHex2Value(k.code);
+  AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC));
 }
 
-void Assembler::EncodeJr() {
-  ByteCount = 2;
-  const Condition* cc = FindCondition(Fields.Operand1Fld);
-  if (cc != nullptr && cc->jr != 0) {
-    AppendHex2Value(cc->jr);
-    ObjCode.append(Values.CalcRelOffset(Fields.Operand2Fld, PC));
+void Assembler::EncodeJr(const Keyword& k) {
+  byteCount_ = 2;
+  const int32_t cc = Condition(fields_.Operand1Fld);
+  if (cc >= 0 && cc < kJrConditions) {
+    AppendHex2Value(k.code2 + 8 * cc);
+    AppendHex2Value(Values.CalcRelOffset(fields_.Operand2Fld, PC));
   } else if (Op2Type == reg::Empty) {
-    ObjCode.append(kJr);
-    ObjCode.append(Values.CalcRelOffset(Fields.Operand1Fld, PC));
+    AppendHex2Value(k.code);
+    AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC));
   } else {
     Error(msg::kInvalidConditional);
   }
@@ -102,12 +73,12 @@ void Assembler::EncodeJr() {
 
 // RET has no operand in its unconditional form, so anything but a condition
 // there is refused.
-void Assembler::EncodeRet() {
-  ByteCount = 1;
-  if (const Condition* cc = FindCondition(Fields.Operand1Fld)) {
-    AppendHex2Value(cc->ret);
-  } else if (Fields.Operand1Fld.empty() && Fields.Operand2Fld.empty()) {
-    ObjCode.append(kRet);
+void Assembler::EncodeRet(const Keyword& k) {
+  byteCount_ = 1;
+  if (const int32_t cc = Condition(fields_.Operand1Fld); cc >= 0) {
+    AppendHex2Value(k.code2 + 8 * cc);
+  } else if (fields_.Operand1Fld.empty() && fields_.Operand2Fld.empty()) {
+    AppendHex2Value(k.code);
   } else {
     Error(msg::kBadConditional);
   }
@@ -133,28 +104,28 @@ int32_t Assembler::JpTarget(std::string_view text) {
   return Values.Immed16(text);
 }
 
-void Assembler::EncodeJp() {
-  if (!Fields.Operand2Fld.empty()) {
+void Assembler::EncodeJp(const Keyword& k) {
+  if (!fields_.Operand2Fld.empty()) {
     // The target is worked out before the condition is looked at, so its
     // messages come first.
-    const int32_t target = JpTarget(Fields.Operand2Fld);
-    ByteCount = 3;
-    const Condition* cc = FindCondition(Fields.Operand1Fld);
-    if (cc == nullptr) {
+    const int32_t target = JpTarget(fields_.Operand2Fld);
+    byteCount_ = 3;
+    const int32_t cc = Condition(fields_.Operand1Fld);
+    if (cc < 0) {
       Error(msg::kBadConditionalJp);
       return;
     }
-    AppendHex2Value(cc->jp);
-    AppendOpcodeHex4(ObjCode, static_cast<uint32_t>(target));
+    AppendHex2Value(k.code2 + 8 * cc);
+    AppendOpcodeHex4(objCode_, static_cast<uint32_t>(target));
     return;
   }
 
   switch (Op1Type) {
     case reg::Value: {
-      const int32_t target = JpTarget(Fields.Operand1Fld);
-      ObjCode.append(kJp);
-      AppendOpcodeHex4(ObjCode, static_cast<uint32_t>(target));
-      ByteCount = 3;
+      const int32_t target = JpTarget(fields_.Operand1Fld);
+      AppendHex2Value(k.code);
+      AppendOpcodeHex4(objCode_, static_cast<uint32_t>(target));
+      byteCount_ = 3;
       return;
     }
     case reg::HLInd:
@@ -164,12 +135,12 @@ void Assembler::EncodeJp() {
     case reg::IYInd: {
       // JP (IX) = DD E9, JP (IY) = FD E9. The jump takes no displacement, so
       // only a zero one is accepted.
-      ByteCount = 2;
-      if (Values.XYDisplacement(Fields.Operand1Fld) != "00") {
+      byteCount_ = 2;
+      if (Values.XYDisplacement(fields_.Operand1Fld) != 0) {
         Error(msg::kBadOperand);
         return;
       }
-      ObjCode.append(Op1Type == reg::IXInd ? "DDE9" : "FDE9");
+      objCode_.append(Op1Type == reg::IXInd ? "DDE9" : "FDE9");
       return;
     }
     default:
@@ -180,27 +151,25 @@ void Assembler::EncodeJp() {
 
 // CALL takes any single operand as an address, register names included; a
 // bad condition still counts the three bytes.
-void Assembler::EncodeCall() {
-  if (const Condition* cc = FindCondition(Fields.Operand1Fld)) {
-    AppendHex2Value(cc->call);
-    AppendWord(Fields.Operand2Fld);
-    ByteCount = 3;
-  } else if (Fields.Operand2Fld.empty()) {
-    ObjCode.append(kCall);
-    AppendWord(Fields.Operand1Fld);
-    ByteCount = 3;
+void Assembler::EncodeCall(const Keyword& k) {
+  byteCount_ = 3;
+  if (const int32_t cc = Condition(fields_.Operand1Fld); cc >= 0) {
+    AppendHex2Value(k.code2 + 8 * cc);
+    AppendWord(fields_.Operand2Fld);
+  } else if (fields_.Operand2Fld.empty()) {
+    AppendHex2Value(k.code);
+    AppendWord(fields_.Operand1Fld);
   } else {
     Error(msg::kBadConditional);
-    ByteCount = 3;
   }
 }
 
 // The operand is compared as text: only the eight decimal restart addresses.
-void Assembler::EncodeRst() {
-  ByteCount = 1;
-  for (const Restart& r : kRestarts) {
-    if (r.text == Fields.Operand1Fld) {
-      ObjCode.append(r.code);
+void Assembler::EncodeRst(const Keyword& k) {
+  byteCount_ = 1;
+  for (int32_t p = 0; p < 8; ++p) {
+    if (kRestarts[p] == fields_.Operand1Fld) {
+      AppendHex2Value(k.code + 8 * p);
       return;
     }
   }

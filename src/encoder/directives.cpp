@@ -4,20 +4,20 @@
 
 namespace orvane {
 
-void Assembler::EncodeEqu() {
-  const int32_t value = Values.Immed16(Fields.Operand1Fld);
-  if (!Pass2() && !Fields.LabelFld.empty()) Symbols.AddLabel(Fields.LabelFld, value, LineNo);
-  ObjCode.assign("= ");
-  AppendHex4(ObjCode, static_cast<uint32_t>(value));
-  NoObject = true;
+void Assembler::EncodeEqu(const Keyword&) {
+  const int32_t value = Values.Immed16(fields_.Operand1Fld);
+  if (!Pass2() && !fields_.LabelFld.empty()) symbols_.AddLabel(fields_.LabelFld, value, lineNo_);
+  objCode_.assign("= ");
+  AppendHex4(objCode_, static_cast<uint32_t>(value));
+  noObject_ = true;
   // The label is defined after its operand is read, so even a reference to
   // the line's own label was still undefined in pass 1.
-  CheckForwardReference(Fields.Operand1Fld, true);
+  CheckForwardReference(fields_.Operand1Fld, true);
 }
 
 // DS emits the characters between matching quotes; it reserves nothing.
-void Assembler::EncodeDs() {
-  const std::string_view t = Fields.Operand1Fld;
+void Assembler::EncodeDs(const Keyword&) {
+  const std::string_view t = fields_.Operand1Fld;
   const bool quoted = !t.empty() && (t[0] == '\'' || t[0] == '"') && t.back() == t[0];
   if (!quoted) {
     Error(msg::kBadQuotes);
@@ -25,18 +25,18 @@ void Assembler::EncodeDs() {
   }
   for (size_t i = 1; i + 1 < t.size(); ++i) {
     AppendHex2Value(static_cast<unsigned char>(t[i]));
-    ++ByteCount;
+    ++byteCount_;
   }
 }
 
-void Assembler::EncodeDw() {
-  ByteCount = 2;
-  AppendWord(Fields.Operand1Fld);
+void Assembler::EncodeDw(const Keyword&) {
+  byteCount_ = 2;
+  AppendWord(fields_.Operand1Fld);
 }
 
-void Assembler::EncodeDb() {
-  ByteCount = 1;
-  const std::string_view t = Fields.Operand1Fld;
+void Assembler::EncodeDb(const Keyword&) {
+  byteCount_ = 1;
+  const std::string_view t = fields_.Operand1Fld;
   if (!t.empty() && t[0] == '\'') {
     // Only the character after the quote counts. A quote alone is what a
     // quoted blank becomes after splitting, so it stands for the blank.
@@ -46,33 +46,34 @@ void Assembler::EncodeDb() {
   AppendByte(t);
 }
 
-void Assembler::EncodeOrg() {
-  PC = Values.Immed16(Fields.Operand1Fld);
-  NoObject = true;
+void Assembler::EncodeOrg(const Keyword&) {
+  PC = Values.Immed16(fields_.Operand1Fld);
+  noObject_ = true;
   // The line's own label already holds the old PC, so only a later line's
   // label is a forward reference here.
-  CheckForwardReference(Fields.Operand1Fld, false);
+  CheckForwardReference(fields_.Operand1Fld, false);
 }
 
-void Assembler::EncodeEnd() {
+// END lists its start address ("* 0100", or "0000" without one); with Intel
+// HEX output it shows "@" and the address the end record will take, and the
+// run hands that address to the HEX writer.
+void Assembler::EncodeEnd(const Keyword&) {
   if (!Pass2()) return;
-  const std::string_view op = Fields.Operand1Fld;
+  const std::string_view op = fields_.Operand1Fld;
   if (!op.empty()) {
-    ObjCode.assign("* ");
-    AppendHex4(ObjCode, static_cast<uint32_t>(Values.Immed16(op)));
+    objCode_.assign("* ");
+    AppendHex4(objCode_, static_cast<uint32_t>(Values.Immed16(op)));
   } else {
-    ObjCode.assign("0000");
+    objCode_.assign("0000");
   }
-  NoObject = true;
-  if (format_ && format_->IntelHexSelected()) {
-    Hex.IntelHexFlush();
-    const int32_t start = op.empty() ? 0 : Values.Immed16(op);
-    ObjCode.assign("@ ");
-    AppendHex4(ObjCode, static_cast<uint32_t>(start));
-    std::string record(":00");
-    AppendHex4(record, static_cast<uint32_t>(start));
-    record.append("01");
-    Hex.IntelHexClose(record);
+  noObject_ = true;
+  isEnd_ = true;
+  if (options_.intelHex) {
+    // The operand is read a second time here, so an undefined start symbol is
+    // reported twice.
+    startAddress_ = op.empty() ? 0 : Values.Immed16(op);
+    objCode_.assign("@ ");
+    AppendHex4(objCode_, static_cast<uint32_t>(startAddress_));
   }
 }
 

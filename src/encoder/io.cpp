@@ -23,45 +23,45 @@ bool IsPortRegister(int32_t code) {
 
 }  // namespace
 
-void Assembler::EncodeIm() {
-  ByteCount = 2;
+void Assembler::EncodeIm(const Keyword&) {
+  byteCount_ = 2;
   for (const InterruptMode& m : kModes) {
-    if (m.text == Fields.Operand1Fld) {
-      ObjCode.append(m.code);
+    if (m.text == fields_.Operand1Fld) {
+      objCode_.append(m.code);
       return;
     }
   }
   Error(msg::kBadMode);
 }
 
-void Assembler::EncodeOut() {
-  ByteCount = 2;
+void Assembler::EncodeOut(const Keyword&) {
+  byteCount_ = 2;
   if (Op1Type == reg::Address && Op2Type == reg::A) {
     // OUT (n),A = D3 n
-    ObjCode.append("D3");
-    AppendByte(Fields.Operand1Fld);
+    objCode_.append("D3");
+    AppendByte(fields_.Operand1Fld);
   } else if (Op1Type == reg::CInd) {
     if (!IsPortRegister(Op2Type)) {
       Error(msg::kBadSource);
       return;
     }
     // OUT (C),r = ED 01 rrr 001
-    ObjCode.append("ED");
+    objCode_.append("ED");
     AppendHex2Value(0x41 + 8 * Op2Type);
   } else {
     Error(msg::kBadDestination);
   }
 }
 
-void Assembler::EncodeIn() {
-  ByteCount = 2;
+void Assembler::EncodeIn(const Keyword&) {
+  byteCount_ = 2;
   if (Op1Type == reg::A && Op2Type == reg::Address) {
     // IN A,(n) = DB n
-    ObjCode.append("DB");
-    AppendByte(Fields.Operand2Fld);
+    objCode_.append("DB");
+    AppendByte(fields_.Operand2Fld);
   } else if (Op2Type == reg::CInd && IsPortRegister(Op1Type)) {
     // IN r,(C) = ED 01 rrr 000
-    ObjCode.append("ED");
+    objCode_.append("ED");
     AppendHex2Value(0x40 + 8 * Op1Type);
   } else {
     Error(msg::kBadDestination);

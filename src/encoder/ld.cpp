@@ -68,7 +68,7 @@ constexpr LdForm kLdToAddress[] = {
 
 }  // namespace
 
-void Assembler::EncodeLd() {
+void Assembler::EncodeLd(const Keyword&) {
   const int32_t dst = Op1Type;
   const int32_t src = Op2Type;
   if (dst == reg::A) {
@@ -102,8 +102,8 @@ void Assembler::EncodeLd() {
 
 // A wrong source still leaves the one byte counted here.
 void Assembler::EncodeLdA() {
-  ByteCount = 1;
-  const std::string_view text = Fields.Operand2Fld;
+  byteCount_ = 1;
+  const std::string_view text = fields_.Operand2Fld;
   if (IsReg8(Op2Type)) {
     // LD A,s = 01 111 sss
     AppendHex2Value(0x78 + Op2Type);
@@ -114,34 +114,34 @@ void Assembler::EncodeLdA() {
     Error(msg::kBadSource);
     return;
   }
-  ObjCode.append(form->opcode);
+  objCode_.append(form->opcode);
   if (form->tail == Tail::kByte) AppendByte(text);
   if (form->tail == Tail::kWord) AppendWord(text);
   if (form->tail == Tail::kDisp) AppendDisp(text);
-  ByteCount = static_cast<int32_t>(ObjCode.size() / 2);
+  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
 }
 
 // Destinations B, C, D, E, H, L and (HL).
 void Assembler::EncodeLdRegister() {
   const int32_t r = Op1Type;
   const int32_t s = Op2Type;
-  const std::string_view text = Fields.Operand2Fld;
+  const std::string_view text = fields_.Operand2Fld;
   const bool toMemory = r == reg::HLInd;
   if (IsReg8(s) && !(toMemory && s == reg::HLInd)) {
     // LD r,s = 01 rrr sss (01 110 110 would be HALT)
     AppendHex2Value(0x40 + 8 * r + s);
-    ByteCount = 1;
+    byteCount_ = 1;
   } else if (s == reg::Value) {
     // LD r,n = 00 rrr 110, n
     AppendHex2Value(8 * r + 0x06);
     AppendByte(text);
-    ByteCount = 2;
+    byteCount_ = 2;
   } else if ((s == reg::IXInd || s == reg::IYInd) && !toMemory) {
     // LD r,(IX+d) = DD 01 rrr 110 d; FD for IY
-    ObjCode.append(s == reg::IXInd ? "DD" : "FD");
+    objCode_.append(s == reg::IXInd ? "DD" : "FD");
     AppendHex2Value(0x46 + 8 * r);
     AppendDisp(text);
-    ByteCount = 3;
+    byteCount_ = 3;
   } else {
     Error(msg::kBadSource);
   }
@@ -151,24 +151,24 @@ void Assembler::EncodeLdRegister() {
 // then encode as HL; a wrong source keeps that prefix and its byte.
 void Assembler::EncodeLdPair() {
   int32_t rr = Op1Type;
-  const std::string_view text = Fields.Operand2Fld;
+  const std::string_view text = fields_.Operand2Fld;
   if (rr == reg::IX || rr == reg::IY) {
-    ObjCode = rr == reg::IX ? "DD" : "FD";
-    ByteCount = 1;
+    objCode_ = rr == reg::IX ? "DD" : "FD";
+    byteCount_ = 1;
     rr = reg::HL;
   }
   if (Op2Type == reg::Value) {
     // LD rr,nn = 00 rr0 001, nn (rr: BC 00, DE 01, HL 10, SP 11)
     AppendHex2Value(16 * (rr - reg::BC) + 0x01);
     AppendWord(text);
-    ByteCount += 3;
+    byteCount_ += 3;
     return;
   }
   if (Op2Type == reg::Address) {
     const LdForm* form = FindForm(kLdPairFromAddress, rr);
-    ObjCode.append(form->opcode);
+    objCode_.append(form->opcode);
     AppendWord(text);
-    ByteCount = static_cast<int32_t>(ObjCode.size() / 2);
+    byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
     return;
   }
   if (rr == reg::SP) {
@@ -190,9 +190,9 @@ void Assembler::EncodeLdToAddress() {
     Error(msg::kBadSource);
     return;
   }
-  ObjCode.append(form->opcode);
-  AppendWord(Fields.Operand1Fld);
-  ByteCount = static_cast<int32_t>(ObjCode.size() / 2);
+  objCode_.append(form->opcode);
+  AppendWord(fields_.Operand1Fld);
+  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
 }
 
 // LD (IX+d),<source> and LD (IY+d),<source>; the displacement comes from the
@@ -202,17 +202,17 @@ void Assembler::EncodeLdToIndexed() {
   const int32_t s = Op2Type;
   if (IsReg8(s) && s != reg::HLInd) {
     // LD (IX+d),s = DD 01 110 sss d
-    ObjCode.append(prefix);
+    objCode_.append(prefix);
     AppendHex2Value(0x70 + s);
-    AppendDisp(Fields.Operand1Fld);
-    ByteCount = 3;
+    AppendDisp(fields_.Operand1Fld);
+    byteCount_ = 3;
   } else if (s == reg::Value) {
     // LD (IX+d),n = DD 36 d n
-    ObjCode.append(prefix);
-    ObjCode.append("36");
-    AppendDisp(Fields.Operand1Fld);
-    AppendByte(Fields.Operand2Fld);
-    ByteCount = 4;
+    objCode_.append(prefix);
+    objCode_.append("36");
+    AppendDisp(fields_.Operand1Fld);
+    AppendByte(fields_.Operand2Fld);
+    byteCount_ = 4;
   } else {
     Error(msg::kBadSource);
   }

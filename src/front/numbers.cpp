@@ -7,10 +7,6 @@
 
 namespace orvane {
 
-namespace {
-int HexValue(char c) { return HexDigitValue(c); }
-}  // namespace
-
 std::optional<int64_t> PlainDecimal(std::string_view s) {
   if (s.empty() || s.size() > 15) return std::nullopt;
   int64_t v = 0;
@@ -19,24 +15,6 @@ std::optional<int64_t> PlainDecimal(std::string_view s) {
     v = v * 10 + (c - '0');
   }
   return v;
-}
-
-std::string Hex2(int32_t i) {
-  std::string s;
-  AppendHex2(s, static_cast<uint32_t>(i));
-  return s;
-}
-
-std::string Hex4(int32_t i) {
-  std::string s;
-  AppendHex4(s, static_cast<uint32_t>(i));
-  return s;
-}
-
-std::string OpcodeHex4(int32_t i) {
-  std::string s;
-  AppendOpcodeHex4(s, static_cast<uint32_t>(i));
-  return s;
 }
 
 double RoundHalfEven(double v) {
@@ -80,7 +58,7 @@ double LeadingNumber(std::string_view text) {
     uint64_t v = 0;
     int digits = 0;
     for (int d = peek(); d >= 0; d = peek()) {
-      int dv = HexValue(static_cast<char>(d));
+      int dv = HexDigitValue(static_cast<char>(d));
       if (dv < 0 || dv >= base) break;
       v = (v * static_cast<uint64_t>(base) + static_cast<uint64_t>(dv)) & 0xFFFFFFFFull;
       ++digits;
@@ -159,7 +137,7 @@ std::optional<int32_t> StrictNumber(std::string_view text) {
     if (base == 16 && digits.size() > 8) return std::nullopt;
     uint64_t v = 0;
     for (char d : digits) {
-      int dv = HexValue(d);
+      int dv = HexDigitValue(d);
       if (dv < 0 || dv >= base) return std::nullopt;
       v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(dv);
       if (v > 0xFFFFFFFFull) return std::nullopt;

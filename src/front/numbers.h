@@ -8,12 +8,6 @@
 
 namespace orvane {
 
-// Two or four upper-case hex digits of the low 8 or 16 bits of `i`.
-std::string Hex2(int32_t i);
-std::string Hex4(int32_t i);
-// Four hex digits of the low 16 bits, low byte first (the Z80's byte order).
-std::string OpcodeHex4(int32_t i);
-
 // Value of one hex digit (either case), or -1; a table, since every object
 // byte is read back from its two digits.
 inline constexpr std::array<int8_t, 256> kHexDigitValues = [] {
@@ -38,9 +32,10 @@ constexpr int HexPairValue(std::string_view s, size_t i) {
   return lo < 0 ? hi : hi * 16 + lo;
 }
 
-// Hex digits appended to object text: two for a byte, four for a word, and
-// four for a word in the Z80's order, low byte first. Every byte of object
-// code passes through these, so they are inline.
+// Hex digits appended to object text: two for the low 8 bits (Hex2), four
+// for the low 16 bits (Hex4), and four for the low 16 bits in the Z80's order,
+// low byte first (OpcodeHex4). Every byte of object code passes through these,
+// so they are inline.
 inline constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 inline void AppendHex2(std::string& out, uint32_t i) {

@@ -51,120 +51,114 @@ std::string_view DropParentheses(std::string_view s) {
   return Trim(s.substr(1, s.size() - 2));
 }
 
-int32_t OperandReader::FindLabel(std::string_view LblStr) {
-  int slot = symbols_.Find(LblStr);
-  if (slot != 0) return symbols_.Slot(slot).address;
-  diag_.Error(msg::kUndefinedSymbol);
-  return 0;
-}
-
-namespace {
-// A zero literal: a text that is wholly a number and reads as zero.
-bool IsZeroLiteral(std::string_view s) {
-  auto v = StrictNumber(s);
-  return v && LeadingNumber(s) == 0;
-}
-}  // namespace
-
-std::string_view OperandReader::SymbolOperand(std::string_view ValStr) {
-  std::string_view s = DropParentheses(ValStr);
-  if (LeadingNumber(s) != 0 || IsZeroLiteral(s)) return std::string_view();
-  return s;
-}
-
-
-int32_t OperandReader::Immed(std::string_view ValStr, bool eightBit) {
-  std::string_view s = DropParentheses(ValStr);
+OperandKind Classify(std::string_view s, Width width) {
   // Digits alone, the usual operand, are their own value, zero included.
-  if (auto v = PlainDecimal(s); v && *v <= INT32_MAX) return static_cast<int32_t>(*v);
-  const double lead = LeadingNumber(s);
-  const bool number = eightBit ? lead > 0 : lead != 0;
-  if (number) {
-    auto v = StrictNumber(s);
-    if (!v) {
-      diag_.Error(msg::kInvalidNumber);
-      return 0;
-    }
-    return *v;
+  if (auto v = PlainDecimal(s); v && *v <= INT32_MAX) {
+    return {*v == 0 ? OperandKind::kZero : OperandKind::kNumber, static_cast<int32_t>(*v)};
   }
-  if (lead == 0 && StrictNumber(s)) return 0;  // a zero literal is no symbol name
+  const double lead = LeadingNumber(s);
+  // 8-bit fields take a number only above 0: negative 8-bit literals are
+  // symbol names.
+  if (width == Width::k8 ? lead > 0 : lead != 0) {
+    auto v = StrictNumber(s);
+    return v ? OperandKind{OperandKind::kNumber, *v} : OperandKind{OperandKind::kInvalid};
+  }
+  if (lead == 0 && StrictNumber(s)) return {OperandKind::kZero};
+  return {OperandKind::kSymbol};
+}
+
+// The one place where a symbol's value is asked for, so the reporter sees
+// every reference.
+int OperandReader::LookUp(std::string_view name) {
+  const int slot = symbols_.Find(name);
+  report_.Referenced(name, slot);
+  if (slot == 0) report_.Error(msg::kUndefinedSymbol);
+  return slot;
+}
+
+int32_t OperandReader::FindLabel(std::string_view LblStr) {
+  const int slot = LookUp(LblStr);
+  return slot != 0 ? symbols_.Slot(slot).address : 0;
+}
+
+int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
+  const std::string_view s = DropParentheses(ValStr);
+  const OperandKind k = Classify(s, width);
+  switch (k.kind) {
+    case OperandKind::kNumber: return k.number;
+    case OperandKind::kZero: return 0;
+    case OperandKind::kInvalid: report_.Error(msg::kInvalidNumber); return 0;
+    case OperandKind::kSymbol: break;
+  }
   return FindLabel(s);
 }
 
-std::string OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc) {
+int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc) {
   std::string_view text = Destination;
   if (!text.empty() && text[0] == '$') {
-    // "$+n" and "$-n" give the displacement itself, independent of PC.
+    // "$+n" and "$-n" give the displacement itself, independent of PC. The
+    // characters up to the sign are blanked, at most 25 of them.
     size_t stop = text.find_first_of("+-");
-    const bool plus = stop != std::string_view::npos && text[stop] == '+';
     if (stop == std::string_view::npos) stop = text.size() - 1;
     const size_t blanked = std::min<size_t>(stop + 1, 25);
     std::string rest(blanked, ' ');
     rest.append(text.substr(blanked));
-    const bool sign = stop < text.size() && (text[stop] == '+' || text[stop] == '-');
-    int32_t disp = 0;
-    if (sign) {
-      auto n = StrictNumber(rest);
-      if (!n) {
-        diag_.Error(msg::kInvalidNumber);
-        return "00";
-      }
-      if (plus) {
-        if (*n < 0 || *n > 127) diag_.Error(msg::kRelativeRange);
-        disp = *n & 127;
-      } else {
-        if (*n < 0 || *n > 128) diag_.Error(msg::kRelativeRange);
-        disp = static_cast<int32_t>((256 - static_cast<int64_t>(*n)) & 255);
-      }
-    } else {
+    if (text[stop] != '+' && text[stop] != '-') {
       // "$" alone, or "$" and text without a sign: the leading number of the
       // blanked text is 0, which gives displacement 0.
-      disp = static_cast<int32_t>((256 - WrapLow16(LeadingNumber(rest))) & 255);
+      return (256 - WrapLow16(LeadingNumber(rest))) & 255;
     }
-    return Hex2(disp);
+    auto n = StrictNumber(rest);
+    if (!n) {
+      report_.Error(msg::kInvalidNumber);
+      return 0;
+    }
+    if (*n < 0 || *n > (text[stop] == '+' ? 127 : 128)) report_.Error(msg::kRelativeRange);
+    return text[stop] == '+' ? *n & 127 : static_cast<int32_t>((256 - static_cast<int64_t>(*n)) & 255);
   }
 
-  int64_t target = 0;
+  // A target is an address, read like a 16-bit value, except that a text in
+  // parentheses other than a zero is a symbol name, parentheses included.
+  OperandKind target = Classify(DropParentheses(text), Width::k16);
+  if (!text.empty() && text[0] == '(' && target.kind != OperandKind::kZero) target.kind = OperandKind::kSymbol;
+  int64_t address = 0;
   bool known = true;
-  if (LeadingNumber(text) != 0) {
-    // A numeric target is an address. (Its low 16 bits may be 0: that is
-    // still the address 0, not a symbol name.)
-    auto n = StrictNumber(DropParentheses(text));
-    known = n.has_value();
-    target = Immed16(text);
-  } else if (IsZeroLiteral(DropParentheses(text))) {
-    target = 0;
-  } else {
-    int slot = symbols_.Find(text);
-    if (slot != 0) {
-      target = symbols_.Slot(slot).address;
-    } else {
-      diag_.Error(msg::kUndefinedSymbol);
+  switch (target.kind) {
+    case OperandKind::kNumber: address = target.number & 0xFFFF; break;
+    case OperandKind::kZero: break;
+    case OperandKind::kInvalid:
+      report_.Error(msg::kInvalidNumber);
       known = false;
+      break;
+    case OperandKind::kSymbol: {
+      const int slot = LookUp(text);
+      known = slot != 0;
+      if (known) address = symbols_.Slot(slot).address;
+      break;
     }
   }
-  const int64_t distance = target - (static_cast<int64_t>(pc) + 2);
-  if (known && (distance < -128 || distance > 127)) diag_.Error(msg::kRelativeRange);
-  return Hex2(static_cast<int32_t>(distance & 255));
+  const int64_t distance = address - (static_cast<int64_t>(pc) + 2);
+  if (known && (distance < -128 || distance > 127)) report_.Error(msg::kRelativeRange);
+  return static_cast<int32_t>(distance & 255);
 }
 
-std::string OperandReader::XYDisplacement(std::string_view RegStr) {
+int32_t OperandReader::XYDisplacement(std::string_view RegStr) {
   size_t sign = RegStr.find('+');
   bool minus = false;
   if (sign == std::string_view::npos) {
     // "(IX-5)": the two's complement of the value after the "-".
     sign = RegStr.find('-');
-    if (sign == std::string_view::npos) return "00";
+    if (sign == std::string_view::npos) return 0;
     minus = true;
   }
+  // The characters up to the sign are blanked, at most 10 of them.
   const size_t blanked = std::min<size_t>(sign + 1, 10);
   std::string rest(blanked, ' ');
   rest.append(RegStr.substr(blanked));
   std::string_view v = Trim(rest);
   if (!v.empty()) v.remove_suffix(1);  // the closing parenthesis
-  int32_t value = Immed8(v);
-  if (minus) value = (256 - value) & 255;
-  return Hex2(value);
+  const int32_t value = Immed8(v);
+  return minus ? (256 - value) & 255 : value;
 }
 
 }  // namespace orvane

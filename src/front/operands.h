@@ -1,12 +1,13 @@
-// Operand classification and evaluation: register codes, immediate values,
-// relative-jump and index displacements.
+// Operand classification and evaluation: register codes, whether a value is a
+// number or a symbol name, immediate values, relative-jump and index
+// displacements.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "front/diagnostics.h"
 #include "front/symbols.h"
 
 namespace orvane {
@@ -27,61 +28,47 @@ constexpr int32_t Value = -1, Address = -65, Empty = -2;
 
 int32_t RegTyp(std::string_view RegStr);
 
-// Messages of the current statement. They are collected only in pass 2: the
-// run text (all messages run together) for the listing and the list for
-// front ends that print them one by one. Every message is a string literal.
-class Diagnostics {
- public:
-  bool Pass2 = false;
-  std::string ErrText;
-  std::vector<std::string_view> Messages;
+// Drops a leading "(" with the last character (whatever it is), and trims, as
+// the value evaluators do; other texts are returned unchanged.
+std::string_view DropParentheses(std::string_view s);
 
-  void Error(std::string_view errstr) {
-    if (!Pass2) return;
-    ErrText.append(errstr);
-    Messages.push_back(errstr);
-  }
-  void Clear() {
-    ErrText.clear();
-    Messages.clear();
-  }
+// What a value operand is. This is the one place that tells a number from a
+// symbol name.
+struct OperandKind {
+  enum Kind { kNumber, kZero, kInvalid, kSymbol } kind;
+  int32_t number = 0;  // kNumber; kZero is 0
 };
+enum class Width { k8, k16 };
+// `text` without its parentheses. A text is a number when its leading number
+// is above 0 for an 8-bit field and not 0 for a 16-bit one: so "-1" and
+// "&HFFFF" (which reads as -1) are symbol names for an 8-bit field. A text
+// that reads as 0 and is wholly a number ("0", "&H0", "0.0") is the zero
+// literal, never looked up. A number that is not wholly one ("12H", "5X") or
+// lies outside the signed 32-bit range is invalid.
+OperandKind Classify(std::string_view text, Width width);
 
-namespace msg {
-inline constexpr std::string_view kUndefinedSymbol = "Undefined Symbol Referenced";
-inline constexpr std::string_view kInvalidNumber = "Invalid Number";
-inline constexpr std::string_view kRelativeRange = "Relative Jump Out Of Range";
-}  // namespace msg
-
-// Evaluates operand texts against the symbol table, reporting through the
-// statement's diagnostics.
+// Evaluates operand texts against the symbol table. Every symbol value is
+// asked for through FindLabel, and every message goes to the reporter.
 class OperandReader {
  public:
-  OperandReader(SymbolTable& symbols, Diagnostics& diag) : symbols_(symbols), diag_(diag) {}
+  OperandReader(const SymbolTable& symbols, Reporter& report) : symbols_(symbols), report_(report) {}
 
-  // Value of a symbol (earliest definition), or 0 and, in pass 2,
-  // "Undefined Symbol Referenced".
+  // Value of a symbol (earliest definition), or 0 and "Undefined Symbol
+  // Referenced".
   int32_t FindLabel(std::string_view LblStr);
-  int32_t Immed8(std::string_view ValStr) { return Immed(ValStr, true) & 255; }
-  int32_t Immed16(std::string_view ValStr) { return Immed(ValStr, false) & 65535; }
-  // Displacement byte (two hex digits) of DJNZ/JR at `pc` to `Destination`.
-  std::string CalcRelOffset(std::string_view Destination, int32_t pc);
+  int32_t Immed8(std::string_view ValStr) { return Immed(ValStr, Width::k8) & 255; }
+  int32_t Immed16(std::string_view ValStr) { return Immed(ValStr, Width::k16) & 65535; }
+  // Displacement byte of DJNZ/JR at `pc` to `Destination`.
+  int32_t CalcRelOffset(std::string_view Destination, int32_t pc);
   // Displacement byte of an indexed operand such as (IX+5).
-  std::string XYDisplacement(std::string_view RegStr);
-
-  // The symbol name Immed16 would look up for `ValStr`, or empty when the text
-  // is a number (used to spot forward references in EQU and ORG).
-  static std::string_view SymbolOperand(std::string_view ValStr);
+  int32_t XYDisplacement(std::string_view RegStr);
 
  private:
-  int32_t Immed(std::string_view ValStr, bool eightBit);
+  int32_t Immed(std::string_view ValStr, Width width);
+  int LookUp(std::string_view name);
 
-  SymbolTable& symbols_;
-  Diagnostics& diag_;
+  const SymbolTable& symbols_;
+  Reporter& report_;
 };
-
-// Drops a leading "(" with the last character, and trims, as the value
-// evaluators do; other texts are returned unchanged.
-std::string_view DropParentheses(std::string_view s);
 
 }  // namespace orvane

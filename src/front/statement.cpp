@@ -4,7 +4,7 @@
 
 namespace orvane {
 
-std::string_view PrepLineInto(std::string_view SrcLine, std::string& buffer) {
+std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
   const size_t n = SrcLine.size();
   if (buffer.size() < n) buffer.resize(n);
   const char* in = SrcLine.data();
@@ -17,13 +17,6 @@ std::string_view PrepLineInto(std::string_view SrcLine, std::string& buffer) {
     to[i] = static_cast<char>(u == '\t' ? ' ' : upper);
   }
   return std::string_view(to, n);
-}
-
-std::string PrepLine(std::string_view SrcLine) {
-  std::string out;
-  PrepLineInto(SrcLine, out);
-  out.resize(SrcLine.size());
-  return out;
 }
 
 namespace {

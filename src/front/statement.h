@@ -24,11 +24,9 @@ struct StatementFields {
 };
 
 // Upper-cases ASCII letters (bytes 0x80 and above pass unchanged) and turns
-// every tab into one blank. The result has the length of the input.
-std::string PrepLine(std::string_view SrcLine);
-// The same into `buffer`, which only ever grows, so that one buffer serves
-// every line; returns the prepared line.
-std::string_view PrepLineInto(std::string_view SrcLine, std::string& buffer);
+// every tab into one blank, into `buffer`, which only ever grows so that one
+// buffer serves every line. Returns the prepared line, as long as the input.
+std::string_view PrepLine(std::string_view SrcLine, std::string& buffer);
 
 // Cuts a prepared line into the five fields.
 void Parse(std::string_view ParseLine, StatementFields& f);

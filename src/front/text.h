@@ -13,14 +13,12 @@ inline std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-// Appends `s` followed by blanks, cut to exactly `width` characters.
+// Appends `s` followed by blanks, cut to exactly `width` characters. (An
+// empty field may be a view without data, which must not reach memcpy.)
 inline void AppendPadded(std::string& out, std::string_view s, size_t width) {
-  if (s.size() >= width) {
-    out.append(s.data(), width);
-  } else {
-    out.append(s);
-    out.append(width - s.size(), ' ');
-  }
+  const size_t n = s.size() < width ? s.size() : width;
+  if (n != 0) out.append(s.data(), n);
+  out.append(width - n, ' ');
 }
 
 }  // namespace orvane
