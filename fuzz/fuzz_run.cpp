@@ -106,7 +106,7 @@ Outcome Run(const std::string& text, bool hex, bool screen) {
   // afresh whatever the previous one left, and building the 16384-slot symbol
   // table for every input would cost more than assembling it.
   static orvane::HeadlessWindow window;
-  static orvane::Assembler as(&window);
+  static orvane::Assembler as;
   window = orvane::HeadlessWindow();
   const std::string source = Folder() + "prog.z80", list = Folder() + "prog.LST", object = Folder() + "prog.obj";
   window.source = source;

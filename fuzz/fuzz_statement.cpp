@@ -13,21 +13,10 @@
 #include <vector>
 
 #include "encoder/assembler.h"
-#include "output/sink.h"
 
 namespace {
 
 constexpr size_t kMaxLines = 16;
-
-class FixedFormat : public orvane::FormatSelection {
- public:
-  explicit FixedFormat(bool hex) : hex_(hex) {}
-  bool IntelHexSelected() override { return hex_; }
-  bool CpmSelected() override { return !hex_; }
-
- private:
-  bool hex_;
-};
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();
@@ -41,56 +30,36 @@ bool IsHexText(std::string_view s) {
 }
 
 void RunBothPasses(const std::vector<std::string_view>& lines, bool hex) {
-  // One assembler per format for the whole session, reset like a run resets
-  // it: building the 16384-slot symbol table for every input would cost more
-  // than assembling it.
-  static FixedFormat cpmFormat(false), hexFormat(true);
-  static orvane::Assembler cpmAssembler(&cpmFormat), hexAssembler(&hexFormat);
-  orvane::Assembler& as = hex ? hexAssembler : cpmAssembler;
-  orvane::StringSink hexFile;
-  as.Diag.Clear();
-  as.ObjCode.clear();
-  as.NoObject = false;
-  as.Hex.Reset();
-  as.Hex.SetSink(&hexFile);
-  const int32_t origin = hex ? 0 : 256;
-
+  // One assembler for the whole session, started afresh for every input the
+  // way a run starts it: building the 16384-slot symbol table for every input
+  // would cost more than assembling it.
+  static orvane::Assembler as;
+  as.BeginRun(orvane::RunOptions{hex, false});
   std::vector<int32_t> count(lines.size()), address(lines.size());
-  as.Symbols.Reset();
-  as.SetPass2(false);
-  as.PC = origin;
+  as.BeginPass(1);
   for (size_t i = 0; i < lines.size(); ++i) {
-    as.LineNo = static_cast<int64_t>(i + 1);
-    as.Assemble(lines[i]);
-    address[i] = as.PC;
-    count[i] = as.ByteCount;
-    Check(as.ByteCount >= 0);
-    as.PC = static_cast<int32_t>(static_cast<uint32_t>(as.PC) + static_cast<uint32_t>(as.ByteCount));
+    as.Step(lines[i]);
+    address[i] = as.Address();
+    count[i] = as.ByteCount();
+    Check(as.ByteCount() >= 0 && as.Diag().ErrText.empty());
   }
-
-  as.SetPass2(true);
-  as.PC = origin;
+  as.BeginPass(2);
   bool clean = true;
   for (size_t i = 0; i < lines.size(); ++i) {
-    as.Fields.Clear();
-    as.NoObject = false;
-    as.Diag.Clear();
-    as.LineNo = static_cast<int64_t>(i + 1);
-    as.Assemble(lines[i]);
-    Check(as.ByteCount == count[i]);
-    const bool quiet = as.Diag.Messages.empty() && as.Diag.ErrText.empty();
-    if (!as.NoObject) {
+    as.Step(lines[i]);
+    Check(as.ByteCount() == count[i]);
+    const bool quiet = as.Diag().Messages.empty() && as.Diag().ErrText.empty();
+    const std::string_view obj = as.ObjCode();
+    if (!as.NoObject()) {
       // Whole bytes, never more than the statement occupies: otherwise the
       // CP/M image would run ahead of the addresses the labels got.
-      Check(as.ObjCode.size() % 2 == 0 && IsHexText(as.ObjCode));
-      Check(as.ObjCode.size() <= 2 * static_cast<size_t>(as.ByteCount));
-      if (quiet) Check(as.ObjCode.size() == 2 * static_cast<size_t>(as.ByteCount));
+      Check(obj.size() % 2 == 0 && IsHexText(obj));
+      Check(obj.size() <= 2 * static_cast<size_t>(as.ByteCount()));
+      if (quiet) Check(obj.size() == 2 * static_cast<size_t>(as.ByteCount()));
     }
     clean = clean && quiet;
-    if (clean) Check(as.PC == address[i]);
-    as.PC = static_cast<int32_t>(static_cast<uint32_t>(as.PC) + static_cast<uint32_t>(as.ByteCount));
+    if (clean) Check(as.Address() == address[i]);
   }
-  as.Hex.SetSink(nullptr);
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
 
   DiskFileSystem files(/*standardStreams=*/true);
-  Assembler as(&window);
+  Assembler as;
   RunResult result;
   try {
     result = AssembleFile(as, window, files);

@@ -23,31 +23,24 @@ class FileLineSource : public LineSource {
   ~FileLineSource() override { ::close(fd_); }
 
   bool Next(std::string_view& line) override {
-    for (;;) {
-      // Look for a line end in what is buffered.
+    for (;; Refill()) {
+      // Look for a line end in what is buffered. A CR at the end of the
+      // buffer waits for the next byte, which decides whether a LF joins it.
       const size_t i = NextLineEnd();
-      if (i < end_) {
-        const char c = buf_[i];
-        if (c == '\r' && i + 1 == end_ && !eof_) {
-          // A CR at the end of the buffer: the next byte decides.
-          scan_ = i;
-          goto refill;
-        }
+      if (i < end_ && !(buf_[i] == '\r' && i + 1 == end_ && !eof_)) {
         line = std::string_view(buf_.data() + begin_, i - begin_);
         size_t next = i + 1;
-        if (c == '\r' && next < end_ && buf_[next] == '\n') ++next;
+        if (buf_[i] == '\r' && next < end_ && buf_[next] == '\n') ++next;
         begin_ = scan_ = next;
         return true;
       }
-      scan_ = end_;
-      if (eof_) {
+      scan_ = i;
+      if (i == end_ && eof_) {
         if (begin_ == end_) return false;
         line = std::string_view(buf_.data() + begin_, end_ - begin_);
         begin_ = scan_ = end_;
         return true;
       }
-    refill:
-      Refill();
     }
   }
 

@@ -1,134 +1,104 @@
 #include "app/run.h"
 
-#include <utility>
+#include <algorithm>
+#include <vector>
 
-#include "app/listing.h"
-#include "front/operands.h"
+#include "output/listing.h"
+#include "output/object_output.h"
 
 namespace orvane {
 
 namespace {
 
-// Listing text is gathered up to this size before it goes to the file.
-constexpr size_t kListingChunk = 1 << 17;
+// The files a run writes, in the order the run opens them.
+struct Output {
+  std::string what;
+  std::string path;
+  std::unique_ptr<CommitSink> sink;
+};
 
-int32_t Origin(WindowOps& window) { return window.CpmSelected() ? 256 : 0; }
+// Every output path is given, none names the source, and no two name the
+// same file; checked before anything is opened.
+void CheckOutputs(const std::string& source, const std::vector<Output>& outputs, FileSystem& files) {
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const Output& o = outputs[i];
+    if (o.path.empty()) throw FileError(o.path, "no " + o.what + " path given");
+    if (files.NamesSource(source, o.path)) throw FileError(o.path, "the " + o.what + " path names the source file");
+    for (size_t j = 0; j < i; ++j) {
+      if (files.SameOutput(outputs[j].path, o.path))
+        throw FileError(o.path, "the " + outputs[j].what + " and " + o.what + " paths name the same file");
+    }
+  }
+}
 
-void CheckOutputPaths(WindowOps& window, FileSystem& files) {
-  const std::string source = window.Text(TextField::kSource);
-  const std::string list = window.Text(TextField::kList);
-  const std::string object = window.Text(TextField::kObject);
-  if (list.empty()) throw FileError(list, "no listing path given");
-  if (object.empty()) throw FileError(object, "no object path given");
-  if (files.NamesSource(source, list)) throw FileError(list, "the listing path names the source file");
-  if (files.NamesSource(source, object)) throw FileError(object, "the object path names the source file");
-  if (files.SameOutput(list, object)) throw FileError(object, "the listing and object paths name the same file");
+// Puts every output in place. Outputs written in place go first: they can
+// still fail while being written, and a failure then leaves the outputs that
+// are replaced whole as they were.
+void Commit(std::vector<Output>& outputs) {
+  std::vector<CommitSink*> order;
+  for (Output& o : outputs) order.push_back(o.sink.get());
+  std::stable_sort(order.begin(), order.end(), [](CommitSink* a, CommitSink* b) { return a->Kind() < b->Kind(); });
+  for (CommitSink* o : order) o->Prepare();
+  for (CommitSink* o : order) o->Commit();
 }
 
 }  // namespace
 
 RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
-  RunResult result;
   const std::string sourcePath = window.Text(TextField::kSource);
-  CheckOutputPaths(window, files);
+  // The inputs are disabled while the run goes on, so its choices are taken
+  // once, here.
+  const RunOptions options{window.IntelHexSelected(), window.ListingChecked()};
+  std::vector<Output> outputs(2);
+  outputs[0] = {"listing", window.Text(TextField::kList), nullptr};
+  outputs[1] = {"object", window.Text(TextField::kObject), nullptr};
+  CheckOutputs(sourcePath, outputs, files);
 
-  as.Symbols.Reset();
+  RunResult result;
   window.SetText(TextField::kAsmListing, "");
-  as.PC = Origin(window);
-  as.SetPass2(false);
-  as.Hex.Reset();
-  as.Hex.SetSink(nullptr);
-  as.Diag.Clear();
+  as.BeginRun(options);
 
   // Pass 1: lengths and labels.
   auto source = files.OpenRead(sourcePath);
-  {
-    std::string_view line;
-    int64_t n = 0;
-    while (source->Next(line)) {
-      as.LineNo = ++n;
-      as.Assemble(line);
-      as.PC = static_cast<int32_t>(static_cast<uint32_t>(as.PC) + static_cast<uint32_t>(as.ByteCount));
-    }
-    result.lines = n;
-  }
+  as.BeginPass(1);
+  for (std::string_view line; source->Next(line);) as.Step(line);
+  result.lines = as.Line();
 
   // Pass 2: object, listing. A source read into memory is read from there
   // again; a file is opened again.
-  as.PC = Origin(window);
-  as.SetPass2(true);
+  as.BeginPass(2);
   if (!source->Rewind()) {
     source.reset();
     source = files.OpenRead(sourcePath);
   }
-  auto listing = files.Create(window.Text(TextField::kList));
-  auto object = files.Create(window.Text(TextField::kObject));
-  ObjectOutput output(window, as.Hex);
-  // The HEX writer must not keep a pointer to the object file past this run,
-  // however the run ends.
-  struct SinkGuard {
-    IntelHexWriter& hex;
-    ~SinkGuard() { hex.SetSink(nullptr); }
-  } guard{as.Hex};
-  if (window.IntelHexSelected()) {
-    as.Hex.SetSink(object.get());
-  } else {
-    output.SetImageSink(object.get());
-  }
-
-  std::string fileEntry;
-  std::string boxEntry;
-  fileEntry.reserve(kListingChunk + 4096);
-  fileEntry.append(sourcePath);
-  fileEntry.append("\r\n");
-
-  std::string_view line;
-  int64_t n = 0;
-  while (source->Next(line)) {
-    as.Fields.Clear();
-    as.NoObject = false;
-    as.LineNo = ++n;
-    as.Assemble(line);
-    if (!as.NoObject) output.ObjectSave(as.PC, as.ObjCode);
-
-    ListingInput entry{as.PC, as.ObjCode, &as.Fields, as.Diag.ErrText};
-    // Entries are handed to the file in large pieces, which it writes
-    // without copying them again.
-    AppendFileEntry(entry, fileEntry);
-    if (fileEntry.size() >= kListingChunk) {
-      listing->Write(fileEntry);
-      fileEntry.clear();
+  for (Output& o : outputs) o.sink = files.Create(o.path);
+  ListingWriter listing(*outputs[0].sink, sourcePath);
+  ObjectOutput object(options.intelHex, *outputs[1].sink);
+  std::string box;
+  for (std::string_view line; source->Next(line);) {
+    as.Step(line);
+    if (!as.NoObject()) object.ObjectSave(as.Address(), as.ObjCode());
+    if (as.IsEnd()) object.End(as.StartAddress());
+    const ListingInput entry{as.Address(), as.ObjCode(), &as.Fields(), as.Diag().ErrText};
+    listing.Entry(entry);
+    if (options.listingBox) {
+      box.clear();
+      AppendBoxEntry(entry, box);
+      window.AppendListing(box);
     }
-    if (window.ListingChecked()) {
-      boxEntry.clear();
-      AppendBoxEntry(entry, boxEntry);
-      window.AppendListing(boxEntry);
-    }
-    as.ObjCode.clear();  // the listing consumes the object text
-
-    if (!as.Diag.Messages.empty()) {
+    if (const auto& messages = as.Diag().Messages; !messages.empty()) {
       ++result.statementsWithErrors;
-      result.messages += static_cast<int64_t>(as.Diag.Messages.size());
-      window.StatementMessages(n, as.Diag.Messages);
+      result.messages += static_cast<int64_t>(messages.size());
+      window.StatementMessages(as.Line(), messages);
     }
     window.ProcessEvents();
     if (window.StopRequested()) return result;  // outputs are discarded unwritten
-    as.Diag.Clear();
-    as.PC = static_cast<int32_t>(static_cast<uint32_t>(as.PC) + static_cast<uint32_t>(as.ByteCount));
   }
-
   // A program without END still gets its last record and an end record.
-  if (window.IntelHexSelected()) as.Hex.Finish();
-  result.objectBytes = output.BytesSent();
-
-  listing->Write(fileEntry);
-  // Outputs written in place go first: they can still fail while being
-  // written, and a failure then leaves the outputs that are replaced whole as
-  // they were.
-  CommitSink* outputs[] = {listing.get(), object.get()};
-  if (object->Kind() < listing->Kind()) std::swap(outputs[0], outputs[1]);
-  for (CommitSink* o : outputs) o->Prepare();
-  for (CommitSink* o : outputs) o->Commit();
+  object.Finish();
+  listing.Finish();
+  result.objectBytes = object.BytesSent();
+  Commit(outputs);
 
   window.SetVisible(Control::kAssemble, false);
   window.SetText(TextField::kSource, "");

@@ -13,8 +13,6 @@ void WindowLogic::OnLoad() {
   window_.SetText(TextField::kObject, "");
   window_.SetText(TextField::kAsmListing, "");
   window_.SetVisible(Control::kAsmListing, false);
-  // The register names are a constant table; the HEX writer starts idle.
-  as_.Hex.Reset();
 }
 
 void WindowLogic::OnResize() {

@@ -18,7 +18,7 @@ inline constexpr std::string_view kSourceFilter =
 
 class WindowLogic {
  public:
-  WindowLogic(WindowOps& window, FileSystem& files) : window_(window), files_(files), as_(&window) {}
+  WindowLogic(WindowOps& window, FileSystem& files) : window_(window), files_(files) {}
 
   void OnLoad();
   void OnResize();
@@ -30,7 +30,6 @@ class WindowLogic {
   void OnChkListing();
 
   bool Running() const { return running_; }
-  Assembler& State() { return as_; }
 
  private:
   WindowOps& window_;

@@ -14,8 +14,12 @@ namespace orvane {
 enum class TextField { kSource, kList, kObject, kAsmListing };
 enum class Control { kAssemble, kAsmListing };
 
-class WindowOps : public FormatSelection {
+class WindowOps {
  public:
+  virtual ~WindowOps() = default;
+  // optIntelHex and optCPMcom.
+  virtual bool IntelHexSelected() = 0;
+  virtual bool CpmSelected() = 0;
   // Text of txtSource, txtList or txtObject.
   virtual std::string Text(TextField field) = 0;
   virtual void SetText(TextField field, std::string_view text) = 0;

@@ -5,22 +5,14 @@
 namespace orvane {
 
 namespace {
-// Sum of the pairs at characters 2-3, 4-5, ... (1-based) of `pairs` pairs.
-uint32_t Checksum(std::string_view rec, int pairs) {
+// The checksum of a record: the two's complement of the sum of its bytes,
+// from the length to the last data byte (characters 2 onwards, 1-based).
+void AppendChecksum(std::string& rec) {
   uint32_t sum = 0;
-  for (int k = 0; k < pairs; ++k) sum += static_cast<uint32_t>(HexPairValue(rec, 1 + 2 * static_cast<size_t>(k)));
-  return (256 - sum % 256) % 256;
+  for (size_t i = 1; i + 1 < rec.size(); i += 2) sum += static_cast<uint32_t>(HexPairValue(rec, i));
+  AppendHex2(rec, (256 - sum % 256) % 256);
 }
 }  // namespace
-
-void IntelHexWriter::Reset() {
-  HexRecord.clear();
-  HexRecordCount = 0;
-  HexRecordOpen = false;
-  HexNextAddr = -1;
-  pendingEnd_.clear();
-  haveEnd_ = false;
-}
 
 void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::string_view Codestr) {
   uint32_t addr = static_cast<uint32_t>(HexAddr);
@@ -30,10 +22,11 @@ void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::string_view Codestr) {
   }
 }
 
+// :10 aaaa 00 and sixteen data bytes: a byte joins the open record when it
+// follows the last one and the record is not full.
 void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
-  // A closed record (after END flushed it) is never appended to.
   if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen) {
-    if (HexRecordOpen) IntelHexFlush();
+    IntelHexFlush();
     HexRecordOpen = true;
     HexRecordCount = 0;
     HexNextAddr = HexAddr;
@@ -46,32 +39,30 @@ void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
   ++HexRecordCount;
 }
 
+// A record always carries 16 bytes: a short one is filled up with 00.
 void IntelHexWriter::IntelHexFlush() {
   if (!HexRecordOpen) return;
   HexRecord.resize(41, '0');
-  AppendHex2(HexRecord, Checksum(HexRecord, 20));
-  if (sink_) sink_->WriteLine(HexRecord);
-  HexRecord.clear();
+  AppendChecksum(HexRecord);
+  sink_.WriteLine(HexRecord);
   HexRecordOpen = false;
 }
 
-std::string IntelHexWriter::CompleteEndRecord(std::string_view endRecord) {
-  std::string rec(endRecord);
-  AppendHex2(rec, Checksum(rec, 4));
-  return rec;
-}
-
-void IntelHexWriter::IntelHexClose(std::string_view endRecord) {
+void IntelHexWriter::End(int32_t start) {
+  IntelHexFlush();
   if (haveEnd_) return;
-  pendingEnd_ = CompleteEndRecord(endRecord);
   haveEnd_ = true;
+  start_ = start;
 }
 
+// :00 aaaa 01, the start address in the address field.
 void IntelHexWriter::Finish() {
   IntelHexFlush();
-  if (!haveEnd_) IntelHexClose(":00000001");
-  HexRecord = pendingEnd_;
-  if (sink_) sink_->WriteLine(pendingEnd_);
+  std::string rec(":00");
+  AppendHex4(rec, static_cast<uint32_t>(start_));
+  rec.append("01");
+  AppendChecksum(rec);
+  sink_.WriteLine(rec);
 }
 
 }  // namespace orvane

@@ -1,5 +1,5 @@
 // Intel HEX writer: 16-byte data records (type 00), filled up with 00 bytes,
-// and one end-of-file record (type 01).
+// and one end-of-file record (type 01). All of the record syntax is here.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,35 +9,31 @@
 
 namespace orvane {
 
+// One writer per run, so nothing of an earlier run's records can show.
 class IntelHexWriter {
  public:
+  explicit IntelHexWriter(OutputSink& sink) : sink_(sink) {}
+
+  // Object bytes as hex text, the first at HexAddr.
+  void IntelHexAdd(int32_t HexAddr, std::string_view Codestr);
+  // An END statement: the open record is written now, so bytes after END
+  // start a record of their own; the first END gives the start address.
+  void End(int32_t start);
+  // At the end of pass 2: the open data record, then the end record with the
+  // first END's start address, or 0000 for a program without END.
+  void Finish();
+
+ private:
+  void IntelHexBuild(int32_t HexAddr, std::string_view HexByte);
+  void IntelHexFlush();
+
+  OutputSink& sink_;
   std::string HexRecord;
   int32_t HexNextAddr = -1;
   bool HexRecordOpen = false;
   int16_t HexRecordCount = 0;
-
-  void SetSink(OutputSink* sink) { sink_ = sink; }
-  // Starting state, at window load and at the start of every run.
-  void Reset();
-
-  void IntelHexAdd(int32_t HexAddr, std::string_view Codestr);
-  void IntelHexBuild(int32_t HexAddr, std::string_view HexByte);
-  void IntelHexFlush();
-  // Called by END with ":00", four address digits, "01". Only the first END
-  // of a run sets the end record; it is written by Finish(), so that object
-  // bytes of statements after END still come before it.
-  void IntelHexClose(std::string_view endRecord);
-  // At the end of pass 2: the open data record, then the end record (the
-  // first END's, or :00000001FF for a program without END).
-  void Finish();
-
-  // The end record as it will be written (text with its checksum).
-  static std::string CompleteEndRecord(std::string_view endRecord);
-
- private:
-  OutputSink* sink_ = nullptr;
-  std::string pendingEnd_;
   bool haveEnd_ = false;
+  int32_t start_ = 0;
 };
 
 }  // namespace orvane

@@ -1,5 +1,5 @@
 // Object routing: a statement's object bytes go to the Intel HEX writer or to
-// the CP/M image, whichever format the window has selected.
+// the CP/M image, whichever format the run was started with.
 #pragma once
 #include <cstdint>
 #include <string_view>
@@ -11,24 +11,28 @@ namespace orvane {
 
 class ObjectOutput {
  public:
-  ObjectOutput(FormatSelection& format, IntelHexWriter& hex) : format_(format), hex_(hex) {}
-
-  // The CP/M image file (binary); the HEX writer has its own sink.
-  void SetImageSink(OutputSink* sink) { image_ = sink; }
+  ObjectOutput(bool intelHex, OutputSink& file) : intelHex_(intelHex), file_(file), hex_(file) {}
 
   void ObjectSave(int32_t HexAddr, std::string_view Codestr);
+  // An END statement and its start address (only Intel HEX records it).
+  void End(int32_t start) {
+    if (intelHex_) hex_.End(start);
+  }
+  // At the end of pass 2: Intel HEX writes its last records.
+  void Finish() {
+    if (intelHex_) hex_.Finish();
+  }
+  // Object bytes handed on so far.
+  uint64_t BytesSent() const { return bytesSent_; }
+
+ private:
   // Writes the bytes one after the other; the address is not used: the image
   // holds the object bytes in source order, loaded from 0x0100.
   void CPMAdd(int32_t HexAddr, std::string_view Codestr);
 
-  // Object bytes handed on so far (both formats).
-  uint64_t BytesSent() const { return bytesSent_; }
-  void ResetCount() { bytesSent_ = 0; }
-
- private:
-  FormatSelection& format_;
-  IntelHexWriter& hex_;
-  OutputSink* image_ = nullptr;
+  bool intelHex_;
+  OutputSink& file_;
+  IntelHexWriter hex_;
   uint64_t bytesSent_ = 0;
 };
 

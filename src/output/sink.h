@@ -1,5 +1,5 @@
-// Where object and listing text go. The run gives real files (written to a
-// temporary file and renamed into place on success); tests give memory.
+// Where object and listing text go: a file written by the run, the command
+// line's standard output, or memory.
 #pragma once
 #include <string>
 #include <string_view>
@@ -20,14 +20,6 @@ class StringSink : public OutputSink {
  public:
   std::string data;
   void Write(std::string_view bytes) override { data.append(bytes); }
-};
-
-// Which object format the window has selected, read afresh at every use.
-class FormatSelection {
- public:
-  virtual ~FormatSelection() = default;
-  virtual bool IntelHexSelected() = 0;
-  virtual bool CpmSelected() = 0;
 };
 
 }  // namespace orvane

@@ -44,7 +44,7 @@ TEST(Golden, EveryCaseMatchesItsFiles) {
   std::filesystem::create_directories(dir);
   const std::string source = (dir / "PROG.Z80").string();
   HeadlessWindow w;
-  Assembler as(&w);
+  Assembler as;
   DiskFileSystem files;
   std::istringstream names(Read(cases + "/CASES"));
   int count = 0;

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/window_ops.h"
 #include "encoder/assembler.h"
 #include "front/text.h"
 
@@ -17,7 +16,6 @@ namespace orvane {
 namespace {
 
 struct Settings {
-  int32_t origin = 0x100;
   bool hex = false;
   std::vector<std::string> defines, fill;
 };
@@ -36,7 +34,7 @@ std::vector<std::string> Program(const std::string& text) {
   return lines;
 }
 
-void RunRow(Assembler& as, HeadlessWindow& format, const Settings& set, const std::smatch& row) {
+void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
   std::vector<std::string> program = Program(row[1]);
   size_t checked = program.size() - 1;
   for (size_t i = 0; i < program.size(); ++i)
@@ -48,32 +46,25 @@ void RunRow(Assembler& as, HeadlessWindow& format, const Settings& set, const st
   program.insert(program.begin(), set.defines.begin(), set.defines.end());
   checked += set.defines.size() + set.fill.size();
 
-  format.intelHex = set.hex;
-  as.Symbols.Reset();
-  as.Hex.Reset();
+  as.BeginRun(RunOptions{set.hex, false});
   std::vector<int32_t> counts;
-  for (bool pass2 : {false, true}) {
-    as.SetPass2(pass2);
-    as.PC = set.origin;
+  for (int pass : {1, 2}) {
+    as.BeginPass(pass);
     for (size_t i = 0; i < program.size(); ++i) {
-      as.Diag.Clear();
-      as.NoObject = false;
-      as.LineNo = static_cast<int64_t>(i) + 1;
-      as.Assemble(program[i]);
-      if (!pass2) {
-        EXPECT_EQ(as.Diag.ErrText, "") << "pass 1 reports nothing: " << program[i];
-        counts.push_back(as.ByteCount);
+      as.Step(program[i]);
+      if (pass == 1) {
+        EXPECT_EQ(as.Diag().ErrText, "") << "pass 1 reports nothing: " << program[i];
+        counts.push_back(as.ByteCount());
       }
-      EXPECT_EQ(as.ByteCount, counts[i]) << "both passes count the same bytes: " << program[i];
-      if (pass2 && i == checked) {
-        EXPECT_EQ(as.ObjCode, row[2].str());
-        EXPECT_EQ(std::to_string(as.ByteCount), row[3].str());
-        EXPECT_EQ(std::vector<std::string>(as.Diag.Messages.begin(), as.Diag.Messages.end()), want);
+      EXPECT_EQ(as.ByteCount(), counts[i]) << "both passes count the same bytes: " << program[i];
+      if (pass == 2 && i == checked) {
+        EXPECT_EQ(as.ObjCode(), row[2].str());
+        EXPECT_EQ(std::to_string(as.ByteCount()), row[3].str());
+        EXPECT_EQ(std::vector<std::string>(as.Diag().Messages.begin(), as.Diag().Messages.end()), want);
         std::string joined;
         for (const std::string& m : want) joined += m;
-        EXPECT_EQ(as.Diag.ErrText, joined);
+        EXPECT_EQ(as.Diag().ErrText, joined);
       }
-      as.PC = static_cast<int32_t>(static_cast<uint32_t>(as.PC) + static_cast<uint32_t>(as.ByteCount));
     }
   }
 }
@@ -83,9 +74,8 @@ TEST(Rows, EveryRowHolds) {
   ASSERT_TRUE(in) << "cannot read " << ROWS_FILE;
   // SOURCE | OBJECT | BYTES | MESSAGES, blanks around the last three ignored.
   const std::regex rowForm(R"((.*?) *\| *([^|]*?) *\| *([0-9]+) *\| *([^|]*?) *)");
-  const std::regex directive(R"(@(origin ([0-9A-F]+)|format (cpm|hex)|define((?: \w+=\S+)*)|fill ([0-9]+)))");
-  HeadlessWindow format;
-  Assembler as(&format);
+  const std::regex directive(R"(@(format (cpm|hex)|define((?: \w+=\S+)*)|fill ([0-9]+)))");
+  Assembler as;
   Settings set;
   int rows = 0, n = 0;
   std::smatch m;
@@ -93,19 +83,18 @@ TEST(Rows, EveryRowHolds) {
     SCOPED_TRACE("rows.txt:" + std::to_string(++n) + ": " + line);
     if (Trim(line).empty() || line[0] == '#') continue;
     if (std::regex_match(line, m, directive)) {
-      if (m[2].matched) set.origin = std::stoi(m[2], nullptr, 16);
-      if (m[3].matched) set.hex = m[3] == "hex";
+      if (m[2].matched) set.hex = m[2] == "hex";
       if (m[1].str().rfind("define", 0) == 0) {
-        std::istringstream names(m[4]);
+        std::istringstream names(m[3]);
         set.defines.clear();
         for (std::string d; names >> d;) set.defines.push_back(d.replace(d.find('='), 1, " EQU "));
       }
-      if (m[5].matched) {
+      if (m[4].matched) {
         set.fill.clear();
-        for (int i = 1; i <= std::stoi(m[5]); ++i) set.fill.push_back("F" + std::to_string(i));
+        for (int i = 1; i <= std::stoi(m[4]); ++i) set.fill.push_back("F" + std::to_string(i));
       }
     } else if (std::regex_match(line, m, rowForm)) {
-      RunRow(as, format, set, m);
+      RunRow(as, set, m);
       ++rows;
     } else {
       ADD_FAILURE() << "neither a row nor a directive";
