@@ -48,9 +48,7 @@ class StreamSink : public OutputSink {
 class CommandLineWindow : public HeadlessWindow {
  public:
   explicit CommandLineWindow(std::ostream& err) : err_(err) {}
-  void StatementMessages(int64_t line, const std::vector<std::string_view>& messages) override {
-    for (std::string_view m : messages) err_ << sourceName << ':' << line << ": error: " << m << '\n';
-  }
+  void Reported(const Problem& p) override { err_ << sourceName << ':' << p.line << ": error: " << p.text << '\n'; }
   std::string sourceName;
 
  private:

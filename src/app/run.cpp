@@ -75,21 +75,32 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   ListingWriter listing(*outputs[0].sink, sourcePath);
   ObjectOutput object(options.intelHex, *outputs[1].sink);
   std::string box;
+  int64_t boxLines = 0;
   for (std::string_view line; source->Next(line);) {
     as.Step(line);
-    if (!as.NoObject()) object.ObjectSave(as.Address(), as.ObjCode());
+    if (!as.NoObject() && !as.ObjCode().empty()) {
+      object.ObjectSave(as.Address(), as.ObjCode());
+      const int64_t last = as.Address() + static_cast<int64_t>(as.ObjCode().size() / 2) - 1;
+      if (result.lowAddress < 0 || as.Address() < result.lowAddress) result.lowAddress = as.Address();
+      result.highAddress = std::max(result.highAddress, last);
+    }
     if (as.IsEnd()) object.End(as.StartAddress());
     const ListingInput entry{as.Address(), as.ObjCode(), &as.Fields(), as.Diag().ErrText};
     listing.Entry(entry);
+    Problem problem{as.Line(), 0, Severity::kError, {}, {}, {}, line, options.listingBox ? boxLines : -1};
     if (options.listingBox) {
       box.clear();
       AppendBoxEntry(entry, box);
       window.AppendListing(box);
+      boxLines += std::count(box.begin(), box.end(), '\n');
     }
     if (const auto& messages = as.Diag().Messages; !messages.empty()) {
       ++result.statementsWithErrors;
       result.messages += static_cast<int64_t>(messages.size());
-      window.StatementMessages(as.Line(), messages);
+      for (std::string_view m : messages) {
+        problem.text = m;
+        window.Reported(problem);
+      }
     }
     window.ProcessEvents();
     if (window.StopRequested()) return result;  // outputs are discarded unwritten
@@ -99,6 +110,8 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   listing.Finish();
   result.objectBytes = object.BytesSent();
   Commit(outputs);
+  result.listingPath = outputs[0].path;
+  result.objectPath = outputs[1].path;
 
   window.SetVisible(Control::kAssemble, false);
   window.SetText(TextField::kSource, "");

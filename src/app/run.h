@@ -3,6 +3,7 @@
 // object file and writes the listing.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "app/file_ops.h"
 #include "app/window_ops.h"
@@ -14,8 +15,13 @@ struct RunResult {
   bool completed = false;          // false when the window asked the run to stop
   int64_t lines = 0;               // source lines per pass
   int64_t statementsWithErrors = 0;
-  int64_t messages = 0;
+  int64_t messages = 0;            // errors
+  int64_t warnings = 0;
   uint64_t objectBytes = 0;        // object bytes sent to the object file
+  // The lowest and the highest address an object byte was written to, or -1
+  // when none was.
+  int64_t lowAddress = -1, highAddress = -1;
+  std::string listingPath, objectPath;
 };
 
 // Runs one assembly with the paths and options the window holds. Throws

@@ -7,9 +7,22 @@
 #include <string_view>
 #include <vector>
 
+#include "front/diagnostics.h"
 #include "output/sink.h"
 
 namespace orvane {
+
+// One message of a statement, as the run hands it on.
+struct Problem {
+  int64_t line = 0;          // source line, from 1
+  int column = 0;            // the column it points at, from 1; 0: the whole statement
+  Severity severity = Severity::kError;
+  std::string_view name;     // a warning's name; empty for an error
+  std::string_view text;     // an error's exact text, or a warning's
+  std::string_view note;     // what the text alone would not say, or empty
+  std::string_view source;   // the source line as read
+  int64_t boxLine = -1;      // the listing box line its entry starts at (from 0), or -1 without the box
+};
 
 enum class TextField { kSource, kList, kObject, kAsmListing };
 enum class Control { kAssemble, kAsmListing };
@@ -42,8 +55,8 @@ class WindowOps {
   virtual bool StopRequested() { return false; }
   // Input controls are disabled while a run is going on.
   virtual void SetInputsEnabled(bool /*enabled*/) {}
-  // Called in pass 2 for every statement that reported messages.
-  virtual void StatementMessages(int64_t /*line*/, const std::vector<std::string_view>& /*messages*/) {}
+  // Called in pass 2 for every message of every statement, in order.
+  virtual void Reported(const Problem& /*problem*/) {}
 };
 
 // A window without a screen: fields in memory, the listing box into a string
