@@ -1,5 +1,4 @@
-// The command-line program: orvane-asm [--hex | --cpm] [-l LISTING]
-// [-o OBJECT] [--screen] SOURCE.
+// The command-line program: orvane-asm [options] SOURCE (see its --help).
 #pragma once
 #include <iosfwd>
 #include <string>
@@ -9,6 +8,8 @@ namespace orvane {
 
 // Exit status: 0 no statement reported an error, 1 some did (files written),
 // 2 usage error or a file that cannot be read or written (nothing written).
-int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `errTerminal` tells whether `err` goes to a terminal, where messages are
+// coloured unless asked otherwise.
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal);
 
 }  // namespace orvane

@@ -5,6 +5,7 @@
 
 #include "output/listing.h"
 #include "output/object_output.h"
+#include "output/xref.h"
 
 namespace orvane {
 
@@ -44,14 +45,18 @@ void Commit(std::vector<Output>& outputs) {
 
 }  // namespace
 
-RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
+RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files, const ExtraOutputs& extra) {
   const std::string sourcePath = window.Text(TextField::kSource);
   // The inputs are disabled while the run goes on, so its choices are taken
   // once, here.
-  const RunOptions options{window.IntelHexSelected(), window.ListingChecked()};
+  const RunOptions options{window.IntelHexSelected(), window.ListingChecked(), !extra.crossReference.empty()};
   std::vector<Output> outputs(2);
   outputs[0] = {"listing", window.Text(TextField::kList), nullptr};
   outputs[1] = {"object", window.Text(TextField::kObject), nullptr};
+  const size_t xref = extra.crossReference.empty() ? 0 : outputs.size();
+  if (xref) outputs.push_back({"cross-reference", extra.crossReference, nullptr});
+  const size_t symbolFile = extra.symbols.empty() ? 0 : outputs.size();
+  if (symbolFile) outputs.push_back({"symbol file", extra.symbols, nullptr});
   CheckOutputs(sourcePath, outputs, files);
 
   RunResult result;
@@ -87,20 +92,17 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
     if (as.IsEnd()) object.End(as.StartAddress());
     const ListingInput entry{as.Address(), as.ObjCode(), &as.Fields(), as.Diag().ErrText};
     listing.Entry(entry);
-    Problem problem{as.Line(), 0, Severity::kError, {}, {}, {}, line, options.listingBox ? boxLines : -1};
+    const int64_t boxLine = options.listingBox ? boxLines : -1;
     if (options.listingBox) {
       box.clear();
       AppendBoxEntry(entry, box);
       window.AppendListing(box);
       boxLines += std::count(box.begin(), box.end(), '\n');
     }
-    if (const auto& messages = as.Diag().Messages; !messages.empty()) {
-      ++result.statementsWithErrors;
-      result.messages += static_cast<int64_t>(messages.size());
-      for (std::string_view m : messages) {
-        problem.text = m;
-        window.Reported(problem);
-      }
+    if (!as.Diag().Messages.empty()) ++result.statementsWithErrors;
+    for (const Report& r : as.Diag().Reports) {
+      ++(r.severity == Severity::kError ? result.messages : result.warnings);
+      window.Reported(Problem{as.Line(), r.column, r.severity, r.name, r.text, r.note, line, boxLine});
     }
     window.ProcessEvents();
     if (window.StopRequested()) return result;  // outputs are discarded unwritten
@@ -109,6 +111,8 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files) {
   object.Finish();
   listing.Finish();
   result.objectBytes = object.BytesSent();
+  if (xref) WriteCrossReference(as.Symbols(), as.Xref(), *outputs[xref].sink);
+  if (symbolFile) WriteSymbolFile(as.Symbols(), *outputs[symbolFile].sink);
   Commit(outputs);
   result.listingPath = outputs[0].path;
   result.objectPath = outputs[1].path;

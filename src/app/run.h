@@ -24,9 +24,15 @@ struct RunResult {
   std::string listingPath, objectPath;
 };
 
+// Outputs beyond the listing and the object file; an empty path writes none.
+struct ExtraOutputs {
+  std::string crossReference;
+  std::string symbols;
+};
+
 // Runs one assembly with the paths and options the window holds. Throws
 // FileError when the source cannot be read or an output cannot be written;
-// listing and object then stay as they were before the run.
-RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files);
+// every output then stays as it was before the run.
+RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files, const ExtraOutputs& extra = {});
 
 }  // namespace orvane

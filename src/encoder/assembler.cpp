@@ -14,6 +14,10 @@ void Assembler::BeginPass(int pass) {
   pass_ = pass;
   PC = options_.Origin();
   lineNo_ = 0;
+  emitted_ = 0;
+  written_.reset();
+  endSeen_ = afterEndWarned_ = false;
+  xref_ = CrossReference{};
 }
 
 void Assembler::Step(std::string_view line) {
@@ -23,6 +27,7 @@ void Assembler::Step(std::string_view line) {
   isEnd_ = false;
   Assemble(line);
   address_ = PC;
+  if (Pass2()) CheckObject();
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
 }
 
@@ -30,6 +35,43 @@ void Assembler::AppendHex2Value(int32_t v) { AppendHex2(objCode_, static_cast<ui
 
 void Assembler::AppendWord(std::string_view text) {
   AppendOpcodeHex4(objCode_, static_cast<uint32_t>(Values.Immed16(text)));
+}
+
+int Assembler::ColumnOf(std::string_view text) const {
+  // Prepared and source lines are as long as each other, so a position in
+  // one is the same column in the other.
+  const char* begin = line_.data();
+  if (text.empty() || text.data() < begin || text.data() >= begin + line_.size()) return 0;
+  return static_cast<int>(text.data() - begin) + 1;
+}
+
+void Assembler::Error(std::string_view errstr, std::string_view at, std::string note) {
+  if (Pass2()) diag_.Error(errstr, ColumnOf(at), std::move(note));
+}
+
+void Assembler::Warn(std::string_view name, std::string text, std::string_view at) {
+  if (Pass2()) diag_.Warn(name, std::move(text), ColumnOf(at));
+}
+
+void Assembler::Error(std::string_view errstr) {
+  if (!Pass2()) return;
+  const StatementFields& f = fields_;
+  std::string_view at = f.Operand1Fld;
+  if (errstr == msg::kBadSource || errstr == msg::kBadSourceSp) {
+    if (!f.Operand2Fld.empty()) at = f.Operand2Fld;
+  } else if (errstr == msg::kBadRegister || errstr == msg::kExtraOperand) {
+    at = f.Operand2Fld;
+  } else if (errstr == msg::kUndefinedOpcode) {
+    at = f.OpcodeFld;
+  } else if (errstr == msg::kDuplicateLabel || errstr == msg::kSymbolTableFull) {
+    at = f.LabelFld;
+  }
+  Error(errstr, at.empty() ? f.OpcodeFld : at, {});
+}
+
+void Assembler::Referenced(std::string_view name, int slot) {
+  if (!Pass2() || !options_.crossReference) return;
+  xref_.uses.push_back({slot, slot == 0 ? std::string(name) : std::string(), lineNo_});
 }
 
 // The label is handled before the mnemonic, so its messages come first.
@@ -41,7 +83,10 @@ void Assembler::CheckLabelPass2() {
     if (symbols_.Full()) Error(msg::kSymbolTableFull);
     return;
   }
-  if (symbols_.Slot(slot).line != lineNo_) Error(msg::kDuplicateLabel);
+  if (symbols_.Slot(slot).line != lineNo_) {
+    Error(msg::kDuplicateLabel);
+    if (options_.crossReference) xref_.duplicates.emplace_back(name, lineNo_);
+  }
 }
 
 // EQU, = and ORG take their value in pass 1; a symbol defined further down was
@@ -59,7 +104,8 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
 void Assembler::Assemble(std::string_view ASMLine) {
   objCode_.clear();
   byteCount_ = 0;
-  Parse(PrepLine(ASMLine, prepared_), fields_);
+  line_ = PrepLine(ASMLine, prepared_);
+  Parse(line_, fields_);
   Op1Type = RegTyp(fields_.Operand1Fld);
   Op2Type = RegTyp(fields_.Operand2Fld);
 
@@ -68,7 +114,14 @@ void Assembler::Assemble(std::string_view ASMLine) {
   if (!Pass2() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, lineNo_);
   }
-  if (Pass2()) CheckLabelPass2();
+  if (Pass2()) {
+    CheckLabelPass2();
+    if (!fields_.LabelFld.empty() && fields_.LabelFld[0] == ';') {
+      Warn(warn::kLabelSemicolon, "';' in the first column starts a label, not a comment; indent the comment",
+           fields_.LabelFld);
+    }
+    if (k != nullptr) CheckOperandCount(*k);
+  }
 
   if (k != nullptr) {
     (this->*k->encode)(*k);

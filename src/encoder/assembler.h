@@ -9,9 +9,12 @@
 // both passes, and a refused statement still occupies the bytes it counted
 // before the fault was found.
 #pragma once
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "front/diagnostics.h"
 #include "front/operands.h"
@@ -22,9 +25,22 @@ namespace orvane {
 
 // What a run is made with, taken once when it starts.
 struct RunOptions {
-  bool intelHex = true;     // else a CP/M image
-  bool listingBox = false;  // the listing also goes to the window's box
+  bool intelHex = true;         // else a CP/M image
+  bool listingBox = false;      // the listing also goes to the window's box
+  bool crossReference = false;  // pass 2 records every symbol reference
   int32_t Origin() const { return intelHex ? 0 : 256; }
+};
+
+// Where each symbol is used, recorded in pass 2 for the cross-reference.
+struct CrossReference {
+  struct Use {
+    int slot;          // 0: not defined
+    std::string name;  // for a symbol that is not defined
+    int64_t line;
+  };
+  std::vector<Use> uses;
+  // Later definitions of a defined name (the earliest wins): name and line.
+  std::vector<std::pair<std::string, int64_t>> duplicates;
 };
 
 class Assembler;
@@ -69,16 +85,24 @@ class Assembler : private Reporter {
   const StatementFields& Fields() const { return fields_; }
   const Diagnostics& Diag() const { return diag_; }
   const SymbolTable& Symbols() const { return symbols_; }
+  const CrossReference& Xref() const { return xref_; }
 
  private:
   friend struct KeywordTable;
   void Assemble(std::string_view ASMLine);
   bool Pass2() const { return pass_ == 2; }
-  // Reporter: messages count in pass 2 only.
-  void Error(std::string_view errstr) override {
-    if (Pass2()) diag_.Error(errstr);
-  }
-  void Referenced(std::string_view, int) override {}
+  // Reporter: messages count in pass 2 only. A message's column is the one
+  // of the operand text it is about.
+  void Error(std::string_view errstr, std::string_view at, std::string note) override;
+  void Warn(std::string_view name, std::string text, std::string_view at) override;
+  void Referenced(std::string_view name, int slot) override;
+  // A handler's error: which field it is about follows from the message.
+  void Error(std::string_view errstr);
+  int ColumnOf(std::string_view text) const;
+  // The warnings about a whole statement, once it is assembled (warnings.cpp).
+  void CheckOperandCount(const Keyword& k);
+  void CheckObject();
+  void CheckOrgGap();
   void CheckLabelPass2();
   void CheckForwardReference(std::string_view operand, bool sameLineIsForward);
 
@@ -135,7 +159,8 @@ class Assembler : private Reporter {
   int64_t lineNo_ = 0;
 
   // The current statement.
-  std::string prepared_;  // the line upper-cased; the fields are views into it
+  std::string prepared_;    // buffer of the line upper-cased
+  std::string_view line_;   // the line in it; the fields are views into it
   StatementFields fields_;
   int32_t Op1Type = reg::Empty;
   int32_t Op2Type = reg::Empty;
@@ -146,6 +171,12 @@ class Assembler : private Reporter {
   bool noObject_ = false;
   bool isEnd_ = false;
   int32_t startAddress_ = 0;
+
+  // Pass 2, for the warnings and the cross-reference.
+  uint64_t emitted_ = 0;             // object bytes sent so far
+  std::bitset<65536> written_;       // addresses an object byte went to
+  bool endSeen_ = false, afterEndWarned_ = false;
+  CrossReference xref_;
 };
 
 }  // namespace orvane

@@ -54,7 +54,7 @@ void Assembler::EncodePopPush(const Keyword& k) {
 void Assembler::EncodeDjnz(const Keyword& k) {
   byteCount_ = 2;
   AppendHex2Value(k.code);
-  AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC));
+  AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
 }
 
 void Assembler::EncodeJr(const Keyword& k) {
@@ -62,10 +62,10 @@ void Assembler::EncodeJr(const Keyword& k) {
   const int32_t cc = Condition(fields_.Operand1Fld);
   if (cc >= 0 && cc < kJrConditions) {
     AppendHex2Value(k.code2 + 8 * cc);
-    AppendHex2Value(Values.CalcRelOffset(fields_.Operand2Fld, PC));
+    AppendHex2Value(Values.CalcRelOffset(fields_.Operand2Fld, PC, k.text));
   } else if (Op2Type == reg::Empty) {
     AppendHex2Value(k.code);
-    AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC));
+    AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
   } else {
     Error(msg::kInvalidConditional);
   }

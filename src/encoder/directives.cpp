@@ -49,6 +49,7 @@ void Assembler::EncodeDb(const Keyword&) {
 void Assembler::EncodeOrg(const Keyword&) {
   PC = Values.Immed16(fields_.Operand1Fld);
   noObject_ = true;
+  CheckOrgGap();
   // The line's own label already holds the old PC, so only a later line's
   // label is a forward reference here.
   CheckForwardReference(fields_.Operand1Fld, false);

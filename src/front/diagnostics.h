@@ -37,39 +37,62 @@ inline constexpr std::string_view kIllegalForwardRef = "Illegal Forward Referenc
 
 enum class Severity { kError, kWarning };
 
-// A warning: its name (as -W takes it), the 1-based column of the source line
-// it points at (0: the whole line) and its text.
-struct Warning {
+// The warnings, by the name -W and -Wno- take. None of them changes what is
+// assembled, and none reaches the listing.
+namespace warn {
+inline constexpr std::string_view kExtraOperand = "extra-operand";
+inline constexpr std::string_view kTruncation = "truncation";
+inline constexpr std::string_view kLabelSemicolon = "label-semicolon";
+inline constexpr std::string_view kCpmOrgGap = "cpm-org-gap";
+inline constexpr std::string_view kHexOverlap = "hex-overlap";
+inline constexpr std::string_view kAfterEnd = "after-end";
+inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon,
+                                            kCpmOrgGap,    kHexOverlap, kAfterEnd};
+}  // namespace warn
+
+// One message of a statement: an error (its text one of msg::, no name) or a
+// warning (its name one of warn::), the 1-based column of the source line it
+// points at (0: the statement as a whole), and a note that says what the text
+// alone would not.
+struct Report {
+  Severity severity = Severity::kError;
   std::string_view name;
-  int column = 0;
   std::string text;
+  int column = 0;
+  std::string note;
 };
 
 // The messages of the current statement.
 class Diagnostics {
  public:
-  std::string ErrText;                     // every error, run together
+  std::string ErrText;                     // the errors, run together, for the listing
   std::vector<std::string_view> Messages;  // the same errors one by one
-  std::vector<Warning> Warnings;
+  std::vector<Report> Reports;             // errors and warnings, in order
 
-  void Error(std::string_view errstr) {
+  // `errstr` is one of the msg:: texts.
+  void Error(std::string_view errstr, int column, std::string note) {
     ErrText.append(errstr);
     Messages.push_back(errstr);
+    Reports.push_back({Severity::kError, {}, std::string(errstr), column, std::move(note)});
   }
-  void Warn(Warning w) { Warnings.push_back(std::move(w)); }
+  void Warn(std::string_view name, std::string text, int column) {
+    Reports.push_back({Severity::kWarning, name, std::move(text), column, {}});
+  }
   void Clear() {
     ErrText.clear();
     Messages.clear();
-    Warnings.clear();
+    Reports.clear();
   }
 };
 
 // Where operand evaluation reports to. The assembler implements it: it
 // decides whether the current pass reports at all, and it is the one place
-// that sees every symbol a statement looks up.
+// that sees every symbol a statement looks up. `at` is the operand text a
+// message is about, a view into the statement's line.
 class Reporter {
  public:
-  virtual void Error(std::string_view errstr) = 0;
+  virtual void Error(std::string_view errstr, std::string_view at, std::string note) = 0;
+  virtual void Warn(std::string_view name, std::string text, std::string_view at) = 0;
   // A symbol's value was asked for; `slot` is 0 when it is not defined.
   virtual void Referenced(std::string_view name, int slot) = 0;
 

@@ -69,15 +69,15 @@ OperandKind Classify(std::string_view s, Width width) {
 
 // The one place where a symbol's value is asked for, so the reporter sees
 // every reference.
-int OperandReader::LookUp(std::string_view name) {
+int OperandReader::LookUp(std::string_view name, std::string note) {
   const int slot = symbols_.Find(name);
   report_.Referenced(name, slot);
-  if (slot == 0) report_.Error(msg::kUndefinedSymbol);
+  if (slot == 0) report_.Error(msg::kUndefinedSymbol, name, std::move(note));
   return slot;
 }
 
 int32_t OperandReader::FindLabel(std::string_view LblStr) {
-  const int slot = LookUp(LblStr);
+  const int slot = LookUp(LblStr, {});
   return slot != 0 ? symbols_.Slot(slot).address : 0;
 }
 
@@ -87,22 +87,43 @@ int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
   switch (k.kind) {
     case OperandKind::kNumber: return k.number;
     case OperandKind::kZero: return 0;
-    case OperandKind::kInvalid: report_.Error(msg::kInvalidNumber); return 0;
+    case OperandKind::kInvalid: report_.Error(msg::kInvalidNumber, s, {}); return 0;
     case OperandKind::kSymbol: break;
   }
-  return FindLabel(s);
+  // A negative number in an 8-bit field is a symbol name, which is seldom
+  // what was meant.
+  std::string note;
+  if (auto v = StrictNumber(s); v && width == Width::k8) {
+    note = "'" + std::string(s) + "' is read as a symbol name here; write " + std::to_string(*v & 255);
+  }
+  const int slot = LookUp(s, std::move(note));
+  return slot != 0 ? symbols_.Slot(slot).address : 0;
 }
 
-int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc) {
-  std::string_view text = Destination;
+// A value outside the field's range keeps its low bits, with a warning.
+int32_t OperandReader::Fit(std::string_view ValStr, int32_t value, Width width) {
+  const bool byte = width == Width::k8;
+  const int32_t kept = value & (byte ? 0xFF : 0xFFFF);
+  if (byte ? (value < 0 || value > 255) : (value < -32768 || value > 65535)) {
+    const std::string_view s = DropParentheses(ValStr);
+    std::string text(s);
+    if (Classify(s, width).kind == OperandKind::kSymbol) text += " is " + std::to_string(value) + ", which";
+    text += " does not fit in a " + std::string(byte ? "byte" : "word") + "; " + std::to_string(kept) + " (";
+    if (byte) AppendHex2(text, static_cast<uint32_t>(kept)); else AppendHex4(text, static_cast<uint32_t>(kept));
+    report_.Warn(warn::kTruncation, text + "H) assembled", s);
+  }
+  return kept;
+}
+
+int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc, std::string_view jump) {
+  const std::string_view text = Destination;
   if (!text.empty() && text[0] == '$') {
     // "$+n" and "$-n" give the displacement itself, independent of PC. The
-    // characters up to the sign are blanked, at most 25 of them.
+    // characters up to the sign are blanked (at most 25 of them), and blanks
+    // count for nothing in what is read after them.
     size_t stop = text.find_first_of("+-");
     if (stop == std::string_view::npos) stop = text.size() - 1;
-    const size_t blanked = std::min<size_t>(stop + 1, 25);
-    std::string rest(blanked, ' ');
-    rest.append(text.substr(blanked));
+    const std::string_view rest = text.substr(std::min<size_t>(stop + 1, 25));
     if (text[stop] != '+' && text[stop] != '-') {
       // "$" alone, or "$" and text without a sign: the leading number of the
       // blanked text is 0, which gives displacement 0.
@@ -110,11 +131,15 @@ int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc) {
     }
     auto n = StrictNumber(rest);
     if (!n) {
-      report_.Error(msg::kInvalidNumber);
+      report_.Error(msg::kInvalidNumber, text, {});
       return 0;
     }
-    if (*n < 0 || *n > (text[stop] == '+' ? 127 : 128)) report_.Error(msg::kRelativeRange);
-    return text[stop] == '+' ? *n & 127 : static_cast<int32_t>((256 - static_cast<int64_t>(*n)) & 255);
+    const bool plus = text[stop] == '+';
+    if (*n < 0 || *n > (plus ? 127 : 128)) {
+      report_.Error(msg::kRelativeRange, text,
+                    "a displacement of " + std::string(plus ? "+" : "-") + std::to_string(*n) + " is outside -128..+127");
+    }
+    return plus ? *n & 127 : static_cast<int32_t>((256 - static_cast<int64_t>(*n)) & 255);
   }
 
   // A target is an address, read like a 16-bit value, except that a text in
@@ -127,18 +152,25 @@ int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc) {
     case OperandKind::kNumber: address = target.number & 0xFFFF; break;
     case OperandKind::kZero: break;
     case OperandKind::kInvalid:
-      report_.Error(msg::kInvalidNumber);
+      report_.Error(msg::kInvalidNumber, text, {});
       known = false;
       break;
     case OperandKind::kSymbol: {
-      const int slot = LookUp(text);
+      const int slot = LookUp(text, {});
       known = slot != 0;
       if (known) address = symbols_.Slot(slot).address;
       break;
     }
   }
   const int64_t distance = address - (static_cast<int64_t>(pc) + 2);
-  if (known && (distance < -128 || distance > 127)) report_.Error(msg::kRelativeRange);
+  if (known && (distance < -128 || distance > 127)) {
+    // The processor counts from the next instruction, two bytes on.
+    std::string note = "target ";
+    AppendHex4(note, static_cast<uint32_t>(address));
+    note += "H is " + std::to_string(address - pc) + " bytes away; " + std::string(jump) +
+            " reaches -126..+129 from its own address";
+    report_.Error(msg::kRelativeRange, text, std::move(note));
+  }
   return static_cast<int32_t>(distance & 255);
 }
 
@@ -151,12 +183,10 @@ int32_t OperandReader::XYDisplacement(std::string_view RegStr) {
     if (sign == std::string_view::npos) return 0;
     minus = true;
   }
-  // The characters up to the sign are blanked, at most 10 of them.
-  const size_t blanked = std::min<size_t>(sign + 1, 10);
-  std::string rest(blanked, ' ');
-  rest.append(RegStr.substr(blanked));
-  std::string_view v = Trim(rest);
-  if (!v.empty()) v.remove_suffix(1);  // the closing parenthesis
+  // The characters up to the sign are blanked, at most 10 of them; what is
+  // left is trimmed and loses its last character, the closing parenthesis.
+  std::string_view v = Trim(RegStr.substr(std::min<size_t>(sign + 1, 10)));
+  if (!v.empty()) v.remove_suffix(1);
   const int32_t value = Immed8(v);
   return minus ? (256 - value) & 255 : value;
 }

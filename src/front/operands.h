@@ -56,16 +56,18 @@ class OperandReader {
   // Value of a symbol (earliest definition), or 0 and "Undefined Symbol
   // Referenced".
   int32_t FindLabel(std::string_view LblStr);
-  int32_t Immed8(std::string_view ValStr) { return Immed(ValStr, Width::k8) & 255; }
-  int32_t Immed16(std::string_view ValStr) { return Immed(ValStr, Width::k16) & 65535; }
-  // Displacement byte of DJNZ/JR at `pc` to `Destination`.
-  int32_t CalcRelOffset(std::string_view Destination, int32_t pc);
+  // The low 8 or 16 bits of a value, with a warning when it does not fit.
+  int32_t Immed8(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k8), Width::k8); }
+  int32_t Immed16(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k16), Width::k16); }
+  // Displacement byte of `jump` (DJNZ or JR) at `pc` to `Destination`.
+  int32_t CalcRelOffset(std::string_view Destination, int32_t pc, std::string_view jump);
   // Displacement byte of an indexed operand such as (IX+5).
   int32_t XYDisplacement(std::string_view RegStr);
 
  private:
   int32_t Immed(std::string_view ValStr, Width width);
-  int LookUp(std::string_view name);
+  int32_t Fit(std::string_view ValStr, int32_t value, Width width);
+  int LookUp(std::string_view name, std::string note);
 
   const SymbolTable& symbols_;
   Reporter& report_;

@@ -115,6 +115,7 @@ void Parse(std::string_view line, StatementFields& f) {
   if (!rest.empty() && rest[0] == ';') {
     f.CommentFld.assign(rest);
     f.CommentFld.push_back(' ');
+    f.CommentAt = rest;
     return;
   }
 
@@ -122,6 +123,7 @@ void Parse(std::string_view line, StatementFields& f) {
   OperandCut cut = CutOperand(rest, false);
   f.Operand2Fld = cut.operand;
   f.CommentFld.assign(cut.after);
+  f.CommentAt = cut.after;
 }
 
 }  // namespace orvane

@@ -14,12 +14,14 @@ struct StatementFields {
   std::string_view Operand1Fld;
   std::string_view Operand2Fld;
   std::string CommentFld;
+  std::string_view CommentAt;  // where the comment stands in the line
   void Clear() {
     LabelFld = {};
     OpcodeFld = {};
     Operand1Fld = {};
     Operand2Fld = {};
     CommentFld.clear();
+    CommentAt = {};
   }
 };
 

@@ -38,6 +38,8 @@ class SymbolTable {
   const LabelEntry& Slot(int i) const { return slots_[static_cast<size_t>(i)]; }
 
   bool Full() const { return labelCount_ > kCapacity; }
+  // The slots in use are 1 .. Used().
+  int Used() const { return labelCount_ - 1; }
 
   // The name a label text defines: blanks trimmed, one trailing colon removed.
   static std::string_view StripLabel(std::string_view Label);

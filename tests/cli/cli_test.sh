@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # orvane-asm run as a separate process: exit status, standard output and
 # error, default paths, refusals, what is left on disk after good and failed
-# runs, line ends, and hostile sources.   cli_test.sh ORVANE_ASM VERSION
-ASM=$(realpath "$1") VERSION=$2
+# runs, line ends, hostile sources, warnings and the cross-reference.
+#   cli_test.sh ORVANE_ASM VERSION
+ASM=$(realpath "$1") VERSION=$2 DATA=$(realpath "$(dirname "$0")") GOLDEN=$(realpath "$(dirname "$0")/../golden/cases")
 . "$(dirname "$0")/lib.sh"
 
 good='  DB 1\n  DW 4660\n  END\n'
@@ -14,7 +15,7 @@ hex=':1000000001341200000000000000000000000000A9\r\n:00000001FF\r\n'
 begin "a clean program: default outputs beside the source"
 put prog.z80 "$good"; umask 022; run prog.z80
 status_is 0; out_is ''
-err_is 'orvane-asm: no errors, 3 bytes; listing prog.LST, object prog.HEX\n'
+err_is 'orvane-asm: no errors; 3 bytes at 0000H-0002H; listing prog.LST, object prog.HEX\n'
 file_is prog.LST "prog.z80\r\n$hexlst"; file_is prog.HEX "$hex"; files_are prog.z80 prog.LST prog.HEX
 check "$(stat -c %a prog.LST prog.HEX | tr '\n' ' ')" "644 644 " "modes of new files"
 
@@ -40,12 +41,12 @@ done
 begin "errors: status 1, one line per message, the files still written"
 put prog.z80 '  DB 1\n  FOO\nTWO DW UNDEF\nTWO DW UNDEF2\n'; run prog.z80
 status_is 1; out_is ''
-err_is 'prog.z80:2: error: Undefined Opcode\nprog.z80:3: error: Undefined Symbol Referenced\nprog.z80:4: error: Duplicate Label\nprog.z80:4: error: Undefined Symbol Referenced\norvane-asm: 4 errors in 3 statements, 5 bytes; listing prog.LST, object prog.HEX\n'
+err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
 file_is prog.LST 'prog.z80\r\n0000  01                    DB      1               \r\n0001                        FOO                     \r\nUndefined Opcode\r\n0001  0000      TWO         DW      UNDEF           \r\nUndefined Symbol Referenced\r\n0003  0000      TWO         DW      UNDEF2          \r\nDuplicate LabelUndefined Symbol Referenced\r\n'
 file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n'
 
 begin "help and version"
-for opt in --help -h; do run $opt; status_is 0; check "$(head -1 "$base/out")" "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] SOURCE" "$opt"; done
+for opt in --help -h; do run $opt; status_is 0; check "$(head -1 "$base/out")" "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]" "$opt"; done
 run --version; status_is 0; out_is "orvane-asm $VERSION\n"; files_are
 
 begin "usage errors and unusable paths: status 2, nothing written"
@@ -104,6 +105,32 @@ run --cpm e.z80; status_is 1; check "$(stat -c %s e.com)" 9 "deep parentheses"
 perl -e 'print "  NOP\r" x 300000' >f.z80; run --cpm f.z80; status_is 0; check "$(stat -c %s f.com)" 300000 "lone CR lines"
 perl -e 'srand(7); print map { chr(int(rand(256))) } 1 .. 4194304' >g.z80; run --cpm g.z80
 [ "$status" -le 1 ] && ok || fail "garbage: status $status"
-check "$(stat -c %s g.com) bytes" "$(grep -o '[0-9]* bytes\?;' "$base/err" | tr -d ';')" "garbage: image size and bytes sent"
+sent=$(grep -o '; [0-9]* byte' "$base/err" | tr -dc '0-9'); check "$(stat -c %s g.com)" "${sent:-0}" "garbage: image size and bytes sent"
+
+begin "warnings and notes as compilers print them, beside a listing that does not change"
+cp "$GOLDEN/warnings.z80" .
+for f in cpm hex; do
+  run --$f --color=never warnings.z80; status_is 1
+  cmp -s "$base/err" "$DATA/warnings.$f.err" && ok || fail "$f messages: $(diff "$base/err" "$DATA/warnings.$f.err" | head -5)"
+done
+run --cpm -w warnings.z80; status_is 1; check "$(grep -c warning: "$base/err")" 0 "-w"
+put w.z80 '  DB 300\n'
+run w.z80; status_is 0; run -Werror w.z80; status_is 1
+run -Wno-truncation -Werror w.z80; status_is 0; err_is 'orvane-asm: no errors; 1 byte at 0000H; listing w.LST, object w.HEX\n'
+run -W bogus w.z80; status_is 2
+run --color=always w.z80; grep -q $'\e\[1;35mwarning:' "$base/err" && ok || fail "--color=always"
+for nc in "" 1; do  # on a terminal, coloured unless NO_COLOR is set
+  NO_COLOR=$nc script -qec "$ASM w.z80" "$base/tty" >"$base/out" <"$base/empty"
+  check "$(grep -c $'\e\[1;35mwarning:' "$base/tty")" "$([ -z "$nc" ] && echo 1 || echo 0)" "terminal, NO_COLOR=$nc"
+done
+
+begin "a cross-reference, and a symbol file another program reads back"
+cp "$GOLDEN/../../../examples/items.z80" .
+run --cpm --xref items.xref --symbols items.sym items.z80; status_is 0
+cmp -s items.xref "$DATA/items.xref" && ok || fail "cross-reference: $(diff items.xref "$DATA/items.xref" | head -5)"
+cmp -s items.sym "$DATA/items.sym" && ok || fail "symbol file"
+{ cat items.sym; printf '  CALL PUTS\n  DW TOTAL\n'; } >two.z80; run -l two.LST -o - two.z80
+status_is 0; out_is ':10000000CDB401F401000000000000000000000079\r\n:00000001FF\r\n'
+run --xref - --symbols - items.z80; status_is 2
 
 finish

@@ -12,7 +12,7 @@ root=$([ "$(id -u)" = 0 ] && echo 1 || echo 0)
 [ "$root" = 1 ] || echo "notice: not root, rows with device nodes are skipped"
 failed=0
 printf ' DB 1\n DW 4660\n END\n' > prog.z80
-(cd ref && "$asm" -l x -o o.HEX ../prog.z80 2>/dev/null) || { echo "FAIL: reference run"; exit 1; }
+(cd ref && "$asm" -l x -o o.HEX ../prog.z80 2>err) || { echo "FAIL: reference run"; exit 1; }
 
 # What a path is after a run: a link and where it points, a FIFO, a device and
 # its numbers, or a file's mode, link count and content: LST, HEX and SRC for
@@ -33,7 +33,7 @@ desc() {
 # root | set-up in an empty folder | arguments | expected: exit status, then x,
 # t, o.HEX and standard output as desc gives them | a text standard error holds
 rows=$(cat <<'TABLE'
-0| :                          | -l x -o o.HEX ../prog.z80    | 0 644:1:LST none 644:1:HEX 644:1:     | no errors, 3 bytes; listing x,
+0| :                          | -l x -o o.HEX ../prog.z80    | 0 644:1:LST none 644:1:HEX 644:1:     | no errors; 3 bytes at 0000H-0002H; listing x,
 0| :                          | -l x -o no/o.HEX ../prog.z80 | 2 none none none 644:1:               | no/o.HEX: cannot write
 0| echo old >x; chmod 755 x   | -l x -o o.HEX ../prog.z80    | 0 755:1:LST none 644:1:HEX 644:1:     | no errors
 0| echo old >x; chmod 755 x   | -l x -o no/o.HEX ../prog.z80 | 2 755:1:old_ none none 644:1:         | no/o.HEX
@@ -56,8 +56,8 @@ rows=$(cat <<'TABLE'
 0| :                          | -l x -o ./x ../prog.z80      | 2 none none none 644:1:               | paths name the same file
 0| ln -s t x                  | -l x -o t ../prog.z80        | 2 link>t none none 644:1:             | paths name the same file
 0| ln ../prog.z80 x           | -l x -o o.HEX ../prog.z80    | 2 644:2:SRC none none 644:1:          | listing path names the source
-0| :                          | -l - -o - ../prog.z80        | 2 none none none 644:1:               | only one of the listing and the object
-0| :                          | --screen -o - ../prog.z80    | 2 none none none 644:1:               | --screen and an output to -
+0| :                          | -l - -o - ../prog.z80        | 2 none none none 644:1:               | only one output may go to standard output
+0| :                          | --screen -o - ../prog.z80    | 2 none none none 644:1:               | only one output may go to standard output
 0| :                          | -l x -o o.HEX - <../prog.z80 | 0 644:1:big none 644:1:HEX 644:1:     | no errors
 0| :                          | - <../prog.z80               | 2 none none none 644:1:               | needs -l and -o
 0| mkfifo t; timeout 10 cat ../prog.z80 >t & | -l x -o o.HEX t | 0 644:1:big fifo 644:1:HEX 644:1:  | no errors

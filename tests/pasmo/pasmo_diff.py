@@ -82,7 +82,7 @@ def assemble(lines, path, *cmd):
     r = subprocess.run(cmd, capture_output=True, text=True)
     if r.returncode != 0:
         where = [f'    line {int(m[1] or m[2])}: {lines[int(m[1] or m[2]) - 1]}'
-                 for m in re.finditer(r':(\d+): error|line (\d+) of', r.stdout + r.stderr)]
+                 for m in re.finditer(r':(\d+):(?:\d+:)? error|line (\d+) of', r.stdout + r.stderr)]
         print(f'FAIL: {" ".join(cmd)}: exit status {r.returncode}\n{r.stdout}{r.stderr}' + '\n'.join(where))
     return r.returncode == 0
 

@@ -39,9 +39,13 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
   size_t checked = program.size() - 1;
   for (size_t i = 0; i < program.size(); ++i)
     if (program[i].rfind("=>", 0) == 0) program[i].erase(0, 2), checked = i;
-  std::vector<std::string> want;
+  // Errors by their text, warnings by their name after "-W".
+  std::vector<std::string> want, wantWarnings;
   std::istringstream messages(row[4]);
-  for (std::string m; std::getline(messages, m, ';');) want.emplace_back(Trim(m));
+  for (std::string m; std::getline(messages, m, ';');) {
+    const std::string t(Trim(m));
+    if (t.rfind("-W", 0) == 0) wantWarnings.push_back(t.substr(2)); else want.push_back(t);
+  }
   program.insert(program.begin(), set.fill.begin(), set.fill.end());
   program.insert(program.begin(), set.defines.begin(), set.defines.end());
   checked += set.defines.size() + set.fill.size();
@@ -64,6 +68,10 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         std::string joined;
         for (const std::string& m : want) joined += m;
         EXPECT_EQ(as.Diag().ErrText, joined);
+        std::vector<std::string> warnings;
+        for (const Report& r : as.Diag().Reports)
+          if (r.severity == Severity::kWarning) warnings.emplace_back(r.name);
+        EXPECT_EQ(warnings, wantWarnings);
       }
     }
   }
