@@ -63,8 +63,9 @@ class Assembler : private Reporter {
   Assembler& operator=(const Assembler&) = delete;
 
   // A run: BeginRun, then for each pass BeginPass and one Step per source
-  // line. BeginRun empties the symbol table and takes the options; BeginPass
-  // sets PC to the origin and starts counting lines from 1.
+  // line. BeginRun takes the options and empties the symbol table; BeginPass
+  // sets PC to the origin, counts lines from 1 again and empties what pass 2
+  // gathers for the warnings and the cross-reference.
   void BeginRun(const RunOptions& options);
   void BeginPass(int pass);
   // Assembles the next source line (without its line end): the statement's
