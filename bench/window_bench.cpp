@@ -27,6 +27,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -115,6 +117,10 @@ int main(int argc, char** argv) {
 
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // The window keeps its settings; a benchmark leaves the user's alone and
+  // starts from the window's first state.
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
   orvane::qt::MainWindow window;
   const QString path = QString::fromStdString(source);

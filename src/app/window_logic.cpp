@@ -1,8 +1,90 @@
 #include "app/window_logic.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "app/paths.h"
 
 namespace orvane {
+
+namespace {
+
+std::string Count(uint64_t n, std::string_view what) {
+  return std::to_string(n) + ' ' + std::string(what) + (n == 1 ? "" : "s");
+}
+
+std::string Address(int64_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%04llXH", static_cast<unsigned long long>(address));
+  return text;
+}
+
+std::string FileName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+}  // namespace
+
+std::string RunSummary(const RunResult& run, const KeptProblem* first) {
+  std::string s = run.messages == 0 && run.warnings == 0
+                      ? std::string("No errors")
+                      : Count(run.messages, "error") + ", " + Count(run.warnings, "warning");
+  s += "; " + Count(run.objectBytes, "byte");
+  if (run.lowAddress >= 0) {
+    s += " at " + Address(run.lowAddress);
+    if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress);
+  }
+  s += "\nlisting " + FileName(run.listingPath) + ", object " + FileName(run.objectPath);
+  if (first) {
+    s += "\nline " + std::to_string(first->line) + ": ";
+    s += (first->severity == Severity::kWarning ? "warning: " : "") + first->text;
+  }
+  return s;
+}
+
+std::string ProblemStatus(const KeptProblem& problem, size_t index, size_t count) {
+  std::string s = problem.severity == Severity::kWarning ? "Warning " : "Error ";
+  s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.line) + ": " +
+       problem.text;
+  if (!problem.name.empty()) s += " [-W" + problem.name + ']';
+  if (!problem.note.empty()) s += "\nnote: " + problem.note;
+  return s;
+}
+
+// The window as the run sees it: everything goes on to the window, and the
+// run's messages and progress come to the handlers on the way.
+class WindowLogic::RunView : public WindowOps {
+ public:
+  explicit RunView(WindowLogic& logic) : logic_(logic), w_(logic.window_) {}
+  bool IntelHexSelected() override { return w_.IntelHexSelected(); }
+  bool CpmSelected() override { return w_.CpmSelected(); }
+  std::string Text(TextField field) override { return w_.Text(field); }
+  void SetText(TextField field, std::string_view text) override { w_.SetText(field, text); }
+  void AppendListing(std::string_view text) override { w_.AppendListing(text); }
+  void SelectIntelHex() override { w_.SelectIntelHex(); }
+  void SelectCpm() override { w_.SelectCpm(); }
+  bool ListingChecked() override { return w_.ListingChecked(); }
+  void SetVisible(Control control, bool visible) override { w_.SetVisible(control, visible); }
+  int WindowHeight() override { return w_.WindowHeight(); }
+  void SetWindowHeight(int twips) override { w_.SetWindowHeight(twips); }
+  void SetListingHeight(int twips) override { w_.SetListingHeight(twips); }
+  std::string ShowOpenDialog(std::string_view filter) override { return w_.ShowOpenDialog(filter); }
+  bool StopRequested() override { return w_.StopRequested(); }
+  void SetInputsEnabled(bool enabled) override { w_.SetInputsEnabled(enabled); }
+  void SetStatus(std::string_view text) override { w_.SetStatus(text); }
+  void SelectBoxLine(int64_t line) override { w_.SelectBoxLine(line); }
+  // Once per statement of pass 2, so once per source line.
+  void ProcessEvents() override {
+    if (++logic_.linesDone_ % kProgressLines == 0) w_.SetStatus("Assembling: line " + std::to_string(logic_.linesDone_));
+    w_.ProcessEvents();
+  }
+  void Reported(const Problem& problem) override {
+    logic_.OnReported(problem);
+    w_.Reported(problem);
+  }
+
+ private:
+  WindowLogic& logic_;
+  WindowOps& w_;
+};
 
 void WindowLogic::OnLoad() {
   window_.SetVisible(Control::kAssemble, false);
@@ -28,8 +110,9 @@ void WindowLogic::OnResize() {
   }
 }
 
-void WindowLogic::OnSelectFile() {
-  const std::string path = window_.ShowOpenDialog(kSourceFilter);
+void WindowLogic::OnSelectFile() { OnSelectFile(window_.ShowOpenDialog(kSourceFilter)); }
+
+void WindowLogic::OnSelectFile(const std::string& path) {
   if (!path.empty()) {
     const std::string stem = WindowStem(path);
     window_.SetText(TextField::kSource, path);
@@ -52,7 +135,75 @@ RunResult WindowLogic::OnAssemble() {
       self.window_.SetInputsEnabled(true);
     }
   } done{*this};
-  return AssembleFile(as_, window_, files_);
+  last_ = {window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject),
+           window_.IntelHexSelected()};
+  problems_.clear();
+  shown_ = false;
+  linesDone_ = 0;
+  counts_.clear();
+  window_.SetStatus("Assembling...");
+  RunView view(*this);
+  RunResult result;
+  try {
+    result = AssembleFile(as_, view, files_);
+  } catch (const FileError& e) {
+    window_.SetStatus(std::string("Not assembled: ") + e.what());
+    throw;
+  }
+  if (!result.completed) {
+    window_.SetStatus("Stopped: nothing written");
+    return result;
+  }
+  const std::string summary = RunSummary(result, problems_.empty() ? nullptr : problems_.data());
+  counts_ = summary.substr(0, summary.find('\n'));
+  window_.SetStatus(summary);
+  return result;
+}
+
+RunResult WindowLogic::OnRunAgain() {
+  if (running_) return RunResult{};
+  if (window_.Text(TextField::kSource).empty()) {
+    if (last_.source.empty()) {
+      window_.SetStatus("Nothing to run again: select a file first");
+      return RunResult{};
+    }
+    // The format first: its click handler leaves the object path alone while
+    // the source field is empty.
+    if (last_.intelHex) {
+      window_.SelectIntelHex();
+    } else {
+      window_.SelectCpm();
+    }
+    window_.SetText(TextField::kSource, last_.source);
+    window_.SetText(TextField::kList, last_.list);
+    window_.SetText(TextField::kObject, last_.object);
+    window_.SetVisible(Control::kAssemble, true);
+  }
+  return OnAssemble();
+}
+
+void WindowLogic::OnReported(const Problem& problem) {
+  if (problems_.size() >= kMaxProblems) return;
+  KeptProblem kept{problem.line,          problem.severity,         std::string(problem.name),
+                   std::string(problem.text), std::string(problem.note), problem.boxLine};
+  const auto at = std::upper_bound(problems_.begin(), problems_.end(), kept.line,
+                                   [](int64_t line, const KeptProblem& p) { return line < p.line; });
+  problems_.insert(at, std::move(kept));
+}
+
+void WindowLogic::OnGoToProblem(bool backwards) {
+  const size_t n = problems_.size();
+  if (n == 0) return;
+  if (!shown_) {
+    current_ = backwards ? n - 1 : 0;
+  } else {
+    current_ = (current_ + (backwards ? n - 1 : 1)) % n;
+  }
+  shown_ = true;
+  const KeptProblem& p = problems_[current_];
+  if (p.boxLine >= 0) window_.SelectBoxLine(p.boxLine);
+  // The counts stay in view above the problem.
+  window_.SetStatus((counts_.empty() ? "" : counts_ + '\n') + ProblemStatus(p, current_, n));
 }
 
 void WindowLogic::OnOptIntelHex() {

@@ -1,7 +1,9 @@
 // The window's event handlers, written against WindowOps so they run the same
 // in the Qt window and in tests. Heights are in twips.
 #pragma once
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "app/file_ops.h"
 #include "app/run.h"
@@ -16,26 +18,70 @@ inline constexpr int kListingBoxMargin = 3090;  // window height - box height
 inline constexpr std::string_view kSourceFilter =
     "z80 Assembly File|*.z80|Assembly File|*.asm|All FIles|*.*";
 
+// A message of the last run, kept for going from one problem to the next.
+struct KeptProblem {
+  int64_t line = 0;
+  Severity severity = Severity::kError;
+  std::string name, text, note;
+  int64_t boxLine = -1;
+};
+
+// The status line after a completed run: "No errors" or "3 errors, 2
+// warnings", the bytes written and their addresses, the two output file names
+// and, when there is one, the first problem.
+std::string RunSummary(const RunResult& run, const KeptProblem* first);
+// "Error 2 of 3, line 17: Undefined Opcode", with a warning's name and a note.
+std::string ProblemStatus(const KeptProblem& problem, size_t index, size_t count);
+
 class WindowLogic {
  public:
+  // The run shows how far it has come every so many lines.
+  static constexpr int64_t kProgressLines = 1000;
+  // Problems kept for going from one to the next; the counts cover them all.
+  static constexpr size_t kMaxProblems = 100000;
+
   WindowLogic(WindowOps& window, FileSystem& files) : window_(window), files_(files) {}
 
   void OnLoad();
   void OnResize();
   void OnSelectFile();
+  // What the dialog does with its answer, for a source chosen another way
+  // (dropped on the window, named on the command line). Empty: none chosen.
+  void OnSelectFile(const std::string& path);
   // Runs the assembly. Throws FileError (nothing written) for a file problem.
   RunResult OnAssemble();
+  // Runs again: the source in the fields when one is given, else the last
+  // run's source and outputs in the last run's format. The fields are left as
+  // a run leaves them.
+  RunResult OnRunAgain();
   void OnOptIntelHex();
   void OnOptCpm();
   void OnChkListing();
+  // A message of the run going on; kept in source-line order.
+  void OnReported(const Problem& problem);
+  // Selects the next (or previous) problem's entry in the listing box and
+  // shows its message below the run's counts, wrapping around.
+  void OnGoToProblem(bool backwards);
 
   bool Running() const { return running_; }
 
  private:
+  class RunView;
+  struct LastRun {
+    std::string source, list, object;
+    bool intelHex = true;
+  };
+
   WindowOps& window_;
   FileSystem& files_;
   Assembler as_;
   bool running_ = false;
+  LastRun last_;
+  std::vector<KeptProblem> problems_;
+  size_t current_ = 0;  // the problem shown, when shown_
+  bool shown_ = false;
+  int64_t linesDone_ = 0;
+  std::string counts_;  // the first line of the last run's summary
 };
 
 }  // namespace orvane

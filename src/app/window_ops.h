@@ -37,9 +37,10 @@ class WindowOps {
   virtual std::string Text(TextField field) = 0;
   virtual void SetText(TextField field, std::string_view text) = 0;
   virtual void AppendListing(std::string_view text) = 0;
-  // optIntelHex and optCPMcom form one group; SelectIntelHex runs its click
-  // handler as a user's click would.
+  // optIntelHex and optCPMcom form one group; SelectIntelHex and SelectCpm
+  // run the button's click handler as a user's click would.
   virtual void SelectIntelHex() = 0;
+  virtual void SelectCpm() = 0;
   virtual bool ListingChecked() = 0;
   virtual void SetVisible(Control control, bool visible) = 0;
   // Heights in twips. Setting the window's height raises its resize event.
@@ -57,6 +58,10 @@ class WindowOps {
   virtual void SetInputsEnabled(bool /*enabled*/) {}
   // Called in pass 2 for every message of every statement, in order.
   virtual void Reported(const Problem& /*problem*/) {}
+  // The status line: what the last run found, or what is going on.
+  virtual void SetStatus(std::string_view /*text*/) {}
+  // Selects a line of the listing box (from 0) and scrolls it into view.
+  virtual void SelectBoxLine(int64_t /*line*/) {}
 };
 
 // A window without a screen: fields in memory, the listing box into a string
@@ -80,6 +85,7 @@ class HeadlessWindow : public WindowOps {
   void SetText(TextField field, std::string_view text) override;
   void AppendListing(std::string_view text) override;
   void SelectIntelHex() override { intelHex = true; }
+  void SelectCpm() override { intelHex = false; }
   bool ListingChecked() override { return listingChecked; }
   void SetVisible(Control control, bool visible) override;
   int WindowHeight() override { return windowHeight; }

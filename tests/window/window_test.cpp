@@ -7,10 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -43,6 +46,7 @@ class WindowTest : public QObject {
   QLineEdit* Field(const char* name) { return Get<QLineEdit>(QLatin1String(name)); }
   QPlainTextEdit* Box() { return Get<QPlainTextEdit>(QStringLiteral("txtAsmListing")); }
   QAbstractButton* Button(const QString& name) { return Get<QAbstractButton>(name); }
+  QString Status() { return Get<QLabel>(QStringLiteral("lblStatus"))->text(); }
   // The three path fields and whether Assemble is shown.
   QString Fields() {
     return Field("txtSource")->text() + '|' + Field("txtList")->text() + '|' + Field("txtObject")->text() + '|' +
@@ -58,7 +62,16 @@ class WindowTest : public QObject {
     dialogAnswer_ = answer;
     Click(QStringLiteral("cmdSelectFile"));
   }
-  // One step of a row's script: cpm, hex, listing, choose:PATH, edit:PATH, drag:TWIPS.
+  void Drop(QWidget* target, const QString& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    data.setText(QUrl::fromLocalFile(path).toString());  // as file managers do
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    if (QApplication::sendEvent(target, &enter), enter.isAccepted()) QApplication::sendEvent(target, &drop);
+  }
+  // One step of a row's script: cpm, hex, listing, choose:PATH, edit:PATH, drag:TWIPS,
+  // open:PATH (Ctrl+O), drop:PATH (on the window), dropfield:PATH (on txtSource), key:KEYS, click (the status line).
   void Do(const QString& step) {
     const QString arg = step.section(':', 1);
     if (step == "cpm") Click(QStringLiteral("optCPMcom"));
@@ -66,6 +79,10 @@ class WindowTest : public QObject {
     if (step == "listing") Click(QStringLiteral("chkListing"));
     if (step.startsWith("choose:")) Choose(arg);
     if (step.startsWith("edit:")) Field("txtSource")->setText(arg);
+    if (step.startsWith("open:")) dialogAnswer_ = arg, QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
+    if (step.startsWith("drop")) Drop(step.startsWith("drop:") ? static_cast<QWidget*>(window_.get()) : Field("txtSource"), arg);
+    if (step.startsWith("key:")) QTest::keySequence(window_.get(), QKeySequence(arg));
+    if (step == "click") QTest::mouseClick(Get(QStringLiteral("lblStatus")), Qt::LeftButton);
     if (step.startsWith("drag:")) {  // what a user's drag to that outer height does
       const int frame = window_->frameGeometry().height() - window_->height();
       window_->resize(window_->width(), qRound(arg.toInt() * window_->logicalDpiY() / 1440.0) - frame);
@@ -76,16 +93,21 @@ class WindowTest : public QObject {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
   QString Path(const QString& name) const { return dir_->filePath(name); }
-
- private slots:
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    unexpectedDialogs_.clear(), dialogFilters_.clear(), errors_.clear(), dialogAnswer_.clear();
+  void Open() {
+    window_.reset();
     window_ = std::make_unique<MainWindow>();
     window_->SetOpenDialog([this](const QString& filter) { return dialogFilters_ << filter, dialogAnswer_; });
     window_->SetErrorReport([this](const QString& path, const QString& reason) { errors_ << path + ": " + reason; });
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    unexpectedDialogs_.clear(), dialogFilters_.clear(), errors_.clear(), dialogAnswer_.clear();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Path(QStringLiteral("settings")));
+    Open();
     connect(&watchdog_, &QTimer::timeout, this, [this] {
       if (QWidget* modal = QApplication::activeModalWidget()) {
         unexpectedDialogs_ << modal->windowTitle();
@@ -108,6 +130,7 @@ class WindowTest : public QObject {
     QVERIFY(Button(QStringLiteral("optIntelHex"))->isChecked() && !Button(QStringLiteral("chkListing"))->isChecked());
     QVERIFY(!Box()->isVisible() && Box()->toPlainText().isEmpty());
     QCOMPARE(HeightTwips(), kShort);
+    QCOMPARE(Get(QStringLiteral("lblStatus"))->accessibleName() + '|' + Box()->accessibleName(), "Status|Assembly listing");
     Choose(QString());
     QCOMPARE(dialogFilters_, QStringList{"z80 Assembly File (*.z80);;Assembly File (*.asm);;All FIles (*)"});
   }
@@ -136,6 +159,7 @@ class WindowTest : public QObject {
     const double dx = window_->logicalDpiX() / 1440.0, dy = window_->logicalDpiY() / 1440.0;
     QVERIFY(qAbs(g.x() - twips.x() * dx) <= 1 && qAbs(g.y() - twips.y() * dy) <= 1);
     QVERIFY(qAbs(g.height() - twips.height() * dy) <= 1);
+    QVERIFY(!g.intersects(Get(QStringLiteral("lblStatus"))->geometry()));
     QVERIFY(name == "chkListing" ? g.width() >= twips.width() * dx - 1 : qAbs(g.width() - twips.width() * dx) <= 1);
   }
 
@@ -180,6 +204,10 @@ class WindowTest : public QObject {
     row("options alone", {"cpm", "hex"}, "|||hidden");
     row("no answer first", {"choose:"}, "|||hidden");
     row("no answer later", {"choose:/d/demo.z80", "choose:"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
+    row("Ctrl+O", {"open:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
+    row("dropped on the window", {"cpm", "drop:/d/P.ASM"}, "/d/P.ASM|/d/P.LST|/d/P.com|shown");
+    row("dropped on a field", {"dropfield:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
+    row("dropped, not a source", {"drop:/d/notes.txt"}, "|||hidden");
   }
   void paths() {
     QFETCH(QStringList, steps);
@@ -220,7 +248,7 @@ class WindowTest : public QObject {
   }
 
   // Golden cases run through the window one after another; each must give
-  // its own files, whatever the run before it left.
+  // its own files, whatever the run before it left, and again when run again.
   void runs_data() {
     QTest::addColumn<QStringList>("cases");
     QTest::addColumn<bool>("cpm");
@@ -242,16 +270,25 @@ class WindowTest : public QObject {
       QVERIFY(QFile::exists(Path(name + ".z80")) || QFile::copy(golden + name + ".z80", Path(name + ".z80")));
       Choose(Path(name + ".z80"));
       Click(QStringLiteral("cmdAssemble"));
-      QVERIFY(window_->LastRun().completed && errors_.isEmpty());
-      QByteArray listingFile = Read(golden + name + tag + ".LST");
-      listingFile.replace(0, listingFile.indexOf('\r'), Path(name + ".z80").toUtf8());
-      QCOMPARE(Read(Path(name + ".LST")), listingFile);
-      QCOMPARE(Read(Path(name + (cpm ? ".com" : ".HEX"))), Read(golden + name + (cpm ? ".com" : ".HEX")));
-      const QString box = Box()->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
-      QCOMPARE(box, listing ? QString::fromLatin1(Read(golden + name + tag + ".box")) : QString());
-      // Done: Assemble hidden, paths empty, every input usable again.
-      QCOMPARE(Fields(), QStringLiteral("|||hidden"));
-      for (const char* c : {"cmdSelectFile", "txtSource", "chkListing", "optIntelHex", "optCPMcom"}) QVERIFY(Get(c)->isEnabled());
+      // Then F5 (with CP/M, Ctrl+R after choosing HEX) writes the same again.
+      for (const bool again : {false, true}) {
+        if (again) {
+          QVERIFY(QFile::remove(Path(name + ".LST")) && QFile::remove(Path(name + (cpm ? ".com" : ".HEX"))));
+          if (cpm) Do("hex");
+          Do(cpm ? "key:Ctrl+R" : "key:F5");
+          QCOMPARE(Button(QStringLiteral("optCPMcom"))->isChecked(), cpm);
+        }
+        QVERIFY(window_->LastRun().completed && errors_.isEmpty());
+        QByteArray listingFile = Read(golden + name + tag + ".LST");
+        listingFile.replace(0, listingFile.indexOf('\r'), Path(name + ".z80").toUtf8());
+        QCOMPARE(Read(Path(name + ".LST")), listingFile);
+        QCOMPARE(Read(Path(name + (cpm ? ".com" : ".HEX"))), Read(golden + name + (cpm ? ".com" : ".HEX")));
+        const QString box = Box()->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+        QCOMPARE(box, listing ? QString::fromLatin1(Read(golden + name + tag + ".box")) : QString());
+        // Done: Assemble hidden, paths empty, every input usable again.
+        QCOMPARE(Fields(), QStringLiteral("|||hidden"));
+        for (const char* c : {"cmdSelectFile", "txtSource", "chkListing", "optIntelHex", "optCPMcom"}) QVERIFY(Get(c)->isEnabled());
+      }
     }
   }
 
@@ -275,6 +312,7 @@ class WindowTest : public QObject {
     QVERIFY(!window_->LastRun().completed);
     QCOMPARE(Read(Path(QStringLiteral("x.HEX"))), Read(QStringLiteral(GOLDEN_DIR "/end_only.HEX")));
     QCOMPARE(Fields(), before);  // nothing ran: the selection stands and can be tried again
+    QVERIFY(Status().startsWith("Not assembled: " + Path(reported.section(':', 0, 0))));
   }
 
   // A long run, the box on: the inputs stay disabled while it goes on and
@@ -294,11 +332,13 @@ class WindowTest : public QObject {
     Do("listing");
     Choose(big.fileName());
     QStringList enabled;
+    QSet<QString> progress;
     int checks = 0;
     QTimer probe;
     connect(&probe, &QTimer::timeout, this, [&] {
       for (QWidget* w : window_->findChildren<QWidget*>())
         if (w->isEnabled() && w->objectName().contains(QRegularExpression("^(cmd|txt[SLO]|chk|opt)"))) enabled << w->objectName();
+      if (Status().startsWith("Assembling: line")) progress << Status();
       if (++checks == 3 && close) window_->close();
     });
     probe.start(0);
@@ -308,6 +348,63 @@ class WindowTest : public QObject {
     QCOMPARE(window_->LastRun().completed, !close);
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), close ? 1 : 3);
     if (!close) QCOMPARE(Box()->toPlainText().count(u'\n'), 100000);
+    QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
+  }
+
+  // layout.z80 has three errors; it runs with the box or without, and a
+  // warning may be added as a run reports one. Each step of the walk: a key
+  // (or a click on the status line), the box line then selected ("-": none)
+  // and the problem shown below the counts.
+  void problems_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QStringList>("walk");
+    QTest::newRow("box, F8 wraps") << "box" << QStringList{"F8 14 Error 1 of 3, line 9: Undefined Opcode",
+        "F8 24 Error 2 of 3, line 17: Undefined Opcode", "F8 26 Error 3 of 3, line 18: Undefined Opcode",
+        "F8 14 Error 1 of 3, line 9: Undefined Opcode"};
+    QTest::newRow("no box, back, click") << "" << QStringList{"Shift+F8 - Error 3 of 3, line 18: Undefined Opcode",
+        "Shift+F8 - Error 2 of 3, line 17: Undefined Opcode", "click - Error 3 of 3, line 18: Undefined Opcode"};
+    QTest::newRow("a warning") << "box warning" << QStringList{"F8 14 Error 1 of 4, line 9: Undefined Opcode",
+        "F8 23 Warning 2 of 4, line 16: 3 is not assembled [-Wextra-operand]\nnote: DB takes one byte",
+        "Shift+F8 14 Error 1 of 4, line 9: Undefined Opcode", "Shift+F8 26 Error 4 of 4, line 18: Undefined Opcode"};
+  }
+  void problems() {
+    QFETCH(QString, setup);
+    QFETCH(QStringList, walk);
+    QVERIFY(QFile::copy(QStringLiteral(GOLDEN_DIR "/layout.z80"), Path(QStringLiteral("layout.z80"))));
+    if (setup.contains("box")) Do("listing");
+    Choose(Path(QStringLiteral("layout.z80")));
+    Click(QStringLiteral("cmdAssemble"));
+    const QString counts = "3 errors, 0 warnings; 52 bytes at 0000H-0033H\n";
+    QCOMPARE(Status(), counts + "listing layout.LST, object layout.HEX\nline 9: Undefined Opcode");
+    if (setup.contains("warning")) window_->Logic().OnReported({16, 4, orvane::Severity::kWarning, "extra-operand", "3 is not assembled", "DB takes one byte", "", 23});
+    for (const QString& step : walk) {
+      const QString key = step.section(' ', 0, 0);
+      Do(key == "click" ? key : "key:" + key);
+      const QTextCursor c = Box()->textCursor();
+      const QString line = c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "-";
+      QVERIFY(Status().startsWith(counts));
+      QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1), step);
+    }
+  }
+
+  // The next session starts with the format, the box and the dialog's folder
+  // the last one left; nothing is stored until something is chosen.
+  void settings_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("restored");  // format|box|height|dialog folder
+    QTest::newRow("nothing stored") << QStringList{} << "hex|off|3000|";
+    QTest::newRow("CP/M, box, folder") << QStringList{"cpm", "listing", "choose:/d/demo.z80"} << "cpm|on|6780|/d";
+    QTest::newRow("dropped, box off again") << QStringList{"listing", "listing", "drop:/w/p.asm"} << "hex|off|3000|/w";
+  }
+  void settings() {
+    QFETCH(QStringList, steps);
+    QFETCH(QString, restored);
+    for (const QString& s : steps) Do(s);
+    Open();
+    const QStringList state{Button(QStringLiteral("optCPMcom"))->isChecked() ? "cpm" : "hex",
+                            Box()->isVisible() ? "on" : "off", QString::number(HeightTwips()), window_->DialogFolder()};
+    QCOMPARE(state.join('|'), restored);
+    QCOMPARE(QFile::exists(Path(QStringLiteral("settings/Orvane/orvane.conf"))), !steps.isEmpty());
   }
 };
 

@@ -1,17 +1,26 @@
 #include "main_window.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QSettings>
+#include <QShortcut>
 #include <QShowEvent>
 
 #include "twips.h"
@@ -19,6 +28,20 @@
 namespace orvane::qt {
 
 namespace {
+
+// Where the settings are kept: ~/.config/Orvane/orvane.conf on Linux.
+const QString kSettingsOrganization = QStringLiteral("Orvane");
+const QString kSettingsApplication = QStringLiteral("orvane");
+
+// The one local .z80 or .asm file a drag carries, or empty.
+QString DraggedSource(const QMimeData* data) {
+  if (!data || data->urls().size() != 1) return {};
+  const QString path = data->urls().front().toLocalFile();
+  const QString suffix = QFileInfo(path).suffix();
+  const bool source = suffix.compare(QLatin1String("z80"), Qt::CaseInsensitive) == 0 ||
+                      suffix.compare(QLatin1String("asm"), Qt::CaseInsensitive) == 0;
+  return source ? path : QString();
+}
 
 bool HasFamily(const QString& family) { return QFontDatabase::families().contains(family, Qt::CaseInsensitive); }
 
@@ -57,8 +80,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("Orvane"));
   BuildControls();
 
-  ops_ = std::make_unique<QtWindowOps>(w_, [this](const QString& filter) { return RealOpenDialog(filter); });
+  ops_ = std::make_unique<QtWindowOps>(w_, nullptr);
   logic_ = std::make_unique<WindowLogic>(*ops_, files_);
+  SetOpenDialog([this](const QString& filter) { return RealOpenDialog(filter); });
   errorReport_ = [this](const QString& path, const QString& reason) { RealErrorReport(path, reason); };
 
   connect(w_.cmdSelectFile, &QPushButton::clicked, this, [this] { logic_->OnSelectFile(); });
@@ -68,6 +92,21 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   connect(w_.chkListing, &QCheckBox::clicked, this, [this] { logic_->OnChkListing(); });
 
   logic_->OnLoad();
+  RestoreSettings();
+  // Saved after each change, once the start state is in place.
+  for (QAbstractButton* b : {static_cast<QAbstractButton*>(w_.optIntelHex), static_cast<QAbstractButton*>(w_.optCPMcom),
+                             static_cast<QAbstractButton*>(w_.chkListing)}) {
+    connect(b, &QAbstractButton::clicked, this, &MainWindow::SaveSettings);
+  }
+  AddKeys();
+  setAcceptDrops(true);
+  // The path fields would take a dragged file's name as text; the other
+  // controls leave drops to the window.
+  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(w_.txtSource),
+                     static_cast<QWidget*>(w_.txtList), static_cast<QWidget*>(w_.txtObject),
+                     static_cast<QWidget*>(w_.lblStatus)}) {
+    w->installEventFilter(this);
+  }
 }
 
 MainWindow::~MainWindow() = default;
@@ -136,15 +175,75 @@ void MainWindow::BuildControls() {
                       w_.chkListing,    w_.txtAsmListing, w_.optIntelHex, w_.optCPMcom};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
+  // The status line, in the free space right of the check box, between the
+  // object path and the listing box. A click on it goes to the next problem.
+  w_.lblStatus = new QLabel(this);
+  w_.lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  const int left = std::max(TwipsToPixels(2160, dpiX), w_.chkListing->geometry().right() + 1 + TwipsToPixels(90, dpiX));
+  const int top = TwipsToPixels(1845, dpiY);
+  w_.lblStatus->setGeometry(left, top, TwipsToPixels(6855, dpiX) - left, TwipsToPixels(2505, dpiY) - top);
+  w_.lblStatus->setTextFormat(Qt::PlainText);
+  w_.lblStatus->setWordWrap(true);
+  w_.lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  w_.lblStatus->setCursor(Qt::PointingHandCursor);
+  const QString keys = QStringLiteral("Click or press F8 for the next problem, Shift+F8 for the previous one");
+  w_.lblStatus->setToolTip(keys);
+  w_.lblStatus->setAccessibleName(QStringLiteral("Status"));
+  w_.lblStatus->setAccessibleDescription(keys);
+  w_.txtAsmListing->setAccessibleName(QStringLiteral("Assembly listing"));
+
   resize(TwipsToPixels(kClientWidth, dpiX), TwipsToPixels(kClientHeight, dpiY));
 }
 
-void MainWindow::SetOpenDialog(QtWindowOps::OpenDialog dialog) { ops_->SetOpenDialog(std::move(dialog)); }
+void MainWindow::AddKeys() {
+  auto key = [this](const QKeySequence& keys, std::function<void()> action) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [this, action] {
+      if (!logic_->Running()) action();
+    });
+  };
+  key(QKeySequence(Qt::Key_F5), [this] { OnAssembleClicked(true); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { OnAssembleClicked(true); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { w_.cmdSelectFile->click(); });
+  key(QKeySequence(Qt::Key_F8), [this] { logic_->OnGoToProblem(false); });
+  key(QKeySequence(Qt::SHIFT | Qt::Key_F8), [this] { logic_->OnGoToProblem(true); });
+}
+
+void MainWindow::SetOpenDialog(QtWindowOps::OpenDialog dialog) {
+  ops_->SetOpenDialog([this, dialog = std::move(dialog)](const QString& filter) {
+    const QString path = dialog(filter);
+    if (!path.isEmpty()) {
+      dialogFolder_ = QFileInfo(path).absolutePath();
+      SaveSettings();
+    }
+    return path;
+  });
+}
+
+void MainWindow::OpenFile(const QString& path) {
+  if (logic_->Running()) return;
+  dialogFolder_ = QFileInfo(path).absolutePath();
+  SaveSettings();
+  logic_->OnSelectFile(path.toStdString());
+}
+
+void MainWindow::RestoreSettings() {
+  const QSettings settings(kSettingsOrganization, kSettingsApplication);
+  dialogFolder_ = settings.value(QStringLiteral("folder")).toString();
+  if (settings.value(QStringLiteral("format")).toString() == QLatin1String("cpm")) w_.optCPMcom->click();
+  if (settings.value(QStringLiteral("listing")).toBool()) w_.chkListing->click();
+}
+
+void MainWindow::SaveSettings() {
+  QSettings settings(kSettingsOrganization, kSettingsApplication);
+  settings.setValue(QStringLiteral("folder"), dialogFolder_);
+  settings.setValue(QStringLiteral("format"), w_.optCPMcom->isChecked() ? "cpm" : "hex");
+  settings.setValue(QStringLiteral("listing"), w_.chkListing->isChecked());
+}
 
 void MainWindow::SetErrorReport(ErrorReport report) { errorReport_ = std::move(report); }
 
 QString MainWindow::RealOpenDialog(const QString& qtFilter) {
-  return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(), qtFilter);
+  return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), dialogFolder_, qtFilter);
 }
 
 void MainWindow::RealErrorReport(const QString& path, const QString& reason) {
@@ -152,9 +251,9 @@ void MainWindow::RealErrorReport(const QString& path, const QString& reason) {
                         QStringLiteral("The assembly could not be done.\n\nFile: %1\n%2").arg(path, reason));
 }
 
-void MainWindow::OnAssembleClicked() {
+void MainWindow::OnAssembleClicked(bool again) {
   try {
-    lastRun_ = logic_->OnAssemble();
+    lastRun_ = again ? logic_->OnRunAgain() : logic_->OnAssemble();
   } catch (const FileError& e) {
     lastRun_ = RunResult{};
     ops_->FlushListing();
@@ -182,6 +281,30 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
   ops_->FrameMayHaveChanged();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const QString path = DraggedSource(drop->mimeData());
+      if (path.isEmpty() || logic_->Running()) break;  // a field takes other drops as it always did
+      drop->acceptProposedAction();
+      if (event->type() == QEvent::Drop) OpenFile(path);
+      return true;
+    }
+    case QEvent::MouseButtonRelease:
+      if (watched == w_.lblStatus && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+          !logic_->Running()) {
+        logic_->OnGoToProblem(false);
+      }
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -30,6 +30,11 @@ class MainWindow : public QWidget {
   // answer them instead.
   void SetOpenDialog(QtWindowOps::OpenDialog dialog);
   void SetErrorReport(ErrorReport report);
+  // Selects a source as the file dialog would (a file dropped on the window,
+  // or named on the command line).
+  void OpenFile(const QString& path);
+  // Where the file dialog opens: the folder of the source last chosen.
+  const QString& DialogFolder() const { return dialogFolder_; }
 
   QtWindowOps& Ops() { return *ops_; }
   WindowLogic& Logic() { return *logic_; }
@@ -40,10 +45,16 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  // Drops of a source on the window or its fields, and clicks on the status line.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
-  void OnAssembleClicked();
+  void AddKeys();
+  void OnAssembleClicked(bool again = false);
+  // The folder, the listing check box and the format, kept between sessions.
+  void RestoreSettings();
+  void SaveSettings();
   QString RealOpenDialog(const QString& qtFilter);
   void RealErrorReport(const QString& path, const QString& reason);
 
@@ -54,6 +65,7 @@ class MainWindow : public QWidget {
   ErrorReport errorReport_;
   RunResult lastRun_;
   bool closeAfterRun_ = false;
+  QString dialogFolder_;
 };
 
 }  // namespace orvane::qt

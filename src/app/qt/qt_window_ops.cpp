@@ -4,11 +4,13 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringDecoder>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QWidget>
 
@@ -110,6 +112,8 @@ void QtWindowOps::SelectIntelHex() {
   w_.optIntelHex->click();
 }
 
+void QtWindowOps::SelectCpm() { w_.optCPMcom->click(); }
+
 bool QtWindowOps::ListingChecked() { return w_.chkListing->checkState() != Qt::Unchecked; }
 
 void QtWindowOps::SetVisible(Control control, bool visible) {
@@ -166,6 +170,31 @@ void QtWindowOps::ProcessEvents() {
   FlushListing();
   QCoreApplication::processEvents();
   sinceEvents_.restart();
+}
+
+void QtWindowOps::SetStatus(std::string_view text) { w_.lblStatus->setText(FromStd(text)); }
+
+void QtWindowOps::SelectBoxLine(int64_t line) {
+  FlushListing();
+  constexpr int kPerBlock = ListingLineBreaks::kLinesPerBlock;
+  const QTextBlock block = w_.txtAsmListing->document()->findBlockByNumber(static_cast<int>(line / kPerBlock));
+  if (line < 0 || !block.isValid()) return;
+  // Within the block the lines are split by line separators.
+  const QString text = block.text();
+  qsizetype start = 0;
+  for (int64_t i = line % kPerBlock; i > 0; --i) {
+    start = text.indexOf(QChar::LineSeparator, start);
+    if (start < 0) return;
+    ++start;
+  }
+  qsizetype end = text.indexOf(QChar::LineSeparator, start);
+  if (end < 0) end = text.size();
+  QTextCursor cursor(block);
+  cursor.setPosition(block.position() + static_cast<int>(start));
+  cursor.setPosition(block.position() + static_cast<int>(end), QTextCursor::KeepAnchor);
+  w_.txtAsmListing->setTextCursor(cursor);
+  w_.txtAsmListing->centerCursor();
+  if (w_.txtAsmListing->isVisible()) w_.txtAsmListing->setFocus();
 }
 
 void QtWindowOps::SetInputsEnabled(bool enabled) {

@@ -11,6 +11,7 @@
 #include "app/window_ops.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -30,6 +31,7 @@ struct WindowWidgets {
   QPlainTextEdit* txtAsmListing = nullptr;
   QRadioButton* optIntelHex = nullptr;
   QRadioButton* optCPMcom = nullptr;
+  QLabel* lblStatus = nullptr;
 };
 
 // The listing's CR LF line ends as the box shows them.
@@ -63,6 +65,7 @@ class QtWindowOps : public WindowOps {
   void SetText(TextField field, std::string_view text) override;
   void AppendListing(std::string_view text) override;
   void SelectIntelHex() override;
+  void SelectCpm() override;
   bool ListingChecked() override;
   void SetVisible(Control control, bool visible) override;
   int WindowHeight() override;
@@ -72,6 +75,9 @@ class QtWindowOps : public WindowOps {
   void ProcessEvents() override;
   bool StopRequested() override { return stopRequested_; }
   void SetInputsEnabled(bool enabled) override;
+  void SetStatus(std::string_view text) override;
+  // The box's lines are grouped in blocks of kLinesPerBlock.
+  void SelectBoxLine(int64_t line) override;
 
   // The window was asked to close while a run is going on.
   void RequestStop() { stopRequested_ = true; }
