@@ -351,32 +351,29 @@ class WindowTest : public QObject {
     QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
   }
 
-  // layout.z80 has three errors; it runs with the box or without, and a
-  // warning may be added as a run reports one. Each step of the walk: a key
-  // (or a click on the status line), the box line then selected ("-": none)
-  // and the problem shown below the counts.
+  // A source with two errors and a warning, run with the box or without.
+  // Each step of the walk: a key (or a click on the status line), the box
+  // line then selected ("-": none) and the problem shown below the counts.
   void problems_data() {
-    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("box");
     QTest::addColumn<QStringList>("walk");
-    QTest::newRow("box, F8 wraps") << "box" << QStringList{"F8 14 Error 1 of 3, line 9: Undefined Opcode",
-        "F8 24 Error 2 of 3, line 17: Undefined Opcode", "F8 26 Error 3 of 3, line 18: Undefined Opcode",
-        "F8 14 Error 1 of 3, line 9: Undefined Opcode"};
-    QTest::newRow("no box, back, click") << "" << QStringList{"Shift+F8 - Error 3 of 3, line 18: Undefined Opcode",
-        "Shift+F8 - Error 2 of 3, line 17: Undefined Opcode", "click - Error 3 of 3, line 18: Undefined Opcode"};
-    QTest::newRow("a warning") << "box warning" << QStringList{"F8 14 Error 1 of 4, line 9: Undefined Opcode",
-        "F8 23 Warning 2 of 4, line 16: 3 is not assembled [-Wextra-operand]\nnote: DB takes one byte",
-        "Shift+F8 14 Error 1 of 4, line 9: Undefined Opcode", "Shift+F8 26 Error 4 of 4, line 18: Undefined Opcode"};
+    const QString e1 = "Error 1 of 3, line 2: Undefined Opcode";
+    const QString w2 = "Warning 2 of 3, line 3: 300 does not fit in a byte; 44 (2CH) assembled [-Wtruncation]";
+    const QString e3 = "Error 3 of 3, line 4: Undefined Symbol Referenced";
+    QTest::newRow("box, F8 wraps") << true << QStringList{"F8 1 " + e1, "F8 3 " + w2, "F8 4 " + e3, "F8 1 " + e1};
+    QTest::newRow("no box, back, click") << false << QStringList{"Shift+F8 - " + e3, "Shift+F8 - " + w2, "click - " + e3};
   }
   void problems() {
-    QFETCH(QString, setup);
+    QFETCH(bool, box);
     QFETCH(QStringList, walk);
-    QVERIFY(QFile::copy(QStringLiteral(GOLDEN_DIR "/layout.z80"), Path(QStringLiteral("layout.z80"))));
-    if (setup.contains("box")) Do("listing");
-    Choose(Path(QStringLiteral("layout.z80")));
+    QFile source(Path(QStringLiteral("p.z80")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  NOP\n  FOO\n  DB 300\n  LD A,NOWHERE\n") > 0);
+    source.close();
+    if (box) Do("listing");
+    Choose(source.fileName());
     Click(QStringLiteral("cmdAssemble"));
-    const QString counts = "3 errors, 0 warnings; 52 bytes at 0000H-0033H\n";
-    QCOMPARE(Status(), counts + "listing layout.LST, object layout.HEX\nline 9: Undefined Opcode");
-    if (setup.contains("warning")) window_->Logic().OnReported({16, 4, orvane::Severity::kWarning, "extra-operand", "3 is not assembled", "DB takes one byte", "", 23});
+    const QString counts = "2 errors, 1 warning; 4 bytes at 0000H-0003H\n";
+    QCOMPARE(Status(), counts + "listing p.LST, object p.HEX\nline 2: Undefined Opcode");
     for (const QString& step : walk) {
       const QString key = step.section(' ', 0, 0);
       Do(key == "click" ? key : "key:" + key);
