@@ -11,7 +11,6 @@
 #include "app/run.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
-#include "front/numbers.h"
 
 namespace orvane {
 
@@ -130,25 +129,13 @@ bool KnownWarning(std::string_view name) {
   return std::find(std::begin(warn::kAll), std::end(warn::kAll), name) != std::end(warn::kAll);
 }
 
-std::string Address(int64_t a) {
-  std::string s;
-  AppendHex4(s, static_cast<uint32_t>(a));
-  return s + "H";
-}
-
 // "no errors" or "N errors in M statements", the warnings, the bytes and where
 // they went, and the files written.
 std::string Summary(const RunResult& r, int64_t warnings, const ExtraOutputs& extra) {
-  auto count = [](int64_t n, const char* one) { return std::to_string(n) + ' ' + one + (n == 1 ? "" : "s"); };
   std::string s = r.messages == 0 ? "no errors"
-                                  : count(r.messages, "error") + " in " + count(r.statementsWithErrors, "statement");
-  if (warnings != 0) s += ", " + count(warnings, "warning");
-  s += "; " + (r.objectBytes == 0 ? std::string("no bytes") : count(static_cast<int64_t>(r.objectBytes), "byte"));
-  if (r.objectBytes != 0) {
-    s += " at " + Address(r.lowAddress);
-    if (r.highAddress != r.lowAddress) s += '-' + Address(r.highAddress);
-  }
-  s += "; listing " + r.listingPath + ", object " + r.objectPath;
+                                  : Counted(r.messages, "error") + " in " + Counted(r.statementsWithErrors, "statement");
+  if (warnings != 0) s += ", " + Counted(warnings, "warning");
+  s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
   if (!extra.crossReference.empty()) s += ", cross-reference " + extra.crossReference;
   if (!extra.symbols.empty()) s += ", symbols " + extra.symbols;
   return s;

@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "output/listing.h"
@@ -43,7 +44,24 @@ void Commit(std::vector<Output>& outputs) {
   for (CommitSink* o : order) o->Commit();
 }
 
+std::string Address(int64_t a) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%04llXH", static_cast<unsigned long long>(a));
+  return text;
+}
+
 }  // namespace
+
+std::string Counted(int64_t n, std::string_view noun) {
+  return std::to_string(n) + ' ' + std::string(noun) + (n == 1 ? "" : "s");
+}
+
+std::string BytesWritten(const RunResult& run) {
+  if (run.objectBytes == 0) return "no bytes";
+  std::string s = Counted(static_cast<int64_t>(run.objectBytes), "byte") + " at " + Address(run.lowAddress);
+  if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress);
+  return s;
+}
 
 RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files, const ExtraOutputs& extra) {
   const std::string sourcePath = window.Text(TextField::kSource);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "app/file_ops.h"
 #include "app/window_ops.h"
@@ -23,6 +24,11 @@ struct RunResult {
   int64_t lowAddress = -1, highAddress = -1;
   std::string listingPath, objectPath;
 };
+
+// "25 bytes at 0100H-0118H", "1 byte at 0100H" or "no bytes".
+std::string BytesWritten(const RunResult& run);
+// "1 error", "3 errors": a count and its noun, plural where it belongs.
+std::string Counted(int64_t n, std::string_view noun);
 
 // Outputs beyond the listing and the object file; an empty path writes none.
 struct ExtraOutputs {

@@ -1,23 +1,12 @@
 #include "app/window_logic.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "app/paths.h"
 
 namespace orvane {
 
 namespace {
-
-std::string Count(uint64_t n, std::string_view what) {
-  return std::to_string(n) + ' ' + std::string(what) + (n == 1 ? "" : "s");
-}
-
-std::string Address(int64_t address) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%04llXH", static_cast<unsigned long long>(address));
-  return text;
-}
 
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
@@ -26,12 +15,8 @@ std::string FileName(const std::string& path) { return path.substr(path.find_las
 std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   std::string s = run.messages == 0 && run.warnings == 0
                       ? std::string("No errors")
-                      : Count(run.messages, "error") + ", " + Count(run.warnings, "warning");
-  s += "; " + Count(run.objectBytes, "byte");
-  if (run.lowAddress >= 0) {
-    s += " at " + Address(run.lowAddress);
-    if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress);
-  }
+                      : Counted(run.messages, "error") + ", " + Counted(run.warnings, "warning");
+  s += "; " + BytesWritten(run);
   s += "\nlisting " + FileName(run.listingPath) + ", object " + FileName(run.objectPath);
   if (first) {
     s += "\nline " + std::to_string(first->line) + ": ";
