@@ -78,7 +78,9 @@ mv prog.z80 keep.z80; run prog.z80; status_is 2; file_is prog.com '\007'; files_
 begin "line ends: LF, CR LF, a lone CR, mixed, none at the end"
 for src in '  DB 1\n  DB 2\n\n  DB 3\n' '  DB 1\r\n  DB 2\r\n\r\n  DB 3\r\n' '  DB 1\r  DB 2\r\r  DB 3\r' '  DB 1\r\n  DB 2\n\r  DB 3'; do
   put le.z80 "$src"; run le.z80; status_is 0
-  file_is le.LST 'le.z80\r\n0000  01                    DB      1               \r\n0001  02                    DB      2               \r\n0002                                                \r\n0002  03                    DB      3               \r\n'
+  entries='0000  01                    DB      1               \r\n0001  02                    DB      2               \r\n0002                                                \r\n0002  03                    DB      3               \r\n'
+  file_is le.LST "le.z80\r\n$entries"
+  "$ASM" -l in.LST -o in.HEX - <le.z80 2>"$base/err"; file_is in.LST "-\r\n$entries"  # read once, from memory
 done
 
 begin "line ends across the reader's 64 KiB pieces"

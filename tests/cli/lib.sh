@@ -19,12 +19,12 @@ run() { # run ARGS...: the program with stdout and stderr kept apart
   "$ASM" "$@" >"$base/out" 2>"$base/err" <"$base/empty"
   status=$?
 }
-put() { printf "$2" >"$1"; }                 # put FILE PRINTF-FORMAT
+put() { printf -- "$2" >"$1"; }                 # put FILE PRINTF-FORMAT
 status_is() { check "$status" "$1" "exit status (stderr: $(head -c 300 "$base/err"))"; }
-err_is() { check "$(cat "$base/err")" "$(printf "$1")" "standard error"; }
-out_is() { if cmp -s "$base/out" <(printf "$1"); then ok; else fail "standard output: $(head -c 300 "$base/out" | od -c | head -5)"; fi; }
+err_is() { check "$(cat "$base/err")" "$(printf -- "$1")" "standard error"; }
+out_is() { if cmp -s "$base/out" <(printf -- "$1"); then ok; else fail "standard output: $(head -c 300 "$base/out" | od -c | head -5)"; fi; }
 file_is() { # file_is FILE PRINTF-FORMAT: the exact bytes
-  if cmp -s "$1" <(printf "$2"); then ok; else fail "$1 differs: $(head -c 200 "$1" 2>&1 | od -c | head -4)"; fi
+  if cmp -s "$1" <(printf -- "$2"); then ok; else fail "$1 differs: $(head -c 200 "$1" 2>&1 | od -c | head -4)"; fi
 }
 files_are() { check "$(ls -A | sort | tr '\n' ' ')" "$( (($#)) && printf '%s\n' "$@" | sort | tr '\n' ' ')" "files"; }
 
