@@ -29,12 +29,4 @@ void HeadlessWindow::AppendListing(std::string_view text) {
   }
 }
 
-void HeadlessWindow::SetVisible(Control control, bool visible) {
-  if (control == Control::kAssemble) {
-    assembleVisible = visible;
-  } else {
-    listingVisible = visible;
-  }
-}
-
 }  // namespace orvane

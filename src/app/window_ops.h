@@ -71,13 +71,7 @@ class HeadlessWindow : public WindowOps {
   std::string source, list, object, listing;
   bool intelHex = true;
   bool listingChecked = false;
-  bool assembleVisible = false;
-  bool listingVisible = false;
-  int windowHeight = 0;
-  int listingHeight = 0;
-  std::string dialogAnswer;
   OutputSink* listingSink = nullptr;  // when set, the box text goes here
-  int64_t eventsProcessed = 0;
 
   bool IntelHexSelected() override { return intelHex; }
   bool CpmSelected() override { return !intelHex; }
@@ -87,12 +81,13 @@ class HeadlessWindow : public WindowOps {
   void SelectIntelHex() override { intelHex = true; }
   void SelectCpm() override { intelHex = false; }
   bool ListingChecked() override { return listingChecked; }
-  void SetVisible(Control control, bool visible) override;
-  int WindowHeight() override { return windowHeight; }
-  void SetWindowHeight(int twips) override { windowHeight = twips; }
-  void SetListingHeight(int twips) override { listingHeight = twips; }
-  std::string ShowOpenDialog(std::string_view) override { return dialogAnswer; }
-  void ProcessEvents() override { ++eventsProcessed; }
+  // Nothing to show, size, ask or repaint without a screen.
+  void SetVisible(Control, bool) override {}
+  int WindowHeight() override { return 0; }
+  void SetWindowHeight(int) override {}
+  void SetListingHeight(int) override {}
+  std::string ShowOpenDialog(std::string_view) override { return {}; }
+  void ProcessEvents() override {}
 };
 
 }  // namespace orvane

@@ -91,8 +91,7 @@ void Assembler::EncodeRet(const Keyword& k) {
 // rounding needs, so no size of number loses the fraction against PC.
 int32_t Assembler::JpTarget(std::string_view text) {
   if (!text.empty() && text[0] == '$') {
-    double offset = LeadingNumber(text.substr(1));
-    if (!std::isfinite(offset)) offset = 0;
+    const double offset = LeadingNumber(text.substr(1));  // always finite
     const double whole = std::trunc(offset);
     const double fraction = offset - whole;  // exact
     int64_t sum = static_cast<int64_t>(PC) + WrapLow16(whole);

@@ -9,58 +9,64 @@ namespace orvane {
 
 struct KeywordTable {
   using A = Assembler;
-  // clang-format off
-  static constexpr Keyword kAll[] = {
-      // Directives.
-      {"=", &A::EncodeEqu, 1},   {"EQU", &A::EncodeEqu, 1},
-      {"DS", &A::EncodeDs, 1},   {"DEFS", &A::EncodeDs, 1},
-      {"DW", &A::EncodeDw, 1},   {"DEFW", &A::EncodeDw, 1},
-      {"DB", &A::EncodeDb, 1},   {"DEFB", &A::EncodeDb, 1},
-      {"ORG", &A::EncodeOrg, 1}, {"END", &A::EncodeEnd, 1},
-      // Fixed opcodes: the code itself, ED-prefixed above FF.
-      {"NOP", &A::EncodeFixed, 0, 0x00},    {"RLCA", &A::EncodeFixed, 0, 0x07},
-      {"RRCA", &A::EncodeFixed, 0, 0x0F},   {"RLA", &A::EncodeFixed, 0, 0x17},
-      {"RRA", &A::EncodeFixed, 0, 0x1F},    {"DAA", &A::EncodeFixed, 0, 0x27},
-      {"CPL", &A::EncodeFixed, 0, 0x2F},    {"SCF", &A::EncodeFixed, 0, 0x37},
-      {"CCF", &A::EncodeFixed, 0, 0x3F},    {"HALT", &A::EncodeFixed, 0, 0x76},
-      {"EXX", &A::EncodeFixed, 0, 0xD9},    {"DI", &A::EncodeFixed, 0, 0xF3},
-      {"EI", &A::EncodeFixed, 0, 0xFB},     {"NEG", &A::EncodeFixed, 0, 0xED44},
-      {"RETN", &A::EncodeFixed, 0, 0xED45}, {"RETI", &A::EncodeFixed, 0, 0xED4D},
-      {"RRD", &A::EncodeFixed, 0, 0xED67},  {"RLD", &A::EncodeFixed, 0, 0xED6F},
-      {"LDI", &A::EncodeFixed, 0, 0xEDA0},  {"CPI", &A::EncodeFixed, 0, 0xEDA1},
-      {"INI", &A::EncodeFixed, 0, 0xEDA2},  {"OUTI", &A::EncodeFixed, 0, 0xEDA3},
-      {"LDD", &A::EncodeFixed, 0, 0xEDA8},  {"CPD", &A::EncodeFixed, 0, 0xEDA9},
-      {"IND", &A::EncodeFixed, 0, 0xEDAA},  {"OUTD", &A::EncodeFixed, 0, 0xEDAB},
-      {"LDIR", &A::EncodeFixed, 0, 0xEDB0}, {"CPIR", &A::EncodeFixed, 0, 0xEDB1},
-      {"INIR", &A::EncodeFixed, 0, 0xEDB2}, {"OTIR", &A::EncodeFixed, 0, 0xEDB3},
-      {"LDDR", &A::EncodeFixed, 0, 0xEDB8}, {"CPDR", &A::EncodeFixed, 0, 0xEDB9},
-      {"INDR", &A::EncodeFixed, 0, 0xEDBA}, {"OTDR", &A::EncodeFixed, 0, 0xEDBB},
-      {"EX", &A::EncodeEx, 2},
-      {"LD", &A::EncodeLd, 2},
-      // INC and DEC: the r form (00 rrr 10x) and the rr form (00 rrx 011).
-      {"INC", &A::EncodeIncDec, 1, 0x04, 0x03}, {"DEC", &A::EncodeIncDec, 1, 0x05, 0x0B},
-      // The arithmetic-logic group: the r form (10 ooo rrr); ADD, ADC and SBC
-      // name the accumulator and have a 16-bit form on HL as well.
-      {"ADD", &A::EncodeArith, 2, 0x80, 0x09}, {"ADC", &A::EncodeArith, 2, 0x88, 0xED4A},
-      {"SUB", &A::EncodeArith, 1, 0x90},       {"SBC", &A::EncodeArith, 2, 0x98, 0xED42},
-      {"AND", &A::EncodeArith, 1, 0xA0},       {"XOR", &A::EncodeArith, 1, 0xA8},
-      {"OR", &A::EncodeArith, 1, 0xB0},        {"CP", &A::EncodeArith, 1, 0xB8},
-      // Stack and control transfer: the unconditional code, then the cc base.
-      {"POP", &A::EncodePopPush, 1, 0xC1}, {"PUSH", &A::EncodePopPush, 1, 0xC5},
-      {"DJNZ", &A::EncodeDjnz, 1, 0x10},   {"JR", &A::EncodeJr, 2, 0x18, 0x20},
-      {"RET", &A::EncodeRet, 1, 0xC9, 0xC0}, {"JP", &A::EncodeJp, 2, 0xC3, 0xC2},
-      {"CALL", &A::EncodeCall, 2, 0xCD, 0xC4}, {"RST", &A::EncodeRst, 1, 0xC7},
-      {"IM", &A::EncodeIm, 1}, {"OUT", &A::EncodeOut, 2}, {"IN", &A::EncodeIn, 2},
-      // The CB page: rotates and shifts (00 ooo rrr), bit operations (oo bbb rrr).
-      {"RLC", &A::EncodeShift, 1, 0x00}, {"RRC", &A::EncodeShift, 1, 0x08},
-      {"RL", &A::EncodeShift, 1, 0x10},  {"RR", &A::EncodeShift, 1, 0x18},
-      {"SLA", &A::EncodeShift, 1, 0x20}, {"SRA", &A::EncodeShift, 1, 0x28},
-      {"SRL", &A::EncodeShift, 1, 0x38},
-      {"BIT", &A::EncodeBit, 2, 0x40},   {"RES", &A::EncodeBit, 2, 0x80},
-      {"SET", &A::EncodeBit, 2, 0xC0},
-  };
-  // clang-format on
+  // A fixed opcode takes no operand; its code is ED-prefixed above FF.
+  static constexpr Keyword Fixed(std::string_view text, uint16_t code) { return {text, &A::EncodeFixed, 0, code}; }
+  // A rotate or shift takes one operand; its code is the register form's base.
+  static constexpr Keyword Shift(std::string_view text, uint16_t code) { return {text, &A::EncodeShift, 1, code}; }
+  static const Keyword kAll[];
 };
+
+// clang-format off
+const Keyword KeywordTable::kAll[] = {
+    // Directives.
+    {"=", &A::EncodeEqu, 1},   {"EQU", &A::EncodeEqu, 1},
+    {"DS", &A::EncodeDs, 1},   {"DEFS", &A::EncodeDs, 1},
+    {"DW", &A::EncodeDw, 1},   {"DEFW", &A::EncodeDw, 1},
+    {"DB", &A::EncodeDb, 1},   {"DEFB", &A::EncodeDb, 1},
+    {"ORG", &A::EncodeOrg, 1}, {"END", &A::EncodeEnd, 1},
+    // Fixed opcodes.
+    Fixed("NOP", 0x00),    Fixed("RLCA", 0x07),
+    Fixed("RRCA", 0x0F),   Fixed("RLA", 0x17),
+    Fixed("RRA", 0x1F),    Fixed("DAA", 0x27),
+    Fixed("CPL", 0x2F),    Fixed("SCF", 0x37),
+    Fixed("CCF", 0x3F),    Fixed("HALT", 0x76),
+    Fixed("EXX", 0xD9),    Fixed("DI", 0xF3),
+    Fixed("EI", 0xFB),     Fixed("NEG", 0xED44),
+    Fixed("RETN", 0xED45), Fixed("RETI", 0xED4D),
+    Fixed("RRD", 0xED67),  Fixed("RLD", 0xED6F),
+    Fixed("LDI", 0xEDA0),  Fixed("CPI", 0xEDA1),
+    Fixed("INI", 0xEDA2),  Fixed("OUTI", 0xEDA3),
+    Fixed("LDD", 0xEDA8),  Fixed("CPD", 0xEDA9),
+    Fixed("IND", 0xEDAA),  Fixed("OUTD", 0xEDAB),
+    Fixed("LDIR", 0xEDB0), Fixed("CPIR", 0xEDB1),
+    Fixed("INIR", 0xEDB2), Fixed("OTIR", 0xEDB3),
+    Fixed("LDDR", 0xEDB8), Fixed("CPDR", 0xEDB9),
+    Fixed("INDR", 0xEDBA), Fixed("OTDR", 0xEDBB),
+    {"EX", &A::EncodeEx, 2},
+    {"LD", &A::EncodeLd, 2},
+    // INC and DEC: the r form (00 rrr 10x) and the rr form (00 rrx 011).
+    {"INC", &A::EncodeIncDec, 1, 0x04, 0x03}, {"DEC", &A::EncodeIncDec, 1, 0x05, 0x0B},
+    // The arithmetic-logic group: the r form (10 ooo rrr); ADD, ADC and SBC
+    // name the accumulator and have a 16-bit form on HL as well.
+    {"ADD", &A::EncodeArith, 2, 0x80, 0x09}, {"ADC", &A::EncodeArith, 2, 0x88, 0xED4A},
+    {"SUB", &A::EncodeArith, 1, 0x90},       {"SBC", &A::EncodeArith, 2, 0x98, 0xED42},
+    {"AND", &A::EncodeArith, 1, 0xA0},       {"XOR", &A::EncodeArith, 1, 0xA8},
+    {"OR", &A::EncodeArith, 1, 0xB0},        {"CP", &A::EncodeArith, 1, 0xB8},
+    // Stack and control transfer: the unconditional code, then the cc base.
+    {"POP", &A::EncodePopPush, 1, 0xC1}, {"PUSH", &A::EncodePopPush, 1, 0xC5},
+    {"DJNZ", &A::EncodeDjnz, 1, 0x10},   {"JR", &A::EncodeJr, 2, 0x18, 0x20},
+    {"RET", &A::EncodeRet, 1, 0xC9, 0xC0}, {"JP", &A::EncodeJp, 2, 0xC3, 0xC2},
+    {"CALL", &A::EncodeCall, 2, 0xCD, 0xC4}, {"RST", &A::EncodeRst, 1, 0xC7},
+    {"IM", &A::EncodeIm, 1}, {"OUT", &A::EncodeOut, 2}, {"IN", &A::EncodeIn, 2},
+    // The CB page: rotates and shifts (00 ooo rrr), bit operations (oo bbb rrr).
+    Shift("RLC", 0x00), Shift("RRC", 0x08),
+    Shift("RL", 0x10),  Shift("RR", 0x18),
+    Shift("SLA", 0x20), Shift("SRA", 0x28),
+    Shift("SRL", 0x38),
+    {"BIT", &A::EncodeBit, 2, 0x40},   {"RES", &A::EncodeBit, 2, 0x80},
+    {"SET", &A::EncodeBit, 2, 0xC0},
+};
+// clang-format on
 
 const Keyword* FindKeyword(std::string_view OpcodeFld) {
   // The keywords are all different, so the first equal one in the order

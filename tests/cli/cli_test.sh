@@ -70,7 +70,8 @@ sums=$(md5sum prog.LST prog.HEX); put prog.z80 '  DB 7\n'
 run -o nodir/x.HEX prog.z80; status_is 2
 run -l nodir/x.LST prog.z80; status_is 2
 check "$(md5sum prog.LST prog.HEX)" "$sums" "earlier outputs"
-run --cpm prog.z80; status_is 0; file_is prog.com '\007'
+ino=$(stat -c %i prog.LST); run --cpm prog.z80; status_is 0; file_is prog.com '\007'
+[ "$(stat -c %i prog.LST)" != "$ino" ] && ok || fail "a file with one link is replaced whole, not rewritten"
 file_is prog.LST 'prog.z80\r\n0100  07                    DB      7               \r\n'
 run prog.z80; file_is prog.HEX ':1000000007000000000000000000000000000000E9\r\n:00000001FF\r\n'
 mv prog.z80 keep.z80; run prog.z80; status_is 2; file_is prog.com '\007'; files_are keep.z80 prog.LST prog.HEX prog.com
