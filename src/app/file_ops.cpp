@@ -148,11 +148,10 @@ class FileSink : public CommitSink {
     Flush();
     if (kind_ == CommitKind::kReplace) {
       if (hadOld_) {
-        // Owner first: a change of owner clears the set-user-ID bits.
-        if (::fchown(tmpFd_, old_.st_uid, old_.st_gid) != 0) {
-          // Only a privileged process may give a file away; the new file is
-          // then the user's own, as any newly written file is.
-        }
+        // Owner first: a change of owner clears the set-user-ID bits. Only a
+        // privileged process may give a file away; otherwise the new file is
+        // the user's own, as any newly written file is.
+        [[maybe_unused]] const int given = ::fchown(tmpFd_, old_.st_uid, old_.st_gid);
         ::fchmod(tmpFd_, old_.st_mode & 07777);
       } else {
         const mode_t mask = ::umask(0);
@@ -374,12 +373,6 @@ std::unique_ptr<CommitSink> DiskFileSystem::Create(const std::string& path) {
   // Every link to the file is to see the new content.
   if (st.st_nlink > 1) return std::make_unique<FileSink>(path, path, CommitKind::kInPlace);
   return std::make_unique<FileSink>(path, FollowLinks(path), &st);
-}
-
-bool DiskFileSystem::SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool DiskFileSystem::NamesSource(const std::string& source, const std::string& output) {

@@ -63,14 +63,10 @@ class FileSystem {
   virtual ~FileSystem() = default;
   virtual std::unique_ptr<LineSource> OpenRead(const std::string& path) = 0;
   virtual std::unique_ptr<CommitSink> Create(const std::string& path) = 0;
-  // True when both paths name the same existing file.
-  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
   // True when writing the output would overwrite the source.
-  virtual bool NamesSource(const std::string& source, const std::string& output) {
-    return source == output || SameFile(source, output);
-  }
+  virtual bool NamesSource(const std::string& source, const std::string& output) = 0;
   // True when the two outputs would overwrite each other.
-  virtual bool SameOutput(const std::string& a, const std::string& b) { return a == b || SameFile(a, b); }
+  virtual bool SameOutput(const std::string& a, const std::string& b) = 0;
 };
 
 // The real disk. With standard streams on (the command line), "-" as the
@@ -83,7 +79,6 @@ class DiskFileSystem : public FileSystem {
   // directory, a device, a socket) is refused without being opened.
   std::unique_ptr<LineSource> OpenRead(const std::string& path) override;
   std::unique_ptr<CommitSink> Create(const std::string& path) override;
-  bool SameFile(const std::string& a, const std::string& b) override;
   // Only a regular file counts: an output may be a device or FIFO that is
   // also the source or the other output (/dev/null twice).
   bool NamesSource(const std::string& source, const std::string& output) override;

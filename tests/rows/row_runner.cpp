@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -39,12 +40,20 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
   size_t checked = program.size() - 1;
   for (size_t i = 0; i < program.size(); ++i)
     if (program[i].rfind("=>", 0) == 0) program[i].erase(0, 2), checked = i;
-  // Errors by their text, warnings by their name after "-W".
+  // Errors by their text, warnings by their name after "-W"; either may end
+  // in " @N", the column it must point at.
   std::vector<std::string> want, wantWarnings;
+  std::map<std::string, int> columns;  // "E0", "W1": the first error, the second warning
   std::istringstream messages(row[4]);
   for (std::string m; std::getline(messages, m, ';');) {
-    const std::string t(Trim(m));
-    if (t.rfind("-W", 0) == 0) wantWarnings.push_back(t.substr(2)); else want.push_back(t);
+    std::string t(Trim(m));
+    const size_t at = t.rfind(" @");
+    const bool warning = t.rfind("-W", 0) == 0;
+    if (at != std::string::npos) {
+      columns[(warning ? "W" : "E") + std::to_string(warning ? wantWarnings.size() : want.size())] = std::stoi(t.substr(at + 2));
+      t.erase(at);
+    }
+    if (warning) wantWarnings.push_back(t.substr(2)); else want.push_back(t);
   }
   program.insert(program.begin(), set.fill.begin(), set.fill.end());
   program.insert(program.begin(), set.defines.begin(), set.defines.end());
@@ -69,9 +78,16 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         for (const std::string& m : want) joined += m;
         EXPECT_EQ(as.Diag().ErrText, joined);
         std::vector<std::string> warnings;
-        for (const Report& r : as.Diag().Reports)
-          if (r.severity == Severity::kWarning) warnings.emplace_back(r.name);
+        std::map<std::string, int> got;
+        size_t errors = 0;
+        for (const Report& r : as.Diag().Reports) {
+          const bool warning = r.severity == Severity::kWarning;
+          const std::string key = (warning ? "W" : "E") + std::to_string(warning ? warnings.size() : errors++);
+          if (columns.count(key)) got[key] = r.column;
+          if (warning) warnings.emplace_back(r.name);
+        }
         EXPECT_EQ(warnings, wantWarnings);
+        EXPECT_EQ(got, columns) << "columns";
       }
     }
   }
