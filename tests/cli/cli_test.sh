@@ -32,7 +32,7 @@ status_is 0; out_is "$cpmbox"; file_is prog.LST "prog.z80\r\n$cpmlst"; file_is p
 begin "default paths replace or append the extension"
 mkdir sub.d
 for row in "prog prog.LST prog.HEX" "my.prog.asm my.prog.LST my.prog.HEX" "sub.d/noext sub.d/noext.LST sub.d/noext.HEX" \
-           "sub.d/x.Z80 sub.d/x.LST sub.d/x.HEX" "--cpm:.hidden .hidden.LST .hidden.com"; do
+           "sub.d/x.Z80 sub.d/x.LST sub.d/x.HEX" "--cpm:sub.d/.hidden sub.d/.hidden.LST sub.d/.hidden.com"; do
   set -- $row; opt=""; src=$1
   case $src in --cpm:*) opt=--cpm; src=${src#--cpm:} ;; esac
   put "$src" "$good"; run $opt "$src"; status_is 0; [ -f "$2" ] && [ -f "$3" ] && ok || fail "no $2 or $3 for $src"
