@@ -135,5 +135,7 @@ cmp -s items.sym "$DATA/items.sym" && ok || fail "symbol file"
 { cat items.sym; printf '  CALL PUTS\n  DW TOTAL\n'; } >two.z80; run -l two.LST -o - two.z80
 status_is 0; out_is ':10000000CDB401F401000000000000000000000079\r\n:00000001FF\r\n'
 run --xref - --symbols - items.z80; status_is 2
+cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
+check "$(tr -d '\r' <d.xref | grep -c '^THREE  *line 6, first on line 5$')" 1 "a second definition in the cross-reference"
 
 finish
