@@ -93,7 +93,6 @@ double LeadingNumber(std::string_view text) {
   }
   if (!any) return 0;
   if (c == 'E' || c == 'e') {
-    size_t save = i;
     std::string exp = "E";
     ++i;
     c = peek();
@@ -109,11 +108,7 @@ double LeadingNumber(std::string_view text) {
       ++i;
       c = peek();
     }
-    if (expDigits) {
-      buf += exp;
-    } else {
-      i = save;
-    }
+    if (expDigits) buf += exp;
   }
   double value = std::strtod(buf.c_str(), nullptr);
   if (!std::isfinite(value)) value = negative ? -1e308 : 1e308;

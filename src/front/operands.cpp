@@ -76,8 +76,8 @@ int OperandReader::LookUp(std::string_view name, std::string note) {
   return slot;
 }
 
-int32_t OperandReader::FindLabel(std::string_view LblStr) {
-  const int slot = LookUp(LblStr, {});
+int32_t OperandReader::FindLabel(std::string_view LblStr, std::string note) {
+  const int slot = LookUp(LblStr, std::move(note));
   return slot != 0 ? symbols_.Slot(slot).address : 0;
 }
 
@@ -96,8 +96,7 @@ int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
   if (auto v = StrictNumber(s); v && width == Width::k8) {
     note = "'" + std::string(s) + "' is read as a symbol name here; write " + std::to_string(*v & 255);
   }
-  const int slot = LookUp(s, std::move(note));
-  return slot != 0 ? symbols_.Slot(slot).address : 0;
+  return FindLabel(s, std::move(note));
 }
 
 // A value outside the field's range keeps its low bits, with a warning.

@@ -54,8 +54,8 @@ class OperandReader {
   OperandReader(const SymbolTable& symbols, Reporter& report) : symbols_(symbols), report_(report) {}
 
   // Value of a symbol (earliest definition), or 0 and "Undefined Symbol
-  // Referenced".
-  int32_t FindLabel(std::string_view LblStr);
+  // Referenced" with `note` beside it.
+  int32_t FindLabel(std::string_view LblStr, std::string note);
   // The low 8 or 16 bits of a value, with a warning when it does not fit.
   int32_t Immed8(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k8), Width::k8); }
   int32_t Immed16(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k16), Width::k16); }

@@ -253,15 +253,17 @@ class WindowTest : public QObject {
     QTest::addColumn<QStringList>("cases");
     QTest::addColumn<bool>("cpm");
     QTest::addColumn<bool>("listing");
-    QTest::newRow("HEX, box") << QStringList{"program", "program"} << false << true;
-    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true;
-    QTest::newRow("HEX end records") << QStringList{"end_start", "hexrec", "end_label"} << false << false;
-    QTest::newRow("empty") << QStringList{"layout", "empty"} << true << true;
+    QTest::addColumn<QString>("summary");  // the status line's first line after the last case
+    QTest::newRow("HEX, box") << QStringList{"program", "program"} << false << true << "No errors; 31 bytes at 0000H-001EH";
+    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true << "0 errors, 2 warnings; 6 bytes at 0010H-0100H";
+    QTest::newRow("HEX end records") << QStringList{"end_start", "hexrec", "end_label"} << false << false << "No errors; 2 bytes at 0000H-0001H";
+    QTest::newRow("empty") << QStringList{"layout", "empty"} << true << true << "No errors; no bytes";
   }
   void runs() {
     QFETCH(QStringList, cases);
     QFETCH(bool, cpm);
     QFETCH(bool, listing);
+    QFETCH(QString, summary);
     if (cpm) Do("cpm");
     if (listing) Do("listing");
     const QString golden = QStringLiteral(GOLDEN_DIR "/");
@@ -290,6 +292,7 @@ class WindowTest : public QObject {
         for (const char* c : {"cmdSelectFile", "txtSource", "chkListing", "optIntelHex", "optCPMcom"}) QVERIFY(Get(c)->isEnabled());
       }
     }
+    QCOMPARE(Status().section('\n', 0, 0), summary);
   }
 
   void fileErrorsAreReported_data() {
