@@ -5,6 +5,8 @@
 
 namespace orvane {
 
+Assembler::Assembler() : keywords_(Keywords()) {}
+
 void Assembler::BeginRun(const RunOptions& options) {
   options_ = options;
   symbols_.Reset();
@@ -16,22 +18,20 @@ void Assembler::BeginPass(int pass) {
   lineNo_ = 0;
   emitted_ = 0;
   written_.reset();
-  endSeen_ = afterEndWarned_ = false;
+  endSeen_ = afterEndWarned_ = overlapWarned_ = false;
   xref_ = CrossReference{};
 }
 
 void Assembler::Step(std::string_view line) {
   ++lineNo_;
-  diag_.Clear();
+  if (!diag_.Reports.empty()) diag_.Clear();  // every message is a report
   noObject_ = false;
   isEnd_ = false;
   Assemble(line);
   address_ = PC;
-  if (Pass2()) CheckObject();
+  if (Pass2() && (isEnd_ || (!noObject_ && !objCode_.empty()))) CheckObject();
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
 }
-
-void Assembler::AppendHex2Value(int32_t v) { AppendHex2(objCode_, static_cast<uint32_t>(v)); }
 
 void Assembler::AppendWord(std::string_view text) {
   AppendOpcodeHex4(objCode_, static_cast<uint32_t>(Values.Immed16(text)));
@@ -109,7 +109,7 @@ void Assembler::Assemble(std::string_view ASMLine) {
   Op1Type = RegTyp(fields_.Operand1Fld);
   Op2Type = RegTyp(fields_.Operand2Fld);
 
-  const Keyword* k = FindKeyword(fields_.OpcodeFld);
+  const Keyword* k = FindKeyword(keywords_, fields_.OpcodeFld);
   // EQU defines its label itself, after reading its value.
   if (!Pass2() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, lineNo_);

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "front/diagnostics.h"
+#include "front/numbers.h"
 #include "front/operands.h"
+#include "front/short_text.h"
 #include "front/statement.h"
 #include "front/symbols.h"
 
@@ -58,7 +60,7 @@ struct Keyword {
 
 class Assembler : private Reporter {
  public:
-  Assembler() = default;
+  Assembler();
   Assembler(const Assembler&) = delete;
   Assembler& operator=(const Assembler&) = delete;
 
@@ -103,6 +105,8 @@ class Assembler : private Reporter {
   // The warnings about a whole statement, once it is assembled (warnings.cpp).
   void CheckOperandCount(const Keyword& k);
   void CheckObject();
+  // An ORG: in a CP/M image, a gap the image will not have (and, for Intel
+  // HEX, the start of a new stretch for the overlap warning).
   void CheckOrgGap();
   void CheckLabelPass2();
   void CheckForwardReference(std::string_view operand, bool sameLineIsForward);
@@ -143,7 +147,7 @@ class Assembler : private Reporter {
 
   // Appending to ObjCode: a byte value, an operand as a byte, as a word (low
   // byte first) and as an index displacement.
-  void AppendHex2Value(int32_t v);
+  void AppendHex2Value(int32_t v) { AppendHex2(objCode_, static_cast<uint32_t>(v)); }
   void AppendByte(std::string_view text) { AppendHex2Value(Values.Immed8(text)); }
   void AppendWord(std::string_view text);
   void AppendDisp(std::string_view text) { AppendHex2Value(Values.XYDisplacement(text)); }
@@ -153,6 +157,7 @@ class Assembler : private Reporter {
   }
 
   RunOptions options_;
+  const ShortTextMap<const Keyword*, 256>& keywords_;
   SymbolTable symbols_;
   Diagnostics diag_;
   OperandReader Values{symbols_, *this};
@@ -176,7 +181,7 @@ class Assembler : private Reporter {
   // Pass 2, for the warnings and the cross-reference.
   uint64_t emitted_ = 0;             // object bytes sent so far
   std::bitset<65536> written_;       // addresses an object byte went to
-  bool endSeen_ = false, afterEndWarned_ = false;
+  bool endSeen_ = false, afterEndWarned_ = false, overlapWarned_ = false;
   CrossReference xref_;
 };
 

@@ -3,7 +3,6 @@
 // bases its handler builds on. A mnemonic is known here and nowhere else.
 #include "encoder/keywords.h"
 
-#include "front/short_text.h"
 
 namespace orvane {
 
@@ -68,16 +67,15 @@ const Keyword KeywordTable::kAll[] = {
 };
 // clang-format on
 
-const Keyword* FindKeyword(std::string_view OpcodeFld) {
+const KeywordMap& Keywords() {
   // The keywords are all different, so the first equal one in the order
   // above is the only one; a packed table of the texts finds it directly.
-  static const auto table = [] {
-    ShortTextMap<const Keyword*, 256> t;
-    for (const Keyword& k : KeywordTable::kAll) t.Insert(k.text, &k);
-    return t;
+  static const KeywordMap map = [] {
+    KeywordMap m;
+    for (const Keyword& k : KeywordTable::kAll) m.Insert(k.text, &k);
+    return m;
   }();
-  const Keyword* const* k = table.Find(OpcodeFld);
-  return k ? *k : nullptr;
+  return map;
 }
 
 }  // namespace orvane

@@ -3,10 +3,19 @@
 #include <string_view>
 
 #include "encoder/assembler.h"
+#include "front/short_text.h"
 
 namespace orvane {
 
+// Every keyword by its text (all are at most four characters long).
+using KeywordMap = ShortTextMap<const Keyword*, 256>;
+const KeywordMap& Keywords();
+
 // The keyword written as `OpcodeFld` (exactly, upper case), or nullptr.
-const Keyword* FindKeyword(std::string_view OpcodeFld);
+// Every statement asks, so the lookup itself is inline.
+inline const Keyword* FindKeyword(const KeywordMap& keywords, std::string_view OpcodeFld) {
+  const Keyword* const* k = keywords.Find(OpcodeFld);
+  return k ? *k : nullptr;
+}
 
 }  // namespace orvane

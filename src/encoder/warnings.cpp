@@ -21,6 +21,12 @@ std::string Hex4H(int64_t v) {
 
 void Assembler::CheckOperandCount(const Keyword& k) {
   const StatementFields& f = fields_;
+  // Most statements: no second operand, no first one beyond what is used,
+  // and nothing after them but a comment.
+  if (f.Operand2Fld.empty() && (k.operands != 0 || f.Operand1Fld.empty()) &&
+      (f.CommentFld.empty() || f.CommentFld[0] == ';')) {
+    return;
+  }
   const size_t written = f.Operand2Fld.empty() ? (f.Operand1Fld.empty() ? 0 : 1) : 2;
   // SUB, AND, XOR, OR and CP report a second operand as an error already.
   const bool reported = k.encode == &Assembler::EncodeArith && k.operands == 1;
@@ -47,6 +53,7 @@ void Assembler::CheckOperandCount(const Keyword& k) {
 // so an ORG anywhere but to where the image has got to moves the listing's
 // addresses away from where the bytes will be.
 void Assembler::CheckOrgGap() {
+  overlapWarned_ = false;
   if (!Pass2() || options_.intelHex) return;
   const int64_t loads = 0x100 + static_cast<int64_t>(emitted_);
   if (PC == loads) return;
@@ -76,7 +83,10 @@ void Assembler::CheckObject() {
     if (written_[a] && again++ == 0) first = static_cast<int64_t>(a);
     written_.set(a);
   }
-  if (again != 0) {
+  // Once until the next ORG: the statements after the first one in an
+  // overlapping stretch would only repeat it.
+  if (again != 0 && !overlapWarned_) {
+    overlapWarned_ = true;
     Warn(warn::kHexOverlap,
          std::to_string(again) + (again == 1 ? " byte" : " bytes") + " from " + Hex4H(first) + (again == 1 ? " was" : " were") +
              " written before; a loader keeps what comes last in the file",

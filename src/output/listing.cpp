@@ -1,5 +1,8 @@
 #include "output/listing.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "front/numbers.h"
 #include "front/text.h"
 
@@ -12,36 +15,43 @@ constexpr size_t kOperandColumn = 16;
 // Listing text is gathered up to this size before it goes to the file.
 constexpr size_t kChunk = 1 << 17;
 
-// The first line's columns after the four address digits: the blanks before
-// the object column, the blanks after it, the label's width and the blanks
-// after it, the mnemonic's width; the operand column follows directly.
+// Where the columns of an entry's first line start (offsets from 0) and how
+// wide the label and mnemonic columns are. The address takes the first four
+// characters; the blanks between columns are what the offsets leave free, and
+// the operand column runs to the end of the fixed part.
 struct FirstLineLayout {
-  size_t afterAddress, afterObject, label, afterLabel, opcode;
+  size_t object, label, labelWidth, opcode, opcodeWidth, operand;
+  constexpr size_t Width() const { return operand + kOperandColumn; }
 };
 // Listing file: address, 2 blanks, object 8, 2 blanks, label 12, mnemonic 8, operands 16.
-constexpr FirstLineLayout kFileLayout{2, 2, 12, 0, 8};
+constexpr FirstLineLayout kFileLayout{6, 16, 12, 28, 8, 36};
 // Listing box: address, blank, object 8, blank, label 10, blank, mnemonic 6, operands 16.
-constexpr FirstLineLayout kBoxLayout{1, 1, 10, 1, 6};
+constexpr FirstLineLayout kBoxLayout{5, 14, 10, 25, 6, 31};
 
-// The first line, from the address to the comment and the line end. The
-// operand column holds the operands joined by a comma in the short layout and
-// the first operand only in the long layout.
+// Puts `text`, cut to `width` characters, over the blanks of a column that
+// starts at `at` in `line`.
+void PutColumn(std::string& line, size_t at, std::string_view text, size_t width) {
+  std::copy_n(text.data(), std::min(text.size(), width), line.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// The first line, from the address to the comment and the line end: the fixed
+// part is laid as blanks, then each field is put over its column. The operand
+// column holds the operands joined by a comma in the short layout and the
+// first operand only in the long layout.
 void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std::string& out) {
   const StatementFields& f = *in.fields;
+  const size_t start = out.size();
   AppendHex4(out, static_cast<uint32_t>(in.pc));
-  out.append(layout.afterAddress, ' ');
-  AppendPadded(out, in.objCode, kObjectColumn);
-  out.append(layout.afterObject, ' ');
-  AppendPadded(out, f.LabelFld, layout.label);
-  out.append(layout.afterLabel, ' ');
-  AppendPadded(out, f.OpcodeFld, layout.opcode);
-  const bool longLayout = in.objCode.size() > kObjectColumn;
-  if (longLayout || f.Operand2Fld.empty() || f.Operand1Fld.size() >= kOperandColumn) {
-    AppendPadded(out, f.Operand1Fld, kOperandColumn);
-  } else {
-    AppendPadded(out, f.Operand1Fld, f.Operand1Fld.size());
-    out.push_back(',');
-    AppendPadded(out, f.Operand2Fld, kOperandColumn - f.Operand1Fld.size() - 1);
+  out.append(layout.Width() - 4, ' ');
+  PutColumn(out, start + layout.object, in.objCode, kObjectColumn);
+  PutColumn(out, start + layout.label, f.LabelFld, layout.labelWidth);
+  PutColumn(out, start + layout.opcode, f.OpcodeFld, layout.opcodeWidth);
+  const size_t operand = start + layout.operand;
+  PutColumn(out, operand, f.Operand1Fld, kOperandColumn);
+  const size_t used = f.Operand1Fld.size();
+  if (in.objCode.size() <= kObjectColumn && !f.Operand2Fld.empty() && used < kOperandColumn) {
+    out[operand + used] = ',';
+    PutColumn(out, operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
   }
   out.append(f.CommentFld);
   out.append("\r\n");
