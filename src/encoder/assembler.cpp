@@ -71,7 +71,11 @@ void Assembler::Error(std::string_view errstr) {
 
 void Assembler::Referenced(std::string_view name, int slot) {
   if (!Pass2() || !options_.crossReference) return;
-  xref_.uses.push_back({slot, slot == 0 ? std::string(name) : std::string(), lineNo_});
+  if (slot != 0) {
+    xref_.uses.push_back({slot, lineNo_});
+  } else {
+    xref_.undefined.emplace_back(name, lineNo_);
+  }
 }
 
 // The label is handled before the mnemonic, so its messages come first.

@@ -35,14 +35,15 @@ struct RunOptions {
 
 // Where each symbol is used, recorded in pass 2 for the cross-reference.
 struct CrossReference {
+  // A use of a defined symbol: its slot and the line.
   struct Use {
-    int slot;          // 0: not defined
-    std::string name;  // for a symbol that is not defined
+    int32_t slot;
     int64_t line;
   };
   std::vector<Use> uses;
-  // Later definitions of a defined name (the earliest wins): name and line.
-  std::vector<std::pair<std::string, int64_t>> duplicates;
+  // Uses of names that are not defined, and later definitions of a defined
+  // name (the earliest wins): the name and the line.
+  std::vector<std::pair<std::string, int64_t>> undefined, duplicates;
 };
 
 class Assembler;

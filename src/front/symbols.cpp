@@ -33,7 +33,7 @@ void SymbolTable::AddLabel(std::string_view Label, int32_t Address, int64_t line
   e.name.assign(name);
   e.address = Address;
   e.line = line;
-  index_.try_emplace(std::string(name), labelCount_);
+  e.first = index_.try_emplace(std::string(name), labelCount_).second;
   ++labelCount_;
 }
 

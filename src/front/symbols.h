@@ -16,6 +16,7 @@ struct LabelEntry {
   // The source line of the definition, for the duplicate and forward
   // reference checks.
   int64_t line = 0;
+  bool first = false;  // no earlier slot holds the name
 };
 
 class SymbolTable {

@@ -1,6 +1,7 @@
 #include "output/xref.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,15 +17,19 @@ namespace {
 std::vector<int> Symbols(const SymbolTable& symbols) {
   std::vector<int> slots;
   for (int i = 1; i <= symbols.Used(); ++i) {
-    if (symbols.Find(symbols.Slot(i).name) == i) slots.push_back(i);
+    if (symbols.Slot(i).first) slots.push_back(i);
   }
   return slots;
 }
 
-void AppendLines(std::string& line, std::vector<int64_t> lines) {
-  std::sort(lines.begin(), lines.end());
-  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-  for (int64_t n : lines) line += ' ' + std::to_string(n);
+// Line numbers in order, each once (END reads its operand twice).
+template <typename Lines>
+void AppendLines(std::string& line, const Lines& lines) {
+  int64_t last = -1;
+  for (int64_t n : lines) {
+    if (n != last) line += ' ' + std::to_string(n);
+    last = n;
+  }
 }
 
 // A name column of at least 16 characters, then the rest.
@@ -38,50 +43,59 @@ std::string Row(std::string_view name, std::string_view rest) {
 }  // namespace
 
 void WriteCrossReference(const SymbolTable& symbols, const CrossReference& xref, OutputSink& out) {
-  std::vector<int> slots = Symbols(symbols);
-  std::sort(slots.begin(), slots.end(),
-            [&](int a, int b) { return symbols.Slot(a).name < symbols.Slot(b).name; });
-  std::map<int, std::vector<int64_t>> uses;
-  std::map<std::string, std::vector<int64_t>> undefined;
-  for (const CrossReference::Use& u : xref.uses) {
-    if (u.slot != 0) uses[u.slot].push_back(u.line);
-    else undefined[u.name].push_back(u.line);
-  }
+  // Sorted by name: the names are compared where they lie, each found once.
+  std::vector<std::pair<std::string_view, int>> named;
+  for (int slot : Symbols(symbols)) named.emplace_back(symbols.Slot(slot).name, slot);
+  std::sort(named.begin(), named.end());
+  // The lines that use each slot, in order: pass 2 recorded them in line
+  // order, so placing them slot by slot keeps that order.
+  std::vector<size_t> start(static_cast<size_t>(symbols.Used()) + 2, 0);
+  for (const CrossReference::Use& u : xref.uses) ++start[static_cast<size_t>(u.slot) + 1];
+  for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  std::vector<int64_t> lines(xref.uses.size());
+  std::vector<size_t> next(start.begin(), start.end() - 1);
+  for (const CrossReference::Use& u : xref.uses) lines[next[static_cast<size_t>(u.slot)]++] = u.line;
+  auto usesOf = [&](int slot) {
+    return std::vector<int64_t>(lines.begin() + static_cast<std::ptrdiff_t>(start[static_cast<size_t>(slot)]),
+                                lines.begin() + static_cast<std::ptrdiff_t>(start[static_cast<size_t>(slot) + 1]));
+  };
 
   out.WriteLine(Row("SYMBOL", "VALUE  DEFINED  REFERENCED"));
-  for (int slot : slots) {
+  std::vector<std::string> unused;
+  for (const auto& [name, slot] : named) {
     const LabelEntry& e = symbols.Slot(slot);
     std::string rest;
     AppendHex4(rest, static_cast<uint32_t>(e.address));
     rest += "H  ";
     const std::string defined = std::to_string(e.line);
     rest.append(defined.size() < 7 ? 7 - defined.size() : 0, ' ').append(defined).append(" ");
-    if (auto it = uses.find(slot); it != uses.end()) AppendLines(rest, it->second);
+    const std::vector<int64_t> lines = usesOf(slot);
+    if (lines.empty()) unused.push_back(e.name);
+    AppendLines(rest, lines);
     out.WriteLine(Row(e.name, Trim(rest)));
   }
-  std::vector<std::string> section;
-  auto Section = [&](const char* title) {
+  auto Section = [&](const char* title, const std::vector<std::string>& lines) {
     out.WriteLine("");
     out.WriteLine(title);
-    if (section.empty()) out.WriteLine("(none)");
-    for (const std::string& line : section) out.WriteLine(line);
-    section.clear();
+    if (lines.empty()) out.WriteLine("(none)");
+    for (const std::string& line : lines) out.WriteLine(line);
   };
+  std::map<std::string, std::vector<int64_t>> undefined;  // lines in order, as recorded
+  for (const auto& [name, line] : xref.undefined) undefined[name].push_back(line);
+  std::vector<std::string> section;
   for (const auto& [name, lines] : undefined) {
     std::string rest;
     AppendLines(rest, lines);
     section.push_back(Row(name, Trim(rest)));
   }
-  Section("Referred to but not defined:");
-  for (int slot : slots) {
-    if (uses.count(slot) == 0) section.push_back(symbols.Slot(slot).name);
-  }
-  Section("Defined but never referred to:");
+  Section("Referred to but not defined:", section);
+  Section("Defined but never referred to:", unused);
+  section.clear();
   for (const auto& [name, line] : xref.duplicates) {
     const int first = symbols.Slot(symbols.Find(name)).line;
     section.push_back(Row(name, "line " + std::to_string(line) + ", first on line " + std::to_string(first)));
   }
-  Section("Defined more than once (the first definition counts):");
+  Section("Defined more than once (the first definition counts):", section);
 }
 
 void WriteSymbolFile(const SymbolTable& symbols, OutputSink& out) {
