@@ -1,5 +1,5 @@
-// Where object and listing text go: a file written by the run, the command
-// line's standard output, or memory.
+// Where object and listing text go: a file written by the run, or the
+// command line's standard output.
 #pragma once
 #include <string>
 #include <string_view>
@@ -14,12 +14,6 @@ class OutputSink {
     Write(text);
     Write("\r\n");
   }
-};
-
-class StringSink : public OutputSink {
- public:
-  std::string data;
-  void Write(std::string_view bytes) override { data.append(bytes); }
 };
 
 }  // namespace orvane
