@@ -121,6 +121,7 @@ put w.z80 '  DB 300\n'
 run w.z80; status_is 0; run -Werror w.z80; status_is 1
 run -Wno-truncation -Werror w.z80; status_is 0; err_is 'orvane-asm: no errors; 1 byte at 0000H; listing w.LST, object w.HEX\n'
 run -W bogus w.z80; status_is 2
+put g.z80 '  DB 1\n  ORG &H100\n'; run --cpm g.z80; grep -q 'off by 1 byte \[' "$base/err" && ok || fail "one byte"
 run --color=always w.z80; grep -q $'\e\[1;35mwarning:' "$base/err" && ok || fail "--color=always"
 for nc in "" 1; do  # on a terminal, coloured unless NO_COLOR is set
   NO_COLOR=$nc script -qec "$ASM w.z80" "$base/tty" >"$base/out" <"$base/empty"
