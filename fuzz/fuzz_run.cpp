@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <regex>
 #include <string_view>
 
 #include "app/file_ops.h"
@@ -33,43 +34,20 @@ void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Checks every record of an Intel HEX file.
-void CheckHexFile(std::string_view file) {
-  Check(file.size() >= 2 && file.substr(file.size() - 2) == "\r\n");
-  int endRecords = 0;
-  bool lastWasEnd = false;
-  while (!file.empty()) {
-    const size_t eol = file.find("\r\n");
-    Check(eol != std::string_view::npos);
-    std::string_view rec = file.substr(0, eol);
-    file.remove_prefix(eol + 2);
-    Check(rec.size() >= 11 && rec[0] == ':' && rec.size() % 2 == 1);
+// Every line of an Intel HEX file is a record whose bytes sum to 0 modulo
+// 256: data records of 16 bytes (type 00), and as the last line, and only
+// there, the end record (type 01, no data).
+void CheckHexFile(const std::string& file) {
+  static const std::regex data(":10[0-9A-F]{4}00[0-9A-F]{34}\r\n"), end(":00[0-9A-F]{4}01[0-9A-F]{2}\r\n");
+  Check(file.size() >= 13 && std::regex_match(file.end() - 13, file.end(), end));
+  for (size_t at = 0; at < file.size(); at += 45) {
+    const size_t length = at + 13 == file.size() ? 13 : 45;
+    Check(std::regex_match(file.begin() + static_cast<std::ptrdiff_t>(at),
+                           file.begin() + static_cast<std::ptrdiff_t>(at + length), length == 13 ? end : data));
     unsigned sum = 0;
-    for (size_t i = 1; i < rec.size(); i += 2) {
-      const int hi = HexValue(rec[i]), lo = HexValue(rec[i + 1]);
-      Check(hi >= 0 && lo >= 0);
-      sum += static_cast<unsigned>(hi * 16 + lo);
-    }
+    for (size_t i = at + 1; i + 2 < at + length; i += 2) sum += std::stoul(file.substr(i, 2), nullptr, 16);
     Check(sum % 256 == 0);
-    const int length = HexValue(rec[1]) * 16 + HexValue(rec[2]);
-    Check(rec.size() == 11 + 2 * static_cast<size_t>(length));
-    const int type = HexValue(rec[7]) * 16 + HexValue(rec[8]);
-    Check(type == 0 || type == 1);
-    // Data records always carry 16 bytes, filled up with 00.
-    if (type == 0) Check(length == 16);
-    lastWasEnd = type == 1;
-    if (lastWasEnd) {
-      ++endRecords;
-      Check(length == 0);
-    }
   }
-  Check(endRecords == 1 && lastWasEnd);
 }
 
 size_t CountLines(std::string_view text) {
