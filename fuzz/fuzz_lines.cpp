@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/file_ops.h"
+#include "driver/file_ops.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <regex>
 #include <string_view>
 
-#include "app/file_ops.h"
-#include "app/run.h"
+#include "driver/file_ops.h"
+#include "driver/run.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
 

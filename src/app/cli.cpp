@@ -6,9 +6,9 @@
 #include <set>
 #include <string_view>
 
-#include "app/file_ops.h"
+#include "driver/file_ops.h"
 #include "app/paths.h"
-#include "app/run.h"
+#include "driver/run.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
 

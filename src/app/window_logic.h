@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file_ops.h"
-#include "app/run.h"
+#include "driver/file_ops.h"
+#include "driver/run.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
 

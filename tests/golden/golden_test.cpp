@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/file_ops.h"
-#include "app/run.h"
+#include "driver/file_ops.h"
+#include "driver/run.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
 

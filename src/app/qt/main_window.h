@@ -6,7 +6,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "app/file_ops.h"
+#include "driver/file_ops.h"
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
 

@@ -1,4 +1,4 @@
-#include "app/file_ops.h"
+#include "driver/file_ops.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

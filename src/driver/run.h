@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/file_ops.h"
+#include "driver/file_ops.h"
 #include "app/window_ops.h"
 #include "encoder/assembler.h"
 

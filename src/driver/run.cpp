@@ -1,4 +1,4 @@
-#include "app/run.h"
+#include "driver/run.h"
 
 #include <algorithm>
 #include <cstdio>
