@@ -1,0 +1,183 @@
+#include "lsp/transport.h"
+
+#include <cctype>
+
+namespace orvane::lsp {
+
+namespace {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The Content-Length of a header block (its lines without the empty one), or
+// an error text.
+std::optional<uint64_t> ContentLength(std::string_view header, std::string& error) {
+  std::optional<uint64_t> length;
+  while (!header.empty()) {
+    size_t end = header.find("\r\n");
+    std::string_view line = header.substr(0, end);
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 2);
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      error = "header line without a colon";
+      return std::nullopt;
+    }
+    if (!SameNameIgnoringCase(TrimBlanks(line.substr(0, colon)), "Content-Length")) continue;
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
+    if (value.empty() || value.size() > 19) {
+      error = "Content-Length is not a number";
+      return std::nullopt;
+    }
+    uint64_t n = 0;
+    for (char c : value) {
+      if (c < '0' || c > '9') {
+        error = "Content-Length is not a number";
+        return std::nullopt;
+      }
+      n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (length && *length != n) {
+      error = "two different Content-Length fields";
+      return std::nullopt;
+    }
+    length = n;
+  }
+  if (!length) error = "header without Content-Length";
+  return length;
+}
+
+}  // namespace
+
+void MessageReader::Feed(std::string_view bytes) {
+  if (skipping_ != 0) {
+    const size_t drop = bytes.size() < skipping_ ? bytes.size() : static_cast<size_t>(skipping_);
+    skipping_ -= drop;
+    bytes.remove_prefix(drop);
+  }
+  // Consumed bytes are dropped once they are most of the buffer, so the
+  // buffer holds at most about one message and one piece.
+  if (start_ > 0 && start_ >= buffer_.size() / 2) {
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+  buffer_.append(bytes);
+}
+
+std::optional<Frame> MessageReader::Next() {
+  // Line ends left between messages are no header.
+  while (start_ < buffer_.size() && (buffer_[start_] == '\r' || buffer_[start_] == '\n')) ++start_;
+  if (start_ >= buffer_.size()) return std::nullopt;
+  const std::string_view rest = std::string_view(buffer_).substr(start_);
+  const size_t end = rest.find("\r\n\r\n");
+  if (end == std::string_view::npos) {
+    if (rest.size() <= kMaxHeader) return std::nullopt;
+    // No header ends here: everything held is dropped.
+    start_ = buffer_.size();
+    return Frame{{}, "header longer than " + std::to_string(kMaxHeader) + " bytes"};
+  }
+  Frame frame;
+  const std::optional<uint64_t> length = ContentLength(rest.substr(0, end), frame.error);
+  const size_t bodyAt = start_ + end + 4;
+  if (!length) {
+    start_ = bodyAt;
+    return frame;
+  }
+  if (*length > kMaxBody) {
+    const uint64_t held = buffer_.size() - bodyAt;
+    if (held >= *length) {
+      start_ = bodyAt + static_cast<size_t>(*length);
+    } else {
+      start_ = buffer_.size();
+      skipping_ = *length - held;
+    }
+    frame.error = "message of " + std::to_string(*length) + " bytes is too long";
+    return frame;
+  }
+  if (buffer_.size() - bodyAt < *length) return std::nullopt;
+  frame.body.assign(buffer_, bodyAt, static_cast<size_t>(*length));
+  start_ = bodyAt + static_cast<size_t>(*length);
+  return frame;
+}
+
+std::string FrameMessage(const json& message) {
+  const std::string body = message.dump(-1, ' ', false, json::error_handler_t::replace);
+  return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+ParsedMessage ParseMessage(std::string_view body) {
+  ParsedMessage out;
+  json j = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (j.is_discarded()) {
+    out.error = EnvelopeError{nullptr, rpc::kParseError, "malformed JSON"};
+    return out;
+  }
+  if (!j.is_object()) {
+    out.error = EnvelopeError{nullptr, rpc::kInvalidRequest, "a message must be a JSON object"};
+    return out;
+  }
+  Incoming in;
+  const auto id = j.find("id");
+  const bool hasId = id != j.end();
+  if (hasId) {
+    if (!id->is_string() && !id->is_number_integer() && !id->is_null()) {
+      out.error = EnvelopeError{nullptr, rpc::kInvalidRequest, "an id must be a number or a string"};
+      return out;
+    }
+    in.id = *id;
+  }
+  const auto version = j.find("jsonrpc");
+  if (version == j.end() || *version != "2.0") {
+    out.error = EnvelopeError{in.id, rpc::kInvalidRequest, "jsonrpc must be \"2.0\""};
+    return out;
+  }
+  const auto method = j.find("method");
+  if (method == j.end()) {
+    if (hasId && (j.contains("result") || j.contains("error"))) {
+      in.kind = Incoming::kResponse;
+      out.message = std::move(in);
+      return out;
+    }
+    out.error = EnvelopeError{in.id, rpc::kInvalidRequest, "a message without a method"};
+    return out;
+  }
+  if (!method->is_string()) {
+    out.error = EnvelopeError{in.id, rpc::kInvalidRequest, "method must be a string"};
+    return out;
+  }
+  in.method = method->get<std::string>();
+  in.kind = hasId ? Incoming::kRequest : Incoming::kNotification;
+  if (const auto params = j.find("params"); params != j.end()) {
+    if (!params->is_object() && !params->is_array() && !params->is_null()) {
+      out.error = EnvelopeError{in.id, rpc::kInvalidRequest, "params must be an object or an array"};
+      return out;
+    }
+    in.params = std::move(*params);
+  }
+  out.message = std::move(in);
+  return out;
+}
+
+json ResultResponse(const json& id, json result) {
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
+}
+
+json ErrorResponse(const json& id, int code, std::string_view message) {
+  return json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", std::string(message)}}}};
+}
+
+json Notification(std::string_view method, json params) {
+  return json{{"jsonrpc", "2.0"}, {"method", std::string(method)}, {"params", std::move(params)}};
+}
+
+}  // namespace orvane::lsp
