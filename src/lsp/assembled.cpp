@@ -1,13 +1,14 @@
-// The adapter between the language server and the core: one Assembler run in
-// memory over the document's lines, both passes, with the cross-reference on.
+// The adapter between the language server and the core: one run of the
+// core's entry over the document's text in memory, with no outputs and with
+// symbol uses recorded.
 #include "lsp/assembled.h"
 
 #include <algorithm>
 
-#include "encoder/assembler.h"
-#include "front/numbers.h"
-#include "front/statement.h"
-#include "front/symbols.h"
+#include "driver/file_ops.h"
+#include "driver/run.h"
+#include "output/formats.h"
+#include "output/listing.h"
 
 namespace orvane::lsp {
 
@@ -58,130 +59,106 @@ AssembledDocument::Hit AssembledDocument::SymbolAt(int64_t line, uint32_t column
 
 namespace {
 
-bool Before(char c) { return c == '(' || c == '+' || c == '-' || c == ' ' || c == ','; }
-bool After(char c) { return c == ')' || c == '+' || c == '-' || c == ' '; }
+// The language server reads and writes no file: a run that asked for one
+// would fail here rather than touch the disk.
+class NoFiles : public FileSystem {
+ public:
+  std::unique_ptr<LineSource> OpenRead(const std::string& path) override {
+    throw FileError(path, "the language server reads no file");
+  }
+  std::unique_ptr<CommitSink> Create(const std::string& path) override {
+    throw FileError(path, "the language server writes no file");
+  }
+  bool NamesSource(const std::string&, const std::string&) override { return false; }
+  bool SameOutput(const std::string&, const std::string&) override { return false; }
+};
 
-// Where `name` stands as a whole in an operand of a parsed line, from byte
-// column `from` on; npos when it does not.
-size_t FindName(std::string_view prepared, const StatementFields& f, std::string_view name, size_t from) {
-  for (std::string_view op : {f.Operand1Fld, f.Operand2Fld}) {
-    if (op.empty()) continue;
-    const size_t base = static_cast<size_t>(op.data() - prepared.data());
-    for (size_t at = op.find(name); at != std::string_view::npos; at = op.find(name, at + 1)) {
-      const size_t end = at + name.size();
-      if (base + at < from) continue;
-      if ((at == 0 || Before(op[at - 1])) && (end == op.size() || After(op[end]))) return base + at;
+Span ToSpan(const SourceSpan& s) {
+  return {s.line - 1, static_cast<uint32_t>(std::max(s.column - 1, 0)), static_cast<uint32_t>(std::max(s.length, 0))};
+}
+
+bool SameSpan(const Span& a, const Span& b) {
+  return a.line == b.line && a.column == b.column && a.length == b.length;
+}
+
+class Collector : public RunObserver {
+ public:
+  Collector(AssembledDocument& doc, const ObjectFormat& format) : doc_(doc), format_(format) {}
+
+  void Reported(const Problem& p, const Statement& s, int64_t) override {
+    doc_.problems.push_back({s.line - 1, p.span.column, p.span.length, !p.IsError(), std::string(p.name), p.text,
+                             p.note});
+  }
+
+  void StatementDone(const Statement& s) override {
+    StatementInfo st;
+    st.address = s.address;
+    if (s.shows != Shows::kBytes) {
+      st.display = true;
+      std::string text;
+      AppendObjectText(s, format_, text);
+      doc_.displays.emplace(s.line - 1, std::move(text));
+    } else {
+      st.bytesAt = static_cast<uint32_t>(doc_.bytes.size());
+      st.byteCount = static_cast<uint32_t>(s.bytes.size());
+      doc_.bytes.insert(doc_.bytes.end(), s.bytes.begin(), s.bytes.end());
+    }
+    doc_.statements.push_back(st);
+    // END reads its start address twice under Intel HEX: one use.
+    for (const SymbolUse& u : s.uses) {
+      const Span span = ToSpan(u.span);
+      if (u.slot != 0) {
+        if (!uses_.empty() && uses_.back().first == u.slot && SameSpan(uses_.back().second, span)) continue;
+        uses_.emplace_back(u.slot, span);
+      } else {
+        if (!doc_.undefinedUses.empty() && SameSpan(doc_.undefinedUses.back().second, span)) continue;
+        doc_.undefinedUses.emplace_back(std::string(u.name), span);
+      }
     }
   }
-  return std::string_view::npos;
-}
 
-// The span of a name a statement refers to: where it stands in the operands,
-// else the whole operand field.
-Span UseSpan(int64_t line, std::string_view prepared, const StatementFields& f, std::string_view name,
-             std::vector<Span>& taken) {
-  size_t from = 0;
-  for (;;) {
-    const size_t at = FindName(prepared, f, name, from);
-    if (at == std::string_view::npos) break;
-    const bool used = std::any_of(taken.begin(), taken.end(), [&](const Span& s) { return s.column == at; });
-    if (!used) return {line, static_cast<uint32_t>(at), static_cast<uint32_t>(name.size())};
-    from = at + 1;
+  void Symbols(const SymbolTable& table, const CrossReference& xref) override {
+    std::vector<int> symbolOfSlot(static_cast<size_t>(table.Used()) + 1, -1);
+    for (int slot = 1; slot <= table.Used(); ++slot) {
+      const LabelEntry& e = table.Slot(slot);
+      if (!e.first) continue;
+      symbolOfSlot[static_cast<size_t>(slot)] = static_cast<int>(doc_.symbols.size());
+      SymbolInfo s;
+      s.name = e.name;
+      s.value = e.address;
+      s.definition = ToSpan(e.span);
+      doc_.symbols.push_back(std::move(s));
+    }
+    for (const auto& [slot, span] : uses_) {
+      const int symbol = symbolOfSlot[static_cast<size_t>(slot)];
+      if (symbol >= 0) doc_.symbols[static_cast<size_t>(symbol)].uses.push_back(span);
+    }
+    for (const auto& [name, span] : xref.duplicates) {
+      const int slot = table.Find(name);
+      const int symbol = slot > 0 ? symbolOfSlot[static_cast<size_t>(slot)] : -1;
+      if (symbol >= 0) doc_.symbols[static_cast<size_t>(symbol)].redefinitions.push_back(ToSpan(span));
+    }
   }
-  // A second reading of the same operand (END reads its start address
-  // twice) is the same use.
-  for (const Span& s : taken) {
-    if (FindName(prepared, f, name, s.column) == s.column) return s;
-  }
-  std::string_view op = f.Operand1Fld.empty() ? f.OpcodeFld : f.Operand1Fld;
-  return {line, static_cast<uint32_t>(op.data() - prepared.data()), static_cast<uint32_t>(op.size())};
-}
+
+ private:
+  AssembledDocument& doc_;
+  const ObjectFormat& format_;
+  std::vector<std::pair<int, Span>> uses_;
+};
 
 }  // namespace
 
 AssembledDocument Assemble(std::string_view text, const AssembleOptions& options) {
-  // One assembler serves every run: it holds a symbol table of 16384 slots.
-  static Assembler as;
   AssembledDocument doc;
-  const std::vector<std::string_view> lines = SourceLines(text);
-  as.BeginRun(RunOptions{!options.cpm, false, true});
-  as.BeginPass(1);
-  for (std::string_view line : lines) as.Step(line);
-
-  // Every symbol is defined once pass 1 is over; the slot that holds a name
-  // first is the symbol.
-  const SymbolTable& table = as.Symbols();
-  std::vector<int> symbolOfSlot(static_cast<size_t>(table.Used()) + 1, -1);
-  for (int slot = 1; slot <= table.Used(); ++slot) {
-    const LabelEntry& e = table.Slot(slot);
-    if (!e.first) continue;
-    symbolOfSlot[static_cast<size_t>(slot)] = static_cast<int>(doc.symbols.size());
-    SymbolInfo s;
-    s.name = e.name;
-    s.value = e.address;
-    s.definition = {e.line - 1, 0, static_cast<uint32_t>(e.name.size())};
-    doc.symbols.push_back(std::move(s));
-  }
-
-  as.BeginPass(2);
-  doc.statements.resize(lines.size());
-  std::string buffer;
-  StatementFields fields;
-  std::vector<Span> taken;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const CrossReference& xref = as.Xref();
-    const size_t uses = xref.uses.size(), undefined = xref.undefined.size(), duplicates = xref.duplicates.size();
-    as.Step(lines[i]);
-    const int64_t line = static_cast<int64_t>(i);
-    StatementInfo& st = doc.statements[i];
-    st.address = as.Address();
-    const std::string_view obj = as.ObjCode();
-    if (as.NoObject() || as.IsEnd()) {
-      st.display = true;
-      doc.displays.emplace(line, std::string(obj));
-    } else {
-      st.bytesAt = static_cast<uint32_t>(doc.bytes.size());
-      st.byteCount = static_cast<uint32_t>(obj.size() / 2);
-      for (size_t k = 0; k + 1 < obj.size(); k += 2) doc.bytes.push_back(static_cast<uint8_t>(HexPairValue(obj, k)));
-    }
-    for (const Report& r : as.Diag().Reports) {
-      const bool warning = r.severity == Severity::kWarning;
-      if (warning && options.disabledWarnings.count(r.name) != 0) continue;
-      doc.problems.push_back({line, r.column, warning, std::string(r.name), r.text, r.note});
-    }
-    if (xref.uses.size() == uses && xref.undefined.size() == undefined && xref.duplicates.size() == duplicates) {
-      continue;
-    }
-    // The names this statement referred to, placed in its operands.
-    const std::string_view prepared = PrepLine(lines[i], buffer);
-    Parse(prepared, fields);
-    taken.clear();
-    for (size_t k = uses; k < xref.uses.size(); ++k) {
-      const int symbol = symbolOfSlot[static_cast<size_t>(xref.uses[k].slot)];
-      if (symbol < 0) continue;
-      std::vector<Span>& list = doc.symbols[static_cast<size_t>(symbol)].uses;
-      const Span s = UseSpan(line, prepared, fields, doc.symbols[static_cast<size_t>(symbol)].name, taken);
-      if (std::none_of(taken.begin(), taken.end(), [&](const Span& t) { return t.column == s.column; })) {
-        taken.push_back(s);
-        list.push_back(s);
-      }
-    }
-    for (size_t k = undefined; k < xref.undefined.size(); ++k) {
-      const std::string& name = xref.undefined[k].first;
-      const Span s = UseSpan(line, prepared, fields, name, taken);
-      if (std::none_of(taken.begin(), taken.end(), [&](const Span& t) { return t.column == s.column; })) {
-        taken.push_back(s);
-        doc.undefinedUses.emplace_back(name, s);
-      }
-    }
-    for (size_t k = duplicates; k < xref.duplicates.size(); ++k) {
-      const int symbol = symbolOfSlot[static_cast<size_t>(table.Find(xref.duplicates[k].first))];
-      if (symbol >= 0) {
-        doc.symbols[static_cast<size_t>(symbol)].redefinitions.push_back(
-            {line, 0, static_cast<uint32_t>(SymbolTable::StripLabel(fields.LabelFld).size())});
-      }
-    }
-  }
+  RunRequest request;
+  request.path = "document";
+  request.text = std::string(text);
+  request.format = options.cpm ? &kCpmFormat : &kIntelHexFormat;
+  request.recordUses = true;
+  request.warnings.disabled = options.disabledWarnings;
+  NoFiles files;
+  Collector collector(doc, *request.format);
+  Run(request, files, collector);
   doc.Index();
   return doc;
 }

@@ -30,6 +30,7 @@ struct AssembleOptions {
 struct SourceProblem {
   int64_t line = 0;
   int column = 0;  // 1-based byte column as orvane-asm prints it; 0: the whole statement
+  int length = 0;  // bytes orvane-asm underlines from the column
   bool warning = false;
   std::string name;  // a warning's name
   std::string text;
@@ -47,8 +48,8 @@ struct SymbolInfo {
 struct StatementInfo {
   int32_t address = 0;      // as listed: where it stands, or the new origin for ORG
   uint32_t bytesAt = 0;     // into AssembledDocument::bytes
-  uint32_t byteCount = 0;   // object bytes it sends to the object file
-  bool display = false;     // EQU, =, ORG and END: a display text instead of bytes
+  uint32_t byteCount = 0;   // object bytes, as the listing shows them
+  bool display = false;     // EQU, = and END: the listing shows a text instead of bytes
 };
 
 class AssembledDocument {
@@ -82,8 +83,9 @@ class AssembledDocument {
   std::vector<Mark> marks_;
 };
 
-// Assembles `text` in memory, both passes, as orvane-asm would with the same
-// options, and gathers what the server answers from.
+// Assembles `text` in memory through the core's run request, with no output
+// (nothing is read from or written to the disk), as orvane-asm would with the
+// same options, and gathers what the server answers from.
 AssembledDocument Assemble(std::string_view text, const AssembleOptions& options);
 
 // The lines of a text as the assembler reads them: ended by LF, CR LF or a

@@ -88,26 +88,24 @@ json RangeJson(const Document& d, const Span& s) {
           {"end", PositionJson({s.line, Utf16Column(line, size_t{s.column} + s.length)})}};
 }
 
-// The range orvane-asm underlines: from the column to the end of the operand
-// there (a parenthesised one to its ")"), or the whole statement.
-static Span ProblemSpan(std::string_view line, int64_t n, int column) {
+// The range orvane-asm underlines: from the column as long as the span (one
+// character at least), or the whole statement.
+static Span ProblemSpan(std::string_view line, int64_t n, int column, int length) {
   if (column <= 0) {
     size_t b = 0, e = line.size();
     while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
     while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
     return {n, static_cast<uint32_t>(b), static_cast<uint32_t>(e - b)};
   }
-  const size_t at = static_cast<size_t>(column) - 1;
-  if (at >= line.size()) return {n, static_cast<uint32_t>(line.size()), 0};
-  const size_t stop = line[at] == '(' ? line.find(')', at) + 1 : line.find_first_of(" \t,;)", at + 1);
-  const size_t end = std::min(stop == 0 ? line.size() : stop, line.size());
+  const size_t at = std::min(static_cast<size_t>(column) - 1, line.size());
+  const size_t end = std::min(at + static_cast<size_t>(std::max(length, 1)), line.size());
   return {n, static_cast<uint32_t>(at), static_cast<uint32_t>(end - at)};
 }
 
 json DiagnosticsJson(const Document& d, const AssembledDocument& a, bool relatedInformation) {
   json list = json::array();
   for (const SourceProblem& p : a.problems) {
-    const Span span = ProblemSpan(d.Line(p.line), p.line, p.column);
+    const Span span = ProblemSpan(d.Line(p.line), p.line, p.column, p.length);
     json diag = {{"range", RangeJson(d, span)}, {"severity", p.warning ? 2 : 1}, {"source", "orvane-asm"},
                  {"message", p.text}};
     if (p.warning) diag["code"] = p.name;
@@ -173,7 +171,7 @@ json Hover(const OpenDocument& o, const Position& p) {
       span = {p.line, static_cast<uint32_t>(s.At(s.f.OpcodeFld)), static_cast<uint32_t>(s.f.OpcodeFld.size())};
     } else {
       text = StatementHoverText(o.assembled, p.line);
-      span = ProblemSpan(line, p.line, 0);
+      span = ProblemSpan(line, p.line, 0, 0);
     }
   }
   return {{"contents", {{"kind", "plaintext"}, {"value", text}}}, {"range", RangeJson(d, span)}};
