@@ -1,0 +1,228 @@
+// The server's parts, each against an oracle of its own: position
+// conversions against hand-counted UTF-16, the reader against the same bytes
+// fed whole, the forms the hover shows against the assembler itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lsp/assembled.h"
+#include "lsp/document.h"
+#include "lsp/features.h"
+#include "lsp/mnemonics.h"
+#include "lsp/transport.h"
+
+namespace orvane::lsp {
+namespace {
+
+struct ColumnRow {
+  const char* line;
+  int64_t units;
+  size_t byte;
+};
+
+// "é" is 2 bytes and 1 unit, "€" 3 bytes and 1 unit, "😀" 4 bytes and 2 units.
+const ColumnRow kColumns[] = {
+    {"LD A,B", 0, 0},       {"LD A,B", 6, 6},         {"LD A,B", 99, 6},       {"é1", 1, 2},
+    {"é1", 2, 3},           {"€x", 1, 3},             {"😀X", 2, 4},           {"😀X", 1, 0},
+    {"😀X", 3, 5},          {"a\xff" "b", 2, 2},      {"\xe2\x82", 1, 1},      {"", 5, 0},
+};
+
+TEST(Positions, Utf16ToByteColumn) {
+  for (const ColumnRow& r : kColumns) EXPECT_EQ(ByteColumn(r.line, r.units), r.byte) << r.line << " @" << r.units;
+}
+
+TEST(Positions, ByteColumnBackToUtf16) {
+  // Every byte column that starts a character goes there and back.
+  for (const ColumnRow& r : kColumns) {
+    if (r.units == 1 && std::string_view(r.line).rfind("😀", 0) == 0) continue;  // inside a pair
+    EXPECT_EQ(ByteColumn(r.line, Utf16Column(r.line, r.byte)), r.byte) << r.line;
+  }
+}
+
+struct EditRow {
+  const char* before;
+  Position from, to;
+  const char* text;
+  const char* after;
+  int64_t lines;
+};
+
+const EditRow kEdits[] = {
+    {"AB\nCD\n", {0, 1}, {0, 1}, "x", "AxB\nCD\n", 3},
+    {"AB\nCD\n", {0, 2}, {1, 0}, "", "ABCD\n", 2},
+    {"AB\nCD", {1, 9}, {9, 9}, "\nEF", "AB\nCD\nEF", 3},
+    {"AB\r\nCD", {0, 2}, {1, 0}, "\n", "AB\nCD", 2},
+    {"AB\r", {1, 0}, {1, 0}, "\nX", "AB\r\nX", 2},  // a lone CR joined by the LF after it
+    {"é\n", {0, 1}, {0, 1}, "Z", "éZ\n", 2},
+    {"x", {0, 1}, {0, 0}, "y", "y", 1},  // ends given backwards: the same stretch
+};
+
+TEST(Documents, IncrementalEdits) {
+  for (const EditRow& r : kEdits) {
+    Document d("u", 1, r.before);
+    d.Replace(r.from, r.to, r.text);
+    EXPECT_EQ(d.Text(), r.after) << r.before;
+    EXPECT_EQ(d.LineCount(), r.lines) << r.before;
+    // The line index equals one made from scratch.
+    Document fresh("u", 1, r.after);
+    for (int64_t n = 0; n < d.LineCount(); ++n) EXPECT_EQ(d.Line(n), fresh.Line(n)) << r.before << " line " << n;
+  }
+}
+
+TEST(Documents, LinesEndAsTheAssemblerEndsThem) {
+  const std::string text = "A\r\nB\rC\nD";
+  Document d("u", 1, text);
+  const std::vector<std::string_view> source = SourceLines(text);
+  ASSERT_EQ(d.LineCount(), static_cast<int64_t>(source.size()));
+  for (size_t i = 0; i < source.size(); ++i) EXPECT_EQ(d.Line(static_cast<int64_t>(i)), source[i]);
+}
+
+struct FrameRow {
+  std::string bytes;
+  std::vector<std::string> frames;  // bodies, or "!" and the error
+};
+
+const std::vector<FrameRow> kFrames = {
+    {"Content-Length: 2\r\n\r\n{}", {"{}"}},
+    {"Content-Length: 2\r\n\r\n{}Content-Length: 3\r\n\r\n[1]", {"{}", "[1]"}},
+    {"\r\n\r\nContent-Length: 1\r\n\r\n1", {"1"}},
+    {"Content-Length: 0\r\n\r\n", {""}},
+    {"X: y\r\n\r\nContent-Length: 1\r\n\r\n5", {"!header without Content-Length", "5"}},
+    {"Content-Length: -1\r\n\r\n", {"!Content-Length is not a number"}},
+    {"Content-Length: 1\r\nContent-Length: 2\r\n\r\n", {"!two different Content-Length fields"}},
+    {"Content-Length: 2\r\n\r\n{", {}},  // the body is not complete yet
+};
+
+std::vector<std::string> Read(MessageReader& r) {
+  std::vector<std::string> out;
+  while (auto f = r.Next()) out.push_back(f->ok() ? f->body : "!" + f->error);
+  return out;
+}
+
+TEST(Reader, FramesWholeAndByteByByte) {
+  for (const FrameRow& row : kFrames) {
+    MessageReader whole;
+    whole.Feed(row.bytes);
+    EXPECT_EQ(Read(whole), row.frames) << row.bytes;
+    MessageReader pieces;
+    std::vector<std::string> got;
+    for (char c : row.bytes) {
+      pieces.Feed(std::string_view(&c, 1));
+      for (std::string& s : Read(pieces)) got.push_back(std::move(s));
+    }
+    EXPECT_EQ(got, row.frames) << row.bytes;
+  }
+}
+
+TEST(Reader, AnOversizedBodyIsSkippedAcrossPieces) {
+  MessageReader r;
+  const uint64_t n = MessageReader::kMaxBody + 5;
+  r.Feed("Content-Length: " + std::to_string(n) + "\r\n\r\n");
+  ASSERT_EQ(Read(r).size(), 1u);
+  std::string filler(1 << 20, 'x');
+  for (uint64_t left = n; left > 0;) {
+    const size_t k = static_cast<size_t>(std::min<uint64_t>(left, filler.size()));
+    r.Feed(std::string_view(filler).substr(0, k));
+    left -= k;
+    EXPECT_EQ(r.Pending(), 0u);
+  }
+  r.Feed("Content-Length: 1\r\n\r\n7");
+  EXPECT_EQ(Read(r), std::vector<std::string>{"7"});
+}
+
+struct NameRow {
+  const char* name;
+  bool accepted;
+};
+
+const NameRow kNames[] = {
+    {"LOOP", true},  {"loop2", true}, {"_X", true},   {"A1", true},    {"HLX", true},  {"ZZ", true},
+    {"A", false},    {"hl", false},   {"IXA", false}, {"(HL)", false}, {"AF'", false}, {"NZ", false},
+    {"po", false},   {"LD", false},   {"equ", false}, {"=", false},    {"12", false},  {"&H1F", false},
+    {"&O7", false},  {"-3", false},   {"$X", false},  {"A B", false},  {"A,B", false}, {"A;", false},
+    {"A:", false},   {"'Q", false},   {"", false},    {"1E3", false},  {"X\tY", false},
+};
+
+TEST(Rename, NamesTheDialectReadsAsNames) {
+  for (const NameRow& r : kNames) EXPECT_EQ(NameRefusal(r.name).empty(), r.accepted) << r.name << ": " << NameRefusal(r.name);
+}
+
+// A form of the hover with its placeholders filled in.
+std::vector<std::string> Instances(std::string form) {
+  if (const size_t colon = form.find(": "); colon != std::string::npos) form.resize(colon);
+  if (const size_t eq = form.find(" = "); eq != std::string::npos && form.find("NAME") == std::string::npos) {
+    form.resize(eq);
+  }
+  std::string label;
+  if (form.rfind("NAME ", 0) == 0) {
+    label = "X";
+    form = form.substr(5);
+  }
+  const size_t blank = form.find(' ');
+  const std::string mnemonic = form.substr(0, blank);
+  std::string operands = blank == std::string::npos ? "" : form.substr(blank + 1);
+  const std::vector<std::pair<std::string, std::string>> fill = {
+      {"(IX/IY+d)", "(#+3)"}, {"IX/IY", "#"},   {"'text'", "'HI'"}, {"\"text\"", "\"HI\""}, {"'c'", "'Q'"},
+      {"(nn)", "(1234)"},     {"(n)", "(5)"},   {"nn", "1234"},    {"cc", "PE"},           {"rr", "DE"}};
+  for (const auto& [from, to] : fill) {
+    for (size_t at = operands.find(from); at != std::string::npos; at = operands.find(from, at + to.size())) {
+      operands.replace(at, from.size(), to);
+    }
+  }
+  // Single-letter placeholders, one operand at a time.
+  std::string out;
+  size_t start = 0;
+  for (size_t i = 0; i <= operands.size(); ++i) {
+    if (i < operands.size() && operands[i] != ',') continue;
+    std::string op = operands.substr(start, i - start);
+    if (op == "r") op = "E";
+    if (op == "n") op = "5";
+    if (op == "e") op = "$+4";
+    if (op == "b") op = "6";
+    if (op == "(IX+d)") op = "(IX+3)";
+    out += (start ? "," : "") + op;
+    start = i + 1;
+  }
+  std::vector<std::string> lines;
+  for (const char* index : {"IX", "IY"}) {
+    std::string ops = out;
+    for (size_t at = ops.find('#'); at != std::string::npos; at = ops.find('#')) ops.replace(at, 1, index);
+    lines.push_back(label + "        " + mnemonic + (ops.empty() ? "" : " " + ops));
+    if (out.find('#') == std::string::npos) break;
+  }
+  return lines;
+}
+
+TEST(Hover, EveryFormShownAssemblesWithoutAMessage) {
+  int forms = 0;
+  for (const KeywordForms& k : AllKeywords()) {
+    ASSERT_NE(FindKeywordForms(k.keyword), nullptr) << k.keyword << " is no keyword of the assembler";
+    std::string all(k.forms);
+    for (size_t b = 0;;) {
+      const size_t e = all.find(" · ", b);
+      for (const std::string& line : Instances(all.substr(b, e == std::string::npos ? e : e - b))) {
+        const AssembledDocument a = Assemble(line + "\n", AssembleOptions{});
+        EXPECT_TRUE(a.problems.empty()) << "'" << line << "': " << (a.problems.empty() ? "" : a.problems[0].text);
+        ++forms;
+      }
+      if (e == std::string::npos) break;
+      b = e + std::string_view(" · ").size();
+    }
+  }
+  EXPECT_GT(forms, 200);
+}
+
+TEST(Hover, FixedOpcodesShowTheBytesTheAssemblerMakes) {
+  for (const KeywordForms& k : AllKeywords()) {
+    const std::string_view forms = k.forms;
+    const size_t eq = forms.find(" = ");
+    if (k.directive || eq == std::string_view::npos) continue;
+    const AssembledDocument a = Assemble("        " + std::string(k.keyword) + "\n", AssembleOptions{});
+    ASSERT_EQ(a.statements.size(), 1u);
+    EXPECT_EQ("0000: " + std::string(forms.substr(eq + 3)), StatementHoverText(a, 0)) << k.keyword;
+  }
+}
+
+}  // namespace
+}  // namespace orvane::lsp
