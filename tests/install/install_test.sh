@@ -9,8 +9,9 @@ DESTDIR="$tmp/dest" cmake --install "$build" --prefix /usr >"$tmp/install.log"
 usr=$tmp/dest/usr
 
 # Exactly these files: nothing of the tests, benchmarks or fuzz targets.
-pages=(orvane-asm)
-want=(bin/orvane-asm share/doc/orvane/{README.md,copyright,changelog.gz})
+pages=(orvane-asm orvane-lsp)
+want=(bin/orvane-asm bin/orvane-lsp share/doc/orvane/{README.md,copyright,changelog.gz})
+for f in $(cd "$src/packaging/editors" && find . -type f -printf '%P\n'); do want+=("share/doc/orvane/editors/$f"); done
 for f in "$src"/examples/*.z80; do want+=("share/doc/orvane/examples/${f##*/}"); done
 if [ "$gui" = 1 ]; then
   pages+=(orvane)
@@ -27,6 +28,11 @@ for d in inst built; do mkdir "$tmp/$d" && cp "$src/examples/hello.z80" "$tmp/$d
 "$built" --cpm "$tmp/built/hello.z80" 2>"$tmp/err"
 cmp "$tmp/inst/hello.com" "$tmp/built/hello.com" && [ "$(stat -c %s "$tmp/inst/hello.com")" -eq 25 ] ||
   fail "installed orvane-asm wrote another hello.com"
+
+# The installed language server starts and ends as the protocol says.
+printf 'Content-Length: 58\r\n\r\n{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}' |
+  "$usr/bin/orvane-lsp" >"$tmp/lsp.out" && fail "orvane-lsp ended with status 0 without shutdown"
+grep -q '"serverInfo":{"name":"orvane-lsp"' "$tmp/lsp.out" || fail "installed orvane-lsp: $(cat "$tmp/lsp.out")"
 
 # Manual pages render without a single groff warning, and whatis can read their NAME.
 for p in "${pages[@]}"; do
