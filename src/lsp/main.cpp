@@ -28,7 +28,7 @@ constexpr std::string_view kHelp =
     "  warnings   a list of warning names as -W takes them: NAME, no-NAME,\n"
     "             \"none\" or \"all\"\n"
     "  debounce   milliseconds to wait after a change before assembling\n"
-    "             (default 10; longer for documents that take longer)\n";
+    "             (default 5)\n";
 
 // Writes all of `bytes` to standard output; false when it is gone.
 bool WriteAll(const std::string& bytes) {

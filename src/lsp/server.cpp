@@ -118,11 +118,10 @@ void Server::HandleNotification(const Incoming& in, Clock::time_point now) {
                                                                       v->is_number_integer()) {
         doc.o.doc.SetVersion(v->get<int64_t>());
       }
-      // Typing goes on while the last assembly would still be running: the
-      // wait grows with the document, from minDebounce_ to half a second.
+      // Changes that come faster than the debounce are assembled together;
+      // those that come while an assembly runs are read together after it.
       doc.dirty = true;
-      doc.due = now + std::clamp<std::chrono::milliseconds>(lastAssembly_, minDebounce_,
-                                                            std::max(minDebounce_, std::chrono::milliseconds(500)));
+      doc.due = now + debounce_;
     } else if (m == "textDocument/didClose") {
       const std::string uri = params.at("textDocument").at("uri").get<std::string>();
       if (docs_.erase(uri) != 0) {
@@ -156,10 +155,8 @@ Server::Open& Server::Document(const json& params) {
 }
 
 void Server::Assemble(Open& doc) {
-  const auto start = Clock::now();
   doc.o.assembled = lsp::Assemble(doc.o.doc.Text(), options_);
   doc.dirty = false;
-  lastAssembly_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
 void Server::Publish(Open& doc) {
@@ -233,7 +230,7 @@ void Server::ApplySettings(const json& s) {
     options_.disabledWarnings = std::move(disabled);
   }
   if (const auto d = s.find("debounce"); d != s.end() && d->is_number_integer()) {
-    minDebounce_ = std::chrono::milliseconds(std::clamp<int64_t>(d->get<int64_t>(), 0, 5000));
+    debounce_ = std::chrono::milliseconds(std::clamp<int64_t>(d->get<int64_t>(), 0, 5000));
   }
 }
 

@@ -66,8 +66,7 @@ class Server {
   std::map<std::string, std::unique_ptr<Open>> docs_;
   AssembleOptions options_;
   bool relatedInformation_ = false;
-  std::chrono::milliseconds minDebounce_{10};
-  std::chrono::milliseconds lastAssembly_{0};
+  std::chrono::milliseconds debounce_{5};
   bool initialized_ = false, shutdown_ = false, exited_ = false;
 };
 
