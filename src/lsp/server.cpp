@@ -1,5 +1,7 @@
 #include "lsp/server.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 
 #include "front/diagnostics.h"
@@ -155,8 +157,12 @@ Server::Open& Server::Document(const json& params) {
 }
 
 void Server::Assemble(Open& doc) {
+  // The old result goes first: a long document's two results would not both
+  // be wanted at once.
+  doc.o.assembled = AssembledDocument{};
   doc.o.assembled = lsp::Assemble(doc.o.doc.Text(), options_);
   doc.dirty = false;
+  if (doc.o.doc.Text().size() > (size_t{1} << 22)) malloc_trim(0);  // give a long run's memory back
 }
 
 void Server::Publish(Open& doc) {

@@ -70,6 +70,8 @@ void MessageReader::Feed(std::string_view bytes) {
   if (start_ > 0 && start_ >= buffer_.size() / 2) {
     buffer_.erase(0, start_);
     start_ = 0;
+    // After a long message the buffer does not keep its size.
+    if (buffer_.empty() && buffer_.capacity() > (size_t{1} << 20)) buffer_.shrink_to_fit();
   }
   buffer_.append(bytes);
 }
