@@ -9,6 +9,7 @@
 #include "driver/file_ops.h"
 #include "app/paths.h"
 #include "driver/run.h"
+#include "output/listing.h"
 
 namespace orvane {
 
@@ -207,7 +208,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (request.crossReference == "-") +
                                (request.symbols == "-") + screen;
   if (toStandardOutput > 1) return usage("only one output may go to standard output");
-  if (listPath.empty()) listPath = ReplaceExtension(source, ".LST");
+  if (listPath.empty()) listPath = ReplaceExtension(source, kListingExtension);
   request.format = cpm ? &kCpmFormat : &kIntelHexFormat;
   if (objectPath.empty()) objectPath = ReplaceExtension(source, request.format->extension);
   request.path = source;

@@ -38,8 +38,6 @@ void Assembler::Step(std::string_view line) {
   r.address = PC;
   r.bytes = bytes_;
   r.byteCount = byteCount_;
-  r.problems = diag_.problems;
-  r.hasErrors = diag_.hasErrors;
   r.uses = uses_;
   if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) CheckObject();
   r.problems = diag_.problems;
