@@ -11,8 +11,8 @@
 //    (a statement's length never depends on the origin);
 //  - a third run, CP/M again, repeats the first exactly: every run starts
 //    afresh whatever the one before left behind;
-//  - a run on the text in memory with no outputs gives the same counts and
-//    the same box as the run from the file.
+//  - a run on the text in memory with no outputs touches no file and gives
+//    the same counts and the same box as the run from the file.
 #include <stdlib.h>
 
 #include <cstddef>
@@ -78,6 +78,14 @@ std::string Read(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A run without outputs on text in memory must not touch the disk at all.
+struct NoDisk : orvane::FileSystem {
+  std::unique_ptr<orvane::LineSource> OpenRead(const std::string&) override { __builtin_trap(); }
+  std::unique_ptr<orvane::CommitSink> Create(const std::string&) override { __builtin_trap(); }
+  bool NamesSource(const std::string&, const std::string&) override { __builtin_trap(); }
+  bool SameOutput(const std::string&, const std::string&) override { __builtin_trap(); }
+};
+
 // Gathers the listing box.
 struct BoxObserver : orvane::RunObserver {
   std::string box;
@@ -110,7 +118,8 @@ Outcome Run(const std::string& text, bool hex, bool screen) {
   inMemory.format = request.format;
   inMemory.listingBox = screen;
   BoxObserver memory;
-  const orvane::RunResult r = orvane::Run(inMemory, files, memory);
+  NoDisk noDisk;
+  const orvane::RunResult r = orvane::Run(inMemory, noDisk, memory);
   Check(r.completed && r.lines == out.result.lines && r.messages == out.result.messages &&
         r.objectBytes == out.result.objectBytes && memory.box == observer.box);
   return out;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/paths.h"
+#include "output/listing.h"
 
 namespace orvane {
 
@@ -86,9 +87,9 @@ void WindowLogic::OnSelectFile(const std::string& path) {
   if (!path.empty()) {
     const std::string stem = WindowStem(path);
     window_.SetText(TextField::kSource, path);
-    window_.SetText(TextField::kList, stem + ".LST");
-    if (window_.IntelHexSelected()) window_.SetText(TextField::kObject, stem + ".HEX");
-    if (window_.CpmSelected()) window_.SetText(TextField::kObject, stem + ".com");
+    window_.SetText(TextField::kList, stem + std::string(kListingExtension));
+    if (window_.IntelHexSelected()) window_.SetText(TextField::kObject, stem + std::string(kIntelHexFormat.extension));
+    if (window_.CpmSelected()) window_.SetText(TextField::kObject, stem + std::string(kCpmFormat.extension));
     window_.SetVisible(Control::kAssemble, true);
   }
   window_.SetText(TextField::kAsmListing, "");
@@ -191,12 +192,12 @@ void WindowLogic::OnGoToProblem(bool backwards) {
 
 void WindowLogic::OnOptIntelHex() {
   const std::string source = window_.Text(TextField::kSource);
-  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + ".HEX");
+  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + std::string(kIntelHexFormat.extension));
 }
 
 void WindowLogic::OnOptCpm() {
   const std::string source = window_.Text(TextField::kSource);
-  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + ".com");
+  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + std::string(kCpmFormat.extension));
 }
 
 void WindowLogic::OnChkListing() {

@@ -20,7 +20,7 @@ void Assembler::BeginPass(int pass) {
   PC = options_.format->origin;
   lineNo_ = 0;
   placement_ = options_.format->makeCheck();
-  endSeen_ = afterEndWarned_ = false;
+  endSeen_ = afterEndWarned_ = wrapWarned_ = false;
   xref_ = CrossReference{};
 }
 
@@ -38,8 +38,6 @@ void Assembler::Step(std::string_view line) {
   r.address = PC;
   r.bytes = bytes_;
   r.byteCount = byteCount_;
-  r.problems = diag_.problems;
-  r.hasErrors = diag_.hasErrors;
   r.uses = uses_;
   if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) CheckObject();
   r.problems = diag_.problems;

@@ -31,12 +31,12 @@ const LdForm* FindForm(const LdForm (&table)[N], int32_t code) {
 
 // LD A,<source> other than the registers B..A.
 constexpr LdForm kLdASources[] = {
-    {reg::Value, {0x3E}, Tail::kByte},    // LD A,n
-    {reg::Address, {0x3A}, Tail::kWord},  // LD A,(nn)
+    {reg::Value, {0x3E}, Tail::kByte},        // LD A,n
+    {reg::Address, {0x3A}, Tail::kWord},      // LD A,(nn)
     {reg::I, {0xED, 0x57}, Tail::kNone},      // LD A,I
     {reg::R, {0xED, 0x5F}, Tail::kNone},      // LD A,R
-    {reg::BCInd, {0x0A}, Tail::kNone},    // LD A,(BC)
-    {reg::DEInd, {0x1A}, Tail::kNone},    // LD A,(DE)
+    {reg::BCInd, {0x0A}, Tail::kNone},        // LD A,(BC)
+    {reg::DEInd, {0x1A}, Tail::kNone},        // LD A,(DE)
     {reg::IXInd, {0xDD, 0x7E}, Tail::kDisp},  // LD A,(IX+d)
     {reg::IYInd, {0xFD, 0x7E}, Tail::kDisp},  // LD A,(IY+d)
 };
@@ -58,9 +58,9 @@ constexpr LdForm kLdSpSources[] = {
 
 // LD (nn),<source>; the word is the destination's address.
 constexpr LdForm kLdToAddress[] = {
-    {reg::A, {0x32}, Tail::kWord},     {reg::BC, {0xED, 0x43}, Tail::kWord},
-    {reg::DE, {0xED, 0x53}, Tail::kWord},  {reg::HL, {0x22}, Tail::kWord},
-    {reg::SP, {0xED, 0x73}, Tail::kWord},  {reg::IX, {0xDD, 0x22}, Tail::kWord},
+    {reg::A, {0x32}, Tail::kWord},        {reg::BC, {0xED, 0x43}, Tail::kWord},
+    {reg::DE, {0xED, 0x53}, Tail::kWord}, {reg::HL, {0x22}, Tail::kWord},
+    {reg::SP, {0xED, 0x73}, Tail::kWord}, {reg::IX, {0xDD, 0x22}, Tail::kWord},
     {reg::IY, {0xFD, 0x22}, Tail::kWord},
 };
 

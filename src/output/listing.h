@@ -13,6 +13,9 @@
 
 namespace orvane {
 
+// The listing file's extension, dot included.
+inline constexpr std::string_view kListingExtension = ".LST";
+
 // The object column's text: the bytes in hex, two digits a byte; the value
 // of EQU and = as "= 1234"; END as the object format shows it.
 void AppendObjectText(const Statement& s, const ObjectFormat& format, std::string& out);
