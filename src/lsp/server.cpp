@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "front/diagnostics.h"
+#include "front/statement.h"
 #include "lsp/format.h"
 
 namespace orvane::lsp {
@@ -16,6 +17,34 @@ std::string IdKey(const json& id) { return id.dump(); }
 Position PositionOf(const json& params) {
   const json& p = params.at("position");
   return {p.at("line").get<int64_t>(), p.at("character").get<int64_t>()};
+}
+
+// Whether replacing the text between two positions by `text` changes only
+// the comment of one line: the line splits into the same label, mnemonic and
+// operands at the same columns before and after, and its comment, if any,
+// starts with ';' both times. The assembler reads nothing else of a comment,
+// so such an edit changes no statement, symbol or message.
+bool OnlyComment(const Document& d, const Position& from, const Position& to, std::string_view text) {
+  if (text.find_first_of("\r\n") != std::string_view::npos) return false;
+  size_t b = d.Offset(from), e = d.Offset(to);
+  if (e < b) std::swap(b, e);
+  const int64_t line = d.PositionAt(b).line;
+  if (d.PositionAt(e).line != line) return false;
+  const std::string_view old = d.Line(line);
+  const size_t start = d.LineStart(line);
+  std::string now(old);
+  now.replace(b - start, e - b, text);
+  std::string bufferOld, bufferNow;
+  StatementFields f, g;
+  const std::string_view po = PrepLine(old, bufferOld), pn = PrepLine(now, bufferNow);
+  Parse(po, f);
+  Parse(pn, g);
+  auto same = [&](std::string_view x, std::string_view y) {
+    return x == y && (x.empty() || x.data() - po.data() == y.data() - pn.data());
+  };
+  auto comment = [](const std::string& c) { return c.empty() || c[0] == ';'; };
+  return same(f.LabelFld, g.LabelFld) && same(f.OpcodeFld, g.OpcodeFld) && same(f.Operand1Fld, g.Operand1Fld) &&
+         same(f.Operand2Fld, g.Operand2Fld) && comment(f.CommentFld) && comment(g.CommentFld);
 }
 
 bool KnownWarning(std::string_view name) {
@@ -110,10 +139,13 @@ void Server::HandleNotification(const Incoming& in, Clock::time_point now) {
         if (const auto range = change.find("range"); range != change.end() && !range->is_null()) {
           const json& s = range->at("start");
           const json& e = range->at("end");
-          doc.o.doc.Replace({s.at("line").get<int64_t>(), s.at("character").get<int64_t>()},
-                            {e.at("line").get<int64_t>(), e.at("character").get<int64_t>()}, text);
+          const Position from{s.at("line").get<int64_t>(), s.at("character").get<int64_t>()};
+          const Position to{e.at("line").get<int64_t>(), e.at("character").get<int64_t>()};
+          if (!OnlyComment(doc.o.doc, from, to, text)) doc.stale = true;
+          doc.o.doc.Replace(from, to, text);
         } else {
           doc.o.doc.ReplaceAll(text);
+          doc.stale = true;
         }
       }
       if (const auto v = params.at("textDocument").find("version"); v != params.at("textDocument").end() &&
@@ -135,6 +167,7 @@ void Server::HandleNotification(const Incoming& in, Clock::time_point now) {
       ApplySettings(settings.is_object() && settings.contains("orvane") ? settings["orvane"] : settings);
       if (!(options_ == before)) {
         for (auto& [uri, doc] : docs_) {
+          doc->stale = true;
           Assemble(*doc);
           Publish(*doc);
         }
@@ -159,9 +192,13 @@ Server::Open& Server::Document(const json& params) {
 void Server::Assemble(Open& doc) {
   // The old result goes first: a long document's two results would not both
   // be wanted at once.
+  doc.dirty = false;
+  // Typing in a comment changes nothing the assembler reads: the last
+  // result stands, and only the version published is new.
+  if (!doc.stale) return;
+  doc.stale = false;
   doc.o.assembled = AssembledDocument{};
   doc.o.assembled = lsp::Assemble(doc.o.doc.Text(), options_);
-  doc.dirty = false;
   if (doc.o.doc.Text().size() > (size_t{1} << 22)) malloc_trim(0);  // give a long run's memory back
 }
 

@@ -42,7 +42,8 @@ class Server {
  private:
   struct Open {
     OpenDocument o;
-    bool dirty = false;
+    bool dirty = false;  // changed since diagnostics were last published
+    bool stale = true;   // changed in a way the assembler reads since it last ran
     Clock::time_point due;
   };
   struct Request {
