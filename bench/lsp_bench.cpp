@@ -4,8 +4,8 @@
 //   orvane-bench-lsp SERVER PROGRAM NAME EDITS QUERIES
 //
 // Opens PROGRAM, then types: EDITS one-character changes, each an "X"
-// inserted at the end of a line or that X deleted again, every change sent as
-// the client sends it and timed until the diagnostics for its version arrive.
+// inserted after a mnemonic or that X deleted again, every change sent as the
+// client sends it and timed until the diagnostics for its version arrive.
 // Then QUERIES hovers and QUERIES definitions on symbols the program uses,
 // each timed until its answer. Last, the server's resident memory (now and
 // at its peak) from /proc.
@@ -153,13 +153,21 @@ int main(int argc, char** argv) {
   c.Until([](const json& m) { return m.value("method", "") == "textDocument/publishDiagnostics"; });
   const double openMs = Ms(Clock::now() - t0);
 
-  // Typing: an X at the end of a line, then the X taken away, line after line.
+  // Typing: an X after a mnemonic ("LDX", an unknown opcode), then the X
+  // taken away, line after line. Every such edit is read by the assembler, so
+  // every one is a full assembly (an edit inside a comment is cheaper).
+  std::vector<std::pair<size_t, int64_t>> spots;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& l = lines[i];
+    if (l.rfind("        ", 0) != 0 || l.size() < 9 || l[8] < 'A' || l[8] > 'Z') continue;
+    const size_t end = l.find_first_of(" ;", 8);
+    spots.emplace_back(i, static_cast<int64_t>(end == std::string::npos ? l.size() : end));
+  }
   std::vector<double> editMs;
   int version = 1;
   const double cpuBefore = CpuMs(c.Pid());
   for (int k = 0; k < edits; ++k) {
-    const size_t line = (static_cast<size_t>(k / 2) * 7919 + 13) % lines.size();
-    const int64_t end = static_cast<int64_t>(lines[line].size());
+    const auto [line, end] = spots[(static_cast<size_t>(k / 2) * 7919 + 13) % spots.size()];
     json change;
     if (k % 2 == 0) {
       change = {{"range", {{"start", {{"line", line}, {"character", end}}}, {"end", {{"line", line}, {"character", end}}}}},
