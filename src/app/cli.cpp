@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "driver/file_ops.h"
+#include "app/diagnostic_printer.h"
 #include "app/paths.h"
 #include "driver/run.h"
 #include "app/window_ops.h"
@@ -66,74 +67,53 @@ class StreamSink : public OutputSink {
   std::ostream& os_;
 };
 
-// Prints each message as compilers do: SOURCE:LINE:COL: error: TEXT (or
-// warning: TEXT [-WNAME]), the source line and a caret under the column, and
-// a note where the text alone misleads.
+// Prints each message as compilers do (see FormatDiagnostic), each in one
+// write, and counts what it printed.
 class CommandLineWindow : public HeadlessWindow {
  public:
-  CommandLineWindow(std::ostream& err, bool color) : err_(err), color_(color) {}
+  CommandLineWindow(std::ostream& err, DiagnosticStyle style) : err_(err), style_(style) {}
   std::string sourceName;
   std::set<std::string, std::less<>> disabled;  // warnings not reported
   int64_t warnings = 0;
+  // With -Werror: the errors and the statements with errors, warnings
+  // included.
+  int64_t errors = 0, statementsWithErrors = 0;
 
   void Reported(const Problem& p) override {
     const bool warning = p.severity == Severity::kWarning;
     if (warning && disabled.count(p.name) != 0) return;
     warnings += warning;
-    Location(p, p.column);
-    err_ << Paint(warning ? "\33[1;35m" : "\33[1;31m", warning ? "warning:" : "error:") << ' ' << p.text;
-    if (warning) err_ << " [" << Paint("\33[35m", "-W" + std::string(p.name)) << ']';
-    err_ << '\n';
-    Quote(p);
-    if (!p.note.empty()) {
-      Location(p, p.column);
-      err_ << Paint("\33[1;36m", "note:") << ' ' << p.note << '\n';
+    if (p.severity == Severity::kError || (warning && style_.warningsAreErrors)) {
+      ++errors;
+      if (p.line != lastErrorLine_) ++statementsWithErrors;
+      lastErrorLine_ = p.line;
     }
+    const std::string text = FormatDiagnostic(sourceName, p, style_);
+    err_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    err_.flush();
   }
 
  private:
-  std::string Paint(std::string_view code, std::string_view text) const {
-    return color_ ? std::string(code) + std::string(text) + "\33[m" : std::string(text);
-  }
-  void Location(const Problem& p, int column) {
-    std::string where = sourceName + ':' + std::to_string(p.line) + ':';
-    if (column > 0) where += std::to_string(column) + ':';
-    err_ << Paint("\33[1m", where) << ' ';
-  }
-  // The line as read (control characters shown as '?', a very long line cut
-  // short) and a caret line whose tabs stand where the line's do.
-  void Quote(const Problem& p) {
-    constexpr size_t kShown = 240;
-    std::string text(p.source.substr(0, kShown));
-    for (char& c : text)
-      if ((static_cast<unsigned char>(c) < 32 && c != '\t') || c == 127) c = '?';
-    const std::string number = std::to_string(p.line);
-    const std::string margin = std::string(number.size() < 5 ? 5 - number.size() : 0, ' ');
-    err_ << margin << number << " | " << text << (p.source.size() > kShown ? "..." : "") << '\n';
-    const size_t at = static_cast<size_t>(p.column) - 1;
-    if (p.column <= 0 || at >= text.size()) return;
-    std::string caret;
-    for (size_t i = 0; i < at; ++i) caret += text[i] == '\t' ? '\t' : ' ';
-    // The operand there: a parenthesised one to its ")", else to a separator.
-    const size_t stop = text[at] == '(' ? text.find(')', at) + 1 : text.find_first_of(" \t,;)", at + 1);
-    const size_t end = std::min(stop == 0 ? text.size() : stop, text.size());
-    err_ << std::string(margin.size() + number.size(), ' ') << " | "
-         << caret << Paint("\33[1;32m", "^" + std::string(end - at - 1, '~')) << '\n';
-  }
-
   std::ostream& err_;
-  bool color_;
+  DiagnosticStyle style_;
+  int64_t lastErrorLine_ = 0;
 };
 
 bool KnownWarning(std::string_view name) {
   return std::find(std::begin(warn::kAll), std::end(warn::kAll), name) != std::end(warn::kAll);
 }
 
+std::string WarningNames() {
+  std::string names;
+  for (std::string_view w : warn::kAll) names += (names.empty() ? "" : ", ") + std::string(w);
+  return "the warnings are " + names;
+}
+
 // "no errors" or "N errors in M statements", the warnings, the bytes and where
 // they went, and the files written.
-std::string Summary(const RunResult& r, int64_t warnings, const ExtraOutputs& extra) {
-  std::string s = r.messages == 0 ? "no errors"
-                                  : Counted(r.messages, "error") + " in " + Counted(r.statementsWithErrors, "statement");
+std::string Summary(const RunResult& r, int64_t errors, int64_t statements, int64_t warnings,
+                    const ExtraOutputs& extra) {
+  std::string s = errors == 0 ? "no errors" : Counted(errors, "error") + " in " + Counted(statements, "statement");
   if (warnings != 0) s += ", " + Counted(warnings, "warning");
   s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
   if (!extra.crossReference.empty()) s += ", cross-reference " + extra.crossReference;
@@ -144,7 +124,7 @@ std::string Summary(const RunResult& r, int64_t warnings, const ExtraOutputs& ex
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
-  bool cpm = false, screen = false, noWarnings = false, warningsAreErrors = false;
+  bool cpm = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
   std::string listPath, objectPath, source, color = "auto";
   ExtraOutputs extra;
   std::set<std::string, std::less<>> disabled;
@@ -154,6 +134,15 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+      if (!source.empty()) return usage("only one source file may be given");
+      source = a;
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       out << kUsage << '\n' << kHelp;
       return 0;
@@ -162,41 +151,43 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       out << "orvane-asm " << ORVANE_VERSION << '\n';
       return 0;
     }
-    // Options that take a value, written apart or joined.
+    // Options that take a value, written apart; a warning name also joined.
     std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &extra.crossReference
                        : a == "--symbols" ? &extra.symbols : nullptr;
-    std::string warning;
-    if (value != nullptr || a == "-W") {
-      if (i + 1 >= args.size()) return usage("option " + a + " needs " + (value ? "a path" : "a warning name"));
-      (value ? *value : warning) = args[++i];
-    } else if (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall") {
-      warning = a.substr(2);
-    }
-    if (value != nullptr) continue;
-    if (!warning.empty()) {
+    if (value != nullptr) {
+      if (i + 1 >= args.size()) return usage("option " + a + " needs a path");
+      *value = args[++i];
+    } else if (a == "-W" || (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall")) {
+      if (a == "-W" && i + 1 >= args.size()) return usage("option -W needs a warning name; " + WarningNames());
+      const std::string warning = a == "-W" ? args[++i] : a.substr(2);
+      const std::string written = a == "-W" ? "-W " + warning : a;
       const bool off = warning.rfind("no-", 0) == 0;
       const std::string name = off ? warning.substr(3) : warning;
-      if (!KnownWarning(name)) return usage("unknown warning " + name);
+      if (name.empty()) return usage("no warning name in " + written + " (write " + (off ? "-Wno-NAME" : "-W NAME") +
+                                     "); " + WarningNames());
+      if (!KnownWarning(name)) return usage("unknown warning " + name + " in " + written + "; " + WarningNames());
       if (off) disabled.insert(name); else disabled.erase(name);
     } else if (a == "-w") {
-      noWarnings = true;
+      for (std::string_view w : warn::kAll) disabled.emplace(w);
     } else if (a == "-Werror") {
       warningsAreErrors = true;
     } else if (a == "-Wall") {
       disabled.clear();
+    } else if (a == "-q" || a == "--quiet") {
+      quiet = true;
     } else if (a == "--color" || a.rfind("--color=", 0) == 0) {
+      if (a == "--color" && i + 1 < args.size() &&
+          (args[i + 1] == "auto" || args[i + 1] == "always" || args[i + 1] == "never")) {
+        return usage("--color takes its value after '=': --color=" + args[i + 1] + " (--color alone means always)");
+      }
       color = a == "--color" ? "always" : a.substr(8);
       if (color != "auto" && color != "always" && color != "never") return usage("--color takes auto, always or never");
     } else if (a == "--hex" || a == "--cpm") {
       cpm = a == "--cpm";
     } else if (a == "--screen") {
       screen = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + a);
-    } else if (source.empty()) {
-      source = a;
     } else {
-      return usage("only one source file may be given");
+      return usage("unknown option " + a + " (a source whose name starts with '-' goes after --)");
     }
   }
   if (source.empty()) return usage("no source file given");
@@ -211,10 +202,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
-  CommandLineWindow window(err, colored);
+  CommandLineWindow window(err, DiagnosticStyle{colored, warningsAreErrors});
   window.sourceName = source;
   window.disabled = disabled;
-  if (noWarnings) for (std::string_view w : warn::kAll) window.disabled.emplace(w);
   window.source = source;
   window.list = listPath;
   window.object = objectPath;
@@ -236,7 +226,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return 2;
   }
   out.flush();
-  err << "orvane-asm: " << Summary(result, window.warnings, extra) << '\n';
+  if (!quiet) {
+    const int64_t warnings = warningsAreErrors ? 0 : window.warnings;
+    err << "orvane-asm: " << Summary(result, window.errors, window.statementsWithErrors, warnings, extra) << '\n';
+  }
   return result.statementsWithErrors != 0 || (warningsAreErrors && window.warnings != 0) ? 1 : 0;
 }
 

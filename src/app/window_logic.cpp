@@ -20,13 +20,16 @@ std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   s += "\nlisting " + FileName(run.listingPath) + ", object " + FileName(run.objectPath);
   if (first) {
     s += "\nline " + std::to_string(first->line) + ": ";
-    s += (first->severity == Severity::kWarning ? "warning: " : "") + first->text;
+    s += (first->severity == Severity::kWarning ? "warning: " : first->severity == Severity::kNote ? "note: " : "") +
+         first->text;
   }
   return s;
 }
 
 std::string ProblemStatus(const KeptProblem& problem, size_t index, size_t count) {
-  std::string s = problem.severity == Severity::kWarning ? "Warning " : "Error ";
+  std::string s = problem.severity == Severity::kWarning ? "Warning "
+                  : problem.severity == Severity::kNote  ? "Note "
+                                                          : "Error ";
   s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.line) + ": " +
        problem.text;
   if (!problem.name.empty()) s += " [-W" + problem.name + ']';

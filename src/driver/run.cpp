@@ -119,7 +119,7 @@ RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files, cons
     }
     if (!as.Diag().Messages.empty()) ++result.statementsWithErrors;
     for (const Report& r : as.Diag().Reports) {
-      ++(r.severity == Severity::kError ? result.messages : result.warnings);
+      if (r.severity != Severity::kNote) ++(r.severity == Severity::kError ? result.messages : result.warnings);
       window.Reported(Problem{as.Line(), r.column, r.severity, r.name, r.text, r.note, line, boxLine});
     }
     window.ProcessEvents();

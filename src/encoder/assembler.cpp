@@ -1,6 +1,7 @@
 #include "encoder/assembler.h"
 
 #include "encoder/keywords.h"
+#include "front/habits.h"
 #include "front/numbers.h"
 
 namespace orvane {
@@ -46,7 +47,15 @@ int Assembler::ColumnOf(std::string_view text) const {
 }
 
 void Assembler::Error(std::string_view errstr, std::string_view at, std::string note) {
-  if (Pass2()) diag_.Error(errstr, ColumnOf(at), std::move(note));
+  if (!Pass2()) return;
+  // A habit from another assembler gets a note that says what to write here.
+  if (note.empty()) {
+    const HabitContext context{line_, source_, &fields_, &symbols_,
+                               [](std::string_view t) { return FindKeyword(Keywords(), t) != nullptr; }, PC,
+                               options_.intelHex};
+    note = HabitNote(errstr, at, context);
+  }
+  diag_.Error(errstr, ColumnOf(at), std::move(note));
 }
 
 void Assembler::Warn(std::string_view name, std::string text, std::string_view at) {
@@ -108,6 +117,7 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
 void Assembler::Assemble(std::string_view ASMLine) {
   objCode_.clear();
   byteCount_ = 0;
+  source_ = ASMLine;
   line_ = PrepLine(ASMLine, prepared_);
   Parse(line_, fields_);
   Op1Type = RegTyp(fields_.Operand1Fld);
@@ -119,6 +129,9 @@ void Assembler::Assemble(std::string_view ASMLine) {
     symbols_.AddLabel(fields_.LabelFld, PC, lineNo_);
   }
   if (Pass2()) {
+    if (lineNo_ == 1) {
+      if (std::string note = ByteOrderMarkNote(ASMLine); !note.empty()) diag_.Note(std::move(note), 1);
+    }
     CheckLabelPass2();
     if (!fields_.LabelFld.empty() && fields_.LabelFld[0] == ';') {
       Warn(warn::kLabelSemicolon, "';' in the first column starts a label, not a comment; indent the comment",

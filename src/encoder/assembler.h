@@ -168,6 +168,7 @@ class Assembler : private Reporter {
   // The current statement.
   std::string prepared_;    // buffer of the line upper-cased
   std::string_view line_;   // the line in it; the fields are views into it
+  std::string_view source_; // the line as read
   StatementFields fields_;
   int32_t Op1Type = reg::Empty;
   int32_t Op2Type = reg::Empty;

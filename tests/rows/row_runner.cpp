@@ -80,7 +80,11 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         std::vector<std::string> warnings;
         std::map<std::string, int> got;
         size_t errors = 0;
+        std::string texts;  // the fifth column
         for (const Report& r : as.Diag().Reports) {
+          const std::string& t = r.severity == Severity::kError ? r.note : r.text;
+          if (!t.empty()) texts += (texts.empty() ? "" : " // ") + t;
+          if (r.severity == Severity::kNote) continue;
           const bool warning = r.severity == Severity::kWarning;
           const std::string key = (warning ? "W" : "E") + std::to_string(warning ? warnings.size() : errors++);
           if (columns.count(key)) got[key] = r.column;
@@ -88,6 +92,9 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         }
         EXPECT_EQ(warnings, wantWarnings);
         EXPECT_EQ(got, columns) << "columns";
+        if (row[5].matched) {
+          EXPECT_EQ(texts.empty() ? "none" : texts, row[5].str()) << "notes";
+        }
       }
     }
   }
@@ -96,8 +103,8 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
 TEST(Rows, EveryRowHolds) {
   std::ifstream in(ROWS_FILE);
   ASSERT_TRUE(in) << "cannot read " << ROWS_FILE;
-  // SOURCE | OBJECT | BYTES | MESSAGES, blanks around the last three ignored.
-  const std::regex rowForm(R"((.*?) *\| *([^|]*?) *\| *([0-9]+) *\| *([^|]*?) *)");
+  // SOURCE | OBJECT | BYTES | MESSAGES [| NOTES], blanks around the last ones ignored.
+  const std::regex rowForm(R"((.*?) *\| *([^|]*?) *\| *([0-9]+) *\| *([^|]*?) *(?:\| *(.*?) *)?)");
   const std::regex directive(R"(@(format (cpm|hex)|define((?: \w+=\S+)*)|fill ([0-9]+)))");
   Assembler as;
   Settings set;
