@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--color=WHEN] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--color=WHEN] [-q] [--] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -34,7 +34,13 @@ constexpr std::string_view kHelp =
     "  -W NAME         report the warning NAME (all are on by default)\n"
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
-    "  -Werror         warnings make the exit status 1, as errors do\n"
+    "  -Wall           report every warning\n"
+    "                  (the warning options act in order: -w -W truncation\n"
+    "                  reports truncation alone)\n"
+    "  -Werror         warnings are errors: printed as error: ... [-Werror=NAME],\n"
+    "                  counted as errors, and the exit status is 1\n"
+    "  -q, --quiet     no summary line at the end\n"
+    "  --              the next argument is the source, even if it starts with -\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
     "  --help          show this help\n"
@@ -53,6 +59,12 @@ constexpr std::string_view kHelp =
     "                   land in a CP/M image, which has no gaps\n"
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
+    "  db-text          DB with a quoted text of several characters: it emits the\n"
+    "                   first only (DS emits a text)\n"
+    "  db-separator     DB ',' or DB ';': the ',' or ';' splits the line, and DB '\n"
+    "                   emits a blank\n"
+    "  displacement-sign an index displacement the processor reads with the other\n"
+    "                   sign: (IX+200) reaches IX-56\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
@@ -160,7 +172,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     } else if (a == "-W" || (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall")) {
       if (a == "-W" && i + 1 >= args.size()) return usage("option -W needs a warning name; " + WarningNames());
       const std::string warning = a == "-W" ? args[++i] : a.substr(2);
-      const std::string written = a == "-W" ? "-W " + warning : a;
+      const std::string written = a == "-W" ? "-W '" + warning + "'" : a;
       const bool off = warning.rfind("no-", 0) == 0;
       const std::string name = off ? warning.substr(3) : warning;
       if (name.empty()) return usage("no warning name in " + written + " (write " + (off ? "-Wno-NAME" : "-W NAME") +
@@ -228,7 +240,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   out.flush();
   if (!quiet) {
     const int64_t warnings = warningsAreErrors ? 0 : window.warnings;
-    err << "orvane-asm: " << Summary(result, window.errors, window.statementsWithErrors, warnings, extra) << '\n';
+    const std::string line =
+        "orvane-asm: " + Summary(result, window.errors, window.statementsWithErrors, warnings, extra) + '\n';
+    err.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
   return result.statementsWithErrors != 0 || (warningsAreErrors && window.warnings != 0) ? 1 : 0;
 }
