@@ -10,8 +10,7 @@
 #include "app/diagnostic_printer.h"
 #include "app/paths.h"
 #include "driver/run.h"
-#include "app/window_ops.h"
-#include "encoder/assembler.h"
+#include "output/listing.h"
 
 namespace orvane {
 
@@ -80,27 +79,26 @@ class StreamSink : public OutputSink {
 };
 
 // Prints each message as compilers do (see FormatDiagnostic), each in one
-// write, and counts what it printed.
-class CommandLineWindow : public HeadlessWindow {
+// write, and counts the errors with -Werror's warnings among them. With
+// --screen, the listing box's text goes to standard output.
+class CommandLineObserver : public RunObserver {
  public:
-  CommandLineWindow(std::ostream& err, DiagnosticStyle style) : err_(err), style_(style) {}
-  std::string sourceName;
-  std::set<std::string, std::less<>> disabled;  // warnings not reported
-  int64_t warnings = 0;
-  // With -Werror: the errors and the statements with errors, warnings
-  // included.
+  CommandLineObserver(std::ostream& err, DiagnosticStyle style, std::string sourceName, OutputSink* screen)
+      : err_(err), style_(style), sourceName_(std::move(sourceName)), screen_(screen) {}
+  // The errors and the statements with errors, warnings included with -Werror.
   int64_t errors = 0, statementsWithErrors = 0;
 
-  void Reported(const Problem& p) override {
-    const bool warning = p.severity == Severity::kWarning;
-    if (warning && disabled.count(p.name) != 0) return;
-    warnings += warning;
-    if (p.severity == Severity::kError || (warning && style_.warningsAreErrors)) {
+  void ListingBox(std::string_view text) override {
+    if (screen_) screen_->Write(text);
+  }
+
+  void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
+    if (p.IsError() || (p.severity == Severity::kWarning && style_.warningsAreErrors)) {
       ++errors;
-      if (p.line != lastErrorLine_) ++statementsWithErrors;
-      lastErrorLine_ = p.line;
+      if (s.line != lastErrorLine_) ++statementsWithErrors;
+      lastErrorLine_ = s.line;
     }
-    const std::string text = FormatDiagnostic(sourceName, p, style_);
+    const std::string text = FormatDiagnostic(sourceName_, p, s.source, style_);
     err_.write(text.data(), static_cast<std::streamsize>(text.size()));
     err_.flush();
   }
@@ -108,6 +106,8 @@ class CommandLineWindow : public HeadlessWindow {
  private:
   std::ostream& err_;
   DiagnosticStyle style_;
+  std::string sourceName_;
+  OutputSink* screen_;
   int64_t lastErrorLine_ = 0;
 };
 
@@ -123,13 +123,13 @@ std::string WarningNames() {
 
 // "no errors" or "N errors in M statements", the warnings, the bytes and where
 // they went, and the files written.
-std::string Summary(const RunResult& r, int64_t errors, int64_t statements, int64_t warnings,
-                    const ExtraOutputs& extra) {
+std::string Summary(const RunResult& r, const RunRequest& request, int64_t errors, int64_t statements,
+                    int64_t warnings) {
   std::string s = errors == 0 ? "no errors" : Counted(errors, "error") + " in " + Counted(statements, "statement");
   if (warnings != 0) s += ", " + Counted(warnings, "warning");
   s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
-  if (!extra.crossReference.empty()) s += ", cross-reference " + extra.crossReference;
-  if (!extra.symbols.empty()) s += ", symbols " + extra.symbols;
+  if (!request.crossReference.empty()) s += ", cross-reference " + request.crossReference;
+  if (!request.symbols.empty()) s += ", symbols " + request.symbols;
   return s;
 }
 
@@ -137,9 +137,11 @@ std::string Summary(const RunResult& r, int64_t errors, int64_t statements, int6
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
   bool cpm = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
-  std::string listPath, objectPath, source, color = "auto";
-  ExtraOutputs extra;
-  std::set<std::string, std::less<>> disabled;
+  std::string source, color = "auto";
+  RunRequest request;
+  std::string &listPath = request.listing, &objectPath = request.object;
+  // -w turns every warning off by name, so that a later -W NAME turns one on.
+  std::set<std::string, std::less<>>& disabled = request.warnings.disabled;
   auto usage = [&](const std::string& why) {
     err << "orvane-asm: " << why << '\n' << kUsage;
     return 2;
@@ -164,8 +166,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return 0;
     }
     // Options that take a value, written apart; a warning name also joined.
-    std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &extra.crossReference
-                       : a == "--symbols" ? &extra.symbols : nullptr;
+    std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
+                       : a == "--symbols" ? &request.symbols : nullptr;
     if (value != nullptr) {
       if (i + 1 >= args.size()) return usage("option " + a + " needs a path");
       *value = args[++i];
@@ -206,32 +208,23 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
   }
-  const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (extra.crossReference == "-") +
-                               (extra.symbols == "-") + screen;
+  const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (request.crossReference == "-") +
+                               (request.symbols == "-") + screen;
   if (toStandardOutput > 1) return usage("only one output may go to standard output");
-  if (listPath.empty()) listPath = ReplaceExtension(source, ".LST");
-  if (objectPath.empty()) objectPath = ReplaceExtension(source, cpm ? ".com" : ".HEX");
+  if (listPath.empty()) listPath = ReplaceExtension(source, kListingExtension);
+  request.format = cpm ? &kCpmFormat : &kIntelHexFormat;
+  if (objectPath.empty()) objectPath = ReplaceExtension(source, request.format->extension);
+  request.path = source;
+  request.listingBox = screen;
 
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
-  CommandLineWindow window(err, DiagnosticStyle{colored, warningsAreErrors});
-  window.sourceName = source;
-  window.disabled = disabled;
-  window.source = source;
-  window.list = listPath;
-  window.object = objectPath;
-  window.intelHex = !cpm;
   StreamSink screenSink(out);
-  if (screen) {
-    window.listingChecked = true;
-    window.listingSink = &screenSink;
-  }
-
+  CommandLineObserver observer(err, DiagnosticStyle{colored, warningsAreErrors}, source, screen ? &screenSink : nullptr);
   DiskFileSystem files(/*standardStreams=*/true);
-  Assembler as;
   RunResult result;
   try {
-    result = AssembleFile(as, window, files, extra);
+    result = Run(request, files, observer);
   } catch (const FileError& e) {
     out.flush();
     err << "orvane-asm: " << e.what() << '\n';
@@ -239,12 +232,12 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
   out.flush();
   if (!quiet) {
-    const int64_t warnings = warningsAreErrors ? 0 : window.warnings;
+    const int64_t warnings = warningsAreErrors ? 0 : result.warnings;
     const std::string line =
-        "orvane-asm: " + Summary(result, window.errors, window.statementsWithErrors, warnings, extra) + '\n';
+        "orvane-asm: " + Summary(result, request, observer.errors, observer.statementsWithErrors, warnings) + '\n';
     err.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
-  return result.statementsWithErrors != 0 || (warningsAreErrors && window.warnings != 0) ? 1 : 0;
+  return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
 }
 
 }  // namespace orvane

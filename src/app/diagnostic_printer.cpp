@@ -22,28 +22,22 @@ std::string Paint(const DiagnosticStyle& style, std::string_view code, std::stri
   return style.color ? std::string(code) + std::string(text) + "\33[m" : std::string(text);
 }
 
-// The end, in bytes, of the operand that starts at byte `at`: a
-// parenthesised one to its ")", else to a separator.
-size_t OperandEnd(std::string_view text, size_t at) {
-  const size_t stop = text[at] == '(' ? text.find(')', at) + 1 : text.find_first_of(" \t,;)", at + 1);
-  return std::min(stop == 0 ? text.size() : stop, text.size());
-}
-
 // The line as read (control characters shown as '?', a very long line cut
 // short at a character's start) and a caret line whose tabs stand where the
-// line's do and which has one blank for every character before the column.
-void Quote(std::string& out, const Problem& p, const DiagnosticStyle& style) {
+// line's do and which has one blank for every character before the column,
+// under the span as far as the line is shown.
+void Quote(std::string& out, const Problem& p, std::string_view source, const DiagnosticStyle& style) {
   constexpr size_t kShown = 240;
-  size_t shown = std::min(p.source.size(), kShown);
-  while (shown < p.source.size() && shown > 0 && (static_cast<unsigned char>(p.source[shown]) & 0xC0) == 0x80) --shown;
-  std::string text(p.source.substr(0, shown));
+  size_t shown = std::min(source.size(), kShown);
+  while (shown < source.size() && shown > 0 && (static_cast<unsigned char>(source[shown]) & 0xC0) == 0x80) --shown;
+  std::string text(source.substr(0, shown));
   for (char& c : text)
     if ((static_cast<unsigned char>(c) < 32 && c != '\t') || c == 127) c = '?';
-  const std::string number = std::to_string(p.line);
+  const std::string number = std::to_string(p.span.line);
   const std::string margin(number.size() < 5 ? 5 - number.size() : 0, ' ');
-  out += margin + number + " | " + text + (p.source.size() > shown ? "..." : "") + '\n';
-  const size_t at = static_cast<size_t>(p.column) - 1;
-  if (p.column <= 0 || at >= text.size()) return;
+  out += margin + number + " | " + text + (source.size() > shown ? "..." : "") + '\n';
+  const size_t at = static_cast<size_t>(p.span.column) - 1;
+  if (p.span.column <= 0 || at >= text.size()) return;
   std::string caret;
   for (size_t i = 0; i < at;) {
     const size_t n = CharacterLength(text, i);
@@ -51,7 +45,7 @@ void Quote(std::string& out, const Problem& p, const DiagnosticStyle& style) {
     else if (!IsByteOrderMark(text, i)) caret += ' ';
     i += n == 0 ? 1 : n;
   }
-  const size_t end = OperandEnd(text, at);
+  const size_t end = std::min(at + static_cast<size_t>(std::max(p.span.length, 1)), text.size());
   const int width = CharacterColumn(text, static_cast<int>(end) + 1) - CharacterColumn(text, static_cast<int>(at) + 1);
   out += std::string(margin.size() + number.size(), ' ') + " | " + caret +
          Paint(style, "\33[1;32m", "^" + std::string(static_cast<size_t>(std::max(width, 1) - 1), '~')) + '\n';
@@ -61,21 +55,22 @@ void Quote(std::string& out, const Problem& p, const DiagnosticStyle& style) {
 
 int CharacterColumn(std::string_view line, int byteColumn) {
   if (byteColumn <= 0) return byteColumn;
-  const size_t stop = std::min(static_cast<size_t>(byteColumn) - 1, line.size());
+  const size_t want = static_cast<size_t>(byteColumn) - 1;
+  const size_t stop = std::min(want, line.size());
   int column = 1;
-  size_t i = 0;
-  while (i < stop) {
+  for (size_t i = 0; i < stop;) {
     const size_t n = CharacterLength(line, i);
     if (!IsByteOrderMark(line, i)) ++column;
     i += n == 0 ? 1 : n;
   }
-  // A column past the line's end counts its bytes beyond it.
-  return column + static_cast<int>(static_cast<size_t>(byteColumn) - 1 - std::max(stop, i));
+  // A column past the line's end counts the bytes beyond it.
+  return column + static_cast<int>(want - stop);
 }
 
-std::string FormatDiagnostic(std::string_view sourceName, const Problem& p, const DiagnosticStyle& style) {
-  const int column = CharacterColumn(p.source, p.column);
-  std::string where = std::string(sourceName) + ':' + std::to_string(p.line) + ':';
+std::string FormatDiagnostic(std::string_view sourceName, const Problem& p, std::string_view source,
+                             const DiagnosticStyle& style) {
+  const int column = CharacterColumn(source, p.span.column);
+  std::string where = std::string(sourceName) + ':' + std::to_string(p.span.line) + ':';
   if (column > 0) where += std::to_string(column) + ':';
   where = Paint(style, "\33[1m", where) + ' ';
   const bool warning = p.severity == Severity::kWarning;
@@ -91,7 +86,7 @@ std::string FormatDiagnostic(std::string_view sourceName, const Problem& p, cons
     out += " [" + Paint(style, error ? "\33[31m" : "\33[35m", flag) + ']';
   }
   out += '\n';
-  Quote(out, p, style);
+  Quote(out, p, source, style);
   if (!p.note.empty()) out += where + Paint(style, "\33[1;36m", "note:") + ' ' + std::string(p.note) + '\n';
   return out;
 }

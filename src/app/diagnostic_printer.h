@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/window_ops.h"
+#include "front/diagnostics.h"
 
 namespace orvane {
 
@@ -16,7 +16,9 @@ struct DiagnosticStyle {
   bool warningsAreErrors = false;  // a warning is printed as an error, [-Werror=NAME]
 };
 
-std::string FormatDiagnostic(std::string_view sourceName, const Problem& problem, const DiagnosticStyle& style);
+// `sourceLine` is the line the problem is on, as read.
+std::string FormatDiagnostic(std::string_view sourceName, const Problem& problem, std::string_view sourceLine,
+                             const DiagnosticStyle& style);
 
 // The column, from 1, that the byte column `byteColumn` (from 1) of `line`
 // stands in when the line's UTF-8 characters are counted, one column each (a

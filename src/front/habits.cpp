@@ -165,7 +165,7 @@ std::string MarkedLabelNote(std::string_view name, const HabitContext& c) {
   if (c.symbols == nullptr || name.empty()) return {};
   const int slot = c.symbols->Find(std::string(kByteOrderMark) + std::string(name));
   if (slot == 0) return {};
-  return "the label on line " + std::to_string(c.symbols->Slot(slot).line) + " is not " + std::string(name) +
+  return "the label on line " + std::to_string(c.symbols->Slot(slot).span.line) + " is not " + std::string(name) +
          " but a UTF-8 byte-order mark followed by it; save the file without the mark";
 }
 
