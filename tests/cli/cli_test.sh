@@ -205,7 +205,7 @@ begin "eight programs at once through one pipe: every message stays whole"
 for n in 1 2 3 4 5 6 7 8; do
   for i in $(seq 1500); do echo "  LD A,P${n}L$i"; done >"p$n.z80"
 done
-{ for n in 1 2 3 4 5 6 7 8; do "$ASM" "p$n.z80" & done; wait; } 2>&1 >/dev/null | cat >all.txt
+{ for n in 1 2 3 4 5 6 7 8; do "$ASM" "p$n.z80" <"$base/empty" & done; wait; } 2>&1 >stdout.txt | cat >all.txt
 bad=$(awk '
   state == 0 && match($0, /^p[1-8]\.z80:[0-9]+:8: error: Undefined Symbol Referenced$/) {
     split($0, f, /[.:]/); want = sprintf("%5d |   LD A,%sL%d", f[3], toupper(f[1]), f[3]); state = 1; n++; next }
@@ -215,5 +215,6 @@ bad=$(awk '
   { bad++ }
   END { print bad + 0, n + 0, summaries + 0 }' all.txt)
 check "$bad" "0 12000 8" "broken lines, messages, summaries"
+check "$(stat -c %s stdout.txt)" 0 "nothing on standard output"
 
 finish
