@@ -47,7 +47,7 @@ struct Statement {
   int32_t startAddress = 0;
   std::string_view source;  // the line as read
   const StatementFields* fields = nullptr;
-  std::span<const Problem> problems;  // errors and warnings, in order
+  std::span<const Problem> problems;  // errors, warnings and notes, in order
   bool hasErrors = false;
   // The symbol the line's label defines (empty when none) and where it stands.
   std::string_view label;
