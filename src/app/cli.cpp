@@ -58,6 +58,7 @@ constexpr std::string_view kHelp =
     "                   land in a CP/M image, which has no gaps\n"
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
+    "  address-wrap     bytes whose addresses run past FFFFH to 0000H\n"
     "  db-text          DB with a quoted text of several characters: it emits the\n"
     "                   first only (DS emits a text)\n"
     "  db-separator     DB ',' or DB ';': the ',' or ';' splits the line, and DB '\n"

@@ -162,7 +162,7 @@ ROWS
 
 begin "usage errors that name the problem"
 put w.z80 '  DB 1\n'
-names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, db-text, db-separator, displacement-sign'
+names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign'
 while IFS='|' read -r args want; do
   eval "run $args"; status_is 2; check "$(head -1 "$base/err")" "orvane-asm: $want" "[$args]"; files_are w.z80
 done <<ROWS
