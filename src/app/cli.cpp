@@ -18,7 +18,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--color=WHEN] [-q] [--] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
+    "                  [--] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -38,6 +39,8 @@ constexpr std::string_view kHelp =
     "                  reports truncation alone)\n"
     "  -Werror         warnings are errors: printed as error: ... [-Werror=NAME],\n"
     "                  counted as errors, and the exit status is 1\n"
+    "  --max-errors=N  show at most N errors and warnings (default 50, 0: all);\n"
+    "                  the summary and the exit status still count them all\n"
     "  -q, --quiet     no summary line at the end\n"
     "  --              the next argument is the source, even if it starts with -\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
@@ -84,21 +87,39 @@ class StreamSink : public OutputSink {
 // --screen, the listing box's text goes to standard output.
 class CommandLineObserver : public RunObserver {
  public:
-  CommandLineObserver(std::ostream& err, DiagnosticStyle style, std::string sourceName, OutputSink* screen)
-      : err_(err), style_(style), sourceName_(std::move(sourceName)), screen_(screen) {}
+  // At most `limit` diagnostics are shown (0: all).
+  CommandLineObserver(std::ostream& err, DiagnosticStyle style, std::string_view sourceName, OutputSink* screen,
+                      int64_t limit)
+      : err_(err), style_(style), sourceName_(PrintableName(sourceName)), screen_(screen), limit_(limit) {}
   // The errors and the statements with errors, warnings included with -Werror.
   int64_t errors = 0, statementsWithErrors = 0;
+
+  // "412138 more errors and 3 more warnings not shown", or nothing.
+  void SayHidden() {
+    if (hiddenErrors_ + hiddenWarnings_ == 0) return;
+    std::string line = "orvane-asm: ";
+    if (hiddenErrors_ != 0) line += Counted(hiddenErrors_, "more error") + (hiddenWarnings_ != 0 ? " and " : "");
+    if (hiddenWarnings_ != 0) line += Counted(hiddenWarnings_, "more warning");
+    line += " not shown (--max-errors=0 shows all)\n";
+    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  }
 
   void ListingBox(std::string_view text) override {
     if (screen_) screen_->Write(text);
   }
 
   void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
-    if (p.IsError() || (p.severity == Severity::kWarning && style_.warningsAreErrors)) {
+    const bool error = p.IsError() || (p.severity == Severity::kWarning && style_.warningsAreErrors);
+    if (error) {
       ++errors;
       if (s.line != lastErrorLine_) ++statementsWithErrors;
       lastErrorLine_ = s.line;
     }
+    if (limit_ != 0 && shown_ >= limit_) {
+      if (p.severity != Severity::kNote) ++(error ? hiddenErrors_ : hiddenWarnings_);
+      return;
+    }
+    ++shown_;
     const std::string text = FormatDiagnostic(sourceName_, p, s.source, style_);
     err_.write(text.data(), static_cast<std::streamsize>(text.size()));
     err_.flush();
@@ -110,6 +131,7 @@ class CommandLineObserver : public RunObserver {
   std::string sourceName_;
   OutputSink* screen_;
   int64_t lastErrorLine_ = 0;
+  int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
 bool KnownWarning(std::string_view name) {
@@ -128,9 +150,9 @@ std::string Summary(const RunResult& r, const RunRequest& request, int64_t error
                     int64_t warnings) {
   std::string s = errors == 0 ? "no errors" : Counted(errors, "error") + " in " + Counted(statements, "statement");
   if (warnings != 0) s += ", " + Counted(warnings, "warning");
-  s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
-  if (!request.crossReference.empty()) s += ", cross-reference " + request.crossReference;
-  if (!request.symbols.empty()) s += ", symbols " + request.symbols;
+  s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
+  if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
+  if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
   return s;
 }
 
@@ -138,6 +160,7 @@ std::string Summary(const RunResult& r, const RunRequest& request, int64_t error
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
   bool cpm = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
+  int64_t maxErrors = 50;
   std::string source, color = "auto";
   RunRequest request;
   std::string &listPath = request.listing, &objectPath = request.object;
@@ -201,8 +224,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       cpm = a == "--cpm";
     } else if (a == "--screen") {
       screen = true;
+    } else if (a == "--max-errors" || a.rfind("--max-errors=", 0) == 0) {
+      std::string n = a == "--max-errors" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(13);
+      char* end = nullptr;
+      const long long v = n.empty() ? -1 : std::strtoll(n.c_str(), &end, 10);
+      if (v < 0 || *end != '\0') return usage("--max-errors takes a count (0 shows all)");
+      maxErrors = v;
     } else {
-      return usage("unknown option " + a + " (a source whose name starts with '-' goes after --)");
+      return usage("unknown option " + PrintableName(a) + " (a source whose name starts with '-' goes after --)");
     }
   }
   if (source.empty()) return usage("no source file given");
@@ -221,17 +250,19 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
   StreamSink screenSink(out);
-  CommandLineObserver observer(err, DiagnosticStyle{colored, warningsAreErrors}, source, screen ? &screenSink : nullptr);
+  CommandLineObserver observer(err, DiagnosticStyle{colored, warningsAreErrors}, source, screen ? &screenSink : nullptr,
+                               maxErrors);
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;
   try {
     result = Run(request, files, observer);
   } catch (const FileError& e) {
     out.flush();
-    err << "orvane-asm: " << e.what() << '\n';
+    err << "orvane-asm: " << PrintableName(e.path()) << ": " << e.reason() << '\n';
     return 2;
   }
   out.flush();
+  observer.SayHidden();
   if (!quiet) {
     const int64_t warnings = warningsAreErrors ? 0 : result.warnings;
     const std::string line =

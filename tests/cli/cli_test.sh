@@ -205,7 +205,7 @@ begin "eight programs at once through one pipe: every message stays whole"
 for n in 1 2 3 4 5 6 7 8; do
   for i in $(seq 1500); do echo "  LD A,P${n}L$i"; done >"p$n.z80"
 done
-{ for n in 1 2 3 4 5 6 7 8; do "$ASM" "p$n.z80" <"$base/empty" & done; wait; } 2>&1 >stdout.txt | cat >all.txt
+{ for n in 1 2 3 4 5 6 7 8; do "$ASM" --max-errors=0 "p$n.z80" <"$base/empty" & done; wait; } 2>&1 >stdout.txt | cat >all.txt
 bad=$(awk '
   state == 0 && match($0, /^p[1-8]\.z80:[0-9]+:8: error: Undefined Symbol Referenced$/) {
     split($0, f, /[.:]/); want = sprintf("%5d |   LD A,%sL%d", f[3], toupper(f[1]), f[3]); state = 1; n++; next }
@@ -216,5 +216,25 @@ bad=$(awk '
   END { print bad + 0, n + 0, summaries + 0 }' all.txt)
 check "$bad" "0 12000 8" "broken lines, messages, summaries"
 check "$(stat -c %s stdout.txt)" 0 "nothing on standard output"
+
+begin "a flood of messages: at most --max-errors shown, every one counted"
+for i in $(seq 60); do printf '  LD A,Q%d\n' "$i"; done >many.z80; printf '  DB 300\n  DB 301\n' >>many.z80
+while read -r opt shown hidden; do
+  run $opt many.z80; status_is 1
+  check "$(grep -c -e ' error: ' -e ' warning: ' "$base/err")" "$shown" "shown with [$opt]"
+  check "$(grep 'not shown' "$base/err")" "$hidden" "hidden with [$opt]"
+  grep -q '^orvane-asm: 60 errors in 60 statements, 2 warnings; ' "$base/err" && ok || fail "summary with [$opt]"
+done <<'ROWS'
+--hex 50 orvane-asm: 10 more errors and 2 more warnings not shown (--max-errors=0 shows all)
+--max-errors=61 61 orvane-asm: 1 more warning not shown (--max-errors=0 shows all)
+--max-errors=0 62
+ROWS
+run --max-errors=-1 many.z80; status_is 2
+
+begin "control characters in names reach the terminal escaped"
+name=$'a\033[2Jb'; put "$name.z80" '  FOO\n'; run "$name.z80"; status_is 1
+check "$(grep -c $'\033' "$base/err")" 0 "no ESC on standard error"
+grep -q '^a\\033\[2Jb.z80:1:3: error: Undefined Opcode$' "$base/err" && ok || fail "location: $(head -1 "$base/err")"
+grep -q 'listing a\\033\[2Jb.LST, object a\\033\[2Jb.HEX$' "$base/err" && ok || fail "summary names"
 
 finish
