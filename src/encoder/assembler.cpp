@@ -36,6 +36,7 @@ void Assembler::Step(std::string_view line) {
   r.shows = Shows::kBytes;
   r.isEnd = false;
   Assemble(line);
+  r.prepared = line_;
   r.address = PC;
   r.bytes = bytes_;
   r.byteCount = byteCount_;
