@@ -1,6 +1,8 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <ostream>
 #include <set>
@@ -56,11 +58,16 @@ constexpr std::string_view kHelp =
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
 
-// Standard output for --screen, buffered.
+// Standard output for --screen, each statement's entry as it comes. A failed
+// write (a closed or full standard output) stops the run before any file is
+// put in place.
 class StreamSink : public OutputSink {
  public:
   explicit StreamSink(std::ostream& os) : os_(os) {}
-  void Write(std::string_view bytes) override { os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  void Write(std::string_view bytes) override {
+    os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!os_.flush()) throw FileError("standard output", std::string("cannot write: ") + std::strerror(errno), errno);
+  }
 
  private:
   std::ostream& os_;
@@ -169,6 +176,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     if (value != nullptr || a == "-W") {
       if (i + 1 >= args.size()) return usage("option " + a + " needs " + (value ? "a path" : "a warning name"));
       (value ? *value : warning) = args[++i];
+      if (value != nullptr && value->empty()) return usage("option " + a + " needs a path, not an empty one");
     } else if (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall") {
       warning = a.substr(2);
     }
@@ -193,6 +201,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       screen = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usage("unknown option " + a);
+    } else if (a.empty()) {
+      return usage("the source path is empty");
     } else if (source.empty()) {
       source = a;
     } else {
@@ -235,7 +245,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << "orvane-asm: " << e.what() << '\n';
     return 2;
   }
-  out.flush();
+  if (!out.flush()) {
+    err << "orvane-asm: standard output: cannot write: " << std::strerror(errno) << '\n';
+    return 2;
+  }
   err << "orvane-asm: " << Summary(result, window.warnings, extra) << '\n';
   return result.statementsWithErrors != 0 || (warningsAreErrors && window.warnings != 0) ? 1 : 0;
 }

@@ -229,7 +229,9 @@ std::unique_ptr<CommitSink> DiskFileSystem::Create(const std::string& path) {
   // (`>> build.log` and -l /dev/stdout) gets the output after what is there.
   for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
     struct stat standard {};
-    if (::fstat(fd, &standard) == 0 && standard.st_dev == st.st_dev && standard.st_ino == st.st_ino)
+    const int mode = ::fcntl(fd, F_GETFL);
+    if (mode >= 0 && (mode & O_ACCMODE) != O_RDONLY && ::fstat(fd, &standard) == 0 &&
+        standard.st_dev == st.st_dev && standard.st_ino == st.st_ino)
       return MakeStreamingSink(path, path, fd);
   }
   if (!S_ISREG(st.st_mode)) return MakeStreamingSink(path, path);

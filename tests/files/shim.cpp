@@ -1,0 +1,129 @@
+// Preloaded into orvane-asm by the files test to make things happen at an
+// exact point of a run instead of at a moment in time. Set in the environment:
+//   ORVANE_SHIM_WATCH=PATH  the source, as the program opens it
+//   ORVANE_SHIM_EOF=N       act at the N-th end of file read from it (default 1;
+//                           1 is between the passes, 2 before the outputs are
+//                           put in place)
+//   ORVANE_SHIM_RUN=CMD     the act: a shell command
+//   ORVANE_SHIM_SIGNAL=N    the act: the signal N sent to the program itself
+//   ORVANE_SHIM_NO_TMPFILE=1  file systems without unnamed temporary files
+//   ORVANE_SHIM_EXCHANGE_FAILS=N  the N-th exchange of two names fails (EBUSY)
+//   ORVANE_SHIM_EXCHANGE_SIGNAL=N the signal ORVANE_SHIM_SIGNAL is sent just
+//                                 before the N-th exchange
+//   ORVANE_SHIM_EINTR_STDIN=1     the first read of standard input is interrupted
+// Always: closing a descriptor that is not open aborts, since the number may
+// belong to another file by then.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+template <typename F>
+F Real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+int Number(const char* name, int fallback) {
+  const char* v = getenv(name);
+  return v != nullptr && *v != '\0' ? atoi(v) : fallback;
+}
+
+bool watched[4096];
+int eofs = 0;
+int exchanges = 0;
+bool stdinInterrupted = false;
+
+void Note(int fd, const char* path) {
+  const char* watch = getenv("ORVANE_SHIM_WATCH");
+  if (fd >= 0 && fd < 4096) watched[fd] = watch != nullptr && strcmp(path, watch) == 0;
+}
+
+void Act() {
+  // Children are left as they would be without the shim.
+  const char* run = getenv("ORVANE_SHIM_RUN");
+  const int sig = Number("ORVANE_SHIM_SIGNAL", 0);
+  if (run != nullptr) {
+    char* keep = getenv("LD_PRELOAD");
+    char saved[4096];
+    snprintf(saved, sizeof saved, "%s", keep != nullptr ? keep : "");
+    unsetenv("LD_PRELOAD");
+    if (system(run) != 0) fprintf(stderr, "shim: '%s' failed\n", run);
+    setenv("LD_PRELOAD", saved, 1);
+  }
+  if (sig > 0 && Number("ORVANE_SHIM_EXCHANGE_SIGNAL", 0) == 0) kill(getpid(), sig);
+}
+
+bool NoTmpfile(int flags) { return (flags & O_TMPFILE) == O_TMPFILE && Number("ORVANE_SHIM_NO_TMPFILE", 0) != 0; }
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = static_cast<mode_t>(va_arg(ap, int));
+  va_end(ap);
+  if (NoTmpfile(flags)) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  const int fd = Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  Note(fd, path);
+  return fd;
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = static_cast<mode_t>(va_arg(ap, int));
+  va_end(ap);
+  if (NoTmpfile(flags)) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  const int fd = Real<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode);
+  Note(fd, path);
+  return fd;
+}
+
+ssize_t read(int fd, void* buf, size_t n) {
+  if (fd == 0 && !stdinInterrupted && Number("ORVANE_SHIM_EINTR_STDIN", 0) != 0) {
+    stdinInterrupted = true;
+    errno = EINTR;
+    return -1;
+  }
+  const ssize_t got = Real<ssize_t (*)(int, void*, size_t)>("read")(fd, buf, n);
+  if (got == 0 && fd >= 0 && fd < 4096 && watched[fd] && ++eofs == Number("ORVANE_SHIM_EOF", 1)) Act();
+  return got;
+}
+
+int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
+  ++exchanges;
+  if (exchanges == Number("ORVANE_SHIM_EXCHANGE_SIGNAL", 0)) kill(getpid(), Number("ORVANE_SHIM_SIGNAL", 0));
+  if (exchanges == Number("ORVANE_SHIM_EXCHANGE_FAILS", 0)) {
+    errno = EBUSY;
+    return -1;
+  }
+  return Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(olddirfd, oldpath, newdirfd,
+                                                                                  newpath, flags);
+}
+
+int close(int fd) {
+  const int r = Real<int (*)(int)>("close")(fd);
+  if (r != 0 && errno == EBADF) {
+    fprintf(stderr, "shim: close(%d) of a descriptor that is not open\n", fd);
+    abort();
+  }
+  if (fd >= 0 && fd < 4096) watched[fd] = false;
+  return r;
+}
+}
