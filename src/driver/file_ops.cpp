@@ -1,6 +1,7 @@
 #include "driver/file_ops.h"
 
 #include "driver/file_sinks.h"
+#include "driver/temp_guard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -275,10 +276,13 @@ void CommitAll(const std::vector<CommitSink*>& sinks) {
   try {
     for (; done < order.size(); ++done) order[done]->Install();
   } catch (...) {
+    SignalBlock block;
     while (done > 0) order[--done]->Undo();
     for (CommitSink* s : order) s->Finish();
     throw;
   }
+  // A signal from here on finds every output new, never some put back.
+  SignalBlock block;
   for (CommitSink* s : order) s->Finish();
 }
 

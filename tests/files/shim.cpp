@@ -26,9 +26,25 @@
 
 namespace {
 
+// The real calls, looked up once at load: the program's signal handler may
+// call through the shim, where dlsym must not run.
+void* realOpen;
+void* realOpenat;
+void* realRead;
+void* realRenameat2;
+void* realClose;
+
+__attribute__((constructor)) void Load() {
+  realOpen = dlsym(RTLD_NEXT, "open");
+  realOpenat = dlsym(RTLD_NEXT, "openat");
+  realRead = dlsym(RTLD_NEXT, "read");
+  realRenameat2 = dlsym(RTLD_NEXT, "renameat2");
+  realClose = dlsym(RTLD_NEXT, "close");
+}
+
 template <typename F>
-F Real(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+F Real(void* f) {
+  return reinterpret_cast<F>(f);
 }
 
 int Number(const char* name, int fallback) {
@@ -76,7 +92,7 @@ int open(const char* path, int flags, ...) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  const int fd = Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  const int fd = Real<int (*)(const char*, int, ...)>(realOpen)(path, flags, mode);
   Note(fd, path);
   return fd;
 }
@@ -90,7 +106,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  const int fd = Real<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode);
+  const int fd = Real<int (*)(int, const char*, int, ...)>(realOpenat)(dirfd, path, flags, mode);
   Note(fd, path);
   return fd;
 }
@@ -101,7 +117,7 @@ ssize_t read(int fd, void* buf, size_t n) {
     errno = EINTR;
     return -1;
   }
-  const ssize_t got = Real<ssize_t (*)(int, void*, size_t)>("read")(fd, buf, n);
+  const ssize_t got = Real<ssize_t (*)(int, void*, size_t)>(realRead)(fd, buf, n);
   if (got == 0 && fd >= 0 && fd < 4096 && watched[fd] && ++eofs == Number("ORVANE_SHIM_EOF", 1)) Act();
   return got;
 }
@@ -113,12 +129,12 @@ int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpa
     errno = EBUSY;
     return -1;
   }
-  return Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(olddirfd, oldpath, newdirfd,
+  return Real<int (*)(int, const char*, int, const char*, unsigned)>(realRenameat2)(olddirfd, oldpath, newdirfd,
                                                                                   newpath, flags);
 }
 
 int close(int fd) {
-  const int r = Real<int (*)(int)>("close")(fd);
+  const int r = Real<int (*)(int)>(realClose)(fd);
   if (r != 0 && errno == EBADF) {
     fprintf(stderr, "shim: close(%d) of a descriptor that is not open\n", fd);
     abort();
