@@ -9,7 +9,8 @@
 # signal but SIGKILL leaves them all old or all new. The runs alternate
 # between two versions of the program, so old and new differ. Bounded by a
 # count of runs and by a wall-clock budget (about 30 s), whichever comes
-# first; a slow machine only makes fewer runs, never a failure.
+# first, with ten runs at least; a slow machine only makes fewer or shorter
+# runs, never a failure.
 set -u
 asm=$(realpath "$1")
 shim=$(realpath "$2")
@@ -22,8 +23,7 @@ exec 2>/dev/null  # the shell's own notes on each job stopped; findings go to st
 
 # Two versions: B has one more byte at the start, so every address moves.
 gen() {
-  awk -v extra="$1" 'BEGIN {
-    n = 150000
+  awk -v extra="$1" -v n="$lines" 'BEGIN {
     if (extra) print " NOP"
     for (i = 0; i < n; i++) {
       if (i % 30 == 0) printf "L%d: LD A,%d ; load\n", i / 30, i % 256
@@ -33,15 +33,24 @@ gen() {
     }
   }'
 }
-gen 0 >A.z80
-gen 1 >B.z80
 outs="x.lst x.hex x.xrf x.sym"
 args=(-w src.z80 -l x.lst -o x.hex --xref x.xrf --symbols x.sym)
-for v in A B; do
-  cp $v.z80 src.z80
+# Sized from a first run of 15,000 lines for runs of about 0.6 s, at most
+# 150,000 lines: a sanitizer build or a busy machine gets a smaller program.
+# Only the size follows the machine's speed, never the verdict.
+reference() {
+  gen "$1" >src.z80
   start=$(date +%s%N)
-  "$asm" "${args[@]}" >/dev/null 2>&1 || { echo "FAIL: reference run $v"; exit 1; }
-  ms=$((($(date +%s%N) - start) / 1000000))
+  "$asm" "${args[@]}" >/dev/null 2>&1 || { echo "FAIL: reference run"; exit 1; }
+  ms=$((($(date +%s%N) - start) / 1000000 + 1))
+}
+lines=15000
+reference 0
+lines=$((lines * 600 / ms / 30 * 30 + 300))
+[ "$lines" -gt 150000 ] && lines=150000
+for v in A B; do
+  reference $([ $v = B ] && echo 1 || echo 0)
+  cp src.z80 $v.z80
   for f in $outs; do cp "$f" "ref.$v.$f"; done
 done
 # The runs are stopped anywhere between their start and a little after their
@@ -62,7 +71,8 @@ declare -A sent=() stopped=()
 failed=0 runs=0 finished=0 olds=0 news=0 left=0 mixed=0 killedNamed=0
 cur=B  # the outputs now hold B's
 end=$(($(date +%s) + budget))
-while [ "$(date +%s)" -lt "$end" ] && [ "$runs" -lt 400 ]; do
+# Ten runs at least, however slow the machine.
+while { [ "$(date +%s)" -lt "$end" ] || [ "$runs" -lt 10 ]; } && [ "$runs" -lt 400 ]; do
   next=$([ "$cur" = A ] && echo B || echo A)
   cp $next.z80 src.z80
   sig=${signals[RANDOM % 5]}
@@ -114,9 +124,8 @@ while [ "$(date +%s)" -lt "$end" ] && [ "$runs" -lt 400 ]; do
   # the versions they hold.
   [ "$got" = "$cur$cur$cur$cur" ] || [ "$got" = "$next$next$next$next" ] || { for f in $outs; do cp "ref.$cur.$f" "$f"; done; }
 done
-summary="soak: $runs runs of ${ms} ms (stopped within ${span} ms); sent"
+summary="soak: $runs runs of a $lines-line program taking ${ms} ms (stopped within ${span} ms); sent"
 for s in "${signals[@]}"; do summary="$summary $s ${sent[$s]:-0} (stopped ${stopped[$s]:-0})"; done
 summary="$summary; finished first $finished; outputs left old $olds, new $news, mixed $mixed; runs leaving temporaries $left ($killedNamed of them SIGKILL with named ones); unnamed temporaries $([ "$unnamed" = 1 ] && echo yes || echo no)"
 echo "$summary"
-[ "$runs" -ge 5 ] || { echo "FAIL: only $runs runs"; failed=1; }
 exit $failed
