@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--color=WHEN] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--max-errors=N] [--color=WHEN] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -35,6 +35,8 @@ constexpr std::string_view kHelp =
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
     "  -Werror         warnings make the exit status 1, as errors do\n"
+    "  --max-errors=N  show at most N errors and warnings (default 50, 0: all);\n"
+    "                  the summary and the exit status still count them all\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
     "  --help          show this help\n"
@@ -53,6 +55,7 @@ constexpr std::string_view kHelp =
     "                   land in a CP/M image, which has no gaps\n"
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
+    "  address-wrap     bytes whose addresses run past FFFFH to 0000H\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
@@ -78,8 +81,18 @@ class StreamSink : public OutputSink {
 // goes to standard output.
 class CommandLineObserver : public RunObserver {
  public:
-  CommandLineObserver(std::ostream& err, bool color, std::string sourceName, OutputSink* screen)
-      : err_(err), color_(color), sourceName_(std::move(sourceName)), screen_(screen) {}
+  // At most `limit` diagnostics are shown (0: all).
+  CommandLineObserver(std::ostream& err, bool color, std::string_view sourceName, OutputSink* screen, int64_t limit)
+      : err_(err), color_(color), sourceName_(PrintableName(sourceName)), screen_(screen), limit_(limit) {}
+
+  // "412138 more errors and 3 more warnings not shown", or nothing.
+  void SayHidden() {
+    if (hiddenErrors_ + hiddenWarnings_ == 0) return;
+    err_ << "orvane-asm: ";
+    if (hiddenErrors_ != 0) err_ << Counted(hiddenErrors_, "more error") << (hiddenWarnings_ != 0 ? " and " : "");
+    if (hiddenWarnings_ != 0) err_ << Counted(hiddenWarnings_, "more warning");
+    err_ << " not shown (--max-errors=0 shows all)\n";
+  }
 
   void ListingBox(std::string_view text) override {
     if (screen_) screen_->Write(text);
@@ -87,6 +100,11 @@ class CommandLineObserver : public RunObserver {
 
   void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
     const bool warning = p.severity == Severity::kWarning;
+    if (limit_ != 0 && shown_ >= limit_) {
+      ++(warning ? hiddenWarnings_ : hiddenErrors_);
+      return;
+    }
+    ++shown_;
     Location(p);
     err_ << Paint(warning ? "\33[1;35m" : "\33[1;31m", warning ? "warning:" : "error:") << ' ' << p.text;
     if (warning) err_ << " [" << Paint("\33[35m", "-W" + std::string(p.name)) << ']';
@@ -131,6 +149,7 @@ class CommandLineObserver : public RunObserver {
   bool color_;
   std::string sourceName_;
   OutputSink* screen_;
+  int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
 bool KnownWarning(std::string_view name) {
@@ -143,9 +162,9 @@ std::string Summary(const RunResult& r, const RunRequest& request) {
   std::string s = r.messages == 0 ? "no errors"
                                   : Counted(r.messages, "error") + " in " + Counted(r.statementsWithErrors, "statement");
   if (r.warnings != 0) s += ", " + Counted(r.warnings, "warning");
-  s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
-  if (!request.crossReference.empty()) s += ", cross-reference " + request.crossReference;
-  if (!request.symbols.empty()) s += ", symbols " + request.symbols;
+  s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
+  if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
+  if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
   return s;
 }
 
@@ -153,6 +172,7 @@ std::string Summary(const RunResult& r, const RunRequest& request) {
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
   bool cpm = false, screen = false, warningsAreErrors = false;
+  int64_t maxErrors = 50;
   std::string source, color = "auto";
   RunRequest request;
   std::string &listPath = request.listing, &objectPath = request.object;
@@ -201,8 +221,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       cpm = a == "--cpm";
     } else if (a == "--screen") {
       screen = true;
+    } else if (a == "--max-errors" || a.rfind("--max-errors=", 0) == 0) {
+      std::string n = a == "--max-errors" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(13);
+      char* end = nullptr;
+      const long long v = n.empty() ? -1 : std::strtoll(n.c_str(), &end, 10);
+      if (v < 0 || *end != '\0') return usage("--max-errors takes a count (0 shows all)");
+      maxErrors = v;
     } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + a);
+      return usage("unknown option " + PrintableName(a));
     } else if (a.empty()) {
       return usage("the source path is empty");
     } else if (source.empty()) {
@@ -227,20 +253,21 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
   StreamSink screenSink(out);
-  CommandLineObserver observer(err, colored, source, screen ? &screenSink : nullptr);
+  CommandLineObserver observer(err, colored, source, screen ? &screenSink : nullptr, maxErrors);
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;
   try {
     result = Run(request, files, observer);
   } catch (const FileError& e) {
     out.flush();
-    err << "orvane-asm: " << e.what() << '\n';
+    err << "orvane-asm: " << PrintableName(e.path()) << ": " << e.reason() << '\n';
     return 2;
   }
   if (!out.flush()) {
     err << "orvane-asm: standard output: cannot write: " << std::strerror(errno) << '\n';
     return 2;
   }
+  observer.SayHidden();
   err << "orvane-asm: " << Summary(result, request) << '\n';
   return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
 }
