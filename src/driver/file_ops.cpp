@@ -27,7 +27,7 @@ class FileLineSource : public LineSource {
   ~FileLineSource() override { ::close(fd_); }
 
   bool Rewind() override {
-    CheckUnchanged();
+    CheckUnchanged(true);
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
     begin_ = scan_ = end_ = 0;
     endsKnown_ = eof_ = false;
@@ -49,7 +49,7 @@ class FileLineSource : public LineSource {
       scan_ = i;
       if (i == end_ && eof_) {
         if (begin_ == end_) {
-          CheckUnchanged();
+          CheckUnchanged(false);
           return false;
         }
         line = std::string_view(buf_.data() + begin_, end_ - begin_);
@@ -76,17 +76,16 @@ class FileLineSource : public LineSource {
     return p ? static_cast<size_t>(static_cast<const char*>(p) - buf_.data()) : end_;
   }
 
-  // The file read is still the one opened, as it was then: the path names
-  // it, and its size and times are the same. Checked when a pass starts again
-  // and at each end, so a file saved or replaced while the run goes on stops
-  // the run before anything is written.
-  void CheckUnchanged() const {
-    struct stat now {}, named {};
-    const bool same = ::fstat(fd_, &now) == 0 && ::stat(path_.c_str(), &named) == 0 &&
-                      named.st_dev == opened_.st_dev && named.st_ino == opened_.st_ino &&
-                      now.st_size == opened_.st_size && now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
-                      now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec && now.st_ctim.tv_sec == opened_.st_ctim.tv_sec &&
-                      now.st_ctim.tv_nsec == opened_.st_ctim.tv_nsec;
+  // The file read is as it was when opened: the same size and modification
+  // time and, when a pass starts again, still the file the path names.
+  // Checked at each end and before the second pass, so a file edited or
+  // replaced while the run goes on stops the run before anything is written.
+  void CheckUnchanged(bool named) const {
+    struct stat now {}, at {};
+    const bool same = ::fstat(fd_, &now) == 0 && now.st_size == opened_.st_size &&
+                      now.st_mtim.tv_sec == opened_.st_mtim.tv_sec && now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec &&
+                      (!named || (::stat(path_.c_str(), &at) == 0 && at.st_dev == opened_.st_dev &&
+                                  at.st_ino == opened_.st_ino));
     if (!same) throw FileError(path_, "changed while it was being assembled; nothing written");
   }
 
