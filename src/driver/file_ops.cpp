@@ -1,8 +1,5 @@
 #include "driver/file_ops.h"
 
-#include "driver/file_sinks.h"
-#include "driver/temp_guard.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "driver/file_sinks.h"
+#include "driver/temp_guard.h"
 
 namespace orvane {
 
@@ -242,9 +242,9 @@ std::unique_ptr<CommitSink> DiskFileSystem::Create(const std::string& path) {
   } catch (const FileError& e) {
     // No file can be made beside it (a directory the user may not write):
     // a file the user may write is rewritten in place instead.
-    if (e.error() != EACCES && e.error() != EPERM) throw;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) throw FileError(path, "cannot write: " + ErrnoText(errno) + " (nor make a file in its directory)", errno);
+    const bool denied = e.error() == EACCES || e.error() == EPERM;
+    const int fd = denied ? ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+    if (fd < 0) throw;
     ::close(fd);
     return MakeRewritingSink(path, path);
   }
@@ -268,7 +268,9 @@ void CommitAll(const std::vector<CommitSink*>& sinks) {
   std::vector<CommitSink*> order(sinks);
   // Replaced files first, as they can be put back; then streams and files
   // rewritten in place, which cannot.
-  const auto rank = [](const CommitSink* s) { return s->Kind() == CommitKind::kReplace ? -1 : static_cast<int>(s->Kind()); };
+  const auto rank = [](const CommitSink* s) {
+    return s->Kind() == CommitKind::kReplace ? -1 : static_cast<int>(s->Kind());
+  };
   std::stable_sort(order.begin(), order.end(), [&](CommitSink* a, CommitSink* b) { return rank(a) < rank(b); });
   for (CommitSink* s : order) s->Prepare();
   size_t done = 0;

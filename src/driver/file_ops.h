@@ -1,8 +1,9 @@
-// File operations: the source read line by line, listing and object gathered
-// in a temporary file and put in place only when the run completes, so a failed
-// run leaves earlier outputs untouched. A regular output is replaced whole; a
-// device, a FIFO, standard output or a file with several links is written in
-// place.
+// File operations behind the FileSystem seam: the source read line by line,
+// and every output gathered in a temporary file and put in place only when the
+// run completes, all outputs or none, so that a failed or stopped run leaves
+// earlier outputs untouched. The ways an output is written are in
+// file_sinks.h, the calls only Linux has in linux_files.h, and what a signal
+// cleans up in temp_guard.h.
 #pragma once
 #include <cstdio>
 #include <memory>

@@ -204,19 +204,23 @@ class ReplacingSink final : public GatheringSink {
     Fail("cannot write", e);
   }
 
+  // Where the old file cannot be put back, it stays at the temporary name
+  // rather than be lost.
   void Undo() noexcept override {
     SignalBlock block;
     switch (state_) {
       case TempGuard::State::kExchanged:
         // The temporary name then holds the new file, which Finish removes.
-        if (sys::Exchange(dir_.get(), temp_.c_str(), name_.c_str()) == 0) Set(TempGuard::State::kTemporary);
+        Set(sys::Exchange(dir_.get(), temp_.c_str(), name_.c_str()) == 0 ? TempGuard::State::kTemporary
+                                                                          : TempGuard::State::kNone);
         break;
       case TempGuard::State::kLinkedNew:
         ::unlinkat(dir_.get(), name_.c_str(), 0);
         Set(TempGuard::State::kNone);
         break;
       case TempGuard::State::kBackedUp:
-        if (::renameat(dir_.get(), temp_.c_str(), dir_.get(), name_.c_str()) == 0) Set(TempGuard::State::kNone);
+        ::renameat(dir_.get(), temp_.c_str(), dir_.get(), name_.c_str());
+        Set(TempGuard::State::kNone);
         break;
       default:
         break;

@@ -77,38 +77,31 @@ void Act() {
   if (sig > 0 && Number("ORVANE_SHIM_EXCHANGE_SIGNAL", 0) == 0) kill(getpid(), sig);
 }
 
-bool NoTmpfile(int flags) { return (flags & O_TMPFILE) == O_TMPFILE && Number("ORVANE_SHIM_NO_TMPFILE", 0) != 0; }
-
 }  // namespace
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  const mode_t mode = static_cast<mode_t>(va_arg(ap, int));
-  va_end(ap);
-  if (NoTmpfile(flags)) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
-  const int fd = Real<int (*)(const char*, int, ...)>(realOpen)(path, flags, mode);
-  Note(fd, path);
-  return fd;
-}
+// The mode is read only where the call has one: with O_CREAT or O_TMPFILE.
+#define SHIM_OPEN(call, ...)                                                     \
+  mode_t mode = 0;                                                               \
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {              \
+    va_list ap;                                                                  \
+    va_start(ap, flags);                                                         \
+    mode = static_cast<mode_t>(va_arg(ap, int));                                 \
+    va_end(ap);                                                                  \
+  }                                                                              \
+  if ((flags & O_TMPFILE) == O_TMPFILE && Number("ORVANE_SHIM_NO_TMPFILE", 0)) { \
+    errno = EOPNOTSUPP;                                                          \
+    return -1;                                                                   \
+  }                                                                              \
+  const int fd = call(__VA_ARGS__, flags, mode);                                 \
+  Note(fd, path);                                                                \
+  return fd
+
+int open(const char* path, int flags, ...) { SHIM_OPEN(Real<int (*)(const char*, int, ...)>(realOpen), path); }
 
 int openat(int dirfd, const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  const mode_t mode = static_cast<mode_t>(va_arg(ap, int));
-  va_end(ap);
-  if (NoTmpfile(flags)) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
-  const int fd = Real<int (*)(int, const char*, int, ...)>(realOpenat)(dirfd, path, flags, mode);
-  Note(fd, path);
-  return fd;
+  SHIM_OPEN(Real<int (*)(int, const char*, int, ...)>(realOpenat), dirfd, path);
 }
 
 ssize_t read(int fd, void* buf, size_t n) {
