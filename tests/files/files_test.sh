@@ -97,10 +97,8 @@ rows=$(cat <<'TABLE'
 2| echo old >x; echo X >t; echo old >o.HEX; pre="unshare -m sh -c 'mount --bind t o.HEX && exec \"\$0\" \"\$@\"'" | -l x -o o.HEX ../prog.z80 | 2 644:1:old_ 644:1:X_ 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
 3| chmod 1777 .; echo old >o.HEX; pre=$nobody | -l x -o o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | o.HEX: cannot write: Operation not permitted
 0| mkdir ee; look="ee2/x t ee2/o.HEX out"; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='mv ee ee2'" | -l ee/x -o ee/o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-0| mkdir ee; echo old >ee/x; look="ee2/x t ee2/o.HEX out"; pre="$shimenv ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='mv ee ee2'" | -l ee/x -o ee/o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
 0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=2" | -l x -o o.HEX ../prog.z80 | 130 644:1:old_ none 644:1:old_ 644:1: |
 0| echo old >x; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=15" | -l x -o o.HEX ../prog.z80 | 143 644:1:old_ none none 644:1: |
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='kill -HUP \$PPID'" | -l x -o o.HEX ../prog.z80 | 129 644:1:old_ none 644:1:old_ 644:1: |
 0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=13" | -l x -o o.HEX ../prog.z80 | 141 644:1:old_ none 644:1:old_ 644:1: |
 0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_SIGNAL=2 ORVANE_SHIM_SIGNAL=15" | -l x -o o.HEX ../prog.z80 | 143 644:1:old_ none 644:1:old_ 644:1: |
 0| echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_SIGNAL=1 ORVANE_SHIM_SIGNAL=1" | -l x -o o.HEX ../prog.z80 | 129 none none 644:1:old_ 644:1: |
@@ -108,7 +106,6 @@ rows=$(cat <<'TABLE'
 0| :                          | --screen -l x -o o.HEX ../prog.z80 >&- | 2 none none none 644:1:  | standard output: cannot write: Bad file descriptor
 1| mknod t c 1 7              | --screen -l x -o o.HEX ../prog.z80 >t | 2 none char1,7 none 644:1: | standard output: cannot write: No space left on device
 3| chmod 777 .; mkdir ro; echo old >ro/o.HEX; chmod 666 ro/o.HEX; look="x t ro/o.HEX out"; pre=$nobody | -l x -o ro/o.HEX ../prog.z80 | 0 644:1:LST none 666:1:HEX 644:1: | no errors
-3| chmod 777 .; mkdir ro; echo old >ro/o.HEX; look="x t ro/o.HEX out"; pre=$nobody | -l x -o ro/o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | ro/o.HEX: cannot write: Permission denied
 0| :                          | -l "" ../prog.z80            | 2 none none none 644:1:               | option -l needs a path
 0| :                          | -o "" ../prog.z80            | 2 none none none 644:1:               | option -o needs a path
 0| :                          | --xref "" ../prog.z80        | 2 none none none 644:1:               | option --xref needs a path
@@ -116,7 +113,6 @@ rows=$(cat <<'TABLE'
 0| :                          | -l x -o o.HEX ""             | 2 none none none 644:1:               | the source path is empty
 0| ln -s t t                  | -l x -o o.HEX t              | 2 none link>t none 644:1:             | t: cannot read: Too many levels of symbolic links
 0| pre="$shimenv ORVANE_SHIM_EINTR_STDIN=1" | -l x -o o.HEX - <../prog.z80 | 0 644:1:LSTBODY none 644:1:HEX 644:1: | no errors
-0| mkfifo x; timeout 300 cat x >t & pre=$shimenv | -l x -o o.HEX ../prog.z80 | 0 fifo 644:1:LST 644:1:HEX 644:1: | no errors
 0| echo old >x; ln x y; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1" | -l x -o o.HEX ../prog.z80 | 0 644:2:LST none 644:1:HEX 644:1: | no errors
 TABLE
 )
@@ -144,5 +140,5 @@ while IFS='|' read -r need setup args expect message; do
   [ -z "$leftover" ] || { echo "FAIL: $row: temporary files left: $leftover"; failed=1; }
   cd ..
 done <<<"$rows"
-[ "$n" = 67 ] || { echo "FAIL: read $n rows"; failed=1; }
+[ "$n" = 63 ] || { echo "FAIL: read $n rows"; failed=1; }
 exit $failed

@@ -120,8 +120,8 @@ while { [ "$(date +%s)" -lt "$end" ] || [ "$runs" -lt 10 ]; } && [ "$runs" -lt 4
     fi
     rm -f $debris
   fi
-  # After SIGKILL between exchanges the outputs may be mixed; start again from
-  # the versions they hold.
+  # After SIGKILL between two exchanges the outputs may be mixed: the old ones
+  # are put back for the next run.
   [ "$got" = "$cur$cur$cur$cur" ] || [ "$got" = "$next$next$next$next" ] || { for f in $outs; do cp "ref.$cur.$f" "$f"; done; }
 done
 summary="soak: $runs runs of a $lines-line program taking ${ms} ms (stopped within ${span} ms); sent"
