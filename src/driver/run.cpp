@@ -97,8 +97,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   for (std::string_view line; source->Next(line);) as->Step(line);
   result.lines = as->Result().line;
 
-  // Pass 2: object, listing. A source read into memory is read from there
-  // again; a file is opened again.
+  // Pass 2: object, listing. The source starts again from its first line; a
+  // source that cannot (or that changed since pass 1) says so itself.
   as->BeginPass(2);
   if (!source->Rewind()) {
     source.reset();
