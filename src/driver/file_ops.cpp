@@ -315,16 +315,19 @@ void CommitAll(const std::vector<CommitSink*>& sinks) {
 
 bool MemoryLineSource::Next(std::string_view& line) {
   if (pos_ >= text_.size()) return false;
-  const size_t start = pos_;
-  size_t i = text_.find_first_of("\r\n", start);
-  if (i == std::string::npos) {
-    line = std::string_view(text_).substr(start);
-    pos_ = text_.size();
+  const size_t start = pos_, n = text_.size();
+  const char* t = text_.data();
+  // A plain scan: find_first_of would search the set with memchr for every
+  // character of the line.
+  size_t i = start;
+  while (i < n && t[i] != '\n' && t[i] != '\r') ++i;
+  line = std::string_view(text_).substr(start, i - start);
+  if (i == n) {
+    pos_ = n;
     return true;
   }
-  line = std::string_view(text_).substr(start, i - start);
   pos_ = i + 1;
-  if (text_[i] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+  if (t[i] == '\r' && pos_ < n && t[pos_] == '\n') ++pos_;
   return true;
 }
 
