@@ -181,6 +181,33 @@ def check(path, text, fmt, workdir):
          "params": {"textDocument": {"uri": "file:///p.z80"}, "options": {"tabSize": 8, "insertSpaces": True}}}])
     if again[1]["result"]:
         failures.append(f"{path} --{fmt}: formatting twice changes {len(again[1]['result'])} more lines")
+    # Typing in comments (which the server answers without assembling again),
+    # and taking a comment's ';' away (which it must assemble again), must leave
+    # exactly the diagnostics a fresh look at the new text gives.
+    changes, typed = [], source_lines[:]
+    for n, line in enumerate(source_lines):
+        at = line.find(";")
+        if at <= 0 or len(changes) >= 40:
+            continue
+        col = utf16(line, len(line[:at + 1].encode("utf-8", "surrogateescape")))
+        if len(changes) % 2 == 0:
+            changes.append({"range": {"start": {"line": n, "character": col}, "end": {"line": n, "character": col}},
+                            "text": "q;"})
+            typed[n] = line[:at + 1] + "q;" + line[at + 1:]
+        else:
+            # A ';' taken away: the rest of the line is no comment any more.
+            changes.append({"range": {"start": {"line": n, "character": col - 1}, "end": {"line": n, "character": col}},
+                            "text": " "})
+            typed[n] = line[:at] + " " + line[at + 1:]
+    if changes:
+        edit = {"jsonrpc": "2.0", "method": "textDocument/didChange",
+                "params": {"textDocument": {"uri": "file:///p.z80", "version": 2}, "contentChanges": changes}}
+        ask = {"jsonrpc": "2.0", "id": 2, "method": "textDocument/documentSymbol",
+               "params": {"textDocument": {"uri": "file:///p.z80"}}}
+        after, _ = server_session(text, fmt, [edit, ask])
+        fresh, _ = server_session("\n".join(typed), fmt, [])
+        if after != fresh:
+            failures.append(f"{path} --{fmt}: typing in comments left other diagnostics than a fresh assembly")
     return len(edits)
 
 
