@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         pollfd more{STDIN_FILENO, POLLIN, 0};
         if (poll(&more, 1, 0) <= 0 || !(more.revents & (POLLIN | POLLHUP))) break;
       }
-      server.HandleFrames(frames, Server::Clock::now());
+      server.HandleFrames(std::move(frames), Server::Clock::now());
     }
     if (server.Exited()) return server.ExitCode();
     server.Tick(Server::Clock::now());

@@ -59,21 +59,22 @@ void Server::Log(int type, const std::string& text) {
   send_(Notification("window/logMessage", {{"type", type}, {"message", "orvane-lsp: " + text}}));
 }
 
-void Server::HandleFrames(const std::vector<Frame>& frames, Clock::time_point now) {
+void Server::HandleFrames(std::vector<Frame> frames, Clock::time_point now) {
   std::vector<ParsedMessage> parsed;
   std::set<std::string> cancelled;
-  for (const Frame& f : frames) {
+  for (Frame& f : frames) {
     if (!f.ok()) {
       parsed.push_back({std::nullopt, EnvelopeError{nullptr, 0, f.error}});
       continue;
     }
     parsed.push_back(ParseMessage(f.body));
+    std::string().swap(f.body);  // a long document is held once, in its message
     const auto& m = parsed.back().message;
     if (m && m->kind == Incoming::kNotification && m->method == "$/cancelRequest" && m->params.is_object()) {
       if (const auto id = m->params.find("id"); id != m->params.end()) cancelled.insert(IdKey(*id));
     }
   }
-  for (const ParsedMessage& p : parsed) {
+  for (ParsedMessage& p : parsed) {
     if (exited_) return;
     if (p.error) {
       // A header that cannot be read has no id to answer to: it is logged.
@@ -88,7 +89,7 @@ void Server::HandleFrames(const std::vector<Frame>& frames, Clock::time_point no
   }
 }
 
-void Server::Handle(const Incoming& in, const std::set<std::string>& cancelled, Clock::time_point now) {
+void Server::Handle(Incoming& in, const std::set<std::string>& cancelled, Clock::time_point now) {
   if (in.kind == Incoming::kResponse) return;  // the server asks nothing
   if (in.kind == Incoming::kNotification) {
     HandleNotification(in, now);
@@ -115,20 +116,22 @@ void Server::Handle(const Incoming& in, const std::set<std::string>& cancelled, 
   }
 }
 
-void Server::HandleNotification(const Incoming& in, Clock::time_point now) {
+void Server::HandleNotification(Incoming& in, Clock::time_point now) {
   const std::string& m = in.method;
   if (m == "exit") {
     exited_ = true;
     return;
   }
   if (!initialized_ || shutdown_) return;
-  const json& params = in.params;
+  json& params = in.params;
   try {
     if (m == "textDocument/didOpen") {
-      const json& td = params.at("textDocument");
+      json& td = params.at("textDocument");
       const std::string uri = td.at("uri").get<std::string>();
       auto open = std::make_unique<Open>();
-      open->o.doc = lsp::Document(uri, td.at("version").get<int64_t>(), td.at("text").get<std::string>());
+      // The text moves out of the message rather than being copied.
+      open->o.doc = lsp::Document(uri, td.at("version").get<int64_t>(),
+                                  std::move(td.at("text").get_ref<std::string&>()));
       Open& doc = *(docs_[uri] = std::move(open));
       Assemble(doc);
       Publish(doc);

@@ -70,8 +70,6 @@ void MessageReader::Feed(std::string_view bytes) {
   if (start_ > 0 && start_ >= buffer_.size() / 2) {
     buffer_.erase(0, start_);
     start_ = 0;
-    // After a long message the buffer does not keep its size.
-    if (buffer_.empty() && buffer_.capacity() > (size_t{1} << 20)) buffer_.shrink_to_fit();
   }
   buffer_.append(bytes);
 }
@@ -109,6 +107,11 @@ std::optional<Frame> MessageReader::Next() {
   if (buffer_.size() - bodyAt < *length) return std::nullopt;
   frame.body.assign(buffer_, bodyAt, static_cast<size_t>(*length));
   start_ = bodyAt + static_cast<size_t>(*length);
+  // After a long message the buffer does not keep its size.
+  if (start_ == buffer_.size() && buffer_.capacity() > (size_t{1} << 20)) {
+    std::string().swap(buffer_);
+    start_ = 0;
+  }
   return frame;
 }
 
