@@ -51,6 +51,7 @@ constexpr std::string_view kHelp =
     "                   land in a CP/M image, which has no gaps\n"
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
+    "  address-wrap     bytes whose addresses run past FFFFH to 0000H\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";

@@ -20,7 +20,7 @@ void Assembler::BeginPass(int pass) {
   PC = options_.format->origin;
   lineNo_ = 0;
   placement_ = options_.format->makeCheck();
-  endSeen_ = afterEndWarned_ = false;
+  endSeen_ = afterEndWarned_ = wrapWarned_ = false;
   xref_ = CrossReference{};
 }
 

@@ -189,7 +189,7 @@ class Assembler : private Reporter {
   Statement result_;
 
   // Pass 2, for the warnings and the cross-reference.
-  bool endSeen_ = false, afterEndWarned_ = false;
+  bool endSeen_ = false, afterEndWarned_ = false, wrapWarned_ = false;
   CrossReference xref_;
 };
 

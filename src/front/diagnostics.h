@@ -48,8 +48,9 @@ inline constexpr std::string_view kLabelSemicolon = "label-semicolon";
 inline constexpr std::string_view kCpmOrgGap = "cpm-org-gap";
 inline constexpr std::string_view kHexOverlap = "hex-overlap";
 inline constexpr std::string_view kAfterEnd = "after-end";
-inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon,
-                                            kCpmOrgGap,    kHexOverlap, kAfterEnd};
+inline constexpr std::string_view kAddressWrap = "address-wrap";
+inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon, kCpmOrgGap,
+                                            kHexOverlap,   kAfterEnd,   kAddressWrap};
 }  // namespace warn
 
 // One message of a statement: an error (its text one of msg::, no name) or a
