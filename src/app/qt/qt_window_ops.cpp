@@ -67,7 +67,7 @@ void ListingLineBreaks::AppendLine(QStringView line, QString& out) {
   out += QStringLiteral(" \u2026[cut at %1 of %2 characters]").arg(cut).arg(line.size());
 }
 
-QString ListingLineBreaks::Convert(std::string_view text) {
+QString ListingLineBreaks::Convert(std::string_view text, std::vector<qsizetype>* starts) {
   const QString shown = DecodeLines(text);
   QString out;
   out.reserve(shown.size());
@@ -81,6 +81,7 @@ QString ListingLineBreaks::Convert(std::string_view text) {
     if (!ended) end = shown.size();
     qsizetype lineEnd = end;
     if (ended && lineEnd > at && shown[lineEnd - 1] == u'\r') --lineEnd;
+    if (starts) starts->push_back(out.size());
     AppendLine(QStringView(shown).mid(at, lineEnd - at), out);
     if (ended) {
       if (++linesInBlock_ < kLinesPerBlock) {
@@ -218,24 +219,47 @@ void QtWindowOps::AppendListing(std::string_view text) {
 
 void QtWindowOps::FlushListing() {
   if (pendingListing_.empty()) return;
-  // Inserting at the end with a cursor costs only the new text; the view
-  // keeps its place. The new text has the plain format, not that of a marked
-  // line before it.
-  QTextCursor cursor(w_.txtAsmListing->document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(lineBreaks_.Convert(pendingListing_), QTextCharFormat());
+  std::vector<qsizetype> starts;
+  const QString text = lineBreaks_.Convert(pendingListing_, &starts);
+  const int64_t first = flushedLines_;
   flushedLines_ += std::count(pendingListing_.begin(), pendingListing_.end(), '\n');
   pendingListing_.clear();
-  ApplyMarks();
+  // Inserting at the end with a cursor costs only the new text; the view
+  // keeps its place. Marked lines go in with their format, the rest plain
+  // (not in the format of a marked line before them), in one edit that the
+  // box lays out once.
+  QTextCursor cursor(w_.txtAsmListing->document());
+  cursor.beginEditBlock();
+  cursor.movePosition(QTextCursor::End);
+  qsizetype done = 0;
+  const auto lineEnd = [&](size_t i) {
+    const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : text.size();
+    const bool separated = end > starts[i] && (text[end - 1] == u'\n' || text[end - 1] == QChar::LineSeparator);
+    return separated ? end - 1 : end;
+  };
+  for (; !marks_.empty() && marks_.front().first >= first; marks_.pop_front()) {
+    const BoxMark& mark = marks_.front();
+    for (int64_t line = mark.first; line < mark.last && static_cast<size_t>(line - first) < starts.size(); ++line) {
+      const size_t i = static_cast<size_t>(line - first);
+      cursor.insertText(text.mid(done, starts[i] - done), QTextCharFormat());
+      cursor.insertText(text.mid(starts[i], lineEnd(i) - starts[i]), MarkFormat(mark, line));
+      done = lineEnd(i);
+    }
+  }
+  cursor.insertText(text.mid(done), QTextCharFormat());
+  cursor.endEditBlock();
 }
 
 void QtWindowOps::MarkBoxEntry(int64_t line, bool error) {
+  // A run reports a statement's problems after its entry is appended and
+  // before the window next takes in pending text: the mark is applied as its
+  // lines go into the box.
+  if (line < flushedLines_) return;
   if (!marks_.empty() && marks_.back().first == line) {
     marks_.back().error = marks_.back().error || error;
   } else {
     marks_.push_back({line, line == entryFirst_ ? std::max(appendedLines_, line + 1) : line + 1, error});
   }
-  if (line < flushedLines_) ApplyMarks();
 }
 
 bool QtWindowOps::LineRange(int64_t line, int& start, int& end) const {
@@ -271,25 +295,13 @@ QColor Tint(const QColor& base, const QColor& toward) {
 
 }  // namespace
 
-void QtWindowOps::ApplyMarks() {
+QTextCharFormat QtWindowOps::MarkFormat(const BoxMark& mark, int64_t line) const {
   const QColor base = w_.txtAsmListing->palette().color(QPalette::Base);
-  const QColor errorTint = Tint(base, QColor(220, 40, 40)), warningTint = Tint(base, QColor(230, 170, 0));
-  QTextCursor cursor(w_.txtAsmListing->document());
-  while (!marks_.empty() && marks_.front().last <= flushedLines_) {
-    const BoxMark mark = marks_.front();
-    marks_.pop_front();
-    for (int64_t line = mark.first; line < mark.last; ++line) {
-      int start = 0, end = 0;
-      if (!LineRange(line, start, end)) break;
-      QTextCharFormat format;
-      format.setBackground(mark.error ? errorTint : warningTint);
-      // The lines after the statement's are its messages.
-      if (line > mark.first) format.setFontWeight(QFont::Bold);
-      cursor.setPosition(start);
-      cursor.setPosition(end, QTextCursor::KeepAnchor);
-      cursor.mergeCharFormat(format);
-    }
-  }
+  QTextCharFormat format;
+  format.setBackground(Tint(base, mark.error ? QColor(220, 40, 40) : QColor(230, 170, 0)));
+  // The lines after the statement's are its messages.
+  if (line > mark.first) format.setFontWeight(QFont::Bold);
+  return format;
 }
 
 void QtWindowOps::SelectIntelHex() {

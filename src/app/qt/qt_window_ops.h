@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QString>
@@ -14,6 +15,7 @@
 class QCheckBox;
 class QFontMetrics;
 class QLabel;
+class QTextCharFormat;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -48,7 +50,8 @@ class ListingLineBreaks {
  public:
   static constexpr int kLinesPerBlock = 64;
   static constexpr qsizetype kMaxLineChars = 240;
-  QString Convert(std::string_view text);
+  // With `starts`, where each line begins in the text returned.
+  QString Convert(std::string_view text, std::vector<qsizetype>* starts = nullptr);
 
  private:
   void AppendLine(QStringView line, QString& out);
@@ -128,12 +131,12 @@ class QtWindowOps : public WindowOps {
   void ShowStatus();
   // The document positions of a box line: its start and its end.
   bool LineRange(int64_t line, int& start, int& end) const;
-  void ApplyMarks();
+  QTextCharFormat MarkFormat(const BoxMark& mark, int64_t line) const;
 
   WindowWidgets w_;
   PathText paths_[3];
   QString status_;
-  std::deque<BoxMark> marks_;  // not yet applied: their lines are still pending
+  std::deque<BoxMark> marks_;  // in line order, their lines still pending
   int64_t appendedLines_ = 0;  // box lines appended, pending or not
   int64_t entryFirst_ = 0;     // the first line of the last entry appended
   int64_t flushedLines_ = 0;   // box lines in the document
