@@ -32,6 +32,23 @@ size_t CharLength(std::string_view s, size_t at) {
 
 }  // namespace
 
+std::string PrintableName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 32 && u != 127) {
+      out += c;
+    } else {
+      out += '\\';
+      out += static_cast<char>('0' + (u >> 6));
+      out += static_cast<char>('0' + ((u >> 3) & 7));
+      out += static_cast<char>('0' + (u & 7));
+    }
+  }
+  return out;
+}
+
 std::string WindowStem(std::string_view source) {
   // Where each character starts; the last four are cut.
   size_t starts[4] = {0, 0, 0, 0};

@@ -22,7 +22,7 @@ std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   if (first) {
     const Problem& p = first->problem;
     s += "\nline " + std::to_string(p.span.line) + ": ";
-    s += (p.severity == Severity::kWarning ? "warning: " : "") + p.text;
+    s += (p.severity == Severity::kWarning ? "warning: " : p.severity == Severity::kNote ? "note: " : "") + p.text;
   }
   return s;
 }
@@ -31,7 +31,9 @@ std::string FileErrorText(const FileError& e) { return e.path().empty() ? e.reas
 
 std::string ProblemStatus(const KeptProblem& kept, size_t index, size_t count) {
   const Problem& problem = kept.problem;
-  std::string s = problem.severity == Severity::kWarning ? "Warning " : "Error ";
+  std::string s = problem.severity == Severity::kWarning ? "Warning "
+                  : problem.severity == Severity::kNote  ? "Note "
+                                                          : "Error ";
   s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.span.line) + ": " +
        problem.text;
   if (!problem.name.empty()) s += " [-W" + std::string(problem.name) + ']';
@@ -191,7 +193,7 @@ void WindowLogic::CheckPathsGiven(const RunRequest& request) {
 }
 
 void WindowLogic::OnReported(const Problem& problem, int64_t boxLine) {
-  if (boxLine >= 0) window_.MarkBoxEntry(boxLine, problem.IsError());
+  if (boxLine >= 0 && problem.severity != Severity::kNote) window_.MarkBoxEntry(boxLine, problem.IsError());
   if (problems_.size() >= kMaxProblems) return;
   KeptProblem kept{problem, boxLine};
   const auto at = std::upper_bound(problems_.begin(), problems_.end(), problem.span.line,

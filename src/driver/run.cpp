@@ -137,8 +137,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     }
     if (s.hasErrors) ++result.statementsWithErrors;
     for (const Problem& p : s.problems) {
-      if (!p.IsError() && !request.warnings.Reported(p.name)) continue;
-      ++(p.IsError() ? result.messages : result.warnings);
+      if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
+      if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
       observer.Reported(p, s, boxLine);
     }
     observer.StatementDone(s);
