@@ -67,14 +67,54 @@ void ListingLineBreaks::AppendLine(QStringView line, QString& out) {
   out += QStringLiteral(" \u2026[cut at %1 of %2 characters]").arg(cut).arg(line.size());
 }
 
+bool ListingLineBreaks::ConvertInPlace(QString& shown, std::vector<qsizetype>* starts) {
+  // CR LF becomes one line end as the text moves down over the dropped CRs.
+  QChar* d = shown.data();
+  const qsizetype n = shown.size();
+  const size_t firstStart = starts ? starts->size() : 0;
+  int inBlock = linesInBlock_;
+  qsizetype w = 0, lineStart = 0;
+  bool newLine = true;
+  for (qsizetype r = 0; r < n; ++r) {
+    if (newLine) {
+      if (starts) starts->push_back(w);
+      lineStart = w;
+      newLine = false;
+    }
+    if (d[r] == u'\r' && r + 1 < n && d[r + 1] == u'\n') continue;
+    if (d[r] != u'\n') {
+      d[w++] = d[r];
+      continue;
+    }
+    if (w - lineStart > kMaxLineChars) break;
+    newLine = true;
+    if (++inBlock < kLinesPerBlock) {
+      d[w++] = QChar::LineSeparator;
+    } else {
+      d[w++] = u'\n';
+      inBlock = 0;
+    }
+  }
+  if (w - lineStart > kMaxLineChars) {
+    if (starts) starts->resize(firstStart);
+    return false;
+  }
+  shown.truncate(w);
+  linesInBlock_ = inBlock;
+  return true;
+}
+
 QString ListingLineBreaks::Convert(std::string_view text, std::vector<qsizetype>* starts) {
-  const QString shown = DecodeLines(text);
-  QString out;
-  out.reserve(shown.size());
+  QString shown = DecodeLines(text);
   // The text document keeps one paragraph per block, and adding a block is
   // what makes a long listing slow to append. Lines go together into blocks
   // of kLinesPerBlock, split by line separators: the box shows, wraps and
   // copies them as separate lines all the same.
+  if (ConvertInPlace(shown, starts)) return shown;
+  // A line to cut: the text is built anew.
+  shown = DecodeLines(text);
+  QString out;
+  out.reserve(shown.size());
   for (qsizetype at = 0; at < shown.size();) {
     qsizetype end = shown.indexOf(u'\n', at);
     const bool ended = end >= 0;

@@ -54,6 +54,9 @@ class ListingLineBreaks {
   QString Convert(std::string_view text, std::vector<qsizetype>* starts = nullptr);
 
  private:
+  // The usual case, no line to cut: converts `shown` where it is; false
+  // (nothing counted) when a line is too long.
+  bool ConvertInPlace(QString& shown, std::vector<qsizetype>* starts);
   void AppendLine(QStringView line, QString& out);
   int linesInBlock_ = 0;
 };
