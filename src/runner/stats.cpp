@@ -1,0 +1,28 @@
+#include "runner/stats.h"
+
+#include <cstdio>
+
+namespace orvane::runner {
+
+std::string Grouped(uint64_t n) {
+  std::string s = std::to_string(n);
+  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
+  return s;
+}
+
+std::string Duration(double seconds) {
+  char b[32];
+  if (seconds < 1)
+    std::snprintf(b, sizeof b, "%.1f ms", seconds * 1e3);
+  else
+    std::snprintf(b, sizeof b, "%.2f s", seconds);
+  return b;
+}
+
+std::string StatsLine(const RunResult& r) {
+  const uint64_t tenths = r.seconds > 0 ? static_cast<uint64_t>(static_cast<double>(r.tstates) / r.seconds / 1e5 + 0.5) : 0;
+  return Grouped(r.tstates) + " T-states, " + Grouped(r.instructions) + " instructions, " + Duration(r.seconds) +
+         ", " + Grouped(tenths / 10) + "." + std::to_string(tenths % 10) + " MHz effective";
+}
+
+}  // namespace orvane::runner
