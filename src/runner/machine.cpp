@@ -19,6 +19,11 @@ std::string Region(uint16_t a) {
 
 }  // namespace
 
+std::string ImageTooLarge(uint64_t size) {
+  return "the program is " + std::to_string(size) + " bytes; at most " + std::to_string(kMaxImage) +
+         " fit between 0100H and the stack at " + Hex4(kStackTop - 2);
+}
+
 Machine::Machine(Console& console, Disk& disk, RunOptions options, std::unique_ptr<Cpu> cpu)
     : console_(console), disk_(disk), opt_(std::move(options)), mem_(std::make_unique<Memory>()),
       cpu_(cpu ? std::move(cpu) : MakeZ80Cpu(*mem_)) {}
@@ -27,8 +32,7 @@ Machine::~Machine() = default;
 
 bool Machine::Load(const std::vector<uint8_t>& image, const std::vector<std::string>& args, std::string& error) {
   if (image.size() > kMaxImage) {
-    error = "the program is " + std::to_string(image.size()) + " bytes; at most " + std::to_string(kMaxImage) +
-            " fit between 0100H and the stack at " + Hex4(kStackTop - 2);
+    error = ImageTooLarge(image.size());
     return false;
   }
   std::string tail;

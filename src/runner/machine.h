@@ -34,6 +34,9 @@ constexpr int kBiosEntries = 17;
 constexpr uint16_t kPageZeroGuard = 0x0008;  // the jumps at 0000H and 0005H
 constexpr size_t kMaxImage = kStackTop - 2 - kLoad;
 
+// "the program is 70000 bytes; at most 64766 fit ..."
+std::string ImageTooLarge(uint64_t size);
+
 // The exit statuses of orvane-run besides a program's own return code.
 enum Status {
   kUsage = 2,        // usage, or a program file that cannot be read or does not fit

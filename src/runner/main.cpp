@@ -1,12 +1,14 @@
 // orvane-run: runs a CP/M 2.2 program on an emulated Z80.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -47,6 +49,26 @@ constexpr std::string_view kHelp =
 int Usage(const std::string& message) {
   std::cerr << "orvane-run: " << message << "\n" << kUsageText;
   return kUsage;
+}
+
+// The whole file, or why it cannot be read.
+std::string ReadProgram(const std::string& path, std::vector<uint8_t>& image) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return std::string("cannot read it: ") + strerror(errno);
+  std::string error;
+  if (!S_ISREG(st.st_mode)) error = "not a regular file";
+  if (error.empty() && static_cast<uint64_t>(st.st_size) > kMaxImage) error = ImageTooLarge(st.st_size);
+  uint8_t buf[65536];
+  while (error.empty() && image.size() < kMaxImage) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = strerror(errno);
+    if (n <= 0) break;
+    image.insert(image.end(), buf, buf + n);
+  }
+  close(fd);
+  return error;
 }
 
 }  // namespace
@@ -99,14 +121,9 @@ int main(int argc, char** argv) {
   program = argv[i++];
   const std::vector<std::string> args(argv + i, argv + argc);
 
-  std::ifstream in(program, std::ios::binary);
   std::vector<uint8_t> image;
-  if (in) image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in || in.bad()) {
-    const int e = errno;
-    std::cerr << "orvane-run: cannot read " << program << ": " << (e ? strerror(e) : "read error") << "\n";
-    return kUsage;
-  }
+  if (const std::string error = ReadProgram(program, image); !error.empty())
+    return std::cerr << "orvane-run: " << program << ": " << error << "\n", kUsage;
 
   Disk disk;
   if (!disk.Open(dir)) return std::cerr << "orvane-run: " << disk.error << "\n", kUsage;
