@@ -32,6 +32,12 @@ struct Memory {
   }
 };
 
+// Whether an instruction that ends with PC at pc has entered the system: the
+// warm boot at 0000H, the BDOS at 0005H, or the guarded top of memory.
+inline bool AtSystem(const Memory& m, uint16_t pc) {
+  return static_cast<uint16_t>(pc - 1) >= m.guardHigh - 1 || pc == 0x0005;
+}
+
 enum class Reg { AF, BC, DE, HL, IX, IY, SP, PC, AF2, BC2, DE2, HL2, IR };
 
 class Cpu {
@@ -42,6 +48,21 @@ class Cpu {
   virtual bool Halted() const = 0;
   virtual uint16_t Get(Reg r) const = 0;
   virtual void Set(Reg r, uint16_t value) = 0;
+
+  // Runs whole instructions until budget T-states have passed, or one ends
+  // AtSystem, has had a write refused or has halted. Returns the T-states,
+  // adds the instructions to count and leaves the last one's address in last.
+  // This one steps; a CPU may do the same faster.
+  virtual uint64_t Run(const Memory& m, uint64_t budget, uint64_t& count, uint16_t& last) {
+    uint64_t t = 0;
+    for (;;) {
+      last = Get(Reg::PC);
+      t += static_cast<uint64_t>(Step());
+      ++count;
+      const uint16_t pc = Get(Reg::PC);
+      if (t >= budget || AtSystem(m, pc) || m.refusedWrite >= 0 || Halted()) return t;
+    }
+  }
 };
 
 // libz80ex on the given memory; IN reads FFH, OUT goes nowhere.

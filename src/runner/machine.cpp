@@ -139,7 +139,7 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
     c.Set(Reg::SP, static_cast<uint16_t>(sp + 2));
     c.Set(Reg::PC, pc);
     tstates_ += 10;
-    if (static_cast<uint16_t>(pc - 1) < kBdosEntry - 1 && pc != 0x0005) return Trap::kNone;
+    if (!AtSystem(m, pc)) return Trap::kNone;
   }
 }
 
@@ -175,12 +175,16 @@ RunResult Machine::Run() {
     uint64_t end = tstates_ + (1u << 20);
     if (opt_.maxTstates && end > opt_.maxTstates) end = opt_.maxTstates;
     while (tstates_ < end) {
-      if (trace) TraceLine(pc);
-      lastPc_ = pc;
-      tstates_ += static_cast<uint64_t>(c.Step());
-      ++instructions_;
+      if (trace) {
+        TraceLine(pc);
+        lastPc_ = pc;
+        tstates_ += static_cast<uint64_t>(c.Step());
+        ++instructions_;
+      } else {
+        tstates_ += c.Run(m, end - tstates_, instructions_, lastPc_);
+      }
       pc = c.Get(Reg::PC);
-      if (static_cast<uint16_t>(pc - 1) >= kBdosEntry - 1 || pc == 0x0005 || m.refusedWrite >= 0 || c.Halted()) {
+      if (AtSystem(m, pc) || m.refusedWrite >= 0 || c.Halted()) {
         trap = Dispatch(pc);
         if (trap != Trap::kNone) break;
         pc = c.Get(Reg::PC);

@@ -151,7 +151,7 @@ class Machine {
   std::unique_ptr<Memory> mem_;
   std::unique_ptr<Cpu> cpu_;
   uint64_t tstates_ = 0, instructions_ = 0;
-  uint16_t lastPc_ = 0, priorPc_ = 0;  // the last two instructions run
+  uint16_t lastPc_ = 0;               // the last instruction run
   uint16_t dma_ = 0x0080;
   uint16_t caller_ = 0;                // the instruction that entered the BDOS or BIOS
   int function_ = 0;                   // the BDOS function being served

@@ -34,6 +34,22 @@ class Z80ex final : public Cpu {
     while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
     return t;
   }
+  uint64_t Run(const Memory& m, uint64_t budget, uint64_t& count, uint16_t& last) override {
+    // Step's loop again, without a virtual call per instruction. HALT leaves
+    // PC on itself, so only an instruction that did not move PC can have halted.
+    uint64_t t = 0, n = 0;
+    uint16_t pc = z80ex_get_reg(cpu_, regPC), from;
+    do {
+      from = pc;
+      t += static_cast<uint64_t>(z80ex_step(cpu_));
+      while (z80ex_last_op_type(cpu_) != 0) t += static_cast<uint64_t>(z80ex_step(cpu_));
+      ++n;
+      pc = z80ex_get_reg(cpu_, regPC);
+    } while (t < budget && !AtSystem(m, pc) && m.refusedWrite < 0 && !(pc == from && z80ex_doing_halt(cpu_)));
+    count += n;
+    last = from;
+    return t;
+  }
   bool Halted() const override { return z80ex_doing_halt(cpu_) != 0; }
   uint16_t Get(Reg r) const override {
     if (r == Reg::IR) return static_cast<uint16_t>(z80ex_get_reg(cpu_, regI) << 8 | z80ex_get_reg(cpu_, regR));
