@@ -17,6 +17,7 @@ if [ "$gui" = 1 ]; then
   want+=(bin/orvane share/applications/orvane.desktop share/icons/hicolor/scalable/apps/orvane.svg
          share/mime/packages/orvane.xml)
 fi
+if [ -x "$build/src/runner/orvane-run" ]; then pages+=(orvane-run); want+=(bin/orvane-run); fi
 for p in "${pages[@]}"; do want+=("share/man/man1/$p.1.gz"); done
 diff <(printf '%s\n' "${want[@]}" | sort) <(cd "$usr" && find . -type f -printf '%P\n' | sort) ||
   fail "installed files differ from the list above (< missing, > extra)"
