@@ -14,17 +14,17 @@ void AppendChecksum(std::string& rec) {
 }
 }  // namespace
 
-void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::string_view Codestr) {
+void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::span<const uint8_t> bytes) {
   uint32_t addr = static_cast<uint32_t>(HexAddr);
-  for (size_t i = 0; i < Codestr.size(); i += 2) {
-    IntelHexBuild(static_cast<int32_t>(addr), Codestr.substr(i, 2));
+  for (uint8_t b : bytes) {
+    IntelHexBuild(static_cast<int32_t>(addr), b);
     ++addr;
   }
 }
 
 // :10 aaaa 00 and sixteen data bytes: a byte joins the open record when it
 // follows the last one and the record is not full.
-void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
+void IntelHexWriter::IntelHexBuild(int32_t HexAddr, uint8_t HexByte) {
   if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen) {
     IntelHexFlush();
     HexRecordOpen = true;
@@ -34,7 +34,7 @@ void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
     AppendHex4(HexRecord, static_cast<uint32_t>(HexAddr));
     HexRecord.append("00");
   }
-  HexRecord.append(HexByte);
+  AppendHex2(HexRecord, HexByte);
   HexNextAddr = static_cast<int32_t>(static_cast<uint32_t>(HexNextAddr) + 1);
   ++HexRecordCount;
 }
