@@ -10,6 +10,10 @@
 #include "app/paths.h"
 #include "driver/run.h"
 #include "output/listing.h"
+#if ORVANE_HAVE_RUNNER
+#include "app/program.h"
+#include "runner/host_run.h"
+#endif
 
 namespace orvane {
 
@@ -17,7 +21,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--color=WHEN] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--color=WHEN] SOURCE\n"
+    "       orvane-asm --run [--max-tstates N] [--stats] [--trace FILE] [--dir DIR] [OPTIONS] SOURCE [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -35,6 +40,10 @@ constexpr std::string_view kHelp =
     "  -Werror         warnings make the exit status 1, as errors do\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
+    "  --run           assemble as a CP/M image and, without errors, run it with\n"
+    "                  the ARGUMENTs after SOURCE on an emulated Z80 (as\n"
+    "                  orvane-run does; its --max-tstates, --stats, --trace and\n"
+    "                  --dir go before SOURCE; messages name the source lines)\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -53,7 +62,8 @@ constexpr std::string_view kHelp =
     "  after-end        bytes after END (they are still written)\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
-    "still written), 2 usage error or a file that cannot be read or written.\n";
+    "still written), 2 usage error or a file that cannot be read or written.\n"
+    "With --run, the program's exit status as orvane-run gives it.\n";
 
 // Standard output for --screen, buffered.
 class StreamSink : public OutputSink {
@@ -73,6 +83,13 @@ class CommandLineObserver : public RunObserver {
  public:
   CommandLineObserver(std::ostream& err, bool color, std::string sourceName, OutputSink* screen)
       : err_(err), color_(color), sourceName_(std::move(sourceName)), screen_(screen) {}
+
+#if ORVANE_HAVE_RUNNER
+  AssembledProgram* program = nullptr;  // with --run: gathers the image and its lines
+  void StatementDone(const Statement& s) override {
+    if (program) program->Add(s);
+  }
+#endif
 
   void ListingBox(std::string_view text) override {
     if (screen_) screen_->Write(text);
@@ -145,7 +162,11 @@ std::string Summary(const RunResult& r, const RunRequest& request) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
-  bool cpm = false, screen = false, warningsAreErrors = false;
+  bool cpm = false, hex = false, screen = false, warningsAreErrors = false, run = false;
+  std::string runnerOption;  // the first runner option given
+#if ORVANE_HAVE_RUNNER
+  runner::HostRun hostRun;
+#endif
   std::string source, color = "auto";
   RunRequest request;
   std::string &listPath = request.listing, &objectPath = request.object;
@@ -164,6 +185,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       out << "orvane-asm " << ORVANE_VERSION << '\n';
       return 0;
     }
+    if (a == "--run") {
+      run = true;
+      continue;
+    }
+#if ORVANE_HAVE_RUNNER
+    if (std::string error; runner::TakeRunnerOption(args, i, hostRun, error)) {
+      if (!error.empty()) return usage(error);
+      if (runnerOption.empty()) runnerOption = a.substr(0, a.find('='));
+      continue;
+    }
+#endif
     // Options that take a value, written apart or joined.
     std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
                        : a == "--symbols" ? &request.symbols : nullptr;
@@ -191,17 +223,33 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (color != "auto" && color != "always" && color != "never") return usage("--color takes auto, always or never");
     } else if (a == "--hex" || a == "--cpm") {
       cpm = a == "--cpm";
+      hex = hex || !cpm;
     } else if (a == "--screen") {
       screen = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usage("unknown option " + a);
     } else if (source.empty()) {
       source = a;
+#if ORVANE_HAVE_RUNNER
+      // With --run, what follows the source is the program's.
+      if (run) {
+        hostRun.args.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+        break;
+      }
+#endif
     } else {
       return usage("only one source file may be given");
     }
   }
   if (source.empty()) return usage("no source file given");
+#if !ORVANE_HAVE_RUNNER
+  if (run) return usage("--run is not available: this orvane-asm was built without libz80ex");
+#endif
+  if (!run && !runnerOption.empty()) return usage(runnerOption + " goes with --run");
+  if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
+  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
+    return usage("with --run, standard output is the program's console; no output may go there");
+  cpm = cpm || run;
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
   }
@@ -218,6 +266,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
   StreamSink screenSink(out);
   CommandLineObserver observer(err, colored, source, screen ? &screenSink : nullptr);
+#if ORVANE_HAVE_RUNNER
+  AssembledProgram program;
+  if (run) observer.program = &program;
+#endif
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;
   try {
@@ -229,7 +281,20 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
   out.flush();
   err << "orvane-asm: " << Summary(result, request) << '\n';
-  return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
+  const int status = result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
+  if (!run) return status;
+  if (status != 0) {
+    err << "orvane-asm: " << source << " is not run: " << (result.statementsWithErrors ? "it has errors" : "-Werror")
+        << '\n';
+    return status;
+  }
+#if ORVANE_HAVE_RUNNER
+  err.flush();
+  hostRun.source = program.Lookup(source);
+  return runner::RunOnHost(program.image(), hostRun, "orvane-asm", err);
+#else
+  return status;
+#endif
 }
 
 }  // namespace orvane

@@ -1,21 +1,17 @@
 // orvane-run: runs a CP/M 2.2 program on an emulated Z80.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
-#include "runner/machine.h"
-#include "runner/stats.h"
+#include "runner/host_run.h"
 
 using namespace orvane::runner;
 
@@ -74,12 +70,11 @@ std::string ReadProgram(const std::string& path, std::vector<uint8_t>& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir = ".", tracePath, listPath, program;
-  uint64_t maxTstates = 0;
-  bool stats = false;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string_view a = argv[i];
+  const std::vector<std::string> all(argv + 1, argv + argc);
+  HostRun run;
+  size_t i = 0;
+  for (; i < all.size(); ++i) {
+    const std::string& a = all[i];
     if (a == "--") {
       ++i;
       break;
@@ -87,74 +82,16 @@ int main(int argc, char** argv) {
     if (a.size() < 2 || a[0] != '-') break;
     if (a == "--help" || a == "-h") return std::cout << kUsageText << "\n" << kHelp, 0;
     if (a == "--version") return std::cout << "orvane-run " << ORVANE_VERSION << "\n", 0;
-    if (a == "--stats") {
-      stats = true;
-      continue;
-    }
-    std::string_view name = a, value;
-    const size_t eq = a.find('=');
-    if (eq != std::string_view::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-    } else if (a == "--dir" || a == "--trace" || a == "--list" || a == "--max-tstates") {
-      if (i + 1 == argc) return Usage(std::string(a) + " needs a value");
-      value = argv[++i];
-    }
-    if (name == "--dir") {
-      dir = value;
-    } else if (name == "--trace") {
-      tracePath = value;
-    } else if (name == "--list") {
-      listPath = value;
-    } else if (name == "--max-tstates") {
-      char* end = nullptr;
-      errno = 0;
-      const std::string v(value);
-      maxTstates = std::strtoull(v.c_str(), &end, 10);
-      if (v.empty() || *end || errno || v[0] == '-' || maxTstates == 0)
-        return Usage("--max-tstates takes a number of T-states above 0, not '" + v + "'");
-    } else {
-      return Usage("unknown option " + std::string(a));
-    }
+    std::string error;
+    if (!TakeRunnerOption(all, i, run, error)) return Usage("unknown option " + a);
+    if (!error.empty()) return Usage(error);
   }
-  if (i == argc) return Usage("no program given");
-  program = argv[i++];
-  const std::vector<std::string> args(argv + i, argv + argc);
+  if (i == all.size()) return Usage("no program given");
+  const std::string program = all[i++];
+  run.args.assign(all.begin() + static_cast<long>(i), all.end());
 
   std::vector<uint8_t> image;
   if (const std::string error = ReadProgram(program, image); !error.empty())
     return std::cerr << "orvane-run: " << program << ": " << error << "\n", kUsage;
-
-  Disk disk;
-  if (!disk.Open(dir)) return std::cerr << "orvane-run: " << disk.error << "\n", kUsage;
-  std::ofstream trace, list;
-  RunOptions opt;
-  opt.maxTstates = maxTstates;
-  opt.list = &std::cerr;
-  for (auto [path, file, slot] : {std::tuple{&tracePath, &trace, &opt.trace}, {&listPath, &list, &opt.list}}) {
-    if (path->empty()) continue;
-    file->open(*path, std::ios::binary | std::ios::trunc);
-    if (!*file) return std::cerr << "orvane-run: cannot write " << *path << ": " << strerror(errno) << "\n", kUsage;
-    *slot = file;
-  }
-
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGXFSZ, SIG_IGN);
-  RunResult r;
-  {
-    HostConsole console;
-    Machine machine(console, disk, opt);
-    std::string error;
-    if (!machine.Load(image, args, error)) return std::cerr << "orvane-run: " << program << ": " << error << "\n", kUsage;
-    r = machine.Run();
-  }
-  if (!r.message.empty()) std::cerr << "orvane-run: " << r.message << "\n";
-  if (stats) std::cerr << "orvane-run: " << StatsLine(r) << "\n";
-  for (std::ofstream* f : {&trace, &list}) {
-    if (f->is_open() && !f->flush()) {
-      std::cerr << "orvane-run: cannot write " << (f == &trace ? tracePath : listPath) << "\n";
-      if (r.status == 0) r.status = kHostError;
-    }
-  }
-  return r.status;
+  return RunOnHost(image, run, "orvane-run", std::cerr);
 }

@@ -49,11 +49,26 @@ while IFS= read -r line; do
 done <"$DATA/rows.txt"
 
 fsize='' closeout=''
-begin "the trace of three instructions"
-assemble 'LD HL,&H1234 / INC HL / RET'
-: >"$base/in"; runz --trace trace.txt prog.com
-status_is 0
+begin "orvane-asm --run: the trace of three instructions, with their source lines"
+put prog.z80 'START:  LD HL,&H1234   ; three\n        INC HL\n        RET\n'
+"$ASM" --run --trace trace.txt prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 0; out_is ''
 if cmp -s trace.txt "$DATA/trace.golden"; then ok; else fail "trace: $(diff trace.txt "$DATA/trace.golden")"; fi
+
+begin "orvane-asm --run: the arguments after the source, a message with its source line"
+cp "$DATA/tail.z80" .
+"$ASM" --run --dir . tail.z80 foo.txt b:*.c <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 0; out_is ' FOO.TXT B:*.C/FOO     TXT/2/????????C  '
+assemble 'LD C,99 / CALL 5 / RET'
+"$ASM" --run --stats prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 3; has 'orvane-asm: unknown BDOS function 99 called from 0102H (prog.z80:2: CALL 5)'; has ' MHz effective'
+
+begin "orvane-asm --run: not with errors, --hex or an output on standard output"
+put prog.z80 '  FOO\n'; "$ASM" --run prog.z80 >"$base/out" 2>"$base/err" <"$base/empty"; status=$?
+status_is 1; has 'orvane-asm: prog.z80 is not run: it has errors'
+for args in "--hex --run prog.z80" "--run --hex prog.z80" "--stats prog.z80" "--run -o - prog.z80" "--run --max-tstates x prog.z80"; do
+  run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
+done
 
 begin "bad command lines and programs: status 2"
 assemble 'RET'; printf '%064767d' 0 >big.com; mkdir d
