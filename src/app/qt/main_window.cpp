@@ -204,6 +204,8 @@ void MainWindow::AddKeys() {
   key(QKeySequence(Qt::Key_F5), [this] { OnAssembleClicked(true); });
   key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { OnAssembleClicked(true); });
   key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { w_.cmdSelectFile->click(); });
+  key(QKeySequence(Qt::Key_F9), [this] { RunProgram(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_F5), [this] { RunProgram(); });
   key(QKeySequence(Qt::Key_F8), [this] { logic_->OnGoToProblem(false); });
   key(QKeySequence(Qt::SHIFT | Qt::Key_F8), [this] { logic_->OnGoToProblem(true); });
 }
@@ -264,6 +266,72 @@ void MainWindow::OnAssembleClicked(bool again) {
     closeAfterRun_ = false;
     close();
   }
+}
+
+void MainWindow::RunProgram() {
+#if ORVANE_HAVE_RUNNER
+  if (logic_->Running()) return;
+  if (console_ && !console_->Finished()) {
+    console_->raise();
+    console_->activateWindow();
+    return;
+  }
+  const QString field = w_.txtSource->text();
+  const QString source = field.isEmpty() ? QString::fromStdString(logic_->LastSource()) : field;
+  if (source.isEmpty()) {
+    ops_->SetStatus("Nothing to run: select a file first");
+    return;
+  }
+  // Run again goes in the last run's format when the fields are empty.
+  if (field.isEmpty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
+    ops_->SetStatus(field.isEmpty() ? "Run runs CP/M programs, and the last assembly made Intel HEX: select the file "
+                                      "with CPM Executable, then Run (F9)"
+                                    : "Run runs CP/M programs: select CPM Executable, then Run (F9) again");
+    return;
+  }
+  // The last Run's program again while its source is as it was; else a new
+  // assembly.
+  if (!field.isEmpty() || !program_ || source != programSource_ || QFileInfo(source).lastModified() != programTime_) {
+    program_.reset();
+    auto program = std::make_unique<AssembledProgram>();
+    boxLines_.clear();
+    logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
+      program->Add(s);
+      if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
+    };
+    const QDateTime time = QFileInfo(source).lastModified();
+    OnAssembleClicked(true);
+    logic_->onStatement = nullptr;
+    if (!lastRun_.completed) return;  // the status says why
+    if (lastRun_.statementsWithErrors != 0) {
+      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot run: the program has errors");
+      return;
+    }
+    program_ = std::move(program);
+    programSource_ = source;
+    programTime_ = time;
+  }
+  delete console_;
+  const QFileInfo info(source);
+  console_ = new ConsoleWindow(program_->image(), program_->Lookup(info.fileName().toStdString()),
+                               info.absolutePath().toStdString(), QStringLiteral("Run: ") + info.fileName(), this);
+  console_->setAttribute(Qt::WA_DeleteOnClose);
+  console_->onSourceLine = [this](int line) { GoToSourceLine(line); };
+  console_->show();
+  console_->Start();
+#else
+  ops_->SetStatus("Run is not available: Orvane was built without libz80ex");
+#endif
+}
+
+void MainWindow::GoToSourceLine([[maybe_unused]] int line) {
+#if ORVANE_HAVE_RUNNER
+  const auto it = boxLines_.find(line);
+  if (it != boxLines_.end() && w_.txtAsmListing->isVisible()) ops_->SelectBoxLine(it->second);
+  ops_->SetStatus("Run stopped at line " + std::to_string(line));
+  raise();
+  activateWindow();
+#endif
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

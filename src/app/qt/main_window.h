@@ -1,14 +1,21 @@
 // frmOrvane: the assembler's one window.
 #pragma once
 #include <functional>
+#include <map>
 #include <memory>
 
+#include <QDateTime>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include "driver/file_ops.h"
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
+#if ORVANE_HAVE_RUNNER
+#include "app/program.h"
+#include "console_window.h"
+#endif
 
 namespace orvane::qt {
 
@@ -36,6 +43,10 @@ class MainWindow : public QWidget {
   // Where the file dialog opens: the folder of the source last chosen.
   const QString& DialogFolder() const { return dialogFolder_; }
 
+  // Run (F9, Ctrl+F5): assembles as a CP/M image when the source changed,
+  // then runs the program in a console window.
+  void RunProgram();
+
   QtWindowOps& Ops() { return *ops_; }
   WindowLogic& Logic() { return *logic_; }
   const RunResult& LastRun() const { return lastRun_; }
@@ -58,6 +69,9 @@ class MainWindow : public QWidget {
   QString RealOpenDialog(const QString& qtFilter);
   void RealErrorReport(const QString& path, const QString& reason);
 
+  // The console's status line was clicked on a run that stopped at line.
+  void GoToSourceLine(int line);
+
   WindowWidgets w_;
   DiskFileSystem files_;
   std::unique_ptr<QtWindowOps> ops_;
@@ -66,6 +80,15 @@ class MainWindow : public QWidget {
   RunResult lastRun_;
   bool closeAfterRun_ = false;
   QString dialogFolder_;
+#if ORVANE_HAVE_RUNNER
+  // The program the last Run assembled, its source and that file's time
+  // then, and the listing-box line of each source line.
+  std::unique_ptr<AssembledProgram> program_;
+  QString programSource_;
+  QDateTime programTime_;
+  std::map<int64_t, int64_t> boxLines_;
+  QPointer<ConsoleWindow> console_;
+#endif
 };
 
 }  // namespace orvane::qt
