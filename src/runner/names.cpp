@@ -1,5 +1,6 @@
 #include "runner/names.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace orvane::runner {
@@ -18,7 +19,7 @@ bool NameChar(unsigned char c) {
 void Field(std::string_view text, char* field, size_t width) {
   size_t i = 0;
   for (char c : text) {
-    if (i == width) break;
+    if (i == width || c == '.') break;
     if (c == '*') {
       while (i < width) field[i++] = '?';
       break;

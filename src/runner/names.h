@@ -13,8 +13,8 @@ using CpmName = std::string;  // always 11 bytes
 
 // The CCP's parse of one argument into a drive byte (0 for none, 1 for A:, ...)
 // and a name: an optional letter and colon, the name up to the first '.', the
-// type after it; each cut to its field, upper-cased, '*' filling the rest of
-// its field with '?'.
+// type after it up to the next; each cut to its field, upper-cased, '*'
+// filling the rest of its field with '?'.
 struct ParsedName {
   uint8_t drive = 0;
   CpmName name = CpmName(11, ' ');

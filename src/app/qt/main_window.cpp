@@ -164,6 +164,9 @@ void MainWindow::BuildControls() {
   place(w_.optIntelHex, "optIntelHex", 120, 1305, 1905, 510);
   w_.optCPMcom = new QRadioButton(QStringLiteral("CPM Executable"), this);
   place(w_.optCPMcom, "optCPMcom", 120, 1635, 1905, 510);
+#if ORVANE_HAVE_RUNNER
+  w_.optCPMcom->setToolTip(QStringLiteral("F9 (or Ctrl+F5) runs the CP/M program in a console window"));
+#endif
   auto* format = new QButtonGroup(this);
   format->setObjectName(QStringLiteral("formatGroup"));
   format->setExclusive(true);
