@@ -70,6 +70,21 @@ for args in "--hex --run prog.z80" "--run --hex prog.z80" "--stats prog.z80" "--
   run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
 done
 
+begin "a terminal in raw mode while a program waits for a key, restored when a signal ends the run"
+assemble 'LD C,1 / CALL 5 / RET'
+# In a terminal of its own (script): settings before, while the program waits
+# (polled until they change, 30 s at most), and after SIGTERM.
+cat >pty.sh <<PTY
+stty -g >before
+"$RUN" prog.com 0<&0 & pid=\$!
+for i in \$(seq 300); do [ "\$(stty -g)" != "\$(cat before)" ] && break; sleep 0.1; done
+stty -g >during; kill \$pid; wait \$pid; echo \$? >status; stty -g >after
+PTY
+script -qec 'bash pty.sh' typescript <"$base/empty" >"$base/script.out" 2>&1
+check "$(cat status)" 143 "status after SIGTERM"
+cmp -s before during && fail "no raw mode while waiting: $(cat during)" || ok
+cmp -s before after && ok || fail "terminal not restored: $(cat before) -> $(cat after)"
+
 begin "bad command lines and programs: status 2"
 assemble 'RET'; printf '%064767d' 0 >big.com; mkdir d
 long=$(printf 'x%.0s' {1..127})
