@@ -180,7 +180,7 @@ void ConsoleWindow::Start() {
     result_ = std::move(r);
     done_ = true;
   });
-  timer_.start(10);
+  timer_.start(4);
   view_->setFocus();
 }
 

@@ -28,7 +28,7 @@ namespace orvane::qt {
 // The console between the worker thread (the machine's side) and the window.
 class QueueConsole final : public runner::Console {
  public:
-  static constexpr size_t kMaxPending = 256 * 1024;  // output the program may run ahead by
+  static constexpr size_t kMaxPending = 64 * 1024;  // output the program may run ahead by
 
   int Read() override;
   bool Ready() override;
