@@ -211,6 +211,8 @@ bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
   return false;
 }
 
+// The first file the FCB's name matches; false when there is none, or when the
+// FCB names no file (the run then stops).
 bool Machine::FindOne(uint16_t fcb, Disk::Entry& entry) {
   CpmName name;
   if (!FcbName(fcb, true, name)) return false;
@@ -236,7 +238,7 @@ void Machine::SetPosition(uint16_t fcb, uint32_t record) {
 void Machine::OpenFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   const int64_t size = disk_.Size(e.host);
   if (size < 0) return HostFailed();
   const int64_t records = (size + 127) / 128;
@@ -316,7 +318,7 @@ int Machine::WriteRecordFrom(const std::string& host, uint32_t record) {
 void Machine::ReadSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   const uint32_t record = SequentialRecord(fcb);
   const int n = ReadRecordTo(e.host, record);
   if (n <= 0) return Return(1);  // end of file
@@ -327,7 +329,7 @@ void Machine::ReadSequential() {
 void Machine::WriteSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   const uint32_t record = SequentialRecord(fcb);
   const int n = WriteRecordFrom(e.host, record);
   if (n <= 0) return Return(2);  // the disk (here: the file's 8 MiB) is full
@@ -365,7 +367,7 @@ void Machine::ReadRandom() {
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);  // past the end of the disk
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   SetPosition(fcb, record);
   const int n = ReadRecordTo(e.host, record);
   Return(n < 0 ? 0 : n == 0 ? 1 : 0);  // 1: reading unwritten data
@@ -376,7 +378,7 @@ void Machine::WriteRandom() {
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   SetPosition(fcb, record);
   WriteRecordFrom(e.host, record);
   Return(0);
@@ -385,7 +387,7 @@ void Machine::WriteRandom() {
 void Machine::FileSize() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(stopped_ ? 0 : 0xFF);
+  if (!FindOne(fcb, e)) return Return(0xFF);
   const int64_t size = disk_.Size(e.host);
   if (size < 0) return HostFailed();
   const int64_t records = (size + 127) / 128;

@@ -320,6 +320,7 @@ void MainWindow::RunProgram() {
                                info.absolutePath().toStdString(), QStringLiteral("Run: ") + info.fileName(), this);
   console_->setAttribute(Qt::WA_DeleteOnClose);
   console_->onSourceLine = [this](int line) { GoToSourceLine(line); };
+  console_->move(frameGeometry().topRight() + QPoint(8, 0));  // beside the listing it points into
   console_->show();
   console_->Start();
 #else
@@ -331,7 +332,8 @@ void MainWindow::GoToSourceLine([[maybe_unused]] int line) {
 #if ORVANE_HAVE_RUNNER
   const auto it = boxLines_.find(line);
   if (it != boxLines_.end() && w_.txtAsmListing->isVisible()) ops_->SelectBoxLine(it->second);
-  ops_->SetStatus("Run stopped at line " + std::to_string(line));
+  const QString why = console_ ? console_->StatusText().section('\n', 0, 0) : QString();
+  ops_->SetStatus("Run stopped at line " + std::to_string(line) + ": " + why.toStdString());
   raise();
   activateWindow();
 #endif
