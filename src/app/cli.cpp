@@ -284,8 +284,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const int status = result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
   if (!run) return status;
   if (status != 0) {
-    err << "orvane-asm: " << source << " is not run: " << (result.statementsWithErrors ? "it has errors" : "-Werror")
-        << '\n';
+    err << "orvane-asm: " << source << " is not run: "
+        << (result.statementsWithErrors ? "it has errors" : "it has warnings, and -Werror is given") << '\n';
     return status;
   }
 #if ORVANE_HAVE_RUNNER
