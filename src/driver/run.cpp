@@ -66,8 +66,12 @@ std::string Counted(int64_t n, std::string_view noun) {
 
 std::string BytesWritten(const RunResult& run) {
   if (run.objectBytes == 0) return "no bytes";
-  std::string s = Counted(static_cast<int64_t>(run.objectBytes), "byte") + " at " + Address(run.lowAddress);
-  if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress);
+  std::string s = Counted(static_cast<int64_t>(run.objectBytes), "byte") + " at ";
+  // Every address has 16 bits: bytes spread over 64K or more cover it all.
+  if (run.highAddress - run.lowAddress >= 0xFFFF) return s + "0000H-FFFFH";
+  s += Address(run.lowAddress & 0xFFFF);
+  if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress & 0xFFFF);
+  if ((run.lowAddress >> 16) != (run.highAddress >> 16)) s += " (wrapping past FFFFH)";
   return s;
 }
 
@@ -133,8 +137,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     }
     if (s.hasErrors) ++result.statementsWithErrors;
     for (const Problem& p : s.problems) {
-      if (!p.IsError() && !request.warnings.Reported(p.name)) continue;
-      ++(p.IsError() ? result.messages : result.warnings);
+      if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
+      if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
       observer.Reported(p, s, boxLine);
     }
     observer.StatementDone(s);
@@ -147,6 +151,10 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   if (OutputSink* sink = SinkOf(outputs, "symbol file")) WriteSymbolFile(as->Symbols(), *sink);
   observer.Symbols(as->Symbols(), as->Xref());
   Commit(outputs);
+  if (format.loadsFromOrigin && result.objectBytes != 0) {
+    result.lowAddress = format.origin;
+    result.highAddress = format.origin + static_cast<int64_t>(result.objectBytes) - 1;
+  }
   result.listingPath = request.listing;
   result.objectPath = request.object;
   result.completed = true;

@@ -71,13 +71,15 @@ struct RunResult {
   int64_t messages = 0;            // errors
   int64_t warnings = 0;            // warnings reported
   uint64_t objectBytes = 0;        // object bytes sent to the object file
-  // The lowest and the highest address an object byte was written to, or -1
-  // when none was.
+  // Where the object bytes load: the lowest and the highest address as the
+  // location counter ran (past FFFFH when it wrapped), or -1 when no byte was
+  // written. For an image loaded from its origin, the image's range.
   int64_t lowAddress = -1, highAddress = -1;
   std::string listingPath, objectPath;
 };
 
-// "25 bytes at 0100H-0118H", "1 byte at 0100H" or "no bytes".
+// "25 bytes at 0100H-0118H", "1 byte at 0100H", "4 bytes at FFFEH-0001H
+// (wrapping past FFFFH)" or "no bytes".
 std::string BytesWritten(const RunResult& run);
 // "1 error", "3 errors": a count and its noun, plural where it belongs.
 std::string Counted(int64_t n, std::string_view noun);

@@ -3,6 +3,7 @@
 // format's own check), and bytes after END. (Values that do not fit their
 // field are found where they are read, in the operand reader.) Pass 2 only.
 #include "encoder/assembler.h"
+#include "front/numbers.h"
 
 namespace orvane {
 
@@ -37,16 +38,20 @@ void Assembler::CheckOperandCount(const Keyword& k) {
   }
 }
 
-// An ORG starts a new stretch for the format's placement check.
+// An ORG starts a new stretch for the format's placement check and for the
+// wrap past FFFFH.
 void Assembler::CheckOrg() {
-  if (Pass2()) Placement(placement_->Org(PC), fields_.Operand1Fld);
+  if (!Pass2()) return;
+  wrapWarned_ = false;
+  Placement(placement_->Org(PC), fields_.Operand1Fld);
 }
 
 void Assembler::Placement(std::optional<PlacementWarning> w, std::string_view at) {
   if (w) Warn(w->name, std::move(w->text), at);
 }
 
-// After each pass-2 statement: bytes after END, and where the bytes land.
+// After each pass-2 statement: bytes after END, bytes past FFFFH (once for
+// each stretch after an ORG), and where the bytes land.
 void Assembler::CheckObject() {
   if (result_.isEnd) endSeen_ = true;
   const size_t bytes = result_.toObject ? bytes_.size() : 0;
@@ -54,6 +59,18 @@ void Assembler::CheckObject() {
   if (endSeen_ && !afterEndWarned_) {
     afterEndWarned_ = true;
     Warn(warn::kAfterEnd, "bytes after END are still assembled and written to the object file", fields_.OpcodeFld);
+  }
+  const int64_t last = static_cast<int64_t>(result_.address) + static_cast<int64_t>(bytes) - 1;
+  if (last > 0xFFFF && !wrapWarned_) {
+    wrapWarned_ = true;
+    std::string text = "the addresses run past FFFFH and start again at 0000H: ";
+    text += bytes == 1 ? "this byte lands at " : "these " + std::to_string(bytes) + " bytes land at ";
+    AppendHex4(text, static_cast<uint32_t>(result_.address));
+    if (bytes != 1) {
+      text += "H-";
+      AppendHex4(text, static_cast<uint32_t>(last));
+    }
+    Warn(warn::kAddressWrap, text + "H", fields_.OpcodeFld);
   }
   Placement(placement_->Bytes(result_.address, bytes), fields_.OpcodeFld);
 }

@@ -46,6 +46,9 @@ struct ObjectFormat {
   std::string_view name;       // as the command line and settings name it
   std::string_view extension;  // of the object file, dot included
   int32_t origin;              // PC at the start of each pass
+  // The file holds the bytes one after another from the origin, whatever
+  // addresses the listing gives them.
+  bool loadsFromOrigin;
   // How many times END reads its start address: the HEX end record reads it
   // again, so its messages come twice.
   int endOperandReads;

@@ -23,9 +23,10 @@ void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::span<const uint8_t> bytes
 }
 
 // :10 aaaa 00 and sixteen data bytes: a byte joins the open record when it
-// follows the last one and the record is not full.
+// follows the last one and the record is not full. A record never runs from
+// FFFFH on to 0000H: the format has no wrap, and loaders differ on it.
 void IntelHexWriter::IntelHexBuild(int32_t HexAddr, uint8_t HexByte) {
-  if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen) {
+  if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen || (HexAddr & 0xFFFF) == 0) {
     IntelHexFlush();
     HexRecordOpen = true;
     HexRecordCount = 0;
