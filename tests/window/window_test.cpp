@@ -417,6 +417,17 @@ class WindowTest : public QObject {
              QStringLiteral("Unknown BDOS function 99 called from 0103H (p.z80:3: CALL 5)"));
     QTest::mouseClick(console()->findChild<QLabel*>(QStringLiteral("lblRunStatus")), Qt::LeftButton);
     QVERIFY2(Box()->textCursor().selectedText().startsWith("0103 CD0500"), qPrintable(Box()->textCursor().selectedText()));
+    // Stop ends a program that would run for ever.
+    QFile f(Path("p.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("LOOP:   JR LOOP\n") > 0);
+    f.close();
+    Do("choose:" + Path("p.z80"));
+    window_->RunProgram();
+    QVERIFY(console() && !console()->Finished());
+    QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
+    QVERIFY2(console()->StatusText().startsWith("Stopped at 0100H (p.z80:1: LOOP:   JR LOOP)"),
+             qPrintable(console()->StatusText()));
   }
 #endif
 
