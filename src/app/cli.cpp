@@ -1,7 +1,9 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <set>
 #include <string_view>
@@ -82,11 +84,16 @@ constexpr std::string_view kHelp =
     "still written), 2 usage error or a file that cannot be read or written.\n"
     "With --run, the program's exit status as orvane-run gives it.\n";
 
-// Standard output for --screen, buffered.
+// Standard output for --screen, each statement's entry as it comes. A failed
+// write (a closed or full standard output) stops the run before any file is
+// put in place.
 class StreamSink : public OutputSink {
  public:
   explicit StreamSink(std::ostream& os) : os_(os) {}
-  void Write(std::string_view bytes) override { os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  void Write(std::string_view bytes) override {
+    os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!os_.flush()) throw FileError("standard output", std::string("cannot write: ") + std::strerror(errno), errno);
+  }
 
  private:
   std::ostream& os_;
@@ -195,6 +202,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+      if (a.empty()) return usage("the source path is empty");
       if (!source.empty()) return usage("only one source file may be given");
       source = a;
 #if ORVANE_HAVE_RUNNER
@@ -235,6 +243,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     if (value != nullptr) {
       if (i + 1 >= args.size()) return usage("option " + a + " needs a path");
       *value = args[++i];
+      if (value->empty()) return usage("option " + a + " needs a path, not an empty one");
     } else if (a == "-W" || (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall")) {
       if (a == "-W" && i + 1 >= args.size()) return usage("option -W needs a warning name; " + WarningNames());
       const std::string warning = a == "-W" ? args[++i] : a.substr(2);
@@ -314,7 +323,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << "orvane-asm: " << PrintableName(e.path()) << ": " << e.reason() << '\n';
     return 2;
   }
-  out.flush();
+  if (!out.flush()) {
+    err << "orvane-asm: standard output: cannot write: " << std::strerror(errno) << '\n';
+    return 2;
+  }
   observer.SayHidden();
   if (!quiet) {
     const int64_t warnings = warningsAreErrors ? 0 : result.warnings;

@@ -148,12 +148,17 @@ void Assembler::Assemble(std::string_view ASMLine) {
   Parse(line_, fields_);
   Op1Type = RegTyp(fields_.Operand1Fld);
   Op2Type = RegTyp(fields_.Operand2Fld);
-  result_.label = SymbolTable::StripLabel(fields_.LabelFld);
-  result_.labelSpan = SpanOf(result_.label);
+  if (fields_.LabelFld.empty()) {
+    result_.label = {};
+    result_.labelSpan = {lineNo_, 0, 0};
+  } else {
+    result_.label = SymbolTable::StripLabel(fields_.LabelFld);
+    result_.labelSpan = SpanOf(result_.label);
+  }
 
   const Keyword* k = FindKeyword(keywords_, fields_.OpcodeFld);
   // EQU defines its label itself, after reading its value.
-  if (!Pass2() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
+  if (!Pass2() && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
   }
   if (Pass2()) {
