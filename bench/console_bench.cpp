@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   orvane::qt::MainWindow window;
   window.show();
   window.findChild<QAbstractButton*>(QStringLiteral("optCPMcom"))->click();
-  window.OpenFile(path);
+  window.OpenFile(QFile::encodeName(path));
   QApplication::processEvents();
 
   QElapsedTimer clock, sinceTick;

@@ -70,9 +70,10 @@ for args in "--hex --run prog.z80" "--run --hex prog.z80" "--stats prog.z80" "--
   run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
 done
 
-begin "a terminal in raw mode while a program waits for a key, restored when a signal ends the run"
-assemble 'LD C,1 / CALL 5 / RET'
-# In a terminal of its own (script): settings before, while the program waits
+begin "a terminal in raw mode while a program reads keys, restored when a signal ends the run"
+# It reads for ever, whatever script sends when its own input ends.
+assemble 'L: LD C,1 / CALL 5 / JR L'
+# In a terminal of its own (script): settings before, while the program runs
 # (polled until they change, 30 s at most), and after SIGTERM.
 cat >pty.sh <<PTY
 stty -g >before

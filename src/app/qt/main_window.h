@@ -4,18 +4,21 @@
 #include <map>
 #include <memory>
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
-#include "driver/file_ops.h"
+#include "app/window_files.h"
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
 #if ORVANE_HAVE_RUNNER
 #include "app/program.h"
 #include "console_window.h"
 #endif
+
+class QFont;
 
 namespace orvane::qt {
 
@@ -39,7 +42,8 @@ class MainWindow : public QWidget {
   void SetErrorReport(ErrorReport report);
   // Selects a source as the file dialog would (a file dropped on the window,
   // or named on the command line).
-  void OpenFile(const QString& path);
+  // The path is the bytes of the file's name, as the system gives them.
+  void OpenFile(const QByteArray& path);
   // Where the file dialog opens: the folder of the source last chosen.
   const QString& DialogFolder() const { return dialogFolder_; }
 
@@ -61,6 +65,8 @@ class MainWindow : public QWidget {
 
  private:
   void BuildControls();
+  // Font, accessible name and placeholder text of the three path fields.
+  void NamePathFields(const QFont& font);
   void AddKeys();
   void OnAssembleClicked(bool again = false);
   // The folder, the listing check box and the format, kept between sessions.
@@ -73,7 +79,7 @@ class MainWindow : public QWidget {
   void GoToSourceLine(int line);
 
   WindowWidgets w_;
-  DiskFileSystem files_;
+  WindowFileSystem files_;
   std::unique_ptr<QtWindowOps> ops_;
   std::unique_ptr<WindowLogic> logic_;
   ErrorReport errorReport_;
@@ -84,7 +90,7 @@ class MainWindow : public QWidget {
   // The program the last Run assembled, its source and that file's time
   // then, and the listing-box line of each source line.
   std::unique_ptr<AssembledProgram> program_;
-  QString programSource_;
+  std::string programSource_;
   QDateTime programTime_;
   std::map<int64_t, int64_t> boxLines_;
   QPointer<ConsoleWindow> console_;
