@@ -118,7 +118,7 @@ class CommandLineWindow : public HeadlessWindow {
     const size_t stop = text[at] == '(' ? text.find(')', at) + 1 : text.find_first_of(" \t,;)", at + 1);
     const size_t end = std::min(stop == 0 ? text.size() : stop, text.size());
     err_ << std::string(margin.size() + number.size(), ' ') << " | "
-         << caret << Paint("\33[1;32m", "^" + std::string(end - at - 1, '~')) << '\n';
+         << caret << Paint("\33[1;32m", std::string("^").append(end - at - 1, '~')) << '\n';
   }
 
   std::ostream& err_;

@@ -82,7 +82,7 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         size_t errors = 0;
         for (const Report& r : as.Diag().Reports) {
           const bool warning = r.severity == Severity::kWarning;
-          const std::string key = (warning ? "W" : "E") + std::to_string(warning ? warnings.size() : errors++);
+          const std::string key = std::string(warning ? "W" : "E").append(std::to_string(warning ? warnings.size() : errors++));
           if (columns.count(key)) got[key] = r.column;
           if (warning) warnings.emplace_back(r.name);
         }
@@ -115,7 +115,7 @@ TEST(Rows, EveryRowHolds) {
       }
       if (m[4].matched) {
         set.fill.clear();
-        for (int i = 1; i <= std::stoi(m[4]); ++i) set.fill.push_back("F" + std::to_string(i));
+        for (int i = 1; i <= std::stoi(m[4]); ++i) set.fill.push_back(std::string("F").append(std::to_string(i)));
       }
     } else if (std::regex_match(line, m, rowForm)) {
       RunRow(as, set, m);
