@@ -1,4 +1,4 @@
-// Runs the whole input as a source file through AssembleFile, once for a CP/M
+// Runs the whole input as a source file through the run, once for a CP/M
 // image and once for Intel HEX, with real files in a temporary folder, and
 // checks the object files:
 //  - the CP/M image holds exactly the object bytes the run sent;
@@ -10,7 +10,9 @@
 //  - both runs read the same lines and send the same number of object bytes
 //    (a statement's length never depends on the origin);
 //  - a third run, CP/M again, repeats the first exactly: every run starts
-//    afresh whatever the one before left behind.
+//    afresh whatever the one before left behind;
+//  - a run on the text in memory with no outputs touches no file and gives
+//    the same counts and the same box as the run from the file.
 #include <stdlib.h>
 
 #include <cstddef>
@@ -25,8 +27,6 @@
 
 #include "driver/file_ops.h"
 #include "driver/run.h"
-#include "app/window_ops.h"
-#include "encoder/assembler.h"
 
 namespace {
 
@@ -78,29 +78,50 @@ std::string Read(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A run without outputs on text in memory must not touch the disk at all.
+struct NoDisk : orvane::FileSystem {
+  std::unique_ptr<orvane::LineSource> OpenRead(const std::string&) override { __builtin_trap(); }
+  std::unique_ptr<orvane::CommitSink> Create(const std::string&) override { __builtin_trap(); }
+  bool NamesSource(const std::string&, const std::string&) override { __builtin_trap(); }
+  bool SameOutput(const std::string&, const std::string&) override { __builtin_trap(); }
+};
+
+// Gathers the listing box.
+struct BoxObserver : orvane::RunObserver {
+  std::string box;
+  void ListingBox(std::string_view text) override { box.append(text); }
+};
+
 Outcome Run(const std::string& text, bool hex, bool screen) {
   std::ofstream(Folder() + "prog.z80", std::ios::binary) << text;
-  // One window and one assembler for the whole session: every run must start
-  // afresh whatever the previous one left, and building the 16384-slot symbol
-  // table for every input would cost more than assembling it.
-  static orvane::HeadlessWindow window;
-  static orvane::Assembler as;
-  window = orvane::HeadlessWindow();
   const std::string source = Folder() + "prog.z80", list = Folder() + "prog.LST", object = Folder() + "prog.obj";
-  window.source = source;
-  window.list = list;
-  window.object = object;
-  window.intelHex = hex;
-  window.listingChecked = screen;
+  orvane::RunRequest request;
+  request.path = source;
+  request.listing = list;
+  request.object = object;
+  request.format = hex ? &orvane::kIntelHexFormat : &orvane::kCpmFormat;
+  request.listingBox = screen;
   Outcome out;
   orvane::DiskFileSystem files;
-  out.result = orvane::AssembleFile(as, window, files);
+  BoxObserver observer;
+  out.result = orvane::Run(request, files, observer);
   Check(out.result.completed);
   out.object = Read(object);
   out.listing = Read(list);
   Check(out.listing.compare(0, source.size() + 2, source + "\r\n") == 0);
   // The box gets the same entries as the file, without the header line.
-  if (screen) Check(CountLines(window.listing) + 1 == CountLines(out.listing));
+  if (screen) Check(CountLines(observer.box) + 1 == CountLines(out.listing));
+  // The same text from memory, with nothing written, sees the same.
+  orvane::RunRequest inMemory;
+  inMemory.path = source;
+  inMemory.text = text;
+  inMemory.format = request.format;
+  inMemory.listingBox = screen;
+  BoxObserver memory;
+  NoDisk noDisk;
+  const orvane::RunResult r = orvane::Run(inMemory, noDisk, memory);
+  Check(r.completed && r.lines == out.result.lines && r.messages == out.result.messages &&
+        r.objectBytes == out.result.objectBytes && memory.box == observer.box);
   return out;
 }
 

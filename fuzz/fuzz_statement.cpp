@@ -22,43 +22,36 @@ void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-bool IsHexText(std::string_view s) {
-  for (char c : s) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return true;
-}
-
 void RunBothPasses(const std::vector<std::string_view>& lines, bool hex) {
   // One assembler for the whole session, started afresh for every input the
   // way a run starts it: building the 16384-slot symbol table for every input
   // would cost more than assembling it.
   static orvane::Assembler as;
-  as.BeginRun(orvane::RunOptions{hex, false});
+  as.BeginRun(orvane::RunOptions{hex ? &orvane::kIntelHexFormat : &orvane::kCpmFormat});
   std::vector<int32_t> count(lines.size()), address(lines.size());
   as.BeginPass(1);
   for (size_t i = 0; i < lines.size(); ++i) {
     as.Step(lines[i]);
-    address[i] = as.Address();
-    count[i] = as.ByteCount();
-    Check(as.ByteCount() >= 0 && as.Diag().ErrText.empty());
+    const orvane::Statement& s = as.Result();
+    address[i] = s.address;
+    count[i] = s.byteCount;
+    Check(s.byteCount >= 0 && s.problems.empty());
   }
   as.BeginPass(2);
   bool clean = true;
   for (size_t i = 0; i < lines.size(); ++i) {
     as.Step(lines[i]);
-    Check(as.ByteCount() == count[i]);
-    const bool quiet = as.Diag().Messages.empty() && as.Diag().ErrText.empty();
-    const std::string_view obj = as.ObjCode();
-    if (!as.NoObject()) {
-      // Whole bytes, never more than the statement occupies: otherwise the
-      // CP/M image would run ahead of the addresses the labels got.
-      Check(obj.size() % 2 == 0 && IsHexText(obj));
-      Check(obj.size() <= 2 * static_cast<size_t>(as.ByteCount()));
-      if (quiet) Check(obj.size() == 2 * static_cast<size_t>(as.ByteCount()));
+    const orvane::Statement& s = as.Result();
+    Check(s.byteCount == count[i]);
+    const bool quiet = !s.hasErrors;
+    if (s.toObject) {
+      // Never more bytes than the statement occupies: otherwise the CP/M
+      // image would run ahead of the addresses the labels got.
+      Check(s.bytes.size() <= static_cast<size_t>(s.byteCount));
+      if (quiet) Check(s.bytes.size() == static_cast<size_t>(s.byteCount));
     }
     clean = clean && quiet;
-    if (clean) Check(as.Address() == address[i]);
+    if (clean) Check(s.address == address[i]);
   }
 }
 

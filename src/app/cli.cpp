@@ -9,8 +9,7 @@
 #include "driver/file_ops.h"
 #include "app/paths.h"
 #include "driver/run.h"
-#include "app/window_ops.h"
-#include "encoder/assembler.h"
+#include "output/listing.h"
 
 namespace orvane {
 
@@ -18,7 +17,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--color=WHEN] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--max-errors=N] [--color=WHEN] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -34,6 +33,8 @@ constexpr std::string_view kHelp =
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
     "  -Werror         warnings make the exit status 1, as errors do\n"
+    "  --max-errors=N  show at most N errors and warnings (default 50, 0: all);\n"
+    "                  the summary and the exit status still count them all\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
     "  --help          show this help\n"
@@ -52,6 +53,7 @@ constexpr std::string_view kHelp =
     "                   land in a CP/M image, which has no gaps\n"
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
+    "  address-wrap     bytes whose addresses run past FFFFH to 0000H\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
@@ -67,26 +69,42 @@ class StreamSink : public OutputSink {
 };
 
 // Prints each message as compilers do: SOURCE:LINE:COL: error: TEXT (or
-// warning: TEXT [-WNAME]), the source line and a caret under the column, and
-// a note where the text alone misleads.
-class CommandLineWindow : public HeadlessWindow {
+// warning: TEXT [-WNAME]), the source line and a caret under the span, and a
+// note where the text alone misleads. With --screen, the listing box's text
+// goes to standard output.
+class CommandLineObserver : public RunObserver {
  public:
-  CommandLineWindow(std::ostream& err, bool color) : err_(err), color_(color) {}
-  std::string sourceName;
-  std::set<std::string, std::less<>> disabled;  // warnings not reported
-  int64_t warnings = 0;
+  // At most `limit` diagnostics are shown (0: all).
+  CommandLineObserver(std::ostream& err, bool color, std::string_view sourceName, OutputSink* screen, int64_t limit)
+      : err_(err), color_(color), sourceName_(PrintableName(sourceName)), screen_(screen), limit_(limit) {}
 
-  void Reported(const Problem& p) override {
+  // "412138 more errors and 3 more warnings not shown", or nothing.
+  void SayHidden() {
+    if (hiddenErrors_ + hiddenWarnings_ == 0) return;
+    err_ << "orvane-asm: ";
+    if (hiddenErrors_ != 0) err_ << Counted(hiddenErrors_, "more error") << (hiddenWarnings_ != 0 ? " and " : "");
+    if (hiddenWarnings_ != 0) err_ << Counted(hiddenWarnings_, "more warning");
+    err_ << " not shown (--max-errors=0 shows all)\n";
+  }
+
+  void ListingBox(std::string_view text) override {
+    if (screen_) screen_->Write(text);
+  }
+
+  void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
     const bool warning = p.severity == Severity::kWarning;
-    if (warning && disabled.count(p.name) != 0) return;
-    warnings += warning;
-    Location(p, p.column);
+    if (limit_ != 0 && shown_ >= limit_) {
+      ++(warning ? hiddenWarnings_ : hiddenErrors_);
+      return;
+    }
+    ++shown_;
+    Location(p);
     err_ << Paint(warning ? "\33[1;35m" : "\33[1;31m", warning ? "warning:" : "error:") << ' ' << p.text;
     if (warning) err_ << " [" << Paint("\33[35m", "-W" + std::string(p.name)) << ']';
     err_ << '\n';
-    Quote(p);
+    Quote(p, s.source);
     if (!p.note.empty()) {
-      Location(p, p.column);
+      Location(p);
       err_ << Paint("\33[1;36m", "note:") << ' ' << p.note << '\n';
     }
   }
@@ -95,34 +113,36 @@ class CommandLineWindow : public HeadlessWindow {
   std::string Paint(std::string_view code, std::string_view text) const {
     return color_ ? std::string(code) + std::string(text) + "\33[m" : std::string(text);
   }
-  void Location(const Problem& p, int column) {
-    std::string where = sourceName + ':' + std::to_string(p.line) + ':';
-    if (column > 0) where += std::to_string(column) + ':';
+  void Location(const Problem& p) {
+    std::string where = sourceName_ + ':' + std::to_string(p.span.line) + ':';
+    if (p.span.column > 0) where += std::to_string(p.span.column) + ':';
     err_ << Paint("\33[1m", where) << ' ';
   }
   // The line as read (control characters shown as '?', a very long line cut
-  // short) and a caret line whose tabs stand where the line's do.
-  void Quote(const Problem& p) {
+  // short) and a caret line whose tabs stand where the line's do, under the
+  // span as far as the line is shown.
+  void Quote(const Problem& p, std::string_view source) {
     constexpr size_t kShown = 240;
-    std::string text(p.source.substr(0, kShown));
+    std::string text(source.substr(0, kShown));
     for (char& c : text)
       if ((static_cast<unsigned char>(c) < 32 && c != '\t') || c == 127) c = '?';
-    const std::string number = std::to_string(p.line);
+    const std::string number = std::to_string(p.span.line);
     const std::string margin = std::string(number.size() < 5 ? 5 - number.size() : 0, ' ');
-    err_ << margin << number << " | " << text << (p.source.size() > kShown ? "..." : "") << '\n';
-    const size_t at = static_cast<size_t>(p.column) - 1;
-    if (p.column <= 0 || at >= text.size()) return;
+    err_ << margin << number << " | " << text << (source.size() > kShown ? "..." : "") << '\n';
+    const size_t at = static_cast<size_t>(p.span.column) - 1;
+    if (p.span.column <= 0 || at >= text.size()) return;
     std::string caret;
     for (size_t i = 0; i < at; ++i) caret += text[i] == '\t' ? '\t' : ' ';
-    // The operand there: a parenthesised one to its ")", else to a separator.
-    const size_t stop = text[at] == '(' ? text.find(')', at) + 1 : text.find_first_of(" \t,;)", at + 1);
-    const size_t end = std::min(stop == 0 ? text.size() : stop, text.size());
+    const size_t end = std::min(at + static_cast<size_t>(std::max(p.span.length, 1)), text.size());
     err_ << std::string(margin.size() + number.size(), ' ') << " | "
          << caret << Paint("\33[1;32m", std::string("^").append(end - at - 1, '~')) << '\n';
   }
 
   std::ostream& err_;
   bool color_;
+  std::string sourceName_;
+  OutputSink* screen_;
+  int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
 bool KnownWarning(std::string_view name) {
@@ -131,23 +151,25 @@ bool KnownWarning(std::string_view name) {
 
 // "no errors" or "N errors in M statements", the warnings, the bytes and where
 // they went, and the files written.
-std::string Summary(const RunResult& r, int64_t warnings, const ExtraOutputs& extra) {
+std::string Summary(const RunResult& r, const RunRequest& request) {
   std::string s = r.messages == 0 ? "no errors"
                                   : Counted(r.messages, "error") + " in " + Counted(r.statementsWithErrors, "statement");
-  if (warnings != 0) s += ", " + Counted(warnings, "warning");
-  s += "; " + BytesWritten(r) + "; listing " + r.listingPath + ", object " + r.objectPath;
-  if (!extra.crossReference.empty()) s += ", cross-reference " + extra.crossReference;
-  if (!extra.symbols.empty()) s += ", symbols " + extra.symbols;
+  if (r.warnings != 0) s += ", " + Counted(r.warnings, "warning");
+  s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
+  if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
+  if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
   return s;
 }
 
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
-  bool cpm = false, screen = false, noWarnings = false, warningsAreErrors = false;
-  std::string listPath, objectPath, source, color = "auto";
-  ExtraOutputs extra;
-  std::set<std::string, std::less<>> disabled;
+  bool cpm = false, screen = false, warningsAreErrors = false;
+  int64_t maxErrors = 50;
+  std::string source, color = "auto";
+  RunRequest request;
+  std::string &listPath = request.listing, &objectPath = request.object;
+  std::set<std::string, std::less<>>& disabled = request.warnings.disabled;
   auto usage = [&](const std::string& why) {
     err << "orvane-asm: " << why << '\n' << kUsage;
     return 2;
@@ -164,8 +186,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return 0;
     }
     // Options that take a value, written apart or joined.
-    std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &extra.crossReference
-                       : a == "--symbols" ? &extra.symbols : nullptr;
+    std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
+                       : a == "--symbols" ? &request.symbols : nullptr;
     std::string warning;
     if (value != nullptr || a == "-W") {
       if (i + 1 >= args.size()) return usage("option " + a + " needs " + (value ? "a path" : "a warning name"));
@@ -180,7 +202,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (!KnownWarning(name)) return usage("unknown warning " + name);
       if (off) disabled.insert(name); else disabled.erase(name);
     } else if (a == "-w") {
-      noWarnings = true;
+      request.warnings.none = true;
     } else if (a == "-Werror") {
       warningsAreErrors = true;
     } else if (a == "-Wall") {
@@ -192,8 +214,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       cpm = a == "--cpm";
     } else if (a == "--screen") {
       screen = true;
+    } else if (a == "--max-errors" || a.rfind("--max-errors=", 0) == 0) {
+      std::string n = a == "--max-errors" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(13);
+      char* end = nullptr;
+      const long long v = n.empty() ? -1 : std::strtoll(n.c_str(), &end, 10);
+      if (v < 0 || *end != '\0') return usage("--max-errors takes a count (0 shows all)");
+      maxErrors = v;
     } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + a);
+      return usage("unknown option " + PrintableName(a));
     } else if (source.empty()) {
       source = a;
     } else {
@@ -204,41 +232,32 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
   }
-  const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (extra.crossReference == "-") +
-                               (extra.symbols == "-") + screen;
+  const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (request.crossReference == "-") +
+                               (request.symbols == "-") + screen;
   if (toStandardOutput > 1) return usage("only one output may go to standard output");
-  if (listPath.empty()) listPath = ReplaceExtension(source, ".LST");
-  if (objectPath.empty()) objectPath = ReplaceExtension(source, cpm ? ".com" : ".HEX");
+  if (listPath.empty()) listPath = ReplaceExtension(source, kListingExtension);
+  request.format = cpm ? &kCpmFormat : &kIntelHexFormat;
+  if (objectPath.empty()) objectPath = ReplaceExtension(source, request.format->extension);
+  request.path = source;
+  request.listingBox = screen;
 
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
-  CommandLineWindow window(err, colored);
-  window.sourceName = source;
-  window.disabled = disabled;
-  if (noWarnings) for (std::string_view w : warn::kAll) window.disabled.emplace(w);
-  window.source = source;
-  window.list = listPath;
-  window.object = objectPath;
-  window.intelHex = !cpm;
   StreamSink screenSink(out);
-  if (screen) {
-    window.listingChecked = true;
-    window.listingSink = &screenSink;
-  }
-
+  CommandLineObserver observer(err, colored, source, screen ? &screenSink : nullptr, maxErrors);
   DiskFileSystem files(/*standardStreams=*/true);
-  Assembler as;
   RunResult result;
   try {
-    result = AssembleFile(as, window, files, extra);
+    result = Run(request, files, observer);
   } catch (const FileError& e) {
     out.flush();
-    err << "orvane-asm: " << e.what() << '\n';
+    err << "orvane-asm: " << PrintableName(e.path()) << ": " << e.reason() << '\n';
     return 2;
   }
   out.flush();
-  err << "orvane-asm: " << Summary(result, window.warnings, extra) << '\n';
-  return result.statementsWithErrors != 0 || (warningsAreErrors && window.warnings != 0) ? 1 : 0;
+  observer.SayHidden();
+  err << "orvane-asm: " << Summary(result, request) << '\n';
+  return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
 }
 
 }  // namespace orvane

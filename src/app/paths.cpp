@@ -2,6 +2,23 @@
 
 namespace orvane {
 
+std::string PrintableName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 32 && u != 127) {
+      out += c;
+    } else {
+      out += '\\';
+      out += static_cast<char>('0' + (u >> 6));
+      out += static_cast<char>('0' + ((u >> 3) & 7));
+      out += static_cast<char>('0' + (u & 7));
+    }
+  }
+  return out;
+}
+
 std::string WindowStem(std::string_view source) {
   if (source.size() < 4) return std::string(source);
   return std::string(source.substr(0, source.size() - 4));

@@ -13,4 +13,9 @@ std::string WindowStem(std::string_view source);
 // dot) replaced by `ext`, which is appended where the name has no dot.
 std::string ReplaceExtension(std::string_view path, std::string_view ext);
 
+// A name as a terminal may show it: control characters (an ESC that would
+// start a terminal sequence, a line end that would forge a message) written
+// as a backslash and three octal digits, as `ls -b` writes them.
+std::string PrintableName(std::string_view name);
+
 }  // namespace orvane

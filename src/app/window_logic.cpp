@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/paths.h"
+#include "output/listing.h"
 
 namespace orvane {
 
@@ -19,52 +20,37 @@ std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   s += "; " + BytesWritten(run);
   s += "\nlisting " + FileName(run.listingPath) + ", object " + FileName(run.objectPath);
   if (first) {
-    s += "\nline " + std::to_string(first->line) + ": ";
-    s += (first->severity == Severity::kWarning ? "warning: " : "") + first->text;
+    const Problem& p = first->problem;
+    s += "\nline " + std::to_string(p.span.line) + ": ";
+    s += (p.severity == Severity::kWarning ? "warning: " : "") + p.text;
   }
   return s;
 }
 
-std::string ProblemStatus(const KeptProblem& problem, size_t index, size_t count) {
+std::string ProblemStatus(const KeptProblem& kept, size_t index, size_t count) {
+  const Problem& problem = kept.problem;
   std::string s = problem.severity == Severity::kWarning ? "Warning " : "Error ";
-  s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.line) + ": " +
+  s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.span.line) + ": " +
        problem.text;
-  if (!problem.name.empty()) s += " [-W" + problem.name + ']';
+  if (!problem.name.empty()) s += " [-W" + std::string(problem.name) + ']';
   if (!problem.note.empty()) s += "\nnote: " + problem.note;
   return s;
 }
 
-// The window as the run sees it: everything goes on to the window, and the
-// run's messages and progress come to the handlers on the way.
-class WindowLogic::RunView : public WindowOps {
+// The run as the window follows it: the listing box, the problems kept for
+// F8, progress on the status line, and the events processed once per
+// statement so that the window repaints and can stop the run.
+class WindowLogic::Observer : public RunObserver {
  public:
-  explicit RunView(WindowLogic& logic) : logic_(logic), w_(logic.window_) {}
-  bool IntelHexSelected() override { return w_.IntelHexSelected(); }
-  bool CpmSelected() override { return w_.CpmSelected(); }
-  std::string Text(TextField field) override { return w_.Text(field); }
-  void SetText(TextField field, std::string_view text) override { w_.SetText(field, text); }
-  void AppendListing(std::string_view text) override { w_.AppendListing(text); }
-  void SelectIntelHex() override { w_.SelectIntelHex(); }
-  void SelectCpm() override { w_.SelectCpm(); }
-  bool ListingChecked() override { return w_.ListingChecked(); }
-  void SetVisible(Control control, bool visible) override { w_.SetVisible(control, visible); }
-  int WindowHeight() override { return w_.WindowHeight(); }
-  void SetWindowHeight(int twips) override { w_.SetWindowHeight(twips); }
-  void SetListingHeight(int twips) override { w_.SetListingHeight(twips); }
-  std::string ShowOpenDialog(std::string_view filter) override { return w_.ShowOpenDialog(filter); }
-  bool StopRequested() override { return w_.StopRequested(); }
-  void SetInputsEnabled(bool enabled) override { w_.SetInputsEnabled(enabled); }
-  void SetStatus(std::string_view text) override { w_.SetStatus(text); }
-  void SelectBoxLine(int64_t line) override { w_.SelectBoxLine(line); }
-  // Once per statement of pass 2, so once per source line.
-  void ProcessEvents() override {
+  explicit Observer(WindowLogic& logic) : logic_(logic), w_(logic.window_) {}
+  void Started() override { w_.SetText(TextField::kAsmListing, ""); }
+  void ListingBox(std::string_view text) override { w_.AppendListing(text); }
+  void Reported(const Problem& p, const Statement&, int64_t boxLine) override { logic_.OnReported(p, boxLine); }
+  void StatementDone(const Statement&) override {
     if (++logic_.linesDone_ % kProgressLines == 0) w_.SetStatus("Assembling: line " + std::to_string(logic_.linesDone_));
     w_.ProcessEvents();
   }
-  void Reported(const Problem& problem) override {
-    logic_.OnReported(problem);
-    w_.Reported(problem);
-  }
+  bool StopRequested() override { return w_.StopRequested(); }
 
  private:
   WindowLogic& logic_;
@@ -101,9 +87,9 @@ void WindowLogic::OnSelectFile(const std::string& path) {
   if (!path.empty()) {
     const std::string stem = WindowStem(path);
     window_.SetText(TextField::kSource, path);
-    window_.SetText(TextField::kList, stem + ".LST");
-    if (window_.IntelHexSelected()) window_.SetText(TextField::kObject, stem + ".HEX");
-    if (window_.CpmSelected()) window_.SetText(TextField::kObject, stem + ".com");
+    window_.SetText(TextField::kList, stem + std::string(kListingExtension));
+    if (window_.IntelHexSelected()) window_.SetText(TextField::kObject, stem + std::string(kIntelHexFormat.extension));
+    if (window_.CpmSelected()) window_.SetText(TextField::kObject, stem + std::string(kCpmFormat.extension));
     window_.SetVisible(Control::kAssemble, true);
   }
   window_.SetText(TextField::kAsmListing, "");
@@ -127,10 +113,18 @@ RunResult WindowLogic::OnAssemble() {
   linesDone_ = 0;
   counts_.clear();
   window_.SetStatus("Assembling...");
-  RunView view(*this);
+  RunRequest request;
+  request.path = last_.source;
+  request.listing = last_.list;
+  request.object = last_.object;
+  request.format = last_.intelHex ? &kIntelHexFormat : &kCpmFormat;
+  request.listingBox = window_.ListingChecked();
+  Observer observer(*this);
   RunResult result;
   try {
-    result = AssembleFile(as_, view, files_);
+    if (request.listing.empty()) throw FileError(request.listing, "no listing path given");
+    if (request.object.empty()) throw FileError(request.object, "no object path given");
+    result = Run(request, files_, observer);
   } catch (const FileError& e) {
     window_.SetStatus(std::string("Not assembled: ") + e.what());
     throw;
@@ -139,6 +133,12 @@ RunResult WindowLogic::OnAssemble() {
     window_.SetStatus("Stopped: nothing written");
     return result;
   }
+  // What the window does after a run: Assemble hidden and the fields emptied
+  // until the next file is selected.
+  window_.SetVisible(Control::kAssemble, false);
+  window_.SetText(TextField::kSource, "");
+  window_.SetText(TextField::kList, "");
+  window_.SetText(TextField::kObject, "");
   const std::string summary = RunSummary(result, problems_.empty() ? nullptr : problems_.data());
   counts_ = summary.substr(0, summary.find('\n'));
   window_.SetStatus(summary);
@@ -167,12 +167,11 @@ RunResult WindowLogic::OnRunAgain() {
   return OnAssemble();
 }
 
-void WindowLogic::OnReported(const Problem& problem) {
+void WindowLogic::OnReported(const Problem& problem, int64_t boxLine) {
   if (problems_.size() >= kMaxProblems) return;
-  KeptProblem kept{problem.line,          problem.severity,         std::string(problem.name),
-                   std::string(problem.text), std::string(problem.note), problem.boxLine};
-  const auto at = std::upper_bound(problems_.begin(), problems_.end(), kept.line,
-                                   [](int64_t line, const KeptProblem& p) { return line < p.line; });
+  KeptProblem kept{problem, boxLine};
+  const auto at = std::upper_bound(problems_.begin(), problems_.end(), problem.span.line,
+                                   [](int64_t line, const KeptProblem& p) { return line < p.problem.span.line; });
   problems_.insert(at, std::move(kept));
 }
 
@@ -193,12 +192,12 @@ void WindowLogic::OnGoToProblem(bool backwards) {
 
 void WindowLogic::OnOptIntelHex() {
   const std::string source = window_.Text(TextField::kSource);
-  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + ".HEX");
+  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + std::string(kIntelHexFormat.extension));
 }
 
 void WindowLogic::OnOptCpm() {
   const std::string source = window_.Text(TextField::kSource);
-  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + ".com");
+  if (!source.empty()) window_.SetText(TextField::kObject, WindowStem(source) + std::string(kCpmFormat.extension));
 }
 
 void WindowLogic::OnChkListing() {

@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "driver/file_ops.h"
-#include "driver/run.h"
 #include "app/window_ops.h"
-#include "encoder/assembler.h"
+#include "driver/run.h"
 
 namespace orvane {
 
@@ -18,11 +17,10 @@ inline constexpr int kListingBoxMargin = 3090;  // window height - box height
 inline constexpr std::string_view kSourceFilter =
     "z80 Assembly File|*.z80|Assembly File|*.asm|All FIles|*.*";
 
-// A message of the last run, kept for going from one problem to the next.
+// A message of the last run, kept for going from one problem to the next,
+// with the listing box line its entry starts at (-1 without the box).
 struct KeptProblem {
-  int64_t line = 0;
-  Severity severity = Severity::kError;
-  std::string name, text, note;
+  Problem problem;
   int64_t boxLine = -1;
 };
 
@@ -58,7 +56,7 @@ class WindowLogic {
   void OnOptCpm();
   void OnChkListing();
   // A message of the run going on; kept in source-line order.
-  void OnReported(const Problem& problem);
+  void OnReported(const Problem& problem, int64_t boxLine);
   // Selects the next (or previous) problem's entry in the listing box and
   // shows its message below the run's counts, wrapping around.
   void OnGoToProblem(bool backwards);
@@ -66,7 +64,7 @@ class WindowLogic {
   bool Running() const { return running_; }
 
  private:
-  class RunView;
+  class Observer;
   struct LastRun {
     std::string source, list, object;
     bool intelHex = true;
@@ -74,7 +72,6 @@ class WindowLogic {
 
   WindowOps& window_;
   FileSystem& files_;
-  Assembler as_;
   bool running_ = false;
   LastRun last_;
   std::vector<KeptProblem> problems_;

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "encoder/assembler.h"
 #include "output/listing.h"
-#include "output/object_output.h"
 #include "output/xref.h"
 
 namespace orvane {
@@ -19,13 +20,13 @@ struct Output {
   std::unique_ptr<CommitSink> sink;
 };
 
-// Every output path is given, none names the source, and no two name the
-// same file; checked before anything is opened.
-void CheckOutputs(const std::string& source, const std::vector<Output>& outputs, FileSystem& files) {
+// No output path names the source, and no two name the same file; checked
+// before anything is opened.
+void CheckOutputs(const RunRequest& request, const std::vector<Output>& outputs, FileSystem& files) {
   for (size_t i = 0; i < outputs.size(); ++i) {
     const Output& o = outputs[i];
-    if (o.path.empty()) throw FileError(o.path, "no " + o.what + " path given");
-    if (files.NamesSource(source, o.path)) throw FileError(o.path, "the " + o.what + " path names the source file");
+    if (!request.text && files.NamesSource(request.path, o.path))
+      throw FileError(o.path, "the " + o.what + " path names the source file");
     for (size_t j = 0; j < i; ++j) {
       if (files.SameOutput(outputs[j].path, o.path))
         throw FileError(o.path, "the " + outputs[j].what + " and " + o.what + " paths name the same file");
@@ -50,6 +51,13 @@ std::string Address(int64_t a) {
   return text;
 }
 
+// The sink of an output, or nullptr when the request names none.
+OutputSink* SinkOf(const std::vector<Output>& outputs, const std::string& what) {
+  for (const Output& o : outputs)
+    if (o.what == what) return o.sink.get();
+  return nullptr;
+}
+
 }  // namespace
 
 std::string Counted(int64_t n, std::string_view noun) {
@@ -58,87 +66,97 @@ std::string Counted(int64_t n, std::string_view noun) {
 
 std::string BytesWritten(const RunResult& run) {
   if (run.objectBytes == 0) return "no bytes";
-  std::string s = Counted(static_cast<int64_t>(run.objectBytes), "byte") + " at " + Address(run.lowAddress);
-  if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress);
+  std::string s = Counted(static_cast<int64_t>(run.objectBytes), "byte") + " at ";
+  // Every address has 16 bits: bytes spread over 64K or more cover it all.
+  if (run.highAddress - run.lowAddress >= 0xFFFF) return s + "0000H-FFFFH";
+  s += Address(run.lowAddress & 0xFFFF);
+  if (run.highAddress != run.lowAddress) s += '-' + Address(run.highAddress & 0xFFFF);
+  if ((run.lowAddress >> 16) != (run.highAddress >> 16)) s += " (wrapping past FFFFH)";
   return s;
 }
 
-RunResult AssembleFile(Assembler& as, WindowOps& window, FileSystem& files, const ExtraOutputs& extra) {
-  const std::string sourcePath = window.Text(TextField::kSource);
-  // The inputs are disabled while the run goes on, so its choices are taken
-  // once, here.
-  const RunOptions options{window.IntelHexSelected(), window.ListingChecked(), !extra.crossReference.empty()};
-  std::vector<Output> outputs(2);
-  outputs[0] = {"listing", window.Text(TextField::kList), nullptr};
-  outputs[1] = {"object", window.Text(TextField::kObject), nullptr};
-  const size_t xref = extra.crossReference.empty() ? 0 : outputs.size();
-  if (xref) outputs.push_back({"cross-reference", extra.crossReference, nullptr});
-  const size_t symbolFile = extra.symbols.empty() ? 0 : outputs.size();
-  if (symbolFile) outputs.push_back({"symbol file", extra.symbols, nullptr});
-  CheckOutputs(sourcePath, outputs, files);
+RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observer) {
+  const ObjectFormat& format = *request.format;
+  std::vector<Output> outputs;
+  for (const auto& [what, path] : {std::pair<const char*, const std::string&>{"listing", request.listing},
+                                   {"object", request.object},
+                                   {"cross-reference", request.crossReference},
+                                   {"symbol file", request.symbols}}) {
+    if (!path.empty()) outputs.push_back({what, path, nullptr});
+  }
+  CheckOutputs(request, outputs, files);
 
   RunResult result;
-  window.SetText(TextField::kAsmListing, "");
-  as.BeginRun(options);
+  observer.Started();
+  auto as = std::make_unique<Assembler>();
+  const bool crossReference = !request.crossReference.empty();
+  as->BeginRun(RunOptions{&format, crossReference || request.recordUses});
 
   // Pass 1: lengths and labels.
-  auto source = files.OpenRead(sourcePath);
-  as.BeginPass(1);
-  for (std::string_view line; source->Next(line);) as.Step(line);
-  result.lines = as.Line();
+  auto open = [&] {
+    return request.text ? std::make_unique<MemoryLineSource>(*request.text) : files.OpenRead(request.path);
+  };
+  std::unique_ptr<LineSource> source = open();
+  as->BeginPass(1);
+  for (std::string_view line; source->Next(line);) as->Step(line);
+  result.lines = as->Result().line;
 
   // Pass 2: object, listing. A source read into memory is read from there
   // again; a file is opened again.
-  as.BeginPass(2);
+  as->BeginPass(2);
   if (!source->Rewind()) {
     source.reset();
-    source = files.OpenRead(sourcePath);
+    source = open();
   }
   for (Output& o : outputs) o.sink = files.Create(o.path);
-  ListingWriter listing(*outputs[0].sink, sourcePath);
-  ObjectOutput object(options.intelHex, *outputs[1].sink);
+  std::optional<ListingWriter> listing;
+  if (OutputSink* sink = SinkOf(outputs, "listing")) listing.emplace(*sink, request.path, format);
+  std::unique_ptr<ObjectWriter> object;
+  if (OutputSink* sink = SinkOf(outputs, "object")) object = format.makeWriter(*sink);
+  EntryMaker boxEntries(format);
   std::string box;
   int64_t boxLines = 0;
   for (std::string_view line; source->Next(line);) {
-    as.Step(line);
-    if (!as.NoObject() && !as.ObjCode().empty()) {
-      object.ObjectSave(as.Address(), as.ObjCode());
-      const int64_t last = as.Address() + static_cast<int64_t>(as.ObjCode().size() / 2) - 1;
-      if (result.lowAddress < 0 || as.Address() < result.lowAddress) result.lowAddress = as.Address();
+    as->Step(line);
+    const Statement& s = as->Result();
+    if (s.toObject && !s.bytes.empty()) {
+      if (object) object->Bytes(s.address, s.bytes);
+      result.objectBytes += s.bytes.size();
+      const int64_t last = s.address + static_cast<int64_t>(s.bytes.size()) - 1;
+      if (result.lowAddress < 0 || s.address < result.lowAddress) result.lowAddress = s.address;
       result.highAddress = std::max(result.highAddress, last);
     }
-    if (as.IsEnd()) object.End(as.StartAddress());
-    const ListingInput entry{as.Address(), as.ObjCode(), &as.Fields(), as.Diag().ErrText};
-    listing.Entry(entry);
-    const int64_t boxLine = options.listingBox ? boxLines : -1;
-    if (options.listingBox) {
+    if (s.isEnd && object) object->End(s.startAddress);
+    if (listing) listing->Entry(s);
+    const int64_t boxLine = request.listingBox ? boxLines : -1;
+    if (request.listingBox) {
       box.clear();
-      AppendBoxEntry(entry, box);
-      window.AppendListing(box);
+      boxEntries.AppendBoxEntry(s, box);
+      observer.ListingBox(box);
       boxLines += std::count(box.begin(), box.end(), '\n');
     }
-    if (!as.Diag().Messages.empty()) ++result.statementsWithErrors;
-    for (const Report& r : as.Diag().Reports) {
-      ++(r.severity == Severity::kError ? result.messages : result.warnings);
-      window.Reported(Problem{as.Line(), r.column, r.severity, r.name, r.text, r.note, line, boxLine});
+    if (s.hasErrors) ++result.statementsWithErrors;
+    for (const Problem& p : s.problems) {
+      if (!p.IsError() && !request.warnings.Reported(p.name)) continue;
+      ++(p.IsError() ? result.messages : result.warnings);
+      observer.Reported(p, s, boxLine);
     }
-    window.ProcessEvents();
-    if (window.StopRequested()) return result;  // outputs are discarded unwritten
+    observer.StatementDone(s);
+    if (observer.StopRequested()) return result;  // outputs are discarded unwritten
   }
   // A program without END still gets its last record and an end record.
-  object.Finish();
-  listing.Finish();
-  result.objectBytes = object.BytesSent();
-  if (xref) WriteCrossReference(as.Symbols(), as.Xref(), *outputs[xref].sink);
-  if (symbolFile) WriteSymbolFile(as.Symbols(), *outputs[symbolFile].sink);
+  if (object) object->Finish();
+  if (listing) listing->Finish();
+  if (OutputSink* sink = SinkOf(outputs, "cross-reference")) WriteCrossReference(as->Symbols(), as->Xref(), *sink);
+  if (OutputSink* sink = SinkOf(outputs, "symbol file")) WriteSymbolFile(as->Symbols(), *sink);
+  observer.Symbols(as->Symbols(), as->Xref());
   Commit(outputs);
-  result.listingPath = outputs[0].path;
-  result.objectPath = outputs[1].path;
-
-  window.SetVisible(Control::kAssemble, false);
-  window.SetText(TextField::kSource, "");
-  window.SetText(TextField::kList, "");
-  window.SetText(TextField::kObject, "");
+  if (format.loadsFromOrigin && result.objectBytes != 0) {
+    result.lowAddress = format.origin;
+    result.highAddress = format.origin + static_cast<int64_t>(result.objectBytes) - 1;
+  }
+  result.listingPath = request.listing;
+  result.objectPath = request.object;
   result.completed = true;
   return result;
 }

@@ -8,8 +8,6 @@ namespace orvane {
 
 namespace {
 
-bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
-
 // Index of a 16-bit register in the rr field (BC 00, DE 01, HL 10, SP 11), or
 // -1. `self` is the destination, which takes the HL slot (HL, IX or IY).
 int32_t PairField(int32_t code, int32_t self) {
@@ -33,40 +31,40 @@ void Assembler::EncodeIncDec(const Keyword& k) {
   if (!dec) byteCount_ = 1;
   const int32_t r = Op1Type;
   if (IsReg8(r)) {
-    AppendHex2Value(k.code + 8 * r);
+    Put(k.code + 8 * r);
   } else if (r >= reg::BC && r <= reg::SP) {
-    AppendHex2Value(k.code2 + 16 * (r - reg::BC));
+    Put(k.code2 + 16 * (r - reg::BC));
   } else if (r == reg::IX || r == reg::IY) {
-    objCode_.append(r == reg::IX ? "DD" : "FD");
-    AppendHex2Value(k.code2 + 16 * 2);
+    PutPrefix(r);
+    Put(k.code2 + 16 * 2);
   } else if (r == reg::IXInd || r == reg::IYInd) {
-    objCode_.append(r == reg::IXInd ? "DD" : "FD");
-    AppendHex2Value(k.code + 8 * reg::HLInd);
-    AppendDisp(fields_.Operand1Fld);
+    PutPrefix(r);
+    Put(k.code + 8 * reg::HLInd);
+    PutDisp(fields_.Operand1Fld);
   } else {
-    Error(dec ? msg::kBadDestination : msg::kBadSource);
+    Error(dec ? msg::kBadDestination : msg::kBadSource, dec ? fields_.Operand1Fld : SourceOperand());
     return;
   }
-  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
+  byteCount_ = Built();
 }
 
 // The 8-bit source shared by all eight mnemonics: ALU r = base + r,
 // ALU n = base + 46H and n, ALU (IX+d) = DD, base + 6, d.
 void Assembler::EncodeAluSource(int32_t base, int32_t code, std::string_view text) {
   if (IsReg8(code)) {
-    AppendHex2Value(base + code);
+    Put(base + code);
     byteCount_ = 1;
   } else if (code == reg::Value) {
-    AppendHex2Value(base + 0x46);
-    AppendByte(text);
+    Put(base + 0x46);
+    PutByte(text);
     byteCount_ = 2;
   } else if (code == reg::IXInd || code == reg::IYInd) {
-    objCode_.append(code == reg::IXInd ? "DD" : "FD");
-    AppendHex2Value(base + reg::HLInd);
-    AppendDisp(text);
+    PutPrefix(code);
+    Put(base + reg::HLInd);
+    PutDisp(text);
     byteCount_ = 3;
   } else {
-    Error(msg::kBadSource);
+    Error(msg::kBadSource, SourceOperand());
   }
 }
 
@@ -77,7 +75,7 @@ void Assembler::EncodeAluSource(int32_t base, int32_t code, std::string_view tex
 void Assembler::EncodeArith(const Keyword& k) {
   if (k.operands == 1) {
     // The encoding goes on after the message.
-    if (!fields_.Operand2Fld.empty()) Error(msg::kExtraOperand);
+    if (!fields_.Operand2Fld.empty()) Error(msg::kExtraOperand, fields_.Operand2Fld);
     EncodeAluSource(k.code, Op1Type, fields_.Operand1Fld);
     return;
   }
@@ -88,33 +86,33 @@ void Assembler::EncodeArith(const Keyword& k) {
 
   if (k.code2 <= 0xFF) {
     if (Op1Type != reg::HL && Op1Type != reg::IX && Op1Type != reg::IY) {
-      Error(msg::kBadDestination);
+      Error(msg::kBadDestination, fields_.Operand1Fld);
       return;
     }
     const int32_t field = PairField(Op2Type, Op1Type);
     if (field < 0) {
-      Error(msg::kBadSource);
+      Error(msg::kBadSource, SourceOperand());
       return;
     }
-    if (Op1Type != reg::HL) objCode_.append(Op1Type == reg::IX ? "DD" : "FD");
-    AppendHex2Value(k.code2 + 16 * field);
-    byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
+    if (Op1Type != reg::HL) PutPrefix(Op1Type);
+    Put(k.code2 + 16 * field);
+    byteCount_ = Built();
     return;
   }
 
   // ADC and SBC count their two bytes before they look at the source.
   if (Op1Type != reg::HL) {
-    Error(msg::kBadDestination);
+    Error(msg::kBadDestination, fields_.Operand1Fld);
     return;
   }
   byteCount_ = 2;
   const int32_t field = PairField(Op2Type, reg::HL);
   if (field < 0) {
-    Error(msg::kBadSource);
+    Error(msg::kBadSource, SourceOperand());
     return;
   }
-  AppendHex2Value(k.code2 >> 8);
-  AppendHex2Value((k.code2 & 0xFF) + 16 * field);
+  Put(k.code2 >> 8);
+  Put((k.code2 & 0xFF) + 16 * field);
 }
 
 }  // namespace orvane

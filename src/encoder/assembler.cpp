@@ -5,7 +5,10 @@
 
 namespace orvane {
 
-Assembler::Assembler() : keywords_(Keywords()) {}
+Assembler::Assembler() : keywords_(Keywords()) {
+  bytes_.reserve(256);
+  result_.fields = &fields_;
+}
 
 void Assembler::BeginRun(const RunOptions& options) {
   options_ = options;
@@ -14,27 +17,32 @@ void Assembler::BeginRun(const RunOptions& options) {
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
-  PC = options_.Origin();
+  PC = options_.format->origin;
   lineNo_ = 0;
-  emitted_ = 0;
-  written_.reset();
-  endSeen_ = afterEndWarned_ = overlapWarned_ = false;
+  placement_ = options_.format->makeCheck();
+  endSeen_ = afterEndWarned_ = wrapWarned_ = false;
   xref_ = CrossReference{};
 }
 
 void Assembler::Step(std::string_view line) {
   ++lineNo_;
-  if (!diag_.Reports.empty()) diag_.Clear();  // every message is a report
-  noObject_ = false;
-  isEnd_ = false;
+  if (!diag_.problems.empty()) diag_.Clear();
+  uses_.clear();
+  Statement& r = result_;
+  r.line = lineNo_;
+  r.source = line;
+  r.toObject = true;
+  r.shows = Shows::kBytes;
+  r.isEnd = false;
   Assemble(line);
-  address_ = PC;
-  if (Pass2() && (isEnd_ || (!noObject_ && !objCode_.empty()))) CheckObject();
+  r.address = PC;
+  r.bytes = bytes_;
+  r.byteCount = byteCount_;
+  r.uses = uses_;
+  if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) CheckObject();
+  r.problems = diag_.problems;
+  r.hasErrors = diag_.hasErrors;
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
-}
-
-void Assembler::AppendWord(std::string_view text) {
-  AppendOpcodeHex4(objCode_, static_cast<uint32_t>(Values.Immed16(text)));
 }
 
 int Assembler::ColumnOf(std::string_view text) const {
@@ -45,51 +53,61 @@ int Assembler::ColumnOf(std::string_view text) const {
   return static_cast<int>(text.data() - begin) + 1;
 }
 
+SourceSpan Assembler::SpanOf(std::string_view text) const {
+  const int column = ColumnOf(text);
+  return {lineNo_, column, column == 0 ? 0 : static_cast<int>(text.size())};
+}
+
+SourceSpan Assembler::ProblemSpan(std::string_view at) const {
+  const int column = ColumnOf(at);
+  if (column == 0) return {lineNo_, 0, 0};
+  const size_t from = static_cast<size_t>(column) - 1;
+  const std::string_view l = line_;
+  size_t end = l[from] == '(' ? l.find(')', from) : l.find_first_of(" ,;)", from + 1);
+  if (end == std::string_view::npos) {
+    end = l.size();
+  } else if (l[from] == '(') {
+    ++end;
+  }
+  return {lineNo_, column, static_cast<int>(end - from)};
+}
+
 void Assembler::Error(std::string_view errstr, std::string_view at, std::string note) {
-  if (Pass2()) diag_.Error(errstr, ColumnOf(at), std::move(note));
+  if (Pass2()) diag_.Error(errstr, ProblemSpan(at), std::move(note));
 }
 
 void Assembler::Warn(std::string_view name, std::string text, std::string_view at) {
-  if (Pass2()) diag_.Warn(name, std::move(text), ColumnOf(at));
+  if (Pass2()) diag_.Warn(name, std::move(text), ProblemSpan(at));
 }
 
-void Assembler::Error(std::string_view errstr) {
-  if (!Pass2()) return;
-  const StatementFields& f = fields_;
-  std::string_view at = f.Operand1Fld;
-  if (errstr == msg::kBadSource || errstr == msg::kBadSourceSp) {
-    if (!f.Operand2Fld.empty()) at = f.Operand2Fld;
-  } else if (errstr == msg::kBadRegister || errstr == msg::kExtraOperand) {
-    at = f.Operand2Fld;
-  } else if (errstr == msg::kUndefinedOpcode) {
-    at = f.OpcodeFld;
-  } else if (errstr == msg::kDuplicateLabel || errstr == msg::kSymbolTableFull) {
-    at = f.LabelFld;
-  }
-  Error(errstr, at.empty() ? f.OpcodeFld : at, {});
+void Assembler::Error(std::string_view errstr, std::string_view at) {
+  if (Pass2()) diag_.Error(errstr, ProblemSpan(at.empty() ? fields_.OpcodeFld : at), {});
 }
 
 void Assembler::Referenced(std::string_view name, int slot) {
-  if (!Pass2() || !options_.crossReference) return;
+  if (!Pass2()) return;
+  const SourceSpan span = SpanOf(name);
+  uses_.push_back({name, slot, span});
+  if (!options_.recordUses) return;
   if (slot != 0) {
-    xref_.uses.push_back({slot, lineNo_});
+    xref_.uses.push_back({slot, span});
   } else {
-    xref_.undefined.emplace_back(name, lineNo_);
+    xref_.undefined.emplace_back(name, span);
   }
 }
 
 // The label is handled before the mnemonic, so its messages come first.
 void Assembler::CheckLabelPass2() {
-  std::string_view name = SymbolTable::StripLabel(fields_.LabelFld);
+  std::string_view name = result_.label;
   if (name.empty()) return;
   const int slot = symbols_.Find(name);
   if (slot == 0) {
-    if (symbols_.Full()) Error(msg::kSymbolTableFull);
+    if (symbols_.Full()) Error(msg::kSymbolTableFull, fields_.LabelFld);
     return;
   }
-  if (symbols_.Slot(slot).line != lineNo_) {
-    Error(msg::kDuplicateLabel);
-    if (options_.crossReference) xref_.duplicates.emplace_back(name, lineNo_);
+  if (symbols_.Slot(slot).span.line != lineNo_) {
+    Error(msg::kDuplicateLabel, fields_.LabelFld);
+    if (options_.recordUses) xref_.duplicates.emplace_back(name, result_.labelSpan);
   }
 }
 
@@ -101,22 +119,24 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
   if (Classify(name, Width::k16).kind != OperandKind::kSymbol) return;
   const int slot = symbols_.Find(name);
   if (slot == 0) return;  // already reported as undefined
-  const int64_t line = symbols_.Slot(slot).line;
-  if (line > lineNo_ || (sameLineIsForward && line == lineNo_)) Error(msg::kIllegalForwardRef);
+  const int64_t line = symbols_.Slot(slot).span.line;
+  if (line > lineNo_ || (sameLineIsForward && line == lineNo_)) Error(msg::kIllegalForwardRef, operand);
 }
 
 void Assembler::Assemble(std::string_view ASMLine) {
-  objCode_.clear();
+  bytes_.clear();
   byteCount_ = 0;
   line_ = PrepLine(ASMLine, prepared_);
   Parse(line_, fields_);
   Op1Type = RegTyp(fields_.Operand1Fld);
   Op2Type = RegTyp(fields_.Operand2Fld);
+  result_.label = SymbolTable::StripLabel(fields_.LabelFld);
+  result_.labelSpan = SpanOf(result_.label);
 
   const Keyword* k = FindKeyword(keywords_, fields_.OpcodeFld);
   // EQU defines its label itself, after reading its value.
   if (!Pass2() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
-    symbols_.AddLabel(fields_.LabelFld, PC, lineNo_);
+    symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
   }
   if (Pass2()) {
     CheckLabelPass2();
@@ -130,7 +150,7 @@ void Assembler::Assemble(std::string_view ASMLine) {
   if (k != nullptr) {
     (this->*k->encode)(*k);
   } else if (!fields_.OpcodeFld.empty()) {
-    Error(msg::kUndefinedOpcode);
+    Error(msg::kUndefinedOpcode, fields_.OpcodeFld);
   }
 }
 

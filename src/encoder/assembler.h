@@ -9,44 +9,42 @@
 // both passes, and a refused statement still occupies the bytes it counted
 // before the fault was found.
 #pragma once
-#include <bitset>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "encoder/result.h"
+#include "front/cross_reference.h"
 #include "front/diagnostics.h"
 #include "front/numbers.h"
 #include "front/operands.h"
 #include "front/short_text.h"
 #include "front/statement.h"
 #include "front/symbols.h"
+#include "output/formats.h"
 
 namespace orvane {
 
 // What a run is made with, taken once when it starts.
 struct RunOptions {
-  bool intelHex = true;         // else a CP/M image
-  bool listingBox = false;      // the listing also goes to the window's box
-  bool crossReference = false;  // pass 2 records every symbol reference
-  int32_t Origin() const { return intelHex ? 0 : 256; }
-};
-
-// Where each symbol is used, recorded in pass 2 for the cross-reference.
-struct CrossReference {
-  // A use of a defined symbol: its slot and the line.
-  struct Use {
-    int32_t slot;
-    int64_t line;
-  };
-  std::vector<Use> uses;
-  // Uses of names that are not defined, and later definitions of a defined
-  // name (the earliest wins): the name and the line.
-  std::vector<std::pair<std::string, int64_t>> undefined, duplicates;
+  const ObjectFormat* format = &kIntelHexFormat;
+  bool recordUses = false;  // pass 2 records every symbol reference for the cross-reference
 };
 
 class Assembler;
+
+// The opcode bytes of a table row: one, or a prefix and one.
+struct Opcode {
+  uint8_t size, first, second;
+  constexpr Opcode(uint8_t a) : size(1), first(a), second(0) {}
+  constexpr Opcode(uint8_t a, uint8_t b) : size(2), first(a), second(b) {}
+};
 
 // A mnemonic or directive: the handler that encodes it, how many operands it
 // uses, and the opcode bases its handler builds on (what they mean is said at
@@ -76,18 +74,7 @@ class Assembler : private Reporter {
   void Step(std::string_view line);
 
   // The statement Step assembled last.
-  int64_t Line() const { return lineNo_; }
-  // Its address as listed: where it stands, or for ORG the new origin.
-  int32_t Address() const { return address_; }
-  // Object bytes as hex text, or the display text of EQU, = and END.
-  std::string_view ObjCode() const { return objCode_; }
-  bool NoObject() const { return noObject_; }
-  int32_t ByteCount() const { return byteCount_; }
-  // An END statement, and the start address it gives (for the HEX end record).
-  bool IsEnd() const { return isEnd_; }
-  int32_t StartAddress() const { return startAddress_; }
-  const StatementFields& Fields() const { return fields_; }
-  const Diagnostics& Diag() const { return diag_; }
+  const Statement& Result() const { return result_; }
   const SymbolTable& Symbols() const { return symbols_; }
   const CrossReference& Xref() const { return xref_; }
 
@@ -95,20 +82,29 @@ class Assembler : private Reporter {
   friend struct KeywordTable;
   void Assemble(std::string_view ASMLine);
   bool Pass2() const { return pass_ == 2; }
-  // Reporter: messages count in pass 2 only. A message's column is the one
-  // of the operand text it is about.
+  // Reporter: messages count in pass 2 only. A message points at the operand
+  // text it is about.
   void Error(std::string_view errstr, std::string_view at, std::string note) override;
   void Warn(std::string_view name, std::string text, std::string_view at) override;
   void Referenced(std::string_view name, int slot) override;
-  // A handler's error: which field it is about follows from the message.
-  void Error(std::string_view errstr);
+  // A handler's error about the field `at` (the mnemonic when it is empty).
+  void Error(std::string_view errstr, std::string_view at);
+  // The operand a "Bad Source Operand" is about: the second, or the only one.
+  std::string_view SourceOperand() const {
+    return fields_.Operand2Fld.empty() ? fields_.Operand1Fld : fields_.Operand2Fld;
+  }
+  // Where a message about `at` points: its column and the operand there (a
+  // parenthesised one to its ")", else up to a separator).
+  SourceSpan ProblemSpan(std::string_view at) const;
+  // Where `text`, a view into the line, stands, to its last byte.
+  SourceSpan SpanOf(std::string_view text) const;
   int ColumnOf(std::string_view text) const;
   // The warnings about a whole statement, once it is assembled (warnings.cpp).
   void CheckOperandCount(const Keyword& k);
   void CheckObject();
-  // An ORG: in a CP/M image, a gap the image will not have (and, for Intel
-  // HEX, the start of a new stretch for the overlap warning).
-  void CheckOrgGap();
+  // An ORG, for the format's placement check.
+  void CheckOrg();
+  void Placement(std::optional<PlacementWarning> w, std::string_view at);
   void CheckLabelPass2();
   void CheckForwardReference(std::string_view operand, bool sameLineIsForward);
 
@@ -146,18 +142,32 @@ class Assembler : private Reporter {
   void EncodeAluSource(int32_t base, int32_t code, std::string_view text);
   int32_t JpTarget(std::string_view text);
 
-  // Appending to ObjCode: a byte value, an operand as a byte, as a word (low
-  // byte first) and as an index displacement.
-  void AppendHex2Value(int32_t v) { AppendHex2(objCode_, static_cast<uint32_t>(v)); }
-  void AppendByte(std::string_view text) { AppendHex2Value(Values.Immed8(text)); }
-  void AppendWord(std::string_view text);
-  void AppendDisp(std::string_view text) { AppendHex2Value(Values.XYDisplacement(text)); }
-  void Emit(std::string_view hex, int32_t count) {
-    objCode_.append(hex);
+  // Building the object bytes: a byte value (its low 8 bits), a word (low
+  // byte first), an operand as a byte, as a word and as an index
+  // displacement, the index prefix of a register code, and a whole
+  // instruction with the bytes it counts.
+  void Put(int32_t v) { bytes_.push_back(static_cast<uint8_t>(v)); }
+  void PutWord(int32_t v) {
+    Put(v);
+    Put(v >> 8);
+  }
+  void PutByte(std::string_view text) { Put(Values.Immed8(text)); }
+  void PutWordOf(std::string_view text) { PutWord(Values.Immed16(text)); }
+  void PutDisp(std::string_view text) { Put(Values.XYDisplacement(text)); }
+  void PutPrefix(int32_t code) { Put(IndexPrefix(code)); }
+  void Put(Opcode op) {
+    Put(op.first);
+    if (op.size == 2) Put(op.second);
+  }
+  void Emit(std::initializer_list<uint8_t> bytes, int32_t count) {
+    bytes_.insert(bytes_.end(), bytes);
     byteCount_ = count;
   }
+  // The bytes built so far.
+  int32_t Built() const { return static_cast<int32_t>(bytes_.size()); }
 
   RunOptions options_;
+  std::unique_ptr<PlacementCheck> placement_;
   const ShortTextMap<const Keyword*, 256>& keywords_;
   SymbolTable symbols_;
   Diagnostics diag_;
@@ -168,21 +178,18 @@ class Assembler : private Reporter {
   // The current statement.
   std::string prepared_;    // buffer of the line upper-cased
   std::string_view line_;   // the line in it; the fields are views into it
+  std::string_view raw_;    // the line as read
   StatementFields fields_;
   int32_t Op1Type = reg::Empty;
   int32_t Op2Type = reg::Empty;
   int32_t PC = 0;
-  int32_t address_ = 0;
   int32_t byteCount_ = 0;
-  std::string objCode_;
-  bool noObject_ = false;
-  bool isEnd_ = false;
-  int32_t startAddress_ = 0;
+  std::vector<uint8_t> bytes_;
+  std::vector<SymbolUse> uses_;
+  Statement result_;
 
   // Pass 2, for the warnings and the cross-reference.
-  uint64_t emitted_ = 0;             // object bytes sent so far
-  std::bitset<65536> written_;       // addresses an object byte went to
-  bool endSeen_ = false, afterEndWarned_ = false, overlapWarned_ = false;
+  bool endSeen_ = false, afterEndWarned_ = false, wrapWarned_ = false;
   CrossReference xref_;
 };
 

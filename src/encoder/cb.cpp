@@ -8,8 +8,6 @@ namespace orvane {
 
 namespace {
 
-bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
-
 // The bit number: the text must sort between "0" and "7" and be wholly decimal
 // digits with a value of 0 to 7 ("07" is 7). Returns -1 otherwise.
 int32_t BitNumber(std::string_view text) {
@@ -29,16 +27,17 @@ int32_t BitNumber(std::string_view text) {
 // on an indexed operand (the displacement before the operation byte).
 void Assembler::EncodeShift(const Keyword& k) {
   if (IsReg8(Op1Type)) {
-    objCode_.append("CB");
-    AppendHex2Value(k.code + Op1Type);
+    Put(0xCB);
+    Put(k.code + Op1Type);
     byteCount_ = 2;
   } else if (Op1Type == reg::IXInd || Op1Type == reg::IYInd) {
-    objCode_.append(Op1Type == reg::IXInd ? "DDCB" : "FDCB");
-    AppendDisp(fields_.Operand1Fld);
-    AppendHex2Value(k.code + reg::HLInd);
+    PutPrefix(Op1Type);
+    Put(0xCB);
+    PutDisp(fields_.Operand1Fld);
+    Put(k.code + reg::HLInd);
     byteCount_ = 4;
   } else {
-    Error(msg::kBadOperand);
+    Error(msg::kBadOperand, fields_.Operand1Fld);
   }
 }
 
@@ -46,20 +45,21 @@ void Assembler::EncodeShift(const Keyword& k) {
 void Assembler::EncodeBit(const Keyword& k) {
   const int32_t bit = BitNumber(fields_.Operand1Fld);
   if (bit < 0) {
-    Error(msg::kBadBitNumber);
+    Error(msg::kBadBitNumber, fields_.Operand1Fld);
     return;
   }
   if (IsReg8(Op2Type)) {
-    objCode_.append("CB");
-    AppendHex2Value(k.code + 8 * bit + Op2Type);
+    Put(0xCB);
+    Put(k.code + 8 * bit + Op2Type);
     byteCount_ = 2;
   } else if (Op2Type == reg::IXInd || Op2Type == reg::IYInd) {
-    objCode_.append(Op2Type == reg::IXInd ? "DDCB" : "FDCB");
-    AppendDisp(fields_.Operand2Fld);
-    AppendHex2Value(k.code + 8 * bit + reg::HLInd);
+    PutPrefix(Op2Type);
+    Put(0xCB);
+    PutDisp(fields_.Operand2Fld);
+    Put(k.code + 8 * bit + reg::HLInd);
     byteCount_ = 4;
   } else {
-    Error(msg::kBadRegister);
+    Error(msg::kBadRegister, fields_.Operand2Fld);
   }
 }
 

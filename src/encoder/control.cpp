@@ -42,32 +42,32 @@ void Assembler::EncodePopPush(const Keyword& k) {
     case reg::AF: qq = 3; break;
     case reg::IX:
     case reg::IY:
-      objCode_.append(Op1Type == reg::IX ? "DD" : "FD");
+      PutPrefix(Op1Type);
       qq = 2;
       break;
-    default: Error(msg::kBadSource); return;
+    default: Error(msg::kBadSource, SourceOperand()); return;
   }
-  AppendHex2Value(k.code + 16 * qq);
-  byteCount_ = static_cast<int32_t>(objCode_.size() / 2);
+  Put(k.code + 16 * qq);
+  byteCount_ = Built();
 }
 
 void Assembler::EncodeDjnz(const Keyword& k) {
   byteCount_ = 2;
-  AppendHex2Value(k.code);
-  AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
+  Put(k.code);
+  Put(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
 }
 
 void Assembler::EncodeJr(const Keyword& k) {
   byteCount_ = 2;
   const int32_t cc = Condition(fields_.Operand1Fld);
   if (cc >= 0 && cc < kJrConditions) {
-    AppendHex2Value(k.code2 + 8 * cc);
-    AppendHex2Value(Values.CalcRelOffset(fields_.Operand2Fld, PC, k.text));
+    Put(k.code2 + 8 * cc);
+    Put(Values.CalcRelOffset(fields_.Operand2Fld, PC, k.text));
   } else if (Op2Type == reg::Empty) {
-    AppendHex2Value(k.code);
-    AppendHex2Value(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
+    Put(k.code);
+    Put(Values.CalcRelOffset(fields_.Operand1Fld, PC, k.text));
   } else {
-    Error(msg::kInvalidConditional);
+    Error(msg::kInvalidConditional, fields_.Operand1Fld);
   }
 }
 
@@ -76,11 +76,11 @@ void Assembler::EncodeJr(const Keyword& k) {
 void Assembler::EncodeRet(const Keyword& k) {
   byteCount_ = 1;
   if (const int32_t cc = Condition(fields_.Operand1Fld); cc >= 0) {
-    AppendHex2Value(k.code2 + 8 * cc);
+    Put(k.code2 + 8 * cc);
   } else if (fields_.Operand1Fld.empty() && fields_.Operand2Fld.empty()) {
-    AppendHex2Value(k.code);
+    Put(k.code);
   } else {
-    Error(msg::kBadConditional);
+    Error(msg::kBadConditional, fields_.Operand1Fld);
   }
 }
 
@@ -111,24 +111,24 @@ void Assembler::EncodeJp(const Keyword& k) {
     byteCount_ = 3;
     const int32_t cc = Condition(fields_.Operand1Fld);
     if (cc < 0) {
-      Error(msg::kBadConditionalJp);
+      Error(msg::kBadConditionalJp, fields_.Operand1Fld);
       return;
     }
-    AppendHex2Value(k.code2 + 8 * cc);
-    AppendOpcodeHex4(objCode_, static_cast<uint32_t>(target));
+    Put(k.code2 + 8 * cc);
+    PutWord(target);
     return;
   }
 
   switch (Op1Type) {
     case reg::Value: {
       const int32_t target = JpTarget(fields_.Operand1Fld);
-      AppendHex2Value(k.code);
-      AppendOpcodeHex4(objCode_, static_cast<uint32_t>(target));
+      Put(k.code);
+      PutWord(target);
       byteCount_ = 3;
       return;
     }
     case reg::HLInd:
-      Emit("E9", 1);  // JP (HL)
+      Emit({0xE9}, 1);  // JP (HL)
       return;
     case reg::IXInd:
     case reg::IYInd: {
@@ -136,14 +136,15 @@ void Assembler::EncodeJp(const Keyword& k) {
       // only a zero one is accepted.
       byteCount_ = 2;
       if (Values.XYDisplacement(fields_.Operand1Fld) != 0) {
-        Error(msg::kBadOperand);
+        Error(msg::kBadOperand, fields_.Operand1Fld);
         return;
       }
-      objCode_.append(Op1Type == reg::IXInd ? "DDE9" : "FDE9");
+      PutPrefix(Op1Type);
+      Put(0xE9);
       return;
     }
     default:
-      Error(msg::kBadOperand);
+      Error(msg::kBadOperand, fields_.Operand1Fld);
       return;
   }
 }
@@ -153,13 +154,13 @@ void Assembler::EncodeJp(const Keyword& k) {
 void Assembler::EncodeCall(const Keyword& k) {
   byteCount_ = 3;
   if (const int32_t cc = Condition(fields_.Operand1Fld); cc >= 0) {
-    AppendHex2Value(k.code2 + 8 * cc);
-    AppendWord(fields_.Operand2Fld);
+    Put(k.code2 + 8 * cc);
+    PutWordOf(fields_.Operand2Fld);
   } else if (fields_.Operand2Fld.empty()) {
-    AppendHex2Value(k.code);
-    AppendWord(fields_.Operand1Fld);
+    Put(k.code);
+    PutWordOf(fields_.Operand1Fld);
   } else {
-    Error(msg::kBadConditional);
+    Error(msg::kBadConditional, fields_.Operand1Fld);
   }
 }
 
@@ -168,11 +169,11 @@ void Assembler::EncodeRst(const Keyword& k) {
   byteCount_ = 1;
   for (int32_t p = 0; p < 8; ++p) {
     if (kRestarts[p] == fields_.Operand1Fld) {
-      AppendHex2Value(k.code + 8 * p);
+      Put(k.code + 8 * p);
       return;
     }
   }
-  Error(msg::kBadOperand);
+  Error(msg::kBadOperand, fields_.Operand1Fld);
 }
 
 }  // namespace orvane

@@ -1,23 +1,12 @@
 // The warnings about a statement as a whole: operands the mnemonic does not
-// use, bytes a CP/M image or a HEX file will not hold where the listing says,
-// and bytes after END. (Values that do not fit their field are found where
-// they are read, in the operand reader.) Pass 2 only.
-#include <cstdlib>
-
+// use, bytes the object file will not hold where the listing says (the
+// format's own check), and bytes after END. (Values that do not fit their
+// field are found where they are read, in the operand reader.) Pass 2 only.
 #include "encoder/assembler.h"
 #include "front/numbers.h"
 
 namespace orvane {
 
-namespace {
-
-std::string Hex4H(int64_t v) {
-  std::string s;
-  AppendHex4(s, static_cast<uint32_t>(v));
-  return s + "H";
-}
-
-}  // namespace
 
 void Assembler::CheckOperandCount(const Keyword& k) {
   const StatementFields& f = fields_;
@@ -50,49 +39,41 @@ void Assembler::CheckOperandCount(const Keyword& k) {
   }
 }
 
-// ORG in a CP/M image: the image holds the bytes one after another from 0100H,
-// so an ORG anywhere but to where the image has got to moves the listing's
-// addresses away from where the bytes will be.
-void Assembler::CheckOrgGap() {
-  overlapWarned_ = false;
-  if (!Pass2() || options_.intelHex) return;
-  const int64_t loads = 0x100 + static_cast<int64_t>(emitted_);
-  if (PC == loads) return;
-  Warn(warn::kCpmOrgGap,
-       "a CP/M image has no gaps: what follows loads at " + Hex4H(loads) + ", not " + Hex4H(PC) +
-           ", so its addresses are off by " + std::to_string(PC > loads ? PC - loads : loads - PC) +
-           (std::abs(PC - loads) == 1 ? " byte" : " bytes"),
-       fields_.Operand1Fld);
+// An ORG starts a new stretch for the format's placement check and for the
+// wrap past FFFFH.
+void Assembler::CheckOrg() {
+  if (!Pass2()) return;
+  wrapWarned_ = false;
+  Placement(placement_->Org(PC), fields_.Operand1Fld);
 }
 
-// After each pass-2 statement: bytes written over earlier ones (Intel HEX)
-// and bytes after END.
+void Assembler::Placement(std::optional<PlacementWarning> w, std::string_view at) {
+  if (w) Warn(w->name, std::move(w->text), at);
+}
+
+// After each pass-2 statement: bytes after END, bytes past FFFFH (once for
+// each stretch after an ORG), and where the bytes land.
 void Assembler::CheckObject() {
-  if (isEnd_) endSeen_ = true;
-  const size_t bytes = noObject_ ? 0 : objCode_.size() / 2;
+  if (result_.isEnd) endSeen_ = true;
+  const size_t bytes = result_.toObject ? bytes_.size() : 0;
   if (bytes == 0) return;
-  emitted_ += bytes;
   if (endSeen_ && !afterEndWarned_) {
     afterEndWarned_ = true;
     Warn(warn::kAfterEnd, "bytes after END are still assembled and written to the object file", fields_.OpcodeFld);
   }
-  if (!options_.intelHex) return;
-  size_t again = 0;
-  int64_t first = -1;
-  for (size_t i = 0; i < bytes; ++i) {
-    const size_t a = (static_cast<size_t>(address_) + i) & 0xFFFF;
-    if (written_[a] && again++ == 0) first = static_cast<int64_t>(a);
-    written_.set(a);
+  const int64_t last = static_cast<int64_t>(result_.address) + static_cast<int64_t>(bytes) - 1;
+  if (last > 0xFFFF && !wrapWarned_) {
+    wrapWarned_ = true;
+    std::string text = "the addresses run past FFFFH and start again at 0000H: ";
+    text += bytes == 1 ? "this byte lands at " : "these " + std::to_string(bytes) + " bytes land at ";
+    AppendHex4(text, static_cast<uint32_t>(result_.address));
+    if (bytes != 1) {
+      text += "H-";
+      AppendHex4(text, static_cast<uint32_t>(last));
+    }
+    Warn(warn::kAddressWrap, text + "H", fields_.OpcodeFld);
   }
-  // Once until the next ORG: the statements after the first one in an
-  // overlapping stretch would only repeat it.
-  if (again != 0 && !overlapWarned_) {
-    overlapWarned_ = true;
-    Warn(warn::kHexOverlap,
-         std::to_string(again) + (again == 1 ? " byte" : " bytes") + " from " + Hex4H(first) + (again == 1 ? " was" : " were") +
-             " written before; a loader keeps what comes last in the file",
-         fields_.OpcodeFld);
-  }
+  Placement(placement_->Bytes(result_.address, bytes), fields_.OpcodeFld);
 }
 
 }  // namespace orvane

@@ -1,13 +1,15 @@
 // What a statement reports, and where every message text is defined.
 //
 // Errors are the statement messages of the listing: exact texts, run together
-// in ErrText in the order they were reported. Warnings are separate: each has
+// on the entry's error line in the order they were reported. Warnings are separate: each has
 // a name, the column it points at and a text of its own, and they never reach
-// ErrText, the listing file or the listing box.
+// the error line, the listing file or the listing box.
 #pragma once
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "front/source_span.h"
 
 namespace orvane {
 
@@ -46,42 +48,41 @@ inline constexpr std::string_view kLabelSemicolon = "label-semicolon";
 inline constexpr std::string_view kCpmOrgGap = "cpm-org-gap";
 inline constexpr std::string_view kHexOverlap = "hex-overlap";
 inline constexpr std::string_view kAfterEnd = "after-end";
-inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon,
-                                            kCpmOrgGap,    kHexOverlap, kAfterEnd};
+inline constexpr std::string_view kAddressWrap = "address-wrap";
+inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon, kCpmOrgGap,
+                                            kHexOverlap,   kAfterEnd,   kAddressWrap};
 }  // namespace warn
 
 // One message of a statement: an error (its text one of msg::, no name) or a
-// warning (its name one of warn::), the 1-based column of the source line it
-// points at (0: the statement as a whole), and a note that says what the text
-// alone would not.
-struct Report {
+// warning (its name one of warn::), where in the source it points, and a
+// note that says what the text alone would not. The one type every consumer
+// of messages gets: the listing's error line, the command line, the window.
+struct Problem {
   Severity severity = Severity::kError;
   std::string_view name;
   std::string text;
-  int column = 0;
   std::string note;
+  SourceSpan span;
+  bool IsError() const { return severity == Severity::kError; }
 };
 
-// The messages of the current statement.
+// The messages of the current statement, in the order they were reported.
 class Diagnostics {
  public:
-  std::string ErrText;                     // the errors, run together, for the listing
-  std::vector<std::string_view> Messages;  // the same errors one by one
-  std::vector<Report> Reports;             // errors and warnings, in order
+  std::vector<Problem> problems;
+  bool hasErrors = false;
 
   // `errstr` is one of the msg:: texts.
-  void Error(std::string_view errstr, int column, std::string note) {
-    ErrText.append(errstr);
-    Messages.push_back(errstr);
-    Reports.push_back({Severity::kError, {}, std::string(errstr), column, std::move(note)});
+  void Error(std::string_view errstr, SourceSpan span, std::string note) {
+    problems.push_back({Severity::kError, {}, std::string(errstr), std::move(note), span});
+    hasErrors = true;
   }
-  void Warn(std::string_view name, std::string text, int column) {
-    Reports.push_back({Severity::kWarning, name, std::move(text), column, {}});
+  void Warn(std::string_view name, std::string text, SourceSpan span) {
+    problems.push_back({Severity::kWarning, name, std::move(text), {}, span});
   }
   void Clear() {
-    ErrText.clear();
-    Messages.clear();
-    Reports.clear();
+    problems.clear();
+    hasErrors = false;
   }
 };
 

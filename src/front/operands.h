@@ -28,6 +28,12 @@ constexpr int32_t Value = -1, Address = -65, Empty = -2;
 
 int32_t RegTyp(std::string_view RegStr);
 
+// The 8-bit registers of the 3-bit field: B, C, D, E, H, L, (HL) and A.
+constexpr bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
+// The prefix that makes an HL instruction one on IX (DD) or IY (FD), for the
+// register or the register in parentheses.
+constexpr uint8_t IndexPrefix(int32_t code) { return code == reg::IX || code == reg::IXInd ? 0xDD : 0xFD; }
+
 // Drops a leading "(" with the last character (whatever it is), and trims, as
 // the value evaluators do; other texts are returned unchanged.
 std::string_view DropParentheses(std::string_view s);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string_view>
 
 namespace orvane {
@@ -24,8 +25,11 @@ class ShortTextMap {
   static_assert((kSlots & (kSlots - 1)) == 0, "the slot count is a power of two");
 
  public:
-  // Adds `text` (1 to kShortTextMax bytes) unless it is already there.
+  // Adds `text` (1 to kShortTextMax bytes) unless it is already there. A
+  // longer text could never be found again, so it is refused: at compile time
+  // in a constant table, with std::length_error at run time.
   constexpr void Insert(std::string_view text, Value value) {
+    if (text.empty() || text.size() > kShortTextMax) throw std::length_error("a short text holds 1 to 7 bytes");
     const uint64_t key = PackShortText(text);
     size_t i = Slot(key);
     while (keys_[i] != 0 && keys_[i] != key) i = (i + 1) & (kSlots - 1);

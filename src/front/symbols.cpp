@@ -23,7 +23,7 @@ int SymbolTable::Find(std::string_view name) const {
   return it == index_.end() ? 0 : it->second;
 }
 
-void SymbolTable::AddLabel(std::string_view Label, int32_t Address, int64_t line) {
+void SymbolTable::AddLabel(std::string_view Label, int32_t Address, SourceSpan span) {
   // The comparison is made before the label is stripped.
   if (Label.empty() || index_.find(Label) != index_.end()) return;
   std::string_view name = StripLabel(Label);
@@ -32,7 +32,7 @@ void SymbolTable::AddLabel(std::string_view Label, int32_t Address, int64_t line
   LabelEntry& e = slots_[static_cast<size_t>(labelCount_)];
   e.name.assign(name);
   e.address = Address;
-  e.line = line;
+  e.span = span;
   e.first = index_.try_emplace(std::string(name), labelCount_).second;
   ++labelCount_;
 }

@@ -8,14 +8,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "front/source_span.h"
+
 namespace orvane {
 
 struct LabelEntry {
   std::string name;
   int32_t address = 0;
-  // The source line of the definition, for the duplicate and forward
-  // reference checks.
-  int64_t line = 0;
+  // Where the name stands in its defining line; its line serves the
+  // duplicate and forward reference checks.
+  SourceSpan span;
   bool first = false;  // no earlier slot holds the name
 };
 
@@ -29,10 +31,10 @@ class SymbolTable {
   void Reset();
 
   // Defines `Label` (as the splitter left it, possibly ending in a blank or a
-  // colon) with `Address`. A label equal to a stored name as received defines
+  // colon) with `Address`, the name standing at `span`. A label equal to a stored name as received defines
   // nothing; otherwise the name, blanks and one trailing colon removed, takes
   // the next slot even when it is stored already (the earliest still wins).
-  void AddLabel(std::string_view Label, int32_t Address, int64_t line = 0);
+  void AddLabel(std::string_view Label, int32_t Address, SourceSpan span = {});
 
   // Slot of the earliest symbol named exactly `name`, or 0.
   int Find(std::string_view name) const;

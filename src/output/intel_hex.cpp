@@ -14,18 +14,19 @@ void AppendChecksum(std::string& rec) {
 }
 }  // namespace
 
-void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::string_view Codestr) {
+void IntelHexWriter::IntelHexAdd(int32_t HexAddr, std::span<const uint8_t> bytes) {
   uint32_t addr = static_cast<uint32_t>(HexAddr);
-  for (size_t i = 0; i < Codestr.size(); i += 2) {
-    IntelHexBuild(static_cast<int32_t>(addr), Codestr.substr(i, 2));
+  for (uint8_t b : bytes) {
+    IntelHexBuild(static_cast<int32_t>(addr), b);
     ++addr;
   }
 }
 
 // :10 aaaa 00 and sixteen data bytes: a byte joins the open record when it
-// follows the last one and the record is not full.
-void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
-  if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen) {
+// follows the last one and the record is not full. A record never runs from
+// FFFFH on to 0000H: the format has no wrap, and loaders differ on it.
+void IntelHexWriter::IntelHexBuild(int32_t HexAddr, uint8_t HexByte) {
+  if (HexAddr != HexNextAddr || HexRecordCount >= 16 || !HexRecordOpen || (HexAddr & 0xFFFF) == 0) {
     IntelHexFlush();
     HexRecordOpen = true;
     HexRecordCount = 0;
@@ -34,7 +35,7 @@ void IntelHexWriter::IntelHexBuild(int32_t HexAddr, std::string_view HexByte) {
     AppendHex4(HexRecord, static_cast<uint32_t>(HexAddr));
     HexRecord.append("00");
   }
-  HexRecord.append(HexByte);
+  AppendHex2(HexRecord, HexByte);
   HexNextAddr = static_cast<int32_t>(static_cast<uint32_t>(HexNextAddr) + 1);
   ++HexRecordCount;
 }

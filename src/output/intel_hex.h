@@ -2,6 +2,7 @@
 // and one end-of-file record (type 01). All of the record syntax is here.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,8 @@ class IntelHexWriter {
  public:
   explicit IntelHexWriter(OutputSink& sink) : sink_(sink) {}
 
-  // Object bytes as hex text, the first at HexAddr.
-  void IntelHexAdd(int32_t HexAddr, std::string_view Codestr);
+  // Object bytes, the first at HexAddr.
+  void IntelHexAdd(int32_t HexAddr, std::span<const uint8_t> bytes);
   // An END statement: the open record is written now, so bytes after END
   // start a record of their own; the first END gives the start address.
   void End(int32_t start);
@@ -24,7 +25,7 @@ class IntelHexWriter {
   void Finish();
 
  private:
-  void IntelHexBuild(int32_t HexAddr, std::string_view HexByte);
+  void IntelHexBuild(int32_t HexAddr, uint8_t HexByte);
   void IntelHexFlush();
 
   OutputSink& sink_;

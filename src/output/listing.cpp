@@ -38,18 +38,18 @@ void PutColumn(std::string& line, size_t at, std::string_view text, size_t width
 // part is laid as blanks, then each field is put over its column. The operand
 // column holds the operands joined by a comma in the short layout and the
 // first operand only in the long layout.
-void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std::string& out) {
-  const StatementFields& f = *in.fields;
+void AppendFirstLine(const Statement& s, std::string_view objCode, const FirstLineLayout& layout, std::string& out) {
+  const StatementFields& f = *s.fields;
   const size_t start = out.size();
-  AppendHex4(out, static_cast<uint32_t>(in.pc));
+  AppendHex4(out, static_cast<uint32_t>(s.address));
   out.append(layout.Width() - 4, ' ');
-  PutColumn(out, start + layout.object, in.objCode, kObjectColumn);
+  PutColumn(out, start + layout.object, objCode, kObjectColumn);
   PutColumn(out, start + layout.label, f.LabelFld, layout.labelWidth);
   PutColumn(out, start + layout.opcode, f.OpcodeFld, layout.opcodeWidth);
   const size_t operand = start + layout.operand;
   PutColumn(out, operand, f.Operand1Fld, kOperandColumn);
   const size_t used = f.Operand1Fld.size();
-  if (in.objCode.size() <= kObjectColumn && !f.Operand2Fld.empty() && used < kOperandColumn) {
+  if (objCode.size() <= kObjectColumn && !f.Operand2Fld.empty() && used < kOperandColumn) {
     out[operand + used] = ',';
     PutColumn(out, operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
   }
@@ -58,14 +58,14 @@ void AppendFirstLine(const ListingInput& in, const FirstLineLayout& layout, std:
 }
 
 // Error line, then the object digits beyond the first eight, eight a line.
-void AppendTail(const ListingInput& in, std::string& out, size_t indent, bool pad) {
-  if (!in.errText.empty()) {
-    out.append(in.errText);
+void AppendTail(std::string_view objCode, std::string_view errText, std::string& out, size_t indent, bool pad) {
+  if (!errText.empty()) {
+    out.append(errText);
     out.append("\r\n");
   }
-  for (size_t i = kObjectColumn; i < in.objCode.size(); i += kObjectColumn) {
+  for (size_t i = kObjectColumn; i < objCode.size(); i += kObjectColumn) {
     out.append(indent, ' ');
-    const std::string_view digits = in.objCode.substr(i, kObjectColumn);
+    const std::string_view digits = objCode.substr(i, kObjectColumn);
     AppendPadded(out, digits, pad ? kObjectColumn : digits.size());
     out.append("\r\n");
   }
@@ -73,24 +73,53 @@ void AppendTail(const ListingInput& in, std::string& out, size_t indent, bool pa
 
 }  // namespace
 
-void AppendFileEntry(const ListingInput& in, std::string& out) {
-  AppendFirstLine(in, kFileLayout, out);
-  AppendTail(in, out, 6, false);
+void AppendObjectText(const Statement& s, const ObjectFormat& format, std::string& out) {
+  switch (s.shows) {
+    case Shows::kBytes:
+      for (uint8_t b : s.bytes) AppendHex2(out, b);
+      return;
+    case Shows::kValue:
+      out.append("= ");
+      AppendHex4(out, static_cast<uint32_t>(s.value));
+      return;
+    case Shows::kEnd:
+      format.showEnd(s.endHasOperand, s.startAddress, out);
+      return;
+  }
 }
 
-void AppendBoxEntry(const ListingInput& in, std::string& out) {
-  AppendFirstLine(in, kBoxLayout, out);
-  AppendTail(in, out, 5, true);
+// The object column and the error line: the statement's errors run together.
+void EntryMaker::Prepare(const Statement& s) {
+  object_.clear();
+  AppendObjectText(s, format_, object_);
+  errors_.clear();
+  if (!s.hasErrors) return;
+  for (const Problem& p : s.problems) {
+    if (p.IsError()) errors_.append(p.text);
+  }
 }
 
-ListingWriter::ListingWriter(OutputSink& file, std::string_view sourcePath) : file_(file) {
+void EntryMaker::AppendFileEntry(const Statement& s, std::string& out) {
+  Prepare(s);
+  AppendFirstLine(s, object_, kFileLayout, out);
+  AppendTail(object_, errors_, out, 6, false);
+}
+
+void EntryMaker::AppendBoxEntry(const Statement& s, std::string& out) {
+  Prepare(s);
+  AppendFirstLine(s, object_, kBoxLayout, out);
+  AppendTail(object_, errors_, out, 5, true);
+}
+
+ListingWriter::ListingWriter(OutputSink& file, std::string_view sourcePath, const ObjectFormat& format)
+    : file_(file), entries_(format) {
   pending_.reserve(kChunk + 4096);
   pending_.append(sourcePath);
   pending_.append("\r\n");
 }
 
-void ListingWriter::Entry(const ListingInput& in) {
-  AppendFileEntry(in, pending_);
+void ListingWriter::Entry(const Statement& s) {
+  entries_.AppendFileEntry(s, pending_);
   if (pending_.size() >= kChunk) {
     file_.Write(pending_);
     pending_.clear();

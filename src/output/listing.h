@@ -7,31 +7,42 @@
 #include <string>
 #include <string_view>
 
-#include "front/statement.h"
+#include "encoder/result.h"
+#include "output/formats.h"
 #include "output/sink.h"
 
 namespace orvane {
 
-struct ListingInput {
-  int32_t pc;
-  std::string_view objCode;
-  const StatementFields* fields;
-  std::string_view errText;
-};
+// The listing file's extension, dot included.
+inline constexpr std::string_view kListingExtension = ".LST";
 
-// Appends the entry in the file's layout or in the box's.
-void AppendFileEntry(const ListingInput& in, std::string& out);
-void AppendBoxEntry(const ListingInput& in, std::string& out);
+// The object column's text: the bytes in hex, two digits a byte; the value
+// of EQU and = as "= 1234"; END as the object format shows it.
+void AppendObjectText(const Statement& s, const ObjectFormat& format, std::string& out);
+
+// Makes a statement's entry, in the file's layout or in the box's.
+class EntryMaker {
+ public:
+  explicit EntryMaker(const ObjectFormat& format) : format_(format) {}
+  void AppendFileEntry(const Statement& s, std::string& out);
+  void AppendBoxEntry(const Statement& s, std::string& out);
+
+ private:
+  void Prepare(const Statement& s);
+  const ObjectFormat& format_;
+  std::string object_, errors_;  // the entry's object column and error line
+};
 
 // The listing file, gathered and handed to the file in large pieces.
 class ListingWriter {
  public:
-  ListingWriter(OutputSink& file, std::string_view sourcePath);
-  void Entry(const ListingInput& in);
+  ListingWriter(OutputSink& file, std::string_view sourcePath, const ObjectFormat& format);
+  void Entry(const Statement& s);
   void Finish();
 
  private:
   OutputSink& file_;
+  EntryMaker entries_;
   std::string pending_;
 };
 

@@ -54,7 +54,7 @@ void WriteCrossReference(const SymbolTable& symbols, const CrossReference& xref,
   for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
   std::vector<int64_t> lines(xref.uses.size());
   std::vector<size_t> next(start.begin(), start.end() - 1);
-  for (const CrossReference::Use& u : xref.uses) lines[next[static_cast<size_t>(u.slot)]++] = u.line;
+  for (const CrossReference::Use& u : xref.uses) lines[next[static_cast<size_t>(u.slot)]++] = u.span.line;
   auto usesOf = [&](int slot) {
     return std::vector<int64_t>(lines.begin() + static_cast<std::ptrdiff_t>(start[static_cast<size_t>(slot)]),
                                 lines.begin() + static_cast<std::ptrdiff_t>(start[static_cast<size_t>(slot) + 1]));
@@ -67,7 +67,7 @@ void WriteCrossReference(const SymbolTable& symbols, const CrossReference& xref,
     std::string rest;
     AppendHex4(rest, static_cast<uint32_t>(e.address));
     rest += "H  ";
-    const std::string defined = std::to_string(e.line);
+    const std::string defined = std::to_string(e.span.line);
     rest.append(defined.size() < 7 ? 7 - defined.size() : 0, ' ').append(defined).append(" ");
     const std::vector<int64_t> lines = usesOf(slot);
     if (lines.empty()) unused.push_back(e.name);
@@ -81,7 +81,7 @@ void WriteCrossReference(const SymbolTable& symbols, const CrossReference& xref,
     for (const std::string& line : lines) out.WriteLine(line);
   };
   std::map<std::string, std::vector<int64_t>> undefined;  // lines in order, as recorded
-  for (const auto& [name, line] : xref.undefined) undefined[name].push_back(line);
+  for (const auto& [name, span] : xref.undefined) undefined[name].push_back(span.line);
   std::vector<std::string> section;
   for (const auto& [name, lines] : undefined) {
     std::string rest;
@@ -91,9 +91,9 @@ void WriteCrossReference(const SymbolTable& symbols, const CrossReference& xref,
   Section("Referred to but not defined:", section);
   Section("Defined but never referred to:", unused);
   section.clear();
-  for (const auto& [name, line] : xref.duplicates) {
-    const int first = symbols.Slot(symbols.Find(name)).line;
-    section.push_back(Row(name, "line " + std::to_string(line) + ", first on line " + std::to_string(first)));
+  for (const auto& [name, span] : xref.duplicates) {
+    const int64_t first = symbols.Slot(symbols.Find(name)).span.line;
+    section.push_back(Row(name, "line " + std::to_string(span.line) + ", first on line " + std::to_string(first)));
   }
   Section("Defined more than once (the first definition counts):", section);
 }

@@ -1,7 +1,8 @@
 // The symbol cross-reference and the symbol file, written from the symbol
 // table and the uses pass 2 recorded.
 #pragma once
-#include "encoder/assembler.h"
+#include "front/cross_reference.h"
+#include "front/symbols.h"
 #include "output/sink.h"
 
 namespace orvane {

@@ -139,4 +139,24 @@ run --xref - --symbols - items.z80; status_is 2
 cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
 check "$(tr -d '\r' <d.xref | grep -c -e '^THREE  *line 6, first on line 5$' -e '^UNDEF  *4$')" 2 "undefined and twice-defined names in the cross-reference"
 
+begin "a flood of messages: at most --max-errors shown, every one counted"
+for i in $(seq 60); do printf '  LD A,Q%d\n' "$i"; done >many.z80; printf '  DB 300\n  DB 301\n' >>many.z80
+while read -r opt shown hidden; do
+  run $opt many.z80; status_is 1
+  check "$(grep -c -e ' error: ' -e ' warning: ' "$base/err")" "$shown" "shown with [$opt]"
+  check "$(grep 'not shown' "$base/err")" "$hidden" "hidden with [$opt]"
+  grep -q '^orvane-asm: 60 errors in 60 statements, 2 warnings; ' "$base/err" && ok || fail "summary with [$opt]"
+done <<'ROWS'
+--hex 50 orvane-asm: 10 more errors and 2 more warnings not shown (--max-errors=0 shows all)
+--max-errors=61 61 orvane-asm: 1 more warning not shown (--max-errors=0 shows all)
+--max-errors=0 62
+ROWS
+run --max-errors=-1 many.z80; status_is 2
+
+begin "control characters in names reach the terminal escaped"
+name=$'a\033[2Jb'; put "$name.z80" '  FOO\n'; run "$name.z80"; status_is 1
+check "$(grep -c $'\033' "$base/err")" 0 "no ESC on standard error"
+grep -q '^a\\033\[2Jb.z80:1:3: error: Undefined Opcode$' "$base/err" && ok || fail "location: $(head -1 "$base/err")"
+grep -q 'listing a\\033\[2Jb.LST, object a\\033\[2Jb.HEX$' "$base/err" && ok || fail "summary names"
+
 finish

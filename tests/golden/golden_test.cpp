@@ -2,9 +2,9 @@
 // cases/CASES is assembled for CP/M (origin 0100) and for Intel HEX (origin
 // 0000), and the listing file, the listing box and the object file must equal
 // NAME.{cpm,hex}.LST, NAME.{cpm,hex}.box and NAME.com / NAME.HEX. A third run
-// without the box leaves the box empty and the files the same. All runs share
-// one assembler and one window, as the window's runs do: nothing of an earlier
-// run (symbols, the HEX writer's records, the box) may show in a later one.
+// without the box leaves the box empty and the files the same. All runs go
+// through one window's logic, as a user's runs do: nothing of an earlier run
+// (symbols, the HEX writer's records, the box) may show in a later one.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,10 +13,9 @@
 #include <sstream>
 #include <string>
 
+#include "app/window_logic.h"
 #include "driver/file_ops.h"
-#include "driver/run.h"
-#include "app/window_ops.h"
-#include "encoder/assembler.h"
+#include "headless_window.h"
 
 namespace orvane {
 namespace {
@@ -44,8 +43,8 @@ TEST(Golden, EveryCaseMatchesItsFiles) {
   std::filesystem::create_directories(dir);
   const std::string source = (dir / "PROG.Z80").string();
   HeadlessWindow w;
-  Assembler as;
   DiskFileSystem files;
+  WindowLogic logic(w, files);
   std::istringstream names(Read(cases + "/CASES"));
   int count = 0;
   for (std::string name; std::getline(names, name);) {
@@ -61,7 +60,8 @@ TEST(Golden, EveryCaseMatchesItsFiles) {
       w.object = (dir / "PROG.OBJ").string();
       w.intelHex = r.hex;
       w.listingChecked = r.box;
-      ASSERT_TRUE(AssembleFile(as, w, files).completed);
+      ASSERT_TRUE(logic.OnAssemble().completed);
+      EXPECT_EQ(w.source + w.list + w.object, "") << "a run empties the path fields";
       const std::string stem = cases + "/" + name + "." + r.tag;
       // The listing's first line is the source path as the window gave it.
       std::string listing = Read(stem + ".LST");

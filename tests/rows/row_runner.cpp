@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "encoder/assembler.h"
+#include "output/listing.h"
+#include "front/short_text.h"
 #include "front/text.h"
 
 namespace orvane {
@@ -59,33 +61,35 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
   program.insert(program.begin(), set.defines.begin(), set.defines.end());
   checked += set.defines.size() + set.fill.size();
 
-  as.BeginRun(RunOptions{set.hex, false});
+  const ObjectFormat& format = set.hex ? kIntelHexFormat : kCpmFormat;
+  as.BeginRun(RunOptions{&format});
   std::vector<int32_t> counts;
   for (int pass : {1, 2}) {
     as.BeginPass(pass);
     for (size_t i = 0; i < program.size(); ++i) {
       as.Step(program[i]);
+      const Statement& s = as.Result();
       if (pass == 1) {
-        EXPECT_EQ(as.Diag().ErrText, "") << "pass 1 reports nothing: " << program[i];
-        counts.push_back(as.ByteCount());
+        EXPECT_TRUE(s.problems.empty()) << "pass 1 reports nothing: " << program[i];
+        counts.push_back(s.byteCount);
       }
-      EXPECT_EQ(as.ByteCount(), counts[i]) << "both passes count the same bytes: " << program[i];
+      EXPECT_EQ(s.byteCount, counts[i]) << "both passes count the same bytes: " << program[i];
       if (pass == 2 && i == checked) {
-        EXPECT_EQ(as.ObjCode(), row[2].str());
-        EXPECT_EQ(std::to_string(as.ByteCount()), row[3].str());
-        EXPECT_EQ(std::vector<std::string>(as.Diag().Messages.begin(), as.Diag().Messages.end()), want);
-        std::string joined;
-        for (const std::string& m : want) joined += m;
-        EXPECT_EQ(as.Diag().ErrText, joined);
-        std::vector<std::string> warnings;
+        std::string object;
+        AppendObjectText(s, format, object);
+        EXPECT_EQ(object, row[2].str());
+        EXPECT_EQ(std::to_string(s.byteCount), row[3].str());
+        std::vector<std::string> errors, warnings;
         std::map<std::string, int> got;
-        size_t errors = 0;
-        for (const Report& r : as.Diag().Reports) {
-          const bool warning = r.severity == Severity::kWarning;
-          const std::string key = std::string(warning ? "W" : "E").append(std::to_string(warning ? warnings.size() : errors++));
-          if (columns.count(key)) got[key] = r.column;
-          if (warning) warnings.emplace_back(r.name);
+        for (const Problem& p : s.problems) {
+          const bool warning = p.severity == Severity::kWarning;
+          const std::string key =
+              std::string(warning ? "W" : "E").append(std::to_string(warning ? warnings.size() : errors.size()));
+          if (columns.count(key)) got[key] = p.span.column;
+          if (warning) warnings.emplace_back(p.name); else errors.push_back(p.text);
         }
+        EXPECT_EQ(errors, want);
+        EXPECT_EQ(s.hasErrors, !want.empty());
         EXPECT_EQ(warnings, wantWarnings);
         EXPECT_EQ(got, columns) << "columns";
       }
@@ -125,6 +129,24 @@ TEST(Rows, EveryRowHolds) {
     }
   }
   EXPECT_GT(rows, 300);
+}
+
+}  // namespace
+}  // namespace orvane
+
+namespace orvane {
+namespace {
+
+// A key longer than a packed text holds would never be found again; adding
+// one to a keyword table must fail loudly, not silently.
+TEST(ShortTextMap, RefusesAKeyItCouldNeverFind) {
+  ShortTextMap<int, 16> map;
+  map.Insert("ENDM", 1);
+  EXPECT_THROW(map.Insert("ENDMACRO", 2), std::length_error);
+  EXPECT_THROW(map.Insert("", 3), std::length_error);
+  ASSERT_NE(map.Find("ENDM"), nullptr);
+  EXPECT_EQ(*map.Find("ENDM"), 1);
+  EXPECT_EQ(map.Find("ENDMACRO"), nullptr);
 }
 
 }  // namespace

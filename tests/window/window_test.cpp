@@ -252,7 +252,7 @@ class WindowTest : public QObject {
     QTest::addColumn<bool>("listing");
     QTest::addColumn<QString>("summary");  // the status line's first line after the last case
     QTest::newRow("HEX, box") << QStringList{"program", "program"} << false << true << "No errors; 31 bytes at 0000H-001EH";
-    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true << "0 errors, 2 warnings; 6 bytes at 0010H-0100H";
+    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true << "0 errors, 2 warnings; 6 bytes at 0100H-0105H";
     QTest::newRow("HEX end records") << QStringList{"end_start", "hexrec", "end_label"} << false << false << "No errors; 2 bytes at 0000H-0001H";
     QTest::newRow("empty") << QStringList{"layout", "empty"} << true << true << "No errors; no bytes";
   }

@@ -1,0 +1,134 @@
+#include "output/formats.h"
+
+#include <bitset>
+
+#include "front/numbers.h"
+#include "front/diagnostics.h"
+#include "output/intel_hex.h"
+
+namespace orvane {
+
+namespace {
+
+std::string Hex4H(int64_t v) {
+  std::string s;
+  AppendHex4(s, static_cast<uint32_t>(v));
+  return s + "H";
+}
+
+// "1 byte", "3 bytes".
+std::string CountBytes(int64_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+// The CP/M image: the object bytes one after the other, whatever their
+// addresses, loaded from 0100H.
+class CpmImageWriter : public ObjectWriter {
+ public:
+  explicit CpmImageWriter(OutputSink& file) : file_(file) {}
+  void Bytes(int32_t /*address*/, std::span<const uint8_t> bytes) override {
+    file_.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+
+ private:
+  OutputSink& file_;
+};
+
+class IntelHexObjectWriter : public ObjectWriter {
+ public:
+  explicit IntelHexObjectWriter(OutputSink& file) : hex_(file) {}
+  void Bytes(int32_t address, std::span<const uint8_t> bytes) override { hex_.IntelHexAdd(address, bytes); }
+  void End(int32_t start) override { hex_.End(start); }
+  void Finish() override { hex_.Finish(); }
+
+ private:
+  IntelHexWriter hex_;
+};
+
+// An image has no gaps, so an ORG anywhere but to where the image has got to
+// moves the listing's addresses away from where the bytes will be.
+class CpmGapCheck : public PlacementCheck {
+ public:
+  std::optional<PlacementWarning> Org(int32_t pc) override {
+    const int64_t loads = 0x100 + static_cast<int64_t>(emitted_);
+    if (pc == loads) return std::nullopt;
+    const int64_t off = pc > loads ? pc - loads : loads - pc;
+    return PlacementWarning{warn::kCpmOrgGap, "a CP/M image has no gaps: what follows loads at " + Hex4H(loads) +
+                                                  ", not " + Hex4H(pc) + ", so its addresses are off by " + CountBytes(off)};
+  }
+  std::optional<PlacementWarning> Bytes(int32_t /*address*/, size_t count) override {
+    emitted_ += count;
+    return std::nullopt;
+  }
+
+ private:
+  uint64_t emitted_ = 0;
+};
+
+// Bytes written over earlier ones: a loader keeps what comes last. Said once
+// for each stretch after an ORG, since the statements after the first one in
+// an overlapping stretch would only repeat it.
+class HexOverlapCheck : public PlacementCheck {
+ public:
+  std::optional<PlacementWarning> Org(int32_t /*pc*/) override {
+    warned_ = false;
+    return std::nullopt;
+  }
+  std::optional<PlacementWarning> Bytes(int32_t address, size_t count) override {
+    size_t again = 0;
+    int64_t first = -1;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t a = (static_cast<size_t>(address) + i) & 0xFFFF;
+      if (written_[a] && again++ == 0) first = static_cast<int64_t>(a);
+      written_.set(a);
+    }
+    if (again == 0 || warned_) return std::nullopt;
+    warned_ = true;
+    return PlacementWarning{warn::kHexOverlap, CountBytes(static_cast<int64_t>(again)) + " from " + Hex4H(first) +
+                                                   (again == 1 ? " was" : " were") +
+                                                   " written before; a loader keeps what comes last in the file"};
+  }
+
+ private:
+  std::bitset<65536> written_;
+  bool warned_ = false;
+};
+
+template <typename T>
+std::unique_ptr<ObjectWriter> MakeWriter(OutputSink& file) {
+  return std::make_unique<T>(file);
+}
+template <typename T>
+std::unique_ptr<PlacementCheck> MakeCheck() {
+  return std::make_unique<T>();
+}
+
+// "* 0100" for an END with a start address, "0000" for one without.
+void ShowCpmEnd(bool hasOperand, int32_t start, std::string& out) {
+  if (!hasOperand) {
+    out.append("0000");
+    return;
+  }
+  out.append("* ");
+  AppendHex4(out, static_cast<uint32_t>(start));
+}
+
+// "@ " and the address the end record takes.
+void ShowHexEnd(bool /*hasOperand*/, int32_t start, std::string& out) {
+  out.append("@ ");
+  AppendHex4(out, static_cast<uint32_t>(start));
+}
+
+}  // namespace
+
+const ObjectFormat kIntelHexFormat{"hex",      ".HEX",    0,   false, 2, ShowHexEnd, MakeWriter<IntelHexObjectWriter>,
+                                   MakeCheck<HexOverlapCheck>};
+const ObjectFormat kCpmFormat{"cpm",      ".com",    256, true,  1, ShowCpmEnd, MakeWriter<CpmImageWriter>,
+                              MakeCheck<CpmGapCheck>};
+
+const ObjectFormat* FindFormat(std::string_view name) {
+  for (const ObjectFormat* f : {&kIntelHexFormat, &kCpmFormat}) {
+    if (f->name == name) return f;
+  }
+  return nullptr;
+}
+
+}  // namespace orvane
