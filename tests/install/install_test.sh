@@ -37,6 +37,9 @@ for p in "${pages[@]}"; do
 done
 
 [ "$gui" = 1 ] || exit 0
+for tool in desktop-file-validate update-mime-database mimetype file; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps test installs it)"
+done
 desktop-file-validate "$usr/share/applications/orvane.desktop" >"$tmp/warn" 2>&1 && [ ! -s "$tmp/warn" ] ||
   fail "desktop-file-validate: $(cat "$tmp/warn")"
 update-mime-database "$usr/share/mime" && grep -qx '50:text/x-z80-asm:\*.z80' "$usr/share/mime/globs2" &&
