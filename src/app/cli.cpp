@@ -1,12 +1,15 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <set>
 #include <string_view>
 
 #include "driver/file_ops.h"
+#include "app/diagnostic_printer.h"
 #include "app/paths.h"
 #include "driver/run.h"
 #include "output/listing.h"
@@ -17,7 +20,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
-    "                  [-W NAME | -Wno-NAME | -w | -Werror] [--max-errors=N] [--color=WHEN] SOURCE\n";
+    "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
+    "                  [--] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -32,9 +36,15 @@ constexpr std::string_view kHelp =
     "  -W NAME         report the warning NAME (all are on by default)\n"
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
-    "  -Werror         warnings make the exit status 1, as errors do\n"
+    "  -Wall           report every warning\n"
+    "                  (the warning options act in order: -w -W truncation\n"
+    "                  reports truncation alone)\n"
+    "  -Werror         warnings are errors: printed as error: ... [-Werror=NAME],\n"
+    "                  counted as errors, and the exit status is 1\n"
     "  --max-errors=N  show at most N errors and warnings (default 50, 0: all);\n"
     "                  the summary and the exit status still count them all\n"
+    "  -q, --quiet     no summary line at the end\n"
+    "  --              the next argument is the source, even if it starts with -\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
     "  --help          show this help\n"
@@ -54,37 +64,51 @@ constexpr std::string_view kHelp =
     "  hex-overlap      an address written twice in an Intel HEX file\n"
     "  after-end        bytes after END (they are still written)\n"
     "  address-wrap     bytes whose addresses run past FFFFH to 0000H\n"
+    "  db-text          DB with a quoted text of several characters: it emits the\n"
+    "                   first only (DS emits a text)\n"
+    "  db-separator     DB ',' or DB ';': the ',' or ';' splits the line, and DB '\n"
+    "                   emits a blank\n"
+    "  displacement-sign an index displacement the processor reads with the other\n"
+    "                   sign: (IX+200) reaches IX-56\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
     "still written), 2 usage error or a file that cannot be read or written.\n";
 
-// Standard output for --screen, buffered.
+// Standard output for --screen, each statement's entry as it comes. A failed
+// write (a closed or full standard output) stops the run before any file is
+// put in place.
 class StreamSink : public OutputSink {
  public:
   explicit StreamSink(std::ostream& os) : os_(os) {}
-  void Write(std::string_view bytes) override { os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  void Write(std::string_view bytes) override {
+    os_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!os_.flush()) throw FileError("standard output", std::string("cannot write: ") + std::strerror(errno), errno);
+  }
 
  private:
   std::ostream& os_;
 };
 
-// Prints each message as compilers do: SOURCE:LINE:COL: error: TEXT (or
-// warning: TEXT [-WNAME]), the source line and a caret under the span, and a
-// note where the text alone misleads. With --screen, the listing box's text
-// goes to standard output.
+// Prints each message as compilers do (see FormatDiagnostic), each in one
+// write, and counts the errors with -Werror's warnings among them. With
+// --screen, the listing box's text goes to standard output.
 class CommandLineObserver : public RunObserver {
  public:
   // At most `limit` diagnostics are shown (0: all).
-  CommandLineObserver(std::ostream& err, bool color, std::string_view sourceName, OutputSink* screen, int64_t limit)
-      : err_(err), color_(color), sourceName_(PrintableName(sourceName)), screen_(screen), limit_(limit) {}
+  CommandLineObserver(std::ostream& err, DiagnosticStyle style, std::string_view sourceName, OutputSink* screen,
+                      int64_t limit)
+      : err_(err), style_(style), sourceName_(PrintableName(sourceName)), screen_(screen), limit_(limit) {}
+  // The errors and the statements with errors, warnings included with -Werror.
+  int64_t errors = 0, statementsWithErrors = 0;
 
   // "412138 more errors and 3 more warnings not shown", or nothing.
   void SayHidden() {
     if (hiddenErrors_ + hiddenWarnings_ == 0) return;
-    err_ << "orvane-asm: ";
-    if (hiddenErrors_ != 0) err_ << Counted(hiddenErrors_, "more error") << (hiddenWarnings_ != 0 ? " and " : "");
-    if (hiddenWarnings_ != 0) err_ << Counted(hiddenWarnings_, "more warning");
-    err_ << " not shown (--max-errors=0 shows all)\n";
+    std::string line = "orvane-asm: ";
+    if (hiddenErrors_ != 0) line += Counted(hiddenErrors_, "more error") + (hiddenWarnings_ != 0 ? " and " : "");
+    if (hiddenWarnings_ != 0) line += Counted(hiddenWarnings_, "more warning");
+    line += " not shown (--max-errors=0 shows all)\n";
+    err_.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
 
   void ListingBox(std::string_view text) override {
@@ -92,56 +116,28 @@ class CommandLineObserver : public RunObserver {
   }
 
   void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
-    const bool warning = p.severity == Severity::kWarning;
+    const bool error = p.IsError() || (p.severity == Severity::kWarning && style_.warningsAreErrors);
+    if (error) {
+      ++errors;
+      if (s.line != lastErrorLine_) ++statementsWithErrors;
+      lastErrorLine_ = s.line;
+    }
     if (limit_ != 0 && shown_ >= limit_) {
-      ++(warning ? hiddenWarnings_ : hiddenErrors_);
+      if (p.severity != Severity::kNote) ++(error ? hiddenErrors_ : hiddenWarnings_);
       return;
     }
     ++shown_;
-    Location(p);
-    err_ << Paint(warning ? "\33[1;35m" : "\33[1;31m", warning ? "warning:" : "error:") << ' ' << p.text;
-    if (warning) err_ << " [" << Paint("\33[35m", "-W" + std::string(p.name)) << ']';
-    err_ << '\n';
-    Quote(p, s.source);
-    if (!p.note.empty()) {
-      Location(p);
-      err_ << Paint("\33[1;36m", "note:") << ' ' << p.note << '\n';
-    }
+    const std::string text = FormatDiagnostic(sourceName_, p, s.source, style_);
+    err_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    err_.flush();
   }
 
  private:
-  std::string Paint(std::string_view code, std::string_view text) const {
-    return color_ ? std::string(code) + std::string(text) + "\33[m" : std::string(text);
-  }
-  void Location(const Problem& p) {
-    std::string where = sourceName_ + ':' + std::to_string(p.span.line) + ':';
-    if (p.span.column > 0) where += std::to_string(p.span.column) + ':';
-    err_ << Paint("\33[1m", where) << ' ';
-  }
-  // The line as read (control characters shown as '?', a very long line cut
-  // short) and a caret line whose tabs stand where the line's do, under the
-  // span as far as the line is shown.
-  void Quote(const Problem& p, std::string_view source) {
-    constexpr size_t kShown = 240;
-    std::string text(source.substr(0, kShown));
-    for (char& c : text)
-      if ((static_cast<unsigned char>(c) < 32 && c != '\t') || c == 127) c = '?';
-    const std::string number = std::to_string(p.span.line);
-    const std::string margin = std::string(number.size() < 5 ? 5 - number.size() : 0, ' ');
-    err_ << margin << number << " | " << text << (source.size() > kShown ? "..." : "") << '\n';
-    const size_t at = static_cast<size_t>(p.span.column) - 1;
-    if (p.span.column <= 0 || at >= text.size()) return;
-    std::string caret;
-    for (size_t i = 0; i < at; ++i) caret += text[i] == '\t' ? '\t' : ' ';
-    const size_t end = std::min(at + static_cast<size_t>(std::max(p.span.length, 1)), text.size());
-    err_ << std::string(margin.size() + number.size(), ' ') << " | "
-         << caret << Paint("\33[1;32m", std::string("^").append(end - at - 1, '~')) << '\n';
-  }
-
   std::ostream& err_;
-  bool color_;
+  DiagnosticStyle style_;
   std::string sourceName_;
   OutputSink* screen_;
+  int64_t lastErrorLine_ = 0;
   int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
@@ -149,12 +145,18 @@ bool KnownWarning(std::string_view name) {
   return std::find(std::begin(warn::kAll), std::end(warn::kAll), name) != std::end(warn::kAll);
 }
 
+std::string WarningNames() {
+  std::string names;
+  for (std::string_view w : warn::kAll) names += (names.empty() ? "" : ", ") + std::string(w);
+  return "the warnings are " + names;
+}
+
 // "no errors" or "N errors in M statements", the warnings, the bytes and where
 // they went, and the files written.
-std::string Summary(const RunResult& r, const RunRequest& request) {
-  std::string s = r.messages == 0 ? "no errors"
-                                  : Counted(r.messages, "error") + " in " + Counted(r.statementsWithErrors, "statement");
-  if (r.warnings != 0) s += ", " + Counted(r.warnings, "warning");
+std::string Summary(const RunResult& r, const RunRequest& request, int64_t errors, int64_t statements,
+                    int64_t warnings) {
+  std::string s = errors == 0 ? "no errors" : Counted(errors, "error") + " in " + Counted(statements, "statement");
+  if (warnings != 0) s += ", " + Counted(warnings, "warning");
   s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
   if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
   if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
@@ -164,11 +166,12 @@ std::string Summary(const RunResult& r, const RunRequest& request) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
-  bool cpm = false, screen = false, warningsAreErrors = false;
+  bool cpm = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
   int64_t maxErrors = 50;
   std::string source, color = "auto";
   RunRequest request;
   std::string &listPath = request.listing, &objectPath = request.object;
+  // -w turns every warning off by name, so that a later -W NAME turns one on.
   std::set<std::string, std::less<>>& disabled = request.warnings.disabled;
   auto usage = [&](const std::string& why) {
     err << "orvane-asm: " << why << '\n' << kUsage;
@@ -176,6 +179,16 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+      if (a.empty()) return usage("the source path is empty");
+      if (!source.empty()) return usage("only one source file may be given");
+      source = a;
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       out << kUsage << '\n' << kHelp;
       return 0;
@@ -185,29 +198,36 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
           << "<https://www.gnu.org/licenses/gpl-3.0.html>: free software, with NO WARRANTY.\n";
       return 0;
     }
-    // Options that take a value, written apart or joined.
+    // Options that take a value, written apart; a warning name also joined.
     std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
                        : a == "--symbols" ? &request.symbols : nullptr;
-    std::string warning;
-    if (value != nullptr || a == "-W") {
-      if (i + 1 >= args.size()) return usage("option " + a + " needs " + (value ? "a path" : "a warning name"));
-      (value ? *value : warning) = args[++i];
-    } else if (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall") {
-      warning = a.substr(2);
-    }
-    if (value != nullptr) continue;
-    if (!warning.empty()) {
+    if (value != nullptr) {
+      if (i + 1 >= args.size()) return usage("option " + a + " needs a path");
+      *value = args[++i];
+      if (value->empty()) return usage("option " + a + " needs a path, not an empty one");
+    } else if (a == "-W" || (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall")) {
+      if (a == "-W" && i + 1 >= args.size()) return usage("option -W needs a warning name; " + WarningNames());
+      const std::string warning = a == "-W" ? args[++i] : a.substr(2);
+      const std::string written = a == "-W" ? "-W '" + warning + "'" : a;
       const bool off = warning.rfind("no-", 0) == 0;
       const std::string name = off ? warning.substr(3) : warning;
-      if (!KnownWarning(name)) return usage("unknown warning " + name);
+      if (name.empty()) return usage("no warning name in " + written + " (write " + (off ? "-Wno-NAME" : "-W NAME") +
+                                     "); " + WarningNames());
+      if (!KnownWarning(name)) return usage("unknown warning " + name + " in " + written + "; " + WarningNames());
       if (off) disabled.insert(name); else disabled.erase(name);
     } else if (a == "-w") {
-      request.warnings.none = true;
+      for (std::string_view w : warn::kAll) disabled.emplace(w);
     } else if (a == "-Werror") {
       warningsAreErrors = true;
     } else if (a == "-Wall") {
       disabled.clear();
+    } else if (a == "-q" || a == "--quiet") {
+      quiet = true;
     } else if (a == "--color" || a.rfind("--color=", 0) == 0) {
+      if (a == "--color" && i + 1 < args.size() &&
+          (args[i + 1] == "auto" || args[i + 1] == "always" || args[i + 1] == "never")) {
+        return usage("--color takes its value after '=': --color=" + args[i + 1] + " (--color alone means always)");
+      }
       color = a == "--color" ? "always" : a.substr(8);
       if (color != "auto" && color != "always" && color != "never") return usage("--color takes auto, always or never");
     } else if (a == "--hex" || a == "--cpm") {
@@ -220,12 +240,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       const long long v = n.empty() ? -1 : std::strtoll(n.c_str(), &end, 10);
       if (v < 0 || *end != '\0') return usage("--max-errors takes a count (0 shows all)");
       maxErrors = v;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + PrintableName(a));
-    } else if (source.empty()) {
-      source = a;
     } else {
-      return usage("only one source file may be given");
+      return usage("unknown option " + PrintableName(a) + " (a source whose name starts with '-' goes after --)");
     }
   }
   if (source.empty()) return usage("no source file given");
@@ -244,7 +260,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   const char* noColor = std::getenv("NO_COLOR");
   const bool colored = color == "always" || (color == "auto" && errTerminal && (!noColor || !*noColor));
   StreamSink screenSink(out);
-  CommandLineObserver observer(err, colored, source, screen ? &screenSink : nullptr, maxErrors);
+  CommandLineObserver observer(err, DiagnosticStyle{colored, warningsAreErrors}, source, screen ? &screenSink : nullptr,
+                               maxErrors);
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;
   try {
@@ -254,9 +271,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << "orvane-asm: " << PrintableName(e.path()) << ": " << e.reason() << '\n';
     return 2;
   }
-  out.flush();
+  if (!out.flush()) {
+    err << "orvane-asm: standard output: cannot write: " << std::strerror(errno) << '\n';
+    return 2;
+  }
   observer.SayHidden();
-  err << "orvane-asm: " << Summary(result, request) << '\n';
+  if (!quiet) {
+    const int64_t warnings = warningsAreErrors ? 0 : result.warnings;
+    const std::string line =
+        "orvane-asm: " + Summary(result, request, observer.errors, observer.statementsWithErrors, warnings) + '\n';
+    err.write(line.data(), static_cast<std::streamsize>(line.size()));
+  }
   return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
 }
 

@@ -22,14 +22,16 @@ std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   if (first) {
     const Problem& p = first->problem;
     s += "\nline " + std::to_string(p.span.line) + ": ";
-    s += (p.severity == Severity::kWarning ? "warning: " : "") + p.text;
+    s += (p.severity == Severity::kWarning ? "warning: " : p.severity == Severity::kNote ? "note: " : "") + p.text;
   }
   return s;
 }
 
 std::string ProblemStatus(const KeptProblem& kept, size_t index, size_t count) {
   const Problem& problem = kept.problem;
-  std::string s = problem.severity == Severity::kWarning ? "Warning " : "Error ";
+  std::string s = problem.severity == Severity::kWarning ? "Warning "
+                  : problem.severity == Severity::kNote  ? "Note "
+                                                          : "Error ";
   s += std::to_string(index + 1) + " of " + std::to_string(count) + ", line " + std::to_string(problem.span.line) + ": " +
        problem.text;
   if (!problem.name.empty()) s += " [-W" + std::string(problem.name) + ']';

@@ -8,8 +8,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#include "driver/file_sinks.h"
+#include "driver/temp_guard.h"
 
 namespace orvane {
 
@@ -19,8 +24,19 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 
 class FileLineSource : public LineSource {
  public:
-  FileLineSource(std::string path, int fd) : path_(std::move(path)), fd_(fd), buf_(kChunk) {}
+  FileLineSource(std::string path, int fd, const struct stat& st)
+      : path_(std::move(path)), fd_(fd), opened_(st), buf_(kChunk) {}
   ~FileLineSource() override { ::close(fd_); }
+
+  bool Rewind() override {
+    CheckUnchanged(true);
+    if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
+    firstPass_ = eof_ && begin_ == end_ ? std::optional<uint64_t>(sum_) : std::nullopt;
+    sum_ = 0;
+    begin_ = scan_ = end_ = 0;
+    endsKnown_ = eof_ = false;
+    return true;
+  }
 
   bool Next(std::string_view& line) override {
     for (;; Refill()) {
@@ -36,7 +52,13 @@ class FileLineSource : public LineSource {
       }
       scan_ = i;
       if (i == end_ && eof_) {
-        if (begin_ == end_) return false;
+        if (begin_ == end_) {
+          CheckUnchanged(false);
+          // Rewritten in place with its size and time kept (cp -p): the
+          // bytes of the two passes differ.
+          if (firstPass_ && *firstPass_ != sum_) throw FileError(path_, kChanged);
+          return false;
+        }
         line = std::string_view(buf_.data() + begin_, end_ - begin_);
         begin_ = scan_ = end_;
         return true;
@@ -61,6 +83,35 @@ class FileLineSource : public LineSource {
     return p ? static_cast<size_t>(static_cast<const char*>(p) - buf_.data()) : end_;
   }
 
+  // The file read is as it was when opened: the same size and modification
+  // time and, when a pass starts again, still the file the path names.
+  // Checked at each end and before the second pass, so a file edited or
+  // replaced while the run goes on stops the run before anything is written.
+  void CheckUnchanged(bool named) const {
+    struct stat now {}, at {};
+    const bool same = ::fstat(fd_, &now) == 0 && now.st_size == opened_.st_size &&
+                      now.st_mtim.tv_sec == opened_.st_mtim.tv_sec && now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec &&
+                      (!named || (::stat(path_.c_str(), &at) == 0 && at.st_dev == opened_.st_dev &&
+                                  at.st_ino == opened_.st_ino));
+    if (!same) throw FileError(path_, kChanged);
+  }
+
+  static constexpr const char* kChanged = "changed while it was being assembled; nothing written";
+
+  // A checksum of the bytes read, eight at a time: cheap beside assembling
+  // them, and the same for the same bytes read in the same pieces. Each step
+  // is one-to-one (a multiplication by an odd number), so bytes that differ in
+  // a single word always give another sum.
+  static uint64_t Mix(uint64_t h, const char* p, size_t n) {
+    for (; n >= 8; p += 8, n -= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      h = (h ^ w) * 0x9E3779B97F4A7C15u;
+    }
+    for (; n > 0; ++p, --n) h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
+    return h;
+  }
+
   void Refill() {
     // What NextLineEnd remembered is no longer where it was.
     endsKnown_ = false;
@@ -77,6 +128,7 @@ class FileLineSource : public LineSource {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
       if (n == 0) eof_ = true;
+      sum_ = Mix(sum_, buf_.data() + end_, static_cast<size_t>(n));
       end_ += static_cast<size_t>(n);
       return;
     }
@@ -84,197 +136,32 @@ class FileLineSource : public LineSource {
 
   std::string path_;
   int fd_;
+  struct stat opened_;
   std::vector<char> buf_;
   size_t begin_ = 0, scan_ = 0, end_ = 0;
   size_t lf_ = 0, cr_ = 0;  // next LF and CR found by NextLineEnd
   bool endsKnown_ = false;
   bool eof_ = false;
-};
-
-// The output, gathered in a temporary file and put in place on Commit. A
-// replaced file's temporary lies beside it, so that it can be renamed into
-// place; the temporary of an output written in place lies in TMPDIR and has no
-// name.
-class FileSink : public CommitSink {
- public:
-  // Replaces `target`, the output with its links followed; `old` describes the
-  // file there, if any, whose permissions and owner the new one keeps.
-  FileSink(std::string shown, std::string target, const struct stat* old)
-      : shown_(std::move(shown)), target_(std::move(target)), kind_(CommitKind::kReplace) {
-    if (old != nullptr) {
-      old_ = *old;
-      hadOld_ = true;
-    }
-    tmpPath_ = target_ + ".orvane-XXXXXX";
-    tmpFd_ = ::mkstemp(tmpPath_.data());
-    if (tmpFd_ < 0) Fail("cannot write");
-    buf_.reserve(kBuffer);
-  }
-  // Writes `target` in place: a stream, or a regular file with several links.
-  // With outFd set (standard output), that descriptor is the target.
-  FileSink(std::string shown, std::string target, CommitKind kind, int outFd = -1)
-      : shown_(std::move(shown)), target_(std::move(target)), kind_(kind), outFd_(outFd), ownsOut_(outFd < 0) {
-    const char* env = std::getenv("TMPDIR");
-    const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
-    tmpFailure_ = "cannot write a temporary file in " + dir;
-    std::string tmp = dir + "/orvane-XXXXXX";
-    tmpFd_ = ::mkstemp(tmp.data());
-    if (tmpFd_ < 0) Fail(tmpFailure_);
-    ::unlink(tmp.c_str());
-    buf_.reserve(kBuffer);
-  }
-  ~FileSink() override {
-    if (tmpFd_ >= 0) ::close(tmpFd_);
-    if (ownsOut_ && outFd_ >= 0) ::close(outFd_);
-    if (!tmpPath_.empty() && !committed_) ::unlink(tmpPath_.c_str());
-  }
-
-  void Write(std::string_view bytes) override {
-    size_ += bytes.size();
-    if (buf_.size() + bytes.size() > kBuffer) {
-      Flush();
-      if (bytes.size() > kBuffer) {
-        WriteAll(tmpFd_, bytes.data(), bytes.size(), tmpFailure_);
-        return;
-      }
-    }
-    buf_.append(bytes);
-  }
-
-  CommitKind Kind() const override { return kind_; }
-
-  void Prepare() override {
-    if (prepared_) return;
-    Flush();
-    if (kind_ == CommitKind::kReplace) {
-      if (hadOld_) {
-        // Owner first: a change of owner clears the set-user-ID bits. Only a
-        // privileged process may give a file away; otherwise the new file is
-        // the user's own, as any newly written file is.
-        [[maybe_unused]] const int given = ::fchown(tmpFd_, old_.st_uid, old_.st_gid);
-        ::fchmod(tmpFd_, old_.st_mode & 07777);
-      } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(tmpFd_, 0666 & ~mask);
-      }
-      const int fd = tmpFd_;
-      tmpFd_ = -1;
-      if (::close(fd) != 0) Fail("cannot write");
-    } else {
-      if (outFd_ < 0) {
-        // Opening a FIFO waits here for its reader.
-        outFd_ = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (outFd_ < 0) Fail("cannot write");
-      }
-      // Room for a rewritten file is reserved before its old content is
-      // touched, so a full disk is found while the file is still whole. Where
-      // the file system cannot reserve room, writing goes ahead as any
-      // program's in-place write does.
-      if (kind_ == CommitKind::kInPlace && size_ > 0 &&
-          ::fallocate(outFd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size_)) != 0 &&
-          (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
-        Fail("cannot write");
-    }
-    prepared_ = true;
-  }
-
-  void Commit() override {
-    Prepare();
-    if (kind_ == CommitKind::kReplace) {
-      ReplaceTarget();
-    } else {
-      CopyIn();
-    }
-    committed_ = true;
-  }
-
- private:
-  static constexpr size_t kBuffer = 1 << 16;
-
-  [[noreturn]] void Fail(const std::string& what) const { throw FileError(shown_, what + ": " + ErrnoText(errno)); }
-
-  // Puts the finished temporary file in the target's place; the target names
-  // either its old or its new content at every moment. Where a target exists
-  // the two names are exchanged and the old file removed: renaming over an
-  // existing file makes ext4 write the new file out at once (its guard for
-  // programs that replace files without syncing them), which costs more than
-  // assembling a large listing.
-  void ReplaceTarget() {
-    if (::renameat2(AT_FDCWD, tmpPath_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
-      committed_ = true;
-      ::unlink(tmpPath_.c_str());
-      return;
-    }
-    if (::rename(tmpPath_.c_str(), target_.c_str()) != 0) Fail("cannot write");
-  }
-
-  // Copies the gathered content into the open target; a rewritten regular file
-  // is cut to the new length afterwards.
-  void CopyIn() {
-    if (::lseek(tmpFd_, 0, SEEK_SET) != 0) Fail(tmpFailure_);
-    std::vector<char> chunk(kBuffer);
-    for (;;) {
-      const ssize_t n = ::read(tmpFd_, chunk.data(), chunk.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail(tmpFailure_);
-      if (n == 0) break;
-      WriteAll(outFd_, chunk.data(), static_cast<size_t>(n), "cannot write");
-    }
-    if (kind_ == CommitKind::kInPlace && ::ftruncate(outFd_, static_cast<off_t>(size_)) != 0) Fail("cannot write");
-    if (ownsOut_) {
-      const int fd = outFd_;
-      outFd_ = -1;
-      if (::close(fd) != 0) Fail("cannot write");
-    }
-  }
-
-  void Flush() {
-    WriteAll(tmpFd_, buf_.data(), buf_.size(), tmpFailure_);
-    buf_.clear();
-  }
-  void WriteAll(int fd, const char* p, size_t n, const std::string& what) const {
-    while (n > 0) {
-      const ssize_t w = ::write(fd, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) Fail(what);
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-  }
-
-  std::string shown_;   // the path as given, for messages
-  std::string target_;  // what is replaced or opened
-  CommitKind kind_;
-  std::string tmpPath_;  // a replaced file's temporary, removed unless committed
-  std::string tmpFailure_ = "cannot write";
-  int tmpFd_ = -1;
-  int outFd_ = -1;
-  bool ownsOut_ = true;
-  struct stat old_ {};
-  bool hadOld_ = false;
-  bool prepared_ = false;
-  bool committed_ = false;
-  size_t size_ = 0;
-  std::string buf_;
+  uint64_t sum_ = 0;                     // checksum of this pass's bytes so far
+  std::optional<uint64_t> firstPass_;    // the first pass's, once it was read to its end
 };
 
 // The path a write through `path` lands on: its symbolic links followed to
 // the end, where a file may be missing (a link to a file yet to be made).
-std::string FollowLinks(const std::string& shown) {
+std::string FollowLinks(const std::string& shown, const std::string& verb = "cannot write") {
   std::string path = shown;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     char to[PATH_MAX];
     const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
-    if (n < 0) throw FileError(shown, "cannot write: " + ErrnoText(errno));
-    if (static_cast<size_t>(n) == sizeof to) throw FileError(shown, "cannot write: " + ErrnoText(ENAMETOOLONG));
+    if (n < 0) throw FileError(shown, verb + ": " + ErrnoText(errno));
+    if (static_cast<size_t>(n) == sizeof to) throw FileError(shown, verb + ": " + ErrnoText(ENAMETOOLONG));
     const std::string link(to, static_cast<size_t>(n));
     const size_t slash = path.find_last_of('/');
     path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
   }
-  throw FileError(shown, "cannot write: " + ErrnoText(ELOOP));
+  throw FileError(shown, verb + ": " + ErrnoText(ELOOP));
 }
 
 const char* KindName(mode_t mode) {
@@ -288,20 +175,14 @@ const char* KindName(mode_t mode) {
 // Reads a pipe or standard input to its end, into memory.
 std::unique_ptr<LineSource> ReadWhole(int fd, const std::string& shown) {
   std::string text;
-  constexpr size_t kLimit = DiskFileSystem::kStreamLimit;
+  std::vector<char> chunk(size_t{1} << 16);
   for (;;) {
-    const size_t chunk = std::min<size_t>(1 << 16, kLimit + 1 - text.size());
-    const size_t at = text.size();
-    text.resize(at + chunk);
-    const ssize_t n = ::read(fd, text.data() + at, chunk);
-    if (n < 0 && errno == EINTR) {
-      text.resize(at);
-      continue;
-    }
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw FileError(shown, "cannot read: " + ErrnoText(errno));
-    text.resize(at + static_cast<size_t>(n));
     if (n == 0) break;
-    if (text.size() > kLimit)
+    text.append(chunk.data(), static_cast<size_t>(n));
+    if (text.size() > DiskFileSystem::kStreamLimit)
       throw FileError(shown,
                       "cannot read: longer than 64 MiB, the limit for a source read from a pipe or standard input; "
                       "save it to a file");
@@ -320,14 +201,14 @@ struct Place {
   bool file = false;  // a regular file, or one yet to be made
 };
 
-bool Locate(const std::string& path, int standardFd, Place& place) {
+bool Locate(const std::string& path, int standardFd, Place& place, const std::string& verb) {
   struct stat st {};
   if (standardFd >= 0 ? ::fstat(standardFd, &st) == 0 : ::stat(path.c_str(), &st) == 0) {
     place = Place{st.st_dev, st.st_ino, "", S_ISREG(st.st_mode)};
     return true;
   }
   if (standardFd >= 0) return false;
-  const std::string target = FollowLinks(path);
+  const std::string target = FollowLinks(path, verb);
   const size_t slash = target.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   if (::stat(dir.c_str(), &st) != 0) return false;
@@ -346,7 +227,8 @@ std::unique_ptr<LineSource> DiskFileSystem::OpenRead(const std::string& path) {
   if (StandardStream(path)) return ReadWhole(STDIN_FILENO, "standard input");
   // Refused before it is opened: opening a device may itself do something.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) throw FileError(path, "cannot open: " + ErrnoText(errno));
+  if (::stat(path.c_str(), &st) != 0)
+    throw FileError(path, std::string(errno == ENOENT ? "cannot open: " : "cannot read: ") + ErrnoText(errno));
   if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
     throw FileError(path, std::string("is ") + KindName(st.st_mode) + ", not a source file");
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
@@ -359,33 +241,76 @@ std::unique_ptr<LineSource> DiskFileSystem::OpenRead(const std::string& path) {
     if (S_ISFIFO(st.st_mode)) return ReadWhole(fd, path);
     throw FileError(path, std::string("is ") + KindName(st.st_mode) + ", not a source file");
   }
-  return std::make_unique<FileLineSource>(path, fd);
+  return std::make_unique<FileLineSource>(path, fd, st);
 }
 
 std::unique_ptr<CommitSink> DiskFileSystem::Create(const std::string& path) {
   if (path.empty()) throw FileError(path, "no output path given");
-  if (StandardStream(path)) return std::make_unique<FileSink>("standard output", "", CommitKind::kStream, STDOUT_FILENO);
+  if (StandardStream(path)) return MakeStreamingSink("standard output", "", STDOUT_FILENO);
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::make_unique<FileSink>(path, FollowLinks(path), nullptr);
+  if (::stat(path.c_str(), &st) != 0) return MakeReplacingSink(path, FollowLinks(path), nullptr);
   if (S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode))
     throw FileError(path, std::string("is ") + KindName(st.st_mode) + ", not an output file");
-  if (!S_ISREG(st.st_mode)) return std::make_unique<FileSink>(path, path, CommitKind::kStream);
+  // The file this process already writes as its standard output or error
+  // (`>> build.log` and -l /dev/stdout) gets the output after what is there.
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat standard {};
+    const int mode = ::fcntl(fd, F_GETFL);
+    if (mode >= 0 && (mode & O_ACCMODE) != O_RDONLY && ::fstat(fd, &standard) == 0 &&
+        standard.st_dev == st.st_dev && standard.st_ino == st.st_ino)
+      return MakeStreamingSink(path, path, fd);
+  }
+  if (!S_ISREG(st.st_mode)) return MakeStreamingSink(path, path);
   // Every link to the file is to see the new content.
-  if (st.st_nlink > 1) return std::make_unique<FileSink>(path, path, CommitKind::kInPlace);
-  return std::make_unique<FileSink>(path, FollowLinks(path), &st);
+  if (st.st_nlink > 1) return MakeRewritingSink(path, path);
+  try {
+    return MakeReplacingSink(path, FollowLinks(path), &st);
+  } catch (const FileError& e) {
+    // No file can be made beside it (a directory the user may not write):
+    // a file the user may write is rewritten in place instead.
+    const bool denied = e.error() == EACCES || e.error() == EPERM;
+    const int fd = denied ? ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+    if (fd < 0) throw;
+    ::close(fd);
+    return MakeRewritingSink(path, path);
+  }
 }
 
 bool DiskFileSystem::NamesSource(const std::string& source, const std::string& output) {
   Place s, o;
-  return Locate(source, StandardStream(source) ? STDIN_FILENO : -1, s) &&
-         Locate(output, StandardStream(output) ? STDOUT_FILENO : -1, o) && s.name.empty() && SamePlace(s, o);
+  return Locate(source, StandardStream(source) ? STDIN_FILENO : -1, s, "cannot read") &&
+         Locate(output, StandardStream(output) ? STDOUT_FILENO : -1, o, "cannot write") && s.name.empty() &&
+         SamePlace(s, o);
 }
 
 bool DiskFileSystem::SameOutput(const std::string& a, const std::string& b) {
   if (StandardStream(a) && StandardStream(b)) return true;
   Place pa, pb;
-  return Locate(a, StandardStream(a) ? STDOUT_FILENO : -1, pa) && Locate(b, StandardStream(b) ? STDOUT_FILENO : -1, pb) &&
-         SamePlace(pa, pb);
+  return Locate(a, StandardStream(a) ? STDOUT_FILENO : -1, pa, "cannot write") &&
+         Locate(b, StandardStream(b) ? STDOUT_FILENO : -1, pb, "cannot write") && SamePlace(pa, pb);
+}
+
+void CommitAll(const std::vector<CommitSink*>& sinks) {
+  std::vector<CommitSink*> order(sinks);
+  // Replaced files first, as they can be put back; then streams and files
+  // rewritten in place, which cannot.
+  const auto rank = [](const CommitSink* s) {
+    return s->Kind() == CommitKind::kReplace ? -1 : static_cast<int>(s->Kind());
+  };
+  std::stable_sort(order.begin(), order.end(), [&](CommitSink* a, CommitSink* b) { return rank(a) < rank(b); });
+  for (CommitSink* s : order) s->Prepare();
+  size_t done = 0;
+  try {
+    for (; done < order.size(); ++done) order[done]->Install();
+  } catch (...) {
+    SignalBlock block;
+    while (done > 0) order[--done]->Undo();
+    for (CommitSink* s : order) s->Finish();
+    throw;
+  }
+  // A signal from here on finds every output new, never some put back.
+  SignalBlock block;
+  for (CommitSink* s : order) s->Finish();
 }
 
 bool MemoryLineSource::Next(std::string_view& line) {

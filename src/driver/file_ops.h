@@ -1,31 +1,35 @@
-// File operations: the source read line by line, listing and object gathered
-// in a temporary file and put in place only when the run completes, so a failed
-// run leaves earlier outputs untouched. A regular output is replaced whole; a
-// device, a FIFO, standard output or a file with several links is written in
-// place.
+// File operations behind the FileSystem seam: the source read line by line,
+// and every output gathered in a temporary file and put in place only when the
+// run completes, all outputs or none, so that a failed or stopped run leaves
+// earlier outputs untouched. The ways an output is written are in
+// file_sinks.h, the calls only Linux has in linux_files.h, and what a signal
+// cleans up in temp_guard.h.
 #pragma once
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/sink.h"
 
 namespace orvane {
 
 // A file that cannot be opened, read or written. Front ends catch it; the
-// core never exits.
+// core never exits. `error` is the errno behind it, or 0.
 class FileError : public std::runtime_error {
  public:
-  FileError(std::string path, std::string reason)
-      : std::runtime_error(path + ": " + reason), path_(std::move(path)), reason_(std::move(reason)) {}
+  FileError(std::string path, std::string reason, int error = 0)
+      : std::runtime_error(path + ": " + reason), path_(std::move(path)), reason_(std::move(reason)), error_(error) {}
   const std::string& path() const { return path_; }
   const std::string& reason() const { return reason_; }
+  int error() const { return error_; }
 
  private:
   std::string path_;
   std::string reason_;
+  int error_;
 };
 
 // Reads lines ended by LF, CR LF or a lone CR; a last line without an end is
@@ -35,28 +39,47 @@ class LineSource {
   virtual ~LineSource() = default;
   // The next line without its end, valid until the next call; false at end.
   virtual bool Next(std::string_view& line) = 0;
-  // Starts again at the first line where the source is held in memory (a
-  // pipe or standard input, which can be read only once); false when the
-  // source must be opened again instead.
+  // Starts again at the first line; false when the source must be opened
+  // again instead. A source read from a file throws FileError here (and at
+  // its end) when the file changed since it was opened, so that the two
+  // passes never read different programs.
   virtual bool Rewind() { return false; }
 };
 
-// How Commit puts an output in place. A stream (a device, a FIFO, standard
-// output) and a regular file with several links are written in place and can
-// still fail halfway (a full device, a closed pipe); a file replaced whole
-// cannot, once prepared.
+// How an output is put in place. A stream (a device, a FIFO, standard
+// output) and a regular file rewritten in place can still fail halfway (a
+// full device, a closed pipe) and cannot be undone; a file replaced whole
+// cannot fail halfway, and can be put back until Finish.
 enum class CommitKind { kStream, kInPlace, kReplace };
 
-// An output that becomes the real file only on Commit.
+// An output that becomes the real file only when it is put in place.
 class CommitSink : public OutputSink {
  public:
   // Everything that may fail before the target is touched: flushing, and
   // opening a target that is written in place.
   virtual void Prepare() {}
-  // Puts the content in place (calls Prepare when it was not called).
-  virtual void Commit() = 0;
-  virtual CommitKind Kind() const { return CommitKind::kReplace; }
+  // Puts the content in place (calls Prepare when it was not called). A file
+  // replaced whole keeps the old one aside until Finish or Undo.
+  virtual void Install() = 0;
+  // Puts back the old file of an installed output replaced whole.
+  virtual void Undo() noexcept {}
+  // Lets go of the old file; a sink never installed removes its temporary.
+  virtual void Finish() noexcept {}
+  virtual CommitKind Kind() const = 0;
+  // One output on its own.
+  void Commit() {
+    Prepare();
+    Install();
+    Finish();
+  }
 };
+
+// Puts a run's outputs in place, all or nothing: each is prepared, then the
+// ones replaced whole are exchanged in, then the streams and the files
+// rewritten in place are written. When any of it fails, every file already
+// exchanged is exchanged back before the FileError goes on, so earlier
+// outputs stay as they were (a stream written halfway cannot be taken back).
+void CommitAll(const std::vector<CommitSink*>& sinks);
 
 class FileSystem {
  public:
@@ -78,6 +101,9 @@ class DiskFileSystem : public FileSystem {
   // input is read once into memory, up to kStreamLimit. Anything else (a
   // directory, a device, a socket) is refused without being opened.
   std::unique_ptr<LineSource> OpenRead(const std::string& path) override;
+  // A path that is the file the process's standard output or standard error
+  // already writes (/dev/stdout redirected to a log) is written through that
+  // descriptor, after what is there.
   std::unique_ptr<CommitSink> Create(const std::string& path) override;
   // Only a regular file counts: an output may be a device or FIFO that is
   // also the source or the other output (/dev/null twice).

@@ -34,15 +34,11 @@ void CheckOutputs(const RunRequest& request, const std::vector<Output>& outputs,
   }
 }
 
-// Puts every output in place. Outputs written in place go first: they can
-// still fail while being written, and a failure then leaves the outputs that
-// are replaced whole as they were.
+// Puts every output in place, all or nothing.
 void Commit(std::vector<Output>& outputs) {
   std::vector<CommitSink*> order;
   for (Output& o : outputs) order.push_back(o.sink.get());
-  std::stable_sort(order.begin(), order.end(), [](CommitSink* a, CommitSink* b) { return a->Kind() < b->Kind(); });
-  for (CommitSink* o : order) o->Prepare();
-  for (CommitSink* o : order) o->Commit();
+  CommitAll(order);
 }
 
 std::string Address(int64_t a) {
@@ -101,8 +97,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   for (std::string_view line; source->Next(line);) as->Step(line);
   result.lines = as->Result().line;
 
-  // Pass 2: object, listing. A source read into memory is read from there
-  // again; a file is opened again.
+  // Pass 2: object, listing. The source starts again from its first line; a
+  // source that cannot (or that changed since pass 1) says so itself.
   as->BeginPass(2);
   if (!source->Rewind()) {
     source.reset();
@@ -137,8 +133,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     }
     if (s.hasErrors) ++result.statementsWithErrors;
     for (const Problem& p : s.problems) {
-      if (!p.IsError() && !request.warnings.Reported(p.name)) continue;
-      ++(p.IsError() ? result.messages : result.warnings);
+      if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
+      if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
       observer.Reported(p, s, boxLine);
     }
     observer.StatementDone(s);

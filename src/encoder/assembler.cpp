@@ -1,6 +1,7 @@
 #include "encoder/assembler.h"
 
 #include "encoder/keywords.h"
+#include "front/habits.h"
 #include "front/numbers.h"
 
 namespace orvane {
@@ -35,6 +36,7 @@ void Assembler::Step(std::string_view line) {
   r.shows = Shows::kBytes;
   r.isEnd = false;
   Assemble(line);
+  r.prepared = line_;
   r.address = PC;
   r.bytes = bytes_;
   r.byteCount = byteCount_;
@@ -73,7 +75,21 @@ SourceSpan Assembler::ProblemSpan(std::string_view at) const {
 }
 
 void Assembler::Error(std::string_view errstr, std::string_view at, std::string note) {
-  if (Pass2()) diag_.Error(errstr, ProblemSpan(at), std::move(note));
+  if (!Pass2()) return;
+  if (note.empty()) note = HabitNoteFor(errstr, at);
+  diag_.Error(errstr, ProblemSpan(at), std::move(note));
+}
+
+// A habit from another assembler gets a note that says what to write here.
+std::string Assembler::HabitNoteFor(std::string_view errstr, std::string_view at) const {
+  const HabitContext context{line_,
+                             result_.source,
+                             &fields_,
+                             &symbols_,
+                             [](std::string_view t) { return FindKeyword(Keywords(), t) != nullptr; },
+                             PC,
+                             options_.format == &kIntelHexFormat};
+  return HabitNote(errstr, at, context);
 }
 
 void Assembler::Warn(std::string_view name, std::string text, std::string_view at) {
@@ -81,7 +97,9 @@ void Assembler::Warn(std::string_view name, std::string text, std::string_view a
 }
 
 void Assembler::Error(std::string_view errstr, std::string_view at) {
-  if (Pass2()) diag_.Error(errstr, ProblemSpan(at.empty() ? fields_.OpcodeFld : at), {});
+  if (!Pass2()) return;
+  if (at.empty()) at = fields_.OpcodeFld;
+  diag_.Error(errstr, ProblemSpan(at), HabitNoteFor(errstr, at));
 }
 
 void Assembler::Referenced(std::string_view name, int slot) {
@@ -130,15 +148,23 @@ void Assembler::Assemble(std::string_view ASMLine) {
   Parse(line_, fields_);
   Op1Type = RegTyp(fields_.Operand1Fld);
   Op2Type = RegTyp(fields_.Operand2Fld);
-  result_.label = SymbolTable::StripLabel(fields_.LabelFld);
-  result_.labelSpan = SpanOf(result_.label);
+  if (fields_.LabelFld.empty()) {
+    result_.label = {};
+    result_.labelSpan = {lineNo_, 0, 0};
+  } else {
+    result_.label = SymbolTable::StripLabel(fields_.LabelFld);
+    result_.labelSpan = SpanOf(result_.label);
+  }
 
   const Keyword* k = FindKeyword(keywords_, fields_.OpcodeFld);
   // EQU defines its label itself, after reading its value.
-  if (!Pass2() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
+  if (!Pass2() && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
   }
   if (Pass2()) {
+    if (lineNo_ == 1) {
+      if (std::string note = ByteOrderMarkNote(ASMLine); !note.empty()) diag_.Note(std::move(note), {lineNo_, 1, 0});
+    }
     CheckLabelPass2();
     if (!fields_.LabelFld.empty() && fields_.LabelFld[0] == ';') {
       Warn(warn::kLabelSemicolon, "';' in the first column starts a label, not a comment; indent the comment",

@@ -89,6 +89,7 @@ class Assembler final : private Reporter {
   void Referenced(std::string_view name, int slot) override;
   // A handler's error about the field `at` (the mnemonic when it is empty).
   void Error(std::string_view errstr, std::string_view at);
+  std::string HabitNoteFor(std::string_view errstr, std::string_view at) const;
   // The operand a "Bad Source Operand" is about: the second, or the only one.
   std::string_view SourceOperand() const {
     return fields_.Operand2Fld.empty() ? fields_.Operand1Fld : fields_.Operand2Fld;

@@ -1,5 +1,6 @@
 // The directives: EQU/=, DS/DEFS, DW/DEFW, DB/DEFB, ORG and END.
 #include "encoder/assembler.h"
+#include "front/habits.h"
 
 namespace orvane {
 
@@ -33,10 +34,11 @@ void Assembler::EncodeDw(const Keyword&) {
   PutWordOf(fields_.Operand1Fld);
 }
 
-void Assembler::EncodeDb(const Keyword&) {
+void Assembler::EncodeDb(const Keyword& k) {
   byteCount_ = 1;
   const std::string_view t = fields_.Operand1Fld;
   if (!t.empty() && t[0] == '\'') {
+    if (auto w = Pass2() ? DbQuoteWarning(k.text, t, line_) : std::nullopt) Warn(w->name, std::move(w->text), t);
     // Only the character after the quote counts. A quote alone is what a
     // quoted blank becomes after splitting, so it stands for the blank.
     Put(t.size() >= 2 ? static_cast<unsigned char>(t[1]) : ' ');

@@ -46,14 +46,24 @@ struct Statement {
   bool endHasOperand = false;
   int32_t startAddress = 0;
   std::string_view source;  // the line as read
+  // The line upper-cased, as long as the source; the fields are views into it.
+  std::string_view prepared;
   const StatementFields* fields = nullptr;
-  std::span<const Problem> problems;  // errors and warnings, in order
+  std::span<const Problem> problems;  // errors, warnings and notes, in order
   bool hasErrors = false;
   // The symbol the line's label defines (empty when none) and where it stands.
   std::string_view label;
   SourceSpan labelSpan;
   // The symbols its operands ask for.
   std::span<const SymbolUse> uses;
+
+  // Where a field (a view into `prepared`) stands in the line.
+  SourceSpan SpanOf(std::string_view field) const {
+    if (field.empty() || field.data() < prepared.data() || field.data() >= prepared.data() + prepared.size()) {
+      return {line, 0, 0};
+    }
+    return {line, static_cast<int>(field.data() - prepared.data()) + 1, static_cast<int>(field.size())};
+  }
 };
 
 }  // namespace orvane

@@ -37,7 +37,9 @@ inline constexpr std::string_view kDuplicateLabel = "Duplicate Label";
 inline constexpr std::string_view kIllegalForwardRef = "Illegal Forward Reference";
 }  // namespace msg
 
-enum class Severity { kError, kWarning };
+// A note stands alone: it says something about a line that is neither an
+// error nor a warning, and counts as neither.
+enum class Severity { kError, kWarning, kNote };
 
 // The warnings, by the name -W and -Wno- take. None of them changes what is
 // assembled, and none reaches the listing.
@@ -49,8 +51,11 @@ inline constexpr std::string_view kCpmOrgGap = "cpm-org-gap";
 inline constexpr std::string_view kHexOverlap = "hex-overlap";
 inline constexpr std::string_view kAfterEnd = "after-end";
 inline constexpr std::string_view kAddressWrap = "address-wrap";
-inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon, kCpmOrgGap,
-                                            kHexOverlap,   kAfterEnd,   kAddressWrap};
+inline constexpr std::string_view kDbText = "db-text";
+inline constexpr std::string_view kDbSeparator = "db-separator";
+inline constexpr std::string_view kDisplacementSign = "displacement-sign";
+inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon, kCpmOrgGap,   kHexOverlap,
+                                            kAfterEnd,     kAddressWrap, kDbText,        kDbSeparator, kDisplacementSign};
 }  // namespace warn
 
 // One message of a statement: an error (its text one of msg::, no name) or a
@@ -80,6 +85,7 @@ class Diagnostics {
   void Warn(std::string_view name, std::string text, SourceSpan span) {
     problems.push_back({Severity::kWarning, name, std::move(text), {}, span});
   }
+  void Note(std::string text, SourceSpan span) { problems.push_back({Severity::kNote, {}, std::move(text), {}, span}); }
   void Clear() {
     problems.clear();
     hasErrors = false;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "front/habits.h"
 #include "front/numbers.h"
 #include "front/short_text.h"
 #include "front/text.h"
@@ -189,6 +190,7 @@ int32_t OperandReader::XYDisplacement(std::string_view RegStr) {
   std::string_view v = Trim(RegStr.substr(std::min<size_t>(sign + 1, 10)));
   if (!v.empty()) v.remove_suffix(1);
   const int32_t value = Immed8(v);
+  if (auto w = DisplacementWarning(RegStr, minus, value)) report_.Warn(w->name, std::move(w->text), RegStr);
   return minus ? (256 - value) & 255 : value;
 }
 

@@ -139,6 +139,84 @@ run --xref - --symbols - items.z80; status_is 2
 cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
 check "$(tr -d '\r' <d.xref | grep -c -e '^THREE  *line 6, first on line 5$' -e '^UNDEF  *4$')" 2 "undefined and twice-defined names in the cross-reference"
 
+begin "-Werror: a warning is printed and counted as an error"
+put w.z80 '  DB 300\n'; run -Werror w.z80; status_is 1
+err_is 'w.z80:1:6: error: 300 does not fit in a byte; 44 (2CH) assembled [-Werror=truncation]\n    1 |   DB 300\n      |      ^~~\norvane-asm: 1 error in 1 statement; 1 byte at 0000H; listing w.LST, object w.HEX\n'
+put e.z80 '  DB 300\n  DB UNDEF,2\n  NOP\n'; run -Werror e.z80; status_is 1
+check "$(tail -1 "$base/err")" "orvane-asm: 3 errors in 2 statements; 3 bytes at 0000H-0002H; listing e.LST, object e.HEX" "an error and a warning on one line"
+check "$(grep -c -e '^e.z80:[0-9:]* warning:' "$base/err")" 0 "no warning: left"
+
+begin "warning options act in order"
+put w.z80 '  DB 300\n  NOP 5\n  LD A,(IX+200)\n'
+while IFS='|' read -r args want; do
+  run $args w.z80; status_is 0
+  check "$(grep -o '\[-W[a-z-]*\]' "$base/err" | tr '\n' ' ')" "$want" "[$args]"
+done <<'ROWS'
+|[-Wtruncation] [-Wextra-operand] [-Wdisplacement-sign] 
+-w -W truncation|[-Wtruncation] 
+-W truncation -w|
+-w -Wall|[-Wtruncation] [-Wextra-operand] [-Wdisplacement-sign] 
+-Wno-displacement-sign|[-Wtruncation] [-Wextra-operand] 
+-w -W displacement-sign -Wextra-operand|[-Wextra-operand] [-Wdisplacement-sign] 
+ROWS
+
+begin "usage errors that name the problem"
+put w.z80 '  DB 1\n'
+names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign'
+while IFS='|' read -r args want; do
+  eval "run $args"; status_is 2; check "$(head -1 "$base/err")" "orvane-asm: $want" "[$args]"; files_are w.z80
+done <<ROWS
+-Wno-bogus w.z80|unknown warning bogus in -Wno-bogus; $names
+-W bogus w.z80|unknown warning bogus in -W 'bogus'; $names
+-W '' w.z80|no warning name in -W '' (write -W NAME); $names
+-Wno- w.z80|no warning name in -Wno- (write -Wno-NAME); $names
+w.z80 -W|option -W needs a warning name; $names
+--color always w.z80|--color takes its value after '=': --color=always (--color alone means always)
+w.z80 --color never|--color takes its value after '=': --color=never (--color alone means always)
+-odd.z80|unknown option -odd.z80 (a source whose name starts with '-' goes after --)
+ROWS
+
+begin "-- ends the options; -q leaves out the summary"
+put ./-odd.z80 '  DB 1\n'; run -- -odd.z80; status_is 0; files_are -odd.z80 -odd.LST -odd.HEX
+put w.z80 '  DB 1\n'; run -q w.z80; status_is 0; err_is ''; run --quiet --cpm w.z80; status_is 0; err_is ''; file_is w.com '\001'
+put w.z80 '  DB 300\n  DB UNDEF\n'; run -q w.z80; status_is 1; check "$(grep -c orvane-asm: "$base/err")" 0 "-q on failure"
+check "$(grep -c -e ': warning: ' -e ': error: ' "$base/err")" 2 "the messages stay"
+
+begin "columns count UTF-8 characters, in the location and under the caret"
+while IFS='|' read -r line where caret; do
+  put u.z80 "$line\n"; run u.z80
+  check "$(head -1 "$base/err" | cut -d' ' -f1)" "$where" "location of [$line]"
+  check "$(sed -n 3p "$base/err")" "$(printf -- "$caret")" "caret of [$line]"
+done <<'ROWS'
+É:  LD A,300|u.z80:1:10:|      |          ^~~
+ÉÉ€: LD A,300|u.z80:1:11:|      |           ^~~
+\xe9:  LD A,300|u.z80:1:10:|      |          ^~~
+  LD A,(IX+300) ; é|u.z80:1:12:|      |            ^~~
+\tLD A,300|u.z80:1:7:|      | \t     ^~~
+ROWS
+
+begin "a byte-order mark: a note on line 1 that counts as nothing, and one at the use"
+put b.z80 '\xef\xbb\xbfSTART: NOP\n  JP START\n'; run b.z80; status_is 1
+check "$(grep -c '^b.z80:1:1: note: the file starts with a UTF-8 byte-order mark' "$base/err")" 1 "line 1"
+check "$(grep -c '^b.z80:2:6: note: the label on line 1 is not START' "$base/err")" 1 "the use"
+check "$(tail -1 "$base/err")" "orvane-asm: 1 error in 1 statement; 4 bytes at 0000H-0003H; listing b.LST, object b.HEX" "summary"
+
+begin "eight programs at once through one pipe: every message stays whole"
+for n in 1 2 3 4 5 6 7 8; do
+  for i in $(seq 1500); do echo "  LD A,P${n}L$i"; done >"p$n.z80"
+done
+{ for n in 1 2 3 4 5 6 7 8; do "$ASM" --max-errors=0 "p$n.z80" <"$base/empty" & done; wait; } 2>&1 >stdout.txt | cat >all.txt
+bad=$(awk '
+  state == 0 && match($0, /^p[1-8]\.z80:[0-9]+:8: error: Undefined Symbol Referenced$/) {
+    split($0, f, /[.:]/); want = sprintf("%5d |   LD A,%sL%d", f[3], toupper(f[1]), f[3]); state = 1; n++; next }
+  state == 1 { if ($0 != want) bad++; state = 2; next }
+  state == 2 { if ($0 !~ /^      \|        \^~+$/) bad++; state = 0; next }
+  /^orvane-asm: 1500 errors in 1500 statements; / { summaries++; next }
+  { bad++ }
+  END { print bad + 0, n + 0, summaries + 0 }' all.txt)
+check "$bad" "0 12000 8" "broken lines, messages, summaries"
+check "$(stat -c %s stdout.txt)" 0 "nothing on standard output"
+
 begin "a flood of messages: at most --max-errors shown, every one counted"
 for i in $(seq 60); do printf '  LD A,Q%d\n' "$i"; done >many.z80; printf '  DB 300\n  DB 301\n' >>many.z80
 while read -r opt shown hidden; do

@@ -81,7 +81,11 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         EXPECT_EQ(std::to_string(s.byteCount), row[3].str());
         std::vector<std::string> errors, warnings;
         std::map<std::string, int> got;
+        std::string texts;  // the fifth column
         for (const Problem& p : s.problems) {
+          const std::string& t = p.severity == Severity::kError ? p.note : p.text;
+          if (!t.empty()) texts += (texts.empty() ? "" : " // ") + t;
+          if (p.severity == Severity::kNote) continue;
           const bool warning = p.severity == Severity::kWarning;
           const std::string key =
               std::string(warning ? "W" : "E").append(std::to_string(warning ? warnings.size() : errors.size()));
@@ -92,6 +96,9 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
         EXPECT_EQ(s.hasErrors, !want.empty());
         EXPECT_EQ(warnings, wantWarnings);
         EXPECT_EQ(got, columns) << "columns";
+        if (row[5].matched) {
+          EXPECT_EQ(texts.empty() ? "none" : texts, row[5].str()) << "notes";
+        }
       }
     }
   }
@@ -100,8 +107,8 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
 TEST(Rows, EveryRowHolds) {
   std::ifstream in(ROWS_FILE);
   ASSERT_TRUE(in) << "cannot read " << ROWS_FILE;
-  // SOURCE | OBJECT | BYTES | MESSAGES, blanks around the last three ignored.
-  const std::regex rowForm(R"((.*?) *\| *([^|]*?) *\| *([0-9]+) *\| *([^|]*?) *)");
+  // SOURCE | OBJECT | BYTES | MESSAGES [| NOTES], blanks around the last ones ignored.
+  const std::regex rowForm(R"((.*?) *\| *([^|]*?) *\| *([0-9]+) *\| *([^|]*?) *(?:\| *(.*?) *)?)");
   const std::regex directive(R"(@(format (cpm|hex)|define((?: \w+=\S+)*)|fill ([0-9]+)))");
   Assembler as;
   Settings set;

@@ -349,7 +349,7 @@ class WindowTest : public QObject {
     QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
   }
 
-  // A source with two errors and a warning, run with the box or without.
+  // A source with two errors (one with a note) and a warning, run with the box or without.
   // Each step of the walk: a key (or a click on the status line), the box
   // line then selected ("-": none) and the problem shown below the counts.
   void problems_data() {
@@ -357,7 +357,7 @@ class WindowTest : public QObject {
     QTest::addColumn<QStringList>("walk");
     const QString e1 = "Error 1 of 3, line 1: Undefined Opcode";
     const QString w2 = "Warning 2 of 3, line 2: 300 does not fit in a byte; 44 (2CH) assembled [-Wtruncation]";
-    const QString e3 = "Error 3 of 3, line 3: Undefined Symbol Referenced";
+    const QString e3 = "Error 3 of 3, line 3: Undefined Symbol Referenced\nnote: hex is written &HFF here";
     QTest::newRow("box, F8 wraps") << true << QStringList{"F8 0 " + e1, "F8 2 " + w2, "F8 3 " + e3, "F8 0 " + e1};
     QTest::newRow("no box, back, click") << false << QStringList{"Shift+F8 - " + e3, "Shift+F8 - " + w2, "click - " + e3};
   }
@@ -365,7 +365,7 @@ class WindowTest : public QObject {
     QFETCH(bool, box);
     QFETCH(QStringList, walk);
     QFile source(Path(QStringLiteral("p.z80")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n  DB 300\n  LD A,NOWHERE\n") > 0);
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n  DB 300\n  LD A,0FFH\n") > 0);
     source.close();
     if (box) Do("listing");
     Choose(source.fileName());
@@ -378,7 +378,7 @@ class WindowTest : public QObject {
       const QTextCursor c = Box()->textCursor();
       const QString line = c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "-";
       QVERIFY(Status().startsWith(counts));
-      QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1), step);
+      QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1, -1), step);
     }
   }
 
