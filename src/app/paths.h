@@ -6,7 +6,8 @@
 namespace orvane {
 
 // The window's rule: the source path without its last four characters (the
-// dot and a three-letter extension); a shorter path is its own stem.
+// dot and a three-letter extension); a shorter path is its own stem. The path
+// is UTF-8 text; a byte that is not part of a valid character counts as one.
 std::string WindowStem(std::string_view source);
 
 // The command line's rule: the extension of the file name (after its last

@@ -27,6 +27,8 @@ std::string RunSummary(const RunResult& run, const KeptProblem* first) {
   return s;
 }
 
+std::string FileErrorText(const FileError& e) { return e.path().empty() ? e.reason() : e.what(); }
+
 std::string ProblemStatus(const KeptProblem& kept, size_t index, size_t count) {
   const Problem& problem = kept.problem;
   std::string s = problem.severity == Severity::kWarning ? "Warning "
@@ -124,11 +126,12 @@ RunResult WindowLogic::OnAssemble() {
   Observer observer(*this);
   RunResult result;
   try {
-    if (request.listing.empty()) throw FileError(request.listing, "no listing path given");
-    if (request.object.empty()) throw FileError(request.object, "no object path given");
+    CheckPathsGiven(request);
     result = Run(request, files_, observer);
   } catch (const FileError& e) {
-    window_.SetStatus(std::string("Not assembled: ") + e.what());
+    // Whatever the box held belongs to an earlier run.
+    window_.SetText(TextField::kAsmListing, "");
+    window_.SetStatus("Not assembled: " + FileErrorText(e));
     throw;
   }
   if (!result.completed) {
@@ -149,7 +152,9 @@ RunResult WindowLogic::OnAssemble() {
 
 RunResult WindowLogic::OnRunAgain() {
   if (running_) return RunResult{};
-  if (window_.Text(TextField::kSource).empty()) {
+  if (!window_.Text(TextField::kSource).empty()) {
+    DeriveEmptyOutputs();
+  } else {
     if (last_.source.empty()) {
       window_.SetStatus("Nothing to run again: select a file first");
       return RunResult{};
@@ -169,7 +174,26 @@ RunResult WindowLogic::OnRunAgain() {
   return OnAssemble();
 }
 
+void WindowLogic::DeriveEmptyOutputs() {
+  const std::string stem = WindowStem(window_.Text(TextField::kSource));
+  if (window_.Text(TextField::kList).empty()) window_.SetText(TextField::kList, stem + std::string(kListingExtension));
+  if (window_.Text(TextField::kObject).empty()) {
+    const ObjectFormat& format = window_.CpmSelected() ? kCpmFormat : kIntelHexFormat;
+    window_.SetText(TextField::kObject, stem + std::string(format.extension));
+  }
+  window_.SetVisible(Control::kAssemble, true);
+}
+
+void WindowLogic::CheckPathsGiven(const RunRequest& request) {
+  const std::pair<const std::string*, const char*> fields[] = {
+      {&request.path, kSourceFieldName}, {&request.listing, kListFieldName}, {&request.object, kObjectFieldName}};
+  for (const auto& [path, name] : fields) {
+    if (path->empty()) throw FileError("", std::string("the ") + name + " field is empty");
+  }
+}
+
 void WindowLogic::OnReported(const Problem& problem, int64_t boxLine) {
+  if (boxLine >= 0 && problem.severity != Severity::kNote) window_.MarkBoxEntry(boxLine, problem.IsError());
   if (problems_.size() >= kMaxProblems) return;
   KeptProblem kept{problem, boxLine};
   const auto at = std::upper_bound(problems_.begin(), problems_.end(), problem.span.line,

@@ -17,6 +17,11 @@ inline constexpr int kListingBoxMargin = 3090;  // window height - box height
 inline constexpr std::string_view kSourceFilter =
     "z80 Assembly File|*.z80|Assembly File|*.asm|All FIles|*.*";
 
+// The path fields as the window names them to the user.
+inline constexpr const char* kSourceFieldName = "Source file";
+inline constexpr const char* kListFieldName = "Listing file";
+inline constexpr const char* kObjectFieldName = "Object file";
+
 // A message of the last run, kept for going from one problem to the next,
 // with the listing box line its entry starts at (-1 without the box).
 struct KeptProblem {
@@ -28,6 +33,8 @@ struct KeptProblem {
 // warnings", the bytes written and their addresses, the two output file names
 // and, when there is one, the first problem.
 std::string RunSummary(const RunResult& run, const KeptProblem* first);
+// "path: reason", or the reason alone where no file is named (an empty field).
+std::string FileErrorText(const FileError& e);
 // "Error 2 of 3, line 17: Undefined Opcode", with a warning's name and a note.
 std::string ProblemStatus(const KeptProblem& problem, size_t index, size_t count);
 
@@ -48,7 +55,8 @@ class WindowLogic {
   void OnSelectFile(const std::string& path);
   // Runs the assembly. Throws FileError (nothing written) for a file problem.
   RunResult OnAssemble();
-  // Runs again: the source in the fields when one is given, else the last
+  // Runs again: the source in the fields when one is given (an empty listing
+  // or object field derived from it as a file selection does), else the last
   // run's source and outputs in the last run's format. The fields are left as
   // a run leaves them.
   RunResult OnRunAgain();
@@ -65,6 +73,9 @@ class WindowLogic {
 
  private:
   class Observer;
+  void DeriveEmptyOutputs();
+  // Throws FileError naming the path field that is empty.
+  static void CheckPathsGiven(const RunRequest& request);
   struct LastRun {
     std::string source, list, object;
     bool intelHex = true;

@@ -45,6 +45,9 @@ class WindowOps {
   virtual void SetStatus(std::string_view /*text*/) {}
   // Selects a line of the listing box (from 0) and scrolls it into view.
   virtual void SelectBoxLine(int64_t /*line*/) {}
+  // Marks the listing box entry starting at `line` as one with an error (or,
+  // with `error` false, a warning). The box's text stays as it is.
+  virtual void MarkBoxEntry(int64_t /*line*/, bool /*error*/) {}
 };
 
 }  // namespace orvane

@@ -16,7 +16,14 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -46,7 +53,11 @@ class WindowTest : public QObject {
   QLineEdit* Field(const char* name) { return Get<QLineEdit>(QLatin1String(name)); }
   QPlainTextEdit* Box() { return Get<QPlainTextEdit>(QStringLiteral("txtAsmListing")); }
   QAbstractButton* Button(const QString& name) { return Get<QAbstractButton>(name); }
-  QString Status() { return Get<QLabel>(QStringLiteral("lblStatus"))->text(); }
+  // The status line's whole text, as its tooltip gives it before the keys.
+  QString Status() {
+    const QString tip = Get<QLabel>(QStringLiteral("lblStatus"))->toolTip();
+    return tip.left(std::max<qsizetype>(0, tip.lastIndexOf(QStringLiteral("\n\n"))));
+  }
   // The three path fields and whether Assemble is shown.
   QString Fields() {
     return Field("txtSource")->text() + '|' + Field("txtList")->text() + '|' + Field("txtObject")->text() + '|' +
@@ -62,10 +73,11 @@ class WindowTest : public QObject {
     dialogAnswer_ = answer;
     Click(QStringLiteral("cmdSelectFile"));
   }
-  void Drop(QWidget* target, const QString& path) {
+  void Drop(QWidget* target, const QString& path) {  // a path or a file:// URL
+    const QUrl url = path.startsWith("file:") ? QUrl::fromEncoded(path.toLatin1()) : QUrl::fromLocalFile(path);
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    data.setText(QUrl::fromLocalFile(path).toString());  // as file managers do
+    data.setUrls({url});
+    data.setText(url.toString());  // as file managers do
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     if (QApplication::sendEvent(target, &enter), enter.isAccepted()) QApplication::sendEvent(target, &drop);
@@ -79,6 +91,7 @@ class WindowTest : public QObject {
     if (step == "listing") Click(QStringLiteral("chkListing"));
     if (step.startsWith("choose:")) Choose(arg);
     if (step.startsWith("edit:")) Field("txtSource")->setText(arg);
+    if (step.startsWith("clear:")) Field(qPrintable(arg))->clear();
     if (step.startsWith("open:")) dialogAnswer_ = arg, QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
     if (step.startsWith("drop")) Drop(step.startsWith("drop:") ? static_cast<QWidget*>(window_.get()) : Field("txtSource"), arg);
     if (step.startsWith("key:")) QTest::keySequence(window_.get(), QKeySequence(arg));
@@ -99,7 +112,7 @@ class WindowTest : public QObject {
     window_->SetOpenDialog([this](const QString& filter) { return dialogFilters_ << filter, dialogAnswer_; });
     window_->SetErrorReport([this](const QString& path, const QString& reason) { errors_ << path + ": " + reason; });
     window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get(), 600000));  // however busy the machine
   }
 
  private slots:
@@ -131,6 +144,13 @@ class WindowTest : public QObject {
     QVERIFY(!Box()->isVisible() && Box()->toPlainText().isEmpty());
     QCOMPARE(HeightTwips(), kShort);
     QCOMPARE(Get(QStringLiteral("lblStatus"))->accessibleName() + '|' + Box()->accessibleName(), "Status|Assembly listing");
+    for (const char* name : {"txtSource", "txtList", "txtObject"})
+      QCOMPARE(Field(name)->accessibleName() + '|' + Field(name)->placeholderText(), QStringLiteral("%1 file|%1 file").arg(
+          QString::fromLatin1(name).mid(3).replace("List", "Listing")));
+    QVERIFY(!window_->windowIcon().pixmap(32).isNull());
+    window_->resize(100, window_->height());  // as narrow as it goes: nothing cut off
+    for (QWidget* w : window_->findChildren<QWidget*>(QRegularExpression("^(cmd|txt|chk|opt|lbl)")))
+      QVERIFY2(w->geometry().right() < window_->width(), qPrintable(w->objectName()));
     Choose(QString());
     QCOMPARE(dialogFilters_, QStringList{"z80 Assembly File (*.z80);;Assembly File (*.asm);;All FIles (*)"});
   }
@@ -187,7 +207,7 @@ class WindowTest : public QObject {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("fields");  // source|list|object|Assemble
     auto row = [](const char* tag, const QStringList& steps, const char* fields) {
-      QTest::newRow(tag) << steps << QString::fromLatin1(fields);
+      QTest::newRow(tag) << steps << QString::fromUtf8(fields);
     };
     row("z80, Intel HEX", {"choose:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
     row("z80, CP/M", {"cpm", "choose:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.com|shown");
@@ -205,6 +225,9 @@ class WindowTest : public QObject {
     row("dropped on the window", {"cpm", "drop:/d/P.ASM"}, "/d/P.ASM|/d/P.LST|/d/P.com|shown");
     row("dropped on a field", {"dropfield:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
     row("dropped, not a source", {"drop:/d/notes.txt"}, "|||hidden");
+    row("a character of two bytes", {"choose:/d/prog.\u00e4sm"}, "/d/prog.\u00e4sm|/d/prog.LST|/d/prog.HEX|shown");
+    row("F5, source typed", {"cpm", "edit:/d/demo.z80", "key:F5"}, "/d/demo.z80|/d/demo.LST|/d/demo.com|shown");
+    row("F5, object cleared", {"choose:/d/a.z80", "clear:txtObject", "key:F5"}, "/d/a.z80|/d/a.LST|/d/a.HEX|shown");
   }
   void paths() {
     QFETCH(QStringList, steps);
@@ -292,27 +315,69 @@ class WindowTest : public QObject {
     QCOMPARE(Status().section('\n', 0, 0), summary);
   }
 
+  // A run that cannot be done writes nothing, says why (DIR: the test's
+  // folder), keeps the selection, and leaves no earlier listing in the box.
   void fileErrorsAreReported_data() {
-    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("list");  // typed over the derived listing path; "-": left alone
     QTest::addColumn<QString>("reported");
-    QTest::newRow("missing source") << "" << "missing.z80: cannot open";
-    QTest::newRow("unwritable listing") << "no/dir/x.LST" << "no/dir/x.LST: cannot write";
+    QTest::newRow("missing source") << "missing.z80" << "-" << "DIR/missing.z80: cannot open";
+    QTest::newRow("unwritable listing") << "x.z80" << "DIR/no/dir/x.LST" << "DIR/no/dir/x.LST: cannot write";
+    QTest::newRow("empty listing field") << "x.z80" << "" << "the Listing file field is empty";
+    QTest::newRow("FIFO source") << "fifo.z80" << "-" << "DIR/fifo.z80: is a FIFO (named pipe): the window reads";
+    QTest::newRow("FIFO listing") << "x.z80" << "DIR/fifo.LST" << "DIR/fifo.LST: is a FIFO (named pipe): the window writes";
   }
   void fileErrorsAreReported() {
+    QFETCH(QString, source);
     QFETCH(QString, list);
     QFETCH(QString, reported);
+    reported.replace("DIR", dir_->path());
     QVERIFY(QFile::copy(QStringLiteral(GOLDEN_DIR "/program.z80"), Path(QStringLiteral("x.z80"))));
     QVERIFY(QFile::copy(QStringLiteral(GOLDEN_DIR "/end_only.HEX"), Path(QStringLiteral("x.HEX"))));
-    Choose(Path(list.isEmpty() ? QStringLiteral("missing.z80") : QStringLiteral("x.z80")));
-    if (!list.isEmpty()) Field("txtList")->setText(Path(list));
+    QVERIFY(mkfifo(qPrintable(Path(QStringLiteral("fifo.z80"))), 0600) == 0 && mkfifo(qPrintable(Path(QStringLiteral("fifo.LST"))), 0600) == 0);
+    // A reader on the listing FIFO, so that a window that opened it would not
+    // wait for one forever.
+    const int reader = ::open(qPrintable(Path(QStringLiteral("fifo.LST"))), O_RDONLY | O_NONBLOCK);
+    Do("listing");
+    Choose(Path(source));
+    if (list != "-") Field("txtList")->setText(list.replace("DIR", dir_->path()));
+    Box()->setPlainText(QStringLiteral("an earlier listing"));
     const QString before = Fields();
     Click(QStringLiteral("cmdAssemble"));
+    ::close(reader);
     QCOMPARE(errors_.size(), 1);
-    QVERIFY2(errors_[0].startsWith(Path(reported.section(':', 0, 0)) + ": " + reported.section(": ", 1)), qPrintable(errors_[0]));
+    QVERIFY2(QString(errors_[0]).remove(QRegularExpression("^: ")).startsWith(reported), qPrintable(errors_[0]));
     QVERIFY(!window_->LastRun().completed);
     QCOMPARE(Read(Path(QStringLiteral("x.HEX"))), Read(QStringLiteral(GOLDEN_DIR "/end_only.HEX")));
     QCOMPARE(Fields(), before);  // nothing ran: the selection stands and can be tried again
-    QVERIFY(Status().startsWith("Not assembled: " + Path(reported.section(':', 0, 0))));
+    QVERIFY2(Status().startsWith("Not assembled: " + reported), qPrintable(Status()));
+    QCOMPARE(Box()->toPlainText(), QString());
+  }
+
+  // File names are the bytes the system gave; the listing path cuts the last
+  // four characters, not bytes.
+  void byteNames_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("listing");
+    QTest::newRow("not UTF-8, dropped") << QByteArray("bad\xffname.z80") << QByteArray("bad\xffname.LST");
+    QTest::newRow("UTF-8, chosen") << QByteArray("prog.\xc3\xa4sm") << QByteArray("prog.LST");
+  }
+  void byteNames() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, listing);
+    const QByteArray dir = QFile::encodeName(dir_->path()) + '/';
+    QFile source;
+    QVERIFY(source.open(::open((dir + name).constData(), O_WRONLY | O_CREAT, 0600), QIODevice::WriteOnly, QFile::AutoCloseHandle));
+    QVERIFY(source.write("  NOP\n") == 6);
+    source.close();
+    if (name.endsWith("z80")) {
+      Drop(window_.get(), QString::fromLatin1(QByteArray("file://") + (dir + name).toPercentEncoding("/")));
+    } else {
+      Choose(QFile::decodeName(dir + name));
+    }
+    Click(QStringLiteral("cmdAssemble"));
+    QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join(' ')));
+    QVERIFY(::access((dir + listing).constData(), F_OK) == 0);
   }
 
   // A long run, the box on: the inputs stay disabled while it goes on and
@@ -380,6 +445,82 @@ class WindowTest : public QObject {
       QVERIFY(Status().startsWith(counts));
       QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1, -1), step);
     }
+  }
+
+  // The status line after a run of a source with an error: every line shown
+  // fits the line's width and height, the counts and the first problem stay
+  // in view, and long file names are elided in their middles.
+  void statusFits_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("elided");
+    QTest::newRow("short name") << "p.z80" << false;
+    QTest::newRow("50 characters") << QString(46, u'n').replace(10, 1, u'_') + ".z80" << true;
+  }
+  void statusFits() {
+    QFETCH(QString, name);
+    QFETCH(bool, elided);
+    QFile source(Path(name));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n") > 0);
+    source.close();
+    Choose(source.fileName());
+    Click(QStringLiteral("cmdAssemble"));
+    auto* label = Get<QLabel>(QStringLiteral("lblStatus"));
+    const QStringList shown = label->text().split(u'\n'), full = Status().split(u'\n');
+    const QFontMetrics metrics(label->font());
+    QCOMPARE(shown.size(), 3);
+    QVERIFY(shown.size() * metrics.lineSpacing() <= label->contentsRect().height());
+    for (const QString& line : shown) QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
+    QCOMPARE(shown[0] + '|' + shown[2], full[0] + '|' + full[2]);
+    const QString stem = name.left(name.size() - 4);
+    QCOMPARE(full[1], "listing " + stem + ".LST, object " + stem + ".HEX");
+    QCOMPARE(shown[1] != full[1], elided);
+    QVERIFY2(shown[1].contains(QRegularExpression("^listing [^,]+\\.LST, object [^,]+\\.HEX$")), qPrintable(shown[1]));
+    QCOMPARE(label->accessibleDescription(), label->toolTip());
+  }
+
+  // How the box shows an entry ("e": tinted as an error, "w": as a warning,
+  // "b": bold, "-": plain; one mark a box line) and, as a pattern, the text of its first line.
+  // The listing file keeps every line whole.
+  void boxLook_data() {
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QString>("marks");
+    QTest::addColumn<QString>("first");
+    QTest::newRow("error entry") << QByteArray("  FOO\n  NOP\n") << "e eb -" << "FOO";
+    QTest::newRow("warning entry") << QByteArray("  DB 300\n  NOP\n") << "w -" << "DB +300";
+    QTest::newRow("error and warning") << QByteArray("  NOP\n  LD A,NOWHERE\n") << "- e eb" << "NOP";
+    QTest::newRow("long line") << " DB 1 ;" + QByteArray(100000, 'x') << "-"
+                               << "^0000 01 .*;X+ \u2026\\[cut at 240 of \\d+ characters\\]$";
+    QTest::newRow("a stray byte on a line of its own")
+        << QByteArray("  NOP ; caf\xc3\xa9\n  NOP ; \xff\n  NOP ; caf\xc3\xa9\n") << "- - -" << "; CAF\u00e9 ";
+  }
+  void boxLook() {
+    QFETCH(QByteArray, source);
+    QFETCH(QString, marks);
+    QFETCH(QString, first);
+    QFile file(Path(QStringLiteral("look.z80")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+    file.close();
+    Do("listing");
+    Choose(file.fileName());
+    Click(QStringLiteral("cmdAssemble"));
+    const QStringList lines = Box()->toPlainText().split(u'\n');
+    QStringList seen;
+    int position = 0;
+    for (const QString& line : lines.mid(0, lines.size() - 1)) {
+      QTextCursor at(Box()->document());
+      at.setPosition(position + 1);  // the format of the line's first character
+      const QTextCharFormat f = at.charFormat();
+      const QColor tint = f.background().color();
+      const QString mark = QString(f.background().style() == Qt::NoBrush ? "" : tint.green() < tint.blue() + 20 ? "e" : "w") +
+                           (f.fontWeight() > QFont::Normal ? "b" : "");
+      seen << (mark.isEmpty() ? "-" : mark);
+      position += static_cast<int>(line.size()) + 1;
+    }
+    QCOMPARE(seen.join(' '), marks);
+    QVERIFY2(lines[0].contains(QRegularExpression(first)), qPrintable(lines[0].left(300)));
+    const QByteArray listing = Read(Path(QStringLiteral("look.LST")));
+    QVERIFY(listing.size() > source.size());
+    if (source.contains('\xff')) QVERIFY(lines[1].contains(QStringLiteral("; \u00ff ")) && lines[2].mid(4) == lines[0].mid(4));
   }
 
   // The next session starts with the format, the box and the dialog's folder

@@ -8,12 +8,16 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFile>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,14 +37,45 @@ namespace {
 const QString kSettingsOrganization = QStringLiteral("Orvane");
 const QString kSettingsApplication = QStringLiteral("orvane");
 
-// The one local .z80 or .asm file a drag carries, or empty.
-QString DraggedSource(const QMimeData* data) {
-  if (!data || data->urls().size() != 1) return {};
-  const QString path = data->urls().front().toLocalFile();
-  const QString suffix = QFileInfo(path).suffix();
-  const bool source = suffix.compare(QLatin1String("z80"), Qt::CaseInsensitive) == 0 ||
-                      suffix.compare(QLatin1String("asm"), Qt::CaseInsensitive) == 0;
-  return source ? path : QString();
+// The one local .z80 or .asm file a drag carries, as the bytes of its name
+// (the URL's percent-encoding keeps a name that is not UTF-8), or empty.
+QByteArray DraggedSource(const QMimeData* data) {
+  if (!data || data->urls().size() != 1 || !data->urls().front().isLocalFile()) return {};
+  const QByteArray path = QByteArray::fromPercentEncoding(data->urls().front().path(QUrl::FullyEncoded).toLatin1());
+  const qsizetype dot = path.lastIndexOf('.');
+  const QByteArray suffix = dot < 0 ? QByteArray() : path.mid(dot + 1).toLower();
+  const bool source = path.lastIndexOf('/') < dot && (suffix == "z80" || suffix == "asm");
+  return source ? path : QByteArray();
+}
+
+// The icon the desktop's theme has for the program, as installed with it;
+// where there is none (or it cannot be drawn), a chip drawn here.
+QIcon WindowIcon() {
+  const QIcon themed = QIcon::fromTheme(QStringLiteral("orvane"));
+  if (!themed.isNull() && !themed.pixmap(32).isNull()) return themed;
+  QIcon drawn;
+  for (const int size : {16, 32, 64}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double u = size / 16.0;
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xb8, 0xbe, 0xc6));  // the pins
+    for (int i = 0; i < 3; ++i) {
+      p.drawRect(QRectF(1 * u, (3 + 4 * i) * u, 14 * u, 1.5 * u));
+    }
+    p.setBrush(QColor(0x2b, 0x30, 0x38));
+    p.drawRoundedRect(QRectF(2.5 * u, 1 * u, 11 * u, 14 * u), u, u);
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setBold(true);
+    font.setPixelSize(std::max(5, static_cast<int>(4.5 * u)));
+    p.setFont(font);
+    p.setPen(QColor(0xf2, 0xc1, 0x4e));
+    p.drawText(QRectF(2.5 * u, 1 * u, 11 * u, 14 * u), Qt::AlignCenter, QStringLiteral("Z80"));
+    drawn.addPixmap(pixmap);
+  }
+  return drawn;
 }
 
 bool HasFamily(const QString& family) { return QFontDatabase::families().contains(family, Qt::CaseInsensitive); }
@@ -78,6 +113,7 @@ QFont FixedFont(double points) {
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmOrvane"));
   setWindowTitle(QStringLiteral("Orvane"));
+  setWindowIcon(WindowIcon());
   BuildControls();
 
   ops_ = std::make_unique<QtWindowOps>(w_, nullptr);
@@ -92,6 +128,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   connect(w_.chkListing, &QCheckBox::clicked, this, [this] { logic_->OnChkListing(); });
 
   logic_->OnLoad();
+  ops_->SetStatus("");
   RestoreSettings();
   // Saved after each change, once the start state is in place.
   for (QAbstractButton* b : {static_cast<QAbstractButton*>(w_.optIntelHex), static_cast<QAbstractButton*>(w_.optCPMcom),
@@ -136,7 +173,7 @@ void MainWindow::BuildControls() {
   place(w_.txtList, "txtList", 2160, 720, 4695, 495);
   w_.txtObject = new QLineEdit(this);
   place(w_.txtObject, "txtObject", 2160, 1320, 4695, 495);
-  for (QLineEdit* path : {w_.txtSource, w_.txtList, w_.txtObject}) path->setFont(pathFont);
+  NamePathFields(pathFont);
 
   w_.cmdAssemble = new QPushButton(QStringLiteral("Assemble"), this);
   place(w_.cmdAssemble, "cmdAssemble", 240, 720, 1695, 495);
@@ -182,17 +219,29 @@ void MainWindow::BuildControls() {
   const int left = std::max(TwipsToPixels(2160, dpiX), w_.chkListing->geometry().right() + 1 + TwipsToPixels(90, dpiX));
   const int top = TwipsToPixels(1845, dpiY);
   w_.lblStatus->setGeometry(left, top, TwipsToPixels(6855, dpiX) - left, TwipsToPixels(2505, dpiY) - top);
+  // Its lines are fitted to its width (file names elided); the whole text is
+  // in its tooltip and accessible description.
   w_.lblStatus->setTextFormat(Qt::PlainText);
-  w_.lblStatus->setWordWrap(true);
+  w_.lblStatus->setWordWrap(false);
   w_.lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   w_.lblStatus->setCursor(Qt::PointingHandCursor);
-  const QString keys = QStringLiteral("Click or press F8 for the next problem, Shift+F8 for the previous one");
-  w_.lblStatus->setToolTip(keys);
   w_.lblStatus->setAccessibleName(QStringLiteral("Status"));
-  w_.lblStatus->setAccessibleDescription(keys);
   w_.txtAsmListing->setAccessibleName(QStringLiteral("Assembly listing"));
 
   resize(TwipsToPixels(kClientWidth, dpiX), TwipsToPixels(kClientHeight, dpiY));
+  // Narrower than designed, the path fields and the status line would be cut
+  // off; the height has its own rules.
+  setMinimumWidth(TwipsToPixels(kClientWidth, dpiX));
+}
+
+void MainWindow::NamePathFields(const QFont& font) {
+  const std::pair<QLineEdit*, const char*> fields[] = {
+      {w_.txtSource, kSourceFieldName}, {w_.txtList, kListFieldName}, {w_.txtObject, kObjectFieldName}};
+  for (const auto& [field, name] : fields) {
+    field->setFont(font);
+    field->setAccessibleName(QString::fromLatin1(name));
+    field->setPlaceholderText(QString::fromLatin1(name));
+  }
 }
 
 void MainWindow::AddKeys() {
@@ -219,9 +268,9 @@ void MainWindow::SetOpenDialog(QtWindowOps::OpenDialog dialog) {
   });
 }
 
-void MainWindow::OpenFile(const QString& path) {
+void MainWindow::OpenFile(const QByteArray& path) {
   if (logic_->Running()) return;
-  dialogFolder_ = QFileInfo(path).absolutePath();
+  dialogFolder_ = QFileInfo(QFile::decodeName(path)).absolutePath();
   SaveSettings();
   logic_->OnSelectFile(path.toStdString());
 }
@@ -247,8 +296,8 @@ QString MainWindow::RealOpenDialog(const QString& qtFilter) {
 }
 
 void MainWindow::RealErrorReport(const QString& path, const QString& reason) {
-  QMessageBox::critical(this, windowTitle(),
-                        QStringLiteral("The assembly could not be done.\n\nFile: %1\n%2").arg(path, reason));
+  const QString file = path.isEmpty() ? QString() : QStringLiteral("File: %1\n").arg(path);
+  QMessageBox::critical(this, windowTitle(), QStringLiteral("The assembly could not be done.\n\n%1%2").arg(file, reason));
 }
 
 void MainWindow::OnAssembleClicked(bool again) {
@@ -289,7 +338,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove:
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
-      const QString path = DraggedSource(drop->mimeData());
+      const QByteArray path = DraggedSource(drop->mimeData());
       if (path.isEmpty() || logic_->Running()) break;  // a field takes other drops as it always did
       drop->acceptProposedAction();
       if (event->type() == QEvent::Drop) OpenFile(path);

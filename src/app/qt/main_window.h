@@ -3,12 +3,15 @@
 #include <functional>
 #include <memory>
 
+#include <QByteArray>
 #include <QString>
 #include <QWidget>
 
-#include "driver/file_ops.h"
+#include "app/window_files.h"
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
+
+class QFont;
 
 namespace orvane::qt {
 
@@ -32,7 +35,8 @@ class MainWindow : public QWidget {
   void SetErrorReport(ErrorReport report);
   // Selects a source as the file dialog would (a file dropped on the window,
   // or named on the command line).
-  void OpenFile(const QString& path);
+  // The path is the bytes of the file's name, as the system gives them.
+  void OpenFile(const QByteArray& path);
   // Where the file dialog opens: the folder of the source last chosen.
   const QString& DialogFolder() const { return dialogFolder_; }
 
@@ -50,6 +54,8 @@ class MainWindow : public QWidget {
 
  private:
   void BuildControls();
+  // Font, accessible name and placeholder text of the three path fields.
+  void NamePathFields(const QFont& font);
   void AddKeys();
   void OnAssembleClicked(bool again = false);
   // The folder, the listing check box and the format, kept between sessions.
@@ -59,7 +65,7 @@ class MainWindow : public QWidget {
   void RealErrorReport(const QString& path, const QString& reason);
 
   WindowWidgets w_;
-  DiskFileSystem files_;
+  WindowFileSystem files_;
   std::unique_ptr<QtWindowOps> ops_;
   std::unique_ptr<WindowLogic> logic_;
   ErrorReport errorReport_;

@@ -1,9 +1,11 @@
 // The window operations on real Qt widgets. Heights are in twips, converted
 // with the screen's logical resolution.
 #pragma once
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QString>
@@ -11,7 +13,9 @@
 #include "app/window_ops.h"
 
 class QCheckBox;
+class QFontMetrics;
 class QLabel;
+class QTextCharFormat;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -34,19 +38,34 @@ struct WindowWidgets {
   QLabel* lblStatus = nullptr;
 };
 
-// The listing's CR LF line ends as the box shows them.
+// The listing's CR LF line ends as the box shows them; each line decoded on
+// its own, as UTF-8 or else byte for byte as Latin-1.
 QString ListingForDisplay(std::string_view text);
 
-// Turns listing text into box text whose lines are grouped into blocks of the
-// text document, counting lines across calls.
+// Turns listing text into box text, counting lines across calls: each line
+// decoded on its own, a line longer than kMaxLineChars cut with a mark (the
+// listing file keeps it whole), and the lines grouped into blocks of the text
+// document.
 class ListingLineBreaks {
  public:
   static constexpr int kLinesPerBlock = 64;
-  QString Convert(std::string_view text);
+  static constexpr qsizetype kMaxLineChars = 240;
+  // With `starts`, where each line begins in the text returned.
+  QString Convert(std::string_view text, std::vector<qsizetype>* starts = nullptr);
 
  private:
+  // The usual case, no line to cut: converts `shown` where it is; false
+  // (nothing counted) when a line is too long.
+  bool ConvertInPlace(QString& shown, std::vector<qsizetype>* starts);
+  void AppendLine(QStringView line, QString& out);
   int linesInBlock_ = 0;
 };
+
+// The status line's text fitted into `width` x `height` pixels: a line too
+// long is elided (the file names of "listing A, object B" in their middles,
+// other lines at their ends), and a lone long line may take the lines that
+// the text leaves free.
+QString FitStatus(const QString& text, const QFontMetrics& metrics, int width, int height);
 
 class QtWindowOps : public WindowOps {
  public:
@@ -78,6 +97,9 @@ class QtWindowOps : public WindowOps {
   void SetStatus(std::string_view text) override;
   // The box's lines are grouped in blocks of kLinesPerBlock.
   void SelectBoxLine(int64_t line) override;
+  // An entry with an error gets a red tint and bold message lines; one with a
+  // warning only, an amber tint. Only the look changes, never the text.
+  void MarkBoxEntry(int64_t line, bool error) override;
 
   // The window was asked to close while a run is going on.
   void RequestStop() { stopRequested_ = true; }
@@ -92,8 +114,35 @@ class QtWindowOps : public WindowOps {
   double DpiX() const;
   double DpiY() const;
 
+  // Shown with the status text in its tooltip and accessible description.
+  static constexpr const char* kStatusKeys = "Click or press F8 for the next problem, Shift+F8 for the previous one";
+
  private:
+  // Lines [first, last) of the box; the first is the statement's.
+  struct BoxMark {
+    int64_t first, last;
+    bool error;
+  };
+  // A path field keeps the bytes it was given (a file name need not be
+  // UTF-8) for as long as it shows them unedited.
+  struct PathText {
+    std::string bytes;
+    QString shown;
+  };
+  PathText& Path(TextField field);
+  QLineEdit* Edit(TextField field);
+  void ShowStatus();
+  // The document positions of a box line: its start and its end.
+  bool LineRange(int64_t line, int& start, int& end) const;
+  QTextCharFormat MarkFormat(const BoxMark& mark, int64_t line) const;
+
   WindowWidgets w_;
+  PathText paths_[3];
+  QString status_;
+  std::deque<BoxMark> marks_;  // in line order, their lines still pending
+  int64_t appendedLines_ = 0;  // box lines appended, pending or not
+  int64_t entryFirst_ = 0;     // the first line of the last entry appended
+  int64_t flushedLines_ = 0;   // box lines in the document
   OpenDialog openDialog_;
   std::string pendingListing_;  // appended text not yet in the box, CR LF line ends
   ListingLineBreaks lineBreaks_;

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The window program's own options: each row is the arguments, the exit
+# status and a text its output must hold. None of them opens the window.
+set -u
+bin=$1
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${TMPDIR:-/tmp}
+failed=0
+while IFS='|' read -r args status text; do
+  # shellcheck disable=SC2086
+  out=$(timeout 600 "$bin" $args 2>&1)
+  got=$?
+  if [ "$got" != "$status" ] || [[ $out != *"$text"* ]]; then
+    echo "FAIL: orvane $args: exit $got (want $status), output lacks '$text':"
+    echo "$out" | head -n 20
+    failed=1
+  fi
+done <<'ROWS'
+--help|0|[--] [file]
+-h|0|-v, --version
+--version|0|License GPL-3.0-or-later
+-v|0|Orvane 1.
+--bogus|1|Unknown option 'bogus'
+a.z80 b.z80|1|one source file at most
+ROWS
+exit $failed
