@@ -223,7 +223,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return 0;
     }
     if (a == "--version") {
-      out << "orvane-asm " << ORVANE_VERSION << '\n';
+      out << "orvane-asm " << ORVANE_VERSION << "\nCopyright 2026 the Orvane developers. Licence GPL-3.0-or-later\n"
+          << "<https://www.gnu.org/licenses/gpl-3.0.html>: free software, with NO WARRANTY.\n";
       return 0;
     }
     if (a == "--run") {
