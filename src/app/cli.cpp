@@ -13,6 +13,10 @@
 #include "app/paths.h"
 #include "driver/run.h"
 #include "output/listing.h"
+#if ORVANE_HAVE_RUNNER
+#include "app/program.h"
+#include "runner/host_run.h"
+#endif
 
 namespace orvane {
 
@@ -21,7 +25,8 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
     "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
-    "                  [--] SOURCE\n";
+    "                  [--] SOURCE\n"
+    "       orvane-asm --run [--max-tstates N] [--stats] [--trace FILE] [--dir DIR] [OPTIONS] SOURCE [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -47,6 +52,10 @@ constexpr std::string_view kHelp =
     "  --              the next argument is the source, even if it starts with -\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
+    "  --run           assemble as a CP/M image and, without errors, run it with\n"
+    "                  the ARGUMENTs after SOURCE on an emulated Z80 (as\n"
+    "                  orvane-run does; its --max-tstates, --stats, --trace and\n"
+    "                  --dir go before SOURCE; messages name the source lines)\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -72,7 +81,8 @@ constexpr std::string_view kHelp =
     "                   sign: (IX+200) reaches IX-56\n"
     "\n"
     "Exit status: 0 no errors, 1 some statements have errors (files are\n"
-    "still written), 2 usage error or a file that cannot be read or written.\n";
+    "still written), 2 usage error or a file that cannot be read or written.\n"
+    "With --run, the program's exit status as orvane-run gives it.\n";
 
 // Standard output for --screen, each statement's entry as it comes. A failed
 // write (a closed or full standard output) stops the run before any file is
@@ -110,6 +120,13 @@ class CommandLineObserver : public RunObserver {
     line += " not shown (--max-errors=0 shows all)\n";
     err_.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
+
+#if ORVANE_HAVE_RUNNER
+  AssembledProgram* program = nullptr;  // with --run: gathers the image and its lines
+  void StatementDone(const Statement& s) override {
+    if (program) program->Add(s);
+  }
+#endif
 
   void ListingBox(std::string_view text) override {
     if (screen_) screen_->Write(text);
@@ -166,7 +183,12 @@ std::string Summary(const RunResult& r, const RunRequest& request, int64_t error
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errTerminal) {
-  bool cpm = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
+  bool cpm = false, hex = false, screen = false, warningsAreErrors = false, quiet = false, optionsEnded = false;
+  bool run = false;
+  std::string runnerOption;  // the first runner option given
+#if ORVANE_HAVE_RUNNER
+  runner::HostRun hostRun;
+#endif
   int64_t maxErrors = 50;
   std::string source, color = "auto";
   RunRequest request;
@@ -183,6 +205,13 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (a.empty()) return usage("the source path is empty");
       if (!source.empty()) return usage("only one source file may be given");
       source = a;
+#if ORVANE_HAVE_RUNNER
+      // With --run, what follows the source is the program's.
+      if (run) {
+        hostRun.args.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+        break;
+      }
+#endif
       continue;
     }
     if (a == "--") {
@@ -194,9 +223,21 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return 0;
     }
     if (a == "--version") {
-      out << "orvane-asm " << ORVANE_VERSION << '\n';
+      out << "orvane-asm " << ORVANE_VERSION << "\nCopyright 2026 the Orvane developers. Licence GPL-3.0-or-later\n"
+          << "<https://www.gnu.org/licenses/gpl-3.0.html>: free software, with NO WARRANTY.\n";
       return 0;
     }
+    if (a == "--run") {
+      run = true;
+      continue;
+    }
+#if ORVANE_HAVE_RUNNER
+    if (std::string error; runner::TakeRunnerOption(args, i, hostRun, error)) {
+      if (!error.empty()) return usage(error);
+      if (runnerOption.empty()) runnerOption = a.substr(0, a.find('='));
+      continue;
+    }
+#endif
     // Options that take a value, written apart; a warning name also joined.
     std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
                        : a == "--symbols" ? &request.symbols : nullptr;
@@ -231,6 +272,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (color != "auto" && color != "always" && color != "never") return usage("--color takes auto, always or never");
     } else if (a == "--hex" || a == "--cpm") {
       cpm = a == "--cpm";
+      hex = hex || !cpm;
     } else if (a == "--screen") {
       screen = true;
     } else if (a == "--max-errors" || a.rfind("--max-errors=", 0) == 0) {
@@ -244,6 +286,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
   }
   if (source.empty()) return usage("no source file given");
+#if !ORVANE_HAVE_RUNNER
+  if (run) return usage("--run is not available: this orvane-asm was built without libz80ex");
+#endif
+  if (!run && !runnerOption.empty()) return usage(runnerOption + " goes with --run");
+  if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
+  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
+    return usage("with --run, standard output is the program's console; no output may go there");
+  cpm = cpm || run;
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
   }
@@ -261,6 +311,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   StreamSink screenSink(out);
   CommandLineObserver observer(err, DiagnosticStyle{colored, warningsAreErrors}, source, screen ? &screenSink : nullptr,
                                maxErrors);
+#if ORVANE_HAVE_RUNNER
+  AssembledProgram program;
+  if (run) observer.program = &program;
+#endif
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;
   try {
@@ -281,7 +335,20 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         "orvane-asm: " + Summary(result, request, observer.errors, observer.statementsWithErrors, warnings) + '\n';
     err.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
-  return result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
+  const int status = result.statementsWithErrors != 0 || (warningsAreErrors && result.warnings != 0) ? 1 : 0;
+  if (!run) return status;
+  if (status != 0) {
+    err << "orvane-asm: " << source << " is not run: "
+        << (result.statementsWithErrors ? "it has errors" : "it has warnings, and -Werror is given") << '\n';
+    return status;
+  }
+#if ORVANE_HAVE_RUNNER
+  err.flush();
+  hostRun.source = program.Lookup(source);
+  return runner::RunOnHost(program.image(), hostRun, "orvane-asm", err);
+#else
+  return status;
+#endif
 }
 
 }  // namespace orvane

@@ -48,7 +48,7 @@ void Quote(std::string& out, const Problem& p, std::string_view source, const Di
   const size_t end = std::min(at + static_cast<size_t>(std::max(p.span.length, 1)), text.size());
   const int width = CharacterColumn(text, static_cast<int>(end) + 1) - CharacterColumn(text, static_cast<int>(at) + 1);
   out += std::string(margin.size() + number.size(), ' ') + " | " + caret +
-         Paint(style, "\33[1;32m", "^" + std::string(static_cast<size_t>(std::max(width, 1) - 1), '~')) + '\n';
+         Paint(style, "\33[1;32m", std::string("^").append(static_cast<size_t>(std::max(width, 1) - 1), '~')) + '\n';
 }
 
 }  // namespace

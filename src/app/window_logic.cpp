@@ -48,9 +48,14 @@ class WindowLogic::Observer : public RunObserver {
  public:
   explicit Observer(WindowLogic& logic) : logic_(logic), w_(logic.window_) {}
   void Started() override { w_.SetText(TextField::kAsmListing, ""); }
-  void ListingBox(std::string_view text) override { w_.AppendListing(text); }
+  void ListingBox(std::string_view text) override {
+    w_.AppendListing(text);
+    logic_.boxLines_ += std::count(text.begin(), text.end(), '\n');
+  }
   void Reported(const Problem& p, const Statement&, int64_t boxLine) override { logic_.OnReported(p, boxLine); }
-  void StatementDone(const Statement&) override {
+  void StatementDone(const Statement& s) override {
+    if (logic_.onStatement) logic_.onStatement(s, logic_.last_.listingBox ? logic_.entryLine_ : -1);
+    logic_.entryLine_ = logic_.boxLines_;
     if (++logic_.linesDone_ % kProgressLines == 0) w_.SetStatus("Assembling: line " + std::to_string(logic_.linesDone_));
     w_.ProcessEvents();
   }
@@ -115,6 +120,7 @@ RunResult WindowLogic::OnAssemble() {
   problems_.clear();
   shown_ = false;
   linesDone_ = 0;
+  boxLines_ = entryLine_ = 0;
   counts_.clear();
   window_.SetStatus("Assembling...");
   RunRequest request;
@@ -122,7 +128,7 @@ RunResult WindowLogic::OnAssemble() {
   request.listing = last_.list;
   request.object = last_.object;
   request.format = last_.intelHex ? &kIntelHexFormat : &kCpmFormat;
-  request.listingBox = window_.ListingChecked();
+  request.listingBox = last_.listingBox = window_.ListingChecked();
   Observer observer(*this);
   RunResult result;
   try {

@@ -2,6 +2,7 @@
 // in the Qt window and in tests. Heights are in twips.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,13 @@ class WindowLogic {
   void OnGoToProblem(bool backwards);
 
   bool Running() const { return running_; }
+  // The source of the last run, whether it was a CP/M image.
+  const std::string& LastSource() const { return last_.source; }
+  bool LastRunCpm() const { return !last_.intelHex; }
+
+  // When set, called with every pass-2 statement of a run and the listing-box
+  // line its entry starts at (-1 without the box).
+  std::function<void(const Statement&, int64_t boxLine)> onStatement;
 
  private:
   class Observer;
@@ -79,6 +87,7 @@ class WindowLogic {
   struct LastRun {
     std::string source, list, object;
     bool intelHex = true;
+    bool listingBox = false;
   };
 
   WindowOps& window_;
@@ -89,6 +98,7 @@ class WindowLogic {
   size_t current_ = 0;  // the problem shown, when shown_
   bool shown_ = false;
   int64_t linesDone_ = 0;
+  int64_t boxLines_ = 0, entryLine_ = 0;  // listing-box lines so far, and where this entry starts
   std::string counts_;  // the first line of the last run's summary
 };
 

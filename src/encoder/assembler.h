@@ -57,7 +57,7 @@ struct Keyword {
   uint16_t code2 = 0;
 };
 
-class Assembler : private Reporter {
+class Assembler final : private Reporter {
  public:
   Assembler();
   Assembler(const Assembler&) = delete;

@@ -21,7 +21,8 @@ void Assembler::CheckOperandCount(const Keyword& k) {
   const bool reported = k.encode == &Assembler::EncodeArith && k.operands == 1;
   if (written > k.operands && !reported) {
     if (k.operands == 0) {
-      const std::string ignored = std::string(f.Operand1Fld) + (written == 2 ? "," + std::string(f.Operand2Fld) : "");
+      const std::string ignored =
+          std::string(f.Operand1Fld).append(written == 2 ? "," : "").append(written == 2 ? f.Operand2Fld : "");
       Warn(warn::kExtraOperand, std::string(k.text) + " takes no operand; " + ignored + " is ignored",
            f.Operand1Fld.empty() ? f.Operand2Fld : f.Operand1Fld);
     } else {

@@ -97,7 +97,7 @@ int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
   // what was meant.
   std::string note;
   if (auto v = StrictNumber(s); v && width == Width::k8) {
-    note = "'" + std::string(s) + "' is read as a symbol name here; write " + std::to_string(*v & 255);
+    note.append("'").append(s).append("' is read as a symbol name here; write ").append(std::to_string(*v & 255));
   }
   return FindLabel(s, std::move(note));
 }

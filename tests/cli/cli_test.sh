@@ -47,7 +47,7 @@ file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n
 
 begin "help and version"
 for opt in --help -h; do run $opt; status_is 0; check "$(head -1 "$base/out")" "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]" "$opt"; done
-run --version; status_is 0; out_is "orvane-asm $VERSION\n"; files_are
+run --version; status_is 0; out_is "orvane-asm $VERSION\nCopyright 2026 the Orvane developers. Licence GPL-3.0-or-later\n<https://www.gnu.org/licenses/gpl-3.0.html>: free software, with NO WARRANTY.\n"; files_are
 
 begin "usage errors and unusable paths: status 2, nothing written"
 put prog.z80 "$good"; mkdir adir; ln -s prog.z80 link.LST; put x.LST "$good"; put y.HEX "$good"; put z.com "$good"

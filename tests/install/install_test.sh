@@ -16,8 +16,9 @@ for f in "$src"/examples/*.z80; do want+=("share/doc/orvane/examples/${f##*/}");
 if [ "$gui" = 1 ]; then
   pages+=(orvane)
   want+=(bin/orvane share/applications/orvane.desktop share/icons/hicolor/scalable/apps/orvane.svg
-         share/mime/packages/orvane.xml)
+         share/icons/hicolor/{16x16,24x24,32x32}/apps/orvane.png share/mime/packages/orvane.xml)
 fi
+if [ -x "$build/src/runner/orvane-run" ]; then pages+=(orvane-run); want+=(bin/orvane-run); fi
 for p in "${pages[@]}"; do want+=("share/man/man1/$p.1.gz"); done
 diff <(printf '%s\n' "${want[@]}" | sort) <(cd "$usr" && find . -type f -printf '%P\n' | sort) ||
   fail "installed files differ from the list above (< missing, > extra)"
@@ -43,8 +44,35 @@ for p in "${pages[@]}"; do
 done
 
 [ "$gui" = 1 ] || exit 0
+for tool in desktop-file-validate update-mime-database mimetype file; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps test installs it)"
+done
 desktop-file-validate "$usr/share/applications/orvane.desktop" >"$tmp/warn" 2>&1 && [ ! -s "$tmp/warn" ] ||
   fail "desktop-file-validate: $(cat "$tmp/warn")"
 update-mime-database "$usr/share/mime" && grep -qx '50:text/x-z80-asm:\*.z80' "$usr/share/mime/globs2" &&
   grep -qx 'MimeType=text/x-z80-asm;' "$usr/share/applications/orvane.desktop" ||
   fail "the entry's MIME type is not the one registered for *.z80"
+
+# Each icon is a PNG of the size its folder names.
+for size in 16 24 32; do
+  file -b "$usr/share/icons/hicolor/${size}x$size/apps/orvane.png" | grep -q "PNG image data, $size x $size," ||
+    fail "the ${size}x$size icon is $(file -b "$usr/share/icons/hicolor/${size}x$size/apps/orvane.png")"
+done
+
+# What a file manager makes of a file, through the installed MIME database and
+# Debian's own: a .z80 file by its name, an .asm file by its content (only Z80
+# source is claimed; an x86 source stays plain text).
+mkdir "$tmp/mime"
+while IFS='|' read -r name want text; do
+  printf '%b' "$text" >"$tmp/mime/$name"
+  got=$(XDG_DATA_HOME="$tmp/none" XDG_DATA_DIRS="$usr/share:/usr/share" mimetype --brief "$tmp/mime/$name")
+  [ "$got" = "$want" ] || fail "$name ($text) is $got, expected $want"
+done <<'ROWS'
+any.z80|text/x-z80-asm|  mov ax,bx\r\n
+hello.asm|text/x-z80-asm|; CP/M\r\n        ORG 256\r\n        LD DE,MSG\r\n
+tabs.asm|text/x-z80-asm|start:\tld\ta,1\r\n
+lower.asm|text/x-z80-asm|  djnz loop\r\n
+index.asm|text/x-z80-asm|  LD B,(IX+5)\r\n
+nasm.asm|text/plain|section .text\r\nglobal _start\r\n_start: mov eax, 1\r\n  int 0x80\r\n
+arm.asm|text/plain|  ldr r0, =msg\r\n  bl printf\r\n
+ROWS

@@ -11,7 +11,7 @@ For each program and both object formats:
   changes nothing, and orvane-asm makes the same object file, the same
   listing and the same messages (columns aside) from the text before and
   after.
-GEN (the benchmark's program generator) adds a generated program of 3000 lines, and a
+GEN (the benchmark's program generator, or - without it) adds a generated program of 3000 lines, and a
 program of 150 faulty lines has more messages than orvane-asm shows by default.
 """
 import json
@@ -21,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-asm, lsp, gen = (os.path.abspath(p) for p in sys.argv[1:4])
+asm, lsp, gen = (p if p == "-" else os.path.abspath(p) for p in sys.argv[1:4])
 files = sys.argv[4:]
 failures = []
 checked = 0
@@ -219,8 +219,9 @@ with tempfile.TemporaryDirectory() as work:
         # The protocol's text is UTF-8 with LF line ends here.
         text = raw.replace(b"\r\n", b"\n").replace(b"\r", b"\n").decode("utf-8", "replace")
         programs.append((os.path.basename(path), text))
-    generated = subprocess.run([gen, "3000", "7"], capture_output=True, check=True).stdout.decode()
-    programs.append(("generated-3000", generated))
+    if gen != "-":
+        generated = subprocess.run([gen, "3000", "7"], capture_output=True, check=True).stdout.decode()
+        programs.append(("generated-3000", generated))
     # More messages than orvane-asm shows by default: the server gives them all.
     bad = ["        LD Q,1", "        CALL NOWHERE", "        LD B,-1", "        JR $+300", "        DS 'x",
            "        BIT 9,A", "HERE:   NOP", "HERE:   NOP ; again", "        IM 3", "        LD A,B,C"]

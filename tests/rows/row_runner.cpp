@@ -87,7 +87,8 @@ void RunRow(Assembler& as, const Settings& set, const std::smatch& row) {
           if (!t.empty()) texts += (texts.empty() ? "" : " // ") + t;
           if (p.severity == Severity::kNote) continue;
           const bool warning = p.severity == Severity::kWarning;
-          const std::string key = (warning ? "W" : "E") + std::to_string(warning ? warnings.size() : errors.size());
+          const std::string key =
+              std::string(warning ? "W" : "E").append(std::to_string(warning ? warnings.size() : errors.size()));
           if (columns.count(key)) got[key] = p.span.column;
           if (warning) warnings.emplace_back(p.name); else errors.push_back(p.text);
         }
@@ -125,7 +126,7 @@ TEST(Rows, EveryRowHolds) {
       }
       if (m[4].matched) {
         set.fill.clear();
-        for (int i = 1; i <= std::stoi(m[4]); ++i) set.fill.push_back("F" + std::to_string(i));
+        for (int i = 1; i <= std::stoi(m[4]); ++i) set.fill.push_back(std::string("F").append(std::to_string(i)));
       }
     } else if (std::regex_match(line, m, rowForm)) {
       RunRow(as, set, m);

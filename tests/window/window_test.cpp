@@ -525,6 +525,53 @@ class WindowTest : public QObject {
 
   // The next session starts with the format, the box and the dialog's folder
   // the last one left; nothing is stored until something is chosen.
+#if ORVANE_HAVE_RUNNER
+  // Run (F9): refused for Intel HEX; hello's greeting on the console; a key
+  // typed to a program that echoes it; a fault whose status line, clicked,
+  // selects its statement in the listing box.
+  void runInConsole() {
+    QVERIFY(QFile::copy(EXAMPLES_DIR "/hello.z80", Path("hello.z80")));
+    Do("choose:" + Path("hello.z80"));
+    QTest::keyClick(window_.get(), Qt::Key_F9);
+    QVERIFY2(Status().startsWith("Run runs CP/M programs"), qPrintable(Status()));
+    auto run = [this](const QString& source, const char* keys) {
+      QFile f(Path("p.z80"));
+      QVERIFY(source.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(source.toLatin1()) > 0));
+      f.close();
+      if (!source.isEmpty()) Do("choose:" + Path("p.z80"));
+      window_->RunProgram();
+      auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
+      QVERIFY(console);
+      QTest::keyClicks(console->findChild<QWidget*>(QStringLiteral("console")), QLatin1String(keys));
+      QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    };
+    auto console = [this] { return window_->findChild<orvane::qt::ConsoleWindow*>(); };
+    Do("cpm");
+    run(QString(), "");
+    QCOMPARE(console()->ScreenText(), QStringLiteral("HELLO, WORLD!"));
+    QVERIFY2(console()->StatusText().startsWith("Ended: "), qPrintable(console()->StatusText()));
+    run("  LD C,1\n  CALL 5\n  LD E,A\n  LD C,2\n  JP 5\n", "q");
+    QCOMPARE(console()->ScreenText(), QStringLiteral("qq"));
+    Do("listing");
+    run("  NOP\n  LD C,99\n  CALL 5 ; there is no 99\n", "");
+    QCOMPARE(console()->StatusText().section('\n', 0, 0),
+             QStringLiteral("Unknown BDOS function 99 called from 0103H (p.z80:3: CALL 5)"));
+    QTest::mouseClick(console()->findChild<QLabel*>(QStringLiteral("lblRunStatus")), Qt::LeftButton);
+    QVERIFY2(Box()->textCursor().selectedText().startsWith("0103 CD0500"), qPrintable(Box()->textCursor().selectedText()));
+    // Stop ends a program that would run for ever.
+    QFile f(Path("p.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("LOOP:   JR LOOP\n") > 0);
+    f.close();
+    Do("choose:" + Path("p.z80"));
+    window_->RunProgram();
+    QVERIFY(console() && !console()->Finished());
+    QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
+    QVERIFY2(console()->StatusText().startsWith("Stopped at 0100H (p.z80:1: LOOP:   JR LOOP)"),
+             qPrintable(console()->StatusText()));
+  }
+#endif
+
   void settings_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("restored");  // format|box|height|dialog folder

@@ -201,6 +201,9 @@ void MainWindow::BuildControls() {
   place(w_.optIntelHex, "optIntelHex", 120, 1305, 1905, 510);
   w_.optCPMcom = new QRadioButton(QStringLiteral("CPM Executable"), this);
   place(w_.optCPMcom, "optCPMcom", 120, 1635, 1905, 510);
+#if ORVANE_HAVE_RUNNER
+  w_.optCPMcom->setToolTip(QStringLiteral("F9 (or Ctrl+F5) runs the CP/M program in a console window"));
+#endif
   auto* format = new QButtonGroup(this);
   format->setObjectName(QStringLiteral("formatGroup"));
   format->setExclusive(true);
@@ -253,6 +256,8 @@ void MainWindow::AddKeys() {
   key(QKeySequence(Qt::Key_F5), [this] { OnAssembleClicked(true); });
   key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { OnAssembleClicked(true); });
   key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { w_.cmdSelectFile->click(); });
+  key(QKeySequence(Qt::Key_F9), [this] { RunProgram(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_F5), [this] { RunProgram(); });
   key(QKeySequence(Qt::Key_F8), [this] { logic_->OnGoToProblem(false); });
   key(QKeySequence(Qt::SHIFT | Qt::Key_F8), [this] { logic_->OnGoToProblem(true); });
 }
@@ -313,6 +318,76 @@ void MainWindow::OnAssembleClicked(bool again) {
     closeAfterRun_ = false;
     close();
   }
+}
+
+void MainWindow::RunProgram() {
+#if ORVANE_HAVE_RUNNER
+  if (logic_->Running()) return;
+  if (console_ && !console_->Finished()) {
+    console_->raise();
+    console_->activateWindow();
+    return;
+  }
+  // The source's name as bytes, as the run opens it.
+  const std::string field = ops_->Text(TextField::kSource);
+  const std::string source = field.empty() ? logic_->LastSource() : field;
+  const QFileInfo info(QFile::decodeName(QByteArray::fromStdString(source)));
+  if (source.empty()) {
+    ops_->SetStatus("Nothing to run: select a file first");
+    return;
+  }
+  // Run again goes in the last run's format when the fields are empty.
+  if (field.empty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
+    ops_->SetStatus(field.empty() ? "Run runs CP/M programs, and the last assembly made Intel HEX: select the file "
+                                      "with CPM Executable, then Run (F9)"
+                                    : "Run runs CP/M programs: select CPM Executable, then Run (F9) again");
+    return;
+  }
+  // The last Run's program again while its source is as it was; else a new
+  // assembly.
+  if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
+    program_.reset();
+    auto program = std::make_unique<AssembledProgram>();
+    boxLines_.clear();
+    logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
+      program->Add(s);
+      if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
+    };
+    const QDateTime time = info.lastModified();
+    OnAssembleClicked(true);
+    logic_->onStatement = nullptr;
+    if (!lastRun_.completed) return;  // the status says why
+    if (lastRun_.statementsWithErrors != 0) {
+      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot run: the program has errors");
+      return;
+    }
+    program_ = std::move(program);
+    programSource_ = source;
+    programTime_ = time;
+  }
+  delete console_;
+  console_ = new ConsoleWindow(program_->image(), program_->Lookup(info.fileName().toStdString()),
+                               QFile::encodeName(info.absolutePath()).toStdString(),
+                               QStringLiteral("Run: ") + info.fileName(), this);
+  console_->setAttribute(Qt::WA_DeleteOnClose);
+  console_->onSourceLine = [this](int line) { GoToSourceLine(line); };
+  console_->move(frameGeometry().topRight() + QPoint(8, 0));  // beside the listing it points into
+  console_->show();
+  console_->Start();
+#else
+  ops_->SetStatus("Run is not available: Orvane was built without libz80ex");
+#endif
+}
+
+void MainWindow::GoToSourceLine([[maybe_unused]] int line) {
+#if ORVANE_HAVE_RUNNER
+  const auto it = boxLines_.find(line);
+  if (it != boxLines_.end() && w_.txtAsmListing->isVisible()) ops_->SelectBoxLine(it->second);
+  const QString why = console_ ? console_->StatusText().section('\n', 0, 0) : QString();
+  ops_->SetStatus("Run stopped at line " + std::to_string(line) + ": " + why.toStdString());
+  raise();
+  activateWindow();
+#endif
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

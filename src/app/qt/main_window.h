@@ -1,15 +1,22 @@
 // frmOrvane: the assembler's one window.
 #pragma once
 #include <functional>
+#include <map>
 #include <memory>
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include "app/window_files.h"
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
+#if ORVANE_HAVE_RUNNER
+#include "app/program.h"
+#include "console_window.h"
+#endif
 
 class QFont;
 
@@ -40,6 +47,10 @@ class MainWindow : public QWidget {
   // Where the file dialog opens: the folder of the source last chosen.
   const QString& DialogFolder() const { return dialogFolder_; }
 
+  // Run (F9, Ctrl+F5): assembles as a CP/M image when the source changed,
+  // then runs the program in a console window.
+  void RunProgram();
+
   QtWindowOps& Ops() { return *ops_; }
   WindowLogic& Logic() { return *logic_; }
   const RunResult& LastRun() const { return lastRun_; }
@@ -64,6 +75,9 @@ class MainWindow : public QWidget {
   QString RealOpenDialog(const QString& qtFilter);
   void RealErrorReport(const QString& path, const QString& reason);
 
+  // The console's status line was clicked on a run that stopped at line.
+  void GoToSourceLine(int line);
+
   WindowWidgets w_;
   WindowFileSystem files_;
   std::unique_ptr<QtWindowOps> ops_;
@@ -72,6 +86,15 @@ class MainWindow : public QWidget {
   RunResult lastRun_;
   bool closeAfterRun_ = false;
   QString dialogFolder_;
+#if ORVANE_HAVE_RUNNER
+  // The program the last Run assembled, its source and that file's time
+  // then, and the listing-box line of each source line.
+  std::unique_ptr<AssembledProgram> program_;
+  std::string programSource_;
+  QDateTime programTime_;
+  std::map<int64_t, int64_t> boxLines_;
+  QPointer<ConsoleWindow> console_;
+#endif
 };
 
 }  // namespace orvane::qt

@@ -1,0 +1,234 @@
+#include "console_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "runner/disk.h"
+#include "runner/stats.h"
+
+namespace orvane::qt {
+
+// The queue.
+
+int QueueConsole::Read() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !input_.empty() || stopped_; });
+  if (input_.empty()) return -1;
+  const auto c = static_cast<unsigned char>(input_.front());
+  input_.erase(0, 1);
+  return c;
+}
+
+bool QueueConsole::Ready() {
+  std::lock_guard lock(mutex_);
+  return !input_.empty() || stopped_;
+}
+
+bool QueueConsole::Write(const uint8_t* bytes, size_t n) {
+  std::unique_lock lock(mutex_);
+  // A program that prints faster than the screen takes it waits here.
+  changed_.wait(lock, [this] { return output_.size() < kMaxPending || stopped_; });
+  if (!stopped_) output_.append(reinterpret_cast<const char*>(bytes), n);
+  return true;
+}
+
+std::string QueueConsole::TakeOutput() {
+  std::string out;
+  {
+    std::lock_guard lock(mutex_);
+    out.swap(output_);
+  }
+  changed_.notify_all();
+  return out;
+}
+
+void QueueConsole::Type(const std::string& bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    input_ += bytes;
+  }
+  changed_.notify_all();
+}
+
+void QueueConsole::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+  changed_.notify_all();
+}
+
+// The screen.
+
+namespace {
+constexpr int kMargin = 6;
+}
+
+TerminalView::TerminalView(const Terminal& terminal, QWidget* parent) : QWidget(parent), terminal_(terminal) {
+  setObjectName(QStringLiteral("console"));
+  setAccessibleName(QStringLiteral("Program console"));
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(10);
+  setFont(font);
+  const QFontMetrics m(font);
+  setFixedSize(2 * kMargin + Terminal::kColumns * m.horizontalAdvance(QLatin1Char('M')),
+               2 * kMargin + Terminal::kRows * m.height());
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TerminalView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), QColor(0x18, 0x18, 0x18));
+  const QFontMetrics m(font());
+  const int cw = m.horizontalAdvance(QLatin1Char('M')), ch = m.height();
+  p.setPen(QColor(0xE8, 0xE8, 0xE8));
+  const auto& rows = terminal_.Rows();
+  for (int r = 0; r < Terminal::kRows; ++r)
+    p.drawText(kMargin, kMargin + r * ch + m.ascent(), QString::fromLatin1(rows[static_cast<size_t>(r)]));
+  if (hasFocus()) {
+    const int column = std::min(terminal_.Column(), Terminal::kColumns - 1);
+    p.fillRect(kMargin + column * cw, kMargin + terminal_.Row() * ch, cw, ch, QColor(0xE8, 0xE8, 0xE8, 0x90));
+  }
+}
+
+void TerminalView::keyPressEvent(QKeyEvent* event) {
+  std::string bytes;
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      bytes = "\r";
+      break;
+    case Qt::Key_Backspace:
+      bytes = "\b";
+      break;
+    case Qt::Key_Delete:
+      bytes = "\x7f";
+      break;
+    case Qt::Key_Tab:
+      bytes = "\t";
+      break;
+    case Qt::Key_Escape:
+      bytes = "\x1b";
+      break;
+    default:
+      for (QChar c : event->text())
+        if (c.unicode() < 0x100) bytes += static_cast<char>(c.unicode());
+  }
+  if (bytes.empty() || !onKeys) return QWidget::keyPressEvent(event);
+  onKeys(bytes);
+}
+
+// The window.
+
+ConsoleWindow::ConsoleWindow(std::vector<uint8_t> image, runner::SourceLookup lookup, std::string dir,
+                             const QString& title, QWidget* parent)
+    : QWidget(parent, Qt::Window), image_(std::move(image)), lookup_(std::move(lookup)), dir_(std::move(dir)) {
+  setObjectName(QStringLiteral("frmConsole"));
+  setWindowTitle(title);
+  view_ = new TerminalView(terminal_, this);
+  view_->onKeys = [this](const std::string& bytes) { console_.Type(bytes); };
+  status_ = new QLabel(QStringLiteral("Running..."), this);
+  status_->setObjectName(QStringLiteral("lblRunStatus"));
+  status_->setTextFormat(Qt::PlainText);
+  status_->setWordWrap(true);
+  status_->installEventFilter(this);
+  stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
+  stopButton_->setObjectName(QStringLiteral("cmdStop"));
+  stopButton_->setFocusPolicy(Qt::NoFocus);  // keys stay with the program
+  connect(stopButton_, &QPushButton::clicked, this, [this] { StopProgram(); });
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(status_, 1);
+  bottom->addWidget(stopButton_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(view_);
+  layout->addLayout(bottom);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  StopProgram();
+  if (worker_.joinable()) worker_.join();
+}
+
+void ConsoleWindow::Start() {
+  worker_ = std::thread([this] {
+    runner::RunResult r;
+    runner::Disk disk;
+    runner::RunOptions options;
+    options.source = lookup_;
+    options.stop = &stop_;
+    std::string error;
+    if (!disk.Open(dir_)) {
+      r.status = runner::kUsage, r.message = disk.error;
+    } else {
+      runner::Machine machine(console_, disk, options);
+      if (machine.Load(image_, {}, error))
+        r = machine.Run();
+      else
+        r.status = runner::kUsage, r.message = error;
+    }
+    result_ = std::move(r);
+    done_ = true;
+  });
+  timer_.start(4);
+  view_->setFocus();
+}
+
+void ConsoleWindow::StopProgram() {
+  stop_ = true;
+  console_.Stop();
+}
+
+void ConsoleWindow::Poll() {
+  const bool done = done_;  // before the output, so that none is left behind
+  const std::string out = console_.TakeOutput();
+  if (!out.empty()) {
+    if (terminal_.Write(out) > 0) QApplication::beep();
+    view_->update();
+  }
+  if (!done || finished_) return;
+  worker_.join();
+  finished_ = true;
+  timer_.stop();
+  stopButton_->setEnabled(false);
+  status_->setText(StatusText());
+  if (result_.hasSource) {
+    status_->setCursor(Qt::PointingHandCursor);
+    status_->setToolTip(QStringLiteral("Click to select the statement in the listing"));
+  }
+}
+
+QString ConsoleWindow::StatusText() const {
+  if (!finished_) return QStringLiteral("Running...");
+  const std::string figures = runner::Grouped(result_.tstates) + " T-states, " + runner::Duration(result_.seconds);
+  if (result_.message.empty())
+    return QString::fromStdString("Ended: " + figures +
+                                  (result_.status ? ", status " + std::to_string(result_.status) : ""));
+  std::string message = result_.message;
+  message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
+  return QString::fromStdString(message + "\nafter " + figures + ", status " + std::to_string(result_.status));
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == status_ && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && finished_ && result_.hasSource && onSourceLine)
+    onSourceLine(result_.where.line);
+  return QWidget::eventFilter(watched, event);
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  StopProgram();
+  QWidget::closeEvent(event);
+}
+
+}  // namespace orvane::qt

@@ -1,0 +1,451 @@
+// The BDOS functions and the BIOS entries, each a handler that reads its
+// arguments from the registers and memory and answers through Return.
+#include <cstdio>
+
+#include "runner/machine.h"
+
+namespace orvane::runner {
+
+const Machine::Handler Machine::kBdos[] = {
+    &Machine::WarmBoot,        // 0 system reset
+    &Machine::ConsoleIn,       // 1
+    &Machine::ConsoleOut,      // 2
+    &Machine::ReaderIn,        // 3
+    &Machine::PunchOut,        // 4
+    &Machine::ListOut,         // 5
+    &Machine::DirectIo,        // 6
+    &Machine::GetIoByte,       // 7
+    &Machine::SetIoByte,       // 8
+    &Machine::PrintString,     // 9
+    &Machine::ReadBuffer,      // 10
+    &Machine::ConsoleStatus,   // 11
+    &Machine::Version,         // 12
+    &Machine::ResetDisks,      // 13
+    &Machine::SelectDisk,      // 14
+    &Machine::OpenFile,        // 15
+    &Machine::CloseFile,       // 16
+    &Machine::SearchFirst,     // 17
+    &Machine::SearchNext,      // 18
+    &Machine::DeleteFile,      // 19
+    &Machine::ReadSequential,  // 20
+    &Machine::WriteSequential, // 21
+    &Machine::MakeFile,        // 22
+    &Machine::RenameFile,      // 23
+    &Machine::LoginVector,     // 24
+    &Machine::CurrentDisk,     // 25
+    &Machine::SetDma,          // 26
+    nullptr,                   // 27 allocation vector
+    nullptr,                   // 28 write protect
+    nullptr,                   // 29 read-only vector
+    nullptr,                   // 30 file attributes
+    nullptr,                   // 31 disk parameters
+    &Machine::UserCode,        // 32
+    &Machine::ReadRandom,      // 33
+    &Machine::WriteRandom,     // 34
+    &Machine::FileSize,        // 35
+    &Machine::SetRandom,       // 36
+    nullptr,                   // 37 reset drive
+    nullptr,                   // 38
+    nullptr,                   // 39
+    &Machine::WriteRandom,     // 40 with zero fill: a host file's holes read as zeros already
+};
+const int Machine::kBdosCount = sizeof kBdos / sizeof kBdos[0];
+
+namespace {
+
+constexpr uint8_t kEof = 0x1A;
+constexpr uint32_t kMaxRecords = 65536;  // 8 MiB, the most a CP/M 2.2 file holds
+
+// FCB fields.
+constexpr int kEx = 12, kS2 = 14, kRc = 15, kCr = 32, kR0 = 33;
+
+std::string Hex4(unsigned v) {
+  char b[8];
+  std::snprintf(b, sizeof b, "%04XH", v & 0xFFFF);
+  return b;
+}
+
+}  // namespace
+
+// The console.
+
+bool Machine::Out(const uint8_t* bytes, size_t n) {
+  if (console_.Write(bytes, n)) return true;
+  Stop(kHostError, "cannot write to the console: " + console_.error, caller_);
+  return false;
+}
+
+int Machine::In() { return console_.Read(); }
+
+void Machine::WarmBoot() { ended_ = true; }
+
+void Machine::ConsoleIn() {
+  const int c = In();
+  if (c >= 0) Out(static_cast<uint8_t>(c));
+  Return(c < 0 ? kEof : static_cast<uint16_t>(c));
+}
+
+void Machine::ConsoleOut() { Out(static_cast<uint8_t>(cpu_->Get(Reg::DE))); }
+
+void Machine::ReaderIn() { Return(kEof); }  // no reader: always at its end
+
+void Machine::PunchOut() {}
+
+void Machine::ListOut() {
+  if (opt_.list) opt_.list->put(static_cast<char>(cpu_->Get(Reg::DE) & 0xFF));
+}
+
+void Machine::DirectIo() {
+  const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
+  if (e == 0xFF || e == 0xFD) {  // FFH: a key if one is waiting, else 0; FDH: wait for one
+    if (e == 0xFF && !console_.Ready()) return Return(0);
+    const int c = In();
+    return Return(c < 0 ? kEof : static_cast<uint16_t>(c));
+  }
+  if (e == 0xFE) return Return(console_.Ready() ? 0xFF : 0);
+  Out(e);
+}
+
+void Machine::GetIoByte() { Return(mem_->bytes[3]); }
+void Machine::SetIoByte() { mem_->bytes[3] = cpu_->Get(Reg::DE) & 0xFF; }
+
+void Machine::PrintString() {
+  const uint16_t de = cpu_->Get(Reg::DE);
+  std::vector<uint8_t> text;
+  for (uint16_t a = de; mem_->bytes[a] != '$'; ++a) {
+    text.push_back(mem_->bytes[a]);
+    if (text.size() == 65536) {
+      Refuse("no '$' ends the text at " + Hex4(de));
+      return;
+    }
+  }
+  Out(text.data(), text.size());
+}
+
+void Machine::ReadBuffer() {
+  // DE -> max, count, characters. Editing: BS and DEL rub out, Ctrl+X the
+  // whole line; CR or LF ends it (echoed as CR), so does a full buffer or the
+  // end of input (stored as 1AH); Ctrl+C on an empty line is a warm boot.
+  const uint16_t buf = cpu_->Get(Reg::DE);
+  const uint8_t max = mem_->bytes[buf];
+  uint8_t count = 0;
+  static const uint8_t kRubout[] = {8, ' ', 8};
+  while (count < max && !stopped_) {
+    const int c = In();
+    if (c == '\r' || c == '\n') {
+      Out('\r');
+      break;
+    }
+    if (c == 3 && count == 0) {
+      ended_ = true;
+      return;
+    }
+    if (c == 8 || c == 0x7F) {
+      if (count > 0) --count, Out(kRubout, 3);
+      continue;
+    }
+    if (c == 0x18) {
+      for (; count > 0; --count) Out(kRubout, 3);
+      continue;
+    }
+    mem_->Write(static_cast<uint16_t>(buf + 2 + count++), static_cast<uint8_t>(c < 0 ? kEof : c));
+    if (c < 0) break;
+    Out(static_cast<uint8_t>(c));
+  }
+  mem_->Write(static_cast<uint16_t>(buf + 1), count);
+}
+
+void Machine::ConsoleStatus() { Return(console_.Ready() ? 0xFF : 0); }
+
+void Machine::Version() { Return(0x0022); }
+
+void Machine::ResetDisks() {
+  dma_ = 0x0080;
+  Return(0);
+}
+
+void Machine::SelectDisk() {
+  const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
+  if (e != 0) Refuse("there is no drive " + std::string(1, static_cast<char>('A' + (e & 15))) + ": (only A:)");
+}
+
+void Machine::LoginVector() { Return(0x0001); }
+void Machine::CurrentDisk() { Return(0); }
+void Machine::SetDma() { dma_ = cpu_->Get(Reg::DE); }
+
+void Machine::UserCode() {
+  const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
+  if (e == 0xFF) return Return(user_);
+  user_ = e & 15;
+}
+
+void Machine::ReturnCode() {
+  const uint16_t de = cpu_->Get(Reg::DE);
+  if (de == 0xFFFF) return Return(returnCode_);
+  returnCode_ = de;
+  hasReturnCode_ = true;
+}
+
+// Files.
+
+void Machine::Refuse(const std::string& why) {
+  Stop(kFault, "BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + why, caller_);
+}
+
+void Machine::HostFailed() {
+  Stop(kHostError, "BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + disk_.error, caller_);
+}
+
+bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
+  uint8_t bytes[12];
+  for (int i = 0; i < 12; ++i) bytes[i] = mem_->bytes[static_cast<uint16_t>(fcb + i)];
+  if (bytes[0] > 1 && !(wildcards && bytes[0] == '?')) {
+    Refuse("the FCB at " + Hex4(fcb) + " names drive " +
+           (bytes[0] <= 16 ? std::string(1, static_cast<char>('A' + bytes[0] - 1)) + ":, which is not there (only A:)"
+                           : "byte " + std::to_string(bytes[0]) + ", which is no drive"));
+    return false;
+  }
+  const std::string why = CheckFcbName(bytes + 1, wildcards, name);
+  if (why.empty()) return true;
+  Refuse("the FCB at " + Hex4(fcb) + " holds no file name: " + why);
+  return false;
+}
+
+// The first file the FCB's name matches; false when there is none, or when the
+// FCB names no file (the run then stops).
+bool Machine::FindOne(uint16_t fcb, Disk::Entry& entry) {
+  CpmName name;
+  if (!FcbName(fcb, true, name)) return false;
+  const auto found = disk_.Find(name);
+  if (found.empty()) return false;
+  entry = found.front();
+  return true;
+}
+
+uint32_t Machine::SequentialRecord(uint16_t fcb) const {
+  const Memory& m = *mem_;
+  return (static_cast<uint32_t>(m.bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 + (m.bytes[uint16_t(fcb + kEx)] & 0x1F)) *
+             128 +
+         m.bytes[uint16_t(fcb + kCr)];
+}
+
+void Machine::SetPosition(uint16_t fcb, uint32_t record) {
+  mem_->Write(static_cast<uint16_t>(fcb + kCr), record % 128);
+  mem_->Write(static_cast<uint16_t>(fcb + kEx), (record / 128) % 32);
+  mem_->Write(static_cast<uint16_t>(fcb + kS2), static_cast<uint8_t>(record / 4096));
+}
+
+void Machine::OpenFile() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  const int64_t size = disk_.Size(e.host);
+  if (size < 0) return HostFailed();
+  const int64_t records = (size + 127) / 128;
+  const int64_t before = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
+                          (mem_->bytes[uint16_t(fcb + kEx)] & 0x1F)) *
+                         128;
+  const int64_t rc = records - before;
+  mem_->Write(static_cast<uint16_t>(fcb + kRc), static_cast<uint8_t>(rc < 0 ? 0 : rc > 128 ? 128 : rc));
+  Return(0);
+}
+
+void Machine::CloseFile() {
+  Disk::Entry e;
+  Return(FindOne(cpu_->Get(Reg::DE), e) ? 0 : 0xFF);
+}
+
+void Machine::PutDirEntry(const Disk::Entry& entry) {
+  // One directory entry at the DMA address, the rest of the record empty.
+  const int64_t size = disk_.Size(entry.host);
+  const int64_t records = size < 0 ? 0 : (size + 127) / 128;
+  const int64_t last = records == 0 ? 0 : (records - 1) / 128;
+  uint8_t rec[128];
+  for (uint8_t& b : rec) b = 0xE5;
+  rec[0] = user_;
+  for (int i = 0; i < 11; ++i) rec[1 + i] = static_cast<uint8_t>(entry.name[i]);
+  rec[kEx] = static_cast<uint8_t>(last % 32);
+  rec[13] = 0;
+  rec[kS2] = static_cast<uint8_t>(last / 32);
+  rec[kRc] = static_cast<uint8_t>(records - last * 128);
+  for (int i = 16; i < 32; ++i) rec[i] = 0;
+  for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+}
+
+void Machine::SearchFirst() {
+  CpmName pattern;
+  search_.clear();
+  searchNext_ = 0;
+  if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
+  search_ = disk_.Find(pattern);
+  SearchNext();
+}
+
+void Machine::SearchNext() {
+  if (searchNext_ >= search_.size()) return Return(0xFF);
+  PutDirEntry(search_[searchNext_++]);
+  Return(0);
+}
+
+void Machine::DeleteFile() {
+  CpmName pattern;
+  if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
+  const auto found = disk_.Find(pattern);
+  for (const Disk::Entry& e : found)
+    if (!disk_.Remove(e.host)) return HostFailed();
+  Return(found.empty() ? 0xFF : 0);
+}
+
+int Machine::ReadRecordTo(const std::string& host, uint32_t record) {
+  uint8_t rec[128];
+  if (record >= kMaxRecords) return 0;
+  const int n = disk_.ReadRecord(host, record, rec);
+  if (n < 0) return HostFailed(), -1;
+  for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
+  if (n > 0)
+    for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+  return n;
+}
+
+int Machine::WriteRecordFrom(const std::string& host, uint32_t record) {
+  if (record >= kMaxRecords) return 0;
+  uint8_t rec[128];
+  for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
+  if (!disk_.WriteRecord(host, record, rec)) return HostFailed(), -1;
+  return 1;
+}
+
+void Machine::ReadSequential() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  const uint32_t record = SequentialRecord(fcb);
+  const int n = ReadRecordTo(e.host, record);
+  if (n <= 0) return Return(1);  // end of file
+  SetPosition(fcb, record + 1);
+  Return(0);
+}
+
+void Machine::WriteSequential() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  const uint32_t record = SequentialRecord(fcb);
+  const int n = WriteRecordFrom(e.host, record);
+  if (n <= 0) return Return(2);  // the disk (here: the file's 8 MiB) is full
+  SetPosition(fcb, record + 1);
+  const uint8_t rc = mem_->bytes[uint16_t(fcb + kRc)], cr = mem_->bytes[uint16_t(fcb + kCr)];
+  if (cr == 0 || rc < cr) mem_->Write(static_cast<uint16_t>(fcb + kRc), cr == 0 ? 128 : cr);
+  Return(0);
+}
+
+void Machine::MakeFile() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName name;
+  if (!FcbName(fcb, false, name)) return;
+  const auto found = disk_.Find(name);
+  const std::string host = found.empty() ? NewHostName(name) : found.front().host;
+  if (!disk_.Create(host)) return HostFailed();
+  mem_->Write(static_cast<uint16_t>(fcb + kRc), 0);
+  Return(0);
+}
+
+void Machine::RenameFile() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName from, to;
+  if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to)) return;
+  const auto old = disk_.Find(from);
+  if (old.empty()) return Return(0xFF);
+  const auto clash = disk_.Find(to);
+  if (!clash.empty() && clash.front().host != old.front().host) return Return(0xFF);
+  if (!disk_.Rename(old.front().host, NewHostName(to))) return HostFailed();
+  Return(0);
+}
+
+void Machine::ReadRandom() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
+  if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);  // past the end of the disk
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  SetPosition(fcb, record);
+  const int n = ReadRecordTo(e.host, record);
+  Return(n < 0 ? 0 : n == 0 ? 1 : 0);  // 1: reading unwritten data
+}
+
+void Machine::WriteRandom() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
+  if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  SetPosition(fcb, record);
+  WriteRecordFrom(e.host, record);
+  Return(0);
+}
+
+void Machine::FileSize() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) return Return(0xFF);
+  const int64_t size = disk_.Size(e.host);
+  if (size < 0) return HostFailed();
+  const int64_t records = (size + 127) / 128;
+  mem_->Write(static_cast<uint16_t>(fcb + kR0), records & 0xFF);
+  mem_->Write(static_cast<uint16_t>(fcb + kR0 + 1), (records >> 8) & 0xFF);
+  mem_->Write(static_cast<uint16_t>(fcb + kR0 + 2), records >= 65536 ? 1 : 0);
+  Return(0);
+}
+
+void Machine::SetRandom() {
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  const uint32_t record = SequentialRecord(fcb);
+  mem_->Write(static_cast<uint16_t>(fcb + kR0), record & 0xFF);
+  mem_->Write(static_cast<uint16_t>(fcb + kR0 + 1), (record >> 8) & 0xFF);
+  mem_->Write(static_cast<uint16_t>(fcb + kR0 + 2), record >= 65536 ? 1 : 0);
+}
+
+// The BIOS: the entries a program may call directly.
+
+void Machine::Bios(int entry) {
+  static const char* const kNames[kBiosEntries] = {"BOOT",   "WBOOT",  "CONST",  "CONIN",  "CONOUT", "LIST",
+                                                   "PUNCH",  "READER", "HOME",   "SELDSK", "SETTRK", "SETSEC",
+                                                   "SETDMA", "READ",   "WRITE",  "LISTST", "SECTRAN"};
+  Cpu& c = *cpu_;
+  const uint8_t arg = c.Get(Reg::BC) & 0xFF;
+  if (opt_.trace) *opt_.trace << "           BIOS " << kNames[entry] << "\n";
+  switch (entry) {
+    case 0:
+    case 1:
+      ended_ = true;
+      return;
+    case 2:
+      c.Set(Reg::AF, static_cast<uint16_t>((console_.Ready() ? 0xFF00 : 0) | (c.Get(Reg::AF) & 0xFF)));
+      return;
+    case 3: {
+      const int ch = In();
+      c.Set(Reg::AF, static_cast<uint16_t>((ch < 0 ? kEof : ch) << 8 | (c.Get(Reg::AF) & 0xFF)));
+      return;
+    }
+    case 4:
+      Out(arg);
+      return;
+    case 5:
+      if (opt_.list) opt_.list->put(static_cast<char>(arg));
+      return;
+    case 6:
+      return;
+    case 7:
+      c.Set(Reg::AF, static_cast<uint16_t>(kEof << 8 | (c.Get(Reg::AF) & 0xFF)));
+      return;
+    case 15:
+      c.Set(Reg::AF, static_cast<uint16_t>(0xFF00 | (c.Get(Reg::AF) & 0xFF)));
+      return;
+    default:
+      Stop(kUnknownCall,
+           "unknown BIOS call " + std::string(kNames[entry]) + " (" + Hex4(kBios + 3 * entry) + ") " + CallerText(),
+           caller_);
+  }
+}
+
+}  // namespace orvane::runner

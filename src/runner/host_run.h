@@ -1,0 +1,30 @@
+// A run on this process's console, as orvane-run and orvane-asm --run do it:
+// the runner's options, the files they name, the messages and the statistics.
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "runner/machine.h"
+
+namespace orvane::runner {
+
+struct HostRun {
+  std::string dir = ".", trace, list;  // --dir, --trace, --list
+  uint64_t maxTstates = 0;             // --max-tstates
+  bool stats = false;                  // --stats
+  std::vector<std::string> args;       // the program's arguments
+  SourceLookup source;
+};
+
+// Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
+// --list, --max-tstates, --stats) into run, moving i past its value. False
+// when args[i] is none of them; error is set when it is one but wrong.
+bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);
+
+// Runs image with the console on standard input and output and drive A: on
+// run.dir. Messages go to err after "NAME: ". Returns the exit status.
+int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::string& name, std::ostream& err);
+
+}  // namespace orvane::runner

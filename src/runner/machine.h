@@ -1,0 +1,169 @@
+// A CP/M 2.2 machine: 64 KiB of RAM, page zero as the CCP leaves it, a BDOS
+// and a BIOS jump table that trap into the handlers here, drive A: on a host
+// folder and the console on a Console. It runs one program to its end.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "runner/console.h"
+#include "runner/cpu.h"
+#include "runner/disk.h"
+
+namespace orvane::runner {
+
+// Where an address came from in the source the program was assembled from.
+struct SourceLocation {
+  std::string file;
+  int line = 0;
+  std::string text;
+};
+// Fills where for an address that starts a statement; false for any other.
+using SourceLookup = std::function<bool(uint16_t address, SourceLocation& where)>;
+
+// The memory map.
+constexpr uint16_t kLoad = 0x0100;
+constexpr uint16_t kStackTop = 0xFE00;   // SP starts here less the 0000H pushed
+constexpr uint16_t kBdosEntry = 0xFE06;  // the word at 0006H; writes from here up are refused
+constexpr uint16_t kBios = 0xFF00;       // BOOT, then WBOOT, ... three bytes each
+constexpr int kBiosEntries = 17;
+constexpr uint16_t kPageZeroGuard = 0x0008;  // the jumps at 0000H and 0005H
+constexpr size_t kMaxImage = kStackTop - 2 - kLoad;
+
+// "the program is 70000 bytes; at most 64766 fit ..."
+std::string ImageTooLarge(uint64_t size);
+
+// The exit statuses of orvane-run besides a program's own return code.
+enum Status {
+  kUsage = 2,        // usage, or a program file that cannot be read or does not fit
+  kUnknownCall = 3,  // a BDOS function or BIOS entry the machine does not have
+  kLimit = 4,        // --max-tstates reached
+  kHalt = 5,         // HALT
+  kFault = 6,        // the program broke the machine: a write over page zero or the
+                     // system, a jump into it, an FCB that names no file
+  kHostError = 7,    // the host failed: a file write (disk full), a closed output
+  kStopped = 8,      // stopped from outside
+};
+
+struct RunOptions {
+  uint64_t maxTstates = 0;           // 0: no limit
+  std::ostream* trace = nullptr;     // one line per instruction
+  std::ostream* list = nullptr;      // the list device; nowhere when null
+  SourceLookup source;               // may be empty
+  const std::atomic<bool>* stop = nullptr;
+};
+
+struct RunResult {
+  int status = 0;              // the exit status
+  bool ended = false;          // the program ended by warm boot
+  std::string message;         // empty when ended without a fault or a limit
+  bool hasSource = false;      // where holds the faulting statement
+  SourceLocation where;
+  uint16_t address = 0;        // the instruction the message names
+  uint64_t tstates = 0, instructions = 0;
+  double seconds = 0;
+};
+
+class Machine {
+ public:
+  // cpu may be null: the machine then makes a libz80ex CPU on its memory.
+  Machine(Console& console, Disk& disk, RunOptions options, std::unique_ptr<Cpu> cpu = nullptr);
+  ~Machine();
+
+  // Loads the image at 0100H and sets up page zero with the arguments; false
+  // with error set when the image or the arguments do not fit.
+  bool Load(const std::vector<uint8_t>& image, const std::vector<std::string>& args, std::string& error);
+  RunResult Run();
+  Memory& memory() { return *mem_; }
+  Cpu& cpu() { return *cpu_; }
+
+  // The BDOS functions by number; an empty slot is an unknown function.
+  using Handler = void (Machine::*)();
+  static const Handler kBdos[];
+  static const int kBdosCount;
+
+ private:
+  enum class Trap { kNone, kEnd, kStop };
+  Trap Dispatch(uint16_t pc);
+  Trap Stop(int status, const std::string& message, uint16_t at);
+  void Return(uint16_t value);
+  void TraceLine(uint16_t pc);
+  std::string Where(uint16_t address);
+  std::string CallerText() const;
+
+  // BDOS handlers (bdos.cpp).
+  void WarmBoot();
+  void ConsoleIn();
+  void ConsoleOut();
+  void ReaderIn();
+  void PunchOut();
+  void ListOut();
+  void DirectIo();
+  void GetIoByte();
+  void SetIoByte();
+  void PrintString();
+  void ReadBuffer();
+  void ConsoleStatus();
+  void Version();
+  void ResetDisks();
+  void SelectDisk();
+  void OpenFile();
+  void CloseFile();
+  void SearchFirst();
+  void SearchNext();
+  void DeleteFile();
+  void ReadSequential();
+  void WriteSequential();
+  void MakeFile();
+  void RenameFile();
+  void LoginVector();
+  void CurrentDisk();
+  void SetDma();
+  void UserCode();
+  void ReadRandom();
+  void WriteRandom();
+  void FileSize();
+  void SetRandom();
+  void ReturnCode();
+  void Bios(int entry);
+
+  // BDOS helpers.
+  bool Out(const uint8_t* bytes, size_t n);
+  bool Out(uint8_t c) { return Out(&c, 1); }
+  int In();
+  bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
+  bool FindOne(uint16_t fcb, Disk::Entry& entry);
+  uint32_t SequentialRecord(uint16_t fcb) const;
+  void SetPosition(uint16_t fcb, uint32_t record);
+  int ReadRecordTo(const std::string& host, uint32_t record);
+  int WriteRecordFrom(const std::string& host, uint32_t record);
+  void PutDirEntry(const Disk::Entry& entry);
+  void HostFailed();
+  void Refuse(const std::string& why);
+
+  Console& console_;
+  Disk& disk_;
+  RunOptions opt_;
+  std::unique_ptr<Memory> mem_;
+  std::unique_ptr<Cpu> cpu_;
+  uint64_t tstates_ = 0, instructions_ = 0;
+  uint16_t lastPc_ = 0;               // the last instruction run
+  uint16_t dma_ = 0x0080;
+  uint16_t caller_ = 0;                // the instruction that entered the BDOS or BIOS
+  int function_ = 0;                   // the BDOS function being served
+  uint8_t user_ = 0;
+  bool hasReturnCode_ = false;
+  uint16_t returnCode_ = 0;
+  std::vector<Disk::Entry> search_;
+  size_t searchNext_ = 0;
+  // Set by a handler that ends the run.
+  bool ended_ = false, stopped_ = false;
+  int stopStatus_ = 0;
+  std::string stopMessage_;
+};
+
+}  // namespace orvane::runner
