@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
     ++lineNo;
     if (line.empty() || line[0] == '#') continue;
     if (line.rfind("== ", 0) == 0) {
-      cases.push_back({line.substr(3)});
+      cases.emplace_back();
+      cases.back().name = line.substr(3);
       continue;
     }
     if (cases.empty()) {
