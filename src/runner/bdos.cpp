@@ -235,13 +235,25 @@ void Machine::SetPosition(uint16_t fcb, uint32_t record) {
   mem_->Write(static_cast<uint16_t>(fcb + kS2), static_cast<uint8_t>(record / 4096));
 }
 
+bool Machine::FindRecords(uint16_t fcb, int64_t& records) {
+  Disk::Entry e;
+  if (!FindOne(fcb, e)) {
+    Return(0xFF);
+    return false;
+  }
+  const int64_t size = disk_.Size(e.host);
+  if (size < 0) {
+    HostFailed();
+    return false;
+  }
+  records = (size + 127) / 128;
+  return true;
+}
+
 void Machine::OpenFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
-  const int64_t size = disk_.Size(e.host);
-  if (size < 0) return HostFailed();
-  const int64_t records = (size + 127) / 128;
+  int64_t records = 0;
+  if (!FindRecords(fcb, records)) return;
   const int64_t before = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
                           (mem_->bytes[uint16_t(fcb + kEx)] & 0x1F)) *
                          128;
@@ -386,11 +398,8 @@ void Machine::WriteRandom() {
 
 void Machine::FileSize() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
-  const int64_t size = disk_.Size(e.host);
-  if (size < 0) return HostFailed();
-  const int64_t records = (size + 127) / 128;
+  int64_t records = 0;
+  if (!FindRecords(fcb, records)) return;
   mem_->Write(static_cast<uint16_t>(fcb + kR0), records & 0xFF);
   mem_->Write(static_cast<uint16_t>(fcb + kR0 + 1), (records >> 8) & 0xFF);
   mem_->Write(static_cast<uint16_t>(fcb + kR0 + 2), records >= 65536 ? 1 : 0);

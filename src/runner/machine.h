@@ -137,6 +137,9 @@ class Machine {
   int In();
   bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
   bool FindOne(uint16_t fcb, Disk::Entry& entry);
+  // The file an FCB names and its size in 128-byte records; on false the
+  // call has already answered (FFH: no such file) or failed the host.
+  bool FindRecords(uint16_t fcb, int64_t& records);
   uint32_t SequentialRecord(uint16_t fcb) const;
   void SetPosition(uint16_t fcb, uint32_t record);
   int ReadRecordTo(const std::string& host, uint32_t record);
