@@ -12,8 +12,25 @@
 
 namespace orvane::runner {
 
+namespace {
+
+// --terminal NAME or --terminal=NAME.
+bool TakeTerminal(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error) {
+  const std::string& a = args[i];
+  const bool joined = a.size() > 10 && a[10] == '=';
+  if (!joined && a != "--terminal") return false;
+  if (!joined && i + 1 == args.size()) return error = "--terminal needs a value", true;
+  const std::string value = joined ? a.substr(11) : args[++i];
+  if (!ParseTerminalType(value, run.terminal))
+    error = "--terminal takes ansi, vt52 or adm3a, not '" + value + "'";
+  return true;
+}
+
+}  // namespace
+
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error) {
   const std::string& a = args[i];
+  if (a.rfind("--terminal", 0) == 0) return TakeTerminal(args, i, run, error);
   if (a == "--stats") return run.stats = true;
   const size_t eq = a.find('=');
   const std::string name = a.substr(0, eq);
@@ -60,7 +77,8 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
   signal(SIGXFSZ, SIG_IGN);
   RunResult r;
   {
-    HostConsole console;
+    HostConsole host;
+    TerminalConsole console(host, run.terminal);
     Machine machine(console, disk, opt);
     std::string error;
     if (!machine.Load(image, run.args, error)) return err << name << ": " << error << "\n", kUsage;
