@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/terminal.h"
 #include "runner/names.h"
+#include "runner/screen.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ const ScreenRow kScreen[] = {
 
 TEST(Terminal, Rows) {
   for (const ScreenRow& r : kScreen) {
-    orvane::Terminal t;
+    orvane::runner::Screen t;
     EXPECT_EQ(t.Write(r.bytes), r.bells) << r.bytes;
     EXPECT_EQ(t.Text(), r.text) << r.bytes;
     EXPECT_EQ(t.Row() * 1000 + t.Column(), r.row * 1000 + r.column) << r.bytes;
@@ -36,7 +36,7 @@ TEST(Terminal, Rows) {
 }
 
 TEST(Terminal, WrapsAtEightyColumnsAndScrollsAtTheBottom) {
-  orvane::Terminal t;
+  orvane::runner::Screen t;
   t.Write(std::string(80, 'A'));  // the cursor waits after the last column
   EXPECT_EQ(t.Row() * 1000 + t.Column(), 80);
   t.Write("B");

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -9,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include "runner/disk.h"
@@ -72,31 +74,47 @@ namespace {
 constexpr int kMargin = 6;
 }
 
-TerminalView::TerminalView(const Terminal& terminal, QWidget* parent) : QWidget(parent), terminal_(terminal) {
+TerminalView::TerminalView(const runner::Screen& screen, QWidget* parent) : QWidget(parent), screen_(screen) {
   setObjectName(QStringLiteral("console"));
   setAccessibleName(QStringLiteral("Program console"));
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPointSizeF(10);
   setFont(font);
   const QFontMetrics m(font);
-  setFixedSize(2 * kMargin + Terminal::kColumns * m.horizontalAdvance(QLatin1Char('M')),
-               2 * kMargin + Terminal::kRows * m.height());
+  setFixedSize(2 * kMargin + runner::Screen::kColumns * m.horizontalAdvance(QLatin1Char('M')),
+               2 * kMargin + runner::Screen::kRows * m.height());
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TerminalView::paintEvent(QPaintEvent*) {
+  const QColor background(0x18, 0x18, 0x18), foreground(0xE8, 0xE8, 0xE8);
   QPainter p(this);
-  p.fillRect(rect(), QColor(0x18, 0x18, 0x18));
+  p.fillRect(rect(), background);
   const QFontMetrics m(font());
   const int cw = m.horizontalAdvance(QLatin1Char('M')), ch = m.height();
-  p.setPen(QColor(0xE8, 0xE8, 0xE8));
-  const auto& rows = terminal_.Rows();
-  for (int r = 0; r < Terminal::kRows; ++r)
-    p.drawText(kMargin, kMargin + r * ch + m.ascent(), QString::fromLatin1(rows[static_cast<size_t>(r)]));
-  if (hasFocus()) {
-    const int column = std::min(terminal_.Column(), Terminal::kColumns - 1);
-    p.fillRect(kMargin + column * cw, kMargin + terminal_.Row() * ch, cw, ch, QColor(0xE8, 0xE8, 0xE8, 0x90));
+  const auto& rows = screen_.Rows();
+  for (int r = 0; r < runner::Screen::kRows; ++r) {
+    const int y = kMargin + r * ch;
+    p.setPen(foreground);
+    p.drawText(kMargin, y + m.ascent(), QString::fromLatin1(rows[static_cast<size_t>(r)]));
+    // Reverse video: the cell in the text colour, the character in the background's.
+    p.setPen(background);
+    for (int c = 0; c < runner::Screen::kColumns; ++c) {
+      if (!screen_.Reverse(r, c)) continue;
+      p.fillRect(kMargin + c * cw, y, cw, ch, foreground);
+      p.drawText(kMargin + c * cw, y + m.ascent(), QString(QChar(static_cast<uchar>(rows[static_cast<size_t>(r)][static_cast<size_t>(c)]))));
+    }
+  }
+  // The cursor where the program left it: a block while the screen has the
+  // keys, an outline while it has not.
+  const QRect cursor(kMargin + std::min(screen_.Column(), runner::Screen::kColumns - 1) * cw,
+                     kMargin + screen_.Row() * ch, cw, ch);
+  if (hasFocus())
+    p.fillRect(cursor, QColor(0xE8, 0xE8, 0xE8, 0x90));
+  else {
+    p.setPen(QColor(0xE8, 0xE8, 0xE8, 0x90));
+    p.drawRect(cursor.adjusted(0, 0, -1, -1));
   }
 }
 
@@ -119,6 +137,18 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
       bytes = "\x1b";
       break;
+    case Qt::Key_Up:
+      bytes = runner::CursorKeyBytes(screen_.Type(), runner::CursorKey::kUp);
+      break;
+    case Qt::Key_Down:
+      bytes = runner::CursorKeyBytes(screen_.Type(), runner::CursorKey::kDown);
+      break;
+    case Qt::Key_Right:
+      bytes = runner::CursorKeyBytes(screen_.Type(), runner::CursorKey::kRight);
+      break;
+    case Qt::Key_Left:
+      bytes = runner::CursorKeyBytes(screen_.Type(), runner::CursorKey::kLeft);
+      break;
     default:
       for (QChar c : event->text())
         if (c.unicode() < 0x100) bytes += static_cast<char>(c.unicode());
@@ -134,7 +164,7 @@ ConsoleWindow::ConsoleWindow(std::vector<uint8_t> image, runner::SourceLookup lo
     : QWidget(parent, Qt::Window), image_(std::move(image)), lookup_(std::move(lookup)), dir_(std::move(dir)) {
   setObjectName(QStringLiteral("frmConsole"));
   setWindowTitle(title);
-  view_ = new TerminalView(terminal_, this);
+  view_ = new TerminalView(screen_, this);
   view_->onKeys = [this](const std::string& bytes) { console_.Type(bytes); };
   status_ = new QLabel(QStringLiteral("Running..."), this);
   status_->setObjectName(QStringLiteral("lblRunStatus"));
@@ -145,8 +175,36 @@ ConsoleWindow::ConsoleWindow(std::vector<uint8_t> image, runner::SourceLookup lo
   stopButton_->setObjectName(QStringLiteral("cmdStop"));
   stopButton_->setFocusPolicy(Qt::NoFocus);  // keys stay with the program
   connect(stopButton_, &QPushButton::clicked, this, [this] { StopProgram(); });
+  // The terminal the program was installed for; the choice is kept for the
+  // next run.
+  terminalBox_ = new QComboBox(this);
+  terminalBox_->setObjectName(QStringLiteral("cboTerminal"));
+  terminalBox_->setAccessibleName(QStringLiteral("Terminal"));
+  terminalBox_->setToolTip(QStringLiteral("The terminal the program was installed for"));
+  for (auto [name, type] : {std::pair{"ANSI", runner::TerminalType::kAnsi}, {"VT52", runner::TerminalType::kVt52},
+                            {"ADM-3A", runner::TerminalType::kAdm3a}})
+    terminalBox_->addItem(QString::fromLatin1(name), QString::fromLatin1(runner::TerminalTypeName(type)));
+  terminalBox_->setFocusPolicy(Qt::ClickFocus);
+  runner::TerminalType saved = runner::TerminalType::kAnsi;
+  runner::ParseTerminalType(
+      QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("terminal")).toString().toStdString(),
+      saved);
+  terminalBox_->setCurrentIndex(static_cast<int>(saved));
+  screen_.SetType(saved);
+  connect(terminalBox_, &QComboBox::activated, this, [this](int index) {
+    const std::string name = terminalBox_->itemData(index).toString().toStdString();
+    runner::TerminalType type = runner::TerminalType::kAnsi;
+    runner::ParseTerminalType(name, type);
+    screen_.SetType(type);
+    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("terminal"), QString::fromStdString(name));
+    view_->setFocus();  // the keys go back to the program
+  });
+  auto* terminalLabel = new QLabel(QStringLiteral("&Terminal:"), this);
+  terminalLabel->setBuddy(terminalBox_);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(status_, 1);
+  bottom->addWidget(terminalLabel);
+  bottom->addWidget(terminalBox_);
   bottom->addWidget(stopButton_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(view_);
@@ -193,7 +251,7 @@ void ConsoleWindow::Poll() {
   const bool done = done_;  // before the output, so that none is left behind
   const std::string out = console_.TakeOutput();
   if (!out.empty()) {
-    if (terminal_.Write(out) > 0) QApplication::beep();
+    if (screen_.Write(out) > 0) QApplication::beep();
     view_->update();
   }
   if (!done || finished_) return;

@@ -1,6 +1,7 @@
 // The console a CP/M program runs in from the window: a terminal screen of
 // 80 columns that shows what the program prints and sends it the keys typed,
-// a Stop button, and a status line that says how the run ended. The program
+// the terminal the program is installed for (ANSI, VT52, ADM-3A), a Stop
+// button, and a status line that says how the run ended. The program
 // runs on a worker thread; the screen takes its output every few
 // milliseconds.
 #pragma once
@@ -16,10 +17,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/terminal.h"
 #include "runner/console.h"
 #include "runner/machine.h"
+#include "runner/screen.h"
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -47,7 +49,7 @@ class QueueConsole final : public runner::Console {
 
 class TerminalView : public QWidget {
  public:
-  TerminalView(const Terminal& terminal, QWidget* parent);
+  TerminalView(const runner::Screen& screen, QWidget* parent);
   std::function<void(const std::string& bytes)> onKeys;
 
  protected:
@@ -56,7 +58,7 @@ class TerminalView : public QWidget {
   bool focusNextPrevChild(bool) override { return false; }  // Tab is a key for the program
 
  private:
-  const Terminal& terminal_;
+  const runner::Screen& screen_;
 };
 
 class ConsoleWindow : public QWidget {
@@ -70,7 +72,8 @@ class ConsoleWindow : public QWidget {
 
   void Start();
   bool Finished() const { return finished_; }
-  QString ScreenText() const { return QString::fromLatin1(terminal_.Text()); }
+  QString ScreenText() const { return QString::fromLatin1(screen_.Text()); }
+  const runner::Screen& Screen() const { return screen_; }
   QString StatusText() const;
   // A click on the status line of a run that stopped at a source line.
   std::function<void(int line)> onSourceLine;
@@ -86,7 +89,7 @@ class ConsoleWindow : public QWidget {
   std::vector<uint8_t> image_;
   runner::SourceLookup lookup_;
   std::string dir_;
-  Terminal terminal_;
+  runner::Screen screen_;
   QueueConsole console_;
   std::atomic<bool> stop_{false}, done_{false};
   bool finished_ = false;
@@ -96,6 +99,7 @@ class ConsoleWindow : public QWidget {
   TerminalView* view_;
   QLabel* status_;
   QPushButton* stopButton_;
+  QComboBox* terminalBox_;
 };
 
 }  // namespace orvane::qt
