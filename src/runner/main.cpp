@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::string_view kUsageText =
     "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--trace FILE] [--list FILE]\n"
-    "                  PROGRAM.com [ARGUMENT...]\n";
+    "                  [--terminal ansi|vt52|adm3a] PROGRAM.com [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -32,6 +32,12 @@ constexpr std::string_view kHelp =
     "  --trace FILE     write one line per instruction to FILE\n"
     "  --list FILE      the list device (BDOS 5) writes to FILE (default:\n"
     "                   standard error)\n"
+    "  --terminal ansi|vt52|adm3a\n"
+    "                   the terminal the program was installed for: with vt52\n"
+    "                   or adm3a its cursor addressing, clearing, cursor moves\n"
+    "                   and reverse video are translated to ANSI, and the\n"
+    "                   cursor keys sent as it sends them (default: ansi, the\n"
+    "                   bytes as they are)\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
     "\n"
