@@ -1,6 +1,7 @@
 #include "runner/terminal.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane::runner {
 
@@ -92,7 +93,7 @@ void AnsiTranslator::Byte(uint8_t c, std::string& out) {
       if (c == (vt52 ? 'Y' : '=')) return void(state_ = kRow);
       if (vt52) {
         if (c == 'x' || c == 'y') return void(state_ = kSkip);
-        return void(out += Vt52Escape(c));
+        return Emit(Vt52Escape(c), out);
       }
       switch (c) {
         case 'T': return void(out += "\x1b[K");
@@ -112,7 +113,7 @@ void AnsiTranslator::Byte(uint8_t c, std::string& out) {
       return void(out += CursorTo(row_, c));
     case kAttributeOn:
     case kAttributeOff:
-      out += KayproAttribute(c, state_ == kAttributeOn);
+      Emit(KayproAttribute(c, state_ == kAttributeOn), out);
       state_ = kText;
       return;
     case kSkip:
@@ -135,13 +136,33 @@ void AnsiTranslator::Byte(uint8_t c, std::string& out) {
     switch (c) {
       case 0x0B: return void(out += "\x1b[A");
       case 0x0C: return void(out += "\x1b[C");
-      case 0x1A: return void(out += "\x1b[0m\x1b[H\x1b[2J");
+      case 0x1A: return Emit("\x1b[0m\x1b[H\x1b[2J", out);
       case 0x1E: return void(out += "\x1b[H");
       case 0x17: return void(out += "\x1b[J");
       case 0x18: return void(out += "\x1b[K");
     }
   }
   if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
+}
+
+void AnsiTranslator::Emit(std::string_view ansi, std::string& out) {
+  out += ansi;
+  // What is left on: a bit per attribute, and one for the hidden cursor.
+  static constexpr std::pair<std::string_view, int> kOn[] = {{"\x1b[7m", 1}, {"\x1b[2m", 2}, {"\x1b[5m", 4},
+                                                              {"\x1b[4m", 8}, {"\x1b[?25l", 16}};
+  static constexpr std::pair<std::string_view, int> kOff[] = {{"\x1b[27m", 1}, {"\x1b[22m", 2}, {"\x1b[25m", 4},
+                                                               {"\x1b[24m", 8}, {"\x1b[?25h", 16}, {"\x1b[0m", 15}};
+  for (auto [seq, bit] : kOn)
+    if (ansi == seq) modes_ |= bit;
+  for (auto [seq, bit] : kOff)
+    if (ansi.substr(0, seq.size()) == seq) modes_ &= ~bit;
+}
+
+std::string AnsiTranslator::Restore() {
+  std::string out = modes_ & 15 ? "\x1b[0m" : "";
+  if (modes_ & 16) out += "\x1b[?25h";
+  modes_ = 0;
+  return out;
 }
 
 std::string CursorKeyBytes(TerminalType type, CursorKey key) {
@@ -193,6 +214,11 @@ bool TerminalConsole::Write(const uint8_t* bytes, size_t n) {
   if (buffer_.empty() || host_.Write(reinterpret_cast<const uint8_t*>(buffer_.data()), buffer_.size())) return true;
   error = host_.error;
   return false;
+}
+
+TerminalConsole::~TerminalConsole() {
+  const std::string restore = out_.Restore();
+  if (!restore.empty()) host_.Write(reinterpret_cast<const uint8_t*>(restore.data()), restore.size());
 }
 
 bool TerminalConsole::Flush() {

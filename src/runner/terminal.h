@@ -47,12 +47,18 @@ class AnsiTranslator {
     Translate(bytes, out);
     return out;
   }
+  // What puts the host terminal back as it was after the translation left
+  // reverse video (or dim, blinking, underline) on or the cursor hidden;
+  // empty when it did not.
+  std::string Restore();
 
  private:
   void Byte(uint8_t c, std::string& out);
+  void Emit(std::string_view ansi, std::string& out);
   TerminalType type_;
   int state_ = 0;   // where in an escape sequence the next byte falls
   uint8_t row_ = 0;  // the row byte of a cursor address
+  int modes_ = 0;    // attributes left on, the cursor left hidden
 };
 
 enum class CursorKey { kUp, kDown, kRight, kLeft };
@@ -63,10 +69,14 @@ std::string CursorKeyBytes(TerminalType type, CursorKey key);
 // The console as the installed terminal sees it: output translated to ANSI,
 // and the host's cursor keys (ESC [ A or ESC O A, and B, C, D, when the rest
 // of the sequence has arrived with the ESC) turned into the terminal's keys.
-// With ansi it passes everything through.
+// With ansi it passes everything through. At the end it turns off the
+// attributes the program left on and shows the cursor it left hidden.
 class TerminalConsole final : public Console {
  public:
   TerminalConsole(Console& host, TerminalType type) : host_(host), out_(type) {}
+  ~TerminalConsole() override;
+  TerminalConsole(const TerminalConsole&) = delete;
+  TerminalConsole& operator=(const TerminalConsole&) = delete;
   int Read() override;
   bool Ready() override;
   bool Write(const uint8_t* bytes, size_t n) override;

@@ -277,6 +277,36 @@ TEST(Terminals, TheConsoleTranslatesOutputAndPassesAFailureOn) {
   EXPECT_EQ(console.error, "gone");
 }
 
+// What the host terminal gets after the program's last byte.
+struct EndRow {
+  TerminalType type;
+  const char* bytes;
+  const char* after;
+};
+
+const EndRow kEnds[] = {
+    {kVt52, "\x1bpX", "\x1b[0m"},                       // reverse video left on
+    {kVt52, "\x1bpX\x1bqY", ""},                         // turned off again
+    {kAdm3a, "\x1b" "B0X\x1b" "C4", "\x1b[0m\x1b[?25h"}, // and the cursor hidden
+    {kAdm3a, "\x1b" "C4\x1b" "B4", ""},
+    {kAdm3a, "\x1b" "B3\x1b" "B2X\x1a", ""},             // clear screen ends them
+    {kAdm3a, "\x1b" "B1X\x1b" "C0", "\x1b[0m"},          // dim is not reverse
+    {kAnsi, "\x1b[7mX", ""},                              // ANSI: the program's own business
+};
+
+TEST(Terminals, TheEndRestoresTheHostTerminal) {
+  for (const EndRow& e : kEnds) {
+    ChunkConsole host({});
+    std::string all;
+    {
+      TerminalConsole console(host, e.type);
+      console.Write(reinterpret_cast<const uint8_t*>(e.bytes), std::string(e.bytes).size());
+      all = host.written;
+    }
+    EXPECT_EQ(host.written.substr(all.size()), e.after) << e.bytes;
+  }
+}
+
 TEST(Terminals, Names) {
   TerminalType t = kAnsi;
   for (const char* name : {"ansi", "vt52", "adm3a"}) {

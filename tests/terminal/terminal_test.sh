@@ -12,7 +12,7 @@ runz() {
   printf -- "$input" >"$base/in"
   "$RUN" "$@" <"$base/in" >"$base/out" 2>"$base/err"; status=$?
 }
-build() { cp "$DATA/$1.z80" . && "$ASM" --cpm "$1.z80" >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"; }
+build() { { [ -f "$1.z80" ] || cp "$DATA/$1.z80" .; } && "$ASM" --cpm "$1.z80" >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"; }
 
 begin "vt52: a screen drawn with ESC E, H, C, K, Y, p, q and A reaches the host as ANSI"
 build screen
@@ -23,6 +23,12 @@ runz '' --terminal=vt52 screen.com
 status_is 0; out_is '\033[H\033[2JABCDEF\033[H\033[C\033[C\033[K\033[6;11H\033[7mINV\033[27m\033[AU'
 runz '' screen.com  # ansi, the default: the bytes as they are
 status_is 0; out_is '\033EABCDEF\033H\033C\033C\033K\033Y%%*\033pINV\033q\033AU'
+
+begin "adm3a: reverse video and a hidden cursor left on are put back at the end"
+printf '        LD DE,T\n        LD C,9\n        JP 5\nT:      DB 27\n        DS %s\n        DB 27\n        DS %s\n        DB 36\n' "'B0X'" "'C4'" >end.z80
+build end
+runz '' --terminal adm3a end.com
+status_is 0; out_is '\033[7mX\033[?25l\033[0m\033[?25h'
 
 # KEYS | OPTIONS | what the program reads, in hex
 while IFS='|' read -r name keys opts want; do
