@@ -45,6 +45,15 @@ other sequences and an ESC of its own pass|\033[2~\033x.|--terminal adm3a|1B 5B 
 a line end is still CR; ^J comes from the down key|a\nb\033[B.|--terminal adm3a|61 0D 62 0A 
 ROWS
 
+begin "on a terminal of its own, arrow keys pressed one by one"
+build keys
+if command -v python3 >/dev/null; then
+  python3 "$DATA/pty_keys.py" "$RUN" keys.com vt52 '\x1b[A' '\x1bOD' >"$base/out" 2>"$base/err"; status=$?
+  status_is 0; out_is '1B 41 1B 44 '
+  python3 "$DATA/pty_keys.py" "$RUN" keys.com adm3a '\x1b[C' '\x1b' x >"$base/out" 2>"$base/err"; status=$?
+  status_is 0; out_is '0C 1B 78 '  # Escape alone, then x
+fi
+
 begin "orvane-asm --run takes --terminal too"
 build keys
 printf '\033[A.' >"$base/in"
