@@ -69,6 +69,8 @@ class ConsoleWindowTest : public QObject {
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
     QCOMPARE(items.join('|'), QStringLiteral("ANSI|VT52|ADM-3A"));
     QCOMPARE(box->currentIndex(), 0);  // nothing chosen yet
+    QTest::keyClick(w.get(), Qt::Key_T, Qt::AltModifier);  // its label's key
+    QTRY_VERIFY(box->hasFocus());
   }
 
   // The screen a VT52 program draws: AB left of a cleared line, INV in

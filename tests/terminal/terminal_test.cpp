@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ using orvane::runner::AnsiTranslator;
 using orvane::runner::Screen;
 using orvane::runner::TerminalConsole;
 using orvane::runner::TerminalType;
+using orvane::runner::TerminalTypeName;
 
 constexpr TerminalType kAnsi = TerminalType::kAnsi, kVt52 = TerminalType::kVt52, kAdm3a = TerminalType::kAdm3a;
 
@@ -188,6 +190,34 @@ TEST(Terminals, TheirAnsiTranslationInLibvterm) {
   }
 }
 #endif
+
+// Random output, heavy in the bytes the terminals give a meaning to: the
+// model reading the codes and the model reading their translation must
+// leave the same screen, byte for byte, as must the translation of the
+// whole and of the bytes one by one.
+TEST(Terminals, TheTranslationAgreesOnRandomBytes) {
+  static constexpr std::string_view kAlphabet =
+      "\x1b\x1b\x1b\x1b\r\n\b\t\a\x0b\x0c\x17\x18\x1a\x1e\x01\x7f\x80\xc1\xff"
+      "ABCDEFHIJKLMNRTYZbjkloqpxy=0123456[;?O !%*/o~";
+  std::mt19937 random(27);
+  for (TerminalType type : {kVt52, kAdm3a}) {
+    for (int run = 0; run < 3000; ++run) {
+      std::string bytes(std::uniform_int_distribution<size_t>(1, 300)(random), ' ');
+      for (char& c : bytes) c = kAlphabet[std::uniform_int_distribution<size_t>(0, kAlphabet.size() - 1)(random)];
+      Screen own(type), translated(kAnsi);
+      AnsiTranslator whole(type), bytewise(type);
+      const int bells = own.Write(bytes);
+      const std::string ansi = whole.Translate(bytes);
+      std::string pieces;
+      for (char c : bytes) bytewise.Translate(std::string(1, c), pieces);
+      ASSERT_EQ(pieces, ansi) << TerminalTypeName(type) << " run " << run;
+      ASSERT_EQ(translated.Write(ansi), bells) << TerminalTypeName(type) << " run " << run;
+      ASSERT_EQ(Marked(translated), Marked(own)) << TerminalTypeName(type) << " run " << run;
+      ASSERT_EQ(translated.Row() * 1000 + translated.Column(), own.Row() * 1000 + own.Column())
+          << TerminalTypeName(type) << " run " << run;
+    }
+  }
+}
 
 TEST(Terminals, ABellIsCountedNotShown) {
   for (TerminalType t : {kAnsi, kVt52, kAdm3a}) {
