@@ -209,9 +209,13 @@ int TerminalConsole::Read() {
 bool TerminalConsole::Ready() { return !pending_.empty() || pendingEnd_ || host_.Ready(); }
 
 bool TerminalConsole::Write(const uint8_t* bytes, size_t n) {
-  buffer_.clear();
-  out_.Translate(std::string_view(reinterpret_cast<const char*>(bytes), n), buffer_);
-  if (buffer_.empty() || host_.Write(reinterpret_cast<const uint8_t*>(buffer_.data()), buffer_.size())) return true;
+  if (out_.Type() != TerminalType::kAnsi) {
+    buffer_.clear();
+    out_.Translate(std::string_view(reinterpret_cast<const char*>(bytes), n), buffer_);
+    bytes = reinterpret_cast<const uint8_t*>(buffer_.data());
+    n = buffer_.size();
+  }
+  if (n == 0 || host_.Write(bytes, n)) return true;
   error = host_.error;
   return false;
 }
