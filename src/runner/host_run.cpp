@@ -77,9 +77,9 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
   signal(SIGXFSZ, SIG_IGN);
   RunResult r;
   {
-    HostConsole host;
-    TerminalConsole console(host, run.terminal);
-    Machine machine(console, disk, opt);
+    HostConsole console;
+    TerminalConsole terminal(console, run.terminal);  // --terminal's translation, both ways
+    Machine machine(terminal, disk, opt);
     std::string error;
     if (!machine.Load(image, run.args, error)) return err << name << ": " << error << "\n", kUsage;
     r = machine.Run();

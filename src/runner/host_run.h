@@ -15,14 +15,15 @@ struct HostRun {
   std::string dir = ".", trace, list;  // --dir, --trace, --list
   uint64_t maxTstates = 0;             // --max-tstates
   bool stats = false;                  // --stats
-  TerminalType terminal = TerminalType::kAnsi;  // --terminal
   std::vector<std::string> args;       // the program's arguments
   SourceLookup source;
+  TerminalType terminal = TerminalType::kAnsi;  // --terminal
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --list, --max-tstates, --stats, --terminal) into run, moving i past its value. False
+// --list, --max-tstates, --stats) into run, moving i past its value. False
 // when args[i] is none of them; error is set when it is one but wrong.
+// --terminal NAME (or =NAME) is taken the same way.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);
 
 // Runs image with the console on standard input and output and drive A: on
