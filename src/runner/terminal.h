@@ -10,8 +10,9 @@
 //          ESC p and ESC q reverse video on and off, ESC L and ESC M insert
 //          and delete a line. Keys: ESC A B C D.
 //   adm3a  ESC = r c (r and c plus 32), ^Z clear screen, ^^ home, ^K up,
-//          ^J down (line feed), ^L right, ^H left; the Kaypro additions ESC T
-//          and ESC Y (also ^X and ^W) clear to the end of the line and screen,
+//          ^J down (line feed), ^L right, ^H left; the Kaypro additions ^X
+//          and ^W (also ESC T and ESC Y, as the Osborne 1 and TeleVideo
+//          terminals have them) clear to the end of the line and screen,
 //          ESC E and ESC R insert and delete a line, ESC B0 and ESC C0 reverse
 //          video on and off. Keys: ^K ^J ^L ^H.
 //
