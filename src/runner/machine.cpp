@@ -131,7 +131,7 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
       if (!h) {
         // CP/M 2.2 answers a function it does not have with A=0, HL=0.
         if (!noted_[function_] && opt_.note)
-          opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() +
+          opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() + Where(caller_) +
                     " is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)");
         noted_[function_] = true;
         h = &Machine::Ignored;
