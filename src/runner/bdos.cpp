@@ -84,7 +84,7 @@ int Machine::In() {
   const int c = console_.Read();
   if (c >= 0) return c;
   if (console_.QuitRequested())
-    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) " + CallerText(), caller_);
+    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
   else if (console_.Ended() && readsAtEnd_++ > 0)
     InputEnded();
   return c;
@@ -93,7 +93,7 @@ int Machine::In() {
 bool Machine::Polled() {
   if (console_.Ready()) return true;
   if (console_.QuitRequested()) {
-    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) " + CallerText(), caller_);
+    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
   } else if (console_.Ended()) {
     const bool inRow = calls_ == lastPollCall_ + 1 && instructions_ - lastPollAt_ <= kPollGap;
     idlePolls_ = inRow ? idlePolls_ + 1 : 1;
