@@ -53,7 +53,7 @@ constexpr std::string_view kHelp =
     "have (with --strict, also a BDOS function); 4 the T-state limit; 5 HALT;\n"
     "6 the program broke the machine (a write over the jump at 0000H or into\n"
     "the BDOS and BIOS, an FCB that names no file); 7 a host failure (a file\n"
-    "write, a closed standard output); 8 stopped (Ctrl+] q, a signal); 9 the\n"
+    "write, a closed standard output); 8 stopped with Ctrl+] q; 9 the\n"
     "program waits for console input after the input has ended.\n";
 
 int Usage(const std::string& message) {
