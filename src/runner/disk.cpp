@@ -154,7 +154,7 @@ bool Disk::SetReadOnly(const std::string& host, bool readOnly) {
 
 uint64_t Disk::FreeBytes() {
   struct statvfs v;
-  if (fstatvfs(dir_, &v) != 0) return 0;
+  if (fstatvfs(dir_, &v) != 0) return UINT64_MAX;
   return static_cast<uint64_t>(v.f_bavail) * v.f_frsize;
 }
 

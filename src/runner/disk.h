@@ -42,7 +42,7 @@ class Disk {
   // The read-only attribute, kept as the host file's write permission.
   bool ReadOnly(const std::string& host);
   bool SetReadOnly(const std::string& host, bool readOnly);
-  // The bytes the host has free for the folder (0 when it cannot tell).
+  // The bytes the host has free for the folder (UINT64_MAX when it cannot tell).
   uint64_t FreeBytes();
 
   std::string error;
