@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -78,11 +79,14 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
   RunResult r;
   {
     HostConsole console;
+    // A note comes while the run goes on: on a terminal in raw mode a line
+    // ends with CR LF.
+    const char* const lineEnd = isatty(2) ? "\r\n" : "\n";
     opt.note = [&](const std::string& text) {
       console.Flush();
-      if (console.lineOpen && shared) err << "\n";
+      if (console.lineOpen && shared) err << lineEnd;
       console.lineOpen = false;
-      err << name << ": " << text << "\n" << std::flush;
+      err << name << ": " << text << lineEnd << std::flush;
     };
     Machine machine(console, disk, opt);
     std::string error;

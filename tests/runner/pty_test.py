@@ -22,15 +22,16 @@ import time
 
 ASM, RUN = (os.path.realpath(p) for p in sys.argv[1:3])
 DATA = os.path.dirname(os.path.realpath(__file__))
-BOUND = float(os.environ.get("PTY_BOUND", 60))  # seconds: only a failing build waits this long
+BOUND = float(os.environ.get('PTY_BOUND', 60))  # seconds: only a failing build waits this long
 
 # The shell in the terminal: the settings before, the run (in the foreground,
-# as a job of its own), its status, the settings while it is stopped, then
-# 'fg' when it was stopped, and the settings after.
+# as a job of its own; its standard error to the file err unless
+# ERR_ON_TERMINAL is set), its status, the settings while it is stopped,
+# then 'fg' when it was stopped, and the settings after.
 SHELL = r'''
 set -m
 stty -g >before
-"$RUN" prog.com 2>err
+if [ -n "$ERR_ON_TERMINAL" ]; then "$RUN" prog.com; else "$RUN" prog.com 2>err; fi
 s=$?
 [ $s = 148 ] && stty -g >stopped
 echo "status=$s."
@@ -45,8 +46,8 @@ echo done.
 
 
 class Term:
-    def __init__(self, folder):
-        env = dict(os.environ, RUN=RUN, TERM='dumb')
+    def __init__(self, folder, err_on_terminal):
+        env = dict(os.environ, RUN=RUN, TERM='dumb', ERR_ON_TERMINAL='1' if err_on_terminal else '')
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(folder)
@@ -98,7 +99,8 @@ class Term:
         os.close(self.fd)
 
 
-# NAME, then steps: ('wait', TEXT), ('send', KEYS), ('raw', None) wait until
+# NAME, then steps (the first may be ('source', TEXT): the program instead
+# of keys.z80): ('wait', TEXT), ('send', KEYS), ('raw', None) wait until
 # the terminal is raw again, ('signal', SIG) to orvane-run, ('err', TEXT) standard error holds TEXT, ('same', FILE) the
 # settings in FILE are the ones before the run.
 ROWS = [
@@ -110,7 +112,7 @@ ROWS = [
      [('wait', '?'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
       ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 010BH'), ('same', 'after')]),
     ('Ctrl+] q stops a program that computes',
-     [('wait', '!'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
+     [('source', '        LD E,33\n        LD C,2\n        CALL 5\nL:      JR L\n'), ('wait', '!'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
       ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 0107H'), ('same', 'after')]),
     ('Ctrl+] and another key: a hint, and the key is dropped',
      [('wait', '?'), ('send', '\x1dk'), ('wait', '[Ctrl+] then q stops the run, z suspends it, Ctrl+] types Ctrl+]]'),
@@ -121,6 +123,11 @@ ROWS = [
     ('Ctrl+] z suspends: the host settings while stopped, raw mode again after fg',
      [('wait', '?'), ('send', '\x1dz'), ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'),
       ('raw', None), ('send', '\x1a'), ('wait', 'Z'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
+    ('a note in raw mode starts a new line and ends with CR LF',
+     [('source', '        LD E,65\n        LD C,2\n        CALL 5\n        LD C,45\n        CALL 5\n'
+                 '        LD E,66\n        LD C,2\n        JP 5\n'),
+      ('wait', 'A\r\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 '
+               '(--strict stops here)\r\nB'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
 ]
 
 
@@ -132,13 +139,14 @@ def main():
             folder = os.path.join(top, str(passed + failed))
             os.mkdir(folder)
             source = os.path.join(DATA, 'keys.z80')
-            if 'computes' in name:
-                source = os.path.join(folder, 'loop.z80')
+            if steps[0][0] == 'source':
+                source = os.path.join(folder, 'prog.z80')
                 with open(source, 'w') as f:
-                    f.write('        LD E,33\n        LD C,2\n        CALL 5\nL:      JR L\n')
+                    f.write(steps[0][1])
+                steps = steps[1:]
             subprocess.run([ASM, '--cpm', '-o', os.path.join(folder, 'prog.com'), '-l',
                             os.path.join(folder, 'prog.LST'), source], check=True, stdout=subprocess.DEVNULL)
-            term = Term(folder)
+            term = Term(folder, 'note' in name)
             try:
                 for what, arg in steps:
                     if what == 'wait':
