@@ -251,6 +251,12 @@ bool Machine::ReadOnly() {
   return true;
 }
 
+bool Machine::FileReadOnly(const std::string& host) {
+  if (!disk_.ReadOnly(host)) return false;
+  Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\"");
+  return true;
+}
+
 void Machine::SetAttributes() {
   // t1' (bit 7 of the first type byte) is read-only, kept as the host file's
   // write permission; SYS (t2') and f1'-f4' are accepted and not kept.
@@ -403,6 +409,8 @@ void Machine::DeleteFile() {
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern) || ReadOnly()) return;
   const auto found = disk_.Find(pattern);
   for (const Disk::Entry& e : found)
+    if (FileReadOnly(e.host)) return;
+  for (const Disk::Entry& e : found)
     if (!disk_.Remove(e.host)) return HostFailed();
   Return(found.empty() ? 0xFF : 0);
 }
@@ -420,6 +428,7 @@ int Machine::ReadRecordTo(const std::string& host, uint32_t record) {
 
 int Machine::WriteRecordFrom(const std::string& host, uint32_t record) {
   if (record >= kMaxRecords) return 0;
+  if (FileReadOnly(host)) return -1;
   uint8_t rec[128];
   for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
   if (!disk_.WriteRecord(host, record, rec)) return HostFailed(), -1;
@@ -457,6 +466,7 @@ void Machine::MakeFile() {
   if (!FcbName(fcb, false, name) || ReadOnly()) return;
   const auto found = disk_.Find(name);
   const std::string host = found.empty() ? NewHostName(name) : found.front().host;
+  if (!found.empty() && FileReadOnly(host)) return;
   if (!disk_.Create(host)) return HostFailed();
   mem_->Write(static_cast<uint16_t>(fcb + kRc), 0);
   Return(0);
@@ -468,6 +478,7 @@ void Machine::RenameFile() {
   if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
   const auto old = disk_.Find(from);
   if (old.empty()) return Return(0xFF);
+  if (FileReadOnly(old.front().host)) return;
   const auto clash = disk_.Find(to);
   if (!clash.empty() && clash.front().host != old.front().host) return Return(0xFF);
   if (!disk_.Rename(old.front().host, NewHostName(to))) return HostFailed();

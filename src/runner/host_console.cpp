@@ -125,14 +125,15 @@ bool HostConsole::Fill(bool wait) {
   inBuf_.erase(0, inPos_);
   inPos_ = 0;
   for (ssize_t i = 0; i < n; ++i) {
-    // LF after CR belongs to the same line end; a lone LF becomes CR.
     const char c = buf[i];
+    // On a terminal the escape key and the one after it are the runner's.
     if (raw_ && (escape_ || c == static_cast<char>(kEscape))) {
       escape_ = !escape_;
       if (!escape_) Escape(c);
       if (quit_) return false;
       continue;
     }
+    // LF after CR belongs to the same line end; a lone LF becomes CR.
     if (c == '\n' && lastCr_) {
       lastCr_ = false;
       continue;

@@ -160,8 +160,10 @@ class Machine {
   // input has ended, is stopped as one that waits for a key.
   bool Polled();
   void InputEnded();
-  // Whether the drive is read-only for a call that changes it; stops the run then.
+  // Whether the drive, or the file, is read-only for a call that changes
+  // it; stops the run then, where CP/M ends the program with its BDOS error.
   bool ReadOnly();
+  bool FileReadOnly(const std::string& host);
   bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
   bool FindOne(uint16_t fcb, Disk::Entry& entry);
   // The file an FCB names and its size in 128-byte records; on false the
