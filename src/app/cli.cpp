@@ -26,7 +26,7 @@ constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
     "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
     "                  [--] SOURCE\n"
-    "       orvane-asm --run [--max-tstates N] [--stats] [--trace FILE] [--dir DIR] [OPTIONS] SOURCE [ARGUMENT...]\n";
+    "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--dir DIR] [OPTIONS] SOURCE [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -54,9 +54,9 @@ constexpr std::string_view kHelp =
     "                  is set), always or never\n"
     "  --run           assemble as a CP/M image and, without errors, run it with\n"
     "                  the ARGUMENTs after SOURCE on an emulated Z80 (as\n"
-    "                  orvane-run does; its --max-tstates, --stats, --trace,\n"
-    "                  --dir and --terminal go before SOURCE; messages name the\n"
-    "                  source lines)\n"
+    "                  orvane-run does; its --max-tstates, --stats, --strict,\n"
+    "                  --trace, --dir and --terminal go before SOURCE; messages\n"
+    "                  name the source lines)\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"

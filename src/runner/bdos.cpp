@@ -34,19 +34,19 @@ const Machine::Handler Machine::kBdos[] = {
     &Machine::LoginVector,     // 24
     &Machine::CurrentDisk,     // 25
     &Machine::SetDma,          // 26
-    nullptr,                   // 27 allocation vector
-    nullptr,                   // 28 write protect
-    nullptr,                   // 29 read-only vector
-    nullptr,                   // 30 file attributes
-    nullptr,                   // 31 disk parameters
+    &Machine::AllocationVector, // 27
+    &Machine::WriteProtect,    // 28
+    &Machine::ReadOnlyVector,  // 29
+    &Machine::SetAttributes,   // 30
+    &Machine::DiskParameters,  // 31
     &Machine::UserCode,        // 32
     &Machine::ReadRandom,      // 33
     &Machine::WriteRandom,     // 34
     &Machine::FileSize,        // 35
     &Machine::SetRandom,       // 36
-    nullptr,                   // 37 reset drive
-    nullptr,                   // 38
-    nullptr,                   // 39
+    &Machine::ResetDrive,      // 37
+    &Machine::Ignored,         // 38 (MP/M's access drive: nothing in CP/M 2.2)
+    &Machine::Ignored,         // 39 (MP/M's free drive)
     &Machine::WriteRandom,     // 40 with zero fill: a host file's holes read as zeros already
 };
 const int Machine::kBdosCount = sizeof kBdos / sizeof kBdos[0];
@@ -55,6 +55,11 @@ namespace {
 
 constexpr uint8_t kEof = 0x1A;
 constexpr uint32_t kMaxRecords = 65536;  // 8 MiB, the most a CP/M 2.2 file holds
+// A program that asks for the console status this many times in a row, each
+// within kPollGap instructions of the last and with no other call between,
+// after the input has ended, is waiting for a key that will not come.
+constexpr uint64_t kIdlePolls = 100000, kPollGap = 50;
+constexpr uint32_t kBlock = 8192, kBlocks = 1024, kDirBlocks = 4;  // as the DPB at kDpb says
 
 // FCB fields.
 constexpr int kEx = 12, kS2 = 14, kRc = 15, kCr = 32, kR0 = 33;
@@ -75,7 +80,36 @@ bool Machine::Out(const uint8_t* bytes, size_t n) {
   return false;
 }
 
-int Machine::In() { return console_.Read(); }
+int Machine::In() {
+  const int c = console_.Read();
+  if (c >= 0) return c;
+  if (console_.QuitRequested())
+    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
+  else if (console_.Ended() && readsAtEnd_++ > 0)
+    InputEnded();
+  return c;
+}
+
+bool Machine::Polled() {
+  if (console_.Ready()) return true;
+  if (console_.QuitRequested()) {
+    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
+  } else if (console_.Ended()) {
+    const bool inRow = calls_ == lastPollCall_ + 1 && instructions_ - lastPollAt_ <= kPollGap;
+    idlePolls_ = inRow ? idlePolls_ + 1 : 1;
+    lastPollCall_ = calls_;
+    lastPollAt_ = instructions_;
+    if (idlePolls_ >= kIdlePolls) InputEnded();
+  }
+  return false;
+}
+
+void Machine::InputEnded() {
+  Stop(kInputEnded,
+       (bios_ ? "BIOS " + std::string(bios_) : "BDOS function " + std::to_string(function_)) + " " + CallerText() +
+           ": the program is waiting for console input, and the input has ended",
+       caller_);
+}
 
 void Machine::WarmBoot() { ended_ = true; }
 
@@ -98,11 +132,11 @@ void Machine::ListOut() {
 void Machine::DirectIo() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
   if (e == 0xFF || e == 0xFD) {  // FFH: a key if one is waiting, else 0; FDH: wait for one
-    if (e == 0xFF && !console_.Ready()) return Return(0);
+    if (e == 0xFF && !Polled()) return Return(0);
     const int c = In();
     return Return(c < 0 ? kEof : static_cast<uint16_t>(c));
   }
-  if (e == 0xFE) return Return(console_.Ready() ? 0xFF : 0);
+  if (e == 0xFE) return Return(Polled() ? 0xFF : 0);
   Out(e);
 }
 
@@ -155,12 +189,13 @@ void Machine::ReadBuffer() {
   mem_->Write(static_cast<uint16_t>(buf + 1), count);
 }
 
-void Machine::ConsoleStatus() { Return(console_.Ready() ? 0xFF : 0); }
+void Machine::ConsoleStatus() { Return(Polled() ? 0xFF : 0); }
 
 void Machine::Version() { Return(0x0022); }
 
 void Machine::ResetDisks() {
   dma_ = 0x0080;
+  readOnly_ = 0;
   Return(0);
 }
 
@@ -172,6 +207,68 @@ void Machine::SelectDisk() {
 void Machine::LoginVector() { Return(0x0001); }
 void Machine::CurrentDisk() { Return(0); }
 void Machine::SetDma() { dma_ = cpu_->Get(Reg::DE); }
+
+void Machine::AllocationVector() {
+  // The directory's blocks, then one block for each started 8 KiB of every
+  // file, then as many as the host lacks: the free blocks are the ones
+  // STAT counts.
+  uint64_t used = kDirBlocks;
+  for (const Disk::Entry& e : disk_.Find(CpmName(11, '?'))) {
+    const int64_t size = disk_.Size(e.host);
+    if (size > 0) used += (static_cast<uint64_t>(size) + kBlock - 1) / kBlock;
+  }
+  const uint64_t hostFree = disk_.FreeBytes() / kBlock;
+  if (used > kBlocks) used = kBlocks;
+  if (kBlocks - used > hostFree) used = kBlocks - hostFree;
+  for (uint32_t b = 0; b < kBlocks; b += 8) {
+    uint8_t bits = 0;
+    for (uint32_t i = 0; i < 8; ++i)
+      if (b + i < used) bits |= static_cast<uint8_t>(0x80 >> i);
+    mem_->bytes[kAlv + b / 8] = bits;
+  }
+  Return(kAlv);
+}
+
+void Machine::WriteProtect() {
+  readOnly_ |= 1;
+  Return(0);
+}
+
+void Machine::ReadOnlyVector() { Return(readOnly_); }
+
+void Machine::DiskParameters() { Return(kDpb); }
+
+void Machine::ResetDrive() {
+  readOnly_ &= static_cast<uint16_t>(~cpu_->Get(Reg::DE));
+  Return(0);
+}
+
+void Machine::Ignored() { Return(0); }
+
+bool Machine::ReadOnly() {
+  if (!(readOnly_ & 1)) return false;
+  Refuse("drive A: is read-only (BDOS function 28 made it so); CP/M stops here with \"Bdos Err On A: R/O\"");
+  return true;
+}
+
+bool Machine::FileReadOnly(const std::string& host) {
+  if (!disk_.ReadOnly(host)) return false;
+  Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\"");
+  return true;
+}
+
+void Machine::SetAttributes() {
+  // t1' (bit 7 of the first type byte) is read-only, kept as the host file's
+  // write permission; SYS (t2') and f1'-f4' are accepted and not kept.
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName pattern;
+  if (!FcbName(fcb, true, pattern) || ReadOnly()) return;
+  const bool readOnly = mem_->bytes[uint16_t(fcb + 9)] & 0x80;
+  const auto found = disk_.Find(pattern);
+  for (const Disk::Entry& e : found)
+    if (!disk_.SetReadOnly(e.host, readOnly)) return HostFailed();
+  Return(found.empty() ? 0xFF : 0);
+}
 
 void Machine::UserCode() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
@@ -199,6 +296,13 @@ void Machine::HostFailed() {
 bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
   uint8_t bytes[12];
   for (int i = 0; i < 12; ++i) bytes[i] = mem_->bytes[static_cast<uint16_t>(fcb + i)];
+  // A blank name (an FCB the CCP left empty) names no file: a lookup answers
+  // FFH, as CP/M's does; only a file cannot be made with it.
+  const bool makes = function_ == 22 || (function_ == 23 && fcb != cpu_->Get(Reg::DE));
+  if ((bytes[1] & 0x7F) == ' ' && !makes) {
+    Return(0xFF);
+    return false;
+  }
   if (bytes[0] > 1 && !(wildcards && bytes[0] == '?')) {
     Refuse("the FCB at " + Hex4(fcb) + " names drive " +
            (bytes[0] <= 16 ? std::string(1, static_cast<char>('A' + bytes[0] - 1)) + ":, which is not there (only A:)"
@@ -276,6 +380,7 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   for (uint8_t& b : rec) b = 0xE5;
   rec[0] = user_;
   for (int i = 0; i < 11; ++i) rec[1 + i] = static_cast<uint8_t>(entry.name[i]);
+  if (disk_.ReadOnly(entry.host)) rec[9] |= 0x80;  // t1': read-only
   rec[kEx] = static_cast<uint8_t>(last % 32);
   rec[13] = 0;
   rec[kS2] = static_cast<uint8_t>(last / 32);
@@ -301,8 +406,10 @@ void Machine::SearchNext() {
 
 void Machine::DeleteFile() {
   CpmName pattern;
-  if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
+  if (!FcbName(cpu_->Get(Reg::DE), true, pattern) || ReadOnly()) return;
   const auto found = disk_.Find(pattern);
+  for (const Disk::Entry& e : found)
+    if (FileReadOnly(e.host)) return;
   for (const Disk::Entry& e : found)
     if (!disk_.Remove(e.host)) return HostFailed();
   Return(found.empty() ? 0xFF : 0);
@@ -321,6 +428,7 @@ int Machine::ReadRecordTo(const std::string& host, uint32_t record) {
 
 int Machine::WriteRecordFrom(const std::string& host, uint32_t record) {
   if (record >= kMaxRecords) return 0;
+  if (FileReadOnly(host)) return -1;
   uint8_t rec[128];
   for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
   if (!disk_.WriteRecord(host, record, rec)) return HostFailed(), -1;
@@ -340,6 +448,7 @@ void Machine::ReadSequential() {
 
 void Machine::WriteSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
+  if (ReadOnly()) return;
   Disk::Entry e;
   if (!FindOne(fcb, e)) return Return(0xFF);
   const uint32_t record = SequentialRecord(fcb);
@@ -354,9 +463,10 @@ void Machine::WriteSequential() {
 void Machine::MakeFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
-  if (!FcbName(fcb, false, name)) return;
+  if (!FcbName(fcb, false, name) || ReadOnly()) return;
   const auto found = disk_.Find(name);
   const std::string host = found.empty() ? NewHostName(name) : found.front().host;
+  if (!found.empty() && FileReadOnly(host)) return;
   if (!disk_.Create(host)) return HostFailed();
   mem_->Write(static_cast<uint16_t>(fcb + kRc), 0);
   Return(0);
@@ -365,9 +475,10 @@ void Machine::MakeFile() {
 void Machine::RenameFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName from, to;
-  if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to)) return;
+  if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
   const auto old = disk_.Find(from);
   if (old.empty()) return Return(0xFF);
+  if (FileReadOnly(old.front().host)) return;
   const auto clash = disk_.Find(to);
   if (!clash.empty() && clash.front().host != old.front().host) return Return(0xFF);
   if (!disk_.Rename(old.front().host, NewHostName(to))) return HostFailed();
@@ -387,6 +498,7 @@ void Machine::ReadRandom() {
 
 void Machine::WriteRandom() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
+  if (ReadOnly()) return;
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);
   Disk::Entry e;
@@ -423,13 +535,14 @@ void Machine::Bios(int entry) {
   Cpu& c = *cpu_;
   const uint8_t arg = c.Get(Reg::BC) & 0xFF;
   if (opt_.trace) *opt_.trace << "           BIOS " << kNames[entry] << "\n";
+  bios_ = kNames[entry];
   switch (entry) {
     case 0:
     case 1:
       ended_ = true;
       return;
     case 2:
-      c.Set(Reg::AF, static_cast<uint16_t>((console_.Ready() ? 0xFF00 : 0) | (c.Get(Reg::AF) & 0xFF)));
+      c.Set(Reg::AF, static_cast<uint16_t>((Polled() ? 0xFF00 : 0) | (c.Get(Reg::AF) & 0xFF)));
       return;
     case 3: {
       const int ch = In();

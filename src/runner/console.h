@@ -11,8 +11,12 @@ class Console {
   virtual ~Console() = default;
   // The next byte typed, waiting for it; -1 at the end of input.
   virtual int Read() = 0;
-  // Whether Read would return at once (also true at the end of input).
+  // Whether a key is waiting (false at the end of input).
   virtual bool Ready() = 0;
+  // Whether the input has ended for good: Read answers -1 and always will.
+  virtual bool Ended() { return false; }
+  // Whether the user asked from the keyboard to stop the run.
+  virtual bool QuitRequested() { return false; }
   // False when the output is gone; error then says why.
   virtual bool Write(const uint8_t* bytes, size_t n) = 0;
   virtual bool Flush() { return true; }
@@ -21,10 +25,14 @@ class Console {
 
 // Standard input and output. A host line end (LF, or CR LF) reads as one CR.
 // When standard input is a terminal it is put in raw mode (no echo, no line
-// editing, keys as typed; Ctrl+C still interrupts) and restored when the
-// console is destroyed or the process is ended by a signal.
+// editing, no signal keys: Ctrl+C, Ctrl+Z, Ctrl+\, Ctrl+S and Ctrl+Q reach
+// the program) and restored when the console is destroyed, when the process
+// is ended by a signal and while it is suspended. The escape key Ctrl+] then
+// q asks to stop the run, Ctrl+] z suspends it, Ctrl+] Ctrl+] types Ctrl+].
 class HostConsole final : public Console {
  public:
+  static constexpr uint8_t kEscape = 0x1D;  // Ctrl+]
+
   HostConsole(int in = 0, int out = 1);
   ~HostConsole() override;
   HostConsole(const HostConsole&) = delete;
@@ -32,15 +40,24 @@ class HostConsole final : public Console {
 
   int Read() override;
   bool Ready() override;
+  bool Ended() override { return atEnd_ && inPos_ == inBuf_.size(); }
+  bool QuitRequested() override;
   bool Write(const uint8_t* bytes, size_t n) override;
   bool Flush() override;
 
+  // Whether the last byte written left a line unfinished (not LF).
+  bool lineOpen = false;
+
  private:
-  bool Fill(bool wait);  // reads more input; false at its end or when nothing is waiting
+  // Reads more input; false at its end, when nothing is waiting or after a
+  // request to stop.
+  bool Fill(bool wait);
+  void Escape(char key);
   int in_, out_;
+  bool raw_ = false;
   std::string inBuf_, outBuf_;
   size_t inPos_ = 0;
-  bool atEnd_ = false, lastCr_ = false;
+  bool atEnd_ = false, lastCr_ = false, escape_ = false, quit_ = false;
 };
 
 }  // namespace orvane::runner

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,29 @@ bool Disk::Rename(const std::string& from, const std::string& to) {
   Forget(from);
   Forget(to);
   return renameat(dir_, from.c_str(), dir_, to.c_str()) == 0 || Fail("cannot rename", from);
+}
+
+bool Disk::ReadOnly(const std::string& host) {
+  struct stat st;
+  return fstatat(dir_, host.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !(st.st_mode & S_IWUSR);
+}
+
+bool Disk::SetReadOnly(const std::string& host, bool readOnly) {
+  struct stat st;
+  if (fstatat(dir_, host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    return Fail("cannot set the attributes of", host);
+  // Read-only takes every write permission away; writable gives the owner's back.
+  const mode_t mode = readOnly ? st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                               : st.st_mode | S_IWUSR;
+  if ((mode & 07777) == (st.st_mode & 07777)) return true;
+  Forget(host);
+  return fchmodat(dir_, host.c_str(), mode & 07777, 0) == 0 || Fail("cannot set the attributes of", host);
+}
+
+uint64_t Disk::FreeBytes() {
+  struct statvfs v;
+  if (fstatvfs(dir_, &v) != 0) return UINT64_MAX;
+  return static_cast<uint64_t>(v.f_bavail) * v.f_frsize;
 }
 
 }  // namespace orvane::runner

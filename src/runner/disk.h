@@ -39,6 +39,11 @@ class Disk {
   bool Remove(const std::string& host);
   bool Rename(const std::string& from, const std::string& to);
   void CloseAll();
+  // The read-only attribute, kept as the host file's write permission.
+  bool ReadOnly(const std::string& host);
+  bool SetReadOnly(const std::string& host, bool readOnly);
+  // The bytes the host has free for the folder (UINT64_MAX when it cannot tell).
+  uint64_t FreeBytes();
 
   std::string error;
 

@@ -11,8 +11,8 @@ namespace orvane::runner {
 
 namespace {
 
-// The terminal's settings before raw mode, for the signal handler.
-struct termios savedTermios;
+// The terminal's settings before raw mode and in it, for the signal handlers.
+struct termios savedTermios, rawTermios;
 volatile sig_atomic_t rawFd = -1;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -22,6 +22,31 @@ void RestoreAndRaise(int sig) {
   raise(sig);
 }
 
+// Raw mode again after a stop, but only in the foreground: a background job
+// that set the terminal would be stopped again by SIGTTOU.
+void ContinueRaw(int) {
+  const int saved = errno;
+  if (rawFd >= 0 && tcgetpgrp(rawFd) == getpgrp()) tcsetattr(rawFd, TCSANOW, &rawTermios);
+  errno = saved;
+}
+
+// Suspension (SIGTSTP from outside, or the escape key): the host's settings
+// while stopped, raw mode when continued.
+void Suspend(int) {
+  const int saved = errno;
+  if (rawFd >= 0) tcsetattr(rawFd, TCSANOW, &savedTermios);
+  signal(SIGTSTP, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(SIGTSTP);
+  // Continued here.
+  signal(SIGTSTP, Suspend);
+  ContinueRaw(0);
+  errno = saved;
+}
+
 }  // namespace
 
 HostConsole::HostConsole(int in, int out) : in_(in), out_(out) {
@@ -29,27 +54,62 @@ HostConsole::HostConsole(int in, int out) : in_(in), out_(out) {
   if (!isatty(in_) || tcgetattr(in_, &t) != 0) return;
   savedTermios = t;
   rawFd = in_;
+  raw_ = true;
   for (int sig : kSignals) signal(sig, RestoreAndRaise);
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | IEXTEN);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | IEXTEN | ISIG);
   t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
+  rawTermios = t;
+  signal(SIGTSTP, Suspend);
+  signal(SIGCONT, ContinueRaw);
   tcsetattr(in_, TCSAFLUSH, &t);
 }
 
 HostConsole::~HostConsole() {
   Flush();
   if (rawFd == in_) {
+    signal(SIGTSTP, SIG_DFL);
+    signal(SIGCONT, SIG_DFL);
     tcsetattr(in_, TCSAFLUSH, &savedTermios);
     rawFd = -1;
     for (int sig : kSignals) signal(sig, SIG_DFL);
   }
 }
 
+void HostConsole::Escape(char key) {
+  switch (key) {
+    case 'q':
+    case 'Q':
+      quit_ = true;
+      return;
+    case 'z':
+    case 'Z':
+      Flush();
+      raise(SIGTSTP);
+      return;
+    case static_cast<char>(kEscape):
+      inBuf_ += key;
+      return;
+    default: {
+      static const char kHint[] = "\r\n[Ctrl+] then q stops the run, z suspends it, Ctrl+] types Ctrl+]]\r\n";
+      Flush();
+      if (write(out_, kHint, sizeof kHint - 1) < 0) return;
+    }
+  }
+}
+
+bool HostConsole::QuitRequested() {
+  // Keys typed while the program computes: a request to stop is seen between
+  // slices, the rest waits in the buffer.
+  if (raw_ && !quit_ && !atEnd_) Fill(false);
+  return quit_;
+}
+
 bool HostConsole::Fill(bool wait) {
-  if (atEnd_) return false;
+  if (atEnd_ || quit_) return false;
   if (!wait) {
     struct pollfd p = {in_, POLLIN, 0};
     if (poll(&p, 1, 0) <= 0) return false;
@@ -65,8 +125,15 @@ bool HostConsole::Fill(bool wait) {
   inBuf_.erase(0, inPos_);
   inPos_ = 0;
   for (ssize_t i = 0; i < n; ++i) {
-    // LF after CR belongs to the same line end; a lone LF becomes CR.
     const char c = buf[i];
+    // On a terminal the escape key and the one after it are the runner's.
+    if (raw_ && (escape_ || c == static_cast<char>(kEscape))) {
+      escape_ = !escape_;
+      if (!escape_) Escape(c);
+      if (quit_) return false;
+      continue;
+    }
+    // LF after CR belongs to the same line end; a lone LF becomes CR.
     if (c == '\n' && lastCr_) {
       lastCr_ = false;
       continue;
@@ -85,16 +152,16 @@ int HostConsole::Read() {
 }
 
 bool HostConsole::Ready() {
-  if (inPos_ < inBuf_.size() || atEnd_) return true;
+  if (inPos_ < inBuf_.size()) return true;
   Flush();
-  while (inPos_ == inBuf_.size()) {
-    if (!Fill(false)) return atEnd_;
-  }
+  while (inPos_ == inBuf_.size())
+    if (!Fill(false)) return false;
   return true;
 }
 
 bool HostConsole::Write(const uint8_t* bytes, size_t n) {
   if (!error.empty()) return false;
+  if (n > 0) lineOpen = bytes[n - 1] != '\n';
   outBuf_.append(reinterpret_cast<const char*>(bytes), n);
   return outBuf_.size() < 4096 || Flush();
 }

@@ -15,13 +15,14 @@ struct HostRun {
   std::string dir = ".", trace, list;  // --dir, --trace, --list
   uint64_t maxTstates = 0;             // --max-tstates
   bool stats = false;                  // --stats
+  bool strict = false;                 // --strict
   std::vector<std::string> args;       // the program's arguments
   SourceLookup source;
   TerminalType terminal = TerminalType::kAnsi;  // --terminal
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --list, --max-tstates, --stats) into run, moving i past its value. False
+// --list, --max-tstates, --stats, --strict) into run, moving i past its value. False
 // when args[i] is none of them; error is set when it is one but wrong.
 // --terminal NAME (or =NAME) is taken the same way.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);

@@ -14,7 +14,8 @@ std::string Hex4(unsigned v) {
 }
 
 std::string Region(uint16_t a) {
-  return a < kPageZeroGuard ? "in page zero (0000H-0007H)" : "in the BDOS and BIOS (FE06H-FFFFH)";
+  return a < kPageZeroGuard ? "in the jump at 0000H-0002H that every warm boot goes through"
+                            : "in the BDOS and BIOS (FE06H-FFFFH) that the program calls";
 }
 
 }  // namespace
@@ -65,6 +66,11 @@ bool Machine::Load(const std::vector<uint8_t>& image, const std::vector<std::str
     m.bytes[kBios + 3 * i] = 0xC3;
     m.SetWord(static_cast<uint16_t>(kBios + 3 * i + 1), static_cast<uint16_t>(kBios + 3 * i));
   }
+  // Drive A:'s disk parameter block: 8 KiB blocks, 1024 of them (8 MiB),
+  // 1024 directory entries in the first four blocks, no checksums, no
+  // reserved tracks.
+  static const uint8_t kDiskParameters[15] = {64, 0, 6, 63, 3, 0xFF, 3, 0xFF, 3, 0xF0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 15; ++i) m.bytes[kDpb + i] = kDiskParameters[i];
   m.guardLow = kPageZeroGuard;
   m.guardHigh = kBdosEntry;
   for (Reg r : {Reg::AF, Reg::BC, Reg::DE, Reg::HL, Reg::IX, Reg::IY, Reg::AF2, Reg::BC2, Reg::DE2, Reg::HL2})
@@ -111,12 +117,25 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
       ended_ = true;
       return Trap::kEnd;
     }
+    // A program may point the jump at 0005H elsewhere (a debugger below
+    // the BDOS that protects itself): it then runs as any other jump.
+    if (pc == 0x0005 && (m.bytes[5] != 0xC3 || m.Word(6) != kBdosEntry)) return Trap::kNone;
+    ++calls_;
     if (pc == 0x0005 || pc == kBdosEntry) {
+      bios_ = nullptr;
       function_ = c.Get(Reg::BC) & 0xFF;
       if (opt_.trace) *opt_.trace << "           BDOS function " << function_ << "\n";
       Handler h = function_ < kBdosCount ? kBdos[function_] : function_ == 108 ? &Machine::ReturnCode : nullptr;
-      if (!h)
+      if (!h && opt_.strict)
         return Stop(kUnknownCall, "unknown BDOS function " + std::to_string(function_) + " " + CallerText(), caller_);
+      if (!h) {
+        // CP/M 2.2 answers a function it does not have with A=0, HL=0.
+        if (!noted_[function_] && opt_.note)
+          opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() + Where(caller_) +
+                    " is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)");
+        noted_[function_] = true;
+        h = &Machine::Ignored;
+      }
       (this->*h)();
       if (m.refusedWrite >= 0) {
         const auto a = static_cast<uint16_t>(m.refusedWrite);
@@ -195,6 +214,8 @@ RunResult Machine::Run() {
       trap = Stop(kHostError, "cannot write to the console: " + console_.error, pc);
     } else if (opt_.stop && opt_.stop->load()) {
       trap = Stop(kStopped, "stopped at " + Hex4(pc), pc);
+    } else if (console_.QuitRequested()) {
+      trap = Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(pc), pc);
     } else if (opt_.maxTstates && tstates_ >= opt_.maxTstates) {
       trap = Stop(kLimit,
                   "stopped at " + Hex4(pc) + " after " + std::to_string(tstates_) + " T-states (--max-tstates " +

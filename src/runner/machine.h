@@ -29,9 +29,14 @@ using SourceLookup = std::function<bool(uint16_t address, SourceLocation& where)
 constexpr uint16_t kLoad = 0x0100;
 constexpr uint16_t kStackTop = 0xFE00;   // SP starts here less the 0000H pushed
 constexpr uint16_t kBdosEntry = 0xFE06;  // the word at 0006H; writes from here up are refused
+constexpr uint16_t kDpb = 0xFE10;        // drive A:'s disk parameter block (BDOS 31)
+constexpr uint16_t kAlv = 0xFE80;        // its allocation vector, 128 bytes (BDOS 27)
 constexpr uint16_t kBios = 0xFF00;       // BOOT, then WBOOT, ... three bytes each
 constexpr int kBiosEntries = 17;
-constexpr uint16_t kPageZeroGuard = 0x0008;  // the jumps at 0000H and 0005H
+// Writes below this are refused: the jump at 0000H that every warm boot goes
+// through. The IOBYTE, the drive/user byte and the BDOS jump at 0005H are the
+// program's to change, as on CP/M.
+constexpr uint16_t kPageZeroGuard = 0x0003;
 constexpr size_t kMaxImage = kStackTop - 2 - kLoad;
 
 // "the program is 70000 bytes; at most 64766 fit ..."
@@ -46,7 +51,8 @@ enum Status {
   kFault = 6,        // the program broke the machine: a write over page zero or the
                      // system, a jump into it, an FCB that names no file
   kHostError = 7,    // the host failed: a file write (disk full), a closed output
-  kStopped = 8,      // stopped from outside
+  kStopped = 8,      // stopped from outside, or from the keyboard (Ctrl+] q)
+  kInputEnded = 9,   // the program waits for a key after the console input has ended
 };
 
 struct RunOptions {
@@ -55,6 +61,12 @@ struct RunOptions {
   std::ostream* list = nullptr;      // the list device; nowhere when null
   SourceLookup source;               // may be empty
   const std::atomic<bool>* stop = nullptr;
+  // An unknown BDOS function stops the run (exit 3) instead of answering
+  // A=0, HL=0 as CP/M 2.2 does.
+  bool strict = false;
+  // One line for the user that does not end the run (an unknown function's
+  // first call); dropped when empty.
+  std::function<void(const std::string&)> note;
 };
 
 struct RunResult {
@@ -123,18 +135,35 @@ class Machine {
   void LoginVector();
   void CurrentDisk();
   void SetDma();
+  void AllocationVector();
+  void WriteProtect();
+  void ReadOnlyVector();
+  void SetAttributes();
+  void DiskParameters();
   void UserCode();
   void ReadRandom();
   void WriteRandom();
   void FileSize();
   void SetRandom();
+  void ResetDrive();
+  void Ignored();
   void ReturnCode();
   void Bios(int entry);
 
   // BDOS helpers.
   bool Out(const uint8_t* bytes, size_t n);
   bool Out(uint8_t c) { return Out(&c, 1); }
+  // The next key, waiting for it; -1 at the end of input. A program that asks
+  // again after it has been told the input ended is stopped.
   int In();
+  // Whether a key is waiting. A program that does nothing but ask, after the
+  // input has ended, is stopped as one that waits for a key.
+  bool Polled();
+  void InputEnded();
+  // Whether the drive, or the file, is read-only for a call that changes
+  // it; stops the run then, where CP/M ends the program with its BDOS error.
+  bool ReadOnly();
+  bool FileReadOnly(const std::string& host);
   bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
   bool FindOne(uint16_t fcb, Disk::Entry& entry);
   // The file an FCB names and its size in 128-byte records; on false the
@@ -158,9 +187,16 @@ class Machine {
   uint16_t dma_ = 0x0080;
   uint16_t caller_ = 0;                // the instruction that entered the BDOS or BIOS
   int function_ = 0;                   // the BDOS function being served
+  const char* bios_ = nullptr;         // or the BIOS entry
   uint8_t user_ = 0;
   bool hasReturnCode_ = false;
   uint16_t returnCode_ = 0;
+  uint16_t readOnly_ = 0;              // the read-only vector (BDOS 28, 29)
+  // The end of input: reads answered since, and the run of polls answered
+  // "no key" with nothing else between them.
+  int readsAtEnd_ = 0;
+  uint64_t idlePolls_ = 0, lastPollAt_ = 0, calls_ = 0, lastPollCall_ = 0;
+  std::vector<bool> noted_ = std::vector<bool>(256);  // unknown functions already named
   std::vector<Disk::Entry> search_;
   size_t searchNext_ = 0;
   // Set by a handler that ends the run.

@@ -1,10 +1,13 @@
 // orvane-run: runs a CP/M 2.2 program on an emulated Z80.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -18,8 +21,8 @@ using namespace orvane::runner;
 namespace {
 
 constexpr std::string_view kUsageText =
-    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--trace FILE] [--list FILE]\n"
-    "                  [--terminal ansi|vt52|adm3a] PROGRAM.com [ARGUMENT...]\n";
+    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--list FILE]\n"
+    "                  [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -29,6 +32,8 @@ constexpr std::string_view kHelp =
     "  --max-tstates N  stop after N T-states\n"
     "  --stats          print T-states, instructions, time and effective MHz\n"
     "                   on standard error at the end\n"
+    "  --strict         stop at a BDOS function CP/M 2.2 does not have (exit 3)\n"
+    "                   instead of answering A=0, HL=0 with a note\n"
     "  --trace FILE     write one line per instruction to FILE\n"
     "  --list FILE      the list device (BDOS 5) writes to FILE (default:\n"
     "                   standard error)\n"
@@ -41,12 +46,21 @@ constexpr std::string_view kHelp =
     "  --help           show this help\n"
     "  --version        show the version\n"
     "\n"
+    "PROGRAM is found as given, else without regard to case, else with .com\n"
+    "added (orvane-run test finds TEST.COM).\n"
+    "\n"
+    "On a terminal every key goes to the program (Ctrl+C, Ctrl+Z, Ctrl+S...).\n"
+    "The escape key is Ctrl+]: then q stops the run, z suspends it, and\n"
+    "Ctrl+] types Ctrl+] for the program.\n"
+    "\n"
     "Exit status: the program's return code (BDOS 108) or 0 when it ends by a\n"
-    "warm boot; 2 usage, or a program that cannot be read or does not fit;\n"
-    "3 an unknown BDOS function or BIOS call; 4 the T-state limit; 5 HALT;\n"
-    "6 the program broke the machine (a write over page zero or the system,\n"
-    "an FCB that names no file); 7 a host failure (a file write, a closed\n"
-    "standard output).\n";
+    "warm boot; 2 usage, or a program that cannot be read, does not fit or is\n"
+    "text (a source or Intel HEX file); 3 a BIOS call the machine does not\n"
+    "have (with --strict, also a BDOS function); 4 the T-state limit; 5 HALT;\n"
+    "6 the program broke the machine (a write over the jump at 0000H or into\n"
+    "the BDOS and BIOS, an FCB that names no file); 7 a host failure (a file\n"
+    "write, a closed standard output); 8 stopped with Ctrl+] q; 9 the\n"
+    "program waits for console input after the input has ended.\n";
 
 int Usage(const std::string& message) {
   std::cerr << "orvane-run: " << message << "\n" << kUsageText;
@@ -73,6 +87,72 @@ std::string ReadProgram(const std::string& path, std::vector<uint8_t>& image) {
   return error;
 }
 
+// The program file as the CCP would find it on the drive: the name as given,
+// then the one name in its folder that differs only in case, then either of
+// those with ".com" added when the name has no type.
+std::string FindProgram(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return path;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (const dirent* e = readdir(d)) names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> wanted = {base};
+  if (base.find('.') == std::string::npos) wanted.push_back(base + ".com");
+  const std::string prefix = slash == std::string::npos ? "" : folder;
+  for (const std::string& w : wanted) {
+    if (w != base && stat((prefix + w).c_str(), &st) == 0) return prefix + w;
+    for (const std::string& n : names)
+      if (lower(n) == lower(w)) return prefix + n;
+  }
+  return path;
+}
+
+// Why image is text rather than a program ("" when it may be one): an Intel
+// HEX file, or a source, by their first bytes.
+std::string NotAProgram(const std::vector<uint8_t>& image, const std::string& path) {
+  const size_t n = std::min<size_t>(image.size(), 256);
+  size_t hex = 1;
+  while (hex < n && std::isxdigit(image[hex])) ++hex;
+  if (n > 0 && image[0] == ':' && hex >= 11 && (hex == n || image[hex] == '\r' || image[hex] == '\n'))
+  {
+    const size_t slash = path.rfind('/'), dot = path.rfind('.');
+    const std::string com = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                                 ? path.substr(0, dot) : path) + ".com";
+    return "this is an Intel HEX file, not a program; make the image with 'objcopy -I ihex -O binary " + path +
+           " " + com + "' (or LOAD on CP/M), or assemble the source with 'orvane-asm --cpm'";
+  }
+  // Text: printable ASCII, tabs, line ends and UTF-8, with at least one line
+  // end. Z80 code has control bytes (NOP, LD BC, JR...) and lone bytes from
+  // 80H up (JP, CALL, RET).
+  bool lineEnd = false;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = image[i];
+    if (c == '\n') lineEnd = true;
+    if (c >= 0x80) {
+      const int more = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+      if (more < 0) return "";
+      for (int k = 1; k <= more; ++k)
+        if (i + k < n && (image[i + k] & 0xC0) != 0x80) return "";
+      i += static_cast<size_t>(more);
+    } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') {
+      return "";
+    }
+  }
+  if (!lineEnd) return "";
+  return "this is text (a source?), not a program; assemble it with 'orvane-asm --cpm " + path +
+         "' and run the .com it writes, or run it at once with 'orvane-asm --run " + path + "'";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,11 +173,13 @@ int main(int argc, char** argv) {
     if (!error.empty()) return Usage(error);
   }
   if (i == all.size()) return Usage("no program given");
-  const std::string program = all[i++];
+  const std::string program = FindProgram(all[i++]);
   run.args.assign(all.begin() + static_cast<long>(i), all.end());
 
   std::vector<uint8_t> image;
   if (const std::string error = ReadProgram(program, image); !error.empty())
     return std::cerr << "orvane-run: " << program << ": " << error << "\n", kUsage;
+  if (const std::string why = NotAProgram(image, program); !why.empty())
+    return std::cerr << "orvane-run: " << program << ": " << why << "\n", kUsage;
   return RunOnHost(image, run, "orvane-run", std::cerr);
 }

@@ -206,7 +206,9 @@ int TerminalConsole::Read() {
   return Read();
 }
 
-bool TerminalConsole::Ready() { return !pending_.empty() || pendingEnd_ || host_.Ready(); }
+// A key is waiting when one was read ahead or the host has one; at the end
+// of input none is.
+bool TerminalConsole::Ready() { return !pending_.empty() || (!pendingEnd_ && host_.Ready()); }
 
 bool TerminalConsole::Write(const uint8_t* bytes, size_t n) {
   if (out_.Type() != TerminalType::kAnsi) {

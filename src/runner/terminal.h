@@ -80,6 +80,8 @@ class TerminalConsole final : public Console {
   TerminalConsole& operator=(const TerminalConsole&) = delete;
   int Read() override;
   bool Ready() override;
+  bool Ended() override { return pending_.empty() && (pendingEnd_ || host_.Ended()); }
+  bool QuitRequested() override { return host_.QuitRequested(); }
   bool Write(const uint8_t* bytes, size_t n) override;
   bool Flush() override;
 

@@ -60,7 +60,7 @@ cp "$DATA/tail.z80" .
 "$ASM" --run --dir . tail.z80 foo.txt b:*.c <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
 status_is 0; out_is ' FOO.TXT B:*.C/FOO     TXT/2/????????C  '
 assemble 'LD C,99 / CALL 5 / RET'
-"$ASM" --run --stats prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+"$ASM" --run --stats --strict prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
 status_is 3; has 'orvane-asm: unknown BDOS function 99 called from 0102H (prog.z80:2: CALL 5)'; has ' MHz effective'
 
 begin "orvane-asm --run: not with errors, --hex or an output on standard output"
@@ -69,6 +69,49 @@ status_is 1; has 'orvane-asm: prog.z80 is not run: it has errors'
 for args in "--hex --run prog.z80" "--run --hex prog.z80" "--stats prog.z80" "--run -o - prog.z80" "--run --max-tstates x prog.z80"; do
   run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
 done
+
+begin "input longer than one read of the host arrives once, in order"
+# A copy of the console until 1AH; the input comes in two reads (4096 bytes, then the rest).
+assemble 'L: LD E,&HFD / LD C,6 / CALL 5 / CP 26 / RET Z / LD E,A / LD C,2 / CALL 5 / JR L'
+seq 1 1500 | tr -d '\n' >"$base/in"
+runz prog.com
+if cmp -s "$base/out" "$base/in"; then ok; else fail "copy of $(stat -c %s "$base/in") bytes: $(stat -c %s "$base/out") bytes"; fi
+
+begin "a stop message after an unfinished line starts a new line"
+# Standard output and error to one file, as on a terminal.
+while IFS='|' read -r src want; do
+  assemble "$src"
+  "$RUN" prog.com <"$base/empty" >both 2>&1
+  check "$(od -An -c both | tr -s ' ')" "$(printf -- "$want" | od -An -c | tr -s ' ')" "[$src]"
+done <<'ROWS'
+LD E,65 / LD C,2 / CALL 5 / HALT|A\norvane-run: HALT at 0107H\n
+LD E,65 / LD C,2 / CALL 5 / LD E,13 / LD C,2 / CALL 5 / LD E,10 / LD C,2 / CALL 5 / HALT|A\r\norvane-run: HALT at 0115H\n
+LD E,65 / LD C,2 / CALL 5 / LD C,45 / CALL 5 / LD E,66 / LD C,2 / CALL 5 / RET|A\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)\nB
+ROWS
+
+begin "the program file: as given, in any case, without .com"
+assemble 'LD E,65 / LD C,2 / JP 5'
+mkdir sub; mv prog.com sub/test.com
+while IFS='|' read -r name want; do
+  runz "$name"; check "$status/$(cat "$base/out")" "$want" "orvane-run $name (stderr: $(head -c 200 "$base/err"))"
+done <<'ROWS'
+sub/test.com|0/A
+sub/TEST.COM|0/A
+sub/Test|0/A
+sub/test|0/A
+sub/TEST.C|2/
+ROWS
+cp sub/test.com sub/TEST; runz sub/TEST; check "$status" 0 "TEST, a file of that name"
+
+begin "text is not a program: a source or Intel HEX, with what to do"
+printf '        LD E,65\n        RET\n' >p.z80; printf '; caf\xc3\xa9\r\n        RET\r\n' >u.asm
+printf ':0300000021340C9D\r\n:00000001FF\r\n' >p.hex
+for f in p.z80 u.asm; do
+  runz $f; status_is 2; has "orvane-run: $f: this is text (a source?), not a program; assemble it with 'orvane-asm --cpm $f'"
+done
+runz p.hex; status_is 2; has "orvane-run: p.hex: this is an Intel HEX file, not a program; make the image with 'objcopy -I ihex -O binary p.hex p.com'"
+# Code that happens to start with printable bytes is still run.
+printf '>Av' >text.com; runz text.com; status_is 5
 
 begin "a terminal in raw mode while a program reads keys, restored when a signal ends the run"
 # It reads for ever, whatever script sends when its own input ends.

@@ -225,6 +225,9 @@ void ConsoleWindow::Start() {
     runner::RunOptions options;
     options.source = lookup_;
     options.stop = &stop_;
+    // The program is the one being written here: a BDOS function CP/M 2.2
+    // does not have is a mistake to show, not old software to humour.
+    options.strict = true;
     std::string error;
     if (!disk.Open(dir_)) {
       r.status = runner::kUsage, r.message = disk.error;
