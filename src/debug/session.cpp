@@ -15,9 +15,11 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <thread>
 
 #include "debug/expression.h"
 #include "driver/file_ops.h"
@@ -198,7 +200,10 @@ struct Session::Impl {
   std::string Start();
   void NewInterval();
   void Trim();
-  enum class Outcome { kOk, kEnded, kFault };
+  enum class Outcome { kOk, kEnded, kFault, kPaused };
+  bool WaitForInput(uint16_t pc);
+  void DropLast();
+  bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
   Outcome StepLive();
   void StepReplay();
   void Step() { pos < live ? StepReplay() : void(StepLive()); }
@@ -280,6 +285,7 @@ std::string Session::Impl::Start() {
   for (BreakpointEntry& b : breakpoints) b.bp.hits = 0;
   NewInterval();
   last = Make(StopReason::kEntry, "Entry at " + At(cpu->Pc()));
+  atEntry = true;
   return "";
 }
 
@@ -345,10 +351,13 @@ Session::Impl::Outcome Session::Impl::StepLive() {
   ++live;
   const uint16_t pc = cpu->Pc();
   if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || cpu->Halted()) {
+    woff = w.size();  // what a step back over this one undoes, should it not go on
+    if (!WaitForInput(pc)) return Outcome::kPaused;
     const size_t cpuWrites = w.size();
     const uint64_t mt = machine->tstates();
     const auto trap = machine->Serve(from);
     t += machine->tstates() - mt;
+    woff = w.size();
     if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
     if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
     CallRecord& r = calls[pos - 1];
@@ -388,6 +397,20 @@ void Session::Impl::StepReplay() {
     woff = 0;
   }
   mem->log = pos == live ? &intervals.back().writes : &scratch;
+}
+
+// A call that waits for a key waits here, where a pause can stop it before
+// anything is consumed; false when it was paused.
+bool Session::Impl::WaitForInput(uint16_t pc) {
+  const uint8_t c = cpu->Get(Reg::BC) & 0xFF, e = cpu->Get(Reg::DE) & 0xFF;
+  const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
+  const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
+  if (!waits) return true;
+  while (!opt.console->Ready()) {
+    if (pause.load(std::memory_order_relaxed)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 // ---- Backward.
@@ -474,6 +497,20 @@ void Session::Impl::Rebase() {
   NewInterval();
 }
 
+// Takes the last instruction run back out of the history: a fault, or a call
+// paused while it waited for a key, did not happen as far as the history goes.
+void Session::Impl::DropLast() {
+  mem->refusedWrite = -1;
+  size_t a, b;
+  StepBackOne(a, b);
+  live = pos;
+  intervals.back().writes.resize(woff);
+  calls.erase(calls.lower_bound(pos), calls.end());
+  if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
+    fine.n = static_cast<size_t>(pos - fine.first + 1);
+  mem->log = &intervals.back().writes;
+}
+
 // ---- Stops.
 
 Stop Session::Impl::Make(StopReason reason, std::string description) {
@@ -544,12 +581,28 @@ Stop Session::Impl::Run(Goal goal) {
   Stop out;
   if (!Begin(out)) return out;
   dataHit = false;
+  // A breakpoint on the first statement: its first arrival is the start.
+  const bool entry = atEntry;
+  atEntry = false;
+  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bpAt[cpu->Pc()]) {
+    if (const int id = BreakpointHere(cpu->Pc(), true)) {
+      Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(cpu->Pc()));
+      s.breakpoint = id;
+      return last = s;
+    }
+  }
   for (uint64_t n = 1;; ++n) {
     const bool wasLive = pos == live;
     const uint16_t from = cpu->Pc();
     if (wasLive) {
       const Outcome o = StepLive();
       if (o == Outcome::kEnded) return last = Finish(machine->EndStatus(), "");
+      if (o == Outcome::kPaused) {
+        // Stopped at the call that waits for a key, as if it had not run.
+        DropLast();
+        pause = false;
+        return last = Make(StopReason::kPause, "Paused at " + At(cpu->Pc()));
+      }
       if (o == Outcome::kFault) {
         Fault f;
         f.status = machine->stopStatus();
@@ -559,16 +612,7 @@ Stop Session::Impl::Run(Goal goal) {
         const size_t called = text.find(" called from ");
         if (called != std::string::npos) text.replace(called, 13, " at ");
         f.description = "Stopped: " + text + ", " + At(f.at);
-        // Back to before the faulting instruction; it is not in the history.
-        mem->refusedWrite = -1;
-        size_t a, b;
-        StepBackOne(a, b);
-        live = pos;
-        intervals.back().writes.resize(woff);
-        calls.erase(calls.lower_bound(pos), calls.end());
-        if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
-          fine.n = static_cast<size_t>(pos - fine.first + 1);
-        mem->log = &intervals.back().writes;
+        DropLast();
         fault = f;
         return last = FaultStop();
       }

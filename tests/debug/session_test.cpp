@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -245,6 +247,8 @@ const Case kCases[] = {
     {"conditional breakpoint on a register", {kCalls}, "b 6 if A >= &H4; c = bp 6.4; c = bp 6.5; c = exit"},
     {"conditional breakpoint on a pair and a symbol", {kCalls}, "b 11 if HL == DONE; c = bp 11.1; c = exit"},
     {"hit count", {kCalls}, "b 14 hit 3; c = bp 14.3; c = exit"},
+    {"a breakpoint on the first statement", {kCalls}, "b 2; c = bp 2.1; c = exit"},
+    {"a breakpoint on the first statement with a hit count", {kCalls}, "b 2 hit 2; b 3; c = bp 3.1; c = exit"},
     {"data breakpoint then reverse continue to the writer", {kCalls},
      "d COUNT; c = data 4.1; c = data 16.1 \"Data breakpoint: COUNT written at line 15\"; rc = data 15.1; "
      "rc = data 3.1; rc = start 2.1; c = data 4.1"},
@@ -571,6 +575,94 @@ TEST(Session, AssemblyErrors) {
   opt.drive = (w.dir() / "missing").string();
   EXPECT_FALSE(Session::Create(opt, errors));
   EXPECT_EQ(errors.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Console input typed later, from another thread.
+class TypedConsole : public orvane::runner::Console {
+ public:
+  void Type(const std::string& text) {
+    std::lock_guard<std::mutex> l(m_);
+    in_ += text;
+    cv_.notify_all();
+  }
+  int Read() override {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [this] { return !in_.empty(); });
+    const int c = static_cast<unsigned char>(in_[0]);
+    in_.erase(0, 1);
+    return c;
+  }
+  bool Ready() override {
+    std::lock_guard<std::mutex> l(m_);
+    return !in_.empty();
+  }
+  bool Write(const uint8_t* b, size_t n) override {
+    std::lock_guard<std::mutex> l(m_);
+    out.append(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  std::string out;
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::string in_;
+};
+
+// A program waiting for a key can be paused: it stops at the call, nothing
+// read, and reads the key when it goes on.
+TEST(Session, PauseWhileWaitingForAKey) {
+  Workspace w;
+  TypedConsole console;
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = "        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n";
+  opt.drive = w.dir().string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s);
+  std::atomic<bool> done{false};
+  Stop stop;
+  std::thread runner([&] {
+    stop = s->Continue();
+    done = true;
+  });
+  while (!done) {
+    s->Pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  runner.join();
+  EXPECT_EQ(stop.reason, StopReason::kPause);
+  EXPECT_EQ(stop.line, 2);
+  EXPECT_EQ(s->Register("PC")->value, 0x102u);
+  EXPECT_EQ(s->Register("SP")->value, 0xFDFEu);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));  // the CALL's push undone
+  console.Type("q");
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kExited);
+  EXPECT_EQ(console.out, "qq");  // echoed, then printed
+}
+
+// A fault leaves no trace of the faulting instruction: the CALL's push is
+// undone with it.
+TEST(Session, FaultUndoesItsInstruction) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open("        LD C,99\n        CALL 5\n        RET\n", console, w.dir());
+  ASSERT_TRUE(s);
+  const Stop stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException);
+  EXPECT_EQ(s->Register("SP")->value, 0xFDFEu);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(s->StepBack().line, 1);
+  EXPECT_EQ(s->StepInto().reason, StopReason::kException);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(s->Continue().exitStatus, 3);
 }
 
 }  // namespace
