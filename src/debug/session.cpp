@@ -50,13 +50,19 @@ constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushe
 class DebugCpu final : public runner::Cpu {
  public:
   DebugCpu()
-      : ctx_(z80ex_create(ReadMem, this, WriteMem, this, ReadPort, nullptr, WritePort, nullptr, IntVector, nullptr)),
+      : ctx_(z80ex_create(ReadMem, nullptr, WriteMem, nullptr, ReadPort, nullptr, WritePort, nullptr, IntVector,
+                          nullptr)),
         size_(malloc_usable_size(ctx_)) {}
   ~DebugCpu() override { z80ex_destroy(ctx_); }
   DebugCpu(const DebugCpu&) = delete;
   DebugCpu& operator=(const DebugCpu&) = delete;
 
-  void Bind(runner::Memory* memory) { mem_ = memory; }
+  // The memory the CPU reads and writes, handed to libz80ex directly; before
+  // any step.
+  void Bind(runner::Memory* memory) {
+    z80ex_set_memread_callback(ctx_, ReadMem, memory);
+    z80ex_set_memwrite_callback(ctx_, WriteMem, memory);
+  }
   int Step() override {
     int t = z80ex_step(ctx_);
     while (z80ex_last_op_type(ctx_) != 0) t += z80ex_step(ctx_);
@@ -90,11 +96,11 @@ class DebugCpu final : public runner::Cpu {
  private:
   static constexpr Z80_REG_T kRegs[] = {regAF, regBC, regDE, regHL, regIX, regIY, regSP,
                                         regPC, regAF_, regBC_, regDE_, regHL_};
-  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* self) {
-    return static_cast<DebugCpu*>(self)->mem_->bytes[a];
+  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* m) {
+    return static_cast<runner::Memory*>(m)->bytes[a];
   }
-  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* self) {
-    static_cast<DebugCpu*>(self)->mem_->Write(a, v);
+  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* m) {
+    static_cast<runner::Memory*>(m)->Write(a, v);
   }
   static Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
   static void WritePort(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
@@ -102,7 +108,6 @@ class DebugCpu final : public runner::Cpu {
 
   Z80EX_CONTEXT* ctx_;
   size_t size_;
-  runner::Memory* mem_ = nullptr;
 };
 
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
@@ -204,9 +209,9 @@ struct Session::Impl {
   bool WaitForInput(uint16_t pc);
   void DropLast();
   bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
-  Outcome StepLive();
+  Outcome StepLive(uint16_t from, uint16_t& pc);
+  uint64_t nextInterval = 0;  // where the next checkpoint goes
   void StepReplay();
-  void Step() { pos < live ? StepReplay() : void(StepLive()); }
   void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
   void Undo(size_t interval, size_t from, size_t to);
   bool StepBackOne(size_t& wroteFrom, size_t& wroteTo);
@@ -301,6 +306,7 @@ void Session::Impl::NewInterval() {
   cur = intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
+  nextInterval = pos + kInterval;
   Trim();
 }
 
@@ -340,17 +346,19 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   }
 }
 
-Session::Impl::Outcome Session::Impl::StepLive() {
-  const uint16_t from = cpu->Pc();
+Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
   const uint8_t op = mem->bytes[from];
-  const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
-  std::vector<uint32_t>& w = intervals.back().writes;
+  const bool call = IsCall(op);
+  const uint16_t spBefore = call ? cpu->Sp() : 0;
+  std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
   const size_t before = w.size();
   t += static_cast<uint64_t>(cpu->Step());
   ++pos;
   ++live;
-  const uint16_t pc = cpu->Pc();
-  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || cpu->Halted()) {
+  pc = cpu->Pc();
+  // HALT leaves PC on itself: only an instruction that did not move PC can
+  // have halted.
+  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || (pc == from && cpu->Halted())) [[unlikely]] {
     woff = w.size();  // what a step back over this one undoes, should it not go on
     if (!WaitForInput(pc)) return Outcome::kPaused;
     const size_t cpuWrites = w.size();
@@ -368,10 +376,13 @@ Session::Impl::Outcome Session::Impl::StepLive() {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
       r.writes.emplace_back(a, mem->bytes[a]);
     }
+    pc = cpu->Pc();
   }
   woff = w.size();
-  AfterStep(from, op, spBefore, w.data() + before, w.size() - before);
-  if (pos - intervals.back().first >= kInterval) NewInterval();
+  if (call || (anyWatch && woff != before)) [[unlikely]]
+    AfterStep(from, op, spBefore, w.data() + before, woff - before);
+  if (pos >= nextInterval) [[unlikely]]
+    NewInterval();
   return Outcome::kOk;
 }
 
@@ -591,11 +602,11 @@ Stop Session::Impl::Run(Goal goal) {
       return last = s;
     }
   }
+  uint16_t pc = cpu->Pc();
   for (uint64_t n = 1;; ++n) {
-    const bool wasLive = pos == live;
-    const uint16_t from = cpu->Pc();
-    if (wasLive) {
-      const Outcome o = StepLive();
+    const uint16_t from = pc;
+    if (pos == live) {
+      const Outcome o = StepLive(from, pc);
       if (o == Outcome::kEnded) return last = Finish(machine->EndStatus(), "");
       if (o == Outcome::kPaused) {
         // Stopped at the call that waits for a key, as if it had not run.
@@ -634,9 +645,9 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
+      pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
-    const uint16_t pc = cpu->Pc();
     if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
     if (dataHit) {
       Stop s = Make(StopReason::kDataBreakpoint,
