@@ -403,7 +403,8 @@ void Session::Impl::StepReplay() {
   scratch.clear();
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
-  const auto call = calls.find(pos);
+  // Only an instruction that entered the system made a call.
+  const auto call = runner::AtSystem(*mem, cpu->Pc()) ? calls.find(pos) : calls.end();
   if (call != calls.end()) {
     for (const auto& [a, v] : call->second.writes) Poke(a, v);
     cpu->Load(call->second.cpuAfter.data());
