@@ -272,18 +272,23 @@ struct Session::Impl {
 // ---- Loading.
 
 std::string Session::Impl::Start() {
-  disk = std::make_unique<runner::Disk>();
-  if (!disk->Open(opt.drive)) return disk->error;
+  // A new machine; the one before (on Restart) stays until this one is ready.
+  auto newDisk = std::make_unique<runner::Disk>();
+  if (!newDisk->Open(opt.drive)) return newDisk->error;
   auto c = std::make_unique<DebugCpu>();
-  cpu = c.get();
+  DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
   ro.list = opt.list;
   ro.source = program.Lookup(path);
-  machine = std::make_unique<runner::Machine>(*opt.console, *disk, ro, std::move(c));
-  mem = &machine->memory();
-  cpu->Bind(mem);
+  auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
+  newCpu->Bind(&newMachine->memory());
   std::string error;
-  if (!machine->Load(program.image(), opt.args, error)) return error;
+  if (!newMachine->Load(program.image(), opt.args, error)) return error;
+  if (machine && !ended) disk->CloseAll();
+  machine = std::move(newMachine);
+  disk = std::move(newDisk);
+  cpu = newCpu;
+  mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
   intervals.clear();
@@ -884,10 +889,7 @@ Stop Session::ReverseContinue() { return impl_->Reverse(true); }
 
 Stop Session::Restart() {
   Impl& d = *impl_;
-  if (!d.ended) d.disk->CloseAll();
-  d.mem = nullptr;
-  d.machine.reset();
-  if (std::string error = d.Start(); !error.empty()) return d.Finish(runner::kUsage, error);
+  if (std::string error = d.Start(); !error.empty()) return d.ended ? d.last : d.Finish(runner::kUsage, error);
   return d.last;
 }
 
