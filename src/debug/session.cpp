@@ -597,7 +597,6 @@ bool Session::Impl::Begin(Stop& out) {
     out = last;
     return false;
   }
-  pause = false;
   if (fault && pos == live) {
     out = Finish(fault->status, fault->message);
     return false;
@@ -605,7 +604,15 @@ bool Session::Impl::Begin(Stop& out) {
   return true;
 }
 
+// A pause asked while no run goes on is kept for the next; one that a run
+// has seen, or that came too late for it, goes with it.
+struct PauseReset {
+  std::atomic<bool>& pause;
+  ~PauseReset() { pause = false; }
+};
+
 Stop Session::Impl::Run(Goal goal) {
+  const PauseReset reset{pause};
   Stop out;
   if (!Begin(out)) return out;
   dataHit = false;
@@ -628,7 +635,6 @@ Stop Session::Impl::Run(Goal goal) {
       if (o == Outcome::kPaused) {
         // Stopped at the call that waits for a key, as if it had not run.
         DropLast();
-        pause = false;
         return last = Make(StopReason::kPause, "Paused at " + At(cpu->Pc()));
       }
       if (o == Outcome::kFault) {
@@ -709,15 +715,14 @@ Stop Session::Impl::Run(Goal goal) {
         break;
     }
     if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }
 }
 
 Stop Session::Impl::Reverse(bool toBreakpoint) {
+  const PauseReset reset{pause};
   if (ended) return last;
-  pause = false;
   for (uint64_t n = 1;; ++n) {
     size_t from = 0, to = 0;
     if (!StepBackOne(from, to)) {
@@ -748,7 +753,6 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       }
     }
     if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }

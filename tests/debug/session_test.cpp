@@ -491,8 +491,7 @@ TEST(Session, PauseFromAnotherThread) {
       stop = s->Continue();
       done = true;
     });
-    // No timing: ask until it has stopped (a pause asked before the run
-    // started is not kept).
+    // No timing: ask until it has stopped.
     while (!done) {
       s->Pause();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -502,6 +501,10 @@ TEST(Session, PauseFromAnotherThread) {
     EXPECT_TRUE(stop.line == 1 || stop.line == 2) << stop.line;
     EXPECT_EQ(stop.description, "Paused at line " + std::to_string(stop.line));
   }
+  // A pause asked between runs stops the next one.
+  s->Pause();
+  EXPECT_EQ(s->Continue().reason, StopReason::kPause);
+  EXPECT_EQ(s->StepInto().reason, StopReason::kStep);
   const uint64_t t = s->Tstates();
   const Stop back = s->StepBack();
   EXPECT_EQ(back.reason, StopReason::kStep);
