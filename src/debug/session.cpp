@@ -177,6 +177,7 @@ struct Session::Impl {
   std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
+  std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
 
   // The states before each instruction of one interval, from its first on.
   struct Fine {
@@ -376,9 +377,34 @@ Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
     woff = w.size();  // what a step back over this one undoes, should it not go on
     if (!WaitForInput(pc)) return Outcome::kPaused;
     const size_t cpuWrites = w.size();
+    // The BDOS and BIOS write through the memory's log, except a few bytes
+    // set directly (the IOBYTE, the allocation vector); the places a call
+    // can touch are compared before and after it, and what changed
+    // unlogged is logged.
+    const uint16_t de = cpu->Get(Reg::DE), dma = machine->SaveSystem().dma;
+    const std::pair<uint16_t, uint16_t> places[] = {{0, 256}, {de, 258}, {dma, 128}, {0xFE00, 512}};
+    uint8_t before[256 + 258 + 128 + 512];
+    size_t k = 0;
+    for (const auto& [at, n] : places) {
+      for (uint16_t i = 0; i < n; ++i) before[k + i] = mem->bytes[static_cast<uint16_t>(at + i)];
+      k += n;
+    }
     const uint64_t mt = machine->tstates();
     const auto trap = machine->Serve(from);
     t += machine->tstates() - mt;
+    for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
+    k = 0;
+    for (const auto& [at, n] : places) {
+      for (uint16_t i = 0; i < n; ++i) {
+        const auto a = static_cast<uint16_t>(at + i);
+        if (before[k + i] != mem->bytes[a] && !logged[a]) {
+          w.push_back(uint32_t{a} << 8 | before[k + i]);
+          logged[a] = 1;
+        }
+      }
+      k += n;
+    }
+    for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 0;
     woff = w.size();
     if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
     if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;

@@ -674,3 +674,31 @@ TEST(Session, FaultUndoesItsInstruction) {
 }
 
 }  // namespace
+
+namespace {
+
+// A BDOS call that sets a byte directly (the IOBYTE) is undone, replayed and
+// seen by a data breakpoint like any other write.
+TEST(Session, DirectBdosWrites) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open("        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n", console,
+                w.dir());
+  ASSERT_TRUE(s);
+  const uint8_t was = s->ReadByte(3);
+  ASSERT_NE(was, 0x55);
+  s->AddDataBreakpoint(3, 3, "IOBYTE");
+  const Stop hit = s->Continue();
+  EXPECT_EQ(hit.reason, StopReason::kDataBreakpoint);
+  EXPECT_EQ(hit.description, "Data breakpoint: IOBYTE written at line 3");
+  EXPECT_EQ(s->ReadByte(3), 0x55);
+  EXPECT_EQ(s->StepBack().line, 3);
+  EXPECT_EQ(s->ReadByte(3), was);
+  EXPECT_EQ(s->StepInto().line, 4);
+  EXPECT_EQ(s->ReadByte(3), 0x55);
+  s->StepInto();
+  s->StepInto();
+  EXPECT_EQ(s->Register("A")->value, 0x55u);  // function 7 reads it back
+}
+
+}  // namespace
