@@ -283,6 +283,7 @@ std::string Session::Impl::Start() {
   DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
   ro.list = opt.list;
+  ro.strict = opt.strict;
   ro.source = program.Lookup(path);
   auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
   newCpu->Bind(&newMachine->memory());
@@ -522,7 +523,7 @@ bool Session::Impl::WaitForInput(uint16_t pc) {
   const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
   const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
   if (!waits) return true;
-  while (!opt.console->Ready()) {
+  while (!opt.console->Ready() && !opt.console->Ended()) {
     if (pause.load(std::memory_order_relaxed)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

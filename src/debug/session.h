@@ -41,6 +41,10 @@ struct LaunchOptions {
   uint64_t maxTstates = 0;
   // The CP/M list device; nowhere when null.
   std::ostream* list = nullptr;
+  // A BDOS function CP/M 2.2 does not have stops the run as a fault (as
+  // orvane-run --strict does): the program being debugged is the user's own.
+  // False: it is answered A=0, HL=0, as orvane-run does by default.
+  bool strict = true;
 };
 
 enum class StopReason {

@@ -116,7 +116,7 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
   std::ofstream(d / "prog.z80", std::ios::binary) << p.source;
   std::ofstream(d / "in.txt", std::ios::binary) << p.input;
   std::string cmd = "cd " + Quote(d.string()) + " && " + Quote(ORVANE_ASM) +
-                    " -q --run --trace trace.txt -l prog.LST -o prog.com";
+                    " -q --run --strict --trace trace.txt -l prog.LST -o prog.com";
   if (p.maxTstates) cmd += " --max-tstates " + std::to_string(p.maxTstates);
   cmd += " prog.z80";
   for (const std::string& a : p.args) cmd += " " + Quote(a);
@@ -268,8 +268,9 @@ const Case kCases[] = {
      "c = fault 2.1 \"Stopped: unknown BDOS function 99 at 0102H, line 2\"; back = 1.1; c = fault 2.1; c = exit"},
     {"unknown BIOS entry", {"        LD HL,(1)\n        LD DE,21\n        ADD HL,DE\n        JP (HL)\n"},
      "c = fault 4.1; c = exit"},
-    {"write over page zero", {"        LD A,0\n        LD (6),A\n        RET\n"},
-     "c = fault 2.1 \"Stopped: the instruction at 0102H wrote to 0006H, in page zero (0000H-0007H), line 2\"; "
+    {"write over the warm boot jump", {"        LD A,0\n        LD (1),A\n        RET\n"},
+     "c = fault 2.1 \"Stopped: the instruction at 0102H wrote to 0001H, in the jump at 0000H-0002H that every warm "
+     "boot goes through, line 2\"; "
      "c = exit"},
     {"push into the BDOS", {"        LD SP,&HFE10\n        PUSH BC\n        RET\n"}, "c = fault 2.1; c = exit"},
     {"jump into the BDOS", {"        NOP\n        JP &HFE80\n"}, "s = 2.1; c = fault 2.1; c = exit"},
