@@ -55,6 +55,10 @@ struct RunOptions {
   std::ostream* list = nullptr;      // the list device; nowhere when null
   SourceLookup source;               // may be empty
   const std::atomic<bool>* stop = nullptr;
+  // One line for standard error: a file call that left files alone.
+  std::function<void(const std::string&)> note;
+  // Why an output (the trace, the list device) could not be written, or "".
+  std::function<std::string()> outputError;
 };
 
 struct RunResult {
@@ -136,14 +140,28 @@ class Machine {
   bool Out(uint8_t c) { return Out(&c, 1); }
   int In();
   bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
-  bool FindOne(uint16_t fcb, Disk::Entry& entry);
+  // The file an FCB names: kept since OPEN or MAKE, else found (one listing)
+  // and kept. Null when there is none (the call has answered FFH) or the
+  // run stopped.
+  Disk::File* FcbFile(uint16_t fcb);
+  Disk::File* OpenNamed(const CpmName& name);
+  // Whether a call may change or remove a host file: one with several hard
+  // links or without write permission stops the run as a host failure.
+  bool MayChange(const std::string& host, uint64_t links, bool readOnly);
+  // Whether name is one host file in found, else a note on standard error.
+  bool Unique(const std::vector<Disk::Entry>& found, const CpmName& name);
+  // Whether f may be written; else the call has answered full (or stopped).
+  bool MayWrite(const Disk::File& f, uint8_t full);
+  // CP/M's select error for a drive it does not have: the run ends.
+  void SelectError(int drive);
+  void Note(const std::string& text);
   // The file an FCB names and its size in 128-byte records; on false the
   // call has already answered (FFH: no such file) or failed the host.
   bool FindRecords(uint16_t fcb, int64_t& records);
   uint32_t SequentialRecord(uint16_t fcb) const;
   void SetPosition(uint16_t fcb, uint32_t record);
-  int ReadRecordTo(const std::string& host, uint32_t record);
-  int WriteRecordFrom(const std::string& host, uint32_t record);
+  int ReadRecordTo(const Disk::File& f, uint32_t record);
+  int WriteRecordFrom(const Disk::File& f, uint32_t record);
   void PutDirEntry(const Disk::Entry& entry);
   void HostFailed();
   void Refuse(const std::string& why);
