@@ -463,15 +463,15 @@ void Machine::RenameFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName from, to;
   if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to)) return;
-  const auto old = disk_.Find(from);
-  if (old.empty()) return Return(0xFF);
-  const auto all = disk_.List(from);
-  if (!Unique(all, from)) return Return(0xFF);
-  if (!MayChange(old.front().host, old.front().links, old.front().readOnly)) return;
+  const auto found = disk_.List(from);
+  const auto old = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
+  if (old == found.end()) return Return(0xFF);
+  if (!Unique(found, from)) return Return(0xFF);
+  if (!MayChange(old->host, old->links, old->readOnly)) return;
   if (from == to) return Return(0);  // its own name: nothing to do
   // A name already taken, by a file or anything else, is not given again.
   if (!disk_.List(to).empty()) return Return(0xFF);
-  if (!disk_.Rename(old.front().host, NewHostName(to))) return HostFailed();
+  if (!disk_.Rename(old->host, NewHostName(to))) return HostFailed();
   Return(0);
 }
 
