@@ -323,8 +323,6 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
   if (run) observer.program = &program;
-#endif
-#if ORVANE_HAVE_RUNNER
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
             hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols});
