@@ -245,7 +245,7 @@ bool Machine::MayChange(const std::string& host, uint64_t links, bool readOnly) 
     disk_.error = "cannot change " + host + ": it has " + std::to_string(links) +
                   " hard links, so it is shared with places outside the folder";
   else if (readOnly)
-    disk_.error = "cannot change " + host + ": it is read-only (no write permission)";
+    return Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\""), false;
   else
     return true;
   HostFailed();

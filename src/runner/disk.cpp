@@ -59,7 +59,7 @@ std::vector<Disk::Entry> Disk::List(const CpmName& pattern) {
     if (!HostToCpm(e->d_name, name) || !Matches(pattern, name)) continue;
     if (fstatat(dir_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     Entry entry{name, e->d_name, S_ISREG(st.st_mode), KindOf(st.st_mode), st.st_size, st.st_nlink,
-                (st.st_mode & 0222) == 0};
+                (st.st_mode & S_IWUSR) == 0};
     found.push_back(std::move(entry));
   }
   closedir(d);
@@ -106,7 +106,7 @@ Disk::File* Disk::Keep(const CpmName& key, const std::string& host, bool twins, 
     return nullptr;
   }
   File& f = kept_[key];
-  f = File{host, fd, writable, refused, twins, st.st_nlink, (st.st_mode & 0222) == 0};
+  f = File{host, fd, writable, refused, twins, st.st_nlink, (st.st_mode & S_IWUSR) == 0};
   return &f;
 }
 

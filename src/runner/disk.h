@@ -23,7 +23,7 @@ class Disk {
     const char* kind = "";  // what it is when not regular ("a FIFO")
     int64_t size = 0;
     uint64_t links = 1;
-    bool readOnly = false;  // nobody may write it (no write permission bit)
+    bool readOnly = false;  // CP/M's R/O: its owner may not write it
   };
   // A file kept open from OPEN or MAKE to CLOSE, under the name its FCB gives.
   struct File {

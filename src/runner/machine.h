@@ -146,7 +146,8 @@ class Machine {
   Disk::File* FcbFile(uint16_t fcb);
   Disk::File* OpenNamed(const CpmName& name);
   // Whether a call may change or remove a host file: one with several hard
-  // links or without write permission stops the run as a host failure.
+  // links stops the run as a host failure, a read-only one (no write
+  // permission for its owner) as CP/M's File R/O error.
   bool MayChange(const std::string& host, uint64_t links, bool readOnly);
   // Whether name is one host file in found, else a note on standard error.
   bool Unique(const std::vector<Disk::Entry>& found, const CpmName& name);
