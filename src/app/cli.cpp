@@ -204,6 +204,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const std::string& a = args[i];
     if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
       if (a.empty()) return usage("the source path is empty");
+      if (!source.empty() && run)
+        return usage("--run goes before the source: what follows the source is the program's own (orvane-asm --run " +
+                     PrintableName(source) + " " + PrintableName(a) + ")");
       if (!source.empty()) return usage("only one source file may be given");
       source = a;
 #if ORVANE_HAVE_RUNNER
@@ -294,6 +297,12 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
   if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
     return usage("with --run, standard output is the program's console; no output may go there");
+#if ORVANE_HAVE_RUNNER
+  if (run)
+    for (const std::string* path : {&listPath, &objectPath, &request.crossReference, &request.symbols})
+      if (!path->empty() && runner::IsConsole(*path))
+        return usage("with --run, " + PrintableName(*path) + " is the program's console; no output may go there");
+#endif
   cpm = cpm || run;
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
@@ -315,6 +324,11 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
   if (run) observer.program = &program;
+  if (run)
+    if (const std::string error = runner::CheckRunOutputs(
+            hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols});
+        !error.empty())
+      return usage(error);
 #endif
   DiskFileSystem files(/*standardStreams=*/true);
   RunResult result;

@@ -1,5 +1,6 @@
 // The BDOS functions and the BIOS entries, each a handler that reads its
 // arguments from the registers and memory and answers through Return.
+#include <algorithm>
 #include <cstdio>
 
 #include "runner/machine.h"
@@ -201,7 +202,18 @@ void Machine::ResetDisks() {
 
 void Machine::SelectDisk() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
-  if (e != 0) Refuse("there is no drive " + std::string(1, static_cast<char>('A' + (e & 15))) + ": (only A:)");
+  if (e != 0) SelectError(e);
+}
+
+void Machine::SelectError(int drive) {
+  // CP/M's BDOS asks the BIOS for the drive; for one it does not have, it
+  // prints this, waits for a key and warm boots: the program goes no further.
+  const std::string shown = std::string("\r\nBdos Err On ") + static_cast<char>('A' + drive) + ": Select\r\n";
+  Out(reinterpret_cast<const uint8_t*>(shown.data()), shown.size());
+  Refuse("select error: there is no drive " +
+         (drive < 16 ? std::string(1, static_cast<char>('A' + drive)) + ":"
+                     : "number " + std::to_string(drive) + " (CP/M has A: to P:)") +
+         "; drive A: is the only one");
 }
 
 void Machine::LoginVector() { Return(0x0001); }
@@ -213,10 +225,8 @@ void Machine::AllocationVector() {
   // file, then as many as the host lacks: the free blocks are the ones
   // STAT counts.
   uint64_t used = kDirBlocks;
-  for (const Disk::Entry& e : disk_.Find(CpmName(11, '?'))) {
-    const int64_t size = disk_.Size(e.host);
-    if (size > 0) used += (static_cast<uint64_t>(size) + kBlock - 1) / kBlock;
-  }
+  for (const Disk::Entry& e : disk_.Find(CpmName(11, '?')))
+    if (e.size > 0) used += (static_cast<uint64_t>(e.size) + kBlock - 1) / kBlock;
   const uint64_t hostFree = disk_.FreeBytes() / kBlock;
   if (used > kBlocks) used = kBlocks;
   if (kBlocks - used > hostFree) used = kBlocks - hostFree;
@@ -251,12 +261,6 @@ bool Machine::ReadOnly() {
   return true;
 }
 
-bool Machine::FileReadOnly(const std::string& host) {
-  if (!disk_.ReadOnly(host)) return false;
-  Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\"");
-  return true;
-}
-
 void Machine::SetAttributes() {
   // t1' (bit 7 of the first type byte) is read-only, kept as the host file's
   // write permission; SYS (t2') and f1'-f4' are accepted and not kept.
@@ -264,10 +268,20 @@ void Machine::SetAttributes() {
   CpmName pattern;
   if (!FcbName(fcb, true, pattern) || ReadOnly()) return;
   const bool readOnly = mem_->bytes[uint16_t(fcb + 9)] & 0x80;
-  const auto found = disk_.Find(pattern);
+  // All or nothing, as for a delete: a file shared by hard links or named
+  // twice on the host keeps its attributes. A read-only file may be made
+  // writable again.
+  const auto found = disk_.List(pattern);
+  bool any = false;
+  for (const Disk::Entry& e : found) {
+    if (!e.regular) continue;
+    if (!Unique(found, e.name)) return Return(0xFF);
+    if (!MayChange(e.host, e.links, false)) return;
+    any = true;
+  }
   for (const Disk::Entry& e : found)
-    if (!disk_.SetReadOnly(e.host, readOnly)) return HostFailed();
-  Return(found.empty() ? 0xFF : 0);
+    if (e.regular && !disk_.SetReadOnly(e.host, readOnly)) return HostFailed();
+  Return(any ? 0 : 0xFF);
 }
 
 void Machine::UserCode() {
@@ -293,6 +307,10 @@ void Machine::HostFailed() {
   Stop(kHostError, "BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + disk_.error, caller_);
 }
 
+void Machine::Note(const std::string& text) {
+  if (opt_.note) opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + text);
+}
+
 bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
   uint8_t bytes[12];
   for (int i = 0; i < 12; ++i) bytes[i] = mem_->bytes[static_cast<uint16_t>(fcb + i)];
@@ -303,10 +321,11 @@ bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
     Return(0xFF);
     return false;
   }
-  if (bytes[0] > 1 && !(wildcards && bytes[0] == '?')) {
-    Refuse("the FCB at " + Hex4(fcb) + " names drive " +
-           (bytes[0] <= 16 ? std::string(1, static_cast<char>('A' + bytes[0] - 1)) + ":, which is not there (only A:)"
-                           : "byte " + std::to_string(bytes[0]) + ", which is no drive"));
+  // The BDOS takes the drive from the low five bits: 0 the current drive,
+  // 1 A:, 2 B: and so on; only a search takes '?' there.
+  const int drive = bytes[0] & 0x1F;
+  if (drive > 1 && !(wildcards && bytes[0] == '?')) {
+    SelectError(drive - 1);
     return false;
   }
   const std::string why = CheckFcbName(bytes + 1, wildcards, name);
@@ -315,15 +334,66 @@ bool Machine::FcbName(uint16_t fcb, bool wildcards, CpmName& name) {
   return false;
 }
 
-// The first file the FCB's name matches; false when there is none, or when the
-// FCB names no file (the run then stops).
-bool Machine::FindOne(uint16_t fcb, Disk::Entry& entry) {
+namespace {
+
+// The host names of several files that one CP/M name matches.
+std::string Twins(const std::vector<Disk::Entry>& found, const CpmName& name) {
+  std::string text;
+  for (const Disk::Entry& e : found)
+    if (e.regular && e.name == name) text += (text.empty() ? "" : " and ") + e.host;
+  return text;
+}
+
+}  // namespace
+
+bool Machine::MayChange(const std::string& host, uint64_t links, bool readOnly) {
+  if (links > 1)
+    disk_.error = "cannot change " + host + ": it has " + std::to_string(links) +
+                  " hard links, so it is shared with places outside the folder";
+  else if (readOnly)
+    return Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\""), false;
+  else
+    return true;
+  HostFailed();
+  return false;
+}
+
+bool Machine::Unique(const std::vector<Disk::Entry>& found, const CpmName& name) {
+  int n = 0;
+  for (const Disk::Entry& e : found) n += e.regular && e.name == name;
+  if (n < 2) return true;
+  Note(CpmText(name) + " is " + Twins(found, name) + ", which a CP/M name cannot tell apart; neither is changed");
+  return false;
+}
+
+Disk::File* Machine::FcbFile(uint16_t fcb) {
   CpmName name;
-  if (!FcbName(fcb, true, name)) return false;
-  const auto found = disk_.Find(name);
-  if (found.empty()) return false;
-  entry = found.front();
-  return true;
+  if (!FcbName(fcb, true, name)) return nullptr;
+  if (Disk::File* f = disk_.Kept(name)) return f;
+  return OpenNamed(name);
+}
+
+Disk::File* Machine::OpenNamed(const CpmName& name) {
+  const auto found = disk_.List(name);
+  const auto first = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
+  if (first == found.end()) {
+    Return(0xFF);
+    return nullptr;
+  }
+  int same = 0;
+  for (const Disk::Entry& e : found) same += e.regular && e.name == first->name;
+  Disk::File* f = disk_.Keep(name, first->host, same > 1, Disk::How::kOpen);
+  if (!f) HostFailed();
+  return f;
+}
+
+bool Machine::MayWrite(const Disk::File& f, uint8_t full) {
+  if (f.twins) {
+    Note(f.host + " shares its CP/M name with another host file; it is not written");
+    Return(full);
+    return false;
+  }
+  return MayChange(f.host, f.links, f.readOnly);
 }
 
 uint32_t Machine::SequentialRecord(uint16_t fcb) const {
@@ -340,22 +410,24 @@ void Machine::SetPosition(uint16_t fcb, uint32_t record) {
 }
 
 bool Machine::FindRecords(uint16_t fcb, int64_t& records) {
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) {
-    Return(0xFF);
-    return false;
-  }
-  const int64_t size = disk_.Size(e.host);
+  Disk::File* f = FcbFile(fcb);
+  if (!f) return false;
+  const int64_t size = disk_.Size(*f);
   if (size < 0) {
     HostFailed();
     return false;
   }
-  records = (size + 127) / 128;
+  // A CP/M 2.2 file holds at most 65536 records: a larger host file is
+  // that long to a program, never a count wrapped to a small one.
+  records = std::min<int64_t>((size + 127) / 128, kMaxRecords);
   return true;
 }
 
 void Machine::OpenFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName name;
+  if (!FcbName(fcb, true, name)) return;
+  disk_.Drop(name);  // found again: the folder may have changed since
   int64_t records = 0;
   if (!FindRecords(fcb, records)) return;
   const int64_t before = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
@@ -367,14 +439,19 @@ void Machine::OpenFile() {
 }
 
 void Machine::CloseFile() {
-  Disk::Entry e;
-  Return(FindOne(cpu_->Get(Reg::DE), e) ? 0 : 0xFF);
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName name;
+  if (!FcbName(fcb, true, name)) return;
+  if (disk_.Kept(name)) {
+    disk_.Drop(name);
+    return Return(0);
+  }
+  Return(disk_.Find(name).empty() ? 0xFF : 0);
 }
 
 void Machine::PutDirEntry(const Disk::Entry& entry) {
   // One directory entry at the DMA address, the rest of the record empty.
-  const int64_t size = disk_.Size(entry.host);
-  const int64_t records = size < 0 ? 0 : (size + 127) / 128;
+  const int64_t records = std::min<int64_t>((entry.size + 127) / 128, kMaxRecords);
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
   uint8_t rec[128];
   for (uint8_t& b : rec) b = 0xE5;
@@ -407,18 +484,24 @@ void Machine::SearchNext() {
 void Machine::DeleteFile() {
   CpmName pattern;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern) || ReadOnly()) return;
-  const auto found = disk_.Find(pattern);
+  const auto found = disk_.List(pattern);
+  // All or nothing: every file is checked before the first is removed.
+  bool any = false;
+  for (const Disk::Entry& e : found) {
+    if (!e.regular) continue;
+    if (!Unique(found, e.name)) return Return(0xFF);
+    if (!MayChange(e.host, e.links, e.readOnly)) return;
+    any = true;
+  }
   for (const Disk::Entry& e : found)
-    if (FileReadOnly(e.host)) return;
-  for (const Disk::Entry& e : found)
-    if (!disk_.Remove(e.host)) return HostFailed();
-  Return(found.empty() ? 0xFF : 0);
+    if (e.regular && !disk_.Remove(e.host)) return HostFailed();
+  Return(any ? 0 : 0xFF);
 }
 
-int Machine::ReadRecordTo(const std::string& host, uint32_t record) {
+int Machine::ReadRecordTo(const Disk::File& f, uint32_t record) {
   uint8_t rec[128];
   if (record >= kMaxRecords) return 0;
-  const int n = disk_.ReadRecord(host, record, rec);
+  const int n = disk_.ReadRecord(f, record, rec);
   if (n < 0) return HostFailed(), -1;
   for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
   if (n > 0)
@@ -426,21 +509,20 @@ int Machine::ReadRecordTo(const std::string& host, uint32_t record) {
   return n;
 }
 
-int Machine::WriteRecordFrom(const std::string& host, uint32_t record) {
+int Machine::WriteRecordFrom(const Disk::File& f, uint32_t record) {
   if (record >= kMaxRecords) return 0;
-  if (FileReadOnly(host)) return -1;
   uint8_t rec[128];
   for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
-  if (!disk_.WriteRecord(host, record, rec)) return HostFailed(), -1;
+  if (!disk_.WriteRecord(f, record, rec)) return HostFailed(), -1;
   return 1;
 }
 
 void Machine::ReadSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
+  Disk::File* f = FcbFile(fcb);
+  if (!f) return;
   const uint32_t record = SequentialRecord(fcb);
-  const int n = ReadRecordTo(e.host, record);
+  const int n = ReadRecordTo(*f, record);
   if (n <= 0) return Return(1);  // end of file
   SetPosition(fcb, record + 1);
   Return(0);
@@ -449,10 +531,10 @@ void Machine::ReadSequential() {
 void Machine::WriteSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   if (ReadOnly()) return;
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
+  Disk::File* f = FcbFile(fcb);
+  if (!f || !MayWrite(*f, 1)) return;
   const uint32_t record = SequentialRecord(fcb);
-  const int n = WriteRecordFrom(e.host, record);
+  const int n = WriteRecordFrom(*f, record);
   if (n <= 0) return Return(2);  // the disk (here: the file's 8 MiB) is full
   SetPosition(fcb, record + 1);
   const uint8_t rc = mem_->bytes[uint16_t(fcb + kRc)], cr = mem_->bytes[uint16_t(fcb + kCr)];
@@ -464,10 +546,23 @@ void Machine::MakeFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, false, name) || ReadOnly()) return;
-  const auto found = disk_.Find(name);
-  const std::string host = found.empty() ? NewHostName(name) : found.front().host;
-  if (!found.empty() && FileReadOnly(host)) return;
-  if (!disk_.Create(host)) return HostFailed();
+  const auto found = disk_.List(name);
+  if (!Unique(found, name)) return Return(0xFF);
+  Disk::File* f = nullptr;
+  if (const auto e = std::find_if(found.begin(), found.end(), [](const Disk::Entry& x) { return x.regular; });
+      e != found.end()) {
+    if (!MayChange(e->host, e->links, e->readOnly)) return;
+    disk_.DropHost(e->host);
+    f = disk_.Keep(name, e->host, false, Disk::How::kTruncate);
+  } else if (!found.empty()) {
+    // A FIFO, socket, device, folder or link has the name: no file is made
+    // over it or through it; the program sees a make that failed.
+    Note(found.front().host + " is " + found.front().kind + ", not a file; nothing is made");
+    return Return(0xFF);
+  } else {
+    f = disk_.Keep(name, NewHostName(name), false, Disk::How::kCreate);
+  }
+  if (!f) return HostFailed();
   mem_->Write(static_cast<uint16_t>(fcb + kRc), 0);
   Return(0);
 }
@@ -476,12 +571,15 @@ void Machine::RenameFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName from, to;
   if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
-  const auto old = disk_.Find(from);
-  if (old.empty()) return Return(0xFF);
-  if (FileReadOnly(old.front().host)) return;
-  const auto clash = disk_.Find(to);
-  if (!clash.empty() && clash.front().host != old.front().host) return Return(0xFF);
-  if (!disk_.Rename(old.front().host, NewHostName(to))) return HostFailed();
+  const auto found = disk_.List(from);
+  const auto old = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
+  if (old == found.end()) return Return(0xFF);
+  if (!Unique(found, from)) return Return(0xFF);
+  if (!MayChange(old->host, old->links, old->readOnly)) return;
+  if (from == to) return Return(0);  // its own name: nothing to do
+  // A name already taken, by a file or anything else, is not given again.
+  if (!disk_.List(to).empty()) return Return(0xFF);
+  if (!disk_.Rename(old->host, NewHostName(to))) return HostFailed();
   Return(0);
 }
 
@@ -489,10 +587,10 @@ void Machine::ReadRandom() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);  // past the end of the disk
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
+  Disk::File* f = FcbFile(fcb);
+  if (!f) return;
   SetPosition(fcb, record);
-  const int n = ReadRecordTo(e.host, record);
+  const int n = ReadRecordTo(*f, record);
   Return(n < 0 ? 0 : n == 0 ? 1 : 0);  // 1: reading unwritten data
 }
 
@@ -501,10 +599,10 @@ void Machine::WriteRandom() {
   if (ReadOnly()) return;
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);
-  Disk::Entry e;
-  if (!FindOne(fcb, e)) return Return(0xFF);
+  Disk::File* f = FcbFile(fcb);
+  if (!f || !MayWrite(*f, 5)) return;
   SetPosition(fcb, record);
-  WriteRecordFrom(e.host, record);
+  WriteRecordFrom(*f, record);
   Return(0);
 }
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -11,6 +12,23 @@
 #include <algorithm>
 
 namespace orvane::runner {
+
+namespace {
+
+// Open files kept at once; beyond it every one is let go (each is found
+// again at its next use).
+constexpr size_t kMaxKept = 64;
+
+const char* KindOf(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a folder";
+  return "not a regular file";
+}
+
+}  // namespace
 
 Disk::~Disk() {
   CloseAll();
@@ -28,7 +46,7 @@ bool Disk::Open(const std::string& folder) {
   return true;
 }
 
-std::vector<Disk::Entry> Disk::Find(const CpmName& pattern) {
+std::vector<Disk::Entry> Disk::List(const CpmName& pattern) {
   std::vector<Entry> found;
   const int fd = openat(dir_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* d = fd < 0 ? nullptr : fdopendir(fd);
@@ -40,99 +58,127 @@ std::vector<Disk::Entry> Disk::Find(const CpmName& pattern) {
   while (const dirent* e = readdir(d)) {
     struct stat st;
     if (!HostToCpm(e->d_name, name) || !Matches(pattern, name)) continue;
-    if (fstatat(dir_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    found.push_back({name, e->d_name});
+    if (fstatat(dir_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    Entry entry{name, e->d_name, S_ISREG(st.st_mode), KindOf(st.st_mode), st.st_size, st.st_nlink,
+                (st.st_mode & S_IWUSR) == 0};
+    found.push_back(std::move(entry));
   }
   closedir(d);
   std::sort(found.begin(), found.end(),
             [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.host < b.host; });
+  return found;
+}
+
+std::vector<Disk::Entry> Disk::Find(const CpmName& pattern) {
+  std::vector<Entry> found = List(pattern);
+  found.erase(std::remove_if(found.begin(), found.end(), [](const Entry& e) { return !e.regular; }), found.end());
   found.erase(std::unique(found.begin(), found.end(), [](const Entry& a, const Entry& b) { return a.name == b.name; }),
               found.end());
   return found;
 }
 
-int Disk::Fd(const std::string& host, bool write) {
-  auto it = open_.find(host);
-  if (it != open_.end() && (it->second.writable || !write)) return it->second.fd;
-  Forget(host);
-  if (open_.size() >= 16) CloseAll();
-  int fd = openat(dir_, host.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  bool writable = fd >= 0;
-  if (fd < 0 && !write && (errno == EACCES || errno == EROFS))
-    fd = openat(dir_, host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    Fail(write ? "cannot write" : "cannot read", host);
-    return -1;
-  }
-  open_[host] = {fd, writable};
-  return fd;
+Disk::File* Disk::Kept(const CpmName& key) {
+  auto it = kept_.find(key);
+  return it == kept_.end() ? nullptr : &it->second;
 }
 
-void Disk::Forget(const std::string& host) {
-  auto it = open_.find(host);
-  if (it == open_.end()) return;
+Disk::File* Disk::Keep(const CpmName& key, const std::string& host, bool twins, How how) {
+  Drop(key);
+  if (kept_.size() >= kMaxKept) CloseAll();
+  // Never blocks (a FIFO put in the file's place) and never takes a terminal.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const int extra = how == How::kCreate ? O_CREAT | O_EXCL : how == How::kTruncate ? O_TRUNC : 0;
+  int fd = openat(dir_, host.c_str(), O_RDWR | extra | kFlags, 0666);
+  const bool writable = fd >= 0;
+  const int refused = writable ? 0 : errno;
+  if (fd < 0 && how == How::kOpen && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
+    fd = openat(dir_, host.c_str(), O_RDONLY | kFlags);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) != 0) {
+    close(fd);
+    fd = -1;
+  } else if (fd >= 0 && !S_ISREG(st.st_mode)) {
+    close(fd);
+    error = host + " is " + KindOf(st.st_mode) + ", not a file";
+    return nullptr;
+  }
+  if (fd < 0) {
+    Fail(how == How::kCreate ? "cannot create" : how == How::kTruncate ? "cannot write" : "cannot read", host);
+    return nullptr;
+  }
+  File& f = kept_[key];
+  f = File{host, fd, writable, refused, twins, st.st_nlink, (st.st_mode & S_IWUSR) == 0};
+  return &f;
+}
+
+void Disk::Drop(const CpmName& key) {
+  auto it = kept_.find(key);
+  if (it == kept_.end()) return;
   close(it->second.fd);
-  open_.erase(it);
+  kept_.erase(it);
+}
+
+void Disk::DropHost(const std::string& host) {
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    if (it->second.host == host) {
+      close(it->second.fd);
+      it = kept_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void Disk::CloseAll() {
-  for (auto& [host, f] : open_) close(f.fd);
-  open_.clear();
+  for (auto& [key, f] : kept_) close(f.fd);
+  kept_.clear();
 }
 
-int64_t Disk::Size(const std::string& host) {
+int64_t Disk::Size(const File& f) {
   struct stat st;
-  if (fstatat(dir_, host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail("cannot read", host), -1;
+  if (fstat(f.fd, &st) != 0) return Fail("cannot read", f.host), -1;
   return st.st_size;
 }
 
-int Disk::ReadRecord(const std::string& host, uint32_t record, uint8_t* out) {
-  const int fd = Fd(host, false);
-  if (fd < 0) return -1;
+int Disk::ReadRecord(const File& f, uint32_t record, uint8_t* out) {
   int got = 0;
   while (got < 128) {
-    const ssize_t n = pread(fd, out + got, 128 - got, static_cast<off_t>(record) * 128 + got);
+    const ssize_t n = pread(f.fd, out + got, 128 - got, static_cast<off_t>(record) * 128 + got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail("cannot read", host), -1;
+    if (n < 0) return Fail("cannot read", f.host), -1;
     if (n == 0) break;
     got += static_cast<int>(n);
   }
   return got;
 }
 
-bool Disk::WriteRecord(const std::string& host, uint32_t record, const uint8_t* in) {
-  const int fd = Fd(host, true);
-  if (fd < 0) return false;
+bool Disk::WriteRecord(const File& f, uint32_t record, const uint8_t* in) {
+  if (!f.writable) {
+    errno = f.refused;
+    return Fail("cannot write", f.host);
+  }
   int done = 0;
   while (done < 128) {
-    const ssize_t n = pwrite(fd, in + done, 128 - done, static_cast<off_t>(record) * 128 + done);
+    const ssize_t n = pwrite(f.fd, in + done, 128 - done, static_cast<off_t>(record) * 128 + done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = ENOSPC;
-      return Fail("cannot write", host);
+      return Fail("cannot write", f.host);
     }
     done += static_cast<int>(n);
   }
   return true;
 }
 
-bool Disk::Create(const std::string& host) {
-  Forget(host);
-  const int fd = openat(dir_, host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return Fail("cannot create", host);
-  open_[host] = {fd, true};
-  return true;
-}
-
 bool Disk::Remove(const std::string& host) {
-  Forget(host);
+  DropHost(host);
   return unlinkat(dir_, host.c_str(), 0) == 0 || Fail("cannot delete", host);
 }
 
 bool Disk::Rename(const std::string& from, const std::string& to) {
-  Forget(from);
-  Forget(to);
-  return renameat(dir_, from.c_str(), dir_, to.c_str()) == 0 || Fail("cannot rename", from);
+  DropHost(from);
+  DropHost(to);
+  return renameat2(dir_, from.c_str(), dir_, to.c_str(), RENAME_NOREPLACE) == 0 || Fail("cannot rename", from);
 }
 
 bool Disk::ReadOnly(const std::string& host) {
@@ -148,7 +194,7 @@ bool Disk::SetReadOnly(const std::string& host, bool readOnly) {
   const mode_t mode = readOnly ? st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
                                : st.st_mode | S_IWUSR;
   if ((mode & 07777) == (st.st_mode & 07777)) return true;
-  Forget(host);
+  DropHost(host);  // a kept file is opened afresh, with its new permission
   return fchmodat(dir_, host.c_str(), mode & 07777, 0) == 0 || Fail("cannot set the attributes of", host);
 }
 

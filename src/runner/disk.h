@@ -1,6 +1,8 @@
 // Drive A: as a host folder. Files are found by their CP/M names without
 // regard to case; every file operation goes through the folder's descriptor
 // and never follows a symbolic link, so nothing outside the folder is touched.
+// A file a program opens is kept (its host name and descriptor) until it is
+// closed, so that reading and writing it never lists the folder again.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -13,10 +15,27 @@ namespace orvane::runner {
 
 class Disk {
  public:
+  // A host name in the folder with a CP/M form.
   struct Entry {
     CpmName name;
     std::string host;
+    bool regular = false;   // a regular file; a link, FIFO, socket, device or folder is no CP/M file
+    const char* kind = "";  // what it is when not regular ("a FIFO")
+    int64_t size = 0;
+    uint64_t links = 1;
+    bool readOnly = false;  // CP/M's R/O: its owner may not write it
   };
+  // A file kept open from OPEN or MAKE to CLOSE, under the name its FCB gives.
+  struct File {
+    std::string host;
+    int fd = -1;
+    bool writable = false;  // opened for writing
+    int refused = 0;        // else why the host refused it (errno)
+    bool twins = false;     // its CP/M name is also another host file's
+    uint64_t links = 1;
+    bool readOnly = false;
+  };
+  enum class How { kOpen, kTruncate, kCreate };
 
   Disk() = default;
   ~Disk();
@@ -25,20 +44,33 @@ class Disk {
 
   // Opens the folder; false with error set when it cannot be.
   bool Open(const std::string& folder);
-  // The regular files whose names have a CP/M form that match pattern, sorted
-  // by CP/M name; of two host names with one CP/M name, the first in byte order.
+  // Every host name whose CP/M form matches pattern, of any kind, sorted by
+  // CP/M name and then host name: one listing of the folder.
+  std::vector<Entry> List(const CpmName& pattern);
+  // The regular files that match, one per CP/M name (of two host names with
+  // one CP/M name, the first in byte order).
   std::vector<Entry> Find(const CpmName& pattern);
-  // Size in bytes; -1 with error set when the file is gone.
-  int64_t Size(const std::string& host);
+
+  // The file kept under key, or null.
+  File* Kept(const CpmName& key);
+  // Opens host (made new, emptied or as it is) and keeps it under key; null
+  // with error set when the host refuses, or the name is no regular file.
+  File* Keep(const CpmName& key, const std::string& host, bool twins, How how);
+  // Lets go of the file kept under key.
+  void Drop(const CpmName& key);
+  // Lets go of every key that holds host.
+  void DropHost(const std::string& host);
+  void CloseAll();
+
+  // Size in bytes; -1 with error set.
+  int64_t Size(const File& f);
   // Reads record (128 bytes) into out; returns the bytes there were (0 past
   // the end), or -1 with error set.
-  int ReadRecord(const std::string& host, uint32_t record, uint8_t* out);
-  bool WriteRecord(const std::string& host, uint32_t record, const uint8_t* in);
-  // Creates the file empty, or empties it when it is there.
-  bool Create(const std::string& host);
+  int ReadRecord(const File& f, uint32_t record, uint8_t* out);
+  bool WriteRecord(const File& f, uint32_t record, const uint8_t* in);
   bool Remove(const std::string& host);
+  // Never over another name: false with error set (EEXIST) when to is there.
   bool Rename(const std::string& from, const std::string& to);
-  void CloseAll();
   // The read-only attribute, kept as the host file's write permission.
   bool ReadOnly(const std::string& host);
   bool SetReadOnly(const std::string& host, bool readOnly);
@@ -48,15 +80,9 @@ class Disk {
   std::string error;
 
  private:
-  int Fd(const std::string& host, bool write);
-  void Forget(const std::string& host);
   bool Fail(const std::string& what, const std::string& host);
   int dir_ = -1;
-  struct OpenFile {
-    int fd;
-    bool writable;
-  };
-  std::map<std::string, OpenFile> open_;
+  std::map<CpmName, File> kept_;
 };
 
 }  // namespace orvane::runner

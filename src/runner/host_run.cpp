@@ -1,15 +1,18 @@
 #include "runner/host_run.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <memory>
+#include <streambuf>
 #include <tuple>
 
+#include "driver/file_ops.h"
 #include "runner/stats.h"
 
 namespace orvane::runner {
@@ -26,6 +29,73 @@ bool TakeTerminal(const std::vector<std::string>& args, size_t& i, HostRun& run,
   if (!ParseTerminalType(value, run.terminal))
     error = "--terminal takes ansi, vt52 or adm3a, not '" + value + "'";
   return true;
+}
+
+// An output file (the trace, the list device) written through a buffer of
+// its own; the first write that fails keeps its reason, and nothing more is
+// written.
+class FileOut : public std::streambuf {
+ public:
+  FileOut(int fd, std::string path) : fd_(fd), path_(std::move(path)), buf_(1 << 16) {
+    setp(buf_.data(), buf_.data() + buf_.size());
+  }
+  ~FileOut() override {
+    sync();
+    close(fd_);
+  }
+  // "cannot write PATH: REASON", or "" while every write succeeded.
+  std::string Error() {
+    sync();
+    return error_ ? "cannot write " + path_ + ": " + strerror(error_) : "";
+  }
+
+ protected:
+  int overflow(int c) override {
+    if (!Drain()) return traits_type::eof();
+    if (c != traits_type::eof()) {
+      *pptr() = static_cast<char>(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  bool Drain() {
+    const char* p = pbase();
+    size_t left = static_cast<size_t>(pptr() - pbase());
+    while (left > 0 && error_ == 0) {
+      const ssize_t n = write(fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) error_ = n < 0 ? errno : ENOSPC;
+      else p += n, left -= static_cast<size_t>(n);
+    }
+    setp(buf_.data(), buf_.data() + buf_.size());
+    return error_ == 0;
+  }
+  int fd_;
+  std::string path_;
+  std::vector<char> buf_;
+  int error_ = 0;
+};
+
+// The descriptors 0, 1 and 2 held open, so that no file a program opens
+// takes the place of a closed standard stream (the console would read or
+// write the program's file). A closed one gets /dev/null opened the other
+// way round, so that using it still fails as a closed one does.
+void HoldStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int held = open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+    if (held >= 0 && held != fd) close(held);
+  }
+}
+
+// The standard descriptor among in, out that names the same file as path.
+bool IsStream(const std::string& path, int fd) {
+  struct stat a, b;
+  return stat(path.c_str(), &a) == 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         (S_ISREG(a.st_mode) || S_ISFIFO(a.st_mode) || S_ISSOCK(a.st_mode) || isatty(fd));
 }
 
 }  // namespace
@@ -72,21 +142,55 @@ bool OutputsShared() {
 
 }  // namespace
 
+bool IsConsole(const std::string& path) { return path == "-" || IsStream(path, 0) || IsStream(path, 1); }
+
+std::string CheckRunOutputs(const HostRun& run, const std::vector<std::string>& inputs,
+                            const std::vector<std::string>& others) {
+  DiskFileSystem files(/*standardStreams=*/false);
+  for (auto [path, option] : {std::pair{&run.trace, "--trace"}, {&run.list, "--list"}}) {
+    if (path->empty()) continue;
+    const std::string named = std::string(option) + " " + *path;
+    if (IsConsole(*path))
+      return named + ": standard output is the program's console; the " + (path == &run.trace ? "trace" : "list") +
+             " cannot go there";
+    for (const std::string& in : inputs)
+      if (files.NamesSource(in, *path)) return named + " is " + in + ", which is read; it is not written over";
+    for (const std::string& out : others)
+      if (!out.empty() && files.SameOutput(out, *path)) return named + " is " + out + ", another output";
+    if (path == &run.list && !run.trace.empty() && files.SameOutput(run.trace, *path))
+      return named + " is the file --trace writes";
+  }
+  return "";
+}
+
 int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::string& name, std::ostream& err) {
+  HoldStandardDescriptors();
   Disk disk;
   if (!disk.Open(run.dir)) return err << name << ": " << disk.error << "\n", kUsage;
-  std::ofstream trace, list;
+  std::unique_ptr<FileOut> traceBuf, listBuf;
+  std::ostream trace(nullptr), list(nullptr);
   RunOptions opt;
   opt.maxTstates = run.maxTstates;
   opt.list = &err;
   opt.source = run.source;
   opt.strict = run.strict;
-  for (auto [path, file, slot] : {std::tuple{&run.trace, &trace, &opt.trace}, {&run.list, &list, &opt.list}}) {
+  for (auto [path, buf, stream, slot] :
+       {std::tuple{&run.trace, &traceBuf, &trace, &opt.trace}, {&run.list, &listBuf, &list, &opt.list}}) {
     if (path->empty()) continue;
-    file->open(*path, std::ios::binary | std::ios::trunc);
-    if (!*file) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", kUsage;
-    *slot = file;
+    // Opened without waiting: a FIFO nobody reads is refused, not waited on.
+    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", kUsage;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *buf = std::make_unique<FileOut>(fd, *path);
+    stream->rdbuf(buf->get());
+    *slot = stream;
   }
+  opt.outputError = [&]() {
+    for (auto* buf : {traceBuf.get(), listBuf.get()})
+      if (buf)
+        if (std::string e = buf->Error(); !e.empty()) return e;
+    return std::string();
+  };
   // A closed output or a file over its size limit is an error to report,
   // not a signal that ends the process.
   signal(SIGPIPE, SIG_IGN);
@@ -114,11 +218,9 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
   }
   if (!r.message.empty()) err << (lineOpen ? "\n" : "") << name << ": " << r.message << "\n";
   if (run.stats) err << name << ": " << StatsLine(r) << "\n";
-  for (std::ofstream* f : {&trace, &list}) {
-    if (f->is_open() && !f->flush()) {
-      err << name << ": cannot write " << (f == &trace ? run.trace : run.list) << "\n";
-      if (r.status == 0) r.status = kHostError;
-    }
+  if (const std::string failed = opt.outputError(); !failed.empty() && r.message.rfind(failed, 0) != 0) {
+    err << name << ": " << failed << "\n";
+    r.status = kHostError;
   }
   return r.status;
 }

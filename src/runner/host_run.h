@@ -27,6 +27,16 @@ struct HostRun {
 // --terminal NAME (or =NAME) is taken the same way.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);
 
+// Whether path is where the program's console goes: "-", or the file that
+// standard input or output is (a terminal, a file, a pipe; /dev/null is not).
+bool IsConsole(const std::string& path);
+
+// Why --trace and --list cannot be written as given, or "": either is the
+// console, a file read (inputs: the program, the source), another output
+// (others) or the other one. Checked before anything is opened for writing.
+std::string CheckRunOutputs(const HostRun& run, const std::vector<std::string>& inputs,
+                            const std::vector<std::string>& others);
+
 // Runs image with the console on standard input and output and drive A: on
 // run.dir. Messages go to err after "NAME: ". Returns the exit status.
 int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::string& name, std::ostream& err);

@@ -220,6 +220,8 @@ RunResult Machine::Run() {
     if (trap != Trap::kNone) break;
     if (!console_.Flush()) {
       trap = Stop(kHostError, "cannot write to the console: " + console_.error, pc);
+    } else if (const std::string failed = opt_.outputError ? opt_.outputError() : ""; !failed.empty()) {
+      trap = Stop(kHostError, failed, pc);
     } else if (opt_.stop && opt_.stop->load()) {
       trap = Stop(kStopped, "stopped at " + Hex4(pc), pc);
     } else if (console_.QuitRequested()) {
@@ -235,6 +237,8 @@ RunResult Machine::Run() {
   if (trace) trace->flush();
   RunResult r;
   if (!console_.Flush() && !stopped_) Stop(kHostError, "cannot write to the console: " + console_.error, pc);
+  if (!stopped_ && opt_.outputError)
+    if (const std::string failed = opt_.outputError(); !failed.empty()) Stop(kHostError, failed, pc);
   if (stopped_) {
     r.status = stopStatus_;
     r.message = stopMessage_;

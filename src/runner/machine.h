@@ -67,6 +67,8 @@ struct RunOptions {
   // One line for the user that does not end the run (an unknown function's
   // first call); dropped when empty.
   std::function<void(const std::string&)> note;
+  // Why an output (the trace, the list device) could not be written, or "".
+  std::function<std::string()> outputError;
 };
 
 struct RunResult {
@@ -188,19 +190,33 @@ class Machine {
   // input has ended, is stopped as one that waits for a key.
   bool Polled();
   void InputEnded();
-  // Whether the drive, or the file, is read-only for a call that changes
-  // it; stops the run then, where CP/M ends the program with its BDOS error.
+  // Whether the drive is read-only for a call that changes it; stops the
+  // run then, where CP/M ends the program with its BDOS error.
   bool ReadOnly();
-  bool FileReadOnly(const std::string& host);
   bool FcbName(uint16_t fcb, bool wildcards, CpmName& name);
-  bool FindOne(uint16_t fcb, Disk::Entry& entry);
+  // The file an FCB names: kept since OPEN or MAKE, else found (one listing)
+  // and kept. Null when there is none (the call has answered FFH) or the
+  // run stopped.
+  Disk::File* FcbFile(uint16_t fcb);
+  Disk::File* OpenNamed(const CpmName& name);
+  // Whether a call may change or remove a host file: one with several hard
+  // links stops the run as a host failure, a read-only one (no write
+  // permission for its owner) as CP/M's File R/O error.
+  bool MayChange(const std::string& host, uint64_t links, bool readOnly);
+  // Whether name is one host file in found, else a note on standard error.
+  bool Unique(const std::vector<Disk::Entry>& found, const CpmName& name);
+  // Whether f may be written; else the call has answered full (or stopped).
+  bool MayWrite(const Disk::File& f, uint8_t full);
+  // CP/M's select error for a drive it does not have: the run ends.
+  void SelectError(int drive);
+  void Note(const std::string& text);
   // The file an FCB names and its size in 128-byte records; on false the
   // call has already answered (FFH: no such file) or failed the host.
   bool FindRecords(uint16_t fcb, int64_t& records);
   uint32_t SequentialRecord(uint16_t fcb) const;
   void SetPosition(uint16_t fcb, uint32_t record);
-  int ReadRecordTo(const std::string& host, uint32_t record);
-  int WriteRecordFrom(const std::string& host, uint32_t record);
+  int ReadRecordTo(const Disk::File& f, uint32_t record);
+  int WriteRecordFrom(const Disk::File& f, uint32_t record);
   void PutDirEntry(const Disk::Entry& entry);
   void HostFailed();
   void Refuse(const std::string& why);

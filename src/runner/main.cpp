@@ -69,7 +69,8 @@ int Usage(const std::string& message) {
 
 // The whole file, or why it cannot be read.
 std::string ReadProgram(const std::string& path, std::vector<uint8_t>& image) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a FIFO is refused below, not waited on for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) return std::string("cannot read it: ") + strerror(errno);
   std::string error;
@@ -176,6 +177,7 @@ int main(int argc, char** argv) {
   const std::string program = FindProgram(all[i++]);
   run.args.assign(all.begin() + static_cast<long>(i), all.end());
 
+  if (const std::string error = CheckRunOutputs(run, {program}, {}); !error.empty()) return Usage(error);
   std::vector<uint8_t> image;
   if (const std::string error = ReadProgram(program, image); !error.empty())
     return std::cerr << "orvane-run: " << program << ": " << error << "\n", kUsage;

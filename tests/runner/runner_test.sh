@@ -22,13 +22,23 @@ assemble() {
   fi
   "$ASM" --cpm -o prog.com -l prog.LST prog.z80 >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"
 }
-# runz OPTIONS... prog.com ARGS...: standard input from $base/in, standard error through a pipe
+# runz OPTIONS... prog.com ARGS...: standard input from $base/in, standard error through a pipe;
+# with inns set, in a private mount namespace after the mounts it names. A run
+# that blocks is ended after 300 s (status 124), far beyond any normal run.
 runz() {
+  local pre=(timeout -k 10 300)
+  [ -n "$inns" ] && pre+=(unshare -m --propagation private bash -c "$inns"' && exec "$0" "$@"')
   ( [ -n "$fsize" ] && ulimit -f "$fsize"
-    if [ -n "$closeout" ]; then exec "$RUN" "$@" <"$base/in" 2>&1 >&-; else exec "$RUN" "$@" <"$base/in" 2>&1 >"$base/out"; fi
+    exec <"$base/in" 2>&1 >"$base/out"
+    [ -n "$closein" ] && exec <&-
+    [ -n "$closeout" ] && exec >&-
+    exec "${pre[@]}" "$RUN" "$@"
   ) | cat >"$base/err"
   status=${PIPESTATUS[0]}
 }
+# Private mount namespaces (read-only folders, a full file system) need root.
+ns=0; [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null && ns=1
+needns() { [ "$ns" = 1 ] || { echo "skipped without a private mount namespace: $case_name"; skip=1; }; }
 
 while IFS= read -r line; do
   [[ -z $line || $line == \#* ]] && continue
@@ -37,8 +47,9 @@ while IFS= read -r line; do
   f+=("$(trim "$rest")")
   [ ${#f[@]} -eq 8 ] || { fail "row with ${#f[@]} fields: $line"; continue; }
   begin "${f[0]}"
-  fsize='' closeout=''; : >"$base/out"
+  fsize='' closeout='' closein='' inns='' skip=''; : >"$base/out"
   eval "${f[1]}"
+  [ -n "$skip" ] && continue
   printf -- "${f[3]}" >"$base/in"
   assemble "${f[4]}"
   opts=${f[2]}; args=''
@@ -48,7 +59,7 @@ while IFS= read -r line; do
   eval "${f[7]}"
 done <"$DATA/rows.txt"
 
-fsize='' closeout=''
+fsize='' closeout='' closein='' inns=''
 begin "orvane-asm --run: the trace of three instructions, with their source lines"
 put prog.z80 'START:  LD HL,&H1234   ; three\n        INC HL\n        RET\n'
 "$ASM" --run --trace trace.txt prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
@@ -137,5 +148,53 @@ for args in "" "--bogus prog.com" "--max-tstates" "--max-tstates 0 prog.com" "--
   runz $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [${args:0:40}]"
 done
 runz big.com; has 'big.com: the program is 64767 bytes; at most 64766 fit between 0100H and the stack at FDFEH'
+
+begin "a FIFO as the program: refused at once, not waited on"
+mkfifo p.com
+runz p.com; status_is 2; has 'orvane-run: p.com: not a regular file'
+
+begin "--trace and --list never over an input, the console or each other; nothing written first"
+assemble 'LD E,65 / LD C,2 / CALL 5 / RET'; cp prog.com keep.com
+for args in "--trace prog.com prog.com" "--list prog.com prog.com" "--trace t.txt --list t.txt prog.com" \
+            "--trace - prog.com" "--list - prog.com" "--trace out.txt prog.com" "--list in.txt prog.com"; do
+  rm -f t.txt; put in.txt 'input'; put out.txt 'earlier'
+  ( exec "$RUN" $args <in.txt >out.txt 2>"$base/err" ); status=$?
+  status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [$args]"
+  cmp -s prog.com keep.com && ok || fail "[$args] wrote over the program"
+  file_is in.txt 'input'; file_is out.txt ''; check "$(ls t.txt 2>&1)" "ls: cannot access 't.txt': No such file or directory" "[$args] made t.txt"
+done
+has "orvane-run: --list in.txt: standard output is the program's console; the list cannot go there"
+rm in.txt keep.com
+cp "$DATA/tail.z80" prog.z80; cp prog.z80 keep.z80
+for args in "--trace prog.z80" "--list prog.z80" "--trace prog.com" "--trace prog.LST" "-l t.LST --list t.LST" \
+            "--trace t.txt --list t.txt" "-l out.txt" "--xref out.txt" "--trace -"; do
+  rm -f prog.com prog.LST; put out.txt 'earlier'
+  ( exec "$ASM" --run $args prog.z80 <"$base/empty" >out.txt 2>"$base/err" ); status=$?
+  status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
+  cmp -s prog.z80 keep.z80 && ok || fail "[$args] wrote over the source"
+  files_are keep.z80 out.txt prog.z80; file_is out.txt ''
+done
+( exec "$ASM" --run -l out.txt prog.z80 <"$base/empty" >out.txt 2>"$base/err" )
+has "orvane-asm: with --run, out.txt is the program's console; no output may go there"
+
+begin "orvane-asm: --run after the source is named as the mistake it is"
+assemble 'RET'
+run prog.z80 --run ARG; status_is 2
+has "orvane-asm: --run goes before the source: what follows the source is the program's own (orvane-asm --run prog.z80 ARG)"
+run prog.z80 --run; status_is 0
+
+begin "a trace that cannot be written ends the run with the reason, exit 7"
+assemble 'L: JR L'
+fsize=8; runz --trace t.txt --max-tstates 100000000 prog.com; fsize=''
+status_is 7; has 'orvane-run: cannot write t.txt: File too large'
+if needns; then
+  mkdir full
+  inns='mount -t tmpfs -o size=16k tmpfs full'; runz --trace full/t.txt --list full/l.txt prog.com; inns=''
+  status_is 7; has 'orvane-run: cannot write full/t.txt: No space left on device'
+  assemble 'LD B,0 / L: LD E,65 / LD C,5 / PUSH BC / CALL 5 / POP BC / DJNZ L / JP 0'
+  inns='mount -t tmpfs -o size=16k tmpfs full && head -c 16384 /dev/zero >full/fill'
+  runz --list full/l.txt prog.com; inns=''
+  status_is 7; has 'orvane-run: cannot write full/l.txt: No space left on device'
+fi
 
 finish
