@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,8 +19,10 @@
 #include <QTest>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -569,6 +572,118 @@ class WindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
     QVERIFY2(console()->StatusText().startsWith("Stopped at 0100H (p.z80:1: LOOP:   JR LOOP)"),
              qPrintable(console()->StatusText()));
+  }
+
+  // Debug (Shift+F9): the debugger window stops at the first statement; a
+  // click in the margin sets a breakpoint that Continue stops at, with the
+  // registers and the call stack shown; Step Back undoes the CALL; a
+  // condition makes the breakpoint stop on the third arrival only; a line
+  // typed into the console reaches the program, which then stops at its fault.
+  void debugger() {
+    using orvane::qt::DebugWindow;
+    const char* program =
+        "BDOS    EQU 5\n"
+        "START:  LD A,3\n"
+        "        LD (COUNT),A\n"
+        "LOOP:   CALL SHOW\n"
+        "        LD A,(COUNT)\n"
+        "        DEC A\n"
+        "        LD (COUNT),A\n"
+        "        JR NZ,LOOP\n"
+        "        LD DE,BUF\n"
+        "        LD C,10\n"
+        "        CALL BDOS\n"
+        "        LD C,99\n"
+        "        CALL BDOS\n"
+        "        RET\n"
+        "SHOW:   LD A,(COUNT)\n"  // line 15
+        "        ADD A,48\n"
+        "        LD E,A\n"
+        "        LD C,2\n"
+        "        CALL BDOS\n"
+        "        RET\n"
+        "COUNT:  DB 0\n"
+        "BUF:    DB 20\n";
+    QFile f(Path("d.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(program) > 0);
+    f.close();
+    Do("cpm");
+    Do("choose:" + Path("d.z80"));
+    QTest::keyClick(window_.get(), Qt::Key_F9, Qt::ShiftModifier);
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(2), 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    auto registers = d->findChild<QTableWidget*>(QStringLiteral("tblRegisters"));
+    auto value = [registers](const QString& name) {
+      for (int r = 0; r < registers->rowCount(); ++r)
+        for (int c = 0; c < registers->columnCount(); c += 2)
+          if (registers->item(r, c)->text() == name) return registers->item(r, c + 1);
+      qFatal("no register %s", qPrintable(name));
+    };
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    auto margin = [d, source](int line) {
+      const QRect cell = source->visualItemRect(source->item(d->RowOfLine(line), 0));
+      QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
+    QCOMPARE(source->currentRow(), d->RowOfLine(2));
+    QCOMPARE(source->item(source->currentRow(), 4)->text(), QStringLiteral("START:  LD A,3"));
+    // Every control can be named by a screen reader.
+    for (QWidget* w : d->findChildren<QWidget*>())
+      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w))
+        QVERIFY2(!w->accessibleName().isEmpty() || qobject_cast<QAbstractItemView*>(w->parentWidget()), qPrintable(w->objectName()));
+
+    margin(15);
+    QCOMPARE(source->item(d->RowOfLine(15), 0)->toolTip(), QStringLiteral("Breakpoint"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
+    QVERIFY2(d->StatusText().contains("line 15"), qPrintable(d->StatusText()));
+    QCOMPARE(value("PC")->text(), QStringLiteral("011F"));
+    QVERIFY(value("AF")->text().startsWith("03"));
+    QVERIFY(value("SP")->font().bold() && !value("IX")->font().bold());  // CALL pushed: changed since the entry
+    auto stack = d->findChild<QListWidget*>(QStringLiteral("lstCallStack"));
+    QCOMPARE(stack->count(), 2);
+    QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(1)).center());
+    QCOMPARE(source->currentRow(), d->RowOfLine(4));
+
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    QCOMPARE(value("PC")->text(), QStringLiteral("0105"));
+
+    // Stop only when COUNT has come down to 1: the third arrival.
+    auto breakpoints = d->findChild<QTreeWidget*>(QStringLiteral("lstBreakpoints"));
+    QCOMPARE(breakpoints->topLevelItemCount(), 1);
+    breakpoints->topLevelItem(0)->setText(2, QStringLiteral("(COUNT) == 1"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15) && value("AF")->text().startsWith("01"), 30000);
+    QCOMPARE(d->ScreenText(), QStringLiteral("32"));
+
+    // Without the breakpoint it runs on, waits for a line, and faults.
+    margin(15);
+    QCOMPARE(breakpoints->topLevelItemCount(), 0);
+    click("cmdContinue");
+    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("321"), 30000);
+    QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));
+    QTest::keyClicks(console, QStringLiteral("hello"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(13), 30000);
+    QVERIFY2(d->StatusText().startsWith("Stopped: unknown BDOS function 99"), qPrintable(d->StatusText()));
+    QCOMPARE(d->ScreenText(), QStringLiteral("321hello"));
+
+    // Its size is kept for the next time.
+    d->resize(900, 640);
+    d->close();
+    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
+    QTest::keyClick(window_.get(), Qt::Key_F9, Qt::ShiftModifier);
+    d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QCOMPARE(d->size(), QSize(900, 640));
   }
 #endif
 

@@ -69,6 +69,12 @@ QIcon MarginIcon(bool breakpoint, bool conditional, bool current) {
   return QIcon(pixmap);
 }
 
+// Where each of RegisterRows' registers stands in the table (row, pair of
+// columns): the main set, IX, IY and PC on the left; the alternate set, SP, I
+// and R on the right.
+constexpr std::pair<int, int> kRegisterPlace[] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {1, 1}, {2, 1},
+                                                   {3, 1}, {4, 0}, {5, 0}, {4, 1}, {6, 0}, {5, 1}, {6, 1}};
+
 QTableWidgetItem* Cell(const QString& text) {
   auto* item = new QTableWidgetItem(text);
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -239,6 +245,9 @@ void DebugWindow::BuildControls() {
   main->setStretchFactor(0, 3);
   main->setStretchFactor(1, 2);
   splitters_ = {main, left, right};
+  main->setSizes({700, 460});
+  left->setSizes({400, 420});
+  right->setSizes({230, 120, 420});
 
   status_ = new QLabel(QStringLiteral("Starting..."));
   status_->setObjectName(QStringLiteral("lblDebugStatus"));
@@ -404,11 +413,15 @@ QWidget* DebugWindow::BuildRegisters() {
   registers_->setHorizontalHeaderLabels(
       {QStringLiteral("Register"), QStringLiteral("Value"), QStringLiteral("Register"), QStringLiteral("Value")});
   for (size_t i = 0; i < names.size(); ++i) {
-    const int row = static_cast<int>(i % 7), column = static_cast<int>(i / 7) * 2;
-    registers_->setItem(row, column, Cell(QString::fromStdString(names[i].name)));
-    registers_->setItem(row, column + 1, Cell(QString()));
+    const auto [row, pair] = kRegisterPlace[i];
+    registers_->setItem(row, pair * 2, Cell(QString::fromStdString(names[i].name)));
+    registers_->setItem(row, pair * 2 + 1, Cell(QString()));
   }
-  registers_->resizeColumnsToContents();
+  registers_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  registers_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  registers_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  registers_->setMinimumHeight(registers_->horizontalHeader()->sizeHint().height() +
+                               7 * registers_->verticalHeader()->defaultSectionSize() + 4);
   connect(registers_, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
     const QTableWidgetItem* name = registers_->item(row, column & ~1);
     if (name && name->text().size() >= 2) GoTo(name->text());
@@ -631,7 +644,8 @@ void DebugWindow::ShowRegisters() {
   const bool first = before_.memory.empty();
   const auto rows = dv::RegisterRows(state_.registers, first ? state_.registers : before_.registers);
   for (size_t i = 0; i < rows.size(); ++i) {
-    QTableWidgetItem* item = registers_->item(static_cast<int>(i % 7), static_cast<int>(i / 7) * 2 + 1);
+    const auto [row, pair] = kRegisterPlace[i];
+    QTableWidgetItem* item = registers_->item(row, pair * 2 + 1);
     item->setText(QString::fromStdString(rows[i].value));
     MarkChanged(item, rows[i].changed);
   }
