@@ -680,7 +680,7 @@ class WindowTest : public QObject {
     d->resize(900, 640);
     d->close();
     QTRY_VERIFY(!window_->findChild<DebugWindow*>());
-    QTest::keyClick(window_.get(), Qt::Key_F9, Qt::ShiftModifier);
+    window_->DebugProgram();
     d = window_->findChild<DebugWindow*>();
     QVERIFY(d);
     QCOMPARE(d->size(), QSize(900, 640));

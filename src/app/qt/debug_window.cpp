@@ -320,12 +320,7 @@ void DebugWindow::AddButtons(QWidget* bar) {
     if (state_.running) console_->Stop();
     driver_->Stop();
   });
-  row->addSpacing(12);
-  tstates_ = new QLabel(bar);
-  tstates_->setObjectName(QStringLiteral("lblTStates"));
-  tstates_->setAccessibleName(QStringLiteral("T-states"));
-  tstates_->setTextFormat(Qt::PlainText);
-  row->addWidget(tstates_, 1);
+  row->addStretch(1);
   // The source's own keys.
   connect(new QShortcut(QKeySequence(Qt::Key_F9), this), &QShortcut::activated, this, [this] {
     if (source_->currentRow() >= 0) ToggleBreakpoint(source_->currentRow());
@@ -444,8 +439,14 @@ QWidget* DebugWindow::BuildRegisters() {
     flags_->item(0, c)->setTextAlignment(Qt::AlignCenter);
   }
   flags_->setFixedHeight(flags_->horizontalHeader()->sizeHint().height() + flags_->rowHeight(0) + 4);
+  tstates_ = new QLabel;
+  tstates_->setObjectName(QStringLiteral("lblTStates"));
+  tstates_->setAccessibleName(QStringLiteral("T-states"));
+  tstates_->setTextFormat(Qt::PlainText);
+  tstates_->setWordWrap(true);
   auto* label = new QLabel(QStringLiteral("Registers"));
   label->setBuddy(registers_);
+  layout->addWidget(tstates_);
   layout->addWidget(label);
   layout->addWidget(registers_, 1);
   layout->addWidget(flags_);
