@@ -153,6 +153,7 @@ void MemoryModel::Show(const std::vector<uint8_t>& memory) {
   }
   before_.swap(memory_);
   memory_ = memory;
+  if (!editable_) before_ = memory_;  // the first stop: nothing changed yet
   editable_ = true;
   emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns));
 }
@@ -245,7 +246,7 @@ void DebugWindow::BuildControls() {
   main->setStretchFactor(0, 3);
   main->setStretchFactor(1, 2);
   splitters_ = {main, left, right};
-  main->setSizes({700, 460});
+  main->setSizes({680, 580});
   left->setSizes({400, 420});
   right->setSizes({230, 120, 420});
 
@@ -262,7 +263,7 @@ void DebugWindow::BuildControls() {
   layout->addWidget(bar);
   layout->addWidget(main, 1);
   layout->addWidget(status_);
-  resize(1180, 800);
+  resize(1280, 820);
 }
 
 void DebugWindow::AddButtons(QWidget* bar) {
@@ -364,8 +365,7 @@ QWidget* DebugWindow::BuildSource() {
   QHeaderView* h = source_->horizontalHeader();
   h->setSectionResizeMode(kMargin, QHeaderView::Fixed);
   source_->setColumnWidth(kMargin, 40);
-  for (int c : {kLine, kAddress, kBytes}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-  h->setStretchLastSection(true);
+  for (int c : {kLine, kAddress, kBytes, kText}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   connect(source_, &QTableWidget::cellClicked, this, [this](int row, int column) {
     if (column == kMargin) ToggleBreakpoint(row);
   });
@@ -488,8 +488,9 @@ QWidget* DebugWindow::BuildMemory() {
   memoryView_->verticalHeader()->setDefaultSectionSize(m.height() + 2);
   memoryView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   memoryView_->verticalHeader()->setFont(Fixed());
-  for (int c = 0; c < MemoryModel::kColumns; ++c) memoryView_->setColumnWidth(c, m.horizontalAdvance(QStringLiteral("000")) + 4);
-  memoryView_->setColumnWidth(MemoryModel::kColumns, m.horizontalAdvance(QString(18, QLatin1Char('M'))));
+  memoryView_->horizontalHeader()->setMinimumSectionSize(8);
+  for (int c = 0; c < MemoryModel::kColumns; ++c) memoryView_->setColumnWidth(c, m.horizontalAdvance(QStringLiteral("00")) + 6);
+  memoryView_->setColumnWidth(MemoryModel::kColumns, m.horizontalAdvance(QString(17, QLatin1Char('M'))));
   memoryView_->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(memoryView_, 1);
   memoryNote_ = new QLabel;
@@ -626,8 +627,12 @@ void DebugWindow::ShowState() {
   if (currentRow_ >= 0) {
     for (int c = 0; c < kSourceColumns; ++c) source_->item(currentRow_, c)->setBackground(kCurrentRow);
     ShowMargin(currentRow_);
-    source_->setCurrentCell(currentRow_, kText);
-    source_->scrollToItem(source_->item(currentRow_, kText), QAbstractItemView::PositionAtCenter);
+    // The current cell (for F9 and Ctrl+F10) without the selection's colour
+    // over the highlight.
+    source_->clearSelection();
+    source_->selectionModel()->setCurrentIndex(source_->model()->index(currentRow_, kMargin),
+                                               QItemSelectionModel::NoUpdate);
+    source_->scrollToItem(source_->item(currentRow_, kMargin), QAbstractItemView::PositionAtCenter);
   }
   stack_->clear();
   for (const DebugFrame& f : state_.stack) {
