@@ -639,6 +639,20 @@ class WindowTest : public QObject {
       if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w))
         QVERIFY2(!w->accessibleName().isEmpty() || qobject_cast<QAbstractItemView*>(w->parentWidget()), qPrintable(w->objectName()));
 
+    // A watched symbol, with a data breakpoint: stops right after the write.
+    auto watch = d->findChild<QLineEdit*>(QStringLiteral("txtWatch"));
+    QTest::keyClicks(watch, QStringLiteral("count"));
+    QTest::keyClick(watch, Qt::Key_Return);
+    auto watches = d->findChild<QTreeWidget*>(QStringLiteral("lstWatch"));
+    QCOMPARE(watches->topLevelItemCount(), 1);
+    QCOMPARE(watches->topLevelItem(0)->text(1), QStringLiteral("012BH (299)"));
+    watches->topLevelItem(0)->setCheckState(3, Qt::Checked);
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    QCOMPARE(d->StatusText(), QStringLiteral("Data breakpoint: COUNT written at line 3"));
+    QVERIFY2(watches->topLevelItem(0)->text(2).startsWith("03 14 "), qPrintable(watches->topLevelItem(0)->text(2)));
+    watches->topLevelItem(0)->setCheckState(3, Qt::Unchecked);
+
     margin(15);
     QCOMPARE(source->item(d->RowOfLine(15), 0)->toolTip(), QStringLiteral("Breakpoint"));
     click("cmdContinue");
@@ -646,7 +660,7 @@ class WindowTest : public QObject {
     QVERIFY2(d->StatusText().contains("line 15"), qPrintable(d->StatusText()));
     QCOMPARE(value("PC")->text(), QStringLiteral("011F"));
     QVERIFY(value("AF")->text().startsWith("03"));
-    QVERIFY(value("SP")->font().bold() && !value("IX")->font().bold());  // CALL pushed: changed since the entry
+    QVERIFY(value("SP")->font().bold() && !value("IX")->font().bold());  // CALL pushed: changed since the last stop
     auto stack = d->findChild<QListWidget*>(QStringLiteral("lstCallStack"));
     QCOMPARE(stack->count(), 2);
     QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(1)).center());
