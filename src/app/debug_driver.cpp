@@ -63,7 +63,7 @@ void DebugDriver::Queue(std::function<void()> job, bool pauseToo) {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
     pause = pauseToo && busy_;
-    if (pause) resume_ = true;
+    if (pause) resume_ = pauseWanted_ = true;
   }
   wake_.notify_all();
   if (pause) session_->Pause();
@@ -97,6 +97,7 @@ void DebugDriver::Run(Command command, uint16_t address) {
     bool resume = false;
     {
       std::lock_guard lock(mutex_);
+      pauseWanted_ = false;
       if (terminate_) break;
       // Breakpoints changed while it ran: they are set, and a run that was
       // only paused for them goes on.
@@ -177,7 +178,13 @@ void DebugDriver::WriteMemory(uint16_t address, uint8_t value) {
 }
 
 void DebugDriver::Pause() {
-  if (session_) session_->Pause();
+  if (!session_) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (!busy_) return;
+    pauseWanted_ = true;
+  }
+  session_->Pause();
 }
 
 void DebugDriver::Stop() {
@@ -186,7 +193,7 @@ void DebugDriver::Stop() {
   {
     std::lock_guard lock(mutex_);
     running = busy_;
-    if (running) terminate_ = true;
+    if (running) terminate_ = pauseWanted_ = true;
   }
   if (running) {
     session_->Pause();
@@ -248,6 +255,7 @@ void DebugDriver::Publish(bool stopped) {
 
 bool DebugDriver::TakeState(DebugState& state) {
   std::lock_guard lock(mutex_);
+  if (pauseWanted_ && busy_) session_->Pause();
   if (!fresh_) return false;
   fresh_ = false;
   state = state_;
