@@ -1,5 +1,7 @@
 #include "app/debug_driver.h"
 
+#include <chrono>
+
 namespace orvane {
 
 namespace {
@@ -24,7 +26,12 @@ DebugDriver::~DebugDriver() {
     jobs_.clear();
   }
   wake_.notify_all();
-  if (session_) session_->Pause();
+  // A pause that came before the run began is forgotten: asked until the
+  // worker has gone.
+  while (worker_.joinable() && !done_) {
+    session_->Pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (worker_.joinable()) worker_.join();
 }
 
@@ -49,7 +56,10 @@ void DebugDriver::Loop() {
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
-      if (quit_) return;
+      if (quit_) {
+        done_ = true;
+        return;
+      }
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
@@ -98,7 +108,7 @@ void DebugDriver::Run(Command command, uint16_t address) {
     {
       std::lock_guard lock(mutex_);
       pauseWanted_ = false;
-      if (terminate_) break;
+      if (terminate_ || quit_) break;
       // Breakpoints changed while it ran: they are set, and a run that was
       // only paused for them goes on.
       resume = resume_ && stop.reason == debug::StopReason::kPause &&

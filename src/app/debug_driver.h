@@ -109,6 +109,7 @@ class DebugDriver {
   DebugState state_;
   std::string error_;  // the worker's, for the next state
   bool fresh_ = false;
+  std::atomic<bool> done_{false};  // the worker has left its loop
   std::thread worker_;
 };
 

@@ -131,6 +131,9 @@ TEST(DebugDriver, PauseFromAnotherThread) {
   EXPECT_EQ(s.line, 7);
   EXPECT_EQ(s.status.rfind("Paused", 0), 0u) << s.status;
   EXPECT_EQ(s.registers.af >> 8, 1);
+  // Gone while it spins: the worker is stopped and joined.
+  d.driver->Post(Command::kContinue);
+  d.driver.reset();
 }
 
 TEST(DebugDriver, ABreakpointSetWhileItRunsStopsIt) {

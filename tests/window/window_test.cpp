@@ -677,6 +677,14 @@ class WindowTest : public QObject {
     click("cmdContinue");
     QTRY_VERIFY_WITH_TIMEOUT(stopped(15) && value("AF")->text().startsWith("01"), 30000);
     QCOMPARE(d->ScreenText(), QStringLiteral("32"));
+    // Out of SHOW to the statement after the CALL, and back to the breakpoint.
+    click("cmdStepOut");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
+    QCOMPARE(d->ScreenText(), QStringLiteral("321"));
+    click("cmdReverse");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
+    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 15"), qPrintable(d->StatusText()));
+    QCOMPARE(d->ScreenText(), QStringLiteral("321"));  // what was printed stays
 
     // Without the breakpoint it runs on, waits for a line, and faults.
     margin(15);
@@ -698,6 +706,42 @@ class WindowTest : public QObject {
     d = window_->findChild<DebugWindow*>();
     QVERIFY(d);
     QCOMPARE(d->size(), QSize(900, 640));
+  }
+
+  // A program that runs for ever: Pause stops it, Stop ends it, Restart
+  // starts it again at its first statement.
+  void debuggerPauseStopRestart() {
+    using orvane::qt::DebugWindow;
+    QFile f(Path("spin.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("        LD A,7\nSPIN:   JR SPIN\n") > 0);
+    f.close();
+    Do("cpm");
+    Do("choose:" + Path("spin.z80"));
+    window_->DebugProgram();
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    auto button = [d](const char* name) { return d->findChild<QPushButton*>(QLatin1String(name)); };
+    QVERIFY(!button("cmdPause")->isEnabled());
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    QVERIFY(d->Running() && button("cmdPause")->isEnabled() && !button("cmdStepInto")->isEnabled());
+    QCOMPARE(d->StatusText(), QStringLiteral("Running..."));
+    QTest::keyClick(d, Qt::Key_F6);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
+    QVERIFY2(d->StatusText().startsWith("Paused at line 2"), qPrintable(d->StatusText()));
+    QCOMPARE(d->CurrentLine(), 2);
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdDebugStop"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->State().ended, 30000);
+    QVERIFY(!button("cmdContinue")->isEnabled() && !button("cmdStepBack")->isEnabled());
+    QVERIFY(button("cmdRestart")->isEnabled());
+    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && !d->State().ended && d->CurrentLine() == 1, 30000);
+    QVERIFY(button("cmdStepInto")->isEnabled());
+    // Closed while it runs: the worker ends with the window.
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    d->close();
+    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
   }
 #endif
 

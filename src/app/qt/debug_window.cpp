@@ -697,14 +697,10 @@ void DebugWindow::EnableButtons() {
   using C = DebugDriver::Command;
   const bool live = driver_ && !state_.closed;
   const bool stopped = live && !state_.running;
-  for (const auto& [command, button] : buttons_) {
-    bool on = stopped && !state_.ended;
-    if (command == C::kStepBack || command == C::kReverseContinue) on = stopped;
-    if (command == C::kRestart) on = true;
-    button->setEnabled(on);
-  }
+  // Once the program has ended only Restart is left.
+  for (const auto& [command, button] : buttons_) button->setEnabled(stopped && (command == C::kRestart || !state_.ended));
   pauseButton_->setEnabled(live && state_.running);
-  stopButton_->setEnabled(live);
+  stopButton_->setEnabled(live && (state_.running || !state_.ended));
 }
 
 void DebugWindow::ToggleBreakpoint(int row) {
