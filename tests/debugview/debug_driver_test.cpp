@@ -19,20 +19,19 @@ using orvane::DebugDriver;
 using orvane::DebugState;
 using Command = DebugDriver::Command;
 
-// Keys typed by the test; Read waits for one, and -1 after Close.
+// Keys typed by the test; Read waits for one.
 class WaitingConsole : public orvane::runner::Console {
  public:
   int Read() override {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !keys_.empty() || closed_; });
-    if (keys_.empty()) return -1;
+    changed_.wait(lock, [this] { return !keys_.empty(); });
     const int c = static_cast<unsigned char>(keys_.front());
     keys_.erase(0, 1);
     return c;
   }
   bool Ready() override {
     std::lock_guard lock(mutex_);
-    return !keys_.empty() || closed_;
+    return !keys_.empty();
   }
   bool Write(const uint8_t* b, size_t n) override {
     std::lock_guard lock(mutex_);
@@ -44,15 +43,7 @@ class WaitingConsole : public orvane::runner::Console {
     keys_ += keys;
     changed_.notify_all();
   }
-  void Close() {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    changed_.notify_all();
-  }
-  void Reopen() {
-    std::lock_guard lock(mutex_);
-    closed_ = false;
-  }
+
   std::string Out() {
     std::lock_guard lock(mutex_);
     return out_;
@@ -62,7 +53,6 @@ class WaitingConsole : public orvane::runner::Console {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string keys_, out_;
-  bool closed_ = false;
 };
 
 class Driver {
@@ -182,16 +172,19 @@ TEST(DebugDriver, AByteWrittenShowsWithoutAStop) {
   EXPECT_EQ(d.Next().registers.hl, 0x34);
 }
 
-TEST(DebugDriver, StopWhileItWaitsForAKeyAndRestart) {
+TEST(DebugDriver, PauseAndStopWhileItWaitsForAKeyThenRestart) {
   Driver d("        LD C,1\n        CALL 5\n        LD C,2\n        LD E,A\n        CALL 5\n        RET\n");
   d.Next();
   d.driver->Post(Command::kContinue);  // waits in BDOS 1 for a key
+  d.driver->Pause();
+  const DebugState paused = d.Next();
+  EXPECT_EQ(paused.line, 2);  // at the CALL, nothing read
+  EXPECT_EQ(paused.status.rfind("Paused", 0), 0u) << paused.status;
+  d.driver->Post(Command::kContinue);
   d.driver->Stop();
-  d.console.Close();  // as the window's console does on Stop
   const DebugState s = d.Next();
   EXPECT_TRUE(s.ended) << s.status;
   // Restart runs it afresh; this time it gets its key.
-  d.console.Reopen();
   d.driver->Post(Command::kRestart);
   const DebugState again = d.Next();
   EXPECT_EQ(again.line, 1);

@@ -316,10 +316,7 @@ void DebugWindow::AddButtons(QWidget* bar) {
   }
   stopButton_ = add({"cmdDebugStop", "Stop", QKeySequence(Qt::SHIFT | Qt::Key_F6), "End the program"});
   connect(stopButton_, &QPushButton::clicked, this, [this] {
-    if (!driver_) return;
-    // A program waiting for a key gets the end of input, and stops.
-    if (state_.running) console_->Stop();
-    driver_->Stop();
+    if (driver_) driver_->Stop();
   });
   row->addStretch(1);
   // The source's own keys.
