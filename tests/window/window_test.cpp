@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTextDocument>
 #include <QTimer>
@@ -738,6 +739,26 @@ class WindowTest : public QObject {
     QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && !d->State().ended && d->CurrentLine() == 1, 30000);
     QVERIFY(button("cmdStepInto")->isEnabled());
+    // A byte changed in the memory view: LD A,7 becomes LD A,9.
+    auto memory = d->findChild<QTableView*>(QStringLiteral("tblMemory"));
+    auto goTo = d->findChild<QLineEdit*>(QStringLiteral("txtGoTo"));
+    QTest::keyClicks(goTo, QStringLiteral("spin"));
+    QTest::keyClick(goTo, Qt::Key_Return);
+    QCOMPARE(memory->currentIndex().row() * 16 + memory->currentIndex().column(), 0x0102);
+    QCOMPARE(memory->currentIndex().data().toString(), QStringLiteral("18"));  // JR
+    QVERIFY(!memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("xyz")));
+    QVERIFY(memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("09")));
+    QTest::keyClick(d, Qt::Key_F11);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(d->State().registers.af >> 8, 9);
+    // Run to the selected line (Ctrl+F10), from the start again.
+    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    source->selectRow(d->RowOfLine(2));
+    QTest::keyClick(d, Qt::Key_F10, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(d->State().registers.pc, 0x0102);
     // Closed while it runs: the worker ends with the window.
     QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
     d->close();
