@@ -232,6 +232,7 @@ void DebugDriver::Publish(bool stopped) {
   next.running = false;
   const debug::Stop& stop = s.LastStop();
   next.ended = stop.reason == debug::StopReason::kExited;
+  next.fault = stop.reason == debug::StopReason::kException;
   next.status = stop.description;
   next.line = stop.line;
   uint16_t* fields[] = {&next.registers.af,  &next.registers.bc,  &next.registers.de, &next.registers.hl,

@@ -33,6 +33,7 @@ struct DebugFrame {
 struct DebugState {
   bool running = true;  // the program runs (the window's own note: the driver's states are stops)
   bool ended = false;   // the program ended: only Restart is left
+  bool fault = false;   // stopped at a runtime fault's instruction
   bool closed = false;  // there is no session (it could not be made)
   std::string status;   // why it stopped: "Breakpoint at line 12"
   int line = 0;         // the statement it stopped at, 0 when none

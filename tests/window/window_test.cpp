@@ -2,6 +2,7 @@
 // report are answered by the test, and a watchdog fails any test during which
 // some other modal dialog shows up. Runs are compared with the hand-reviewed
 // golden files, through the window's own controls.
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -697,13 +698,16 @@ class WindowTest : public QObject {
     QTest::keyClick(console, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(stopped(13), 30000);
     QVERIFY2(d->StatusText().startsWith("Stopped: unknown BDOS function 99"), qPrintable(d->StatusText()));
+    QVERIFY(d->State().fault);
     QCOMPARE(d->ScreenText(), QStringLiteral("321hello"));
 
     // Its size is kept for the next time.
     d->resize(900, 640);
     d->close();
     QTRY_VERIFY(!window_->findChild<DebugWindow*>());
-    window_->DebugProgram();
+    auto menu = window_->findChild<QAction*>(QStringLiteral("actDebug"));
+    QVERIFY(menu && window_->actions().contains(menu) && menu->text() == "Debug\tShift+F9");
+    menu->trigger();  // the right-click menu's Debug
     d = window_->findChild<DebugWindow*>();
     QVERIFY(d);
     QCOMPARE(d->size(), QSize(900, 640));

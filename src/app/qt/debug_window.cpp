@@ -607,6 +607,10 @@ void DebugWindow::ShowState() {
     status_->setText(QStringLiteral("Running..."));
     return;
   }
+  // A fault in red, the rest as the window's text.
+  QPalette palette = status_->palette();
+  palette.setColor(QPalette::WindowText, state_.fault ? kChanged : this->palette().color(QPalette::WindowText));
+  status_->setPalette(palette);
   status_->setText(QString::fromStdString(state_.status));
   if (!state_.error.empty()) status_->setText(QString::fromStdString(state_.error) + '\n' + status_->text());
   tstates_->setText(QString::fromStdString(dv::TStatesText(state_.tstates, state_.tstatesSinceStop)));
