@@ -40,7 +40,7 @@ using runner::Reg;
 
 constexpr uint64_t kInterval = 2048;          // instructions between checkpoints
 constexpr uint64_t kKeep = 1100000;           // instructions of history kept at least ...
-constexpr size_t kMaxWrites = 8u << 20;       // ... unless the write log grows past this (4 bytes each)
+constexpr size_t kMaxBytes = 48u << 20;       // ... unless the history grows past this many bytes
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
 
 // libz80ex behind the runner's Cpu interface, with its whole state saved and
@@ -166,6 +166,14 @@ struct Session::Impl {
   size_t cur = 0, woff = 0;
   std::deque<Interval> intervals;
   size_t oldWrites = 0;  // the writes of every interval but the last
+  size_t callBytes = 0;  // what the call records take
+  static size_t Bytes(const CallRecord& r) {
+    return sizeof(CallRecord) + 64 + r.cpuAfter.size() + r.writes.size() * sizeof(r.writes[0]);
+  }
+  void EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to) {
+    for (auto i = from; i != to; ++i) callBytes -= Bytes(i->second);
+    calls.erase(from, to);
+  }
   std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
@@ -281,6 +289,7 @@ std::string Session::Impl::Start() {
   intervals.clear();
   oldWrites = 0;
   calls.clear();
+  callBytes = 0;
   shadow.clear();
   fine.Clear();
   fault.reset();
@@ -314,12 +323,12 @@ void Session::Impl::NewInterval() {
 void Session::Impl::Trim() {
   while (intervals.size() > 2 && cur > 1) {
     const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites <= kMaxWrites) break;
+    if (!enough && oldWrites * sizeof(uint32_t) + callBytes <= kMaxBytes) break;
     oldWrites -= intervals.front().writes.size();
     if (fine.first == intervals.front().first) fine.Clear();
     intervals.pop_front();
     --cur;
-    calls.erase(calls.begin(), calls.lower_bound(intervals.front().first));
+    EraseCalls(calls.begin(), calls.lower_bound(intervals.front().first));
   }
 }
 
@@ -376,6 +385,7 @@ Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
       r.writes.emplace_back(a, mem->bytes[a]);
     }
+    callBytes += Bytes(r);
     pc = cpu->Pc();
   }
   woff = w.size();
@@ -504,6 +514,7 @@ void Session::Impl::Rebase() {
   intervals.clear();
   oldWrites = 0;
   calls.clear();
+  callBytes = 0;
   fine.Clear();
   NewInterval();
 }
@@ -516,7 +527,7 @@ void Session::Impl::DropLast() {
   StepBackOne(a, b);
   live = pos;
   intervals.back().writes.resize(woff);
-  calls.erase(calls.lower_bound(pos), calls.end());
+  EraseCalls(calls.lower_bound(pos), calls.end());
   if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
   mem->log = &intervals.back().writes;
