@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QShowEvent>
@@ -384,7 +385,15 @@ void MainWindow::DebugProgram() {
                               QFile::encodeName(info.absolutePath()).toStdString(),
                               QStringLiteral("Debug: ") + info.fileName(), this);
   debugger_->setAttribute(Qt::WA_DeleteOnClose);
-  if (!debugger_->RestoreGeometry()) debugger_->move(frameGeometry().topRight() + QPoint(8, 0));
+  if (!debugger_->RestoreGeometry()) {
+    // Beside this window as far as the screen allows, and no larger than it.
+    const QRect room = screen()->availableGeometry();
+    debugger_->resize(debugger_->size().boundedTo(room.size() - QSize(16, 48)));
+    QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+    at.setX(std::max(room.left(), std::min(at.x(), room.right() - 16 - debugger_->width())));
+    at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - 48 - debugger_->height())));
+    debugger_->move(at);
+  }
   debugger_->show();
   debugger_->Start();
 #else
