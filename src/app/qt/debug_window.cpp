@@ -180,6 +180,7 @@ DebugWindow::DebugWindow(debug::ProgramMap program, std::vector<dv::SourceRow> r
 }
 
 DebugWindow::~DebugWindow() {
+  SaveGeometry();  // also when it goes with the main window, without a close
   timer_.stop();
   if (console_) console_->Stop();
   driver_.reset();  // joins the worker
