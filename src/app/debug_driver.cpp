@@ -187,6 +187,16 @@ void DebugDriver::WriteMemory(uint16_t address, uint8_t value) {
       false);
 }
 
+void DebugDriver::SetRegister(const std::string& name, uint16_t value) {
+  if (!session_) return;
+  Queue(
+      [this, name, value] {
+        if (!session_->SetRegister(name, value)) error_ = "The register " + name + " cannot be set now";
+        if (!Busy()) Publish(false);
+      },
+      false);
+}
+
 void DebugDriver::Pause() {
   if (!session_) return;
   {

@@ -75,6 +75,8 @@ class DebugDriver {
   // A data breakpoint on one byte; name is how the status line names it.
   void SetDataBreakpoint(uint16_t address, const std::string& name, bool on);
   void WriteMemory(uint16_t address, uint8_t value);
+  // A register or pair by the name the registers pane shows (AF ... R).
+  void SetRegister(const std::string& name, uint16_t value);
   // Stops the running program at its next instruction; nothing when stopped.
   void Pause();
   // Ends the program as orvane-run ends a stopped one (Restart starts it again).

@@ -155,14 +155,29 @@ std::string MemoryRowText(uint16_t address, std::span<const uint8_t> bytes) {
   return row + "  " + chars;
 }
 
-std::optional<uint8_t> ParseByte(std::string_view text) {
-  const std::string t = Trimmed(text);
-  if (!t.empty() && t.size() <= 2 && std::all_of(t.begin(), t.end(), [](char c) { return HexDigitValue(c) >= 0; }))
-    return static_cast<uint8_t>(HexPairValue(t, 0));
+std::optional<uint16_t> ParseValue(std::string_view text, int bits, const Symbols& symbols) {
+  const std::string t = Upper(Trimmed(text));
+  const int32_t top = (1 << bits) - 1;
+  if (!t.empty() && t.size() <= static_cast<size_t>(bits / 4) &&
+      std::all_of(t.begin(), t.end(), [](char c) { return HexDigitValue(c) >= 0; })) {
+    int32_t v = 0;
+    for (char c : t) v = v * 16 + HexDigitValue(c);
+    return static_cast<uint16_t>(v);
+  }
   std::optional<int32_t> n = ListingHex(t);
   if (!n && !t.empty() && (std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '&')) n = StrictNumber(t);
-  if (!n || *n < -128 || *n > 255) return std::nullopt;
-  return static_cast<uint8_t>(*n);
+  if (!n) {
+    const auto it = symbols.find(t);
+    if (it != symbols.end()) n = it->second & 0xFFFF;
+  }
+  if (!n || *n < 0 || *n > top) return std::nullopt;
+  return static_cast<uint16_t>(*n);
+}
+
+std::optional<uint8_t> ParseByte(std::string_view text) {
+  const auto v = ParseValue(text, 8, {});
+  if (!v) return std::nullopt;
+  return static_cast<uint8_t>(*v);
 }
 
 WatchRow Watch(std::string_view name, const Symbols& symbols, std::span<const uint8_t> memory) {

@@ -68,8 +68,11 @@ std::optional<uint16_t> ResolveAddress(std::string_view text, const Registers& r
 char MemoryChar(uint8_t byte);
 // One row of the memory view: "0100  3E 41 ... 00  >A.............."
 std::string MemoryRowText(uint16_t address, std::span<const uint8_t> bytes);
-// A byte typed over one in the memory view: one or two hex digits, or a
-// number as ResolveAddress reads it when it fits a byte.
+// A value typed over one shown in hex, of 8 or 16 bits: up to bits/4 hex
+// digits, or a number as ResolveAddress reads them, or a symbol's value, when
+// it fits.
+std::optional<uint16_t> ParseValue(std::string_view text, int bits, const Symbols& symbols);
+// A byte typed over one in the memory view.
 std::optional<uint8_t> ParseByte(std::string_view text);
 
 // A watched symbol: its value, and the bytes at that address (kWatchBytes

@@ -131,6 +131,32 @@ TEST(DebugView, ByteTypedOverMemory) {
   }
 }
 
+struct ValueRow {
+  const char* text;
+  int bits;
+  int value;  // -1: refused
+};
+
+const ValueRow kValues[] = {
+    {"1234", 16, 0x1234},  // four digits in a 16-bit register are hex
+    {"ffff", 16, 0xFFFF}, {"7", 16, 7},
+    {"65535", 16, 0xFFFF},  // five are decimal
+    {"65536", 16, -1},     {"10000H", 16, -1},
+    {"&H8000", 16, 0x8000}, {"0FFFFH", 16, 0xFFFF},
+    {"count", 16, 0x0150},  // a symbol's value
+    {"bufsize", 8, 0x80},   {"count", 8, -1},  // too big for I or R
+    {"nothing", 16, -1},   {"", 16, -1},
+    {"100", 8, 100},       {"1FF", 8, -1},
+};
+
+TEST(DebugView, ValueTypedOverARegister) {
+  const dv::Symbols symbols{{"COUNT", 0x150}, {"BUFSIZE", 128}};
+  for (const ValueRow& r : kValues) {
+    const auto v = dv::ParseValue(r.text, r.bits, symbols);
+    EXPECT_EQ(v ? int{*v} : -1, r.value) << r.text << " " << r.bits;
+  }
+}
+
 TEST(DebugView, MemoryRow) {
   const std::vector<uint8_t> bytes{'H', 'i', '!', 0x00, 0x7F, 0x20, 0x80, 0xFF, 0x0D, 0x0A, '$', '~', 0x1F, 'z', '0', 0x3E};
   EXPECT_EQ(dv::MemoryRowText(0x0100, bytes),

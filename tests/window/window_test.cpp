@@ -671,6 +671,13 @@ class WindowTest : public QObject {
     click("cmdStepBack");
     QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
     QCOMPARE(value("PC")->text(), QStringLiteral("0105"));
+    // A register typed over: HL takes 1234H, and a bad value is refused.
+    value("HL")->setText(QStringLiteral("1234"));
+    QTRY_COMPARE_WITH_TIMEOUT(d->State().registers.hl, 0x1234, 30000);
+    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
+    value("HL")->setText(QStringLiteral("xyz"));
+    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
+    QVERIFY2(d->StatusText().contains("is not a value for HL"), qPrintable(d->StatusText()));
 
     // Stop only when COUNT has come down to 1: the third arrival.
     auto breakpoints = d->findChild<QTreeWidget*>(QStringLiteral("lstBreakpoints"));

@@ -392,11 +392,13 @@ QWidget* DebugWindow::BuildRegisters() {
   registers_ = new QTableWidget(0, 2);
   registers_->setObjectName(QStringLiteral("tblRegisters"));
   registers_->setAccessibleName(QStringLiteral("Registers"));
-  registers_->setToolTip(QStringLiteral("Values changed since the last stop are red; double-click one to see memory there"));
+  registers_->setToolTip(QStringLiteral(
+      "Values changed since the last stop are red. Double-click a value to change it (hex digits), a register "
+      "pair's name to see memory there"));
   registers_->setHorizontalHeaderLabels({QStringLiteral("Register"), QStringLiteral("Value")});
   registers_->verticalHeader()->hide();
   registers_->setFont(Fixed());
-  registers_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  registers_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   registers_->verticalHeader()->setDefaultSectionSize(QFontMetrics(Fixed()).height() + 2);
   registers_->horizontalHeader()->setStretchLastSection(true);
   const auto names = dv::RegisterRows({}, {});
@@ -408,16 +410,32 @@ QWidget* DebugWindow::BuildRegisters() {
   for (size_t i = 0; i < names.size(); ++i) {
     const auto [row, pair] = kRegisterPlace[i];
     registers_->setItem(row, pair * 2, Cell(QString::fromStdString(names[i].name)));
-    registers_->setItem(row, pair * 2 + 1, Cell(QString()));
+    QTableWidgetItem* value = Cell(QString());
+    value->setData(Qt::UserRole, QString::fromStdString(names[i].name));
+    value->setFlags(value->flags() | Qt::ItemIsEditable);
+    registers_->setItem(row, pair * 2 + 1, value);
   }
+  connect(registers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+    const QString name = item->data(Qt::UserRole).toString();
+    if (name.isEmpty() || !driver_) return;
+    if (state_.running || state_.ended || state_.closed) return ShowRegisters();
+    const int bits = name.size() == 1 ? 8 : 16;
+    const auto value = dv::ParseValue(item->text().toStdString(), bits, symbols_);
+    if (!value) {
+      status_->setText(QStringLiteral("\"%1\" is not a value for %2").arg(item->text(), name));
+      ShowRegisters();
+      return;
+    }
+    driver_->SetRegister(name.toStdString(), *value);
+  });
   registers_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   registers_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   registers_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   registers_->setMinimumHeight(registers_->horizontalHeader()->sizeHint().height() +
                                7 * registers_->verticalHeader()->defaultSectionSize() + 4);
   connect(registers_, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
-    const QTableWidgetItem* name = registers_->item(row, column & ~1);
-    if (name && name->text().size() >= 2) GoTo(name->text());
+    const QTableWidgetItem* name = registers_->item(row, column);
+    if (column % 2 == 0 && name && name->text().size() >= 2) GoTo(name->text());
   });
   flags_ = new QTableWidget(1, 8);
   flags_->setObjectName(QStringLiteral("tblFlags"));
@@ -649,6 +667,7 @@ void DebugWindow::ShowState() {
 }
 
 void DebugWindow::ShowRegisters() {
+  QSignalBlocker block(registers_);
   const bool first = before_.memory.empty();
   const auto rows = dv::RegisterRows(state_.registers, first ? state_.registers : before_.registers);
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -702,6 +721,9 @@ void DebugWindow::EnableButtons() {
   // Once the program has ended only Restart is left.
   for (const auto& [command, button] : buttons_) button->setEnabled(stopped && (command == C::kRestart || !state_.ended));
   pauseButton_->setEnabled(live && state_.running);
+  // Registers are changed while the program is stopped only.
+  registers_->setEditTriggers(stopped && !state_.ended ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                                                       : QAbstractItemView::NoEditTriggers);
   stopButton_->setEnabled(live && (state_.running || !state_.ended));
 }
 
