@@ -395,6 +395,8 @@ void MainWindow::DebugProgram() {
     debugger_->move(at);
   }
   debugger_->show();
+  debugger_->raise();
+  debugger_->activateWindow();  // its keys work at once
   debugger_->Start();
 #else
   ops_->SetStatus("Debug is not available: Orvane was built without libz80ex");
