@@ -177,6 +177,7 @@ struct Session::Impl {
   std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
+  std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
 
   // The states before each instruction of one interval, from its first on.
   struct Fine {
@@ -272,18 +273,23 @@ struct Session::Impl {
 // ---- Loading.
 
 std::string Session::Impl::Start() {
-  disk = std::make_unique<runner::Disk>();
-  if (!disk->Open(opt.drive)) return disk->error;
+  // A new machine; the one before (on Restart) stays until this one is ready.
+  auto newDisk = std::make_unique<runner::Disk>();
+  if (!newDisk->Open(opt.drive)) return newDisk->error;
   auto c = std::make_unique<DebugCpu>();
-  cpu = c.get();
+  DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
   ro.list = opt.list;
   ro.source = program.Lookup(path);
-  machine = std::make_unique<runner::Machine>(*opt.console, *disk, ro, std::move(c));
-  mem = &machine->memory();
-  cpu->Bind(mem);
+  auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
+  newCpu->Bind(&newMachine->memory());
   std::string error;
-  if (!machine->Load(program.image(), opt.args, error)) return error;
+  if (!newMachine->Load(program.image(), opt.args, error)) return error;
+  if (machine && !ended) disk->CloseAll();
+  machine = std::move(newMachine);
+  disk = std::move(newDisk);
+  cpu = newCpu;
+  mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
   intervals.clear();
@@ -371,9 +377,34 @@ Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
     woff = w.size();  // what a step back over this one undoes, should it not go on
     if (!WaitForInput(pc)) return Outcome::kPaused;
     const size_t cpuWrites = w.size();
+    // The BDOS and BIOS write through the memory's log, except a few bytes
+    // set directly (the IOBYTE, the allocation vector); the places a call
+    // can touch are compared before and after it, and what changed
+    // unlogged is logged.
+    const uint16_t de = cpu->Get(Reg::DE), dma = machine->SaveSystem().dma;
+    const std::pair<uint16_t, uint16_t> places[] = {{0, 256}, {de, 258}, {dma, 128}, {0xFE00, 512}};
+    uint8_t before[256 + 258 + 128 + 512];
+    size_t k = 0;
+    for (const auto& [at, n] : places) {
+      for (uint16_t i = 0; i < n; ++i) before[k + i] = mem->bytes[static_cast<uint16_t>(at + i)];
+      k += n;
+    }
     const uint64_t mt = machine->tstates();
     const auto trap = machine->Serve(from);
     t += machine->tstates() - mt;
+    for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
+    k = 0;
+    for (const auto& [at, n] : places) {
+      for (uint16_t i = 0; i < n; ++i) {
+        const auto a = static_cast<uint16_t>(at + i);
+        if (before[k + i] != mem->bytes[a] && !logged[a]) {
+          w.push_back(uint32_t{a} << 8 | before[k + i]);
+          logged[a] = 1;
+        }
+      }
+      k += n;
+    }
+    for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 0;
     woff = w.size();
     if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
     if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
@@ -403,7 +434,8 @@ void Session::Impl::StepReplay() {
   scratch.clear();
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
-  const auto call = calls.find(pos);
+  // Only an instruction that entered the system made a call.
+  const auto call = runner::AtSystem(*mem, cpu->Pc()) ? calls.find(pos) : calls.end();
   if (call != calls.end()) {
     for (const auto& [a, v] : call->second.writes) Poke(a, v);
     cpu->Load(call->second.cpuAfter.data());
@@ -591,7 +623,6 @@ bool Session::Impl::Begin(Stop& out) {
     out = last;
     return false;
   }
-  pause = false;
   if (fault && pos == live) {
     out = Finish(fault->status, fault->message);
     return false;
@@ -599,7 +630,15 @@ bool Session::Impl::Begin(Stop& out) {
   return true;
 }
 
+// A pause asked while no run goes on is kept for the next; one that a run
+// has seen, or that came too late for it, goes with it.
+struct PauseReset {
+  std::atomic<bool>& pause;
+  ~PauseReset() { pause = false; }
+};
+
 Stop Session::Impl::Run(Goal goal) {
+  const PauseReset reset{pause};
   Stop out;
   if (!Begin(out)) return out;
   dataHit = false;
@@ -622,7 +661,6 @@ Stop Session::Impl::Run(Goal goal) {
       if (o == Outcome::kPaused) {
         // Stopped at the call that waits for a key, as if it had not run.
         DropLast();
-        pause = false;
         return last = Make(StopReason::kPause, "Paused at " + At(cpu->Pc()));
       }
       if (o == Outcome::kFault) {
@@ -703,15 +741,14 @@ Stop Session::Impl::Run(Goal goal) {
         break;
     }
     if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }
 }
 
 Stop Session::Impl::Reverse(bool toBreakpoint) {
+  const PauseReset reset{pause};
   if (ended) return last;
-  pause = false;
   for (uint64_t n = 1;; ++n) {
     size_t from = 0, to = 0;
     if (!StepBackOne(from, to)) {
@@ -742,7 +779,6 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       }
     }
     if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }
@@ -883,10 +919,7 @@ Stop Session::ReverseContinue() { return impl_->Reverse(true); }
 
 Stop Session::Restart() {
   Impl& d = *impl_;
-  if (!d.ended) d.disk->CloseAll();
-  d.mem = nullptr;
-  d.machine.reset();
-  if (std::string error = d.Start(); !error.empty()) return d.Finish(runner::kUsage, error);
+  if (std::string error = d.Start(); !error.empty()) return d.ended ? d.last : d.Finish(runner::kUsage, error);
   return d.last;
 }
 
