@@ -26,8 +26,7 @@ DebugDriver::~DebugDriver() {
     jobs_.clear();
   }
   wake_.notify_all();
-  // A pause that came before the run began is forgotten: asked until the
-  // worker has gone.
+  // Asked until the worker has gone, whatever the run it may be starting.
   while (worker_.joinable() && !done_) {
     session_->Pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -68,15 +67,17 @@ void DebugDriver::Loop() {
 }
 
 void DebugDriver::Queue(std::function<void()> job, bool pauseToo) {
-  bool pause = false;
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
-    pause = pauseToo && busy_;
-    if (pause) resume_ = pauseWanted_ = true;
+    // Under the lock: the worker notes under it that a run has returned, so
+    // a pause never outlives the run it was meant for by more than a moment.
+    if (pauseToo && busy_) {
+      resume_ = true;
+      session_->Pause();
+    }
   }
   wake_.notify_all();
-  if (pause) session_->Pause();
 }
 
 void DebugDriver::Post(Command command, uint16_t address) {
@@ -107,7 +108,6 @@ void DebugDriver::Run(Command command, uint16_t address) {
     bool resume = false;
     {
       std::lock_guard lock(mutex_);
-      pauseWanted_ = false;
       if (terminate_ || quit_) break;
       // Breakpoints changed while it ran: they are set, and a run that was
       // only paused for them goes on.
@@ -199,25 +199,21 @@ void DebugDriver::SetRegister(const std::string& name, uint16_t value) {
 
 void DebugDriver::Pause() {
   if (!session_) return;
-  {
-    std::lock_guard lock(mutex_);
-    if (!busy_) return;
-    pauseWanted_ = true;
-  }
-  session_->Pause();
+  // Only while a command is posted or runs: the session keeps a pause asked
+  // between runs for the next one.
+  std::lock_guard lock(mutex_);
+  if (busy_) session_->Pause();
 }
 
 void DebugDriver::Stop() {
   if (!session_) return;
-  bool running = false;
   {
     std::lock_guard lock(mutex_);
-    running = busy_;
-    if (running) terminate_ = pauseWanted_ = true;
-  }
-  if (running) {
-    session_->Pause();
-    return;
+    if (busy_) {
+      terminate_ = true;
+      session_->Pause();
+      return;
+    }
   }
   Queue(
       [this] {
@@ -276,7 +272,6 @@ void DebugDriver::Publish(bool stopped) {
 
 bool DebugDriver::TakeState(DebugState& state) {
   std::lock_guard lock(mutex_);
-  if (pauseWanted_ && busy_) session_->Pause();
   if (!fresh_) return false;
   fresh_ = false;
   state = state_;

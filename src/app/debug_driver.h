@@ -83,8 +83,7 @@ class DebugDriver {
   void Stop();
 
   // The state after the latest stop when there is a newer one than the last
-  // taken; false when nothing changed. The window calls it every few
-  // milliseconds while the program runs.
+  // taken; false when nothing changed.
   bool TakeState(DebugState& state);
 
  private:
@@ -106,9 +105,6 @@ class DebugDriver {
   bool quit_ = false, busy_ = false, terminate_ = false;
   // A Continue or run to a line paused to change breakpoints goes on after.
   bool resume_ = false;
-  // A pause asked for and not yet answered: the session forgets a pause that
-  // comes before its run has begun, so it is asked again at every TakeState.
-  bool pauseWanted_ = false;
   DebugState state_;
   std::string error_;  // the worker's, for the next state
   bool fresh_ = false;
