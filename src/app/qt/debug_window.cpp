@@ -270,14 +270,14 @@ void DebugWindow::BuildControls() {
 void DebugWindow::AddButtons(QWidget* bar) {
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(0, 0, 0, 0);
-  struct Spec {
+  struct Kind {
     const char* name;
     const char* caption;
     QKeySequence key;
     const char* tip;
   };
   using C = DebugDriver::Command;
-  const std::pair<C, Spec> commands[] = {
+  const std::pair<C, Kind> commands[] = {
       {C::kContinue, {"cmdContinue", "Continue", QKeySequence(Qt::Key_F5), "Run until a breakpoint, a fault or the end"}},
       {C::kStepInto, {"cmdStepInto", "Step Into", QKeySequence(Qt::Key_F11), "Run one instruction"}},
       {C::kStepOver,
@@ -291,21 +291,21 @@ void DebugWindow::AddButtons(QWidget* bar) {
        {"cmdRestart", "Restart", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F5),
         "Start the program again, keeping the breakpoints"}},
   };
-  auto add = [&](const Spec& spec) {
-    auto* b = new QPushButton(QString::fromLatin1(spec.caption), bar);
-    b->setObjectName(QLatin1String(spec.name));
-    b->setAccessibleName(QString::fromLatin1(spec.caption));
-    b->setToolTip(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(spec.tip), spec.key.toString(QKeySequence::NativeText)));
+  auto add = [&](const Kind& kind) {
+    auto* b = new QPushButton(QString::fromLatin1(kind.caption), bar);
+    b->setObjectName(QLatin1String(kind.name));
+    b->setAccessibleName(QString::fromLatin1(kind.caption));
+    b->setToolTip(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(kind.tip), kind.key.toString(QKeySequence::NativeText)));
     b->setFocusPolicy(Qt::NoFocus);  // keys stay where they are typed
     row->addWidget(b);
-    auto* shortcut = new QShortcut(spec.key, this);
+    auto* shortcut = new QShortcut(kind.key, this);
     connect(shortcut, &QShortcut::activated, b, [b] {
       if (b->isEnabled()) b->click();
     });
     return b;
   };
-  for (const auto& [command, spec] : commands) {
-    QPushButton* b = add(spec);
+  for (const auto& [command, kind] : commands) {
+    QPushButton* b = add(kind);
     buttons_[command] = b;
     connect(b, &QPushButton::clicked, this, [this, command = command] { Command(command); });
     if (command == C::kStepOut) {
