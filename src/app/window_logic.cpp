@@ -59,6 +59,9 @@ class WindowLogic::Observer : public RunObserver {
     if (++logic_.linesDone_ % kProgressLines == 0) w_.SetStatus("Assembling: line " + std::to_string(logic_.linesDone_));
     w_.ProcessEvents();
   }
+  void Symbols(const SymbolTable& symbols, const CrossReference&) override {
+    if (logic_.onSymbols) logic_.onSymbols(symbols);
+  }
   bool StopRequested() override { return w_.StopRequested(); }
 
  private:

@@ -78,6 +78,8 @@ class WindowLogic {
   // When set, called with every pass-2 statement of a run and the listing-box
   // line its entry starts at (-1 without the box).
   std::function<void(const Statement&, int64_t boxLine)> onStatement;
+  // When set, called with the symbols at the end of a run's pass 2.
+  std::function<void(const SymbolTable&)> onSymbols;
 
  private:
   class Observer;

@@ -105,7 +105,8 @@ std::optional<Operand> ParseOperand(std::string_view text, const ProgramMap& pro
     const int r = FindRegister(inner);
     if (r >= 0) {
       if (kTable[r].width != 16) {
-        error = "(" + std::string(inner) + "): only a register pair, a symbol or a number can give an address";
+        error = "(";
+        error.append(inner).append("): only a register pair, a symbol or a number can give an address");
         return std::nullopt;
       }
       o.kind = Operand::kRegister;

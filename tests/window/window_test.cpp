@@ -2,6 +2,7 @@
 // report are answered by the test, and a watchdog fails any test during which
 // some other modal dialog shows up. Runs are compared with the hand-reviewed
 // golden files, through the window's own controls.
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,8 +20,11 @@
 #include <QTest>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QTableView>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -569,6 +574,206 @@ class WindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
     QVERIFY2(console()->StatusText().startsWith("Stopped at 0100H (p.z80:1: LOOP:   JR LOOP)"),
              qPrintable(console()->StatusText()));
+  }
+
+  // Debug (Shift+F9): the debugger window stops at the first statement; a
+  // click in the margin sets a breakpoint that Continue stops at, with the
+  // registers and the call stack shown; Step Back undoes the CALL; a
+  // condition makes the breakpoint stop on the third arrival only; a line
+  // typed into the console reaches the program, which then stops at its fault.
+  void debugger() {
+    using orvane::qt::DebugWindow;
+    const char* program =
+        "BDOS    EQU 5\n"
+        "START:  LD A,3\n"
+        "        LD (COUNT),A\n"
+        "LOOP:   CALL SHOW\n"
+        "        LD A,(COUNT)\n"
+        "        DEC A\n"
+        "        LD (COUNT),A\n"
+        "        JR NZ,LOOP\n"
+        "        LD DE,BUF\n"
+        "        LD C,10\n"
+        "        CALL BDOS\n"
+        "        LD C,99\n"
+        "        CALL BDOS\n"
+        "        RET\n"
+        "SHOW:   LD A,(COUNT)\n"  // line 15
+        "        ADD A,48\n"
+        "        LD E,A\n"
+        "        LD C,2\n"
+        "        CALL BDOS\n"
+        "        RET\n"
+        "COUNT:  DB 0\n"
+        "BUF:    DB 20\n";
+    QFile f(Path("d.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(program) > 0);
+    f.close();
+    Do("cpm");
+    Do("choose:" + Path("d.z80"));
+    QTest::keyClick(window_.get(), Qt::Key_F9, Qt::ShiftModifier);
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(2), 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    auto registers = d->findChild<QTableWidget*>(QStringLiteral("tblRegisters"));
+    auto value = [registers](const QString& name) {
+      for (int r = 0; r < registers->rowCount(); ++r)
+        for (int c = 0; c < registers->columnCount(); c += 2)
+          if (registers->item(r, c)->text() == name) return registers->item(r, c + 1);
+      qFatal("no register %s", qPrintable(name));
+    };
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    auto margin = [d, source](int line) {
+      const QRect cell = source->visualItemRect(source->item(d->RowOfLine(line), 0));
+      QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
+    QCOMPARE(source->currentRow(), d->RowOfLine(2));
+    QCOMPARE(source->item(source->currentRow(), 4)->text(), QStringLiteral("START:  LD A,3"));
+    // Every control can be named by a screen reader.
+    for (QWidget* w : d->findChildren<QWidget*>())
+      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w))
+        QVERIFY2(!w->accessibleName().isEmpty() || qobject_cast<QAbstractItemView*>(w->parentWidget()), qPrintable(w->objectName()));
+
+    // A watched symbol, with a data breakpoint: stops right after the write.
+    auto watch = d->findChild<QLineEdit*>(QStringLiteral("txtWatch"));
+    QTest::keyClicks(watch, QStringLiteral("count"));
+    QTest::keyClick(watch, Qt::Key_Return);
+    auto watches = d->findChild<QTreeWidget*>(QStringLiteral("lstWatch"));
+    QCOMPARE(watches->topLevelItemCount(), 1);
+    QCOMPARE(watches->topLevelItem(0)->text(1), QStringLiteral("012BH (299)"));
+    watches->topLevelItem(0)->setCheckState(3, Qt::Checked);
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    QCOMPARE(d->StatusText(), QStringLiteral("Data breakpoint: COUNT written at line 3"));
+    QVERIFY2(watches->topLevelItem(0)->text(2).startsWith("03 14 "), qPrintable(watches->topLevelItem(0)->text(2)));
+    watches->topLevelItem(0)->setCheckState(3, Qt::Unchecked);
+
+    margin(15);
+    QCOMPARE(source->item(d->RowOfLine(15), 0)->toolTip(), QStringLiteral("Breakpoint"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
+    QVERIFY2(d->StatusText().contains("line 15"), qPrintable(d->StatusText()));
+    QCOMPARE(value("PC")->text(), QStringLiteral("011F"));
+    QVERIFY(value("AF")->text().startsWith("03"));
+    QVERIFY(value("SP")->font().bold() && !value("IX")->font().bold());  // CALL pushed: changed since the last stop
+    auto stack = d->findChild<QListWidget*>(QStringLiteral("lstCallStack"));
+    QCOMPARE(stack->count(), 2);
+    QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(1)).center());
+    QCOMPARE(source->currentRow(), d->RowOfLine(4));
+
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    QCOMPARE(value("PC")->text(), QStringLiteral("0105"));
+    // A register typed over: HL takes 1234H, and a bad value is refused.
+    value("HL")->setText(QStringLiteral("1234"));
+    QTRY_COMPARE_WITH_TIMEOUT(d->State().registers.hl, 0x1234, 30000);
+    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
+    value("HL")->setText(QStringLiteral("xyz"));
+    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
+    QVERIFY2(d->StatusText().contains("is not a value for HL"), qPrintable(d->StatusText()));
+
+    // Stop only when COUNT has come down to 1: the third arrival.
+    auto breakpoints = d->findChild<QTreeWidget*>(QStringLiteral("lstBreakpoints"));
+    QCOMPARE(breakpoints->topLevelItemCount(), 1);
+    breakpoints->topLevelItem(0)->setText(2, QStringLiteral("(COUNT) == 1"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15) && value("AF")->text().startsWith("01"), 30000);
+    QCOMPARE(d->ScreenText(), QStringLiteral("32"));
+    // Out of SHOW to the statement after the CALL, and back to the breakpoint.
+    click("cmdStepOut");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
+    QCOMPARE(d->ScreenText(), QStringLiteral("321"));
+    click("cmdReverse");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
+    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 15"), qPrintable(d->StatusText()));
+    QCOMPARE(d->ScreenText(), QStringLiteral("321"));  // what was printed stays
+
+    // Without the breakpoint it runs on, waits for a line, and faults.
+    margin(15);
+    QCOMPARE(breakpoints->topLevelItemCount(), 0);
+    click("cmdContinue");
+    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("321"), 30000);
+    QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));
+    QTest::keyClicks(console, QStringLiteral("hello"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(13), 30000);
+    QVERIFY2(d->StatusText().startsWith("Stopped: unknown BDOS function 99"), qPrintable(d->StatusText()));
+    QVERIFY(d->State().fault);
+    QCOMPARE(d->ScreenText(), QStringLiteral("321hello"));
+
+    // Its size is kept for the next time.
+    d->resize(900, 640);
+    d->close();
+    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
+    auto menu = window_->findChild<QAction*>(QStringLiteral("actDebug"));
+    QVERIFY(menu && window_->actions().contains(menu) && menu->text() == "Debug\tShift+F9");
+    menu->trigger();  // the right-click menu's Debug
+    d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QCOMPARE(d->size(), QSize(900, 640));
+  }
+
+  // A program that runs for ever: Pause stops it, Stop ends it, Restart
+  // starts it again at its first statement.
+  void debuggerPauseStopRestart() {
+    using orvane::qt::DebugWindow;
+    QFile f(Path("spin.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("        LD A,7\nSPIN:   JR SPIN\n") > 0);
+    f.close();
+    Do("cpm");
+    Do("choose:" + Path("spin.z80"));
+    window_->DebugProgram();
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    auto button = [d](const char* name) { return d->findChild<QPushButton*>(QLatin1String(name)); };
+    QVERIFY(!button("cmdPause")->isEnabled());
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    QVERIFY(d->Running() && button("cmdPause")->isEnabled() && !button("cmdStepInto")->isEnabled());
+    QCOMPARE(d->StatusText(), QStringLiteral("Running..."));
+    QTest::keyClick(d, Qt::Key_F6);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
+    QVERIFY2(d->StatusText().startsWith("Paused at line 2"), qPrintable(d->StatusText()));
+    QCOMPARE(d->CurrentLine(), 2);
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdDebugStop"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->State().ended, 30000);
+    QVERIFY(!button("cmdContinue")->isEnabled() && !button("cmdStepBack")->isEnabled());
+    QVERIFY(button("cmdRestart")->isEnabled());
+    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && !d->State().ended && d->CurrentLine() == 1, 30000);
+    QVERIFY(button("cmdStepInto")->isEnabled());
+    // A byte changed in the memory view: LD A,7 becomes LD A,9.
+    auto memory = d->findChild<QTableView*>(QStringLiteral("tblMemory"));
+    auto goTo = d->findChild<QLineEdit*>(QStringLiteral("txtGoTo"));
+    QTest::keyClicks(goTo, QStringLiteral("spin"));
+    QTest::keyClick(goTo, Qt::Key_Return);
+    QCOMPARE(memory->currentIndex().row() * 16 + memory->currentIndex().column(), 0x0102);
+    QCOMPARE(memory->currentIndex().data().toString(), QStringLiteral("18"));  // JR
+    QVERIFY(!memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("xyz")));
+    QVERIFY(memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("09")));
+    QTest::keyClick(d, Qt::Key_F11);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(d->State().registers.af >> 8, 9);
+    // Run to the selected line (Ctrl+F10), from the start again.
+    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    source->selectRow(d->RowOfLine(2));
+    QTest::keyClick(d, Qt::Key_F10, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(d->State().registers.pc, 0x0102);
+    // Closed while it runs: the worker ends with the window.
+    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
+    d->close();
+    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
   }
 #endif
 

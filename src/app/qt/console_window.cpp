@@ -68,6 +68,15 @@ void QueueConsole::Stop() {
   changed_.notify_all();
 }
 
+void QueueConsole::Reset() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = false;
+    input_.clear();
+  }
+  changed_.notify_all();
+}
+
 // The screen.
 
 namespace {

@@ -39,6 +39,8 @@ class QueueConsole final : public runner::Console {
   std::string TakeOutput();
   void Type(const std::string& bytes);
   void Stop();
+  // Waits for keys again after Stop, with nothing typed ahead.
+  void Reset();
 
  private:
   std::mutex mutex_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,6 +24,7 @@
 #include <QRadioButton>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QShowEvent>
@@ -136,6 +138,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     connect(b, &QAbstractButton::clicked, this, &MainWindow::SaveSettings);
   }
   AddKeys();
+  AddMenu();
   setAcceptDrops(true);
   // The path fields would take a dragged file's name as text; the other
   // controls leave drops to the window.
@@ -202,7 +205,8 @@ void MainWindow::BuildControls() {
   w_.optCPMcom = new QRadioButton(QStringLiteral("CPM Executable"), this);
   place(w_.optCPMcom, "optCPMcom", 120, 1635, 1905, 510);
 #if ORVANE_HAVE_RUNNER
-  w_.optCPMcom->setToolTip(QStringLiteral("F9 (or Ctrl+F5) runs the CP/M program in a console window"));
+  w_.optCPMcom->setToolTip(QStringLiteral(
+      "F9 (or Ctrl+F5) runs the CP/M program in a console window; Shift+F9 debugs it (also on the right-click menu)"));
 #endif
   auto* format = new QButtonGroup(this);
   format->setObjectName(QStringLiteral("formatGroup"));
@@ -258,8 +262,24 @@ void MainWindow::AddKeys() {
   key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { w_.cmdSelectFile->click(); });
   key(QKeySequence(Qt::Key_F9), [this] { RunProgram(); });
   key(QKeySequence(Qt::CTRL | Qt::Key_F5), [this] { RunProgram(); });
+  key(QKeySequence(Qt::SHIFT | Qt::Key_F9), [this] { DebugProgram(); });
   key(QKeySequence(Qt::Key_F8), [this] { logic_->OnGoToProblem(false); });
   key(QKeySequence(Qt::SHIFT | Qt::Key_F8), [this] { logic_->OnGoToProblem(true); });
+}
+
+void MainWindow::AddMenu() {
+  // Right-click on the window: Run and Debug, with their keys.
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto action = [this](const QString& text, const char* name, std::function<void()> run) {
+    auto* a = new QAction(text, this);
+    a->setObjectName(QLatin1String(name));
+    connect(a, &QAction::triggered, this, [this, run] {
+      if (!logic_->Running()) run();
+    });
+    addAction(a);
+  };
+  action(QStringLiteral("Run\tF9"), "actRun", [this] { RunProgram(); });
+  action(QStringLiteral("Debug\tShift+F9"), "actDebug", [this] { DebugProgram(); });
 }
 
 void MainWindow::SetOpenDialog(QtWindowOps::OpenDialog dialog) {
@@ -328,43 +348,8 @@ void MainWindow::RunProgram() {
     console_->activateWindow();
     return;
   }
-  // The source's name as bytes, as the run opens it.
-  const std::string field = ops_->Text(TextField::kSource);
-  const std::string source = field.empty() ? logic_->LastSource() : field;
-  const QFileInfo info(QFile::decodeName(QByteArray::fromStdString(source)));
-  if (source.empty()) {
-    ops_->SetStatus("Nothing to run: select a file first");
-    return;
-  }
-  // Run again goes in the last run's format when the fields are empty.
-  if (field.empty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
-    ops_->SetStatus(field.empty() ? "Run runs CP/M programs, and the last assembly made Intel HEX: select the file "
-                                      "with CPM Executable, then Run (F9)"
-                                    : "Run runs CP/M programs: select CPM Executable, then Run (F9) again");
-    return;
-  }
-  // The last Run's program again while its source is as it was; else a new
-  // assembly.
-  if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
-    program_.reset();
-    auto program = std::make_unique<AssembledProgram>();
-    boxLines_.clear();
-    logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
-      program->Add(s);
-      if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
-    };
-    const QDateTime time = info.lastModified();
-    OnAssembleClicked(true);
-    logic_->onStatement = nullptr;
-    if (!lastRun_.completed) return;  // the status says why
-    if (lastRun_.statementsWithErrors != 0) {
-      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot run: the program has errors");
-      return;
-    }
-    program_ = std::move(program);
-    programSource_ = source;
-    programTime_ = time;
-  }
+  QFileInfo info;
+  if (!AssembleForRun(false, info)) return;
   delete console_;
   console_ = new ConsoleWindow(program_->image(), program_->Lookup(info.fileName().toStdString()),
                                QFile::encodeName(info.absolutePath()).toStdString(),
@@ -378,6 +363,97 @@ void MainWindow::RunProgram() {
   ops_->SetStatus("Run is not available: Orvane was built without libz80ex");
 #endif
 }
+
+void MainWindow::DebugProgram() {
+#if ORVANE_HAVE_RUNNER
+  if (logic_->Running()) return;
+  QFileInfo info;
+  bool fresh = false;
+  if (!AssembleForRun(true, info, &fresh)) return;
+  // The window open on the same program is shown again; a new assembly
+  // replaces it.
+  if (debugger_ && !fresh) {
+    debugger_->raise();
+    debugger_->activateWindow();
+    return;
+  }
+  if (debugger_) {
+    debugger_->close();
+    delete debugger_;
+  }
+  debugger_ = new DebugWindow(*program_, rows_, info.fileName().toStdString(),
+                              QFile::encodeName(info.absolutePath()).toStdString(),
+                              QStringLiteral("Debug: ") + info.fileName(), this);
+  debugger_->setAttribute(Qt::WA_DeleteOnClose);
+  if (!debugger_->RestoreGeometry()) {
+    // Beside this window as far as the screen allows, and no larger than it.
+    const QRect room = screen()->availableGeometry();
+    debugger_->resize(debugger_->size().boundedTo(room.size() - QSize(16, 48)));
+    QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+    at.setX(std::max(room.left(), std::min(at.x(), room.right() - 16 - debugger_->width())));
+    at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - 48 - debugger_->height())));
+    debugger_->move(at);
+  }
+  debugger_->show();
+  debugger_->raise();
+  debugger_->activateWindow();  // its keys work at once
+  debugger_->Start();
+#else
+  ops_->SetStatus("Debug is not available: Orvane was built without libz80ex");
+#endif
+}
+
+#if ORVANE_HAVE_RUNNER
+bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
+  const std::string verb = debug ? "Debug" : "Run", key = debug ? "Shift+F9" : "F9";
+  // The source's name as bytes, as the run opens it.
+  const std::string field = ops_->Text(TextField::kSource);
+  const std::string source = field.empty() ? logic_->LastSource() : field;
+  info = QFileInfo(QFile::decodeName(QByteArray::fromStdString(source)));
+  if (source.empty()) {
+    ops_->SetStatus("Nothing to " + std::string(debug ? "debug" : "run") + ": select a file first");
+    return false;
+  }
+  // Run again goes in the last run's format when the fields are empty.
+  if (field.empty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
+    ops_->SetStatus(field.empty() ? verb + " runs CP/M programs, and the last assembly made Intel HEX: select the file "
+                                           "with CPM Executable, then " + verb + " (" + key + ")"
+                                  : verb + " runs CP/M programs: select CPM Executable, then " + verb + " (" + key +
+                                        ") again");
+    return false;
+  }
+  // The last program again while its source is as it was; else a new
+  // assembly.
+  if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
+    program_.reset();
+    auto program = std::make_unique<AssembledProgram>();
+    std::vector<debugview::SourceRow> rows;
+    boxLines_.clear();
+    logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
+      rows.push_back(debugview::MakeSourceRow(s, program->image().size()));
+      program->Add(s);
+      if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
+    };
+    logic_->onSymbols = [&](const SymbolTable& symbols) { program->SetSymbols(symbols); };
+    const QDateTime time = info.lastModified();
+    OnAssembleClicked(true);
+    logic_->onStatement = nullptr;
+    logic_->onSymbols = nullptr;
+    if (!lastRun_.completed) return false;  // the status says why
+    if (lastRun_.statementsWithErrors != 0) {
+      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot " + (debug ? "debugged" : "run") +
+                      ": the program has errors");
+      return false;
+    }
+    program_ = std::move(program);
+    rows_ = std::move(rows);
+    programSource_ = source;
+    programTime_ = time;
+    if (fresh) *fresh = true;
+  }
+  return true;
+}
+#endif
 
 void MainWindow::GoToSourceLine([[maybe_unused]] int line) {
 #if ORVANE_HAVE_RUNNER

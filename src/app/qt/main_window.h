@@ -14,10 +14,13 @@
 #include "app/window_logic.h"
 #include "qt_window_ops.h"
 #if ORVANE_HAVE_RUNNER
+#include "app/debug_view.h"
 #include "app/program.h"
 #include "console_window.h"
+#include "debug_window.h"
 #endif
 
+class QFileInfo;
 class QFont;
 
 namespace orvane::qt {
@@ -50,6 +53,9 @@ class MainWindow : public QWidget {
   // Run (F9, Ctrl+F5): assembles as a CP/M image when the source changed,
   // then runs the program in a console window.
   void RunProgram();
+  // Debug (Shift+F9): assembles as Run does, then opens the debugger window
+  // stopped at the program's first statement.
+  void DebugProgram();
 
   QtWindowOps& Ops() { return *ops_; }
   WindowLogic& Logic() { return *logic_; }
@@ -68,6 +74,7 @@ class MainWindow : public QWidget {
   // Font, accessible name and placeholder text of the three path fields.
   void NamePathFields(const QFont& font);
   void AddKeys();
+  void AddMenu();
   void OnAssembleClicked(bool again = false);
   // The folder, the listing check box and the format, kept between sessions.
   void RestoreSettings();
@@ -77,6 +84,11 @@ class MainWindow : public QWidget {
 
   // The console's status line was clicked on a run that stopped at line.
   void GoToSourceLine(int line);
+#if ORVANE_HAVE_RUNNER
+  // Assembles for Run or Debug unless the last program is still current;
+  // false with the status saying why it cannot be run. info: the source.
+  bool AssembleForRun(bool debug, QFileInfo& info, bool* fresh = nullptr);
+#endif
 
   WindowWidgets w_;
   WindowFileSystem files_;
@@ -94,6 +106,8 @@ class MainWindow : public QWidget {
   QDateTime programTime_;
   std::map<int64_t, int64_t> boxLines_;
   QPointer<ConsoleWindow> console_;
+  std::vector<debugview::SourceRow> rows_;  // the program's lines, for the debugger
+  QPointer<DebugWindow> debugger_;
 #endif
 };
 
