@@ -235,6 +235,7 @@ void Adapter::StopWorker() {
   wake_.notify_one();
   // A run under way is paused until the worker has seen the end.
   while (!workerDone_) {
+    if (!worker_.joinable()) break;
     if (running_)
       if (debug::Session* s = live_) s->Pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -260,7 +261,8 @@ void Adapter::WorkerLoop() {
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
-      if (quit_) break;
+      // Requests that came before the end are answered; runs no longer start.
+      if (queue_.empty()) break;
       r = std::move(queue_.front());
       queue_.pop_front();
     }

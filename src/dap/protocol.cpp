@@ -16,7 +16,6 @@ std::optional<Request> ParseRequest(std::string_view body, std::string& error, i
     return std::nullopt;
   }
   const auto s = j.find("seq");
-  if (s != j.end() && s->is_number_integer()) seq = s->get<int64_t>();
   const auto type = j.find("type");
   if (type == j.end() || !type->is_string()) {
     error = "a message without a type";
@@ -31,6 +30,7 @@ std::optional<Request> ParseRequest(std::string_view body, std::string& error, i
     error = "a request without a seq number";
     return std::nullopt;
   }
+  seq = s->get<int64_t>();
   const auto command = j.find("command");
   if (command == j.end() || !command->is_string()) {
     error = "a request without a command";

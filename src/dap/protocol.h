@@ -24,8 +24,8 @@ struct Request {
 };
 
 // Reads one message body as a request. On failure, error says why; seq is
-// then the message's seq when one could be read (so it can be answered), or
-// 0.
+// then the request's seq when it is a request with one (so it can be
+// answered), or 0.
 std::optional<Request> ParseRequest(std::string_view body, std::string& error, int64_t& seq);
 
 // Writes messages with the adapter's own sequence numbers. Send may be called
