@@ -14,30 +14,8 @@ const ADAPTER = process.env.ORVANE_DAP;
 const ASM = process.env.ORVANE_ASM;
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-dap-client-'));
 
-// Line numbers below are the lines of this text (1-based).
-const PROGRAM = [
-  ' ; A test program for the debug adapter: prints 3, 2, 1, then stores 7.',
-  'BDOS    EQU 5',
-  '        ORG 256',
-  'START:  LD B,3          ; line 4',
-  'LOOP:   CALL SHOW       ; line 5',
-  '        DJNZ LOOP       ; line 6',
-  '        LD A,7          ; line 7',
-  '        LD (CNT),A      ; line 8',
-  '        NOP             ; line 9',
-  '        RET             ; line 10',
-  'SHOW:   PUSH BC         ; line 11',
-  '        LD E,B          ; line 12',
-  '        LD A,48',
-  '        ADD A,E',
-  '        LD E,A',
-  '        LD C,2',
-  '        CALL BDOS       ; line 17',
-  '        POP BC',
-  '        RET             ; line 19',
-  'CNT:    DB 0',
-  '        END START',
-  ''].join('\n');
+// The program the tests debug; line numbers below are its lines.
+const PROGRAM = fs.readFileSync(path.join(__dirname, '..', 'prog.z80'), 'latin1');
 const FAULT = [' ORG 256', 'S: LD A,5', ' LD C,99', ' CALL 5', ' RET', ' END S', ''].join('\n');
 
 function write(name, text) {
