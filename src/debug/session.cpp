@@ -1,71 +1,990 @@
-// The debug session. (Run control is filled in next; this first version
-// loads the program and answers every call at the entry.)
+// The debug session.
+//
+// History. The session runs libz80ex itself, one instruction at a time, and
+// records as it goes: every KInterval instructions a checkpoint (the whole CPU
+// context, the T-states, the shadow call stack, the BDOS's state), every byte
+// written with its old value (the memory's write log), and for every BDOS or
+// BIOS call what it did (the context after it and the bytes it wrote), since a
+// call cannot be run twice. Going back restores the checkpoint before the
+// target, undoing the writes since, and runs forward again to the target,
+// keeping the state before each instruction of that stretch, so that further
+// steps back inside it cost nothing. Going forward through recorded history
+// runs the instructions again and replays the calls from the record.
 #include "debug/session.h"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include "debug/expression.h"
+#include "driver/file_ops.h"
+#include "driver/run.h"
+#include "output/formats.h"
+#include "runner/disk.h"
+#include "runner/machine.h"
+
+extern "C" {
+#include <z80ex/z80ex.h>
+}
 
 namespace orvane::debug {
 
-std::string Value::Text() const { return std::to_string(value); }
+namespace {
 
-struct Session::Impl {
-  std::string path;
-  ProgramMap program;
-  Stop last;
+using runner::Reg;
+
+constexpr uint64_t kInterval = 2048;          // instructions between checkpoints
+constexpr uint64_t kKeep = 1100000;           // instructions of history kept at least ...
+constexpr size_t kMaxWrites = 8u << 20;       // ... unless the write log grows past this (4 bytes each)
+constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
+
+// libz80ex behind the runner's Cpu interface, with its whole state saved and
+// restored as bytes: libz80ex keeps everything about the CPU (registers,
+// MEMPTR, interrupt state, a prefix in progress) in the one context it
+// allocates, which holds no pointer into itself.
+class DebugCpu final : public runner::Cpu {
+ public:
+  DebugCpu()
+      : ctx_(z80ex_create(ReadMem, this, WriteMem, this, ReadPort, nullptr, WritePort, nullptr, IntVector, nullptr)),
+        size_(malloc_usable_size(ctx_)) {}
+  ~DebugCpu() override { z80ex_destroy(ctx_); }
+  DebugCpu(const DebugCpu&) = delete;
+  DebugCpu& operator=(const DebugCpu&) = delete;
+
+  void Bind(runner::Memory* memory) { mem_ = memory; }
+  int Step() override {
+    int t = z80ex_step(ctx_);
+    while (z80ex_last_op_type(ctx_) != 0) t += z80ex_step(ctx_);
+    return t;
+  }
+  bool Halted() const override { return z80ex_doing_halt(ctx_) != 0; }
+  uint16_t Get(Reg r) const override {
+    if (r == Reg::IR) return static_cast<uint16_t>(z80ex_get_reg(ctx_, regI) << 8 | z80ex_get_reg(ctx_, regR));
+    return z80ex_get_reg(ctx_, kRegs[static_cast<int>(r)]);
+  }
+  void Set(Reg r, uint16_t v) override {
+    if (r == Reg::IR) {
+      z80ex_set_reg(ctx_, regI, v >> 8);
+      z80ex_set_reg(ctx_, regR, v & 0xFF);
+      z80ex_set_reg(ctx_, regR7, v & 0x80);
+    } else {
+      z80ex_set_reg(ctx_, kRegs[static_cast<int>(r)], v);
+    }
+  }
+  uint16_t Pc() const { return z80ex_get_reg(ctx_, regPC); }
+  uint16_t Sp() const { return z80ex_get_reg(ctx_, regSP); }
+  size_t size() const { return size_; }
+  void Save(uint8_t* out) const { std::memcpy(out, ctx_, size_); }
+  void Load(const uint8_t* in) { std::memcpy(ctx_, in, size_); }
+  std::vector<uint8_t> Save() const {
+    std::vector<uint8_t> v(size_);
+    Save(v.data());
+    return v;
+  }
+
+ private:
+  static constexpr Z80_REG_T kRegs[] = {regAF, regBC, regDE, regHL, regIX, regIY, regSP,
+                                        regPC, regAF_, regBC_, regDE_, regHL_};
+  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* self) {
+    return static_cast<DebugCpu*>(self)->mem_->bytes[a];
+  }
+  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* self) {
+    static_cast<DebugCpu*>(self)->mem_->Write(a, v);
+  }
+  static Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
+  static void WritePort(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
+  static Z80EX_BYTE IntVector(Z80EX_CONTEXT*, void*) { return 0xFF; }
+
+  Z80EX_CONTEXT* ctx_;
+  size_t size_;
+  runner::Memory* mem_ = nullptr;
 };
 
+// CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
+inline bool IsCall(uint8_t op) { return op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7; }
+
+// A return address pushed by a CALL or RST.
+struct Shadow {
+  uint16_t slot, ret, site;
+};
+
+struct Interval {
+  uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
+  std::vector<uint8_t> cpu;
+  std::vector<Shadow> shadow;
+  runner::Machine::SystemState sys;
+  std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
+};
+
+// What a BDOS or BIOS call did, to replay it.
+struct CallRecord {
+  std::vector<uint8_t> cpuAfter;
+  uint64_t tAfter = 0;
+  std::vector<std::pair<uint16_t, uint8_t>> writes;  // in order, with the values written
+  runner::Machine::SystemState sys;
+};
+
+struct Fault {
+  int status = 0;
+  std::string message, description;
+  uint16_t at = 0;
+};
+
+struct BreakpointEntry {
+  Breakpoint bp;
+  std::optional<Condition> condition;
+};
+
+}  // namespace
+
+std::string Value::Text() const { return FormatValue(value, width); }
+
+struct Session::Impl {
+  LaunchOptions opt;
+  std::string path;
+  ProgramMap program;
+
+  std::unique_ptr<runner::Disk> disk;
+  std::unique_ptr<runner::Machine> machine;
+  DebugCpu* cpu = nullptr;
+  runner::Memory* mem = nullptr;
+
+  // Where the program stands: pos instructions run, live the most ever run
+  // (pos < live after stepping back), t the T-states, cur the interval pos is
+  // in and woff how many of its writes are in memory.
+  uint64_t pos = 0, live = 0, t = 0;
+  size_t cur = 0, woff = 0;
+  std::deque<Interval> intervals;
+  size_t oldWrites = 0;  // the writes of every interval but the last
+  std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
+  std::vector<Shadow> shadow;
+  std::vector<uint32_t> scratch;  // the write log while replaying
+
+  // The states before each instruction of one interval, from its first on.
+  struct Fine {
+    uint64_t first = UINT64_MAX;
+    size_t n = 0;
+    std::vector<uint8_t> cpu;
+    std::vector<size_t> woff;
+    std::vector<uint64_t> t;
+    std::vector<std::vector<Shadow>> shadow;
+    std::vector<runner::Machine::SystemState> sys;
+    void Clear() {
+      first = UINT64_MAX;
+      n = 0;
+    }
+  } fine;
+
+  std::optional<Fault> fault;  // the run stopped on this, at live
+  bool ended = false;
+  Stop last;
+  uint64_t tPrevStop = 0, tLastStop = 0;
+  std::atomic<bool> pause{false};
+  uint64_t nextFlush = kFlushEvery;
+
+  // Breakpoints.
+  int nextId = 1;
+  std::vector<BreakpointEntry> breakpoints;
+  std::vector<DataBreakpoint> data;
+  std::vector<uint8_t> bpAt = std::vector<uint8_t>(65536), watched = std::vector<uint8_t>(65536);
+  bool anyWatch = false;
+  // Set by a step: the watched byte written and the instruction that did it.
+  bool dataHit = false;
+  uint16_t dataAddress = 0, dataBy = 0;
+
+  std::string Start();
+  void NewInterval();
+  void Trim();
+  enum class Outcome { kOk, kEnded, kFault };
+  Outcome StepLive();
+  void StepReplay();
+  void Step() { pos < live ? StepReplay() : void(StepLive()); }
+  void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
+  void Undo(size_t interval, size_t from, size_t to);
+  bool StepBackOne(size_t& wroteFrom, size_t& wroteTo);
+  void BuildFine(size_t interval, uint64_t target);
+  void Rebase();
+  void Poke(uint16_t a, uint8_t v) {
+    if (mem->log) mem->log->push_back(uint32_t{a} << 8 | mem->bytes[a]);
+    mem->bytes[a] = v;
+  }
+  void RebuildBitmaps();
+
+  Stop Make(StopReason reason, std::string description);
+  Stop Finish(int status, std::string message);
+  Stop FaultStop();
+  std::string At(uint16_t address) const {
+    const int line = program.LineOf(address);
+    return line ? "line " + std::to_string(line) : Hex4(address);
+  }
+  std::string Where(uint16_t address) const {
+    const ProgramMap::Line* l = program.At(address);
+    return l ? " (" + path + ":" + std::to_string(l->line) + ": " + l->text + ")" : "";
+  }
+  std::string WatchName(uint16_t address) const {
+    for (const DataBreakpoint& d : data)
+      if (address >= d.first && address <= d.last)
+        return !d.name.empty() ? (d.first == d.last || address == d.first ? d.name
+                                                                          : d.name + "+" + std::to_string(address - d.first))
+                               : Hex4(address);
+    return Hex4(address);
+  }
+  int WatchId(uint16_t address) const {
+    for (const DataBreakpoint& d : data)
+      if (address >= d.first && address <= d.last) return d.id;
+    return 0;
+  }
+  int BreakpointHere(uint16_t pc, bool count);
+
+  enum class Mode { kStep, kContinue, kUntil, kOut, kOver };
+  struct Goal {
+    Mode mode = Mode::kContinue;
+    uint16_t pc = 0, sp = 0;  // kUntil: stop at pc (with SP == sp when checkSp)
+    bool checkSp = false;
+    uint16_t slot = 0, ret = 0;  // kOut
+  };
+  Stop Run(Goal goal);
+  Stop Reverse(bool toBreakpoint);
+  bool Begin(Stop& out);
+};
+
+// ---- Loading.
+
+std::string Session::Impl::Start() {
+  disk = std::make_unique<runner::Disk>();
+  if (!disk->Open(opt.drive)) return disk->error;
+  auto c = std::make_unique<DebugCpu>();
+  cpu = c.get();
+  runner::RunOptions ro;
+  ro.list = opt.list;
+  ro.source = program.Lookup(path);
+  machine = std::make_unique<runner::Machine>(*opt.console, *disk, ro, std::move(c));
+  mem = &machine->memory();
+  cpu->Bind(mem);
+  std::string error;
+  if (!machine->Load(program.image(), opt.args, error)) return error;
+  pos = live = t = 0;
+  cur = woff = 0;
+  intervals.clear();
+  oldWrites = 0;
+  calls.clear();
+  shadow.clear();
+  fine.Clear();
+  fault.reset();
+  ended = false;
+  tPrevStop = tLastStop = 0;
+  nextFlush = kFlushEvery;
+  for (BreakpointEntry& b : breakpoints) b.bp.hits = 0;
+  NewInterval();
+  last = Make(StopReason::kEntry, "Entry at " + At(cpu->Pc()));
+  return "";
+}
+
+void Session::Impl::NewInterval() {
+  if (!intervals.empty()) oldWrites += intervals.back().writes.size();
+  Interval& i = intervals.emplace_back();
+  i.first = pos;
+  i.t = t;
+  i.cpu = cpu->Save();
+  i.shadow = shadow;
+  i.sys = machine->SaveSystem();
+  i.writes.reserve(1024);
+  cur = intervals.size() - 1;
+  woff = 0;
+  mem->log = &i.writes;
+  Trim();
+}
+
+// Drops the oldest intervals beyond what the history keeps.
+void Session::Impl::Trim() {
+  while (intervals.size() > 2 && cur > 1) {
+    const bool enough = live - intervals[1].first >= kKeep;
+    if (!enough && oldWrites <= kMaxWrites) break;
+    oldWrites -= intervals.front().writes.size();
+    if (fine.first == intervals.front().first) fine.Clear();
+    intervals.pop_front();
+    --cur;
+    calls.erase(calls.begin(), calls.lower_bound(intervals.front().first));
+  }
+}
+
+// ---- Forward.
+
+void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
+  if (IsCall(op)) {
+    const uint16_t sp = cpu->Sp();
+    if (sp == static_cast<uint16_t>(spBefore - 2)) {
+      while (!shadow.empty() && shadow.back().slot <= sp) shadow.pop_back();
+      shadow.push_back({sp, mem->Word(sp), from});
+    }
+  }
+  if (anyWatch) {
+    for (size_t i = 0; i < n; ++i) {
+      const auto a = static_cast<uint16_t>(w[i] >> 8);
+      if (watched[a]) {
+        dataHit = true;
+        dataAddress = a;
+        dataBy = from;
+        break;
+      }
+    }
+  }
+}
+
+Session::Impl::Outcome Session::Impl::StepLive() {
+  const uint16_t from = cpu->Pc();
+  const uint8_t op = mem->bytes[from];
+  const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
+  std::vector<uint32_t>& w = intervals.back().writes;
+  const size_t before = w.size();
+  t += static_cast<uint64_t>(cpu->Step());
+  ++pos;
+  ++live;
+  const uint16_t pc = cpu->Pc();
+  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || cpu->Halted()) {
+    const size_t cpuWrites = w.size();
+    const uint64_t mt = machine->tstates();
+    const auto trap = machine->Serve(from);
+    t += machine->tstates() - mt;
+    if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
+    if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
+    CallRecord& r = calls[pos - 1];
+    r.cpuAfter = cpu->Save();
+    r.tAfter = t;
+    r.sys = machine->SaveSystem();
+    for (size_t i = cpuWrites; i < w.size(); ++i) {
+      const auto a = static_cast<uint16_t>(w[i] >> 8);
+      r.writes.emplace_back(a, mem->bytes[a]);
+    }
+  }
+  woff = w.size();
+  AfterStep(from, op, spBefore, w.data() + before, w.size() - before);
+  if (pos - intervals.back().first >= kInterval) NewInterval();
+  return Outcome::kOk;
+}
+
+void Session::Impl::StepReplay() {
+  const uint16_t from = cpu->Pc();
+  const uint8_t op = mem->bytes[from];
+  const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
+  scratch.clear();
+  mem->log = &scratch;
+  t += static_cast<uint64_t>(cpu->Step());
+  const auto call = calls.find(pos);
+  if (call != calls.end()) {
+    for (const auto& [a, v] : call->second.writes) Poke(a, v);
+    cpu->Load(call->second.cpuAfter.data());
+    t = call->second.tAfter;
+    machine->RestoreSystem(call->second.sys);
+  }
+  ++pos;
+  woff += scratch.size();
+  AfterStep(from, op, spBefore, scratch.data(), scratch.size());
+  if (cur + 1 < intervals.size() && pos == intervals[cur + 1].first) {
+    ++cur;
+    woff = 0;
+  }
+  mem->log = pos == live ? &intervals.back().writes : &scratch;
+}
+
+// ---- Backward.
+
+// Puts back the old bytes of writes [from, to) of an interval, last first.
+void Session::Impl::Undo(size_t interval, size_t from, size_t to) {
+  const std::vector<uint32_t>& w = intervals[interval].writes;
+  for (size_t i = to; i-- > from;) mem->bytes[w[i] >> 8] = static_cast<uint8_t>(w[i]);
+}
+
+// Back to the start of an interval, then forward to target keeping the state
+// before each instruction.
+void Session::Impl::BuildFine(size_t interval, uint64_t target) {
+  for (size_t k = cur + 1; k-- > interval;) Undo(k, 0, k == cur ? woff : intervals[k].writes.size());
+  const Interval& iv = intervals[interval];
+  cpu->Load(iv.cpu.data());
+  t = iv.t;
+  shadow = iv.shadow;
+  machine->RestoreSystem(iv.sys);
+  pos = iv.first;
+  cur = interval;
+  woff = 0;
+  mem->log = &scratch;
+  fine.Clear();
+  fine.first = iv.first;
+  const size_t size = cpu->size();
+  const size_t count = static_cast<size_t>(target - iv.first + 1);
+  fine.cpu.resize(count * size);
+  fine.woff.resize(count);
+  fine.t.resize(count);
+  fine.shadow.resize(count);
+  fine.sys.resize(count);
+  const bool watch = anyWatch;
+  anyWatch = false;
+  for (;;) {
+    const size_t i = fine.n++;
+    cpu->Save(&fine.cpu[i * size]);
+    fine.woff[i] = woff;
+    fine.t[i] = t;
+    fine.shadow[i] = shadow;
+    fine.sys[i] = machine->SaveSystem();
+    if (pos == target) break;
+    StepReplay();
+  }
+  anyWatch = watch;
+}
+
+// One instruction back; false at the oldest recorded one. [wroteFrom, wroteTo)
+// are the undone instruction's writes in the current interval's log.
+bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
+  if (pos == intervals.front().first) return false;
+  const uint64_t target = pos - 1;
+  const size_t interval = target >= intervals[cur].first ? cur : cur - 1;
+  const size_t endWrites = interval == cur ? woff : intervals[interval].writes.size();
+  if (fine.first == intervals[interval].first && target - fine.first < fine.n) {
+    const size_t i = static_cast<size_t>(target - fine.first);
+    Undo(interval, fine.woff[i], endWrites);
+    cpu->Load(&fine.cpu[i * cpu->size()]);
+    t = fine.t[i];
+    shadow = fine.shadow[i];
+    machine->RestoreSystem(fine.sys[i]);
+    pos = target;
+    cur = interval;
+    woff = fine.woff[i];
+  } else {
+    BuildFine(interval, target);
+  }
+  wroteFrom = woff;
+  wroteTo = endWrites;
+  mem->log = &scratch;
+  mem->refusedWrite = -1;
+  return true;
+}
+
+// After the user changed the state: the history starts afresh here, and the
+// program goes on live from here.
+void Session::Impl::Rebase() {
+  live = pos;
+  fault.reset();
+  intervals.clear();
+  oldWrites = 0;
+  calls.clear();
+  fine.Clear();
+  NewInterval();
+}
+
+// ---- Stops.
+
+Stop Session::Impl::Make(StopReason reason, std::string description) {
+  Stop s;
+  s.reason = reason;
+  s.address = cpu->Pc();
+  s.line = program.LineOf(s.address);
+  s.description = std::move(description);
+  tPrevStop = tLastStop;
+  tLastStop = t;
+  if (!opt.console->Flush() && !ended) {
+    // The console is gone: the run ends as orvane-run's does.
+    return Finish(runner::kHostError, "cannot write to the console: " + opt.console->error);
+  }
+  return s;
+}
+
+Stop Session::Impl::Finish(int status, std::string message) {
+  ended = true;
+  disk->CloseAll();
+  opt.console->Flush();
+  mem->log = nullptr;
+  Stop s;
+  s.reason = StopReason::kExited;
+  s.address = cpu->Pc();
+  s.line = program.LineOf(s.address);
+  s.exitStatus = status;
+  s.message = std::move(message);
+  s.description = "Exited with status " + std::to_string(status);
+  last = s;
+  return s;
+}
+
+Stop Session::Impl::FaultStop() {
+  Stop s = Make(StopReason::kException, fault->description);
+  if (s.reason == StopReason::kExited) return s;
+  s.message = fault->message;
+  s.exitStatus = fault->status;
+  return s;
+}
+
+int Session::Impl::BreakpointHere(uint16_t pc, bool count) {
+  for (BreakpointEntry& b : breakpoints) {
+    if (b.bp.address != pc) continue;
+    if (b.condition && !b.condition->Holds(*cpu, *mem)) continue;
+    if (!count) return b.bp.id;
+    ++b.bp.hits;
+    if (b.bp.hitCount <= 1 || b.bp.hits == b.bp.hitCount) return b.bp.id;
+  }
+  return 0;
+}
+
+// Common start of a forward run: false with out set when it cannot go on.
+bool Session::Impl::Begin(Stop& out) {
+  if (ended) {
+    out = last;
+    return false;
+  }
+  pause = false;
+  if (fault && pos == live) {
+    out = Finish(fault->status, fault->message);
+    return false;
+  }
+  return true;
+}
+
+Stop Session::Impl::Run(Goal goal) {
+  Stop out;
+  if (!Begin(out)) return out;
+  dataHit = false;
+  for (uint64_t n = 1;; ++n) {
+    const bool wasLive = pos == live;
+    const uint16_t from = cpu->Pc();
+    if (wasLive) {
+      const Outcome o = StepLive();
+      if (o == Outcome::kEnded) return last = Finish(machine->EndStatus(), "");
+      if (o == Outcome::kFault) {
+        Fault f;
+        f.status = machine->stopStatus();
+        f.at = machine->stopAddress();
+        f.message = machine->stopMessage() + Where(f.at);
+        std::string text = machine->stopMessage();
+        const size_t called = text.find(" called from ");
+        if (called != std::string::npos) text.replace(called, 13, " at ");
+        f.description = "Stopped: " + text + ", " + At(f.at);
+        // Back to before the faulting instruction; it is not in the history.
+        mem->refusedWrite = -1;
+        size_t a, b;
+        StepBackOne(a, b);
+        live = pos;
+        intervals.back().writes.resize(woff);
+        calls.erase(calls.lower_bound(pos), calls.end());
+        if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
+          fine.n = static_cast<size_t>(pos - fine.first + 1);
+        mem->log = &intervals.back().writes;
+        fault = f;
+        return last = FaultStop();
+      }
+      if (opt.maxTstates && t >= opt.maxTstates) {
+        Fault f;
+        f.status = runner::kLimit;
+        f.at = cpu->Pc();
+        f.message = "stopped at " + Hex4(f.at) + " after " + std::to_string(t) + " T-states (--max-tstates " +
+                    std::to_string(opt.maxTstates) + ")" + Where(f.at);
+        f.description = "Stopped: the T-state limit " + std::to_string(opt.maxTstates) + " reached at " +
+                        Hex4(f.at) + ", " + At(f.at);
+        fault = f;
+        return last = FaultStop();
+      }
+      if (t >= nextFlush) {
+        nextFlush = t + kFlushEvery;
+        if (!opt.console->Flush())
+          return last = Finish(runner::kHostError, "cannot write to the console: " + opt.console->error);
+      }
+    } else {
+      StepReplay();
+      if (pos == live && fault) return last = FaultStop();
+    }
+    const uint16_t pc = cpu->Pc();
+    if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
+    if (dataHit) {
+      Stop s = Make(StopReason::kDataBreakpoint,
+                    "Data breakpoint: " + WatchName(dataAddress) + " written at " + At(dataBy));
+      s.breakpoint = WatchId(dataAddress);
+      s.written = dataAddress;
+      s.writtenBy = dataBy;
+      return last = s;
+    }
+    if (bpAt[pc]) {
+      if (const int id = BreakpointHere(pc, true)) {
+        Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
+        s.breakpoint = id;
+        return last = s;
+      }
+    }
+    switch (goal.mode) {
+      case Mode::kOver:
+        // A CALL or RST that pushed its return address runs until the
+        // routine is left, as a step out of it would; one that did not
+        // (a condition false) was a step.
+        if (cpu->Sp() == static_cast<uint16_t>(goal.sp - 2) && !shadow.empty() && shadow.back().site == from) {
+          goal.mode = Mode::kOut;
+          goal.slot = shadow.back().slot;
+          goal.ret = shadow.back().ret;
+          break;
+        }
+        return last = Make(StopReason::kStep, "Step at " + At(pc));
+      case Mode::kUntil:
+        if (pc == goal.pc && (!goal.checkSp || cpu->Sp() == goal.sp))
+          return last = Make(StopReason::kStep, "Step at " + At(pc));
+        break;
+      case Mode::kOut: {
+        const uint16_t sp = cpu->Sp();
+        // The frame is gone once its return address is off the stack, and the
+        // routine has left once control moves anywhere but to the next bytes.
+        if (sp >= goal.slot + 2 && (pc == goal.ret || static_cast<uint16_t>(pc - from) > 4 || pc == from))
+          return last = Make(StopReason::kStep, "Step at " + At(pc));
+        break;
+      }
+      default:
+        break;
+    }
+    if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
+      pause = false;
+      return last = Make(StopReason::kPause, "Paused at " + At(pc));
+    }
+  }
+}
+
+Stop Session::Impl::Reverse(bool toBreakpoint) {
+  if (ended) return last;
+  pause = false;
+  for (uint64_t n = 1;; ++n) {
+    size_t from = 0, to = 0;
+    if (!StepBackOne(from, to)) {
+      Stop s = Make(StopReason::kStep, "Oldest recorded instruction, at " + At(cpu->Pc()));
+      s.historyStart = true;
+      return last = s;
+    }
+    const uint16_t pc = cpu->Pc();
+    if (!toBreakpoint) return last = Make(StopReason::kStep, "Step back to " + At(pc));
+    if (anyWatch) {
+      const std::vector<uint32_t>& w = intervals[cur].writes;
+      for (size_t i = from; i < to; ++i) {
+        const auto a = static_cast<uint16_t>(w[i] >> 8);
+        if (watched[a]) {
+          Stop s = Make(StopReason::kDataBreakpoint, "Data breakpoint: " + WatchName(a) + " written at " + At(pc));
+          s.breakpoint = WatchId(a);
+          s.written = a;
+          s.writtenBy = pc;
+          return last = s;
+        }
+      }
+    }
+    if (bpAt[pc]) {
+      if (const int id = BreakpointHere(pc, false)) {
+        Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
+        s.breakpoint = id;
+        return last = s;
+      }
+    }
+    if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
+      pause = false;
+      return last = Make(StopReason::kPause, "Paused at " + At(pc));
+    }
+  }
+}
+
+void Session::Impl::RebuildBitmaps() {
+  std::fill(bpAt.begin(), bpAt.end(), 0);
+  for (const BreakpointEntry& b : breakpoints) bpAt[b.bp.address] = 1;
+  std::fill(watched.begin(), watched.end(), 0);
+  anyWatch = !data.empty();
+  for (const DataBreakpoint& d : data)
+    for (uint32_t a = d.first; a <= d.last; ++a) watched[a] = 1;
+}
+
+// ---- The interface.
+
 Session::Session() : impl_(std::make_unique<Impl>()) {}
-Session::~Session() = default;
+Session::~Session() {
+  if (impl_->machine && !impl_->ended) {
+    impl_->disk->CloseAll();
+    impl_->opt.console->Flush();
+  }
+  if (impl_->mem) impl_->mem->log = nullptr;
+}
+
+namespace {
+
+class Collector : public RunObserver {
+ public:
+  Collector(ProgramMap& map, std::vector<std::string>& errors, std::string name)
+      : map_(map), errors_(errors), name_(std::move(name)) {}
+  void StatementDone(const Statement& s) override { map_.Add(s); }
+  void Reported(const Problem& p, const Statement& s, int64_t) override {
+    if (p.IsError()) errors_.push_back(name_ + ":" + std::to_string(s.line) + ": " + p.text);
+  }
+  void Symbols(const SymbolTable& symbols, const CrossReference&) override { map_.SetSymbols(symbols); }
+
+ private:
+  ProgramMap& map_;
+  std::vector<std::string>& errors_;
+  std::string name_;
+};
+
+}  // namespace
 
 std::unique_ptr<Session> Session::Create(const LaunchOptions& options, std::vector<std::string>& errors) {
-  return Create(options, ProgramMap(), errors);
+  ProgramMap map;
+  RunRequest request;
+  request.path = options.path;
+  request.text = options.text;
+  request.format = &kCpmFormat;
+  Collector collector(map, errors, options.path);
+  DiskFileSystem files;
+  try {
+    const RunResult r = Run(request, files, collector);
+    if (r.statementsWithErrors != 0) {
+      if (errors.empty()) errors.push_back(options.path + ": the program has errors");
+      return nullptr;
+    }
+  } catch (const FileError& e) {
+    errors.push_back(e.path() + ": " + e.reason());
+    return nullptr;
+  }
+  return Create(options, std::move(map), errors);
 }
+
 std::unique_ptr<Session> Session::Create(const LaunchOptions& options, ProgramMap program,
-                                         std::vector<std::string>& /*errors*/) {
+                                         std::vector<std::string>& errors) {
+  if (!options.console) {
+    errors.push_back("a debug session needs a console");
+    return nullptr;
+  }
   std::unique_ptr<Session> s(new Session());
-  s->impl_->path = options.path;
-  s->impl_->program = std::move(program);
+  Impl& d = *s->impl_;
+  d.opt = options;
+  d.path = options.path;
+  d.program = std::move(program);
+  if (std::string error = d.Start(); !error.empty()) {
+    errors.push_back(error);
+    return nullptr;
+  }
   return s;
 }
 
 const ProgramMap& Session::program() const { return impl_->program; }
 const std::string& Session::path() const { return impl_->path; }
-Stop Session::StepInto() { return impl_->last; }
-Stop Session::StepOver() { return impl_->last; }
-Stop Session::StepOut() { return impl_->last; }
-Stop Session::Continue() { return impl_->last; }
-Stop Session::RunTo(uint16_t) { return impl_->last; }
-Stop Session::RunToLine(int) { return impl_->last; }
-Stop Session::StepBack() { return impl_->last; }
-Stop Session::ReverseContinue() { return impl_->last; }
-Stop Session::Restart() { return impl_->last; }
-Stop Session::Terminate() { return impl_->last; }
-void Session::Pause() {}
-bool Session::Ended() const { return false; }
+
+Stop Session::StepInto() { return impl_->Run({Impl::Mode::kStep}); }
+
+Stop Session::StepOver() {
+  Impl& d = *impl_;
+  if (d.ended) return d.last;
+  const uint16_t pc = d.cpu->Pc();
+  const uint8_t op = d.mem->bytes[pc];
+  const uint8_t op2 = d.mem->bytes[static_cast<uint16_t>(pc + 1)];
+  // A CALL or RST, and the repeating block instructions, run until they are done.
+  const bool block = op == 0xED && (op2 & 0xF4) == 0xB0;
+  if (!IsCall(op) && !block) return StepInto();
+  Impl::Goal g;
+  g.mode = block ? Impl::Mode::kUntil : Impl::Mode::kOver;
+  g.pc = static_cast<uint16_t>(pc + 2);
+  g.sp = d.cpu->Sp();
+  g.checkSp = true;
+  return d.Run(g);
+}
+
+Stop Session::StepOut() {
+  Impl& d = *impl_;
+  if (d.ended) return d.last;
+  const uint16_t sp = d.cpu->Sp();
+  while (!d.shadow.empty() && (d.shadow.back().slot < sp || d.mem->Word(d.shadow.back().slot) != d.shadow.back().ret))
+    d.shadow.pop_back();
+  if (d.shadow.empty()) return Continue();
+  Impl::Goal g;
+  g.mode = Impl::Mode::kOut;
+  g.slot = d.shadow.back().slot;
+  g.ret = d.shadow.back().ret;
+  return d.Run(g);
+}
+
+Stop Session::Continue() { return impl_->Run({Impl::Mode::kContinue}); }
+
+Stop Session::RunTo(uint16_t address) {
+  Impl::Goal g;
+  g.mode = Impl::Mode::kUntil;
+  g.pc = address;
+  return impl_->Run(g);
+}
+
+Stop Session::RunToLine(int line) {
+  const ProgramMap::Line* l = impl_->program.Resolve(line);
+  if (!l) return Continue();
+  return RunTo(l->address);
+}
+
+Stop Session::StepBack() { return impl_->Reverse(false); }
+Stop Session::ReverseContinue() { return impl_->Reverse(true); }
+
+Stop Session::Restart() {
+  Impl& d = *impl_;
+  if (!d.ended) d.disk->CloseAll();
+  d.mem = nullptr;
+  d.machine.reset();
+  if (std::string error = d.Start(); !error.empty()) return d.Finish(runner::kUsage, error);
+  return d.last;
+}
+
+Stop Session::Terminate() {
+  Impl& d = *impl_;
+  if (d.ended) return d.last;
+  return d.Finish(runner::kStopped, "stopped at " + Hex4(d.cpu->Pc()) + d.Where(d.cpu->Pc()));
+}
+
+void Session::Pause() { impl_->pause = true; }
+bool Session::Ended() const { return impl_->ended; }
 const Stop& Session::LastStop() const { return impl_->last; }
-int Session::AddBreakpoint(uint16_t, std::string_view, int, std::string&) { return 0; }
-int Session::AddBreakpointAtLine(int, std::string_view, int, std::string&) { return 0; }
-bool Session::RemoveBreakpoint(int) { return false; }
-void Session::ClearBreakpoints() {}
-std::vector<Breakpoint> Session::Breakpoints() const { return {}; }
-bool Session::CheckCondition(std::string_view, std::string&) const { return false; }
-int Session::AddDataBreakpoint(uint16_t, uint16_t, std::string) { return 0; }
-bool Session::RemoveDataBreakpoint(int) { return false; }
-void Session::ClearDataBreakpoints() {}
-std::vector<DataBreakpoint> Session::DataBreakpoints() const { return {}; }
+
+int Session::AddBreakpoint(uint16_t address, std::string_view condition, int hitCount, std::string& error) {
+  Impl& d = *impl_;
+  BreakpointEntry e;
+  if (condition.find_first_not_of(" \t") != std::string_view::npos) {
+    e.condition = ParseCondition(condition, d.program, error);
+    if (!e.condition) return 0;
+  }
+  e.bp.id = d.nextId++;
+  e.bp.address = address;
+  e.bp.line = d.program.LineOf(address);
+  e.bp.condition = std::string(condition);
+  e.bp.hitCount = hitCount;
+  d.breakpoints.push_back(std::move(e));
+  d.RebuildBitmaps();
+  return d.breakpoints.back().bp.id;
+}
+
+int Session::AddBreakpointAtLine(int line, std::string_view condition, int hitCount, std::string& error) {
+  const ProgramMap::Line* l = impl_->program.Resolve(line);
+  if (!l) {
+    error = "no statement with code on line " + std::to_string(line) + " or after it";
+    return 0;
+  }
+  return AddBreakpoint(l->address, condition, hitCount, error);
+}
+
+bool Session::RemoveBreakpoint(int id) {
+  Impl& d = *impl_;
+  const auto it =
+      std::find_if(d.breakpoints.begin(), d.breakpoints.end(), [id](const BreakpointEntry& b) { return b.bp.id == id; });
+  if (it == d.breakpoints.end()) return false;
+  d.breakpoints.erase(it);
+  d.RebuildBitmaps();
+  return true;
+}
+
+void Session::ClearBreakpoints() {
+  impl_->breakpoints.clear();
+  impl_->RebuildBitmaps();
+}
+
+std::vector<Breakpoint> Session::Breakpoints() const {
+  std::vector<Breakpoint> v;
+  for (const BreakpointEntry& b : impl_->breakpoints) v.push_back(b.bp);
+  return v;
+}
+
+bool Session::CheckCondition(std::string_view condition, std::string& error) const {
+  return ParseCondition(condition, impl_->program, error).has_value();
+}
+
+int Session::AddDataBreakpoint(uint16_t first, uint16_t last, std::string name) {
+  Impl& d = *impl_;
+  if (last < first) std::swap(first, last);
+  d.data.push_back({d.nextId++, first, last, std::move(name)});
+  d.RebuildBitmaps();
+  return d.data.back().id;
+}
+
+bool Session::RemoveDataBreakpoint(int id) {
+  Impl& d = *impl_;
+  const auto it = std::find_if(d.data.begin(), d.data.end(), [id](const DataBreakpoint& b) { return b.id == id; });
+  if (it == d.data.end()) return false;
+  d.data.erase(it);
+  d.RebuildBitmaps();
+  return true;
+}
+
+void Session::ClearDataBreakpoints() {
+  impl_->data.clear();
+  impl_->RebuildBitmaps();
+}
+
+std::vector<DataBreakpoint> Session::DataBreakpoints() const { return impl_->data; }
+
 const std::vector<std::string>& Session::RegisterNames() {
-  static const std::vector<std::string> names;
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v;
+    for (int i = 0; i < kRegisterCount; ++i) v.emplace_back(RegisterName(i));
+    return v;
+  }();
   return names;
 }
-std::optional<Value> Session::Register(std::string_view) const { return std::nullopt; }
-bool Session::SetRegister(std::string_view, uint32_t) { return false; }
-uint64_t Session::Tstates() const { return 0; }
-uint64_t Session::TstatesSinceStop() const { return 0; }
-uint64_t Session::Instructions() const { return 0; }
-uint8_t Session::ReadByte(uint16_t) const { return 0; }
-std::vector<uint8_t> Session::ReadMemory(uint16_t, size_t count) const { return std::vector<uint8_t>(count); }
-void Session::WriteMemory(uint16_t, const std::vector<uint8_t>&) {}
-std::vector<Frame> Session::CallStack() const { return {}; }
-Instruction Session::Disassemble(uint16_t address) const { return {address, {}, {}, 0}; }
-std::optional<Value> Session::Evaluate(std::string_view, std::string&) const { return std::nullopt; }
-uint64_t Session::HistoryDepth() const { return 0; }
+
+std::optional<Value> Session::Register(std::string_view name) const {
+  const int i = FindRegister(name);
+  if (i < 0) return std::nullopt;
+  return Value{ReadRegister(*impl_->cpu, i), RegisterWidth(i)};
+}
+
+bool Session::SetRegister(std::string_view name, uint32_t value) {
+  Impl& d = *impl_;
+  const int i = FindRegister(name);
+  if (i < 0 || d.ended) return false;
+  WriteRegister(*d.cpu, i, value);
+  d.Rebase();
+  return true;
+}
+
+uint64_t Session::Tstates() const { return impl_->t; }
+uint64_t Session::TstatesSinceStop() const {
+  return impl_->tLastStop >= impl_->tPrevStop ? impl_->tLastStop - impl_->tPrevStop : 0;
+}
+uint64_t Session::Instructions() const { return impl_->pos; }
+uint8_t Session::ReadByte(uint16_t address) const { return impl_->mem->bytes[address]; }
+
+std::vector<uint8_t> Session::ReadMemory(uint16_t address, size_t count) const {
+  std::vector<uint8_t> v(count);
+  for (size_t i = 0; i < count; ++i) v[i] = impl_->mem->bytes[static_cast<uint16_t>(address + i)];
+  return v;
+}
+
+void Session::WriteMemory(uint16_t address, const std::vector<uint8_t>& bytes) {
+  Impl& d = *impl_;
+  if (d.ended) return;
+  for (size_t i = 0; i < bytes.size(); ++i) d.mem->bytes[static_cast<uint16_t>(address + i)] = bytes[i];
+  d.Rebase();
+}
+
+std::vector<Frame> Session::CallStack() const {
+  const Impl& d = *impl_;
+  std::vector<Frame> frames;
+  const uint16_t pc = d.cpu->Pc();
+  frames.push_back({pc, d.program.LineOf(pc), 0, 0});
+  const uint16_t sp = d.cpu->Sp();
+  for (size_t i = d.shadow.size(); i-- > 0;) {
+    const Shadow& s = d.shadow[i];
+    if (s.slot < sp || d.mem->Word(s.slot) != s.ret) continue;
+    frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot});
+  }
+  return frames;
+}
+
+Instruction Session::Disassemble(uint16_t address) const {
+  Instruction in;
+  in.address = address;
+  const int n = runner::Disassemble(*impl_->mem, address, in.text);
+  for (int i = 0; i < n; ++i) in.bytes.push_back(impl_->mem->bytes[static_cast<uint16_t>(address + i)]);
+  const ProgramMap::Line* l = impl_->program.At(address);
+  in.line = l ? l->line : 0;
+  return in;
+}
+
+std::optional<Value> Session::Evaluate(std::string_view expression, std::string& error) const {
+  const auto o = ParseOperand(expression, impl_->program, error);
+  if (!o) return std::nullopt;
+  return Value{o->Eval(*impl_->cpu, *impl_->mem), o->width};
+}
+
+uint64_t Session::HistoryDepth() const {
+  return impl_->intervals.empty() ? 0 : impl_->pos - impl_->intervals.front().first;
+}
 
 }  // namespace orvane::debug

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvane::runner {
 
@@ -16,17 +17,25 @@ struct Memory {
   uint16_t guardLow = 0;
   uint32_t guardHigh = 0x10000;
   int32_t refusedWrite = -1;
+  // While set, every byte about to change through Write or SetWord is first
+  // noted here as (address << 8 | old value): what a debugger needs to undo it.
+  std::vector<uint32_t>* log = nullptr;
 
   uint8_t Read(uint16_t a) const { return bytes[a]; }
   void Write(uint16_t a, uint8_t v) {
-    if (a >= guardLow && a < guardHigh)
+    if (a >= guardLow && a < guardHigh) {
+      if (log) log->push_back(uint32_t{a} << 8 | bytes[a]);
       bytes[a] = v;
-    else if (refusedWrite < 0)
+    } else if (refusedWrite < 0)
       refusedWrite = a;
   }
   uint16_t Word(uint16_t a) const { return static_cast<uint16_t>(bytes[a] | bytes[uint16_t(a + 1)] << 8); }
   // The system's own writes, past the guard.
   void SetWord(uint16_t a, uint16_t v) {
+    if (log) {
+      log->push_back(uint32_t{a} << 8 | bytes[a]);
+      log->push_back(uint32_t{uint16_t(a + 1)} << 8 | bytes[uint16_t(a + 1)]);
+    }
     bytes[a] = static_cast<uint8_t>(v);
     bytes[uint16_t(a + 1)] = static_cast<uint8_t>(v >> 8);
   }

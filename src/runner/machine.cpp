@@ -143,6 +143,14 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
   }
 }
 
+Machine::Trap Machine::Serve(uint16_t from) {
+  lastPc_ = from;
+  stopped_ = ended_ = false;
+  return Dispatch(cpu_->Get(Reg::PC));
+}
+
+int Machine::EndStatus() const { return !hasReturnCode_ ? 0 : returnCode_ >= 0xFF00 ? 1 : returnCode_ & 0xFF; }
+
 void Machine::TraceLine(uint16_t pc) {
   const Memory& m = *mem_;
   const Cpu& c = *cpu_;
@@ -214,7 +222,7 @@ RunResult Machine::Run() {
     r.message += Where(caller_);
   } else {
     r.ended = true;
-    r.status = !hasReturnCode_ ? 0 : returnCode_ >= 0xFF00 ? 1 : returnCode_ & 0xFF;
+    r.status = EndStatus();
   }
   r.tstates = tstates_;
   r.instructions = instructions_;

@@ -81,13 +81,41 @@ class Machine {
   Memory& memory() { return *mem_; }
   Cpu& cpu() { return *cpu_; }
 
+  // For a debugger that runs the program on cpu() itself, one instruction at
+  // a time. An instruction that ends AtSystem, had a write refused or halted
+  // is handed to Serve, which does what Run does then: serves the BDOS or BIOS
+  // call and returns to the program (kNone), ends the run by warm boot (kEnd)
+  // or stops it with a status and a message (kStop).
+  enum class Trap { kNone, kEnd, kStop };
+  Trap Serve(uint16_t from);
+  int stopStatus() const { return stopStatus_; }
+  const std::string& stopMessage() const { return stopMessage_; }  // without the source
+  uint16_t stopAddress() const { return caller_; }
+  // The exit status of a run ended by warm boot.
+  int EndStatus() const;
+  uint64_t tstates() const { return tstates_; }
+  // The BDOS's own state that a call may change, kept with a debugger's
+  // history.
+  struct SystemState {
+    uint16_t dma = 0x0080;
+    uint8_t user = 0;
+    bool hasReturnCode = false;
+    uint16_t returnCode = 0;
+  };
+  SystemState SaveSystem() const { return {dma_, user_, hasReturnCode_, returnCode_}; }
+  void RestoreSystem(const SystemState& s) {
+    dma_ = s.dma;
+    user_ = s.user;
+    hasReturnCode_ = s.hasReturnCode;
+    returnCode_ = s.returnCode;
+  }
+
   // The BDOS functions by number; an empty slot is an unknown function.
   using Handler = void (Machine::*)();
   static const Handler kBdos[];
   static const int kBdosCount;
 
  private:
-  enum class Trap { kNone, kEnd, kStop };
   Trap Dispatch(uint16_t pc);
   Trap Stop(int status, const std::string& message, uint16_t at);
   void Return(uint16_t value);

@@ -1,0 +1,458 @@
+// The debug session driven by table rows: a small program and a script of
+// commands, each with where the program must then stand. Where it must stand
+// is named by the source line and the how-manieth time execution reaches it;
+// the registers and T-states it must then have are read from orvane-asm
+// --run --trace on the same program (the trace prints them before every
+// instruction), never from the session.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "debug/session.h"
+
+namespace fs = std::filesystem;
+using orvane::debug::LaunchOptions;
+using orvane::debug::Session;
+using orvane::debug::Stop;
+using orvane::debug::StopReason;
+
+namespace {
+
+// Console input from a string; output kept.
+class StringConsole : public orvane::runner::Console {
+ public:
+  explicit StringConsole(std::string in) : in_(std::move(in)) {}
+  // A line end reads as CR, as on the host console.
+  int Read() override {
+    if (pos_ >= in_.size()) return -1;
+    const char c = in_[pos_++];
+    return c == '\n' ? '\r' : static_cast<unsigned char>(c);
+  }
+  bool Ready() override { return true; }
+  bool Write(const uint8_t* b, size_t n) override {
+    out.append(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  std::string out;
+
+ private:
+  std::string in_;
+  size_t pos_ = 0;
+};
+
+struct Row {
+  uint64_t t;
+  unsigned pc, af, bc, de, hl, ix, iy, sp;
+  int line;
+};
+
+// What orvane-asm --run says about a program: its trace, status, message
+// and output.
+struct Oracle {
+  std::vector<Row> rows;
+  int status = -1;
+  std::string message, out;
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+struct Program {
+  Program(std::string s, std::vector<std::string> a = {}, std::string in = "", uint64_t max = 0,
+          std::map<std::string, std::string> f = {})
+      : source(std::move(s)), args(std::move(a)), input(std::move(in)), maxTstates(max), files(std::move(f)) {}
+  std::string source;                 // statements, one a line
+  std::vector<std::string> args;
+  std::string input;                  // console input
+  uint64_t maxTstates = 0;
+  std::map<std::string, std::string> files;  // put on drive A: first
+};
+
+class Workspace {
+ public:
+  Workspace() {
+    char tmpl[] = "/tmp/orvane-debug-test-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  ~Workspace() { fs::remove_all(dir_); }
+  fs::path Folder(const std::string& name, const Program& p) const {
+    const fs::path d = dir_ / name;
+    fs::create_directories(d);
+    for (const auto& [n, text] : p.files) std::ofstream(d / n, std::ios::binary) << text;
+    return d;
+  }
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Oracle RunOracle(const Workspace& w, const Program& p) {
+  const fs::path d = w.Folder("oracle", p);
+  std::ofstream(d / "prog.z80", std::ios::binary) << p.source;
+  std::ofstream(d / "in.txt", std::ios::binary) << p.input;
+  std::string cmd = "cd " + Quote(d.string()) + " && " + Quote(ORVANE_ASM) +
+                    " -q --run --trace trace.txt -l prog.LST -o prog.com";
+  if (p.maxTstates) cmd += " --max-tstates " + std::to_string(p.maxTstates);
+  cmd += " prog.z80";
+  for (const std::string& a : p.args) cmd += " " + Quote(a);
+  cmd += " <in.txt >out.txt 2>err.txt";
+  const int r = std::system(cmd.c_str());
+  Oracle o;
+  o.status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+  o.out = Slurp(d / "out.txt");
+  const std::string err = Slurp(d / "err.txt");
+  const std::string prefix = "orvane-asm: ";
+  if (err.rfind(prefix, 0) == 0) o.message = err.substr(prefix.size(), err.find('\n') - prefix.size());
+  std::ifstream trace(d / "trace.txt");
+  std::string line;
+  while (std::getline(trace, line)) {
+    Row r{};
+    unsigned long long t;
+    if (std::sscanf(line.c_str(), "%llu %x", &t, &r.pc) != 2) continue;
+    r.t = t;
+    const size_t at = line.find("AF=");
+    if (at == std::string::npos) continue;
+    if (std::sscanf(line.c_str() + at, "AF=%x BC=%x DE=%x HL=%x IX=%x IY=%x SP=%x", &r.af, &r.bc, &r.de, &r.hl, &r.ix,
+                    &r.iy, &r.sp) != 7)
+      continue;
+    const size_t src = line.find("prog.z80:", at);
+    r.line = src == std::string::npos ? 0 : std::atoi(line.c_str() + src + 9);
+    o.rows.push_back(r);
+  }
+  fs::remove(d / "trace.txt");
+  return o;
+}
+
+struct Case {
+  const char* name;
+  Program program;
+  // Commands separated by ';', each "COMMAND = EXPECTATION" or a bare
+  // setting. Settings: "b L", "b L if COND", "b L hit N", "d SYMBOL".
+  // Commands: c (continue), s (step into), o (over), u (out), back [N], rc
+  // (reverse continue), to L (run to line), restart, stack (expects the call
+  // stack's lines, innermost first). Expectations: [REASON] L.K, the state
+  // before the Kth execution of line L, or [REASON] @+N / @-N, that many
+  // instructions after or before the state expected last; REASON one of bp,
+  // data, step, pause, start (the oldest recorded instruction); or "fault"
+  // (the last traced instruction, with orvane-run's message) or "exit"
+  // (orvane-run's status and message). A quoted text at the end is the stop's
+  // description.
+  const char* script;
+};
+
+const char* kCalls =
+    " ; calls and returns\n"                          // 1
+    "START:  LD A,0\n"                                // 2
+    "        LD (COUNT),A\n"                          // 3
+    "LOOP:   CALL INCR\n"                             // 4
+    "        LD A,(COUNT)\n"                          // 5
+    "        CP 5\n"                                  // 6
+    "        JR NZ,LOOP\n"                            // 7
+    "        CALL SKIP\n"                             // 8
+    "        DB 7\n"                                  // 9
+    "        LD HL,DONE\n"                            // 10
+    "        CALL OUTER\n"                            // 11
+    "        RET\n"                                   // 12
+    "INCR:   LD A,(COUNT)\n"                          // 13
+    "        INC A\n"                                 // 14
+    "        LD (COUNT),A\n"                          // 15
+    "        RET\n"                                   // 16
+    "SKIP:   POP HL          ; past the inline byte\n"  // 17
+    "        LD A,(HL)\n"                             // 18
+    "        INC HL\n"                                // 19
+    "        JP (HL)\n"                               // 20
+    "OUTER:  CALL INCR\n"                             // 21
+    "        CALL INCR\n"                             // 22
+    "        RET\n"                                   // 23
+    "COUNT:  DB 0\n"                                  // 24
+    "DONE:   DB 0\n";                                 // 25
+
+const char* kLong =
+    " ; about 1.1 million instructions\n"  // 1
+    "START:  LD D,3\n"                     // 2
+    "OUTER:  LD BC,45000\n"                // 3
+    "INNER:  INC HL\n"                     // 4
+    "        LD A,(SUM)\n"                 // 5
+    "        ADD A,L\n"                    // 6
+    "        LD (SUM),A\n"                 // 7
+    "        DEC BC\n"                     // 8
+    "        LD A,B\n"                     // 9
+    "        OR C\n"                       // 10
+    "        JR NZ,INNER\n"                // 11
+    "        DEC D\n"                      // 12
+    "        JR NZ,OUTER\n"                // 13
+    "        RET\n"                        // 14
+    "SUM:    DB 0\n";                      // 15
+
+const char* kEcho =
+    " ; reads a line and prints it back\n"  // 1
+    "        LD DE,BUF\n"                  // 2
+    "        LD C,10\n"                    // 3
+    "        CALL 5\n"                     // 4
+    "        LD A,(LEN)\n"                 // 5
+    "        LD B,A\n"                     // 6
+    "        LD HL,TEXT\n"                 // 7
+    "NEXT:   LD E,(HL)\n"                  // 8
+    "        PUSH HL\n"                    // 9
+    "        PUSH BC\n"                    // 10
+    "        LD C,2\n"                     // 11
+    "        CALL 5\n"                     // 12
+    "        POP BC\n"                     // 13
+    "        POP HL\n"                     // 14
+    "        INC HL\n"                     // 15
+    "        DJNZ NEXT\n"                  // 16
+    "        RET\n"                        // 17
+    "BUF:    DB 20\n"                      // 18
+    "LEN:    DB 0\n"                       // 19
+    "TEXT:   DS \"....................\"\n";  // 20
+
+const Case kCases[] = {
+    {"steps", {kCalls}, "s = step 3.1; s = 4.1; s = 13.1; s = 14.1; back = step 13.1; back = 4.1; back = 3.1; back = 2.1"},
+    {"step over a call", {kCalls}, "s = 3.1; s = 4.1; o = step 5.1 \"Step at line 5\"; o = 6.1; o = 7.1; o = 4.2"},
+    {"step over a call that hits a breakpoint inside", {kCalls},
+     "to 4 = 4.1; b 15; o = bp 15.1 \"Breakpoint at line 15\"; o = 16.1; o = 5.1; o = 6.1; o = 7.1; o = 4.2; "
+     "o = bp 15.2; u = 5.2"},
+    {"step out", {kCalls}, "to 14 = 14.1; u = 5.1; to 21 = 21.1; s = 13.6; stack = 13 21 11; u = 22.1; u = 12.1"},
+    {"step out of a routine that pops its return address", {kCalls},
+     "to 17 = 17.1; stack = 17 8; u = 10.1; stack = 10"},
+    {"step over a routine that pops its return address", {kCalls}, "to 8 = 8.1; o = 10.1"},
+    {"conditional breakpoint on a byte", {kCalls}, "b 14 if (COUNT) == 3; c = bp 14.4; c = exit"},
+    {"conditional breakpoint on a register", {kCalls}, "b 6 if A >= &H4; c = bp 6.4; c = bp 6.5; c = exit"},
+    {"conditional breakpoint on a pair and a symbol", {kCalls}, "b 11 if HL == DONE; c = bp 11.1; c = exit"},
+    {"hit count", {kCalls}, "b 14 hit 3; c = bp 14.3; c = exit"},
+    {"data breakpoint then reverse continue to the writer", {kCalls},
+     "d COUNT; c = data 4.1; c = data 16.1 \"Data breakpoint: COUNT written at line 15\"; rc = data 15.1; "
+     "rc = data 3.1; rc = start 2.1; c = data 4.1"},
+    {"reverse continue to a breakpoint", {kCalls}, "b 14; c = bp 14.1; c = bp 14.2; c = bp 14.3; rc = bp 14.2; "
+     "rc = bp 14.1; rc = start 2.1; c = bp 14.1"},
+    {"run to a line, restart", {kCalls}, "to 22 = 22.1; restart = 2.1; to 10 = 10.1; c = exit"},
+    {"a million steps back", {kLong},
+     "b 14; c = bp 14.1; back 1000000 = @-1000000; back = @-1; c = bp 14.1; c = exit"},
+    {"reverse continue through a long history", {kLong}, "b 12; c = bp 12.1; c = bp 12.2; rc = bp 12.1; c = bp 12.2"},
+    {"a BDOS call writes a watched byte", {kEcho, {}, "hello\n"},
+     "d LEN; c = data 5.1; rc = data 4.1; c = data 5.1; c = exit"},
+    {"stepping back over console output", {kEcho, {}, "abc\n"},
+     "to 16 = 16.1; to 16 = 16.2; back 20 = @-20; to 17 = 17.1; c = exit"},
+    // Every runtime fault stops at its instruction; continuing ends the run.
+    {"HALT", {"        NOP\n        HALT\n        RET\n"}, "c = fault 2.1 \"Stopped: HALT at 0101H, line 2\"; c = exit"},
+    {"unknown BDOS function", {"        LD C,99\n        CALL 5\n        RET\n"},
+     "c = fault 2.1 \"Stopped: unknown BDOS function 99 at 0102H, line 2\"; back = 1.1; c = fault 2.1; c = exit"},
+    {"unknown BIOS entry", {"        LD HL,(1)\n        LD DE,21\n        ADD HL,DE\n        JP (HL)\n"},
+     "c = fault 4.1; c = exit"},
+    {"write over page zero", {"        LD A,0\n        LD (6),A\n        RET\n"},
+     "c = fault 2.1 \"Stopped: the instruction at 0102H wrote to 0006H, in page zero (0000H-0007H), line 2\"; "
+     "c = exit"},
+    {"push into the BDOS", {"        LD SP,&HFE10\n        PUSH BC\n        RET\n"}, "c = fault 2.1; c = exit"},
+    {"jump into the BDOS", {"        NOP\n        JP &HFE80\n"}, "s = 2.1; c = fault 2.1; c = exit"},
+    {"the BDOS refuses to write", {"        LD DE,&HFF80\n        LD C,26\n        CALL 5\n        LD DE,&H5C\n"
+                                   "        LD C,17\n        CALL 5\n        RET\n",
+                                   {"*.*"}, "", 0, {{"a.txt", "x"}}},
+     "c = fault 6.1; c = exit"},
+    {"the T-state limit", {"L:      JR L\n", {}, "", 1000},
+     "c = \"Stopped: the T-state limit 1000 reached at 0100H, line 1\"; c = exit"},
+    {"a breakpoint before a fault", {"        LD C,99\n        CALL 5\n        RET\n"},
+     "b 2; c = bp 2.1; c = fault 2.1; c = exit"},
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Rows : public testing::TestWithParam<Case> {};
+
+std::string Trim(std::string s) {
+  const size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+// The index of the state before the kth execution of line, or -1.
+long Find(const Oracle& o, int line, int k) {
+  for (size_t i = 0; i < o.rows.size(); ++i)
+    if (o.rows[i].line == line && --k == 0) return static_cast<long>(i);
+  return -1;
+}
+
+void ExpectRow(const Session& s, const Oracle& o, long i, const std::string& where) {
+  ASSERT_GE(i, 0) << where << ": no such state in the trace";
+  ASSERT_LT(static_cast<size_t>(i), o.rows.size()) << where;
+  const Row& r = o.rows[static_cast<size_t>(i)];
+  const std::pair<const char*, unsigned> regs[] = {{"PC", r.pc}, {"AF", r.af}, {"BC", r.bc}, {"DE", r.de},
+                                                    {"HL", r.hl}, {"IX", r.ix}, {"IY", r.iy}, {"SP", r.sp}};
+  for (const auto& [name, value] : regs) EXPECT_EQ(s.Register(name)->value, value) << where << ": " << name;
+  EXPECT_EQ(s.Tstates(), r.t) << where << ": T-states";
+  if (r.line) {
+    EXPECT_EQ(s.LastStop().line, r.line) << where << ": line";
+  }
+}
+
+TEST_P(Rows, Script) {
+  const Case& c = GetParam();
+  Workspace w;
+  const Oracle o = RunOracle(w, c.program);
+  ASSERT_FALSE(o.rows.empty()) << "orvane-asm --run --trace gave no trace";
+  StringConsole console(c.program.input);
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = c.program.source;
+  opt.args = c.program.args;
+  opt.drive = w.Folder("session", c.program).string();
+  opt.console = &console;
+  opt.maxTstates = c.program.maxTstates;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  EXPECT_EQ(s->LastStop().reason, StopReason::kEntry);
+  ExpectRow(*s, o, 0, "entry");
+  long expected = 0;
+  std::stringstream script(c.script);
+  std::string item;
+  while (std::getline(script, item, ';')) {
+    item = Trim(item);
+    const std::string where = "'" + item + "'";
+    const size_t eq = item.find(" = ");
+    std::string command = eq == std::string::npos ? item : item.substr(0, eq);
+    std::string expect = eq == std::string::npos ? "" : item.substr(eq + 3);
+    std::string description;
+    if (const size_t q = expect.find('"'); q != std::string::npos) {
+      description = expect.substr(q + 1, expect.rfind('"') - q - 1);
+      expect = Trim(expect.substr(0, q));
+    }
+    std::stringstream cs(command);
+    std::string verb;
+    cs >> verb;
+    Stop stop;
+    if (verb == "b") {
+      int line = 0;
+      cs >> line;
+      std::string rest, error;
+      std::getline(cs, rest);
+      rest = Trim(rest);
+      std::string condition;
+      int hit = 0;
+      if (rest.rfind("if ", 0) == 0) condition = rest.substr(3);
+      if (rest.rfind("hit ", 0) == 0) hit = std::stoi(rest.substr(4));
+      ASSERT_NE(s->AddBreakpointAtLine(line, condition, hit, error), 0) << where << ": " << error;
+      continue;
+    }
+    if (verb == "d") {
+      std::string name;
+      cs >> name;
+      const auto* sym = s->program().FindSymbol(name);
+      ASSERT_TRUE(sym) << where;
+      s->AddDataBreakpoint(static_cast<uint16_t>(sym->value), static_cast<uint16_t>(sym->value), name);
+      continue;
+    }
+    if (verb == "stack") {
+      std::vector<int> lines;
+      for (const auto& f : s->CallStack()) lines.push_back(f.line);
+      std::vector<int> want;
+      for (std::stringstream es(expect); es >> item;) want.push_back(std::stoi(item));
+      EXPECT_EQ(lines, want) << where;
+      continue;
+    }
+    if (verb == "c") {
+      stop = s->Continue();
+    } else if (verb == "s") {
+      stop = s->StepInto();
+    } else if (verb == "o") {
+      stop = s->StepOver();
+    } else if (verb == "u") {
+      stop = s->StepOut();
+    } else if (verb == "rc") {
+      stop = s->ReverseContinue();
+    } else if (verb == "restart") {
+      stop = s->Restart();
+    } else if (verb == "to") {
+      int line = 0;
+      cs >> line;
+      stop = s->RunToLine(line);
+    } else if (verb == "back") {
+      long n = 1;
+      cs >> n;
+      for (long i = 0; i < n; ++i) stop = s->StepBack();
+    } else {
+      FAIL() << where << ": unknown command";
+    }
+    EXPECT_EQ(stop.reason, s->LastStop().reason) << where;
+    if (!description.empty()) {
+      EXPECT_EQ(stop.description, description) << where;
+    }
+    std::stringstream es(expect);
+    std::string first;
+    es >> first;
+    static const std::map<std::string, StopReason> kReasons = {{"bp", StopReason::kBreakpoint},
+                                                               {"data", StopReason::kDataBreakpoint},
+                                                               {"step", StopReason::kStep},
+                                                               {"pause", StopReason::kPause},
+                                                               {"start", StopReason::kStep}};
+    if (first == "exit") {
+      EXPECT_EQ(stop.reason, StopReason::kExited) << where << ": " << stop.description;
+      EXPECT_EQ(stop.exitStatus, o.status) << where;
+      EXPECT_EQ(stop.message, o.message) << where;
+      continue;
+    }
+    if (first == "fault") {
+      EXPECT_EQ(stop.reason, StopReason::kException) << where << ": " << stop.description;
+      EXPECT_EQ(stop.message, o.message) << where;
+      EXPECT_EQ(stop.exitStatus, o.status) << where;
+      es >> first;
+      expected = static_cast<long>(o.rows.size()) - 1;
+      EXPECT_EQ(first, std::to_string(o.rows.back().line) + ".1") << where << ": the last traced instruction";
+      ExpectRow(*s, o, expected, where);
+      continue;
+    }
+    if (first.empty()) {  // the T-state limit: stopped after the last traced instruction
+      EXPECT_EQ(stop.reason, StopReason::kException) << where << ": " << stop.description;
+      EXPECT_EQ(stop.message, o.message) << where;
+      EXPECT_EQ(stop.exitStatus, o.status) << where;
+      continue;
+    }
+    if (kReasons.count(first)) {
+      EXPECT_EQ(stop.reason, kReasons.at(first)) << where << ": " << stop.description;
+      if (first == "start") {
+        EXPECT_TRUE(stop.historyStart) << where;
+      }
+      es >> first;
+    }
+    if (first[0] == '@') {
+      expected += std::stol(first.substr(1));
+    } else {
+      const size_t dot = first.find('.');
+      expected = Find(o, std::stoi(first.substr(0, dot)), std::stoi(first.substr(dot + 1)));
+    }
+    ExpectRow(*s, o, expected, where);
+  }
+  // What the program printed reached the console once, as orvane-run printed it.
+  if (s->Ended()) {
+    EXPECT_EQ(console.out, o.out);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& i) {
+  std::string n;
+  for (const char* p = i.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return n;
+});
+
+}  // namespace
