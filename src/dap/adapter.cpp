@@ -390,10 +390,7 @@ void Adapter::DoLaunch(const Request& r) {
   // Breakpoints set before the launch take effect now.
   std::vector<json> pending;
   pending.swap(pendingBreakpoints_);
-  for (const json& args : pending) {
-    Request set{0, "setBreakpoints", args};
-    DoSetBreakpoints(set);
-  }
+  for (const json& args : pending) SetLineBreakpoints(args);
   out_.Respond(r);
   if (configured_) Start();
 }
@@ -499,13 +496,8 @@ json Adapter::BreakpointFor(int id, const std::string& message) const {
   return {{"verified", false}, {"message", message.empty() ? "no such breakpoint" : message}};
 }
 
-void Adapter::DoSetBreakpoints(const Request& r) {
-  const json& a = r.arguments;
-  std::string path;
-  if (const auto src = a.find("source"); src != a.end() && src->is_object() && src->contains("path") &&
-                                         (*src)["path"].is_string())
-    path = (*src)["path"].get<std::string>();
-  // The requested breakpoints, from `breakpoints` or the older `lines`.
+// The requested source breakpoints, from `breakpoints` or the older `lines`.
+static std::vector<json> WantedBreakpoints(const json& a) {
   std::vector<json> wanted;
   if (const auto b = a.find("breakpoints"); b != a.end() && b->is_array()) {
     for (const json& bp : *b)
@@ -514,6 +506,16 @@ void Adapter::DoSetBreakpoints(const Request& r) {
     for (const json& line : *l)
       if (line.is_number_integer()) wanted.push_back({{"line", line}});
   }
+  return wanted;
+}
+
+void Adapter::DoSetBreakpoints(const Request& r) {
+  const json& a = r.arguments;
+  std::string path;
+  if (const auto src = a.find("source"); src != a.end() && src->is_object() && src->contains("path") &&
+                                         (*src)["path"].is_string())
+    path = (*src)["path"].get<std::string>();
+  const std::vector<json> wanted = WantedBreakpoints(a);
   json answers = json::array();
   if (!launched_) {
     // Lines are resolved on the source as it is now; the breakpoints are set
@@ -545,10 +547,20 @@ void Adapter::DoSetBreakpoints(const Request& r) {
     }
     return out_.Respond(r, {{"breakpoints", answers}});
   }
+  out_.Respond(r, {{"breakpoints", SetLineBreakpoints(a)}});
+}
+
+json Adapter::SetLineBreakpoints(const json& a) {
+  json answers = json::array();
+  std::string path;
+  if (const auto src = a.find("source"); src != a.end() && src->is_object() && src->contains("path") &&
+                                         (*src)["path"].is_string())
+    path = (*src)["path"].get<std::string>();
+  const std::vector<json> wanted = WantedBreakpoints(a);
   if (SamePath(path) != SamePath(programPath_)) {
     for (const json& bp : wanted)
       answers.push_back({{"verified", false}, {"line", bp["line"]}, {"message", "not the launched program"}});
-    return out_.Respond(r, {{"breakpoints", answers}});
+    return answers;
   }
   for (int id : lineBreakpoints_) session_->RemoveBreakpoint(id);
   lineBreakpoints_.clear();
@@ -564,7 +576,7 @@ void Adapter::DoSetBreakpoints(const Request& r) {
     lineBreakpoints_.push_back(id);
     answers.push_back(BreakpointFor(id));
   }
-  out_.Respond(r, {{"breakpoints", answers}});
+  return answers;
 }
 
 void Adapter::DoSetInstructionBreakpoints(const Request& r) {

@@ -83,6 +83,7 @@ class Adapter {
   void Report(const debug::Stop& stop);
   void Start();
   void DoSetBreakpoints(const Request& r);
+  json SetLineBreakpoints(const json& arguments);  // the answers
   void DoSetInstructionBreakpoints(const Request& r);
   void DoDataBreakpointInfo(const Request& r);
   void DoSetDataBreakpoints(const Request& r);

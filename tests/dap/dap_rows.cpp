@@ -12,7 +12,10 @@
 //   init                    initialize (its answer and the initialized event
 //                           are read and dropped)
 //   > JSON                  a request, framed; "type" and "seq" (counting
-//                           from 1) are added when missing
+//                           from 1) are added when missing. Like a client,
+//                           the input waits until every message expected
+//                           before a request has come; the input ends once
+//                           all expected messages have come.
 //   >> BYTES                bytes as they are (\r, \n, \\ escapes), unframed
 //   sleep MS                the input stops for MS milliseconds
 //   hold                    standard input stays open until the adapter ends
@@ -36,6 +39,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -126,7 +130,8 @@ std::vector<json> Messages(const std::string& out, std::string& trouble) {
 struct Piece {
   std::vector<std::pair<bool, std::string>> items;  // (framed, text): a request's body, or raw bytes
   std::string bytes;
-  int sleepMs = 0;  // before these bytes
+  int sleepMs = 0;     // before these bytes
+  size_t waitFor = 0;  // messages that must have come before these bytes
 };
 
 struct Case {
@@ -164,9 +169,19 @@ Outcome RunAdapter(const std::string& adapter, const Case& c, const std::string&
   close(in[0]);
   close(out[1]);
   std::atomic<bool> ended = false;
+  std::mutex mutex;  // guards o.output
+  auto arrived = [&] {
+    std::lock_guard lock(mutex);
+    std::string trouble;
+    return Messages(o.output, trouble).size();
+  };
+  auto waitFor = [&](size_t n) {
+    while (!ended && arrived() < n) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
   Clock::time_point inputDone = Clock::now();
   std::thread writer([&] {
     for (const Piece& p : c.input) {
+      waitFor(p.waitFor);
       if (p.sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(p.sleepMs));
       size_t done = 0;
       while (done < p.bytes.size()) {
@@ -176,6 +191,7 @@ Outcome RunAdapter(const std::string& adapter, const Case& c, const std::string&
         done += static_cast<size_t>(n);
       }
     }
+    waitFor(c.drop + c.expected.size());
     inputDone = Clock::now();
     while (c.hold && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     close(in[1]);
@@ -191,6 +207,7 @@ Outcome RunAdapter(const std::string& adapter, const Case& c, const std::string&
     const ssize_t n = read(out[0], buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
+    std::lock_guard lock(mutex);
     o.output.append(buf, static_cast<size_t>(n));
   }
   int status = 0;
@@ -233,7 +250,14 @@ int main(int argc, char** argv) {
     const size_t blank = line.find(' ');
     const std::string word = line.substr(0, blank);
     const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
+    // A request after expected messages waits for them.
+    auto piece = [&] {
+      const size_t want = c.drop + c.expected.size();
+      if (want > c.input.back().waitFor && !c.input.back().items.empty()) c.input.push_back({});
+      c.input.back().waitFor = want;
+    };
     auto request = [&](json j) {
+      piece();
       if (!j.contains("type")) j["type"] = "request";
       if (!j.contains("seq")) j["seq"] = ++c.seq;
       c.input.back().items.emplace_back(true, j.dump());
@@ -248,9 +272,10 @@ int main(int argc, char** argv) {
       } else if (word == ">") {
         request(json::parse(rest));
       } else if (word == ">>") {
+        piece();
         c.input.back().items.emplace_back(false, Unescape(rest));
       } else if (word == "sleep") {
-        c.input.push_back({{}, "", std::stoi(rest)});
+        c.input.push_back({{}, "", std::stoi(rest), c.drop + c.expected.size()});
       } else if (word == "hold") {
         c.hold = true;
       } else if (word == "<") {
