@@ -698,8 +698,12 @@ void Adapter::DoVariables(const Request& r) {
   const int ref = r.arguments.value("variablesReference", 0);
   json vars = json::array();
   if (ref == kRegisters) {
+    // The flags come after R; H and C are also registers, so the flags are
+    // read by their flag names (SF ... CF).
+    bool flags = false;
     for (const std::string& name : debug::Session::RegisterNames()) {
-      const auto v = session_->Register(name);
+      const auto v = session_->Register(flags ? name + "F" : name);
+      if (name == "R") flags = true;
       if (!v) continue;
       json var = {{"name", name}, {"value", v->Text()}, {"variablesReference", 0}};
       if (v->width == 16) var["memoryReference"] = AddressReference(static_cast<uint16_t>(v->value));

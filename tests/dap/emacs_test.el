@@ -86,6 +86,6 @@
         (wait-for "the end" (lambda () (member "terminated" events)))
         (say "output: %S" stdout)
         (say "events: %s" (mapconcat #'identity (reverse events) ", "))
-        (dap-disconnect session)
+        ;; dap-mode ends the session itself on the exited event.
         (finish 0)))
   (error (say "error: %S" err) (finish 1)))

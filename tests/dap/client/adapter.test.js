@@ -120,7 +120,7 @@ describe('orvane-dap with DebugClient', function () {
       dc.assertStoppedLocation('breakpoint', { line: 12 }),
     ]);
     assert.strictEqual(await evaluate('B'), '01H (1)');
-    assert.strictEqual(await evaluate('CNT'), '0116H (278)');
+    assert.strictEqual(await evaluate('CNT'), '011BH (283)');
     await dc.setBreakpointsRequest({ source: { path: prog }, breakpoints: [{ line: 6, hitCondition: '1' }] });
     await Promise.all([dc.continueRequest({ threadId: 1 }), dc.assertStoppedLocation('breakpoint', { line: 6 })]);
   });
@@ -164,8 +164,12 @@ describe('orvane-dap with DebugClient', function () {
     const set = await dc.setVariableRequest({ variablesReference: 1, name: 'HL', value: '512' });
     assert.strictEqual(set.body.value, '0200H (512)');
     assert.strictEqual(await evaluate('HL'), '0200H (512)');
+    // The flags follow the registers; H and C are then the flags.
     const regs = await registers();
     for (const f of ['S', 'Z', 'H', 'PV', 'N', 'C']) assert.match(regs[f], /^[01]$/, f);
+    const af = parseInt(regs.AF, 16);
+    assert.strictEqual(regs.Z, String((af >> 6) & 1));
+    assert.strictEqual(regs.C, String(af & 1));
   });
 
   it('stops right after a write with a data breakpoint, and reverse continue finds it again', async () => {
