@@ -177,11 +177,10 @@ void Adapter::Dispatch(Request r) {
     return;
   }
   if (c == "pause") {
-    if (running_) {
-      userPause_ = true;
-      if (debug::Session* s = live_) s->Pause();
-    }
+    // The answer first, then the stopped event.
     out_.Respond(r);
+    userPause_ = true;
+    PauseRun(userPause_);
     return;
   }
   if (c == "evaluate") {
@@ -205,8 +204,7 @@ void Adapter::Dispatch(Request r) {
   }
   if (c == "terminate") {
     terminating_ = true;
-    if (running_)
-      if (debug::Session* s = live_) s->Pause();
+    PauseRun(terminating_);
   }
   Enqueue(std::move(r));
 }
@@ -222,7 +220,16 @@ void Adapter::Enqueue(Request r) {
   // and goes on afterwards.
   if (!control && running_ && (current_ == Run::kContinue || current_ == Run::kReverse)) {
     interrupted_ = true;
+    PauseRun(interrupted_);
+  }
+}
+
+void Adapter::PauseRun(const std::atomic<bool>& wanted) {
+  // A pause asked for just before a run call starts is not seen by it, so
+  // it is asked again until the run has stopped (or is no longer wanted).
+  while (running_ && wanted) {
     if (debug::Session* s = live_) s->Pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
@@ -234,11 +241,9 @@ void Adapter::StopWorker() {
   }
   wake_.notify_one();
   // A run under way is paused until the worker has seen the end.
-  while (!workerDone_) {
-    if (!worker_.joinable()) break;
-    if (running_)
-      if (debug::Session* s = live_) s->Pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (worker_.joinable() && !workerDone_) {
+    PauseRun(terminating_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (worker_.joinable()) worker_.join();
 }
@@ -447,6 +452,8 @@ void Adapter::DoRun(Run kind) {
       }
       Execute(next);
     }
+    // A pause asked for while those were answered stops here.
+    if (userPause_) return Report(session_->LastStop());
   }
 }
 

@@ -73,6 +73,8 @@ class Adapter {
   void Dispatch(Request r);
   void Enqueue(Request r);
   void StopWorker();
+  // Pauses the run under way until it has stopped, while wanted holds.
+  void PauseRun(const std::atomic<bool>& wanted);
 
   // Worker thread.
   void WorkerLoop();
