@@ -15,9 +15,11 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <thread>
 
 #include "debug/expression.h"
 #include "driver/file_ops.h"
@@ -48,13 +50,19 @@ constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushe
 class DebugCpu final : public runner::Cpu {
  public:
   DebugCpu()
-      : ctx_(z80ex_create(ReadMem, this, WriteMem, this, ReadPort, nullptr, WritePort, nullptr, IntVector, nullptr)),
+      : ctx_(z80ex_create(ReadMem, nullptr, WriteMem, nullptr, ReadPort, nullptr, WritePort, nullptr, IntVector,
+                          nullptr)),
         size_(malloc_usable_size(ctx_)) {}
   ~DebugCpu() override { z80ex_destroy(ctx_); }
   DebugCpu(const DebugCpu&) = delete;
   DebugCpu& operator=(const DebugCpu&) = delete;
 
-  void Bind(runner::Memory* memory) { mem_ = memory; }
+  // The memory the CPU reads and writes, handed to libz80ex directly; before
+  // any step.
+  void Bind(runner::Memory* memory) {
+    z80ex_set_memread_callback(ctx_, ReadMem, memory);
+    z80ex_set_memwrite_callback(ctx_, WriteMem, memory);
+  }
   int Step() override {
     int t = z80ex_step(ctx_);
     while (z80ex_last_op_type(ctx_) != 0) t += z80ex_step(ctx_);
@@ -88,11 +96,11 @@ class DebugCpu final : public runner::Cpu {
  private:
   static constexpr Z80_REG_T kRegs[] = {regAF, regBC, regDE, regHL, regIX, regIY, regSP,
                                         regPC, regAF_, regBC_, regDE_, regHL_};
-  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* self) {
-    return static_cast<DebugCpu*>(self)->mem_->bytes[a];
+  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* m) {
+    return static_cast<runner::Memory*>(m)->bytes[a];
   }
-  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* self) {
-    static_cast<DebugCpu*>(self)->mem_->Write(a, v);
+  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* m) {
+    static_cast<runner::Memory*>(m)->Write(a, v);
   }
   static Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
   static void WritePort(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
@@ -100,7 +108,6 @@ class DebugCpu final : public runner::Cpu {
 
   Z80EX_CONTEXT* ctx_;
   size_t size_;
-  runner::Memory* mem_ = nullptr;
 };
 
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
@@ -198,10 +205,13 @@ struct Session::Impl {
   std::string Start();
   void NewInterval();
   void Trim();
-  enum class Outcome { kOk, kEnded, kFault };
-  Outcome StepLive();
+  enum class Outcome { kOk, kEnded, kFault, kPaused };
+  bool WaitForInput(uint16_t pc);
+  void DropLast();
+  bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
+  Outcome StepLive(uint16_t from, uint16_t& pc);
+  uint64_t nextInterval = 0;  // where the next checkpoint goes
   void StepReplay();
-  void Step() { pos < live ? StepReplay() : void(StepLive()); }
   void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
   void Undo(size_t interval, size_t from, size_t to);
   bool StepBackOne(size_t& wroteFrom, size_t& wroteTo);
@@ -280,6 +290,7 @@ std::string Session::Impl::Start() {
   for (BreakpointEntry& b : breakpoints) b.bp.hits = 0;
   NewInterval();
   last = Make(StopReason::kEntry, "Entry at " + At(cpu->Pc()));
+  atEntry = true;
   return "";
 }
 
@@ -295,6 +306,7 @@ void Session::Impl::NewInterval() {
   cur = intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
+  nextInterval = pos + kInterval;
   Trim();
 }
 
@@ -334,21 +346,26 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   }
 }
 
-Session::Impl::Outcome Session::Impl::StepLive() {
-  const uint16_t from = cpu->Pc();
+Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
   const uint8_t op = mem->bytes[from];
-  const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
-  std::vector<uint32_t>& w = intervals.back().writes;
+  const bool call = IsCall(op);
+  const uint16_t spBefore = call ? cpu->Sp() : 0;
+  std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
   const size_t before = w.size();
   t += static_cast<uint64_t>(cpu->Step());
   ++pos;
   ++live;
-  const uint16_t pc = cpu->Pc();
-  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || cpu->Halted()) {
+  pc = cpu->Pc();
+  // HALT leaves PC on itself: only an instruction that did not move PC can
+  // have halted.
+  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || (pc == from && cpu->Halted())) [[unlikely]] {
+    woff = w.size();  // what a step back over this one undoes, should it not go on
+    if (!WaitForInput(pc)) return Outcome::kPaused;
     const size_t cpuWrites = w.size();
     const uint64_t mt = machine->tstates();
     const auto trap = machine->Serve(from);
     t += machine->tstates() - mt;
+    woff = w.size();
     if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
     if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
     CallRecord& r = calls[pos - 1];
@@ -359,10 +376,13 @@ Session::Impl::Outcome Session::Impl::StepLive() {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
       r.writes.emplace_back(a, mem->bytes[a]);
     }
+    pc = cpu->Pc();
   }
   woff = w.size();
-  AfterStep(from, op, spBefore, w.data() + before, w.size() - before);
-  if (pos - intervals.back().first >= kInterval) NewInterval();
+  if (call || (anyWatch && woff != before)) [[unlikely]]
+    AfterStep(from, op, spBefore, w.data() + before, woff - before);
+  if (pos >= nextInterval) [[unlikely]]
+    NewInterval();
   return Outcome::kOk;
 }
 
@@ -388,6 +408,20 @@ void Session::Impl::StepReplay() {
     woff = 0;
   }
   mem->log = pos == live ? &intervals.back().writes : &scratch;
+}
+
+// A call that waits for a key waits here, where a pause can stop it before
+// anything is consumed; false when it was paused.
+bool Session::Impl::WaitForInput(uint16_t pc) {
+  const uint8_t c = cpu->Get(Reg::BC) & 0xFF, e = cpu->Get(Reg::DE) & 0xFF;
+  const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
+  const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
+  if (!waits) return true;
+  while (!opt.console->Ready()) {
+    if (pause.load(std::memory_order_relaxed)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 // ---- Backward.
@@ -474,6 +508,20 @@ void Session::Impl::Rebase() {
   NewInterval();
 }
 
+// Takes the last instruction run back out of the history: a fault, or a call
+// paused while it waited for a key, did not happen as far as the history goes.
+void Session::Impl::DropLast() {
+  mem->refusedWrite = -1;
+  size_t a, b;
+  StepBackOne(a, b);
+  live = pos;
+  intervals.back().writes.resize(woff);
+  calls.erase(calls.lower_bound(pos), calls.end());
+  if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
+    fine.n = static_cast<size_t>(pos - fine.first + 1);
+  mem->log = &intervals.back().writes;
+}
+
 // ---- Stops.
 
 Stop Session::Impl::Make(StopReason reason, std::string description) {
@@ -544,12 +592,28 @@ Stop Session::Impl::Run(Goal goal) {
   Stop out;
   if (!Begin(out)) return out;
   dataHit = false;
+  // A breakpoint on the first statement: its first arrival is the start.
+  const bool entry = atEntry;
+  atEntry = false;
+  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bpAt[cpu->Pc()]) {
+    if (const int id = BreakpointHere(cpu->Pc(), true)) {
+      Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(cpu->Pc()));
+      s.breakpoint = id;
+      return last = s;
+    }
+  }
+  uint16_t pc = cpu->Pc();
   for (uint64_t n = 1;; ++n) {
-    const bool wasLive = pos == live;
-    const uint16_t from = cpu->Pc();
-    if (wasLive) {
-      const Outcome o = StepLive();
+    const uint16_t from = pc;
+    if (pos == live) {
+      const Outcome o = StepLive(from, pc);
       if (o == Outcome::kEnded) return last = Finish(machine->EndStatus(), "");
+      if (o == Outcome::kPaused) {
+        // Stopped at the call that waits for a key, as if it had not run.
+        DropLast();
+        pause = false;
+        return last = Make(StopReason::kPause, "Paused at " + At(cpu->Pc()));
+      }
       if (o == Outcome::kFault) {
         Fault f;
         f.status = machine->stopStatus();
@@ -559,16 +623,7 @@ Stop Session::Impl::Run(Goal goal) {
         const size_t called = text.find(" called from ");
         if (called != std::string::npos) text.replace(called, 13, " at ");
         f.description = "Stopped: " + text + ", " + At(f.at);
-        // Back to before the faulting instruction; it is not in the history.
-        mem->refusedWrite = -1;
-        size_t a, b;
-        StepBackOne(a, b);
-        live = pos;
-        intervals.back().writes.resize(woff);
-        calls.erase(calls.lower_bound(pos), calls.end());
-        if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
-          fine.n = static_cast<size_t>(pos - fine.first + 1);
-        mem->log = &intervals.back().writes;
+        DropLast();
         fault = f;
         return last = FaultStop();
       }
@@ -590,9 +645,9 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
+      pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
-    const uint16_t pc = cpu->Pc();
     if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
     if (dataHit) {
       Stop s = Make(StopReason::kDataBreakpoint,

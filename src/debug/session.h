@@ -142,6 +142,9 @@ class Session {
   // Runs until the current routine returns (its return address is taken off
   // the stack by RET, or by POP and a jump), stopping on the way at breakpoints.
   Stop StepOut();
+  // Runs until a breakpoint, a data breakpoint, a fault, the end or a pause.
+  // From the entry, a breakpoint on the first statement stops it at once
+  // (its first arrival, counted and with its condition checked).
   Stop Continue();
   // Runs to address (or the first statement with code on line or after it),
   // stopping on the way at breakpoints.
@@ -160,7 +163,10 @@ class Session {
   // kExited stop.
   Stop Terminate();
   // Asks the running call to stop (kPause) within a few milliseconds. Any
-  // thread. A program waiting in Console::Read stops when the read returns.
+  // thread. Each run-control call forgets a pause asked before it started.
+  // A program waiting for a key (BDOS 1, 10, 6 with FDH, BIOS CONIN) waits
+  // in the session while Console::Ready is false, so a pause stops it at the
+  // call (PC at the CALL, nothing read); it reads the key when it goes on.
   void Pause();
   bool Ended() const;
   const Stop& LastStop() const;
@@ -191,11 +197,14 @@ class Session {
   // The register, flag or pair names in the order a debugger lists them:
   // A F B C D E H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R S Z H PV N C.
   static const std::vector<std::string>& RegisterNames();
-  // By name (case-insensitive); empty for an unknown name.
+  // By name (case-insensitive); empty for an unknown name. "H" and "C" are
+  // the registers; the flags are also "SF" "ZF" "HF" "PVF" "NF" "CF".
   std::optional<Value> Register(std::string_view name) const;
   // Sets a register, a pair or a flag (value's low bits); false for an
-  // unknown name. Changing state after stepping back forgets the undone
-  // instructions: the program goes on from here.
+  // unknown name or an ended run. Names as Register takes them: "H" and "C"
+  // are the registers, the flags H and C are "HF" and "CF". A change by the
+  // user (here or in WriteMemory) starts the history afresh: the program goes
+  // on from the changed state, and steps back stop there.
   bool SetRegister(std::string_view name, uint32_t value);
   uint64_t Tstates() const;           // since the start of the run
   uint64_t TstatesSinceStop() const;  // since the stop before the last

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -191,21 +193,23 @@ const char* kCalls =
     "DONE:   DB 0\n";                                 // 25
 
 const char* kLong =
-    " ; about 1.1 million instructions\n"  // 1
+    " ; about 1.1 million instructions; E keeps the sum\n"  // 1
     "START:  LD D,3\n"                     // 2
-    "OUTER:  LD BC,45000\n"                // 3
+    "OUTER:  LD BC,36000\n"                // 3
     "INNER:  INC HL\n"                     // 4
     "        LD A,(SUM)\n"                 // 5
     "        ADD A,L\n"                    // 6
-    "        LD (SUM),A\n"                 // 7
-    "        DEC BC\n"                     // 8
-    "        LD A,B\n"                     // 9
-    "        OR C\n"                       // 10
-    "        JR NZ,INNER\n"                // 11
-    "        DEC D\n"                      // 12
-    "        JR NZ,OUTER\n"                // 13
-    "        RET\n"                        // 14
-    "SUM:    DB 0\n";                      // 15
+    "        ADD A,D\n"                    // 7
+    "        LD (SUM),A\n"                 // 8
+    "        LD E,A\n"                     // 9
+    "        DEC BC\n"                     // 10
+    "        LD A,B\n"                     // 11
+    "        OR C\n"                       // 12
+    "        JR NZ,INNER\n"                // 13
+    "        DEC D\n"                      // 14
+    "        JR NZ,OUTER\n"                // 15
+    "        RET\n"                        // 16
+    "SUM:    DB 0\n";                      // 17
 
 const char* kEcho =
     " ; reads a line and prints it back\n"  // 1
@@ -243,6 +247,8 @@ const Case kCases[] = {
     {"conditional breakpoint on a register", {kCalls}, "b 6 if A >= &H4; c = bp 6.4; c = bp 6.5; c = exit"},
     {"conditional breakpoint on a pair and a symbol", {kCalls}, "b 11 if HL == DONE; c = bp 11.1; c = exit"},
     {"hit count", {kCalls}, "b 14 hit 3; c = bp 14.3; c = exit"},
+    {"a breakpoint on the first statement", {kCalls}, "b 2; c = bp 2.1; c = exit"},
+    {"a breakpoint on the first statement with a hit count", {kCalls}, "b 2 hit 2; b 3; c = bp 3.1; c = exit"},
     {"data breakpoint then reverse continue to the writer", {kCalls},
      "d COUNT; c = data 4.1; c = data 16.1 \"Data breakpoint: COUNT written at line 15\"; rc = data 15.1; "
      "rc = data 3.1; rc = start 2.1; c = data 4.1"},
@@ -250,8 +256,8 @@ const Case kCases[] = {
      "rc = bp 14.1; rc = start 2.1; c = bp 14.1"},
     {"run to a line, restart", {kCalls}, "to 22 = 22.1; restart = 2.1; to 10 = 10.1; c = exit"},
     {"a million steps back", {kLong},
-     "b 14; c = bp 14.1; back 1000000 = @-1000000; back = @-1; c = bp 14.1; c = exit"},
-    {"reverse continue through a long history", {kLong}, "b 12; c = bp 12.1; c = bp 12.2; rc = bp 12.1; c = bp 12.2"},
+     "b 16; c = bp 16.1; back 1000000 = @-1000000; back = @-1; s = @+1; s = @+1; s = @+1; c = bp 16.1; c = exit"},
+    {"reverse continue through a long history", {kLong}, "b 14; c = bp 14.1; c = bp 14.2; rc = bp 14.1; c = bp 14.2"},
     {"a BDOS call writes a watched byte", {kEcho, {}, "hello\n"},
      "d LEN; c = data 5.1; rc = data 4.1; c = data 5.1; c = exit"},
     {"stepping back over console output", {kEcho, {}, "abc\n"},
@@ -454,5 +460,209 @@ INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(kCases), [](const testin
   for (const char* p = i.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
   return n;
 });
+
+}  // namespace
+
+namespace {
+
+std::unique_ptr<Session> Open(const std::string& source, StringConsole& console, const fs::path& drive) {
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = source;
+  opt.drive = drive.string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  EXPECT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  return s;
+}
+
+// Pause from another thread stops an endless loop; it can go on and be
+// paused again, and step back from there.
+TEST(Session, PauseFromAnotherThread) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open("L:      INC HL\n        JR L\n", console, w.dir());
+  ASSERT_TRUE(s);
+  for (int round = 0; round < 2; ++round) {
+    std::atomic<bool> done{false};
+    Stop stop;
+    std::thread runner([&] {
+      stop = s->Continue();
+      done = true;
+    });
+    // No timing: ask until it has stopped (a pause asked before the run
+    // started is not kept).
+    while (!done) {
+      s->Pause();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    runner.join();
+    EXPECT_EQ(stop.reason, StopReason::kPause);
+    EXPECT_TRUE(stop.line == 1 || stop.line == 2) << stop.line;
+    EXPECT_EQ(stop.description, "Paused at line " + std::to_string(stop.line));
+  }
+  const uint64_t t = s->Tstates();
+  const Stop back = s->StepBack();
+  EXPECT_EQ(back.reason, StopReason::kStep);
+  EXPECT_LT(s->Tstates(), t);
+  EXPECT_EQ(s->Terminate().exitStatus, 8);
+  EXPECT_TRUE(s->Ended());
+}
+
+// Registers and memory set by the user change what the program does; the
+// history starts again from there.
+TEST(Session, EditAndEvaluate) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open(
+      "        LD A,65\n"      // 1
+      "        LD E,A\n"       // 2
+      "        LD C,2\n"       // 3
+      "        CALL 5\n"       // 4
+      "        LD A,(CH)\n"    // 5
+      "        LD E,A\n"       // 6
+      "        LD C,2\n"       // 7
+      "        CALL 5\n"       // 8
+      "        RET\n"          // 9
+      "CH:     DB 88\n",       // 10
+      console, w.dir());
+  ASSERT_TRUE(s);
+  std::string error;
+  EXPECT_EQ(s->Evaluate("PC", error)->Text(), "0100H (256)");
+  EXPECT_EQ(s->Evaluate("(SP)", error)->Text(), "00H (0)");
+  EXPECT_EQ(s->Evaluate("SP", error)->value, 0xFDFEu);
+  EXPECT_EQ(s->Evaluate("(&H100)", error)->value, 0x3Eu);  // LD A,n
+  EXPECT_EQ(s->Evaluate("CH", error)->value, 0x112u);
+  EXPECT_EQ(s->Evaluate("(CH)", error)->Text(), "58H (88)");
+  EXPECT_FALSE(s->Evaluate("(NOPE)", error));
+  s->StepInto();
+  EXPECT_EQ(s->Register("A")->Text(), "41H (65)");
+  ASSERT_TRUE(s->SetRegister("A", 66));
+  EXPECT_EQ(s->Register("a")->value, 66u);
+  ASSERT_TRUE(s->SetRegister("CF", 1));
+  EXPECT_EQ(s->Register("F")->value & 1, 1u);
+  EXPECT_FALSE(s->SetRegister("Q", 1));
+  s->WriteMemory(0x112, {67});
+  EXPECT_EQ(s->ReadByte(0x112), 67);
+  // The history starts at the change: stepping back stops there.
+  EXPECT_TRUE(s->StepBack().historyStart);
+  EXPECT_EQ(s->Register("A")->value, 66u);
+  const Stop end = s->Continue();
+  EXPECT_EQ(end.reason, StopReason::kExited);
+  EXPECT_EQ(end.exitStatus, 0);
+  EXPECT_EQ(console.out, "BC");
+  const auto d = s->Disassemble(0x100);
+  EXPECT_EQ(d.text, "LD A,41H");
+  EXPECT_EQ(d.bytes, (std::vector<uint8_t>{0x3E, 0x41}));
+  EXPECT_EQ(d.line, 1);
+}
+
+// A source with errors is not run; the messages say why.
+TEST(Session, AssemblyErrors) {
+  Workspace w;
+  StringConsole console("");
+  LaunchOptions opt;
+  opt.path = "bad.z80";
+  opt.text = "        LD A,B\n        FOO\n        JP NOWHERE\n";
+  opt.drive = w.dir().string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  EXPECT_FALSE(Session::Create(opt, errors));
+  EXPECT_EQ(errors, (std::vector<std::string>{"bad.z80:2: Undefined Opcode", "bad.z80:3: Undefined Symbol Referenced"}));
+  errors.clear();
+  opt.text = "        RET\n";
+  opt.drive = (w.dir() / "missing").string();
+  EXPECT_FALSE(Session::Create(opt, errors));
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Console input typed later, from another thread.
+class TypedConsole : public orvane::runner::Console {
+ public:
+  void Type(const std::string& text) {
+    std::lock_guard<std::mutex> l(m_);
+    in_ += text;
+    cv_.notify_all();
+  }
+  int Read() override {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [this] { return !in_.empty(); });
+    const int c = static_cast<unsigned char>(in_[0]);
+    in_.erase(0, 1);
+    return c;
+  }
+  bool Ready() override {
+    std::lock_guard<std::mutex> l(m_);
+    return !in_.empty();
+  }
+  bool Write(const uint8_t* b, size_t n) override {
+    std::lock_guard<std::mutex> l(m_);
+    out.append(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  std::string out;
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::string in_;
+};
+
+// A program waiting for a key can be paused: it stops at the call, nothing
+// read, and reads the key when it goes on.
+TEST(Session, PauseWhileWaitingForAKey) {
+  Workspace w;
+  TypedConsole console;
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = "        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n";
+  opt.drive = w.dir().string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s);
+  std::atomic<bool> done{false};
+  Stop stop;
+  std::thread runner([&] {
+    stop = s->Continue();
+    done = true;
+  });
+  while (!done) {
+    s->Pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  runner.join();
+  EXPECT_EQ(stop.reason, StopReason::kPause);
+  EXPECT_EQ(stop.line, 2);
+  EXPECT_EQ(s->Register("PC")->value, 0x102u);
+  EXPECT_EQ(s->Register("SP")->value, 0xFDFEu);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));  // the CALL's push undone
+  console.Type("q");
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kExited);
+  EXPECT_EQ(console.out, "qq");  // echoed, then printed
+}
+
+// A fault leaves no trace of the faulting instruction: the CALL's push is
+// undone with it.
+TEST(Session, FaultUndoesItsInstruction) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open("        LD C,99\n        CALL 5\n        RET\n", console, w.dir());
+  ASSERT_TRUE(s);
+  const Stop stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException);
+  EXPECT_EQ(s->Register("SP")->value, 0xFDFEu);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(s->StepBack().line, 1);
+  EXPECT_EQ(s->StepInto().reason, StopReason::kException);
+  EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(s->Continue().exitStatus, 3);
+}
 
 }  // namespace

@@ -1,0 +1,137 @@
+// The debug session against the plain machine on one compute-bound program:
+// Continue with breakpoints (one with a condition on a hot statement, one never
+// reached), a data breakpoint and the history recording, against
+// runner::Machine::Run as orvane-run does it; then the time of one step into,
+// step over and step back, and the memory with the history full.
+//   orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]
+// Prints the figures and "ratio R" (the session's speed as a part of the
+// plain machine's) on the last line.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "debug/session.h"
+#include "runner/disk.h"
+#include "runner/machine.h"
+
+namespace {
+
+class NullConsole : public orvane::runner::Console {
+ public:
+  int Read() override { return -1; }
+  bool Ready() override { return true; }
+  bool Write(const uint8_t*, size_t n) override {
+    bytes += n;
+    return true;
+  }
+  size_t bytes = 0;
+};
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return std::fprintf(stderr, "usage: orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]\n"), 2;
+  const std::string source = argv[1];
+  const int hot = std::atoi(argv[2]);
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+  using namespace orvane;
+  NullConsole console;
+  debug::LaunchOptions opt;
+  opt.path = source;
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto session = debug::Session::Create(opt, errors);
+  if (!session) return std::fprintf(stderr, "%s\n", errors.empty() ? "cannot start" : errors[0].c_str()), 1;
+  const std::vector<uint8_t> image = session->program().image();
+
+  // The plain machine, as orvane-run runs it.
+  std::vector<double> plain;
+  uint64_t tstates = 0, instructions = 0;
+  for (int i = 0; i < runs; ++i) {
+    runner::Disk disk;
+    disk.Open(".");
+    runner::Machine m(console, disk, {});
+    std::string error;
+    m.Load(image, {}, error);
+    const auto start = Clock::now();
+    const runner::RunResult r = m.Run();
+    plain.push_back(Seconds(start));
+    tstates = r.tstates;
+    instructions = r.instructions;
+  }
+
+  // The session: continue to the end with the breakpoints set.
+  std::vector<double> debugged;
+  for (int i = 0; i < runs; ++i) {
+    auto s = debug::Session::Create(opt, errors);
+    std::string error;
+    if (!s->AddBreakpointAtLine(hot, "A == 255", 0, error))
+      return std::fprintf(stderr, "line %d: %s\n", hot, error.c_str()), 1;
+    s->AddBreakpoint(0xF000, "", 0, error);  // never reached
+    s->AddDataBreakpoint(0xF100, 0xF10F, "");  // never written
+    const auto start = Clock::now();
+    const debug::Stop stop = s->Continue();
+    debugged.push_back(Seconds(start));
+    if (stop.reason != debug::StopReason::kExited)
+      return std::fprintf(stderr, "the session stopped: %s\n", stop.description.c_str()), 1;
+    if (s->Tstates() != tstates)
+      return std::fprintf(stderr, "T-states differ: %llu, %llu\n", static_cast<unsigned long long>(s->Tstates()),
+                          static_cast<unsigned long long>(tstates)),
+             1;
+  }
+
+  // Steps, on a session with a full history: into, over, back.
+  auto s = debug::Session::Create(opt, errors);
+  std::string error;
+  s->RunTo(static_cast<uint16_t>(s->program().Resolve(hot)->address));
+  for (int i = 0; i < 1500000; ++i) s->StepInto();
+  std::vector<double> into, over, back;
+  for (int i = 0; i < 20000; ++i) {
+    auto a = Clock::now();
+    s->StepInto();
+    into.push_back(Seconds(a));
+    a = Clock::now();
+    s->StepOver();
+    over.push_back(Seconds(a));
+  }
+  for (int i = 0; i < 100000; ++i) {
+    const auto a = Clock::now();
+    s->StepBack();
+    back.push_back(Seconds(a));
+  }
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+
+  const double p = Median(plain), d = Median(debugged);
+  std::printf("program       %s: %llu T-states, %llu instructions\n", source.c_str(),
+              static_cast<unsigned long long>(tstates), static_cast<unsigned long long>(instructions));
+  std::printf("plain machine %8.3f s  %7.1f MHz effective (median of %d)\n", p, static_cast<double>(tstates) / p / 1e6,
+              runs);
+  std::printf("debug session %8.3f s  %7.1f MHz effective (2 breakpoints, 1 data breakpoint, history)\n", d,
+              static_cast<double>(tstates) / d / 1e6);
+  std::printf("step into     median %6.2f us  p99 %6.2f us\n", Median(into) * 1e6, Percentile(into, 0.99) * 1e6);
+  std::printf("step over     median %6.2f us  p99 %6.2f us\n", Median(over) * 1e6, Percentile(over, 0.99) * 1e6);
+  std::printf("step back     median %6.2f us  p99 %6.2f us  max %6.2f us (history %llu instructions)\n",
+              Median(back) * 1e6, Percentile(back, 0.99) * 1e6, *std::max_element(back.begin(), back.end()) * 1e6,
+              static_cast<unsigned long long>(s->HistoryDepth()));
+  std::printf("memory        %.1f MB peak resident\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
+  std::printf("ratio %.2f\n", p / d);
+  return 0;
+}
