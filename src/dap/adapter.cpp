@@ -104,7 +104,17 @@ int DebugConsole::Read() {
   return static_cast<unsigned char>(in_[inPos_++]);
 }
 
-bool DebugConsole::Ready() { return true; }  // a byte, or the end of input, at once
+bool DebugConsole::Ready() {
+  // At the end of the input a read gives the end of input at once, unless
+  // it waits for lines typed in the debug console.
+  std::lock_guard lock(mutex_);
+  return inPos_ < in_.size() || !waitForInput_;
+}
+
+void DebugConsole::WaitForInput(bool wait) {
+  std::lock_guard lock(mutex_);
+  waitForInput_ = wait;
+}
 
 bool DebugConsole::Write(const uint8_t* bytes, size_t n) {
   std::lock_guard lock(mutex_);
@@ -363,6 +373,10 @@ void Adapter::DoLaunch(const Request& r) {
     if (!it->is_boolean()) return out_.Fail(r, "launch: 'stopOnEntry' must be true or false");
     stopOnEntry_ = it->get<bool>();
   }
+  if (const auto it = a.find("waitForInput"); it != a.end() && !it->is_null()) {
+    if (!it->is_boolean()) return out_.Fail(r, "launch: 'waitForInput' must be true or false");
+    console_.WaitForInput(it->get<bool>());
+  }
   if (const auto it = a.find("maxTstates"); it != a.end() && !it->is_null()) {
     if (!it->is_number() || it->get<double>() < 0 || it->get<double>() != std::floor(it->get<double>()))
       return out_.Fail(r, "launch: 'maxTstates' must be a whole number of T-states, 0 for no limit");
@@ -403,17 +417,6 @@ void Adapter::DoLaunch(const Request& r) {
 void Adapter::Start() {
   started_ = true;
   if (stopOnEntry_) return Report(session_->LastStop());
-  // A breakpoint on the first statement stops there.
-  const uint16_t pc = static_cast<uint16_t>(session_->Register("PC")->value);
-  for (const debug::Breakpoint& b : session_->Breakpoints()) {
-    if (b.address == pc && b.condition.empty() && b.hitCount <= 1) {
-      Stop stop = session_->LastStop();
-      stop.reason = StopReason::kBreakpoint;
-      stop.breakpoint = b.id;
-      stop.description = "Breakpoint at line " + std::to_string(stop.line);
-      return Report(stop);
-    }
-  }
   DoRun(Run::kContinue);
 }
 

@@ -32,6 +32,9 @@ class DebugConsole final : public runner::Console {
   // Host bytes as orvane-run reads them from a file: a line end (LF, or CR
   // LF) is one CR.
   void AddInput(std::string_view bytes);
+  // With wait, a read at the end of the input waits for a typed line (the
+  // session waits while Ready is false, and a pause stops it there).
+  void WaitForInput(bool wait);
   int Read() override;
   bool Ready() override;
   bool Write(const uint8_t* bytes, size_t n) override;
@@ -44,6 +47,7 @@ class DebugConsole final : public runner::Console {
   std::string in_, out_;
   size_t inPos_ = 0;
   bool lastCr_ = false;
+  bool waitForInput_ = false;
 };
 
 class Adapter {

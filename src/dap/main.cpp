@@ -32,6 +32,8 @@ constexpr std::string_view kHelp =
     "  cwd          the folder that is drive A: (default: the source's folder)\n"
     "  stopOnEntry  stop at the first instruction (default false)\n"
     "  input        a file whose bytes are the console input (default: none)\n"
+    "  waitForInput at the end of the input, wait for lines typed in the\n"
+    "               debug console instead of reading the end (default false)\n"
     "  maxTstates   end the run after this many T-states (0: no limit)\n"
     "\n"
     "In the debug console, a line starting with '>' is typed to the program\n"
