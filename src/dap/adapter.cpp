@@ -256,6 +256,9 @@ void Adapter::StopWorker() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (worker_.joinable()) worker_.join();
+  // Only now: until the worker has ended, this thread may still pause it.
+  live_ = nullptr;
+  session_.reset();
 }
 
 void Adapter::InputEnded() { StopWorker(); }
@@ -284,8 +287,6 @@ void Adapter::WorkerLoop() {
     Execute(r);
   }
   FlushOutput();
-  live_ = nullptr;
-  session_.reset();
   workerDone_ = true;
 }
 
