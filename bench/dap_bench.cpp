@@ -4,7 +4,9 @@
 //   steps      request-to-stopped round trips of stepBack and stepIn there,
 //              median and 95th percentile;
 //   memory     the adapter's resident size (VmRSS) and peak (VmHWM) with the
-//              history of the last instructions full.
+//              history of the last instructions full;
+//   history    how many T-states a reverse continue undoes back to the
+//              oldest recorded instruction, and how long it takes.
 //
 //   orvane-bench-dap ORVANE_DAP SOURCE LINE [STEPS]
 //
@@ -147,6 +149,25 @@ int main(int argc, char** argv) {
     std::printf("%s_p95 %.3f ms\n", kind, Percentile(ms, 0.95));
   }
   std::printf("rss_after_steps_kb %ld kB\n", StatusKb("VmRSS:"));
+
+  // How far back the history reaches: reverse continue without a
+  // breakpoint on the way stops at the oldest recorded instruction.
+  auto tstates = [] {
+    Send("evaluate", {{"expression", "T-states"}, {"context", "watch"}});
+    json a;
+    do a = Read();
+    while (a["type"] != "response");
+    return std::stoull(a["body"]["result"].get<std::string>());
+  };
+  const uint64_t newest = tstates();
+  const auto r0 = Clock::now();
+  Send("reverseContinue", {{"threadId", 1}});
+  Until("stopped");
+  const double back = std::chrono::duration<double>(Clock::now() - r0).count();
+  std::printf("history_tstates %llu T-states\n", static_cast<unsigned long long>(newest - tstates()));
+  std::printf("reverse_seconds %.3f s\n", back);
+  std::printf("rss_after_reverse_kb %ld kB\n", StatusKb("VmRSS:"));
+  std::printf("peak_rss_end_kb %ld kB\n", StatusKb("VmHWM:"));
   Send("disconnect");
   close(to);
   int status = 0;
