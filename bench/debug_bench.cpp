@@ -46,7 +46,52 @@ double Percentile(std::vector<double> v, double p) {
 
 }  // namespace
 
+// A program that prints 150,000 characters one BDOS call each: the history
+// then holds a call record every few instructions. Prints its time and the
+// peak memory.
+int Chatty() {
+  using namespace orvane;
+  NullConsole console;
+  debug::LaunchOptions opt;
+  opt.path = "chatty.z80";
+  opt.console = &console;
+  opt.text =
+      "        LD D,3\n"
+      "OUTER:  LD BC,50000\n"
+      "INNER:  PUSH BC\n"
+      "        PUSH DE\n"
+      "        LD E,42\n"
+      "        LD C,2\n"
+      "        CALL 5\n"
+      "        POP DE\n"
+      "        POP BC\n"
+      "        DEC BC\n"
+      "        LD A,B\n"
+      "        OR C\n"
+      "        JR NZ,INNER\n"
+      "        DEC D\n"
+      "        JR NZ,OUTER\n"
+      "        RET\n";
+  std::vector<std::string> errors;
+  auto s = debug::Session::Create(opt, errors);
+  if (!s) return std::fprintf(stderr, "%s\n", errors.empty() ? "cannot start" : errors[0].c_str()), 1;
+  std::string error;
+  s->AddBreakpointAtLine(16, "", 0, error);  // the RET: stop with the history full
+  const auto start = Clock::now();
+  const debug::Stop stop = s->Continue();
+  const double seconds = Seconds(start);
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  std::printf("chatty        %llu instructions, %zu bytes printed in %.3f s; history %llu instructions; %.1f MB peak "
+              "resident (%s)\n",
+              static_cast<unsigned long long>(s->Instructions()), console.bytes, seconds,
+              static_cast<unsigned long long>(s->HistoryDepth()), static_cast<double>(ru.ru_maxrss) / 1024.0,
+              stop.description.c_str());
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--chatty") return Chatty();
   if (argc < 3) return std::fprintf(stderr, "usage: orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]\n"), 2;
   const std::string source = argv[1];
   const int hot = std::atoi(argv[2]);

@@ -40,7 +40,7 @@ using runner::Reg;
 
 constexpr uint64_t kInterval = 2048;          // instructions between checkpoints
 constexpr uint64_t kKeep = 1100000;           // instructions of history kept at least ...
-constexpr size_t kMaxWrites = 8u << 20;       // ... unless the write log grows past this (4 bytes each)
+constexpr size_t kMaxBytes = 48u << 20;       // ... unless the history grows past this many bytes
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
 
 // libz80ex behind the runner's Cpu interface, with its whole state saved and
@@ -166,6 +166,14 @@ struct Session::Impl {
   size_t cur = 0, woff = 0;
   std::deque<Interval> intervals;
   size_t oldWrites = 0;  // the writes of every interval but the last
+  size_t callBytes = 0;  // what the call records take
+  static size_t Bytes(const CallRecord& r) {
+    return sizeof(CallRecord) + 64 + r.cpuAfter.size() + r.writes.size() * sizeof(r.writes[0]);
+  }
+  void EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to) {
+    for (auto i = from; i != to; ++i) callBytes -= Bytes(i->second);
+    calls.erase(from, to);
+  }
   std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
@@ -264,23 +272,29 @@ struct Session::Impl {
 // ---- Loading.
 
 std::string Session::Impl::Start() {
-  disk = std::make_unique<runner::Disk>();
-  if (!disk->Open(opt.drive)) return disk->error;
+  // A new machine; the one before (on Restart) stays until this one is ready.
+  auto newDisk = std::make_unique<runner::Disk>();
+  if (!newDisk->Open(opt.drive)) return newDisk->error;
   auto c = std::make_unique<DebugCpu>();
-  cpu = c.get();
+  DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
   ro.list = opt.list;
   ro.source = program.Lookup(path);
-  machine = std::make_unique<runner::Machine>(*opt.console, *disk, ro, std::move(c));
-  mem = &machine->memory();
-  cpu->Bind(mem);
+  auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
+  newCpu->Bind(&newMachine->memory());
   std::string error;
-  if (!machine->Load(program.image(), opt.args, error)) return error;
+  if (!newMachine->Load(program.image(), opt.args, error)) return error;
+  if (machine && !ended) disk->CloseAll();
+  machine = std::move(newMachine);
+  disk = std::move(newDisk);
+  cpu = newCpu;
+  mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
   intervals.clear();
   oldWrites = 0;
   calls.clear();
+  callBytes = 0;
   shadow.clear();
   fine.Clear();
   fault.reset();
@@ -314,12 +328,12 @@ void Session::Impl::NewInterval() {
 void Session::Impl::Trim() {
   while (intervals.size() > 2 && cur > 1) {
     const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites <= kMaxWrites) break;
+    if (!enough && oldWrites * sizeof(uint32_t) + callBytes <= kMaxBytes) break;
     oldWrites -= intervals.front().writes.size();
     if (fine.first == intervals.front().first) fine.Clear();
     intervals.pop_front();
     --cur;
-    calls.erase(calls.begin(), calls.lower_bound(intervals.front().first));
+    EraseCalls(calls.begin(), calls.lower_bound(intervals.front().first));
   }
 }
 
@@ -376,6 +390,7 @@ Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
       r.writes.emplace_back(a, mem->bytes[a]);
     }
+    callBytes += Bytes(r);
     pc = cpu->Pc();
   }
   woff = w.size();
@@ -393,7 +408,8 @@ void Session::Impl::StepReplay() {
   scratch.clear();
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
-  const auto call = calls.find(pos);
+  // Only an instruction that entered the system made a call.
+  const auto call = runner::AtSystem(*mem, cpu->Pc()) ? calls.find(pos) : calls.end();
   if (call != calls.end()) {
     for (const auto& [a, v] : call->second.writes) Poke(a, v);
     cpu->Load(call->second.cpuAfter.data());
@@ -504,6 +520,7 @@ void Session::Impl::Rebase() {
   intervals.clear();
   oldWrites = 0;
   calls.clear();
+  callBytes = 0;
   fine.Clear();
   NewInterval();
 }
@@ -516,7 +533,7 @@ void Session::Impl::DropLast() {
   StepBackOne(a, b);
   live = pos;
   intervals.back().writes.resize(woff);
-  calls.erase(calls.lower_bound(pos), calls.end());
+  EraseCalls(calls.lower_bound(pos), calls.end());
   if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
   mem->log = &intervals.back().writes;
@@ -872,10 +889,7 @@ Stop Session::ReverseContinue() { return impl_->Reverse(true); }
 
 Stop Session::Restart() {
   Impl& d = *impl_;
-  if (!d.ended) d.disk->CloseAll();
-  d.mem = nullptr;
-  d.machine.reset();
-  if (std::string error = d.Start(); !error.empty()) return d.Finish(runner::kUsage, error);
+  if (std::string error = d.Start(); !error.empty()) return d.ended ? d.last : d.Finish(runner::kUsage, error);
   return d.last;
 }
 

@@ -556,6 +556,11 @@ TEST(Session, EditAndEvaluate) {
   EXPECT_EQ(d.text, "LD A,41H");
   EXPECT_EQ(d.bytes, (std::vector<uint8_t>{0x3E, 0x41}));
   EXPECT_EQ(d.line, 1);
+  // A restart after the end runs the program as loaded again.
+  EXPECT_EQ(s->Restart().reason, StopReason::kEntry);
+  EXPECT_EQ(s->Tstates(), 0u);
+  EXPECT_EQ(s->Continue().reason, StopReason::kExited);
+  EXPECT_EQ(console.out, "BCAX");
 }
 
 // A source with errors is not run; the messages say why.
