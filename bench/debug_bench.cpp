@@ -5,8 +5,10 @@
 // step over and step back, and the memory with the history full.
 //   orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]
 // Prints the figures and "ratio R" (the session's speed as a part of the
-// plain machine's) on the last line.
+// plain machine's, by CPU time) on the last line.
 #include <sys/resource.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,6 +35,12 @@ class NullConsole : public orvane::runner::Console {
 
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -106,25 +114,26 @@ int main(int argc, char** argv) {
   if (!session) return std::fprintf(stderr, "%s\n", errors.empty() ? "cannot start" : errors[0].c_str()), 1;
   const std::vector<uint8_t> image = session->program().image();
 
-  // The plain machine, as orvane-run runs it.
-  std::vector<double> plain;
+  // The plain machine as orvane-run runs it, and the session continuing to
+  // the end with the breakpoints set, run by turns so that a busy machine
+  // weighs on both alike; timed in CPU time and in wall time.
+  std::vector<double> plain, debugged, plainWall, debuggedWall;
   uint64_t tstates = 0, instructions = 0;
   for (int i = 0; i < runs; ++i) {
-    runner::Disk disk;
-    disk.Open(".");
-    runner::Machine m(console, disk, {});
-    std::string error;
-    m.Load(image, {}, error);
-    const auto start = Clock::now();
-    const runner::RunResult r = m.Run();
-    plain.push_back(Seconds(start));
-    tstates = r.tstates;
-    instructions = r.instructions;
-  }
-
-  // The session: continue to the end with the breakpoints set.
-  std::vector<double> debugged;
-  for (int i = 0; i < runs; ++i) {
+    {
+      runner::Disk disk;
+      disk.Open(".");
+      runner::Machine m(console, disk, {});
+      std::string error;
+      m.Load(image, {}, error);
+      const auto start = Clock::now();
+      const double cpu = CpuSeconds();
+      const runner::RunResult r = m.Run();
+      plain.push_back(CpuSeconds() - cpu);
+      plainWall.push_back(Seconds(start));
+      tstates = r.tstates;
+      instructions = r.instructions;
+    }
     auto s = debug::Session::Create(opt, errors);
     std::string error;
     if (!s->AddBreakpointAtLine(hot, "A == 255", 0, error))
@@ -132,8 +141,10 @@ int main(int argc, char** argv) {
     s->AddBreakpoint(0xF000, "", 0, error);  // never reached
     s->AddDataBreakpoint(0xF100, 0xF10F, "");  // never written
     const auto start = Clock::now();
+    const double cpu = CpuSeconds();
     const debug::Stop stop = s->Continue();
-    debugged.push_back(Seconds(start));
+    debugged.push_back(CpuSeconds() - cpu);
+    debuggedWall.push_back(Seconds(start));
     if (stop.reason != debug::StopReason::kExited)
       return std::fprintf(stderr, "the session stopped: %s\n", stop.description.c_str()), 1;
     if (s->Tstates() != tstates)
@@ -167,10 +178,11 @@ int main(int argc, char** argv) {
   const double p = Median(plain), d = Median(debugged);
   std::printf("program       %s: %llu T-states, %llu instructions\n", source.c_str(),
               static_cast<unsigned long long>(tstates), static_cast<unsigned long long>(instructions));
-  std::printf("plain machine %8.3f s  %7.1f MHz effective (median of %d)\n", p, static_cast<double>(tstates) / p / 1e6,
-              runs);
-  std::printf("debug session %8.3f s  %7.1f MHz effective (2 breakpoints, 1 data breakpoint, history)\n", d,
-              static_cast<double>(tstates) / d / 1e6);
+  std::printf("plain machine %8.3f s CPU (%.3f s wall)  %7.1f MHz effective (median of %d)\n", p,
+              Median(plainWall), static_cast<double>(tstates) / p / 1e6, runs);
+  std::printf("debug session %8.3f s CPU (%.3f s wall)  %7.1f MHz effective (2 breakpoints, 1 data breakpoint, "
+              "history)\n",
+              d, Median(debuggedWall), static_cast<double>(tstates) / d / 1e6);
   std::printf("step into     median %6.2f us  p99 %6.2f us\n", Median(into) * 1e6, Percentile(into, 0.99) * 1e6);
   std::printf("step over     median %6.2f us  p99 %6.2f us\n", Median(over) * 1e6, Percentile(over, 0.99) * 1e6);
   std::printf("step back     median %6.2f us  p99 %6.2f us  max %6.2f us (history %llu instructions)\n",

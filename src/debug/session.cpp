@@ -177,6 +177,7 @@ struct Session::Impl {
   std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
+  std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
 
   // The states before each instruction of one interval, from its first on.
   struct Fine {
@@ -218,6 +219,8 @@ struct Session::Impl {
   void DropLast();
   bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
   Outcome StepLive(uint16_t from, uint16_t& pc);
+  Outcome ServeCall(uint16_t from, uint16_t& pc);
+  Outcome AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before, uint16_t& pc);
   uint64_t nextInterval = 0;  // where the next checkpoint goes
   void StepReplay();
   void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
@@ -265,6 +268,7 @@ struct Session::Impl {
     uint16_t slot = 0, ret = 0;  // kOut
   };
   Stop Run(Goal goal);
+  bool FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o);
   Stop Reverse(bool toBreakpoint);
   bool Begin(Stop& out);
 };
@@ -360,45 +364,130 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   }
 }
 
-Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
+// What follows an instruction that entered the BDOS or BIOS, had a write
+// refused or halted: the machine serves it, and a served call is recorded.
+[[gnu::noinline]] Session::Impl::Outcome Session::Impl::ServeCall(uint16_t from, uint16_t& pc) {
+  std::vector<uint32_t>& w = *mem->log;
+  woff = w.size();  // what a step back over this one undoes, should it not go on
+  if (!WaitForInput(pc)) return Outcome::kPaused;
+  const size_t cpuWrites = w.size();
+  // The BDOS and BIOS write through the memory's log, except a few bytes
+  // set directly (the IOBYTE, the allocation vector); the places a call
+  // can touch are compared before and after it, and what changed
+  // unlogged is logged.
+  const uint16_t de = cpu->Get(Reg::DE), dma = machine->SaveSystem().dma;
+  const std::pair<uint16_t, uint16_t> places[] = {{0, 256}, {de, 258}, {dma, 128}, {0xFE00, 512}};
+  uint8_t before[256 + 258 + 128 + 512];
+  size_t k = 0;
+  for (const auto& [at, n] : places) {
+    for (uint16_t i = 0; i < n; ++i) before[k + i] = mem->bytes[static_cast<uint16_t>(at + i)];
+    k += n;
+  }
+  const uint64_t mt = machine->tstates();
+  const auto trap = machine->Serve(from);
+  t += machine->tstates() - mt;
+  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
+  k = 0;
+  for (const auto& [at, n] : places) {
+    for (uint16_t i = 0; i < n; ++i) {
+      const auto a = static_cast<uint16_t>(at + i);
+      if (before[k + i] != mem->bytes[a] && !logged[a]) {
+        w.push_back(uint32_t{a} << 8 | before[k + i]);
+        logged[a] = 1;
+      }
+    }
+    k += n;
+  }
+  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 0;
+  woff = w.size();
+  if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
+  if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
+  CallRecord& r = calls[pos - 1];
+  r.cpuAfter = cpu->Save();
+  r.tAfter = t;
+  r.sys = machine->SaveSystem();
+  for (size_t i = cpuWrites; i < w.size(); ++i) {
+    const auto a = static_cast<uint16_t>(w[i] >> 8);
+    r.writes.emplace_back(a, mem->bytes[a]);
+  }
+  callBytes += Bytes(r);
+  pc = cpu->Pc();
+  return Outcome::kOk;
+}
+
+inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& pc) {
   const uint8_t op = mem->bytes[from];
-  const bool call = IsCall(op);
-  const uint16_t spBefore = call ? cpu->Sp() : 0;
-  std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
-  const size_t before = w.size();
+  const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
+  const size_t before = mem->log->size();
   t += static_cast<uint64_t>(cpu->Step());
   ++pos;
   ++live;
   pc = cpu->Pc();
+  return AfterLive(from, op, spBefore, before, pc);
+}
+
+// The rest of a live step, after the CPU has run the instruction at from.
+inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before,
+                                                       uint16_t& pc) {
   // HALT leaves PC on itself: only an instruction that did not move PC can
   // have halted.
   if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || (pc == from && cpu->Halted())) [[unlikely]] {
-    woff = w.size();  // what a step back over this one undoes, should it not go on
-    if (!WaitForInput(pc)) return Outcome::kPaused;
-    const size_t cpuWrites = w.size();
-    const uint64_t mt = machine->tstates();
-    const auto trap = machine->Serve(from);
-    t += machine->tstates() - mt;
-    woff = w.size();
-    if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
-    if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
-    CallRecord& r = calls[pos - 1];
-    r.cpuAfter = cpu->Save();
-    r.tAfter = t;
-    r.sys = machine->SaveSystem();
-    for (size_t i = cpuWrites; i < w.size(); ++i) {
-      const auto a = static_cast<uint16_t>(w[i] >> 8);
-      r.writes.emplace_back(a, mem->bytes[a]);
-    }
-    callBytes += Bytes(r);
-    pc = cpu->Pc();
+    const Outcome o = ServeCall(from, pc);
+    if (o != Outcome::kOk) return o;
   }
+  std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
   woff = w.size();
-  if (call || (anyWatch && woff != before)) [[unlikely]]
+  if (IsCall(op) || (anyWatch && woff != before)) [[unlikely]]
     AfterStep(from, op, spBefore, w.data() + before, woff - before);
   if (pos >= nextInterval) [[unlikely]]
     NewInterval();
   return Outcome::kOk;
+}
+
+// Runs live instructions in a tight loop while none of them needs a look:
+// none is a CALL or RST, enters the system, writes a watched byte, ends at a
+// breakpoint or at the goal, or reaches a checkpoint, a limit or a pause.
+// True when it ran one that does (from is its address, o what AfterLive made
+// of it); false when the next instruction, at pc, is a CALL or RST, not run.
+bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o) {
+  DebugCpu& c = *cpu;
+  const runner::Memory& m = *mem;
+  const std::vector<uint32_t>& w = *mem->log;
+  const uint8_t* const bp = bpAt.data();
+  const uint8_t* const watched = this->watched.data();
+  const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
+  const uint16_t target = goal.pc;
+  const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
+  uint64_t tt = t, p = pos;
+  uint16_t f = pc, q = pc;
+  uint8_t op = 0;
+  size_t before = 0;
+  bool look = false;
+  for (;;) {
+    f = q;
+    op = m.bytes[f];
+    if (IsCall(op)) break;
+    before = w.size();
+    tt += static_cast<uint64_t>(c.Step());
+    ++p;
+    q = c.Pc();
+    bool hit = false;
+    if (watch)
+      for (size_t i = before; i < w.size(); ++i) hit |= watched[w[i] >> 8] != 0;
+    if (runner::AtSystem(m, q) || m.refusedWrite >= 0 || (q == f && c.Halted()) || hit || p >= pEnd || tt >= tEnd ||
+        bp[q] || (until && q == target) || pause.load(std::memory_order_relaxed)) {
+      look = true;
+      break;
+    }
+  }
+  t = tt;
+  pos = live = p;
+  woff = w.size();
+  pc = q;
+  if (!look) return false;
+  from = f;
+  o = AfterLive(f, op, 0, before, pc);
+  return true;
 }
 
 void Session::Impl::StepReplay() {
@@ -597,7 +686,6 @@ bool Session::Impl::Begin(Stop& out) {
     out = last;
     return false;
   }
-  pause = false;
   if (fault && pos == live) {
     out = Finish(fault->status, fault->message);
     return false;
@@ -605,7 +693,15 @@ bool Session::Impl::Begin(Stop& out) {
   return true;
 }
 
+// A pause asked while no run goes on is kept for the next; one that a run
+// has seen, or that came too late for it, goes with it.
+struct PauseReset {
+  std::atomic<bool>& pause;
+  ~PauseReset() { pause = false; }
+};
+
 Stop Session::Impl::Run(Goal goal) {
+  const PauseReset reset{pause};
   Stop out;
   if (!Begin(out)) return out;
   dataHit = false;
@@ -620,15 +716,21 @@ Stop Session::Impl::Run(Goal goal) {
     }
   }
   uint16_t pc = cpu->Pc();
-  for (uint64_t n = 1;; ++n) {
-    const uint16_t from = pc;
+  // A long run needs a look only at some instructions; the others run in a
+  // tight loop.
+  const bool fast = goal.mode == Mode::kContinue || (goal.mode == Mode::kUntil && !goal.checkSp);
+  for (;;) {
+    uint16_t from = pc;
     if (pos == live) {
-      const Outcome o = StepLive(from, pc);
+      Outcome o = Outcome::kOk;
+      if (!fast || !FastLive(goal, from, pc, o)) {
+        from = pc;
+        o = StepLive(from, pc);
+      }
       if (o == Outcome::kEnded) return last = Finish(machine->EndStatus(), "");
       if (o == Outcome::kPaused) {
         // Stopped at the call that waits for a key, as if it had not run.
         DropLast();
-        pause = false;
         return last = Make(StopReason::kPause, "Paused at " + At(cpu->Pc()));
       }
       if (o == Outcome::kFault) {
@@ -708,16 +810,13 @@ Stop Session::Impl::Run(Goal goal) {
       default:
         break;
     }
-    if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
-      return last = Make(StopReason::kPause, "Paused at " + At(pc));
-    }
+    if (pause.load(std::memory_order_relaxed)) return last = Make(StopReason::kPause, "Paused at " + At(pc));
   }
 }
 
 Stop Session::Impl::Reverse(bool toBreakpoint) {
+  const PauseReset reset{pause};
   if (ended) return last;
-  pause = false;
   for (uint64_t n = 1;; ++n) {
     size_t from = 0, to = 0;
     if (!StepBackOne(from, to)) {
@@ -748,7 +847,6 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       }
     }
     if ((n & 1023) == 0 && pause.load(std::memory_order_relaxed)) {
-      pause = false;
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }

@@ -163,7 +163,10 @@ class Session {
   // kExited stop.
   Stop Terminate();
   // Asks the running call to stop (kPause) within a few milliseconds. Any
-  // thread. Each run-control call forgets a pause asked before it started.
+  // thread. A pause asked while no run-control call goes on is kept for the
+  // next one (which then stops after one instruction; a step back or reverse
+  // continue after at most 1024); every run-control call forgets the pause
+  // when it returns.
   // A program waiting for a key (BDOS 1, 10, 6 with FDH, BIOS CONIN) waits
   // in the session while Console::Ready is false, so a pause stops it at the
   // call (PC at the CALL, nothing read); it reads the key when it goes on.

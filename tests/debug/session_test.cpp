@@ -491,8 +491,7 @@ TEST(Session, PauseFromAnotherThread) {
       stop = s->Continue();
       done = true;
     });
-    // No timing: ask until it has stopped (a pause asked before the run
-    // started is not kept).
+    // No timing: ask until it has stopped.
     while (!done) {
       s->Pause();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -502,6 +501,10 @@ TEST(Session, PauseFromAnotherThread) {
     EXPECT_TRUE(stop.line == 1 || stop.line == 2) << stop.line;
     EXPECT_EQ(stop.description, "Paused at line " + std::to_string(stop.line));
   }
+  // A pause asked between runs stops the next one.
+  s->Pause();
+  EXPECT_EQ(s->Continue().reason, StopReason::kPause);
+  EXPECT_EQ(s->StepInto().reason, StopReason::kStep);
   const uint64_t t = s->Tstates();
   const Stop back = s->StepBack();
   EXPECT_EQ(back.reason, StopReason::kStep);
@@ -668,6 +671,34 @@ TEST(Session, FaultUndoesItsInstruction) {
   EXPECT_EQ(s->StepInto().reason, StopReason::kException);
   EXPECT_EQ(s->ReadMemory(0xFDFC, 2), (std::vector<uint8_t>{0, 0}));
   EXPECT_EQ(s->Continue().exitStatus, 3);
+}
+
+}  // namespace
+
+namespace {
+
+// A BDOS call that sets a byte directly (the IOBYTE) is undone, replayed and
+// seen by a data breakpoint like any other write.
+TEST(Session, DirectBdosWrites) {
+  Workspace w;
+  StringConsole console("");
+  auto s = Open("        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n", console,
+                w.dir());
+  ASSERT_TRUE(s);
+  const uint8_t was = s->ReadByte(3);
+  ASSERT_NE(was, 0x55);
+  s->AddDataBreakpoint(3, 3, "IOBYTE");
+  const Stop hit = s->Continue();
+  EXPECT_EQ(hit.reason, StopReason::kDataBreakpoint);
+  EXPECT_EQ(hit.description, "Data breakpoint: IOBYTE written at line 3");
+  EXPECT_EQ(s->ReadByte(3), 0x55);
+  EXPECT_EQ(s->StepBack().line, 3);
+  EXPECT_EQ(s->ReadByte(3), was);
+  EXPECT_EQ(s->StepInto().line, 4);
+  EXPECT_EQ(s->ReadByte(3), 0x55);
+  s->StepInto();
+  s->StepInto();
+  EXPECT_EQ(s->Register("A")->value, 0x55u);  // function 7 reads it back
 }
 
 }  // namespace
