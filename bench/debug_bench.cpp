@@ -185,9 +185,11 @@ int main(int argc, char** argv) {
               d, Median(debuggedWall), static_cast<double>(tstates) / d / 1e6);
   std::printf("step into     median %6.2f us  p99 %6.2f us\n", Median(into) * 1e6, Percentile(into, 0.99) * 1e6);
   std::printf("step over     median %6.2f us  p99 %6.2f us\n", Median(over) * 1e6, Percentile(over, 0.99) * 1e6);
-  std::printf("step back     median %6.2f us  p99 %6.2f us  max %6.2f us (history %llu instructions)\n",
+  const auto slow = std::count_if(back.begin(), back.end(), [](double x) { return x > 1e-3; });
+  std::printf("step back     median %6.2f us  p99 %6.2f us  max %6.2f us, %ld of %zu over 1 ms (history %llu "
+              "instructions)\n",
               Median(back) * 1e6, Percentile(back, 0.99) * 1e6, *std::max_element(back.begin(), back.end()) * 1e6,
-              static_cast<unsigned long long>(s->HistoryDepth()));
+              static_cast<long>(slow), back.size(), static_cast<unsigned long long>(s->HistoryDepth()));
   std::printf("memory        %.1f MB peak resident\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
   std::printf("ratio %.2f\n", p / d);
   return 0;

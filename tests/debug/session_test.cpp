@@ -279,6 +279,10 @@ const Case kCases[] = {
      "c = fault 6.1; c = exit"},
     {"the T-state limit", {"L:      JR L\n", {}, "", 1000},
      "c = \"Stopped: the T-state limit 1000 reached at 0100H, line 1\"; c = exit"},
+    {"no drive B:", {"        LD E,1\n        LD C,14\n        CALL 5\n        RET\n"}, "c = fault 3.1; c = exit"},
+    {"an FCB with garbage", {"        LD A,7\n        LD (&H5E),A\n        LD DE,&H5C\n        LD C,15\n        CALL 5\n"
+                             "        RET\n", {"x.txt"}},
+     "c = fault 5.1; back = 4.1; c = fault 5.1; c = exit"},
     {"a breakpoint before a fault", {"        LD C,99\n        CALL 5\n        RET\n"},
      "b 2; c = bp 2.1; c = fault 2.1; c = exit"},
 };
@@ -699,6 +703,42 @@ TEST(Session, DirectBdosWrites) {
   s->StepInto();
   s->StepInto();
   EXPECT_EQ(s->Register("A")->value, 0x55u);  // function 7 reads it back
+}
+
+}  // namespace
+
+namespace {
+
+// A console that is gone: the run stops on the call that wrote to it, and
+// ends as orvane-run's does (status 7).
+class GoneConsole : public orvane::runner::Console {
+ public:
+  int Read() override { return -1; }
+  bool Ready() override { return true; }
+  bool Write(const uint8_t*, size_t) override {
+    error = "gone";
+    return false;
+  }
+};
+
+TEST(Session, ConsoleGone) {
+  Workspace w;
+  GoneConsole console;
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = "        LD E,65\n        LD C,2\n        CALL 5\n        RET\n";
+  opt.drive = w.dir().string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s);
+  const Stop stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
+  EXPECT_EQ(stop.line, 3);
+  EXPECT_NE(stop.message.find("cannot write to the console: gone"), std::string::npos) << stop.message;
+  const Stop end = s->Continue();
+  EXPECT_EQ(end.reason, StopReason::kExited);
+  EXPECT_EQ(end.exitStatus, 7);
 }
 
 }  // namespace
