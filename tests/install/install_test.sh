@@ -19,6 +19,7 @@ if [ "$gui" = 1 ]; then
          share/icons/hicolor/{16x16,24x24,32x32}/apps/orvane.png share/mime/packages/orvane.xml)
 fi
 if [ -x "$build/src/runner/orvane-run" ]; then pages+=(orvane-run); want+=(bin/orvane-run); fi
+if [ -x "$build/src/orvane-dap" ]; then pages+=(orvane-dap); want+=(bin/orvane-dap); fi
 for p in "${pages[@]}"; do want+=("share/man/man1/$p.1.gz"); done
 diff <(printf '%s\n' "${want[@]}" | sort) <(cd "$usr" && find . -type f -printf '%P\n' | sort) ||
   fail "installed files differ from the list above (< missing, > extra)"
@@ -34,6 +35,14 @@ cmp "$tmp/inst/hello.com" "$tmp/built/hello.com" && [ "$(stat -c %s "$tmp/inst/h
 printf 'Content-Length: 58\r\n\r\n{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}' |
   "$usr/bin/orvane-lsp" >"$tmp/lsp.out" && fail "orvane-lsp ended with status 0 without shutdown"
 grep -q '"serverInfo":{"name":"orvane-lsp"' "$tmp/lsp.out" || fail "installed orvane-lsp: $(cat "$tmp/lsp.out")"
+
+# The installed debug adapter answers initialize with its capabilities and
+# ends with status 1 when its input ends without a disconnect.
+if [ -x "$usr/bin/orvane-dap" ]; then
+  printf 'Content-Length: 49\r\n\r\n{"seq":1,"type":"request","command":"initialize"}' |
+    "$usr/bin/orvane-dap" >"$tmp/dap.out" && fail "orvane-dap ended with status 0 without disconnect"
+  grep -q '"supportsStepBack":true' "$tmp/dap.out" || fail "installed orvane-dap: $(cat "$tmp/dap.out")"
+fi
 
 # Manual pages render without a single groff warning, and whatis can read their NAME.
 for p in "${pages[@]}"; do

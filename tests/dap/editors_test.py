@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""editors_test.py ORVANE_DAP EDITORS_DIR PROGRAM: each editor set-up file for
+orvane-dap, read as its editor reads it (Neovim runs its Lua with a stand-in
+for nvim-dap, which Debian does not have), must name orvane-dap as a stdio
+adapter, and its launch configuration, with the editor's placeholders filled
+in, must run PROGRAM to the end through the adapter (output "321", exit
+status 0)."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import tomllib
+
+dap, editors, source = sys.argv[1:4]
+failures = []
+# The program runs with its folder as drive A:, so it runs from a copy.
+home = tempfile.mkdtemp()
+program = os.path.join(home, "prog.z80")
+shutil.copy(source, program)
+
+
+def session(command, launch):
+    """Runs a whole session: initialize, launch, configurationDone; the
+    console output and the exit code."""
+    proc = subprocess.Popen([dap if command == "orvane-dap" else command], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE)
+    seq = 0
+
+    def send(cmd, args):
+        nonlocal seq
+        seq += 1
+        body = json.dumps({"seq": seq, "type": "request", "command": cmd, "arguments": args}).encode()
+        proc.stdin.write(b"Content-Length: %d\r\n\r\n" % len(body) + body)
+        proc.stdin.flush()
+
+    def read():
+        header = b""
+        while not header.endswith(b"\r\n\r\n"):
+            c = proc.stdout.read(1)
+            if not c:
+                raise RuntimeError("the adapter ended early")
+            header += c
+        n = int(header.split(b":")[1].split(b"\r")[0])
+        return json.loads(proc.stdout.read(n))
+
+    send("initialize", {"adapterID": "orvane"})
+    send("launch", launch)
+    send("configurationDone", {})
+    output, code = "", None
+    while True:
+        m = read()
+        if m["type"] == "response" and not m["success"]:
+            raise RuntimeError(m["command"] + ": " + m["message"])
+        if m.get("event") == "output" and m["body"]["category"] == "stdout":
+            output += m["body"]["output"]
+        if m.get("event") == "stopped":  # stopOnEntry
+            send("continue", {"threadId": 1})
+        if m.get("event") == "exited":
+            code = m["body"]["exitCode"]
+        if m.get("event") == "terminated":
+            break
+    send("disconnect", {})
+    proc.stdin.close()
+    proc.wait(timeout=60)
+    return output, code
+
+
+def check(editor, command, launch):
+    try:
+        if command != "orvane-dap":
+            raise RuntimeError("the adapter command is " + repr(command))
+        output, code = session(command, launch)
+        if (output, code) != ("321", 0):
+            raise RuntimeError(f"output {output!r}, exit code {code}")
+        print(f"ok   {editor}")
+    except Exception as e:  # noqa: BLE001 - every failure is reported
+        failures.append(editor)
+        print(f"FAIL {editor}: {e}")
+
+
+def fill(value, workdir):
+    """The placeholders the editors fill in a launch configuration."""
+    if isinstance(value, str):
+        return (value.replace("${file}", program).replace("${fileDirname}", os.path.dirname(program))
+                .replace("${workdir}", workdir).replace("{0}", program))
+    if isinstance(value, dict):
+        return {k: fill(v, workdir) for k, v in value.items()}
+    if isinstance(value, list):
+        return [fill(v, workdir) for v in value]
+    return value
+
+
+workdir = os.path.dirname(program)
+
+# VS Code: the extension's debug type and its first launch configuration.
+manifest = json.load(open(os.path.join(editors, "vscode/orvane-debug/package.json")))
+debugger = manifest["contributes"]["debuggers"][0]
+assert debugger["type"] == "orvane"
+assert all("description" in a for a in debugger["configurationAttributes"]["launch"]["properties"].values())
+launch = dict(debugger["initialConfigurations"][0])
+check("vscode", os.path.basename(debugger["program"]), fill(launch, workdir))
+
+# Helix: the z80 language's debugger and its template, with the source given.
+helix = tomllib.load(open(os.path.join(editors, "helix/languages.toml"), "rb"))
+z80 = next(lang for lang in helix["language"] if lang["name"] == "z80")
+assert z80["debugger"]["transport"] == "stdio"
+check("helix", z80["debugger"]["command"], fill(z80["debugger"]["templates"][0]["args"], workdir))
+
+# Kate: the adapter's run command and its launch request ("command" is the
+# request's name; "${args|list}" is an empty list here).
+kate = json.load(open(os.path.join(editors, "kate/debugger.json")))["dap"]["orvane"]
+request = dict(next(iter(kate["configurations"].values()))["request"])
+assert request.pop("command") == "launch"
+request["args"] = []
+check("kate", kate["run"]["command"][0], fill(request, workdir))
+
+# Neovim: the Lua file with a stand-in for nvim-dap's module.
+tmp = tempfile.mkdtemp()
+try:
+    out = os.path.join(tmp, "dap.json")
+    lua = (f"package.preload['dap'] = function() return {{adapters = {{}}, configurations = {{}}}} end "
+           f"dofile('{os.path.join(editors, 'neovim/orvane-dap.lua')}') "
+           f"local d = require('dap') "
+           f"vim.fn.writefile({{vim.fn.json_encode({{adapter = d.adapters.orvane, config = d.configurations.z80[1]}})}}, '{out}')")
+    subprocess.run(["nvim", "--headless", "-u", "NONE", "-i", "NONE", "-n", "-c", "lua " + lua, "-c", "qa!"],
+                   env=dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=tmp, XDG_DATA_HOME=tmp, XDG_STATE_HOME=tmp),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    nv = json.load(open(out))
+    assert nv["adapter"]["type"] == "executable" and nv["config"]["type"] == "orvane"
+    check("neovim nvim-dap", nv["adapter"]["command"], fill(nv["config"], workdir))
+finally:
+    shutil.rmtree(tmp)
+    shutil.rmtree(home)
+
+sys.exit(1 if failures else 0)

@@ -1,0 +1,91 @@
+;;; emacs_test.el --- drives orvane-dap through Emacs dap-mode in batch  -*- lexical-binding: t -*-
+;; Loads the set-up file Orvane installs, sets a breakpoint in a buffer,
+;; starts a session, reads a register as dap-mode's locals view does, steps,
+;; continues and runs to the end, and writes what it saw to EMACS_TEST_OUT.
+
+(require 'package)
+(add-to-list 'package-directory-list "/usr/share/emacs/site-lisp/elpa")
+(package-initialize)
+(setq dap-auto-configure-features nil
+      dap-auto-show-output nil
+      lsp-session-file (expand-file-name "lsp-session" (getenv "HOME"))
+      dap-breakpoints-file (expand-file-name "dap-breakpoints" (getenv "HOME")))
+(load (expand-file-name "emacs/orvane-dap.el" (getenv "ORVANE_EDITORS")))
+(setq orvane-dap-program (getenv "ORVANE_DAP"))
+
+(defvar report nil)
+(defun say (fmt &rest args) (push (apply #'format fmt args) report))
+(defun finish (status)
+  (with-temp-file (getenv "EMACS_TEST_OUT")
+    (insert (mapconcat #'identity (reverse report) "\n") "\n"))
+  (kill-emacs status))
+
+(defun wait-for (what pred)
+  "Waits up to a long bound for PRED, taking process output meanwhile."
+  (let ((until (+ (float-time) 120)))
+    (while (and (not (funcall pred)) (< (float-time) until))
+      (accept-process-output nil 0.05))
+    (unless (funcall pred)
+      (say "timed out waiting for %s" what)
+      (finish 1))))
+
+;; Every event the session gets, as dap-mode receives it.
+(defvar events nil)
+(defvar stdout "")
+(advice-add 'dap--on-event :before
+            (lambda (_session event)
+              (let* ((type (gethash "event" event))
+                     (body (gethash "body" event)))
+                (pcase type
+                  ("output" (when (equal (gethash "category" body) "stdout")
+                              (setq stdout (concat stdout (gethash "output" body)))))
+                  ("stopped" (push (format "stopped: %s" (gethash "reason" body)) events))
+                  ("exited" (push (format "exited: %s" (gethash "exitCode" body)) events))
+                  (_ (push type events))))))
+
+(defun stops () (seq-count (lambda (e) (string-prefix-p "stopped" e)) events))
+
+(condition-case err
+    (let* ((file (getenv "EMACS_TEST_FILE"))
+           (buffer (find-file-noselect file)))
+      (with-current-buffer buffer
+        (goto-char (point-min))
+        (forward-line 11)           ; line 12: LD E,B in SHOW
+        (dap-breakpoint-add)
+        (say "buffer %s in %s, breakpoint on line %d" (file-name-nondirectory file) major-mode
+             (line-number-at-pos))
+        (dap-debug (list :type "orvane" :request "launch" :name "Orvane Z80" :program file)))
+      (let ((session (dap--cur-session)))
+        (say "session %s" (dap--debug-session-name session))
+        (wait-for "the breakpoint" (lambda () (>= (stops) 1)))
+        (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
+        (let* ((frame (dap--debug-session-active-frame session))
+               (scopes (gethash "scopes" (dap-request session "scopes" :frameId (gethash "id" frame))))
+               (registers (seq-find (lambda (s) (equal (gethash "name" s) "Registers")) scopes))
+               (vars (gethash "variables" (dap-request session "variables"
+                                                       :variablesReference (gethash "variablesReference" registers)))))
+          (say "%s at line %d: %s" (car events) (gethash "line" frame) (gethash "name" frame))
+          (say "scopes: %s" (mapconcat (lambda (s) (gethash "name" s)) scopes ", "))
+          (dolist (v (append vars nil))
+            (when (member (gethash "name" v) '("B" "PC" "SP" "HL" "Z" "T-states"))
+              (say "  %s = %s" (gethash "name" v) (gethash "value" v)))))
+        (say "evaluate (SP): %s" (gethash "result" (dap-request session "evaluate" :expression "(SP)" :context "repl")))
+        (dap-next session)
+        (wait-for "the step" (lambda () (>= (stops) 2)))
+        (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
+        (let ((frame (dap--debug-session-active-frame session)))
+          (say "%s at line %d: %s" (car events) (gethash "line" frame) (gethash "name" frame)))
+        (dap-continue session (dap--debug-session-thread-id session))
+        (wait-for "the breakpoint again" (lambda () (>= (stops) 3)))
+        (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
+        (say "%s at line %d, B = %s" (car events) (gethash "line" (dap--debug-session-active-frame session))
+             (gethash "result" (dap-request session "evaluate" :expression "B" :context "watch")))
+        (with-current-buffer (get-file-buffer (getenv "EMACS_TEST_FILE"))
+          (dap-breakpoint-delete-all))
+        (dap-continue session (dap--debug-session-thread-id session))
+        (wait-for "the end" (lambda () (member "terminated" events)))
+        (say "output: %S" stdout)
+        (say "events: %s" (mapconcat #'identity (reverse events) ", "))
+        ;; dap-mode ends the session itself on the exited event.
+        (finish 0)))
+  (error (say "error: %S" err) (finish 1)))
