@@ -378,6 +378,10 @@ void Adapter::DoLaunch(const Request& r) {
     if (!it->is_boolean()) return out_.Fail(r, "launch: 'waitForInput' must be true or false");
     console_.WaitForInput(it->get<bool>());
   }
+  if (const auto it = a.find("strict"); it != a.end() && !it->is_null()) {
+    if (!it->is_boolean()) return out_.Fail(r, "launch: 'strict' must be true or false");
+    opt.strict = it->get<bool>();
+  }
   if (const auto it = a.find("maxTstates"); it != a.end() && !it->is_null()) {
     if (!it->is_number() || it->get<double>() < 0 || it->get<double>() != std::floor(it->get<double>()))
       return out_.Fail(r, "launch: 'maxTstates' must be a whole number of T-states, 0 for no limit");

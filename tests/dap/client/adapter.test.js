@@ -33,7 +33,7 @@ function reference(source) {
   const copy = path.join(sub, path.basename(source));
   fs.copyFileSync(source, copy);
   const trace = path.join(sub, 'trace.txt');
-  const r = cp.spawnSync(ASM, ['--run', '--trace', trace, copy], { cwd: sub, input: '' });
+  const r = cp.spawnSync(ASM, ['--run', '--strict', '--trace', trace, copy], { cwd: sub, input: '' });
   const steps = [];
   for (const line of fs.readFileSync(trace, 'latin1').split('\n')) {
     const m = /^\s*(\d+)\s+([0-9A-F]{4})\s.*AF=([0-9A-F]{4}) BC=([0-9A-F]{4}) DE=([0-9A-F]{4}) HL=([0-9A-F]{4}) IX=([0-9A-F]{4}) IY=([0-9A-F]{4}) SP=([0-9A-F]{4})/.exec(line);
