@@ -119,7 +119,7 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
                     " -q --run --strict --trace trace.txt -l prog.LST -o prog.com";
   if (p.maxTstates) cmd += " --max-tstates " + std::to_string(p.maxTstates);
   cmd += " prog.z80";
-  for (const std::string& a : p.args) cmd += " " + Quote(a);
+  for (const std::string& a : p.args) cmd.append(" ").append(Quote(a));
   cmd += " <in.txt >out.txt 2>err.txt";
   const int r = std::system(cmd.c_str());
   Oracle o;
