@@ -57,6 +57,47 @@ std::optional<uint64_t> ContentLength(std::string_view header, std::string& erro
   return length;
 }
 
+int HexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// The UTF-16 unit of a \uXXXX escape at body[i] ('\\' at i), or -1.
+int EscapedUnit(std::string_view body, size_t i) {
+  if (i + 6 > body.size() || body[i] != '\\' || body[i + 1] != 'u') return -1;
+  int unit = 0;
+  for (size_t k = i + 2; k < i + 6; ++k) {
+    const int d = HexDigit(body[k]);
+    if (d < 0) return -1;
+    unit = unit * 16 + d;
+  }
+  return unit;
+}
+
+// JSON texts from UTF-16 editors may hold a surrogate without its partner
+// (\ud800 alone); the parser refuses those, so each becomes \ufffd, the
+// replacement character, as the editor's own decoding of it would.
+std::string_view MendLoneSurrogates(std::string_view body, std::string& mended) {
+  size_t i = body.find("\\u");
+  if (i == std::string_view::npos) return body;
+  mended.assign(body);
+  for (i = 0; i < mended.size(); ++i) {
+    if (mended[i] != '\\') continue;
+    const int unit = EscapedUnit(mended, i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      ++i;  // an escaped character: never the start of another escape
+      continue;
+    }
+    const int next = EscapedUnit(mended, i + 6);
+    if (unit < 0xDC00 && next >= 0xDC00 && next <= 0xDFFF) {
+      i += 11;  // a whole pair
+      continue;
+    }
+    mended.replace(i, 6, "\\ufffd");
+    i += 5;
+  }
+  return mended;
+}
+
 }  // namespace
 
 void MessageReader::Feed(std::string_view bytes) {
@@ -122,7 +163,8 @@ std::string FrameMessage(const json& message) {
 
 ParsedMessage ParseMessage(std::string_view body) {
   ParsedMessage out;
-  json j = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  std::string mended;
+  json j = json::parse(MendLoneSurrogates(body, mended), nullptr, /*allow_exceptions=*/false);
   if (j.is_discarded()) {
     out.error = EnvelopeError{nullptr, rpc::kParseError, "malformed JSON"};
     return out;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "runner/host_run.h"
 
 using namespace orvane::runner;
@@ -18,7 +19,7 @@ using namespace orvane::runner;
 namespace {
 
 constexpr std::string_view kUsageText =
-    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--trace FILE] [--list FILE]\n"
+    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--trace FILE] [--trace-limit SIZE] [--list FILE]\n"
     "                  PROGRAM.com [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
@@ -30,10 +31,15 @@ constexpr std::string_view kHelp =
     "  --stats          print T-states, instructions, time and effective MHz\n"
     "                   on standard error at the end\n"
     "  --trace FILE     write one line per instruction to FILE\n"
+    "  --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G after it: KiB,\n"
+    "                   MiB, GiB; 0: never); without it and --max-tstates,\n"
+    "                   tracing stops at 1 GiB\n"
     "  --list FILE      the list device (BDOS 5) writes to FILE (default:\n"
     "                   standard error)\n"
-    "  --help           show this help\n"
-    "  --version        show the version\n"
+    "  -h, --help       show this help\n"
+    "  -v, --version    show the version\n"
+    "\n"
+    "An option with a value takes it after '=' or as the next argument.\n"
     "\n"
     "Exit status: the program's return code (BDOS 108) or 0 when it ends by a\n"
     "warm boot; 2 usage, or a program that cannot be read or does not fit;\n"
@@ -41,6 +47,8 @@ constexpr std::string_view kHelp =
     "6 the program broke the machine (a write over page zero or the system,\n"
     "an FCB that names no file); 7 a host failure (a file write, a closed\n"
     "standard output).\n";
+
+constexpr std::string_view kUses = "It runs on libz80ex, licensed GPL-2+.";
 
 int Usage(const std::string& message) {
   std::cerr << "orvane-run: " << message << "\n" << kUsageText;
@@ -81,7 +89,7 @@ int main(int argc, char** argv) {
     }
     if (a.size() < 2 || a[0] != '-') break;
     if (a == "--help" || a == "-h") return std::cout << kUsageText << "\n" << kHelp, 0;
-    if (a == "--version") return std::cout << "orvane-run " << ORVANE_VERSION << "\n", 0;
+    if (a == "--version" || a == "-v") return std::cout << orvane::VersionText("orvane-run", kUses), 0;
     std::string error;
     if (!TakeRunnerOption(all, i, run, error)) return Usage("unknown option " + a);
     if (!error.empty()) return Usage(error);
