@@ -184,7 +184,7 @@ bool IsOwnOption(std::string_view a) {
                              "--max-tstates", "--stats", "--trace", "--trace-limit", "--dir", "--list"}) {
     if (name == o) return true;
   }
-  return a.size() > 2 && a[0] == '-' && (a[1] == 'W' || a[1] == 'l' || a[1] == 'o');
+  return a.size() > 2 && a[0] == '-' && a[1] == 'W';
 }
 
 // With --run, every argument after SOURCE is the program's; one that looks
@@ -279,24 +279,18 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       continue;
     }
 #endif
-    // Options that take a value: -l and -o apart or joined (-lFILE), the long
-    // ones apart or after '='; a warning name also joined.
+    // Options that take a value: -l and -o apart, the long ones apart or
+    // after '='; a warning name also joined.
     std::string* value = nullptr;
     std::string name = a;
     std::optional<std::string> given;
-    if (a.size() > 2 && (a.rfind("-l", 0) == 0 || a.rfind("-o", 0) == 0)) {
-      value = a[1] == 'l' ? &listPath : &objectPath;
-      name = a.substr(0, 2);
-      given = a.substr(2);
-    } else {
-      for (auto [option, slot] : {std::pair{"-l", &listPath}, {"-o", &objectPath}, {"--xref", &request.crossReference},
-                                  {"--symbols", &request.symbols}}) {
-        if (auto v = LongOptionValue(args, i, option)) {
-          value = slot;
-          name = option;
-          given = *v;
-          break;
-        }
+    for (auto [option, slot] : {std::pair{"-l", &listPath}, {"-o", &objectPath}, {"--xref", &request.crossReference},
+                                {"--symbols", &request.symbols}}) {
+      if (auto v = LongOptionValue(args, i, option)) {
+        value = slot;
+        name = option;
+        given = *v;
+        break;
       }
     }
     if (value != nullptr) {
