@@ -134,11 +134,8 @@ std::string StatementHoverText(const AssembledDocument& a, int64_t line) {
   if (line < 0 || line >= static_cast<int64_t>(a.statements.size())) return {};
   const StatementInfo& st = a.statements[static_cast<size_t>(line)];
   std::string text = Hex4(st.address) + ":";
-  if (st.display) {
-    const auto it = a.displays.find(line);
-    if (it != a.displays.end() && !it->second.empty()) text += " " + it->second;
-    return text;
-  }
+  // EQU's value or END's start: every statement without bytes has one.
+  if (st.display) return text + " " + a.displays.at(line);
   for (uint32_t i = 0; i < st.byteCount; ++i) {
     text += ' ';
     AppendHex2(text, a.bytes[st.bytesAt + i]);
