@@ -15,9 +15,9 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // The Content-Length of a header block (its lines without the empty one), or
