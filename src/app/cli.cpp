@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <optional>
 #include <set>
 #include <string_view>
 
+#include "driver/command_line.h"
 #include "driver/file_ops.h"
 #include "app/diagnostic_printer.h"
 #include "app/paths.h"
@@ -26,7 +28,9 @@ constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
     "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
     "                  [--] SOURCE\n"
-    "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--dir DIR] [OPTIONS] SOURCE [ARGUMENT...]\n";
+    "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
+    "                        [--dir DIR] [--list FILE] [--terminal ansi|vt52|adm3a] [OPTIONS] SOURCE\n"
+    "                        [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -54,11 +58,27 @@ constexpr std::string_view kHelp =
     "                  is set), always or never\n"
     "  --run           assemble as a CP/M image and, without errors, run it with\n"
     "                  the ARGUMENTs after SOURCE on an emulated Z80 (as\n"
-    "                  orvane-run does; its --max-tstates, --stats, --strict,\n"
-    "                  --trace, --dir and --terminal go before SOURCE; messages\n"
-    "                  name the source lines)\n"
-    "  --help          show this help\n"
-    "  --version       show the version\n"
+    "                  orvane-run does; messages name the source lines); its\n"
+    "                  options go before SOURCE, as everything after SOURCE is\n"
+    "                  the program's:\n"
+    "    --max-tstates N     stop after N T-states\n"
+    "    --stats             print T-states, instructions, time and rate\n"
+    "    --trace FILE        one line per instruction to FILE (without\n"
+    "                        --max-tstates, tracing stops at 1 GiB)\n"
+    "    --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G: KiB, MiB,\n"
+    "                        GiB; 0: never)\n"
+    "    --strict            stop at a BDOS function CP/M 2.2 does not have\n"
+    "                        (default: answer it A=0, HL=0, with a note)\n"
+    "    --dir DIR           the folder that is drive A: (default: .)\n"
+    "    --list FILE         the list device writes to FILE (default:\n"
+    "                        standard error)\n"
+    "    --terminal T        the terminal the program was installed for:\n"
+    "                        ansi (default), vt52 or adm3a\n"
+    "  -h, --help      show this help\n"
+    "  -v, --version   show the version\n"
+    "\n"
+    "An option with a value takes it after '=' or as the next argument\n"
+    "(--xref=FILE, --xref FILE).\n"
     "\n"
     "A SOURCE of - is standard input (then -l and -o must be given); an output\n"
     "of - is standard output (one of them at most, not with --screen).\n"
@@ -159,6 +179,31 @@ class CommandLineObserver : public RunObserver {
   int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
+constexpr std::string_view kUses = "It runs CP/M programs on libz80ex, licensed GPL-2+.";
+
+// Whether `a` is one of orvane-asm's own options.
+bool IsOwnOption(std::string_view a) {
+  const std::string_view name = a.substr(0, a.find('='));
+  for (std::string_view o : {"--hex", "--cpm", "-l", "-o", "--screen", "--xref", "--symbols", "-w", "-Wall", "-Werror",
+                             "--max-errors", "--color", "-q", "--quiet", "--run", "--help", "-h", "--version", "-v",
+                             "--max-tstates", "--stats", "--trace", "--trace-limit", "--dir", "--list"}) {
+    if (name == o) return true;
+  }
+  return a.size() > 2 && a[0] == '-' && a[1] == 'W';
+}
+
+// With --run, every argument after SOURCE is the program's; one that looks
+// like an option of orvane-asm was most likely meant for it.
+void SayOptionsAfterSource(const std::vector<std::string>& programArgs, std::ostream& err) {
+  std::string named;
+  for (const std::string& a : programArgs) {
+    if (IsOwnOption(a)) named += (named.empty() ? "" : ", ") + PrintableName(a);
+  }
+  if (named.empty()) return;
+  err << "orvane-asm: note: " << named << " after SOURCE goes to the program as an argument; "
+      << "orvane-asm's options go before SOURCE\n";
+}
+
 bool KnownWarning(std::string_view name) {
   return std::find(std::begin(warn::kAll), std::end(warn::kAll), name) != std::end(warn::kAll);
 }
@@ -213,6 +258,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       // With --run, what follows the source is the program's.
       if (run) {
         hostRun.args.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+        SayOptionsAfterSource(hostRun.args, err);
         break;
       }
 #endif
@@ -226,9 +272,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       out << kUsage << '\n' << kHelp;
       return 0;
     }
-    if (a == "--version") {
-      out << "orvane-asm " << ORVANE_VERSION << "\nCopyright 2026 the Orvane developers. Licence GPL-3.0-or-later\n"
-          << "<https://www.gnu.org/licenses/gpl-3.0.html>: free software, with NO WARRANTY.\n";
+    if (a == "--version" || a == "-v") {
+      out << VersionText("orvane-asm", kUses);
       return 0;
     }
     if (a == "--run") {
@@ -242,13 +287,24 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       continue;
     }
 #endif
-    // Options that take a value, written apart; a warning name also joined.
-    std::string* value = a == "-l" ? &listPath : a == "-o" ? &objectPath : a == "--xref" ? &request.crossReference
-                       : a == "--symbols" ? &request.symbols : nullptr;
+    // Options that take a value: -l and -o apart, the long ones apart or
+    // after '='; a warning name also joined.
+    std::string* value = nullptr;
+    std::string name = a;
+    std::optional<std::string> given;
+    for (auto [option, slot] : {std::pair{"-l", &listPath}, {"-o", &objectPath}, {"--xref", &request.crossReference},
+                                {"--symbols", &request.symbols}}) {
+      if (auto v = LongOptionValue(args, i, option)) {
+        value = slot;
+        name = option;
+        given = *v;
+        break;
+      }
+    }
     if (value != nullptr) {
-      if (i + 1 >= args.size()) return usage("option " + a + " needs a path");
-      *value = args[++i];
-      if (value->empty()) return usage("option " + a + " needs a path, not an empty one");
+      if (!given) return usage("option " + name + " needs a path");
+      *value = *given;
+      if (value->empty()) return usage("option " + name + " needs a path, not an empty one");
     } else if (a == "-W" || (a.rfind("-W", 0) == 0 && a != "-Werror" && a != "-Wall")) {
       if (a == "-W" && i + 1 >= args.size()) return usage("option -W needs a warning name; " + WarningNames());
       const std::string warning = a == "-W" ? args[++i] : a.substr(2);
@@ -268,11 +324,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else if (a == "--color" || a.rfind("--color=", 0) == 0) {
-      if (a == "--color" && i + 1 < args.size() &&
-          (args[i + 1] == "auto" || args[i + 1] == "always" || args[i + 1] == "never")) {
-        return usage("--color takes its value after '=': --color=" + args[i + 1] + " (--color alone means always)");
-      }
-      color = a == "--color" ? "always" : a.substr(8);
+      // --color alone means always; a WHEN may follow it as the next argument.
+      const bool apart = a == "--color" && i + 1 < args.size() &&
+                         (args[i + 1] == "auto" || args[i + 1] == "always" || args[i + 1] == "never");
+      color = apart ? args[++i] : a == "--color" ? "always" : a.substr(8);
       if (color != "auto" && color != "always" && color != "never") return usage("--color takes auto, always or never");
     } else if (a == "--hex" || a == "--cpm") {
       cpm = a == "--cpm";

@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "dap/adapter.h"
+#include "driver/command_line.h"
 #include "lsp/transport.h"
 
 namespace {
 
 constexpr std::string_view kHelp =
-    "usage: orvane-dap [--help | --version]\n"
+    "usage: orvane-dap [-h | --help | -v | --version]\n"
     "\n"
     "The Orvane debug adapter: speaks the Debug Adapter Protocol over standard\n"
     "input and output. An editor starts it and launches a Z80 source, which is\n"
@@ -63,8 +64,8 @@ int main(int argc, char** argv) {
       std::cout << kHelp;
       return 0;
     }
-    if (a == "--version") {
-      std::cout << "orvane-dap " << ORVANE_VERSION << '\n';
+    if (a == "--version" || a == "-v") {
+      std::cout << orvane::VersionText("orvane-dap", "It runs on libz80ex, licensed GPL-2+.");
       return 0;
     }
     std::cerr << "orvane-dap: unknown option " << a << "\n" << kHelp;

@@ -86,8 +86,8 @@ class Collector : public RunObserver {
   Collector(AssembledDocument& doc, const ObjectFormat& format) : doc_(doc), format_(format) {}
 
   void Reported(const Problem& p, const Statement& s, int64_t) override {
-    doc_.problems.push_back({s.line - 1, p.span.column, p.span.length, !p.IsError(), std::string(p.name), p.text,
-                             p.note});
+    doc_.problems.push_back({s.line - 1, p.span.column, p.span.length, p.severity == Severity::kWarning,
+                             p.severity == Severity::kNote, std::string(p.name), p.text, p.note});
   }
 
   void StatementDone(const Statement& s) override {

@@ -32,6 +32,7 @@ struct SourceProblem {
   int column = 0;  // 1-based byte column as orvane-asm prints it; 0: the whole statement
   int length = 0;  // bytes orvane-asm underlines from the column
   bool warning = false;
+  bool information = false;  // a note that stands alone (a byte-order mark)
   std::string name;  // a warning's name
   std::string text;
   std::string note;

@@ -106,14 +106,17 @@ json DiagnosticsJson(const Document& d, const AssembledDocument& a, bool related
   json list = json::array();
   for (const SourceProblem& p : a.problems) {
     const Span span = ProblemSpan(d.Line(p.line), p.line, p.column, p.length);
-    json diag = {{"range", RangeJson(d, span)}, {"severity", p.warning ? 2 : 1}, {"source", "orvane-asm"},
+    // 1 error, 2 warning, 3 information: a note that stands alone is no warning.
+    const int severity = p.information ? 3 : p.warning ? 2 : 1;
+    json diag = {{"range", RangeJson(d, span)}, {"severity", severity}, {"source", "orvane-asm"},
                  {"message", p.text}};
-    if (p.warning) diag["code"] = p.name;
+    if (p.warning && !p.name.empty()) diag["code"] = p.name;
     if (!p.note.empty()) {
+      // The note is the message's second line for every client (some show
+      // nothing else), and its related information where the client takes it.
+      diag["message"] = p.text + "\n" + p.note;
       if (relatedInformation) {
         diag["relatedInformation"] = json::array({{{"location", LocationJson(d, span)}, {"message", p.note}}});
-      } else {
-        diag["message"] = p.text + "\n" + p.note;
       }
     }
     list.push_back(std::move(diag));
@@ -131,11 +134,8 @@ std::string StatementHoverText(const AssembledDocument& a, int64_t line) {
   if (line < 0 || line >= static_cast<int64_t>(a.statements.size())) return {};
   const StatementInfo& st = a.statements[static_cast<size_t>(line)];
   std::string text = Hex4(st.address) + ":";
-  if (st.display) {
-    const auto it = a.displays.find(line);
-    if (it != a.displays.end() && !it->second.empty()) text += " " + it->second;
-    return text;
-  }
+  // EQU's value or END's start: every statement without bytes has one.
+  if (st.display) return text + " " + a.displays.at(line);
   for (uint32_t i = 0; i < st.byteCount; ++i) {
     text += ' ';
     AppendHex2(text, a.bytes[st.bytesAt + i]);

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "lsp/server.h"
 
 namespace {
 
 constexpr std::string_view kHelp =
-    "usage: orvane-lsp [--help | --version]\n"
+    "usage: orvane-lsp [-h | --help | -v | --version]\n"
     "\n"
     "The Orvane language server: speaks the Language Server Protocol over\n"
     "standard input and output, and assembles each open document in memory\n"
@@ -52,8 +53,8 @@ int main(int argc, char** argv) {
       std::cout << kHelp;
       return 0;
     }
-    if (a == "--version") {
-      std::cout << "orvane-lsp " << ORVANE_VERSION << '\n';
+    if (a == "--version" || a == "-v") {
+      std::cout << orvane::VersionText("orvane-lsp");
       return 0;
     }
     std::cerr << "orvane-lsp: unknown option " << a << "\n" << kHelp;

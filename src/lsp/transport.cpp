@@ -15,9 +15,9 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // The Content-Length of a header block (its lines without the empty one), or
@@ -55,6 +55,47 @@ std::optional<uint64_t> ContentLength(std::string_view header, std::string& erro
   }
   if (!length) error = "header without Content-Length";
   return length;
+}
+
+int HexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// The UTF-16 unit of a \uXXXX escape at body[i] ('\\' at i), or -1.
+int EscapedUnit(std::string_view body, size_t i) {
+  if (i + 6 > body.size() || body[i] != '\\' || body[i + 1] != 'u') return -1;
+  int unit = 0;
+  for (size_t k = i + 2; k < i + 6; ++k) {
+    const int d = HexDigit(body[k]);
+    if (d < 0) return -1;
+    unit = unit * 16 + d;
+  }
+  return unit;
+}
+
+// JSON texts from UTF-16 editors may hold a surrogate without its partner
+// (\ud800 alone); the parser refuses those, so each becomes \ufffd, the
+// replacement character, as the editor's own decoding of it would.
+std::string_view MendLoneSurrogates(std::string_view body, std::string& mended) {
+  size_t i = body.find("\\u");
+  if (i == std::string_view::npos) return body;
+  mended.assign(body);
+  for (i = 0; i < mended.size(); ++i) {
+    if (mended[i] != '\\') continue;
+    const int unit = EscapedUnit(mended, i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      ++i;  // an escaped character: never the start of another escape
+      continue;
+    }
+    const int next = EscapedUnit(mended, i + 6);
+    if (unit < 0xDC00 && next >= 0xDC00 && next <= 0xDFFF) {
+      i += 11;  // a whole pair
+      continue;
+    }
+    mended.replace(i, 6, "\\ufffd");
+    i += 5;
+  }
+  return mended;
 }
 
 }  // namespace
@@ -122,7 +163,8 @@ std::string FrameMessage(const json& message) {
 
 ParsedMessage ParseMessage(std::string_view body) {
   ParsedMessage out;
-  json j = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  std::string mended;
+  json j = json::parse(MendLoneSurrogates(body, mended), nullptr, /*allow_exceptions=*/false);
   if (j.is_discarded()) {
     out.error = EnvelopeError{nullptr, rpc::kParseError, "malformed JSON"};
     return out;

@@ -2,6 +2,7 @@
 // the runner's options, the files they name, the messages and the statistics.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -11,9 +12,14 @@
 
 namespace orvane::runner {
 
+// Where --trace stops tracing when neither --trace-limit nor --max-tstates
+// bounds it: 1 GiB, some ten million instructions.
+constexpr uint64_t kTraceLimit = uint64_t{1} << 30;
+
 struct HostRun {
   std::string dir = ".", trace, list;  // --dir, --trace, --list
   uint64_t maxTstates = 0;             // --max-tstates
+  std::optional<uint64_t> traceLimit;  // --trace-limit (0: none); unset: kTraceLimit without --max-tstates
   bool stats = false;                  // --stats
   bool strict = false;                 // --strict
   std::vector<std::string> args;       // the program's arguments
@@ -22,9 +28,9 @@ struct HostRun {
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --list, --max-tstates, --stats, --strict) into run, moving i past its value. False
-// when args[i] is none of them; error is set when it is one but wrong.
-// --terminal NAME (or =NAME) is taken the same way.
+// --trace-limit, --list, --max-tstates, --stats, --strict, --terminal) into
+// run, moving i past its value. False when args[i] is none of them; error is
+// set when it is one but wrong.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);
 
 // Whether path is where the program's console goes: "-", or the file that

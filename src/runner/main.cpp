@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "runner/host_run.h"
 
 using namespace orvane::runner;
@@ -21,8 +22,8 @@ using namespace orvane::runner;
 namespace {
 
 constexpr std::string_view kUsageText =
-    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--list FILE]\n"
-    "                  [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
+    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
+    "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -35,6 +36,9 @@ constexpr std::string_view kHelp =
     "  --strict         stop at a BDOS function CP/M 2.2 does not have (exit 3)\n"
     "                   instead of answering A=0, HL=0 with a note\n"
     "  --trace FILE     write one line per instruction to FILE\n"
+    "  --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G after it: KiB,\n"
+    "                   MiB, GiB; 0: never); without it and --max-tstates,\n"
+    "                   tracing stops at 1 GiB\n"
     "  --list FILE      the list device (BDOS 5) writes to FILE (default:\n"
     "                   standard error)\n"
     "  --terminal ansi|vt52|adm3a\n"
@@ -43,8 +47,10 @@ constexpr std::string_view kHelp =
     "                   and reverse video are translated to ANSI, and the\n"
     "                   cursor keys sent as it sends them (default: ansi, the\n"
     "                   bytes as they are)\n"
-    "  --help           show this help\n"
-    "  --version        show the version\n"
+    "  -h, --help       show this help\n"
+    "  -v, --version    show the version\n"
+    "\n"
+    "An option with a value takes it after '=' or as the next argument.\n"
     "\n"
     "PROGRAM is found as given, else without regard to case, else with .com\n"
     "added (orvane-run test finds TEST.COM).\n"
@@ -61,6 +67,8 @@ constexpr std::string_view kHelp =
     "the BDOS and BIOS, an FCB that names no file); 7 a host failure (a file\n"
     "write, a closed standard output); 8 stopped with Ctrl+] q; 9 the\n"
     "program waits for console input after the input has ended.\n";
+
+constexpr std::string_view kUses = "It runs on libz80ex, licensed GPL-2+.";
 
 int Usage(const std::string& message) {
   std::cerr << "orvane-run: " << message << "\n" << kUsageText;
@@ -168,7 +176,7 @@ int main(int argc, char** argv) {
     }
     if (a.size() < 2 || a[0] != '-') break;
     if (a == "--help" || a == "-h") return std::cout << kUsageText << "\n" << kHelp, 0;
-    if (a == "--version") return std::cout << "orvane-run " << ORVANE_VERSION << "\n", 0;
+    if (a == "--version" || a == "-v") return std::cout << orvane::VersionText("orvane-run", kUses), 0;
     std::string error;
     if (!TakeRunnerOption(all, i, run, error)) return Usage("unknown option " + a);
     if (!error.empty()) return Usage(error);

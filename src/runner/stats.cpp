@@ -24,9 +24,12 @@ std::string Duration(double seconds) {
 }
 
 std::string StatsLine(const RunResult& r) {
-  const uint64_t tenths = r.seconds > 0 ? static_cast<uint64_t>(static_cast<double>(r.tstates) / r.seconds / 1e5 + 0.5) : 0;
-  return Grouped(r.tstates) + " T-states, " + Grouped(r.instructions) + " instructions, " + Duration(r.seconds) +
-         ", " + Grouped(tenths / 10) + "." + std::to_string(tenths % 10) + " MHz effective";
+  std::string line = Grouped(r.tstates) + " T-states, " + Grouped(r.instructions) + " instructions, " +
+                     Duration(r.seconds);
+  // Under 10 ms the clock's resolution and the start-up dominate: no rate.
+  if (r.seconds < kShortestRated) return line + ", too short to give a rate";
+  const uint64_t tenths = static_cast<uint64_t>(static_cast<double>(r.tstates) / r.seconds / 1e5 + 0.5);
+  return line + ", " + Grouped(tenths / 10) + "." + std::to_string(tenths % 10) + " MHz effective";
 }
 
 }  // namespace orvane::runner

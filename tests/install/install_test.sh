@@ -11,7 +11,7 @@ usr=$tmp/dest/usr
 # Exactly these files: nothing of the tests, benchmarks or fuzz targets.
 pages=(orvane-asm orvane-lsp)
 want=(bin/orvane-asm bin/orvane-lsp share/doc/orvane/{README.md,copyright,changelog.gz})
-for f in $(cd "$src/packaging/editors" && find . -type f -printf '%P\n'); do want+=("share/doc/orvane/editors/$f"); done
+for f in $(cd "$src/packaging/editors" && find . -type f -printf '%P\n'); do want+=("share/orvane/editors/$f"); done
 for f in "$src"/examples/*.z80; do want+=("share/doc/orvane/examples/${f##*/}"); done
 if [ "$gui" = 1 ]; then
   pages+=(orvane)
@@ -42,6 +42,30 @@ if [ -x "$usr/bin/orvane-dap" ]; then
   printf 'Content-Length: 49\r\n\r\n{"seq":1,"type":"request","command":"initialize"}' |
     "$usr/bin/orvane-dap" >"$tmp/dap.out" && fail "orvane-dap ended with status 0 without disconnect"
   grep -q '"supportsStepBack":true' "$tmp/dap.out" || fail "installed orvane-dap: $(cat "$tmp/dap.out")"
+fi
+
+# The Emacs file loads from the path its own header names, and decides a
+# *.asm file by its content; the manual and the Kate file name paths that
+# were installed.
+el=$usr/share/orvane/editors/emacs/orvane-lsp.el
+named=$(sed -n 's/^;; *(load "\(.*\)")$/\1/p' "$el")
+[ "$named" = /usr/share/orvane/editors/emacs/orvane-lsp.el ] || fail "orvane-lsp.el names [$named]"
+zcat "$usr/share/man/man1/orvane-lsp.1.gz" | grep -q '^.I .*/share/orvane/editors/$' || fail "man orvane-lsp names another folder"
+grep -q '"url": "file:///usr/share/doc/orvane/README.md"' "$usr/share/orvane/editors/kate/lspclient-settings.json" ||
+  fail "the Kate file links another README"
+if command -v emacs >/dev/null; then
+  mkdir "$tmp/el"
+  printf '  LD A,(HL)\n' >"$tmp/el/z80.asm"; printf 'mov eax, 1\n' >"$tmp/el/x86.asm"; printf 'mov eax, 1\n' >"$tmp/el/any.z80"
+  HOME=$tmp emacs --batch --eval "(progn (load \"$tmp/dest$named\")
+    (dolist (f '(\"z80.asm\" \"x86.asm\" \"any.z80\"))
+      (with-current-buffer (find-file-noselect (expand-file-name f \"$tmp/el\")) (princ (format \"%s %s\\n\" f major-mode))))
+    (princ (format \"%S\\n\" (funcall (cdr (assq 'z80-asm-mode eglot-server-programs)) nil))))" >"$tmp/el.out" 2>"$tmp/el.err" ||
+    fail "emacs could not load $named: $(tail -3 "$tmp/el.err")"
+  diff <(printf '%s\n' 'z80.asm z80-asm-mode' 'x86.asm asm-mode' 'any.z80 z80-asm-mode' \
+                       '("orvane-lsp" :initializationOptions (:format "hex" :warnings ["all"]))') "$tmp/el.out" ||
+    fail "orvane-lsp.el: modes or server differ (< wanted, > got)"
+else
+  fail "emacs is not installed (scripts/deps test installs emacs-nox and elpa-eglot)"
 fi
 
 # Manual pages render without a single groff warning, and whatis can read their NAME.

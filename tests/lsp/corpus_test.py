@@ -116,8 +116,12 @@ def from_server(diags):
     for d in diags:
         r = d["range"]
         note = d["relatedInformation"][0]["message"] if "relatedInformation" in d else None
+        # The note is the message's second line as well.
+        message, _, second = d["message"].partition("\n")
+        if (second or None) != note:
+            sys.exit(f"corpus: the message's second line {second!r} is not the note {note!r}")
         result.append({"line": r["start"]["line"], "start": r["start"]["character"], "end": r["end"]["character"],
-                       "severity": d["severity"], "message": d["message"], "code": d.get("code"), "note": note})
+                       "severity": d["severity"], "message": message, "code": d.get("code"), "note": note})
     return result
 
 

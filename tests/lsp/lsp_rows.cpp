@@ -14,7 +14,8 @@
 //   > JSON                  a message, framed
 //   >> BYTES                bytes as they are (\r, \n, \\ escapes), unframed
 //   < JSON                  the next message the server writes must match: an
-//                           object matches when every key given matches;
+//                           object matches when every key given matches
+//                           (a key given as null: absent or null);
 //                           an array when it is as long and matches element by
 //                           element, or, when its first element is "...", when
 //                           every other element matches some element
@@ -60,6 +61,7 @@ bool Matches(const json& want, const json& got) {
   if (want.is_object()) {
     if (!got.is_object()) return false;
     for (const auto& [k, v] : want.items()) {
+      if (v.is_null() && !got.contains(k)) continue;  // null: absent (or null)
       if (!got.contains(k) || !Matches(v, got[k])) return false;
     }
     return true;

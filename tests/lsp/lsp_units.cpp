@@ -3,6 +3,7 @@
 // fed whole, the forms the hover shows against the assembler itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -222,6 +223,27 @@ TEST(Hover, FixedOpcodesShowTheBytesTheAssemblerMakes) {
     ASSERT_EQ(a.statements.size(), 1u);
     EXPECT_EQ("0000: " + std::string(forms.substr(eq + 3)), StatementHoverText(a, 0)) << k.keyword;
   }
+}
+
+// Highlighting, as an editor shows it: the directives the source language
+// has (EQU or =, DB/DEFB, DW/DEFW, DS/DEFS, ORG, END) apart from every
+// instruction, each keyword written alone on a line of its own.
+TEST(SemanticTokens, DirectivesApartFromInstructions) {
+  const std::vector<std::string_view> directives = {"EQU", "=", "DB", "DEFB", "DW", "DEFW", "DS", "DEFS", "ORG", "END"};
+  std::string text;
+  for (const KeywordForms& k : AllKeywords()) text += "        " + std::string(k.keyword) + "\n";
+  OpenDocument o{Document("file:///k.z80", 1, text), Assemble(text, AssembleOptions{})};
+  const json data = SemanticTokens(o)["data"];
+  ASSERT_EQ(data.size(), 5 * AllKeywords().size());
+  constexpr int kKeyword = 1, kMacro = 2;  // the legend's "keyword" and "macro"
+  size_t i = 0;
+  for (const KeywordForms& k : AllKeywords()) {
+    const bool directive = std::find(directives.begin(), directives.end(), k.keyword) != directives.end();
+    EXPECT_EQ(data[5 * i + 3].get<int>(), directive ? kMacro : kKeyword) << k.keyword;
+    ++i;
+  }
+  EXPECT_EQ(SemanticTokensLegend()["tokenTypes"][kKeyword], "keyword");
+  EXPECT_EQ(SemanticTokensLegend()["tokenTypes"][kMacro], "macro");
 }
 
 }  // namespace

@@ -14,12 +14,31 @@ local function finish(code)
 end
 
 vim.g.orvane_lsp_cmd = { vim.env.ORVANE_LSP }
-vim.cmd('source ' .. editors .. '/neovim/ftdetect/z80.vim')
-if vim.lsp.start ~= nil then
-  dofile(editors .. '/neovim/orvane.lua')
-else
-  dofile(editors .. '/neovim/orvane-0.7.lua')
+vim.cmd('filetype on')
+vim.cmd('source ' .. editors .. '/ftdetect/z80.vim')
+dofile(editors .. '/neovim/orvane.lua')
+
+-- The file type by name and content: *.z80 always, *.asm when it shows Z80
+-- code in its first 4 KiB.
+local dir = vim.fn.fnamemodify(vim.env.NVIM_TEST_FILE, ':h')
+for _, row in ipairs({
+  { 'any.z80', '  mov ax,bx\n' },
+  { 'hello.asm', '; CP/M\n        ORG 256\n        LD DE,MSG\n' },
+  { 'lower.asm', 'start:\tld\ta,1\n' },
+  { 'index.asm', '  LD B,(IX+5)\n' },
+  { 'swap.asm', "  EX AF,AF'\n" },
+  { 'late.asm', string.rep('; comment line\n', 300) .. '  DJNZ L\n' },
+  { 'nasm.asm', 'section .text\nglobal _start\n_start: mov eax, 1\n  int 0x80\n' },
+  { 'arm.asm', '  ldr r0, =msg\n  bl printf\n' },
+}) do
+  local f = io.open(dir .. '/' .. row[1], 'w')
+  f:write(row[2])
+  f:close()
+  vim.cmd('edit ' .. dir .. '/' .. row[1])
+  say('filetype of ' .. row[1] .. ': ' .. vim.bo.filetype)
+  vim.cmd('bwipeout')
 end
+
 vim.cmd('edit ' .. vim.env.NVIM_TEST_FILE)
 local buf = vim.api.nvim_get_current_buf()
 say('filetype ' .. vim.bo[buf].filetype)
@@ -45,6 +64,15 @@ diagnostics('diagnostics')
 
 local client = vim.lsp.get_active_clients()[1]
 say('client ' .. client.name)
+
+-- The keys are the Z80 buffer's own, not global.
+for _, lhs in ipairs({ 'K', 'gd', 'gr', '<Leader>rn' }) do
+  local m = vim.fn.maparg(lhs, 'n', false, true)
+  say('map ' .. lhs .. ': ' .. (m.buffer == 1 and 'buffer' or 'none') .. ', global ' ..
+      (#vim.tbl_filter(function(g) return g.lhs == vim.fn.maparg(lhs, 'n', false, true).lhs end,
+                       vim.api.nvim_get_keymap('n')) > 0 and 'yes' or 'no'))
+end
+say('omnifunc ' .. vim.bo[buf].omnifunc)
 local function at(line, col)
   return { textDocument = { uri = vim.uri_from_bufnr(buf) }, position = { line = line - 1, character = col - 1 } }
 end

@@ -72,7 +72,18 @@ cp "$DATA/tail.z80" .
 status_is 0; out_is ' FOO.TXT B:*.C/FOO     TXT/2/????????C  '
 assemble 'LD C,99 / CALL 5 / RET'
 "$ASM" --run --stats --strict prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 3; has 'orvane-asm: unknown BDOS function 99 called from 0102H (prog.z80:2: CALL 5)'; has ' MHz effective'
+status_is 3; has 'orvane-asm: unknown BDOS function 99 called from 0102H (prog.z80:2: CALL 5)'; has ', too short to give a rate'
+assemble 'L: JR L'
+"$ASM" --run --stats --max-tstates=40000000 prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 4; has ' MHz effective'
+
+begin "orvane-asm --run: an option of orvane-asm after SOURCE goes to the program, with a note"
+assemble 'LD HL,&H80 / LD B,(HL) / L: INC HL / LD E,(HL) / LD C,2 / PUSH HL / PUSH BC / CALL 5 / POP BC / POP HL / DJNZ L / RET'
+"$ASM" -q --run prog.z80 --max-tstates 10 x <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 0; out_is ' --MAX-TSTATES 10 X'
+err_is 'orvane-asm: note: --max-tstates after SOURCE goes to the program as an argument; orvane-asm'"'"'s options go before SOURCE\n'
+"$ASM" -q --run prog.z80 x -- -y <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
+status_is 0; out_is ' X -- -Y'; err_is ''
 
 begin "orvane-asm --run: not with errors, --hex or an output on standard output"
 put prog.z80 '  FOO\n'; "$ASM" --run prog.z80 >"$base/out" 2>"$base/err" <"$base/empty"; status=$?

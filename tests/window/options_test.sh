@@ -18,8 +18,19 @@ done <<'ROWS'
 --help|0|[--] [file]
 -h|0|-v, --version
 --version|0|License GPL-3.0-or-later
--v|0|Orvane 1.
+-v|0|orvane 1.
 --bogus|1|Unknown option 'bogus'
 a.z80 b.z80|1|one source file at most
 ROWS
+
+# Help and version need no display: no platform, no X or Wayland server.
+for args in --help -h --version -v; do
+  out=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY timeout 600 "$bin" $args 2>&1)
+  got=$?
+  if [ "$got" != 0 ] || [ -z "$out" ] || [[ $out == *"platform plugin"* ]]; then
+    echo "FAIL: orvane $args without a display: exit $got:"
+    echo "$out" | head -n 5
+    failed=1
+  fi
+done
 exit $failed

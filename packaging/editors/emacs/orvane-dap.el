@@ -1,7 +1,7 @@
 ;;; orvane-dap.el --- debug Z80 CP/M programs with orvane-dap through dap-mode  -*- lexical-binding: t -*-
 
 ;; Load this file from your init file, e.g.
-;;   (load "/usr/share/doc/orvane/editors/emacs/orvane-dap.el")
+;;   (load "@ORVANE_EDITORS_DIR@/emacs/orvane-dap.el")
 ;; (Debian: apt install elpa-dap-mode).  Then, in a *.z80 buffer, set
 ;; breakpoints with M-x dap-breakpoint-toggle and start with M-x dap-debug,
 ;; choosing "Orvane Z80 (CP/M)".  The launch arguments are orvane-dap's:

@@ -5,19 +5,48 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "main_window.h"
 
 namespace {
 
-constexpr const char* kVersionText =
-    "Orvane " ORVANE_VERSION "\n"
-    "Copyright (C) 2026 the Orvane developers.\n"
-    "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
-    "This is free software: you are free to change and redistribute it.\n"
-    "There is NO WARRANTY, to the extent permitted by law.\n"
-    "The window uses Qt 6, licensed LGPL-3.\n";
+// --help and --version (before any "--"): they answer without a window, so
+// without a display too.
+bool AnswersOnly(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") return false;
+    if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version") return true;
+  }
+  return false;
+}
+
+// The options, for the window and for an answer without one. True when the
+// program is to go on to the window.
+bool TakeOptions(QCoreApplication& app) {
+  QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Z80 cross-assembler window: select a source file, the object format (Intel HEX or a CP/M .com image)\n"
+      "and whether the listing shows in the window, then Assemble."));
+  parser.addHelpOption();
+  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Displays version and licence information."));
+  parser.addOption(version);
+  parser.addPositionalArgument(QStringLiteral("file"),
+                               QStringLiteral("Source file to select at start (put -- before a name starting with -)."),
+                               QStringLiteral("[--] [file]"));
+  parser.process(app);  // answers --help and rejects an unknown option
+  if (parser.isSet(version)) {
+    std::fputs(orvane::VersionText("orvane", "The window uses Qt 6, licensed LGPL-3.").c_str(), stdout);
+    return false;
+  }
+  return true;
+}
 
 // The file arguments as the bytes the system gave them: what is left in argv
 // once Qt has taken its own options, without the program's options; every
@@ -39,28 +68,15 @@ std::vector<std::string> FileArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Orvane"));
-  QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-  // The desktop entry orvane.desktop: the taskbar finds the icon through it.
-  QGuiApplication::setDesktopFileName(QStringLiteral("orvane"));
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Z80 cross-assembler window: select a source file, the object format (Intel HEX or a CP/M .com image)\n"
-      "and whether the listing shows in the window, then Assemble."));
-  parser.addHelpOption();
-  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QStringLiteral("Displays version and licence information."));
-  parser.addOption(version);
-  parser.addPositionalArgument(QStringLiteral("file"),
-                               QStringLiteral("Source file to select at start (put -- before a name starting with -)."),
-                               QStringLiteral("[--] [file]"));
-  parser.process(app);  // answers --help and rejects an unknown option
-  if (parser.isSet(version)) {
-    std::fputs(kVersionText, stdout);
+  if (AnswersOnly(argc, argv)) {
+    QCoreApplication answer(argc, argv);
+    TakeOptions(answer);
     return 0;
   }
+  QApplication app(argc, argv);
+  // The desktop entry orvane.desktop: the taskbar finds the icon through it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("orvane"));
+  if (!TakeOptions(app)) return 0;
   const std::vector<std::string> files = FileArguments(argc, argv);
   if (files.size() > 1) {
     std::fprintf(stderr, "%s: one source file at most\n", qPrintable(QApplication::applicationName().toLower()));
