@@ -6,6 +6,8 @@
 
 namespace orvane {
 
+const AssemblyTarget kPlainTarget{0, false, 1, [] { return std::make_unique<PlacementCheck>(); }};
+
 Assembler::Assembler() : keywords_(Keywords()) {
   bytes_.reserve(256);
   result_.fields = &fields_;
@@ -18,9 +20,9 @@ void Assembler::BeginRun(const RunOptions& options) {
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
-  PC = options_.format->origin;
+  PC = options_.target->origin;
   lineNo_ = 0;
-  placement_ = options_.format->makeCheck();
+  placement_ = options_.target->makeCheck();
   endSeen_ = afterEndWarned_ = wrapWarned_ = false;
   xref_ = CrossReference{};
 }
@@ -88,7 +90,7 @@ std::string Assembler::HabitNoteFor(std::string_view errstr, std::string_view at
                              &symbols_,
                              [](std::string_view t) { return FindKeyword(Keywords(), t) != nullptr; },
                              PC,
-                             options_.format == &kIntelHexFormat};
+                             options_.target->loadsFromOrigin};
   return HabitNote(errstr, at, context);
 }
 

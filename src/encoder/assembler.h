@@ -27,13 +27,13 @@
 #include "front/short_text.h"
 #include "front/statement.h"
 #include "front/symbols.h"
-#include "output/formats.h"
+#include "encoder/target.h"
 
 namespace orvane {
 
 // What a run is made with, taken once when it starts.
 struct RunOptions {
-  const ObjectFormat* format = &kIntelHexFormat;
+  const AssemblyTarget* target = &kPlainTarget;
   bool recordUses = false;  // pass 2 records every symbol reference for the cross-reference
 };
 

@@ -65,7 +65,7 @@ void Assembler::EncodeEnd(const Keyword&) {
   const std::string_view op = fields_.Operand1Fld;
   int32_t start = 0;
   if (!op.empty()) {
-    for (int i = 0; i < options_.format->endOperandReads; ++i) start = Values.Immed16(op);
+    for (int i = 0; i < options_.target->endOperandReads; ++i) start = Values.Immed16(op);
   }
   result_.toObject = false;
   result_.isEnd = true;

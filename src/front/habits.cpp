@@ -207,7 +207,7 @@ std::string ReserveNote(const HabitContext& c) {
   if (!n || *n <= 0 || *n > 65535) return {};
   const std::string count = std::to_string(*n);
   std::string note = "DS emits a quoted text and reserves nothing; to leave " + count + " bytes ";
-  if (c.intelHex) {
+  if (!c.loadsFromOrigin) {
     note += "write ORG " + HexForm(static_cast<uint32_t>(c.pc + *n) & 0xFFFF) +
             " on the next line (an Intel HEX file leaves the gap out)";
   } else {

@@ -23,7 +23,7 @@ struct HabitContext {
   const SymbolTable* symbols = nullptr;  // pass 2: every label is known
   bool (*isKeyword)(std::string_view) = nullptr;  // a mnemonic or directive of this dialect
   int32_t pc = 0;
-  bool intelHex = true;
+  bool loadsFromOrigin = false;  // the object file holds the bytes one after another, without gaps
 };
 
 // The note for the error `errstr` (one of the msg:: texts) about `at`, a view
