@@ -76,6 +76,27 @@ file_is prog.LST 'prog.z80\r\n0100  07                    DB      7             
 run prog.z80; file_is prog.HEX ':1000000007000000000000000000000000000000E9\r\n:00000001FF\r\n'
 mv prog.z80 keep.z80; run prog.z80; status_is 2; file_is prog.com '\007'; files_are keep.z80 prog.LST prog.HEX prog.com
 
+begin "the last HEX record before FFFFH declares only the bytes up to FFFFH"
+# ORG | statements | the HEX file, records checked by hand (count, address, type, data, checksum) | the
+# range of the first record as srec_info reads it
+text="DS 'ABCDEFGHIJKLMNOPQRST'"
+while IFS='|' read -r org body want range; do
+  put w.z80 "  ORG &H$org\n  $body\n  END\n"; run -q w.z80
+  status_is 0; file_is w.HEX "$want"
+  if command -v srec_info >/dev/null; then  # an independent reader: the data end at FFFFH, checksums good
+    info=$(srec_info w.HEX -Intel 2>&1) && ok || fail "srec_info refuses w.HEX for $org: $info"
+    ranges=$(sed -nE 's/^(Data:)?[[:space:]]+([0-9A-F]+) - ([0-9A-F]+)$/\2-\3/p' <<<"$info" | sort | tr '\n' ' ')
+    grep -qE "(^| )$range " <<<"$ranges" && ! grep -qE '[0-9A-F]{5}' <<<"$ranges" && ok || fail "srec_info for $org: $ranges"
+  fi
+done <<EOF2
+FFF0|$text|:10FFF0004142434445464748494A4B4C4D4E4F5079\r\n:1000000051525354000000000000000000000000A6\r\n:00000001FF\r\n|FFF0-FFFF
+FFF8|$text|:08FFF8004142434445464748DD\r\n:10000000494A4B4C4D4E4F50515253540000000042\r\n:00000001FF\r\n|FFF8-FFFF
+FFFF|$text|:01FFFF0041C0\r\n:1000000042434445464748494A4B4C4D4E4F505158\r\n:1000100052535400000000000000000000000000E7\r\n:00000001FF\r\n|FFFF-FFFF
+FFFE|DW 1\n  DW 2|:02FFFE00010000\r\n:1000000002000000000000000000000000000000EE\r\n:00000001FF\r\n|FFFE-FFFF
+FFF8|DB 1|:08FFF800010000000000000000\r\n:00000001FF\r\n|FFF8-FFFF
+FFEF|DB 1|:10FFEF000100000000000000000000000000000001\r\n:00000001FF\r\n|FFEF-FFFE
+EOF2
+
 begin "line ends: LF, CR LF, a lone CR, mixed, none at the end"
 for src in '  DB 1\n  DB 2\n\n  DB 3\n' '  DB 1\r\n  DB 2\r\n\r\n  DB 3\r\n' '  DB 1\r  DB 2\r\r  DB 3\r' '  DB 1\r\n  DB 2\n\r  DB 3'; do
   put le.z80 "$src"; run le.z80; status_is 0
