@@ -306,8 +306,12 @@ void MainWindow::RealErrorReport(const QString& path, const QString& reason) {
 }
 
 void MainWindow::OnAssembleClicked(bool again) {
+  Assemble([this, again] { return again ? logic_->OnRunAgain() : logic_->OnAssemble(); });
+}
+
+void MainWindow::Assemble(const std::function<RunResult()>& run) {
   try {
-    lastRun_ = again ? logic_->OnRunAgain() : logic_->OnAssemble();
+    lastRun_ = run();
   } catch (const FileError& e) {
     lastRun_ = RunResult{};
     ops_->FlushListing();
@@ -336,15 +340,8 @@ void MainWindow::RunProgram() {
     ops_->SetStatus("Nothing to run: select a file first");
     return;
   }
-  // Run again goes in the last run's format when the fields are empty.
-  if (field.empty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
-    ops_->SetStatus(field.empty() ? "Run runs CP/M programs, and the last assembly made Intel HEX: select the file "
-                                      "with CPM Executable, then Run (F9)"
-                                    : "Run runs CP/M programs: select CPM Executable, then Run (F9) again");
-    return;
-  }
   // The last Run's program again while its source is as it was; else a new
-  // assembly.
+  // assembly, as a CP/M image whatever the format buttons show.
   if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
     program_.reset();
     auto program = std::make_unique<AssembledProgram>();
@@ -354,13 +351,9 @@ void MainWindow::RunProgram() {
       if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
     };
     const QDateTime time = info.lastModified();
-    OnAssembleClicked(true);
+    Assemble([this] { return logic_->OnAssembleForRun(); });
     logic_->onStatement = nullptr;
-    if (!lastRun_.completed) return;  // the status says why
-    if (lastRun_.statementsWithErrors != 0) {
-      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot run: the program has errors");
-      return;
-    }
+    if (!lastRun_.completed || lastRun_.statementsWithErrors != 0) return;  // the status says why
     program_ = std::move(program);
     programSource_ = source;
     programTime_ = time;
@@ -415,7 +408,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       auto* drop = static_cast<QDropEvent*>(event);
       const QByteArray path = DraggedSource(drop->mimeData());
       if (path.isEmpty() || logic_->Running()) break;  // a field takes other drops as it always did
-      drop->acceptProposedAction();
+      // Only ever a copy: a drag source that honours a move would delete the
+      // user's file.
+      if (!(drop->possibleActions() & Qt::CopyAction)) {
+        drop->ignore();
+        return true;
+      }
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
       if (event->type() == QEvent::Drop) OpenFile(path);
       return true;
     }
