@@ -41,7 +41,7 @@ done
 begin "errors: status 1, one line per message, the files still written"
 put prog.z80 '  DB 1\n  FOO\nTWO DW UNDEF\nTWO DW UNDEF2\n'; run prog.z80
 status_is 1; out_is ''
-err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
+err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:1: note: TWO is defined first on line 3; a label is defined once\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
 file_is prog.LST 'prog.z80\r\n0000  01                    DB      1               \r\n0001                        FOO                     \r\nUndefined Opcode\r\n0001  0000      TWO         DW      UNDEF           \r\nUndefined Symbol Referenced\r\n0003  0000      TWO         DW      UNDEF2          \r\nDuplicate LabelUndefined Symbol Referenced\r\n'
 file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n'
 
@@ -160,6 +160,13 @@ run --xref - --symbols - items.z80; status_is 2
 cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
 check "$(tr -d '\r' <d.xref | grep -c -e '^THREE  *line 6, first on line 5$' -e '^UNDEF  *4$')" 2 "undefined and twice-defined names in the cross-reference"
 
+begin "several messages on one line come out in the order of their columns"
+# The warning at column 12 is found first, the error at column 6 is printed first.
+put o.z80 '  DB "Type a line: $"\n'; run -q o.z80
+status_is 1
+err_is 'o.z80:1:6: error: Undefined Symbol Referenced\n    1 |   DB "Type a line: $"\n      |      ^~~~~\no.z80:1:6: note: DB emits one byte, and a text goes in DS; DS takes a text without blanks or commas: a blank is written DB 32, a comma DB 44; for this text write DS "Type" / DB 32 / DS "a" / DB 32 / DS "line:" / DB 32 / DS "$", one statement a line (the letters come out in upper case, as every line is read)\no.z80:1:12: warning: only the first operand is assembled: DB takes one byte [-Wextra-operand]\n    1 |   DB "Type a line: $"\n      |            ^\n'
+file_is o.LST 'o.z80\r\n0000  00                    DB      "TYPE,A         LINE: $"\r\nUndefined Symbol Referenced\r\n'
+
 begin "-Werror: a warning is printed and counted as an error"
 put w.z80 '  DB 300\n'; run -Werror w.z80; status_is 1
 err_is 'w.z80:1:6: error: 300 does not fit in a byte; 44 (2CH) assembled [-Werror=truncation]\n    1 |   DB 300\n      |      ^~~\norvane-asm: 1 error in 1 statement; 1 byte at 0000H; listing w.LST, object w.HEX\n'
@@ -183,7 +190,7 @@ ROWS
 
 begin "usage errors that name the problem"
 put w.z80 '  DB 1\n'
-names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign'
+names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign, text-case'
 while IFS='|' read -r args want; do
   eval "run $args"; status_is 2; check "$(head -1 "$base/err")" "orvane-asm: $want" "[$args]"; files_are w.z80
 done <<ROWS
