@@ -202,7 +202,13 @@ w.z80 -W|option -W needs a warning name; $names
 --color always w.z80|--color takes its value after '=': --color=always (--color alone means always)
 w.z80 --color never|--color takes its value after '=': --color=never (--color alone means always)
 -odd.z80|unknown option -odd.z80 (a source whose name starts with '-' goes after --)
+--xref - -o - w.z80|only one output may go to standard output
+--xref - -l - w.z80|only one output may go to standard output
+--xref - --symbols - w.z80|only one output may go to standard output
+--xref - --screen w.z80|only one output may go to standard output
+--symbols - --screen w.z80|only one output may go to standard output
 ROWS
+run --xref - w.z80; status_is 0; check "$(head -c 6 "$base/out")" "SYMBOL" "--xref - alone goes to standard output"
 
 begin "-- ends the options; -q leaves out the summary"
 put ./-odd.z80 '  DB 1\n'; run -- -odd.z80; status_is 0; files_are -odd.z80 -odd.LST -odd.HEX
@@ -221,7 +227,22 @@ done <<'ROWS'
 \xe9:  LD A,300|u.z80:1:10:|      |          ^~~
   LD A,(IX+300) ; é|u.z80:1:12:|      |            ^~~
 \tLD A,300|u.z80:1:7:|      | \t     ^~~
+\xe0\xa0\x80:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf0\x90\x80\x80:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf4\x8f\xbf\xbf:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf5\x80\x80\x80:  LD A,300|u.z80:1:13:|      |             ^~~
+\xc1\x80:  LD A,300|u.z80:1:11:|      |           ^~~
 ROWS
+
+begin "the margin grows for line numbers of 6 digits and more"
+perl -e 'print "\n" x 99998, "  LD A,300\n", "  LD A,301\n"' >m.z80; run m.z80
+check "$(sed -n '2p;3p;5p;6p' "$base/err" | tr '\n' '|')" "99999 |   LD A,300|      |        ^~~|100000 |   LD A,301|       |        ^~~|" "quoted lines and carets"
+
+begin "bytes past 64K without any ORG: the wrap and the overlap, each said once"
+perl -e 'print "  DS \x27ABCDEFGHIJKLMNOP\x27\n" x 4097' >big.z80; run big.z80
+check "$(grep -c 'warning:' "$base/err")" 2 "warnings"
+grep -q '^big.z80:4097:3: warning: the addresses run past FFFFH and start again at 0000H: these 16 bytes land at 0000H-000FH \[-Waddress-wrap\]$' "$base/err" && ok || fail "address-wrap: $(grep warning: "$base/err")"
+grep -q '^big.z80:4097:3: warning: 16 bytes from 0000H were written before; a loader keeps what comes last in the file \[-Whex-overlap\]$' "$base/err" && ok || fail "hex-overlap: $(grep warning: "$base/err")"
 
 begin "a byte-order mark: a note on line 1 that counts as nothing, and one at the use"
 put b.z80 '\xef\xbb\xbfSTART: NOP\n  JP START\n'; run b.z80; status_is 1
