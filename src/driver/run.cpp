@@ -135,8 +135,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     if (s.hasErrors) ++result.statementsWithErrors;
     // Reported in the order of their columns (the listing keeps the order they
     // were found in); problems of the same column keep theirs.
-    order.resize(s.problems.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = &s.problems[i];
+    order.clear();
+    for (const Problem& p : s.problems) order.push_back(&p);
     if (order.size() > 1) {
       std::stable_sort(order.begin(), order.end(),
                        [](const Problem* a, const Problem* b) { return a->span.column < b->span.column; });

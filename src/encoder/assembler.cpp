@@ -110,11 +110,12 @@ void Assembler::Error(std::string_view errstr, std::string_view at) {
   diag_.Error(errstr, ProblemSpan(at), HabitNoteFor(errstr, at));
 }
 
+// Uses and their spans are recorded only for a run that asks for them (the
+// language server, the cross-reference, the debugger).
 void Assembler::Referenced(std::string_view name, int slot) {
-  if (!Pass2()) return;
+  if (!Pass2() || !options_.recordUses) return;
   const SourceSpan span = SpanOf(name);
   uses_.push_back({name, slot, span});
-  if (!options_.recordUses) return;
   if (slot != 0) {
     xref_.uses.push_back({slot, span});
   } else {

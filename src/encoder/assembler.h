@@ -35,7 +35,9 @@ namespace orvane {
 // What a run is made with, taken once when it starts.
 struct RunOptions {
   const AssemblyTarget* target = &kPlainTarget;
-  bool recordUses = false;  // pass 2 records every symbol reference for the cross-reference
+  // Pass 2 records every symbol reference with its span, in Statement::uses
+  // and for the cross-reference; without it both stay empty.
+  bool recordUses = false;
 };
 
 class Assembler;

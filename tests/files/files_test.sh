@@ -95,6 +95,7 @@ rows=$(cat <<'TABLE'
 0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp t y; mv y t'" | -l x -o o.HEX t | 2 none 644:1:SRC none 644:1: | t: changed while it was being assembled
 0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='touch -d 2001-01-01 t'" | -l x -o o.HEX t | 2 none 644:1:SRC none 644:1: | t: changed while it was being assembled
 0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp -p t y; sed s/1/2/ y >t; touch -r y t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled
+0| cp ../prog.z80 t; sleep 3; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp -p t y; sed s/1/2/ y >t; touch -r y t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled
 0| cp ../prog.z80 t; echo old >x; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='ln -sf x t'" | -l x -o o.HEX t | 2 644:1:old_ link>x none 644:1: | t: changed while it was being assembled
 0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_FAILS=2" | -l x -o o.HEX ../prog.z80 | 2 644:1:old_ none 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
 0| echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_EXCHANGE_FAILS=2" | -l x -o o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
@@ -146,7 +147,7 @@ while IFS='|' read -r need setup args expect message; do
   [ -z "$leftover" ] || { echo "FAIL: $row: temporary files left: $leftover"; failed=1; }
   cd ..
 done <<<"$rows"
-[ "$n" = 65 ] || { echo "FAIL: read $n rows"; failed=1; }
+[ "$n" = 66 ] || { echo "FAIL: read $n rows"; failed=1; }
 
 # Outputs in the root folder, in a root of our own: a tmpfs made the root of a
 # private mount namespace (the system's /usr bound into it for the program's
