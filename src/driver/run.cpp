@@ -136,8 +136,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     // Reported in the order of their columns (the listing keeps the order they
     // were found in); problems of the same column keep theirs.
     order.clear();
-    for (const Problem& p : s.problems) order.push_back(&p);
-    if (order.size() > 1) {
+    if (!s.problems.empty()) {
+      for (const Problem& p : s.problems) order.push_back(&p);
       std::stable_sort(order.begin(), order.end(),
                        [](const Problem* a, const Problem* b) { return a->span.column < b->span.column; });
     }
