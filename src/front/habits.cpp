@@ -270,7 +270,7 @@ std::string ReserveNote(const HabitContext& c) {
   if (auto v = StrictNumber(s)) n = *v;
   else if (auto f = ReadForeignNumber(s)) n = f->value;
   int64_t restsOn = 0;
-  if (!n && c.symbols != nullptr && !s.empty() && IsLetter(s[0]) && c.symbols->Find(s) != 0) n = TermValue(s, c, &restsOn);
+  if (!n && c.symbols != nullptr && c.symbols->Find(s) != 0) n = TermValue(s, c, &restsOn);  // a defined symbol
   if (!n || *n <= 0 || *n > 65535) return {};
   const std::string count = std::to_string(*n);
   std::string note = "DS emits a quoted text and reserves nothing; to leave " + count + " bytes ";
