@@ -50,6 +50,8 @@ TEST(WindowStem, CutsFourCharactersAsADecoderCountsThem) {
   }
   // A sequence cut short by the end of the path counts byte by byte.
   EXPECT_EQ(WindowStem("ABCDE\xF0\x90\x80"), "ABCD") << "three bytes of four at the end: three characters";
+  EXPECT_EQ(WindowStem("ABCD\xC3\xA4"), "A") << "a character that ends the path is one";
+  EXPECT_EQ(WindowStem("ABCD\xF4\x8F\xBF\xBF"), "A") << "four bytes that end the path are one";
   EXPECT_EQ(WindowStem("abc"), "abc") << "shorter than four characters";
 }
 
