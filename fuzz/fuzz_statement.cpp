@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "encoder/assembler.h"
+#include "output/formats.h"
 
 namespace {
 

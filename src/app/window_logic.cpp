@@ -103,12 +103,19 @@ void WindowLogic::OnSelectFile(const std::string& path) {
     if (window_.IntelHexSelected()) window_.SetText(TextField::kObject, stem + std::string(kIntelHexFormat.extension));
     if (window_.CpmSelected()) window_.SetText(TextField::kObject, stem + std::string(kCpmFormat.extension));
     window_.SetVisible(Control::kAssemble, true);
+    // What the status line said was about the file before.
+    window_.SetStatus("");
   }
   window_.SetText(TextField::kAsmListing, "");
 }
 
 RunResult WindowLogic::OnAssemble() {
   if (running_) return RunResult{};
+  return Assemble({window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject),
+                   window_.IntelHexSelected()});
+}
+
+RunResult WindowLogic::Assemble(LastRun paths) {
   running_ = true;
   window_.SetInputsEnabled(false);
   struct Done {
@@ -118,8 +125,7 @@ RunResult WindowLogic::OnAssemble() {
       self.window_.SetInputsEnabled(true);
     }
   } done{*this};
-  last_ = {window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject),
-           window_.IntelHexSelected()};
+  last_ = std::move(paths);
   problems_.clear();
   shown_ = false;
   linesDone_ = 0;
@@ -153,14 +159,20 @@ RunResult WindowLogic::OnAssemble() {
   window_.SetText(TextField::kSource, "");
   window_.SetText(TextField::kList, "");
   window_.SetText(TextField::kObject, "");
-  const std::string summary = RunSummary(result, problems_.empty() ? nullptr : problems_.data());
+  std::string summary = RunSummary(result, problems_.empty() ? nullptr : problems_.data());
   counts_ = summary.substr(0, summary.find('\n'));
+  // The hint goes after the file names, where Assemble used to be.
+  if (!againUsed_) {
+    const size_t names = summary.find('\n', counts_.size() + 1);  // the end of the file names' line
+    summary.insert(names == std::string::npos ? summary.size() : names, kAgainHint);
+  }
   window_.SetStatus(summary);
   return result;
 }
 
 RunResult WindowLogic::OnRunAgain() {
   if (running_) return RunResult{};
+  againUsed_ = true;
   if (!window_.Text(TextField::kSource).empty()) {
     DeriveEmptyOutputs();
   } else {
@@ -181,6 +193,34 @@ RunResult WindowLogic::OnRunAgain() {
     window_.SetVisible(Control::kAssemble, true);
   }
   return OnAssemble();
+}
+
+RunResult WindowLogic::OnAssembleForRun() {
+  if (running_) return RunResult{};
+  LastRun paths{window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject), false};
+  if (paths.source.empty()) {
+    if (last_.source.empty()) {
+      window_.SetStatus("Nothing to run: select a file first");
+      return RunResult{};
+    }
+    paths = {last_.source, last_.list, last_.intelHex ? std::string() : last_.object, false};
+  } else if (!window_.CpmSelected()) {
+    paths.object.clear();  // the field holds the Intel HEX file's path
+  }
+  const std::string stem = WindowStem(paths.source);
+  if (paths.list.empty()) paths.list = stem + std::string(kListingExtension);
+  if (paths.object.empty()) paths.object = stem + std::string(kCpmFormat.extension);
+  const RunResult result = Assemble(std::move(paths));
+  if (!result.completed) return result;
+  std::string rest = RunSummary(result, nullptr);
+  rest = rest.substr(rest.find('\n'));  // the file names
+  if (result.statementsWithErrors != 0) {
+    window_.SetStatus("Not run: " + Counted(std::max(result.messages, result.statementsWithErrors), "error") +
+                      "; F8 goes to the first" + rest);
+  } else {
+    window_.SetStatus(counts_ + rest + "\nassembled as a CP/M image for Run (F9)");
+  }
+  return result;
 }
 
 void WindowLogic::DeriveEmptyOutputs() {

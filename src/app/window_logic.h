@@ -30,6 +30,9 @@ struct KeptProblem {
   int64_t boxLine = -1;
 };
 
+// Ends the status line after a run until F5 (or Ctrl+R) has been used once.
+inline constexpr std::string_view kAgainHint = "; F5 assembles again";
+
 // The status line after a completed run: "No errors" or "3 errors, 2
 // warnings", the bytes written and their addresses, the two output file names
 // and, when there is one, the first problem.
@@ -61,6 +64,12 @@ class WindowLogic {
   // run's source and outputs in the last run's format. The fields are left as
   // a run leaves them.
   RunResult OnRunAgain();
+  // Assembles for Run (F9): the source in the fields, else the last run's, as
+  // a CP/M image whatever the option buttons show (an object path of the
+  // other format replaced by the source's .com). The status line says so,
+  // or, with errors, that the program was not run. The fields are left as a
+  // run leaves them.
+  RunResult OnAssembleForRun();
   void OnOptIntelHex();
   void OnOptCpm();
   void OnChkListing();
@@ -91,6 +100,8 @@ class WindowLogic {
     bool intelHex = true;
     bool listingBox = false;
   };
+  // The run behind OnAssemble and OnAssembleForRun, with these paths.
+  RunResult Assemble(LastRun paths);
 
   WindowOps& window_;
   FileSystem& files_;
@@ -102,6 +113,7 @@ class WindowLogic {
   int64_t linesDone_ = 0;
   int64_t boxLines_ = 0, entryLine_ = 0;  // listing-box lines so far, and where this entry starts
   std::string counts_;  // the first line of the last run's summary
+  bool againUsed_ = false;  // F5 or Ctrl+R used in this session
 };
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +26,7 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 class FileLineSource : public LineSource {
  public:
   FileLineSource(std::string path, int fd, const struct stat& st)
-      : path_(std::move(path)), fd_(fd), opened_(st), buf_(kChunk) {}
+      : path_(std::move(path)), fd_(fd), opened_(st), buf_(kChunk), summed_(!ChangeTimeIsOld(st)) {}
   ~FileLineSource() override { ::close(fd_); }
 
   bool Rewind() override {
@@ -83,20 +84,35 @@ class FileLineSource : public LineSource {
     return p ? static_cast<size_t>(static_cast<const char*>(p) - buf_.data()) : end_;
   }
 
-  // The file read is as it was when opened: the same size and modification
-  // time and, when a pass starts again, still the file the path names.
+  // The file read is as it was when opened: the same size, modification and
+  // change time and, when a pass starts again, still the file the path names.
   // Checked at each end and before the second pass, so a file edited or
   // replaced while the run goes on stops the run before anything is written.
   void CheckUnchanged(bool named) const {
     struct stat now {}, at {};
     const bool same = ::fstat(fd_, &now) == 0 && now.st_size == opened_.st_size &&
                       now.st_mtim.tv_sec == opened_.st_mtim.tv_sec && now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec &&
+                      now.st_ctim.tv_sec == opened_.st_ctim.tv_sec && now.st_ctim.tv_nsec == opened_.st_ctim.tv_nsec &&
                       (!named || (::stat(path_.c_str(), &at) == 0 && at.st_dev == opened_.st_dev &&
                                   at.st_ino == opened_.st_ino));
     if (!same) throw FileError(path_, kChanged);
   }
 
   static constexpr const char* kChanged = "changed while it was being assembled; nothing written";
+
+  // Every write to a file, and every setting of its times (cp -p, touch),
+  // sets its change time to the current time, which no one can set back. A
+  // change time well before the file was opened therefore differs from that of
+  // any rewrite during the run, and comparing it catches a rewrite with the
+  // size and modification time kept. A change time that recent may share its
+  // clock tick with a rewrite (timestamps are taken from a coarse clock), so
+  // such a file has its bytes compared as well.
+  static bool ChangeTimeIsOld(const struct stat& st) {
+    struct timespec now {};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    constexpr int64_t kMargin = 2;  // seconds: far above any clock tick of a file system
+    return static_cast<int64_t>(st.st_ctim.tv_sec) + kMargin < static_cast<int64_t>(now.tv_sec);
+  }
 
   // A checksum of the bytes read, eight at a time: cheap beside assembling
   // them, and the same for the same bytes read in the same pieces. Each step
@@ -128,7 +144,7 @@ class FileLineSource : public LineSource {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
       if (n == 0) eof_ = true;
-      sum_ = Mix(sum_, buf_.data() + end_, static_cast<size_t>(n));
+      if (summed_) sum_ = Mix(sum_, buf_.data() + end_, static_cast<size_t>(n));
       end_ += static_cast<size_t>(n);
       return;
     }
@@ -142,6 +158,7 @@ class FileLineSource : public LineSource {
   size_t lf_ = 0, cr_ = 0;  // next LF and CR found by NextLineEnd
   bool endsKnown_ = false;
   bool eof_ = false;
+  const bool summed_;                    // the bytes are compared (a recent change time)
   uint64_t sum_ = 0;                     // checksum of this pass's bytes so far
   std::optional<uint64_t> firstPass_;    // the first pass's, once it was read to its end
 };

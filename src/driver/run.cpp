@@ -112,6 +112,7 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   EntryMaker boxEntries(format);
   std::string box;
   int64_t boxLines = 0;
+  std::vector<const Problem*> order;
   for (std::string_view line; source->Next(line);) {
     as->Step(line);
     const Statement& s = as->Result();
@@ -132,7 +133,16 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
       boxLines += std::count(box.begin(), box.end(), '\n');
     }
     if (s.hasErrors) ++result.statementsWithErrors;
-    for (const Problem& p : s.problems) {
+    // Reported in the order of their columns (the listing keeps the order they
+    // were found in); problems of the same column keep theirs.
+    order.clear();
+    if (!s.problems.empty()) {
+      for (const Problem& p : s.problems) order.push_back(&p);
+      std::stable_sort(order.begin(), order.end(),
+                       [](const Problem* a, const Problem* b) { return a->span.column < b->span.column; });
+    }
+    for (const Problem* reported : order) {
+      const Problem& p = *reported;
       if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
       if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
       observer.Reported(p, s, boxLine);

@@ -35,8 +35,9 @@ struct RunRequest {
   std::string listing, object, crossReference, symbols;
   const ObjectFormat* format = &kIntelHexFormat;
   bool listingBox = false;  // the observer gets the listing box's text
-  // Record every symbol use for the observer's cross-reference (always done
-  // when a cross-reference file is asked for).
+  // Record every symbol use with its span, in each Statement's uses and for
+  // the observer's cross-reference (always done when a cross-reference file is
+  // asked for); a run without it records none, at no cost.
   bool recordUses = false;
   WarningSettings warnings;
 };

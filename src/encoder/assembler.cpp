@@ -6,6 +6,8 @@
 
 namespace orvane {
 
+const AssemblyTarget kPlainTarget{0, false, 1, [] { return std::make_unique<PlacementCheck>(); }};
+
 Assembler::Assembler() : keywords_(Keywords()) {
   bytes_.reserve(256);
   result_.fields = &fields_;
@@ -14,13 +16,15 @@ Assembler::Assembler() : keywords_(Keywords()) {
 void Assembler::BeginRun(const RunOptions& options) {
   options_ = options;
   symbols_.Reset();
+  restsOn_.clear();
 }
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
-  PC = options_.format->origin;
+  PC = options_.target->origin;
+  pcRestsOn_ = 0;
   lineNo_ = 0;
-  placement_ = options_.format->makeCheck();
+  placement_ = options_.target->makeCheck();
   endSeen_ = afterEndWarned_ = wrapWarned_ = false;
   xref_ = CrossReference{};
 }
@@ -29,6 +33,7 @@ void Assembler::Step(std::string_view line) {
   ++lineNo_;
   if (!diag_.problems.empty()) diag_.Clear();
   uses_.clear();
+  failed_ = false;
   Statement& r = result_;
   r.line = lineNo_;
   r.source = line;
@@ -75,6 +80,7 @@ SourceSpan Assembler::ProblemSpan(std::string_view at) const {
 }
 
 void Assembler::Error(std::string_view errstr, std::string_view at, std::string note) {
+  failed_ = true;
   if (!Pass2()) return;
   if (note.empty()) note = HabitNoteFor(errstr, at);
   diag_.Error(errstr, ProblemSpan(at), std::move(note));
@@ -88,7 +94,8 @@ std::string Assembler::HabitNoteFor(std::string_view errstr, std::string_view at
                              &symbols_,
                              [](std::string_view t) { return FindKeyword(Keywords(), t) != nullptr; },
                              PC,
-                             options_.format == &kIntelHexFormat};
+                             options_.target->loadsFromOrigin,
+                             [this](int slot) { return RestsOnError(slot); }};
   return HabitNote(errstr, at, context);
 }
 
@@ -97,21 +104,34 @@ void Assembler::Warn(std::string_view name, std::string text, std::string_view a
 }
 
 void Assembler::Error(std::string_view errstr, std::string_view at) {
+  failed_ = true;
   if (!Pass2()) return;
   if (at.empty()) at = fields_.OpcodeFld;
   diag_.Error(errstr, ProblemSpan(at), HabitNoteFor(errstr, at));
 }
 
+// Uses and their spans are recorded only for a run that asks for them (the
+// language server, the cross-reference, the debugger).
 void Assembler::Referenced(std::string_view name, int slot) {
-  if (!Pass2()) return;
+  if (!Pass2() || !options_.recordUses) return;
   const SourceSpan span = SpanOf(name);
   uses_.push_back({name, slot, span});
-  if (!options_.recordUses) return;
   if (slot != 0) {
     xref_.uses.push_back({slot, span});
   } else {
     xref_.undefined.emplace_back(name, span);
   }
+}
+
+void Assembler::LabelRestsOn(int64_t line) {
+  const int slot = symbols_.Used();
+  if (line != 0 && slot != 0 && symbols_.Slot(slot).span.line == lineNo_) restsOn_.emplace(slot, line);
+}
+
+int64_t Assembler::RestsOnError(int slot) const {
+  if (slot == 0) return pcRestsOn_;
+  const auto it = restsOn_.find(slot);
+  return it == restsOn_.end() ? 0 : it->second;
 }
 
 // The label is handled before the mnemonic, so its messages come first.
@@ -123,8 +143,14 @@ void Assembler::CheckLabelPass2() {
     if (symbols_.Full()) Error(msg::kSymbolTableFull, fields_.LabelFld);
     return;
   }
-  if (symbols_.Slot(slot).span.line != lineNo_) {
-    Error(msg::kDuplicateLabel, fields_.LabelFld);
+  if (const int64_t first = symbols_.Slot(slot).span.line; first != lineNo_) {
+    // The first definition, and for a ';' in the first column what was meant.
+    std::string note = name == ";" ? "line " + std::to_string(first) +
+                                         " has a ';' in the first column already, which also starts a label, not a "
+                                         "comment; indent the comment"
+                                   : std::string(name) + " is defined first on line " + std::to_string(first) +
+                                         "; a label is defined once";
+    Error(msg::kDuplicateLabel, fields_.LabelFld, std::move(note));
     if (options_.recordUses) xref_.duplicates.emplace_back(name, result_.labelSpan);
   }
 }
@@ -160,6 +186,7 @@ void Assembler::Assemble(std::string_view ASMLine) {
   // EQU defines its label itself, after reading its value.
   if (!Pass2() && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
+    if (pcRestsOn_ != 0) LabelRestsOn(pcRestsOn_);
   }
   if (Pass2()) {
     if (lineNo_ == 1) {

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,14 +28,16 @@
 #include "front/short_text.h"
 #include "front/statement.h"
 #include "front/symbols.h"
-#include "output/formats.h"
+#include "encoder/target.h"
 
 namespace orvane {
 
 // What a run is made with, taken once when it starts.
 struct RunOptions {
-  const ObjectFormat* format = &kIntelHexFormat;
-  bool recordUses = false;  // pass 2 records every symbol reference for the cross-reference
+  const AssemblyTarget* target = &kPlainTarget;
+  // Pass 2 records every symbol reference with its span, in Statement::uses
+  // and for the cross-reference; without it both stay empty.
+  bool recordUses = false;
 };
 
 class Assembler;
@@ -100,6 +103,11 @@ class Assembler final : private Reporter {
   // Where `text`, a view into the line, stands, to its last byte.
   SourceSpan SpanOf(std::string_view text) const;
   int ColumnOf(std::string_view text) const;
+  // `text`, a view into the prepared line, as the line was read (its case).
+  std::string_view AsWritten(std::string_view text) const {
+    const int column = ColumnOf(text);
+    return column == 0 ? text : result_.source.substr(static_cast<size_t>(column) - 1, text.size());
+  }
   // The warnings about a whole statement, once it is assembled (warnings.cpp).
   void CheckOperandCount(const Keyword& k);
   void CheckObject();
@@ -107,6 +115,10 @@ class Assembler final : private Reporter {
   void CheckOrg();
   void Placement(std::optional<PlacementWarning> w, std::string_view at);
   void CheckLabelPass2();
+  // Pass 1: the label just defined rests on the error on `line` (0: none).
+  void LabelRestsOn(int64_t line);
+  // The line of the earlier error the value of `slot` (0: PC) rests on, or 0.
+  int64_t RestsOnError(int slot) const;
   void CheckForwardReference(std::string_view operand, bool sameLineIsForward);
 
   // Directives.
@@ -185,9 +197,16 @@ class Assembler final : private Reporter {
   int32_t Op2Type = reg::Empty;
   int32_t PC = 0;
   int32_t byteCount_ = 0;
+  bool failed_ = false;  // an error was found in the statement (in either pass)
   std::vector<uint8_t> bytes_;
   std::vector<SymbolUse> uses_;
   Statement result_;
+
+  // Values that rest on an error: PC after an ORG whose operand failed, and
+  // the symbols defined from such a PC or by a failed EQU, with the line of
+  // that error (found in pass 1, for the notes of pass 2).
+  int64_t pcRestsOn_ = 0;
+  std::unordered_map<int, int64_t> restsOn_;
 
   // Pass 2, for the warnings and the cross-reference.
   bool endSeen_ = false, afterEndWarned_ = false, wrapWarned_ = false;

@@ -6,7 +6,12 @@ namespace orvane {
 
 void Assembler::EncodeEqu(const Keyword&) {
   const int32_t value = Values.Immed16(fields_.Operand1Fld);
-  if (!Pass2() && !fields_.LabelFld.empty()) symbols_.AddLabel(fields_.LabelFld, value, result_.labelSpan);
+  if (!Pass2() && !fields_.LabelFld.empty()) {
+    symbols_.AddLabel(fields_.LabelFld, value, result_.labelSpan);
+    // A value from a failed operand, or from a symbol that rests on an error.
+    const int from = failed_ ? 0 : symbols_.Find(fields_.Operand1Fld);
+    LabelRestsOn(failed_ ? lineNo_ : from != 0 ? RestsOnError(from) : 0);
+  }
   result_.shows = Shows::kValue;
   result_.value = value;
   result_.toObject = false;
@@ -27,6 +32,8 @@ void Assembler::EncodeDs(const Keyword&) {
     Put(static_cast<unsigned char>(t[i]));
     ++byteCount_;
   }
+  if (auto w = Pass2() ? TextCaseWarning(fields_.OpcodeFld, AsWritten(t)) : std::nullopt)
+    Warn(w->name, std::move(w->text), t);
 }
 
 void Assembler::EncodeDw(const Keyword&) {
@@ -39,6 +46,9 @@ void Assembler::EncodeDb(const Keyword& k) {
   const std::string_view t = fields_.Operand1Fld;
   if (!t.empty() && t[0] == '\'') {
     if (auto w = Pass2() ? DbQuoteWarning(k.text, t, line_) : std::nullopt) Warn(w->name, std::move(w->text), t);
+    // The one character emitted, in upper case like the rest of the line.
+    if (auto w = Pass2() && t.size() >= 2 ? TextCaseWarning(fields_.OpcodeFld, AsWritten(t.substr(0, 2))) : std::nullopt)
+      Warn(w->name, std::move(w->text), t);
     // Only the character after the quote counts. A quote alone is what a
     // quoted blank becomes after splitting, so it stands for the blank.
     Put(t.size() >= 2 ? static_cast<unsigned char>(t[1]) : ' ');
@@ -49,6 +59,9 @@ void Assembler::EncodeDb(const Keyword& k) {
 
 void Assembler::EncodeOrg(const Keyword&) {
   PC = Values.Immed16(fields_.Operand1Fld);
+  // What follows is placed by a value that rests on this error, until the
+  // next ORG that reads well.
+  pcRestsOn_ = failed_ ? lineNo_ : 0;
   result_.toObject = false;
   CheckOrg();
   // The line's own label already holds the old PC, so only a later line's
@@ -65,7 +78,7 @@ void Assembler::EncodeEnd(const Keyword&) {
   const std::string_view op = fields_.Operand1Fld;
   int32_t start = 0;
   if (!op.empty()) {
-    for (int i = 0; i < options_.format->endOperandReads; ++i) start = Values.Immed16(op);
+    for (int i = 0; i < options_.target->endOperandReads; ++i) start = Values.Immed16(op);
   }
   result_.toObject = false;
   result_.isEnd = true;

@@ -54,7 +54,7 @@ struct Statement {
   // The symbol the line's label defines (empty when none) and where it stands.
   std::string_view label;
   SourceSpan labelSpan;
-  // The symbols its operands ask for.
+  // The symbols its operands ask for (when the run records uses).
   std::span<const SymbolUse> uses;
 
   // Where a field (a view into `prepared`) stands in the line.

@@ -47,8 +47,11 @@ void Assembler::CheckOrg() {
   Placement(placement_->Org(PC), fields_.Operand1Fld);
 }
 
+// The check follows every ORG and byte; its warning is left out where the
+// place rests on an operand that failed (this statement's, or a failed ORG's
+// before it), where the error already says what went wrong.
 void Assembler::Placement(std::optional<PlacementWarning> w, std::string_view at) {
-  if (w) Warn(w->name, std::move(w->text), at);
+  if (w && !failed_ && pcRestsOn_ == 0) Warn(w->name, std::move(w->text), at);
 }
 
 // After each pass-2 statement: bytes after END, bytes past FFFFH (once for

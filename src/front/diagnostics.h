@@ -54,8 +54,10 @@ inline constexpr std::string_view kAddressWrap = "address-wrap";
 inline constexpr std::string_view kDbText = "db-text";
 inline constexpr std::string_view kDbSeparator = "db-separator";
 inline constexpr std::string_view kDisplacementSign = "displacement-sign";
-inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation, kLabelSemicolon, kCpmOrgGap,   kHexOverlap,
-                                            kAfterEnd,     kAddressWrap, kDbText,        kDbSeparator, kDisplacementSign};
+inline constexpr std::string_view kTextCase = "text-case";
+inline constexpr std::string_view kAll[] = {kExtraOperand, kTruncation,  kLabelSemicolon,   kCpmOrgGap,
+                                            kHexOverlap,   kAfterEnd,    kAddressWrap,      kDbText,
+                                            kDbSeparator,  kDisplacementSign, kTextCase};
 }  // namespace warn
 
 // One message of a statement: an error (its text one of msg::, no name) or a

@@ -89,16 +89,27 @@ std::string_view AsWritten(std::string_view at, const HabitContext& c) {
 bool Quoted(std::string_view s) { return s.size() >= 2 && (s[0] == '\'' || s[0] == '"') && s.back() == s[0]; }
 
 // The value of one term of an expression, when it has one here: a symbol
-// defined in the table, a number of this dialect, or one written as another
-// assembler writes it.
-std::optional<int64_t> TermValue(std::string_view t, const HabitContext& c) {
+// defined in the table, a number of this dialect, one written as another
+// assembler writes it, or a quoted character ('z', as written). `restsOn`
+// gets the line of an earlier error a symbol's value rests on.
+std::optional<int64_t> TermValue(std::string_view t, const HabitContext& c, int64_t* restsOn = nullptr,
+                                 std::string_view written = {}) {
   if (auto n = StrictNumber(t)) return *n;
   if (auto f = ReadForeignNumber(t)) return f->value;
+  if (written.size() == 3 && Quoted(written)) return static_cast<unsigned char>(written[1]);
   if (c.symbols != nullptr && !t.empty() && IsLetter(t[0])) {
     const int slot = c.symbols->Find(t);
-    if (slot != 0) return c.symbols->Slot(slot).address;
+    if (slot != 0) {
+      if (restsOn != nullptr && *restsOn == 0 && c.restsOnError) *restsOn = c.restsOnError(slot);
+      return c.symbols->Slot(slot).address;
+    }
   }
   return std::nullopt;
+}
+
+// ", which rests on the error on line 13", or nothing.
+std::string RestsOn(int64_t line) {
+  return line == 0 ? std::string() : ", which rests on the error on line " + std::to_string(line);
 }
 
 bool IsTerm(std::string_view t) {
@@ -108,17 +119,24 @@ bool IsTerm(std::string_view t) {
   return IsLetter(t[0]) && std::all_of(t.begin(), t.end(), IsNameChar);
 }
 
-// BUF+1, LABEL-2, COUNT*2, A/B: terms joined by operators, nothing else.
-std::string ExpressionNote(std::string_view s, const HabitContext& c) {
+// BUF+1, LABEL-2, COUNT*2, A/B, 'Z'+1: terms joined by operators, nothing
+// else. `written` is `s` as the user typed it, the characters' own case.
+std::string ExpressionNote(std::string_view s, std::string_view written, const HabitContext& c) {
   std::string_view rest = s;
-  int64_t value = 0;
-  bool known = true, operators = false;
+  int64_t value = 0, restsOn = 0;
+  bool known = true, operators = false, character = false;
   char op = '+';
   while (true) {
-    const size_t stop = rest.find_first_of("+-*/");
+    // A quoted character may be an operator itself: '+'.
+    const size_t from = rest.size() >= 3 && rest[0] == '\'' && rest[2] == '\'' ? 3 : 0;
+    const size_t found = rest.find_first_of("+-*/", from);
+    const size_t stop = found;
     const std::string_view term = rest.substr(0, stop);
     if (!IsTerm(term)) return {};
-    const std::optional<int64_t> v = TermValue(term, c);
+    const size_t at = static_cast<size_t>(term.data() - s.data());
+    const std::string_view termWritten = written.size() == s.size() ? written.substr(at, term.size()) : term;
+    character = character || (term.size() == 3 && term[0] == '\'');
+    const std::optional<int64_t> v = TermValue(term, c, &restsOn, termWritten);
     if (!v || op == '*' || op == '/') known = false;
     else value = op == '+' ? value + *v : value - *v;
     if (stop == std::string_view::npos) break;
@@ -128,7 +146,15 @@ std::string ExpressionNote(std::string_view s, const HabitContext& c) {
   }
   if (!operators) return {};
   std::string note = "an operand is one number or one symbol; there are no expressions: write the value";
-  if (known) note += " (" + std::string(s) + " is " + HexForm(static_cast<uint32_t>(value) & 0xFFFF) + " here)";
+  if (character) {
+    // A character is no address: the value is all there is to say.
+    if (known) {
+      note += ": " + std::to_string(value) + " (" + std::string(written) + " is " + std::to_string(value) + ", " +
+              HexForm(static_cast<uint32_t>(value) & 0xFFFF) + ")";
+    }
+    return note;
+  }
+  if (known) note += " (" + std::string(s) + " is " + HexForm(static_cast<uint32_t>(value) & 0xFFFF) + " here" + RestsOn(restsOn) + ")";
   return note + " or give that address a label of its own";
 }
 
@@ -152,9 +178,11 @@ std::string HighLowNote(std::string_view s, const HabitContext& c) {
   if (target.size() >= 2 && target[0] == '(' && target.back() == ')') target = target.substr(1, target.size() - 2);
   if (!IsTerm(target)) return {};
   std::string note = "there are no operators: an operand is one number or one symbol; write the value";
-  if (auto v = TermValue(target, c)) {
+  int64_t restsOn = 0;
+  if (auto v = TermValue(target, c, &restsOn)) {
     const uint32_t b = word == "HIGH" ? (static_cast<uint32_t>(*v) >> 8) & 255 : static_cast<uint32_t>(*v) & 255;
-    note += " (" + std::string(word) + " " + std::string(target) + " is " + std::to_string(b) + ", " + HexForm(b) + ")";
+    note += " (" + std::string(word) + " " + std::string(target) + " is " + std::to_string(b) + ", " + HexForm(b) +
+            RestsOn(restsOn) + ")";
   }
   return note;
 }
@@ -185,12 +213,50 @@ std::string TextNote(std::string_view written, const HabitContext& c) {
   return note;
 }
 
+// A quoted text that blanks or commas cut into operands ("TYPE A LINE" is
+// read as "TYPE and more operands): DS takes a text without them, so the text
+// is written in pieces, a blank as DB 32 and a comma as DB 44. The note says
+// so with the pieces this text needs, one statement a line.
+std::string SplitTextNote(std::string_view at, const HabitContext& c) {
+  if (at.empty() || (at[0] != '"' && at[0] != '\'') || (at.size() >= 2 && at.back() == at[0])) return {};
+  if (at.data() < c.line.data() || at.data() >= c.line.data() + c.line.size() || c.source.size() != c.line.size())
+    return {};
+  const size_t from = static_cast<size_t>(at.data() - c.line.data());
+  const size_t close = c.source.find(at[0], from + 1);
+  if (close == std::string_view::npos) return {};
+  const std::string_view text = c.source.substr(from + 1, close - from - 1);
+  if (text.find_first_of(" ,") == std::string_view::npos) return {};
+  std::string pieces, piece;
+  auto flush = [&] {
+    if (piece.empty()) return;
+    pieces += (pieces.empty() ? "DS " : " / DS ") + std::string(1, at[0]) + piece + at[0];
+    piece.clear();
+  };
+  for (char ch : text) {
+    if (ch == ' ' || ch == ',') {
+      flush();
+      pieces += std::string(pieces.empty() ? "" : " / ") + (ch == ' ' ? "DB 32" : "DB 44");
+    } else {
+      piece += ch;
+    }
+  }
+  flush();
+  const std::string_view op = c.fields != nullptr ? c.fields->OpcodeFld : std::string_view();
+  std::string note = op == "DB" || op == "DEFB" ? std::string(op) + " emits one byte, and a text goes in DS; " : "";
+  note += "DS takes a text without blanks or commas: a blank is written DB 32, a comma DB 44; for this text write " +
+          pieces + ", one statement a line";
+  if (std::any_of(text.begin(), text.end(), [](char ch) { return ch >= 'a' && ch <= 'z'; }))
+    note += " (the letters come out in upper case, as every line is read)";
+  return note;
+}
+
 std::string ValueNote(std::string_view s, const HabitContext& c) {
   if (auto f = ReadForeignNumber(s)) return ForeignNumberNote(*f);
   const std::string_view written = AsWritten(s, c);
-  std::string note = CharacterNote(written);
+  std::string note = SplitTextNote(s, c);
+  if (note.empty()) note = CharacterNote(written);
   if (note.empty()) note = TextNote(written, c);
-  if (note.empty()) note = ExpressionNote(s, c);
+  if (note.empty()) note = ExpressionNote(s, written, c);
   if (note.empty()) note = HighLowNote(s, c);
   if (note.empty()) note = MarkedLabelNote(s, c);
   return note;
@@ -203,16 +269,18 @@ std::string ReserveNote(const HabitContext& c) {
   std::optional<int64_t> n;
   if (auto v = StrictNumber(s)) n = *v;
   else if (auto f = ReadForeignNumber(s)) n = f->value;
-  else if (c.symbols != nullptr && !s.empty() && IsLetter(s[0]) && c.symbols->Find(s) != 0) n = TermValue(s, c);
+  int64_t restsOn = 0;
+  if (!n && c.symbols != nullptr && c.symbols->Find(s) != 0) n = TermValue(s, c, &restsOn);  // a defined symbol
   if (!n || *n <= 0 || *n > 65535) return {};
   const std::string count = std::to_string(*n);
   std::string note = "DS emits a quoted text and reserves nothing; to leave " + count + " bytes ";
-  if (c.intelHex) {
+  if (!c.loadsFromOrigin) {
+    if (restsOn == 0 && c.restsOnError) restsOn = c.restsOnError(0);
     note += "write ORG " + HexForm(static_cast<uint32_t>(c.pc + *n) & 0xFFFF) +
-            " on the next line (an Intel HEX file leaves the gap out)";
+            " on the next line (an Intel HEX file leaves the gap out" + RestsOn(restsOn) + ")";
   } else {
     note += "write them: " + count + " lines of DB 0, or DS with a text of " + count +
-            " characters (a CP/M image has no gaps, so an ORG does not leave room)";
+            " characters (a CP/M image has no gaps, so an ORG does not leave room" + RestsOn(restsOn) + ")";
   }
   return note;
 }
@@ -307,9 +375,27 @@ std::string OperandNote(std::string_view at, const HabitContext& c) {
 
 }  // namespace
 
+// RST 38H, RST &H38, RST 7: the restart is written as its address in decimal.
+std::string RestartNote(std::string_view at, const HabitContext& c) {
+  if (c.fields == nullptr || c.fields->OpcodeFld != "RST" || at != c.fields->Operand1Fld) return {};
+  std::optional<int64_t> v;
+  if (auto n = StrictNumber(at)) v = *n;
+  else if (auto f = ReadForeignNumber(at)) v = f->value;
+  std::string note = "RST takes 0, 8, 16, 24, 32, 40, 48 or 56, written in decimal";
+  if (v && *v >= 0 && *v <= 56 && *v % 8 == 0) return note + ": write RST " + std::to_string(*v);
+  if (v && *v >= 1 && *v <= 7) return note + "; restart " + std::to_string(*v) + " is RST " + std::to_string(*v * 8);
+  return v ? note : std::string();
+}
+
 std::string HabitNote(std::string_view errstr, std::string_view at, const HabitContext& context) {
   if (errstr == msg::kUndefinedSymbol || errstr == msg::kInvalidNumber) return ValueNote(at, context);
-  if (errstr == msg::kBadQuotes) return ReserveNote(context);
+  if (errstr == msg::kBadQuotes) {
+    std::string note = SplitTextNote(at, context);
+    return note.empty() ? ReserveNote(context) : note;
+  }
+  if (errstr == msg::kBadOperand) {
+    if (std::string note = RestartNote(at, context); !note.empty()) return note;
+  }
   if (errstr == msg::kUndefinedOpcode) return at.empty() ? std::string() : OpcodeNote(at, context);
   if (errstr == msg::kBadSource || errstr == msg::kBadOperand || errstr == msg::kBadDestination) {
     return OperandNote(at, context);
@@ -350,6 +436,20 @@ std::optional<HabitWarning> DbQuoteWarning(std::string_view mnemonic, std::strin
   if (closed) text += "; DS " + std::string(operand) + " emits them all";
   else text += "; a text goes in DS, which takes no blanks or commas";
   return HabitWarning{warn::kDbText, text};
+}
+
+std::optional<HabitWarning> TextCaseWarning(std::string_view mnemonic, std::string_view written) {
+  if (written.size() < 2 || (written[0] != '\'' && written[0] != '"')) return std::nullopt;
+  const std::string_view inner = written.substr(1, written.back() == written[0] ? written.size() - 2 : written.size() - 1);
+  const auto lower = std::find_if(inner.begin(), inner.end(), [](char ch) { return ch >= 'a' && ch <= 'z'; });
+  if (lower == inner.end()) return std::nullopt;
+  std::string upper(inner);
+  for (char& ch : upper) ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+  const char first = *lower;
+  return HabitWarning{warn::kTextCase, std::string(mnemonic) + " emits " + upper +
+                                           ": every line is read in upper case; a lower-case letter is written as its "
+                                           "code with DB ('" + std::string(1, first) + "' is DB " +
+                                           std::to_string(static_cast<int>(first)) + ")"};
 }
 
 std::optional<HabitWarning> DisplacementWarning(std::string_view operand, bool minus, int32_t value) {

@@ -6,6 +6,7 @@
 // a warning for it, or nothing.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +24,10 @@ struct HabitContext {
   const SymbolTable* symbols = nullptr;  // pass 2: every label is known
   bool (*isKeyword)(std::string_view) = nullptr;  // a mnemonic or directive of this dialect
   int32_t pc = 0;
-  bool intelHex = true;
+  bool loadsFromOrigin = false;
+  // The line of an earlier error a value rests on: that of a symbol (by its
+  // slot), or of PC (slot 0), or 0 when it rests on none. Null: none does.
+  std::function<int64_t(int slot)> restsOnError;  // the object file holds the bytes one after another, without gaps
 };
 
 // The note for the error `errstr` (one of the msg:: texts) about `at`, a view
@@ -39,6 +43,11 @@ struct HabitWarning {
   std::string_view name;  // one of warn::
   std::string text;
 };
+
+// DS or DB (`mnemonic`) with the quoted text `written` (as the user typed
+// it, quotes included) that has lower-case letters, which the statement
+// emits in upper case like the rest of the line.
+std::optional<HabitWarning> TextCaseWarning(std::string_view mnemonic, std::string_view written);
 
 // DB or DEFB (`mnemonic`) with a quoted operand `operand` (a view into
 // `line`): a text of several characters, of which DB emits the first, or a

@@ -119,10 +119,10 @@ void ShowHexEnd(bool /*hasOperand*/, int32_t start, std::string& out) {
 
 }  // namespace
 
-const ObjectFormat kIntelHexFormat{"hex",      ".HEX",    0,   false, 2, ShowHexEnd, MakeWriter<IntelHexObjectWriter>,
-                                   MakeCheck<HexOverlapCheck>};
-const ObjectFormat kCpmFormat{"cpm",      ".com",    256, true,  1, ShowCpmEnd, MakeWriter<CpmImageWriter>,
-                              MakeCheck<CpmGapCheck>};
+const ObjectFormat kIntelHexFormat{
+    {0, false, 2, MakeCheck<HexOverlapCheck>}, "hex", ".HEX", ShowHexEnd, MakeWriter<IntelHexObjectWriter>};
+const ObjectFormat kCpmFormat{
+    {256, true, 1, MakeCheck<CpmGapCheck>}, "cpm", ".com", ShowCpmEnd, MakeWriter<CpmImageWriter>};
 
 const ObjectFormat* FindFormat(std::string_view name) {
   for (const ObjectFormat* f : {&kIntelHexFormat, &kCpmFormat}) {

@@ -1,5 +1,7 @@
 #include "output/intel_hex.h"
 
+#include <algorithm>
+
 #include "front/numbers.h"
 
 namespace orvane {
@@ -40,10 +42,19 @@ void IntelHexWriter::IntelHexBuild(int32_t HexAddr, uint8_t HexByte) {
   ++HexRecordCount;
 }
 
-// A record always carries 16 bytes: a short one is filled up with 00.
+// A record carries 16 bytes: a short one is filled up with 00. A record
+// that reaches FFFFH declares only the bytes up to FFFFH, so that its filling
+// does not run past the top of the address space.
 void IntelHexWriter::IntelHexFlush() {
   if (!HexRecordOpen) return;
-  HexRecord.resize(41, '0');
+  const uint32_t first = static_cast<uint32_t>(HexNextAddr - HexRecordCount) & 0xFFFF;
+  const uint32_t count = std::min<uint32_t>(16, 0x10000 - first);
+  if (count < 16) {
+    std::string length;
+    AppendHex2(length, count);
+    HexRecord.replace(1, 2, length);
+  }
+  HexRecord.resize(9 + 2 * count, '0');
   AppendChecksum(HexRecord);
   sink_.WriteLine(HexRecord);
   HexRecordOpen = false;

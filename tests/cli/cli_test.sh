@@ -41,7 +41,7 @@ done
 begin "errors: status 1, one line per message, the files still written"
 put prog.z80 '  DB 1\n  FOO\nTWO DW UNDEF\nTWO DW UNDEF2\n'; run prog.z80
 status_is 1; out_is ''
-err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
+err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:1: note: TWO is defined first on line 3; a label is defined once\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
 file_is prog.LST 'prog.z80\r\n0000  01                    DB      1               \r\n0001                        FOO                     \r\nUndefined Opcode\r\n0001  0000      TWO         DW      UNDEF           \r\nUndefined Symbol Referenced\r\n0003  0000      TWO         DW      UNDEF2          \r\nDuplicate LabelUndefined Symbol Referenced\r\n'
 file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n'
 
@@ -75,6 +75,27 @@ ino=$(stat -c %i prog.LST); run --cpm prog.z80; status_is 0; file_is prog.com '\
 file_is prog.LST 'prog.z80\r\n0100  07                    DB      7               \r\n'
 run prog.z80; file_is prog.HEX ':1000000007000000000000000000000000000000E9\r\n:00000001FF\r\n'
 mv prog.z80 keep.z80; run prog.z80; status_is 2; file_is prog.com '\007'; files_are keep.z80 prog.LST prog.HEX prog.com
+
+begin "the last HEX record before FFFFH declares only the bytes up to FFFFH"
+# ORG | statements | the HEX file, records checked by hand (count, address, type, data, checksum) | the
+# range of the first record as srec_info reads it
+text="DS 'ABCDEFGHIJKLMNOPQRST'"
+while IFS='|' read -r org body want range; do
+  put w.z80 "  ORG &H$org\n  $body\n  END\n"; run -q w.z80
+  status_is 0; file_is w.HEX "$want"
+  if command -v srec_info >/dev/null; then  # an independent reader: the data end at FFFFH, checksums good
+    info=$(srec_info w.HEX -Intel 2>&1) && ok || fail "srec_info refuses w.HEX for $org: $info"
+    ranges=$(sed -nE 's/^(Data:)?[[:space:]]+([0-9A-F]+) - ([0-9A-F]+)$/\2-\3/p' <<<"$info" | sort | tr '\n' ' ')
+    grep -qE "(^| )$range " <<<"$ranges" && ! grep -qE '[0-9A-F]{5}' <<<"$ranges" && ok || fail "srec_info for $org: $ranges"
+  fi
+done <<EOF2
+FFF0|$text|:10FFF0004142434445464748494A4B4C4D4E4F5079\r\n:1000000051525354000000000000000000000000A6\r\n:00000001FF\r\n|FFF0-FFFF
+FFF8|$text|:08FFF8004142434445464748DD\r\n:10000000494A4B4C4D4E4F50515253540000000042\r\n:00000001FF\r\n|FFF8-FFFF
+FFFF|$text|:01FFFF0041C0\r\n:1000000042434445464748494A4B4C4D4E4F505158\r\n:1000100052535400000000000000000000000000E7\r\n:00000001FF\r\n|FFFF-FFFF
+FFFE|DW 1\n  DW 2|:02FFFE00010000\r\n:1000000002000000000000000000000000000000EE\r\n:00000001FF\r\n|FFFE-FFFF
+FFF8|DB 1|:08FFF800010000000000000000\r\n:00000001FF\r\n|FFF8-FFFF
+FFEF|DB 1|:10FFEF000100000000000000000000000000000001\r\n:00000001FF\r\n|FFEF-FFFE
+EOF2
 
 begin "line ends: LF, CR LF, a lone CR, mixed, none at the end"
 for src in '  DB 1\n  DB 2\n\n  DB 3\n' '  DB 1\r\n  DB 2\r\n\r\n  DB 3\r\n' '  DB 1\r  DB 2\r\r  DB 3\r' '  DB 1\r\n  DB 2\n\r  DB 3'; do
@@ -139,6 +160,13 @@ run --xref - --symbols - items.z80; status_is 2
 cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
 check "$(tr -d '\r' <d.xref | grep -c -e '^THREE  *line 6, first on line 5$' -e '^UNDEF  *4$')" 2 "undefined and twice-defined names in the cross-reference"
 
+begin "several messages on one line come out in the order of their columns"
+# The warning at column 12 is found first, the error at column 6 is printed first.
+put o.z80 '  DB "Type a line: $"\n'; run -q o.z80
+status_is 1
+err_is 'o.z80:1:6: error: Undefined Symbol Referenced\n    1 |   DB "Type a line: $"\n      |      ^~~~~\no.z80:1:6: note: DB emits one byte, and a text goes in DS; DS takes a text without blanks or commas: a blank is written DB 32, a comma DB 44; for this text write DS "Type" / DB 32 / DS "a" / DB 32 / DS "line:" / DB 32 / DS "$", one statement a line (the letters come out in upper case, as every line is read)\no.z80:1:12: warning: only the first operand is assembled: DB takes one byte [-Wextra-operand]\n    1 |   DB "Type a line: $"\n      |            ^\n'
+file_is o.LST 'o.z80\r\n0000  00                    DB      "TYPE,A         LINE: $"\r\nUndefined Symbol Referenced\r\n'
+
 begin "-Werror: a warning is printed and counted as an error"
 put w.z80 '  DB 300\n'; run -Werror w.z80; status_is 1
 err_is 'w.z80:1:6: error: 300 does not fit in a byte; 44 (2CH) assembled [-Werror=truncation]\n    1 |   DB 300\n      |      ^~~\norvane-asm: 1 error in 1 statement; 1 byte at 0000H; listing w.LST, object w.HEX\n'
@@ -162,7 +190,7 @@ ROWS
 
 begin "usage errors that name the problem"
 put w.z80 '  DB 1\n'
-names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign'
+names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap, hex-overlap, after-end, address-wrap, db-text, db-separator, displacement-sign, text-case'
 while IFS='|' read -r args want; do
   eval "run $args"; status_is 2; check "$(head -1 "$base/err")" "orvane-asm: $want" "[$args]"; files_are w.z80
 done <<ROWS
@@ -174,7 +202,13 @@ w.z80 -W|option -W needs a warning name; $names
 --color sometimes w.z80|only one source file may be given
 --color=sometimes w.z80|--color takes auto, always or never
 -odd.z80|unknown option -odd.z80 (a source whose name starts with '-' goes after --)
+--xref - -o - w.z80|only one output may go to standard output
+--xref - -l - w.z80|only one output may go to standard output
+--xref - --symbols - w.z80|only one output may go to standard output
+--xref - --screen w.z80|only one output may go to standard output
+--symbols - --screen w.z80|only one output may go to standard output
 ROWS
+run --xref - w.z80; status_is 0; check "$(head -c 6 "$base/out")" "SYMBOL" "--xref - alone goes to standard output"
 
 begin "an option's value after '=' or as the next argument, as getopt_long takes them"
 put w.z80 '  LD A,300\nX EQU 5\n'
@@ -210,7 +244,22 @@ done <<'ROWS'
 \xe9:  LD A,300|u.z80:1:10:|      |          ^~~
   LD A,(IX+300) ; é|u.z80:1:12:|      |            ^~~
 \tLD A,300|u.z80:1:7:|      | \t     ^~~
+\xe0\xa0\x80:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf0\x90\x80\x80:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf4\x8f\xbf\xbf:  LD A,300|u.z80:1:10:|      |          ^~~
+\xf5\x80\x80\x80:  LD A,300|u.z80:1:13:|      |             ^~~
+\xc1\x80:  LD A,300|u.z80:1:11:|      |           ^~~
 ROWS
+
+begin "the margin grows for line numbers of 6 digits and more"
+perl -e 'print "\n" x 99998, "  LD A,300\n", "  LD A,301\n"' >m.z80; run m.z80
+check "$(sed -n '2p;3p;5p;6p' "$base/err" | tr '\n' '|')" "99999 |   LD A,300|      |        ^~~|100000 |   LD A,301|       |        ^~~|" "quoted lines and carets"
+
+begin "bytes past 64K without any ORG: the wrap and the overlap, each said once"
+perl -e 'print "  DS \x27ABCDEFGHIJKLMNOP\x27\n" x 4097' >big.z80; run big.z80
+check "$(grep -c 'warning:' "$base/err")" 2 "warnings"
+grep -q '^big.z80:4097:3: warning: the addresses run past FFFFH and start again at 0000H: these 16 bytes land at 0000H-000FH \[-Waddress-wrap\]$' "$base/err" && ok || fail "address-wrap: $(grep warning: "$base/err")"
+grep -q '^big.z80:4097:3: warning: 16 bytes from 0000H were written before; a loader keeps what comes last in the file \[-Whex-overlap\]$' "$base/err" && ok || fail "hex-overlap: $(grep warning: "$base/err")"
 
 begin "a byte-order mark: a note on line 1 that counts as nothing, and one at the use"
 put b.z80 '\xef\xbb\xbfSTART: NOP\n  JP START\n'; run b.z80; status_is 1

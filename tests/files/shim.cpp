@@ -11,6 +11,9 @@
 //   ORVANE_SHIM_EXCHANGE_SIGNAL=N the signal ORVANE_SHIM_SIGNAL is sent just
 //                                 before the N-th exchange
 //   ORVANE_SHIM_EINTR_STDIN=1     the first read of standard input is interrupted
+//   ORVANE_SHIM_STALE_EINTR=1     every read of the watched file that returns data
+//                                 leaves errno at EINTR, as a read after an
+//                                 interrupted one may
 // Always: closing a descriptor that is not open aborts, since the number may
 // belong to another file by then.
 #include <dlfcn.h>
@@ -111,6 +114,8 @@ ssize_t read(int fd, void* buf, size_t n) {
     return -1;
   }
   const ssize_t got = Real<ssize_t (*)(int, void*, size_t)>(realRead)(fd, buf, n);
+  // errno is left alone by a call that succeeds: what an earlier one put there stays.
+  if (got > 0 && fd >= 0 && fd < 4096 && watched[fd] && Number("ORVANE_SHIM_STALE_EINTR", 0) != 0) errno = EINTR;
   if (got == 0 && fd >= 0 && fd < 4096 && watched[fd] && ++eofs == Number("ORVANE_SHIM_EOF", 1)) Act();
   return got;
 }

@@ -78,14 +78,19 @@ class WindowTest : public QObject {
     dialogAnswer_ = answer;
     Click(QStringLiteral("cmdSelectFile"));
   }
-  void Drop(QWidget* target, const QString& path) {  // a path or a file:// URL
+  // A path or a file:// URL dropped, the drag source offering `actions` and
+  // proposing the first of them; the action the window took, or
+  // Qt::IgnoreAction when it refused the drop.
+  Qt::DropAction Drop(QWidget* target, const QString& path, Qt::DropActions actions = Qt::CopyAction) {
     const QUrl url = path.startsWith("file:") ? QUrl::fromEncoded(path.toLatin1()) : QUrl::fromLocalFile(path);
     QMimeData data;
     data.setUrls({url});
     data.setText(url.toString());  // as file managers do
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    if (QApplication::sendEvent(target, &enter), enter.isAccepted()) QApplication::sendEvent(target, &drop);
+    QDragEnterEvent enter(QPoint(5, 5), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(5, 5), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    if (QApplication::sendEvent(target, &enter), !enter.isAccepted()) return Qt::IgnoreAction;
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted() && enter.dropAction() == drop.dropAction() ? drop.dropAction() : Qt::IgnoreAction;
   }
   // One step of a row's script: cpm, hex, listing, choose:PATH, edit:PATH, drag:TWIPS,
   // open:PATH (Ctrl+O), drop:PATH (on the window), dropfield:PATH (on txtSource), key:KEYS, click (the status line).
@@ -441,7 +446,7 @@ class WindowTest : public QObject {
     Choose(source.fileName());
     Click(QStringLiteral("cmdAssemble"));
     const QString counts = "2 errors, 1 warning; 3 bytes at 0000H-0002H\n";
-    QCOMPARE(Status(), counts + "listing p.LST, object p.HEX\nline 1: Undefined Opcode");
+    QCOMPARE(Status(), counts + "listing p.LST, object p.HEX; F5 assembles again\nline 1: Undefined Opcode");
     for (const QString& step : walk) {
       const QString key = step.section(' ', 0, 0);
       Do(key == "click" ? key : "key:" + key);
@@ -477,10 +482,66 @@ class WindowTest : public QObject {
     for (const QString& line : shown) QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
     QCOMPARE(shown[0] + '|' + shown[2], full[0] + '|' + full[2]);
     const QString stem = name.left(name.size() - 4);
-    QCOMPARE(full[1], "listing " + stem + ".LST, object " + stem + ".HEX");
+    QCOMPARE(full[1], "listing " + stem + ".LST, object " + stem + ".HEX; F5 assembles again");
     QCOMPARE(shown[1] != full[1], elided);
-    QVERIFY2(shown[1].contains(QRegularExpression("^listing [^,]+\\.LST, object [^,]+\\.HEX$")), qPrintable(shown[1]));
+    // Long names keep their extensions; the hint then stays in the tooltip.
+    QVERIFY2(shown[1].contains(QRegularExpression(elided ? "^listing [^,]+\\.LST, object [^,]+\\.HEX$"
+                                                         : "^listing [^,]+\\.LST, object [^,]+\\.HEX; F5 assembles again$")),
+             qPrintable(shown[1]));
     QCOMPARE(label->accessibleDescription(), label->toolTip());
+  }
+
+  // The status line after a script of steps ("assemble": the button; "write":
+  // p.z80 with an error written; "-": the status is empty). Until F5 or
+  // Ctrl+R has been used once, a run's status ends its file names with the
+  // hint; picking a file clears what the status said about the last one.
+  void statusSteps_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("status");
+    const QString names = "listing p.LST, object p.HEX";
+    QTest::newRow("first Assemble") << QStringList{"choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names + "; F5 assembles again";
+    QTest::newRow("after F5") << QStringList{"choose:P", "assemble", "choose:P", "key:F5"} << "No errors; 1 byte at 0000H\n" + names;
+    QTest::newRow("F5 used, then Assemble") << QStringList{"choose:P", "key:F5", "choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names;
+    QTest::newRow("Ctrl+R counts as F5") << QStringList{"choose:P", "key:Ctrl+R", "choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names;
+    QTest::newRow("Ctrl+O clears it") << QStringList{"choose:P", "assemble", "open:P"} << "-";
+    QTest::newRow("Select File clears it") << QStringList{"choose:P", "assemble", "choose:P"} << "-";
+    QTest::newRow("no file picked: kept") << QStringList{"choose:P", "key:F5", "open:"} << "No errors; 1 byte at 0000H\n" + names;
+  }
+  void statusSteps() {
+    QFETCH(QStringList, steps);
+    QFETCH(QString, status);
+    QFile source(Path(QStringLiteral("p.z80")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  NOP\n") > 0);
+    source.close();
+    for (QString step : steps) {
+      if (step == "assemble") Click(QStringLiteral("cmdAssemble"));
+      else Do(step.replace(":P", ":" + source.fileName()));
+    }
+    QCOMPARE(Status(), status == "-" ? QString() : status);
+  }
+
+  // A drop is taken only as a copy: a source that would delete its file after
+  // a move gets a copy, or no drop at all when it offers no copy.
+  void dropsAreCopies_data() {
+    QTest::addColumn<int>("offered");  // Qt::DropActions, the proposed one first
+    QTest::addColumn<int>("taken");
+    QTest::addColumn<QString>("fields");
+    QTest::newRow("copy") << int(Qt::CopyAction) << int(Qt::CopyAction) << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
+    QTest::newRow("move proposed, copy offered") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction)
+                                                 << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
+    QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction) << "|||hidden";
+    QTest::newRow("link only") << int(Qt::LinkAction) << int(Qt::IgnoreAction) << "|||hidden";
+  }
+  void dropsAreCopies() {
+    QFETCH(int, offered);
+    QFETCH(int, taken);
+    QFETCH(QString, fields);
+    for (const bool onField : {false, true}) {
+      Open();
+      QWidget* target = onField ? static_cast<QWidget*>(Field("txtSource")) : window_.get();
+      QCOMPARE(int(Drop(target, QStringLiteral("/d/a.z80"), Qt::DropActions(offered))), taken);
+      QCOMPARE(Fields(), fields);
+    }
   }
 
   // How the box shows an entry ("e": tinted as an error, "w": as a warning,
@@ -531,14 +592,13 @@ class WindowTest : public QObject {
   // The next session starts with the format, the box and the dialog's folder
   // the last one left; nothing is stored until something is chosen.
 #if ORVANE_HAVE_RUNNER
-  // Run (F9): refused for Intel HEX; hello's greeting on the console; a key
-  // typed to a program that echoes it; a fault whose status line, clicked,
-  // selects its statement in the listing box.
+  // Run (F9): a CP/M image whatever the format buttons show; hello's
+  // greeting on the console; a key typed to a program that echoes it; a
+  // program with errors not run; a fault whose status line, clicked, selects
+  // its statement in the listing box; Stop, running and waiting for a key.
   void runInConsole() {
     QVERIFY(QFile::copy(EXAMPLES_DIR "/hello.z80", Path("hello.z80")));
     Do("choose:" + Path("hello.z80"));
-    QTest::keyClick(window_.get(), Qt::Key_F9);
-    QVERIFY2(Status().startsWith("Run runs CP/M programs"), qPrintable(Status()));
     auto run = [this](const QString& source, const char* keys) {
       QFile f(Path("p.z80"));
       QVERIFY(source.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(source.toLatin1()) > 0));
@@ -551,10 +611,40 @@ class WindowTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
     };
     auto console = [this] { return window_->findChild<orvane::qt::ConsoleWindow*>(); };
-    Do("cpm");
-    run(QString(), "");
+    auto write = [this](const char* text) {
+      QFile f(Path("p.z80"));
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
+    };
+    // Intel HEX selected: F9 still makes and runs hello.com, and says so.
+    QTest::keyClick(window_.get(), Qt::Key_F9);
+    QVERIFY(console());
+    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
     QCOMPARE(console()->ScreenText(), QStringLiteral("HELLO, WORLD!"));
     QVERIFY2(console()->StatusText().startsWith("Ended: "), qPrintable(console()->StatusText()));
+    QVERIFY2(Status().contains(QRegularExpression("^No errors; \\d+ bytes at 0100H-01..H\nlisting hello.LST, object "
+                                                  "hello.com\nassembled as a CP/M image for Run \\(F9\\)$")),
+             qPrintable(Status()));
+    QVERIFY(QFile::exists(Path("hello.com")) && !QFile::exists(Path("hello.HEX")));
+    QVERIFY(Button(QStringLiteral("optIntelHex"))->isChecked());
+    // After an Intel HEX assembly, F9 with empty fields assembles that source
+    // as a CP/M image beside it.
+    write("  LD E,75\n  LD C,2\n  JP 5\n");  // K
+    Do("choose:" + Path("p.z80"));
+    Click(QStringLiteral("cmdAssemble"));
+    QVERIFY(QFile::exists(Path("p.HEX")) && !QFile::exists(Path("p.com")));
+    run(QString(), "");
+    QCOMPARE(console()->ScreenText(), QStringLiteral("K"));
+    QVERIFY(QFile::exists(Path("p.com")));
+    // Errors: no console, the count and the way to them.
+    write("  FOO\n  LD A,NOWHERE\n  NOP\n");
+    Do("choose:" + Path("p.z80"));
+    const auto* before = console();
+    window_->RunProgram();  // F9, with the console window in front
+    QCOMPARE(console(), before);
+    QCOMPARE(Status(), QStringLiteral("Not run: 2 errors; F8 goes to the first\nlisting p.LST, object p.com"));
+    QApplication::setActiveWindow(window_.get());  // the keys go to the window, not the console
+    Do("key:F8");
+    QVERIFY2(Status().contains("Error 1 of 2, line 1: Undefined Opcode"), qPrintable(Status()));
     run("  LD C,1\n  CALL 5\n  LD E,A\n  LD C,2\n  JP 5\n", "q");
     QCOMPARE(console()->ScreenText(), QStringLiteral("qq"));
     Do("listing");
@@ -572,8 +662,16 @@ class WindowTest : public QObject {
     QVERIFY(console() && !console()->Finished());
     QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
-    QVERIFY2(console()->StatusText().startsWith("Stopped at 0100H (p.z80:1: LOOP:   JR LOOP)"),
+    QVERIFY2(console()->StatusText().startsWith("Stopped by Stop at 0100H (p.z80:1: LOOP:   JR LOOP)\nafter "),
              qPrintable(console()->StatusText()));
+    // Stop while the program waits for a key is no normal end either.
+    write("  LD C,1\n  CALL 5\n  JP 0\n");
+    Do("choose:" + Path("p.z80"));
+    window_->RunProgram();
+    QVERIFY(console() && !console()->Finished());
+    QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
+    QVERIFY2(console()->StatusText().startsWith("Stopped by Stop"), qPrintable(console()->StatusText()));
   }
 
   // Debug (Shift+F9): the debugger window stops at the first statement; a

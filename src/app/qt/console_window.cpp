@@ -281,6 +281,13 @@ void ConsoleWindow::Poll() {
 QString ConsoleWindow::StatusText() const {
   if (!finished_) return QStringLiteral("Running...");
   const std::string figures = runner::Grouped(result_.tstates) + " T-states, " + runner::Duration(result_.seconds);
+  // Stop ends a program wherever it is: between instructions (where the
+  // machine names the place) or waiting for a key (it then ends as at the end
+  // of its input, which is not a normal end).
+  if (stop_ && (result_.message.empty() || result_.status == runner::kStopped)) {
+    const std::string where = result_.message.empty() ? "" : result_.message.substr(result_.message.find(' '));
+    return QString::fromStdString("Stopped by Stop" + where + "\nafter " + figures);
+  }
   if (result_.message.empty())
     return QString::fromStdString("Ended: " + figures +
                                   (result_.status ? ", status " + std::to_string(result_.status) : ""));

@@ -326,8 +326,12 @@ void MainWindow::RealErrorReport(const QString& path, const QString& reason) {
 }
 
 void MainWindow::OnAssembleClicked(bool again) {
+  Assemble([this, again] { return again ? logic_->OnRunAgain() : logic_->OnAssemble(); });
+}
+
+void MainWindow::Assemble(const std::function<RunResult()>& run) {
   try {
-    lastRun_ = again ? logic_->OnRunAgain() : logic_->OnAssemble();
+    lastRun_ = run();
   } catch (const FileError& e) {
     lastRun_ = RunResult{};
     ops_->FlushListing();
@@ -405,7 +409,6 @@ void MainWindow::DebugProgram() {
 
 #if ORVANE_HAVE_RUNNER
 bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
-  const std::string verb = debug ? "Debug" : "Run", key = debug ? "Shift+F9" : "F9";
   // The source's name as bytes, as the run opens it.
   const std::string field = ops_->Text(TextField::kSource);
   const std::string source = field.empty() ? logic_->LastSource() : field;
@@ -414,16 +417,8 @@ bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
     ops_->SetStatus("Nothing to " + std::string(debug ? "debug" : "run") + ": select a file first");
     return false;
   }
-  // Run again goes in the last run's format when the fields are empty.
-  if (field.empty() ? !logic_->LastRunCpm() : !w_.optCPMcom->isChecked()) {
-    ops_->SetStatus(field.empty() ? verb + " runs CP/M programs, and the last assembly made Intel HEX: select the file "
-                                           "with CPM Executable, then " + verb + " (" + key + ")"
-                                  : verb + " runs CP/M programs: select CPM Executable, then " + verb + " (" + key +
-                                        ") again");
-    return false;
-  }
   // The last program again while its source is as it was; else a new
-  // assembly.
+  // assembly, as a CP/M image whatever the format buttons show.
   if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
     program_.reset();
     auto program = std::make_unique<AssembledProgram>();
@@ -436,15 +431,10 @@ bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
     };
     logic_->onSymbols = [&](const SymbolTable& symbols) { program->SetSymbols(symbols); };
     const QDateTime time = info.lastModified();
-    OnAssembleClicked(true);
+    Assemble([this] { return logic_->OnAssembleForRun(); });
     logic_->onStatement = nullptr;
     logic_->onSymbols = nullptr;
-    if (!lastRun_.completed) return false;  // the status says why
-    if (lastRun_.statementsWithErrors != 0) {
-      ops_->SetStatus(w_.lblStatus->text().toStdString() + "\nNot " + (debug ? "debugged" : "run") +
-                      ": the program has errors");
-      return false;
-    }
+    if (!lastRun_.completed || lastRun_.statementsWithErrors != 0) return false;  // the status says why
     program_ = std::move(program);
     rows_ = std::move(rows);
     programSource_ = source;
@@ -491,7 +481,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       auto* drop = static_cast<QDropEvent*>(event);
       const QByteArray path = DraggedSource(drop->mimeData());
       if (path.isEmpty() || logic_->Running()) break;  // a field takes other drops as it always did
-      drop->acceptProposedAction();
+      // Only ever a copy: a drag source that honours a move would delete the
+      // user's file.
+      if (!(drop->possibleActions() & Qt::CopyAction)) {
+        drop->ignore();
+        return true;
+      }
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
       if (event->type() == QEvent::Drop) OpenFile(path);
       return true;
     }

@@ -76,6 +76,9 @@ class MainWindow : public QWidget {
   void AddKeys();
   void AddMenu();
   void OnAssembleClicked(bool again = false);
+  // A run of the window logic, its file problem reported, the window closed
+  // afterwards when that was asked for during it.
+  void Assemble(const std::function<RunResult()>& run);
   // The folder, the listing check box and the format, kept between sessions.
   void RestoreSettings();
   void SaveSettings();

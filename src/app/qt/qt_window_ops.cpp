@@ -17,6 +17,7 @@
 #include <QTextCursor>
 #include <QWidget>
 
+#include "app/window_logic.h"
 #include "twips.h"
 
 namespace orvane::qt {
@@ -145,9 +146,13 @@ QString ElideName(const QString& name, const QFontMetrics& metrics, int width) {
 }
 
 // "listing A, object B" with the two names elided in their middles to fit.
+// The F5 hint after them shows while the names fit whole; else the names come
+// first and the hint is left to the tooltip.
 QString FitNames(const QString& line, const QFontMetrics& metrics, int width) {
   static const QString kList = QStringLiteral("listing "), kObject = QStringLiteral(", object ");
+  static const QString kHint = QString::fromLatin1(kAgainHint.data(), static_cast<qsizetype>(kAgainHint.size()));
   if (metrics.horizontalAdvance(line) <= width) return line;
+  if (line.endsWith(kHint)) return FitNames(line.chopped(kHint.size()), metrics, width);
   const qsizetype split = line.lastIndexOf(kObject);
   if (!line.startsWith(kList) || split < kList.size()) return metrics.elidedText(line, Qt::ElideMiddle, width);
   const QString list = line.mid(kList.size(), split - kList.size());

@@ -1,0 +1,119 @@
+// The window's logic without a screen: the listing path the window derives
+// from a source name of any bytes, what window load leaves in the fields, and
+// F5 (run again) after the format buttons were changed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/paths.h"
+#include "app/window_logic.h"
+#include "driver/file_ops.h"
+#include "headless_window.h"
+
+namespace orvane {
+namespace {
+
+// The stem cuts the last four characters, as a UTF-8 decoder counts them: a
+// valid character is one, each byte that is not part of one is one. "P" and
+// the sequence, then "xyz": a sequence that is one character leaves "P".
+struct StemRow {
+  const char* what;
+  std::string bytes;
+  std::string stem;
+};
+
+TEST(WindowStem, CutsFourCharactersAsADecoderCountsThem) {
+  const StemRow rows[] = {
+      {"U+0080, the first of two bytes", "\xC2\x80", "P"},
+      {"U+07FF, the last of two bytes", "\xDF\xBF", "P"},
+      {"C1 starts no character (an overlong form)", "\xC1\x80", "P\xC1"},
+      {"U+0800, the first of three bytes", "\xE0\xA0\x80", "P"},
+      {"E0 80 80, an overlong zero", "\xE0\x80\x80", "P\xE0\x80"},
+      {"U+FFFF", "\xEF\xBF\xBF", "P"},
+      {"a surrogate, D800", "\xED\xA0\x80", "P\xED\xA0"},
+      {"U+D7FF, just below the surrogates", "\xED\x9F\xBF", "P"},
+      {"U+E000, just above them", "\xEE\x80\x80", "P"},
+      {"U+10000, the first of four bytes", "\xF0\x90\x80\x80", "P"},
+      {"F0 8F BF BF, an overlong U+FFFF", "\xF0\x8F\xBF\xBF", "P\xF0\x8F\xBF"},
+      {"U+10FFFF, the last character", "\xF4\x8F\xBF\xBF", "P"},
+      {"F4 90 80 80, beyond U+10FFFF", "\xF4\x90\x80\x80", "P\xF4\x90\x80"},
+      {"F5 starts no character", "\xF5\x80\x80\x80", "P\xF5\x80\x80"},
+      {"a continuation byte missing", "\xE2\x82", "P\xE2"},
+      {"a lead byte where a continuation belongs", "\xE2\xC2\xA9", "P\xE2"},
+  };
+  for (const StemRow& r : rows) {
+    EXPECT_EQ(WindowStem("P" + r.bytes + "xyz"), r.stem) << r.what;
+  }
+  // A sequence cut short by the end of the path counts byte by byte.
+  EXPECT_EQ(WindowStem("ABCDE\xF0\x90\x80"), "ABCD") << "three bytes of four at the end: three characters";
+  EXPECT_EQ(WindowStem("ABCD\xC3\xA4"), "A") << "a character that ends the path is one";
+  EXPECT_EQ(WindowStem("ABCD\xF4\x8F\xBF\xBF"), "A") << "four bytes that end the path are one";
+  EXPECT_EQ(WindowStem("abc"), "abc") << "shorter than four characters";
+}
+
+std::string Read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class WindowLogicTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("orvane-app-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    std::ofstream(dir_ / "p.z80") << "  DB 1\n";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  // What a file selection does with the dialog's answer.
+  void Select(const std::string& name) { logic_.OnSelectFile((dir_ / name).string()); }
+
+  std::filesystem::path dir_;
+  HeadlessWindow w_;
+  DiskFileSystem files_;
+  WindowLogic logic_{w_, files_};
+};
+
+// Window load, whatever the fields held: all four empty, Intel HEX selected.
+TEST_F(WindowLogicTest, LoadEmptiesEveryField) {
+  w_.source = "a.z80", w_.list = "a.LST", w_.object = "a.com", w_.listing = "box", w_.intelHex = false;
+  logic_.OnLoad();
+  EXPECT_EQ(w_.source + "|" + w_.list + "|" + w_.object + "|" + w_.listing, "|||");
+  EXPECT_TRUE(w_.intelHex);
+}
+
+// F5 with empty fields runs the last run again in the last run's format,
+// whichever button was clicked since: the buttons follow it.
+struct AgainRow {
+  const char* what;
+  bool firstHex;  // the format of the first run
+  std::string written;
+};
+
+TEST_F(WindowLogicTest, RunAgainKeepsTheLastRunsFormat) {
+  for (const AgainRow& r : {AgainRow{"HEX, then CPM clicked", true, ":1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n"},
+                            AgainRow{"CPM, then HEX clicked", false, "\x01"}}) {
+    SCOPED_TRACE(r.what);
+    const std::string object = r.firstHex ? "p.HEX" : "p.com";
+    w_.intelHex = r.firstHex;
+    Select("p.z80");
+    ASSERT_TRUE(logic_.OnAssemble().completed);
+    std::filesystem::remove(dir_ / object);
+    // The other button, clicked with the fields empty: it changes no path.
+    w_.intelHex = !r.firstHex;
+    if (r.firstHex) logic_.OnOptCpm(); else logic_.OnOptIntelHex();
+    ASSERT_TRUE(logic_.OnRunAgain().completed);
+    EXPECT_EQ(w_.intelHex, r.firstHex) << "the button of the run's format is selected again";
+    EXPECT_EQ(Read(dir_ / object), r.written);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / (r.firstHex ? "p.com" : "p.HEX")));
+    std::filesystem::remove(dir_ / object);
+  }
+}
+
+}  // namespace
+}  // namespace orvane
