@@ -43,18 +43,6 @@ constexpr std::string_view kHelp =
     "In the debug console, a line starting with '>' is typed to the program\n"
     "(the rest of the line and a return); any other line is evaluated.\n";
 
-// Writes all of `bytes` to standard output; false when it is gone.
-bool WriteAll(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,7 +63,7 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> outputGone = false;
   orvane::dap::Adapter adapter([&](const orvane::dap::json& message) {
-    if (!outputGone && !WriteAll(orvane::lsp::FrameMessage(message))) outputGone = true;
+    if (!outputGone && !orvane::lsp::WriteAll(STDOUT_FILENO, orvane::lsp::FrameMessage(message))) outputGone = true;
   });
   orvane::lsp::MessageReader reader;
   std::vector<char> chunk(1 << 16);

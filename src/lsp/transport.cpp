@@ -1,6 +1,9 @@
 #include "lsp/transport.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 
 namespace orvane::lsp {
 
@@ -225,6 +228,17 @@ json ErrorResponse(const json& id, int code, std::string_view message) {
 
 json Notification(std::string_view method, json params) {
   return json{{"jsonrpc", "2.0"}, {"method", std::string(method)}, {"params", std::move(params)}};
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace orvane::lsp

@@ -58,6 +58,10 @@ class MessageReader {
 // The header and body of one message as written to the stream.
 std::string FrameMessage(const json& message);
 
+// Writes all of bytes to fd, going on after a signal; false when the output
+// is gone.
+bool WriteAll(int fd, std::string_view bytes);
+
 // A message as JSON-RPC sees it.
 struct Incoming {
   enum Kind { kRequest, kNotification, kResponse } kind = kNotification;

@@ -10,7 +10,7 @@ if [ ! -x "$client/node_modules/.bin/mocha" ]; then
   exit 77
 fi
 export ORVANE_DAP=$dap ORVANE_ASM=$asm NODE_PATH=$client/node_modules
-"$client/node_modules/.bin/mocha" --reporter spec "$dir/client/adapter.test.js"
+"$client/node_modules/.bin/mocha" "$dir/client/adapter.test.js"
 # The extension folder as vsce reads it: the manifest must be complete and
 # the files it lists the ones a user copies.
 tmp=$(mktemp -d)
