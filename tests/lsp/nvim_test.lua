@@ -120,6 +120,34 @@ if not vim.wait(60000, function() return #vim.diagnostic.get(buf) < seen - 1 end
 end
 diagnostics('diagnostics after the edits')
 
+-- Neovim 0.8 and later start the server through vim.lsp.start(config, opts),
+-- which 0.7 lacks. Where it is missing, a stand-in with its documented
+-- contract (a running client of that name and root_dir is reused, else one is
+-- started; the buffer opts.bufnr is attached) takes the set-up file's other
+-- path on this Neovim too.
+local real_start, starts = vim.lsp.start, 0
+vim.lsp.start = function(config, opts)
+  starts = starts + 1
+  if real_start ~= nil then return real_start(config, opts) end
+  local id
+  for _, c in ipairs(vim.lsp.get_active_clients()) do
+    if c.name == config.name and c.config.root_dir == config.root_dir then id = c.id end
+  end
+  id = id or vim.lsp.start_client(config)
+  vim.lsp.buf_attach_client(opts.bufnr, id)
+  return id
+end
+local second = io.open(dir .. '/second.z80', 'w')
+second:write('        LD A,300\n        END\n')
+second:close()
+vim.cmd('edit ' .. dir .. '/second.z80')
+local buf2 = vim.api.nvim_get_current_buf()
+vim.wait(60000, function() return #vim.diagnostic.get(buf2) > 0 end, 20)
+say(string.format('second buffer through vim.lsp.start (%d call): %d diagnostic, K %s, %d client', starts,
+                  #vim.diagnostic.get(buf2), vim.fn.maparg('K', 'n', false, true).buffer == 1 and 'in the buffer' or 'missing',
+                  #vim.lsp.get_active_clients()))
+vim.lsp.start = real_start
+
 vim.lsp.stop_client(client.id)
 vim.wait(10000, function() return vim.lsp.get_client_by_id(client.id) == nil end, 20)
 say('stopped')
