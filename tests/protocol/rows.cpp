@@ -40,6 +40,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -95,18 +96,11 @@ bool Matches(const json& want, const json& got) {
     return true;
   }
   if (want.is_array()) {
-    if (!got.is_array()) return false;
-    if (!want.empty() && want[0] == "...") {
-      for (size_t i = 1; i < want.size(); ++i) {
-        bool found = false;
-        for (const json& g : got) found = found || Matches(want[i], g);
-        if (!found) return false;
-      }
-      return true;
-    }
-    if (want.size() != got.size()) return false;
-    for (size_t i = 0; i < want.size(); ++i) {
-      if (!Matches(want[i], got[i])) return false;
+    const bool some = !want.empty() && want[0] == "...";
+    if (!got.is_array() || (!some && want.size() != got.size())) return false;
+    for (size_t i = some ? 1 : 0; i < want.size(); ++i) {
+      auto match = [&](const json& g) { return Matches(want[i], g); };
+      if (some ? std::none_of(got.begin(), got.end(), match) : !match(got[i])) return false;
     }
     return true;
   }
