@@ -80,19 +80,16 @@ def check(editor, command, launch):
         print(f"FAIL {editor}: {e}")
 
 
-def fill(value, workdir):
+def fill(value):
     """The placeholders the editors fill in a launch configuration."""
     if isinstance(value, str):
-        return (value.replace("${file}", program).replace("${fileDirname}", os.path.dirname(program))
-                .replace("${workdir}", workdir).replace("{0}", program))
+        return (value.replace("${file}", program).replace("${fileDirname}", home).replace("${workdir}", home)
+                .replace("{0}", program))
     if isinstance(value, dict):
-        return {k: fill(v, workdir) for k, v in value.items()}
+        return {k: fill(v) for k, v in value.items()}
     if isinstance(value, list):
-        return [fill(v, workdir) for v in value]
+        return [fill(v) for v in value]
     return value
-
-
-workdir = os.path.dirname(program)
 
 # VS Code: the extension's debug type and its first launch configuration.
 manifest = json.load(open(os.path.join(editors, "vscode/orvane-debug/package.json")))
@@ -100,13 +97,13 @@ debugger = manifest["contributes"]["debuggers"][0]
 assert debugger["type"] == "orvane"
 assert all("description" in a for a in debugger["configurationAttributes"]["launch"]["properties"].values())
 launch = dict(debugger["initialConfigurations"][0])
-check("vscode", os.path.basename(debugger["program"]), fill(launch, workdir))
+check("vscode", os.path.basename(debugger["program"]), fill(launch))
 
 # Helix: the z80 language's debugger and its template, with the source given.
 helix = tomllib.load(open(os.path.join(editors, "helix/languages.toml"), "rb"))
 z80 = next(lang for lang in helix["language"] if lang["name"] == "z80")
 assert z80["debugger"]["transport"] == "stdio"
-check("helix", z80["debugger"]["command"], fill(z80["debugger"]["templates"][0]["args"], workdir))
+check("helix", z80["debugger"]["command"], fill(z80["debugger"]["templates"][0]["args"]))
 
 # Kate: the adapter's run command and its launch request ("command" is the
 # request's name; "${args|list}" is an empty list here).
@@ -114,7 +111,7 @@ kate = json.load(open(os.path.join(editors, "kate/debugger.json")))["dap"]["orva
 request = dict(next(iter(kate["configurations"].values()))["request"])
 assert request.pop("command") == "launch"
 request["args"] = []
-check("kate", kate["run"]["command"][0], fill(request, workdir))
+check("kate", kate["run"]["command"][0], fill(request))
 
 # Neovim: the Lua file with a stand-in for nvim-dap's module.
 tmp = tempfile.mkdtemp()
@@ -129,7 +126,7 @@ try:
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     nv = json.load(open(out))
     assert nv["adapter"]["type"] == "executable" and nv["config"]["type"] == "orvane"
-    check("neovim nvim-dap", nv["adapter"]["command"], fill(nv["config"], workdir))
+    check("neovim nvim-dap", nv["adapter"]["command"], fill(nv["config"]))
 finally:
     shutil.rmtree(tmp)
     shutil.rmtree(home)

@@ -1,7 +1,7 @@
 ;;; emacs_test.el --- drives orvane-dap through Emacs dap-mode in batch  -*- lexical-binding: t -*-
 ;; Loads the set-up file Orvane installs, sets a breakpoint in a buffer,
 ;; starts a session, reads a register as dap-mode's locals view does, steps,
-;; continues and runs to the end, and writes what it saw to EMACS_TEST_OUT.
+;; continues and runs to the end, and writes what it saw to EDITOR_TEST_OUT.
 
 (require 'package)
 (add-to-list 'package-directory-list "/usr/share/emacs/site-lisp/elpa")
@@ -16,7 +16,7 @@
 (defvar report nil)
 (defun say (fmt &rest args) (push (apply #'format fmt args) report))
 (defun finish (status)
-  (with-temp-file (getenv "EMACS_TEST_OUT")
+  (with-temp-file (getenv "EDITOR_TEST_OUT")
     (insert (mapconcat #'identity (reverse report) "\n") "\n"))
   (kill-emacs status))
 
@@ -46,7 +46,7 @@
 (defun stops () (seq-count (lambda (e) (string-prefix-p "stopped" e)) events))
 
 (condition-case err
-    (let* ((file (getenv "EMACS_TEST_FILE"))
+    (let* ((file (getenv "EDITOR_TEST_FILE"))
            (buffer (find-file-noselect file)))
       (with-current-buffer buffer
         (goto-char (point-min))
@@ -80,7 +80,7 @@
         (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
         (say "%s at line %d, B = %s" (car events) (gethash "line" (dap--debug-session-active-frame session))
              (gethash "result" (dap-request session "evaluate" :expression "B" :context "watch")))
-        (with-current-buffer (get-file-buffer (getenv "EMACS_TEST_FILE"))
+        (with-current-buffer (get-file-buffer (getenv "EDITOR_TEST_FILE"))
           (dap-breakpoint-delete-all))
         (dap-continue session (dap--debug-session-thread-id session))
         (wait-for "the end" (lambda () (member "terminated" events)))

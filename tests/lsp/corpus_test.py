@@ -16,6 +16,7 @@ program of 150 faulty lines has more messages than orvane-asm shows by default.
 """
 import json
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -26,6 +27,8 @@ files = sys.argv[4:]
 failures = []
 checked = 0
 compared = 0
+FORMAT = {"jsonrpc": "2.0", "id": 1, "method": "textDocument/formatting",
+          "params": {"textDocument": {"uri": "file:///p.z80"}, "options": {"tabSize": 8, "insertSpaces": True}}}
 
 
 def frame(message):
@@ -61,10 +64,9 @@ def utf16(line, byte_col):
     return len(line.encode("utf-8", "surrogateescape")[:byte_col].decode("utf-8", "replace").encode("utf-16-le")) // 2
 
 
-def cli_messages(path, fmt, workdir):
-    r = subprocess.run([asm, "--" + fmt, "--color=never", "--max-errors=0", "-l", os.path.join(workdir, "x.LST"),
-                        "-o", os.path.join(workdir, "x.obj"), path], capture_output=True)
-    return r.stderr.decode("utf-8", "surrogateescape").split("\n")
+def assemble(fmt, source, listing, obj, cwd=None):
+    return subprocess.run([asm, "--" + fmt, "--color=never", "--max-errors=0", "-l", listing, "-o", obj, source],
+                          capture_output=True, cwd=cwd)
 
 
 head = re.compile(r"^.*?:(\d+):(?:(\d+):)? (error|warning|note): (.*)$")
@@ -72,7 +74,8 @@ head = re.compile(r"^.*?:(\d+):(?:(\d+):)? (error|warning|note): (.*)$")
 
 def expected_diagnostics(path, fmt, source_lines, workdir):
     """orvane-asm's messages as the diagnostics they must become."""
-    out = cli_messages(path, fmt, workdir)
+    out = assemble(fmt, path, os.path.join(workdir, "x.LST"), os.path.join(workdir, "x.obj"))
+    out = out.stderr.decode("utf-8", "surrogateescape").split("\n")
     result = []
     i = 0
     while i < len(out):
@@ -105,9 +108,8 @@ def expected_diagnostics(path, fmt, source_lines, workdir):
             if n and n.group(3) == "note":
                 note = n.group(4)
                 i += 1
-        d = {"line": line, "start": start, "end": end, "severity": 1 if kind == "error" else 2, "message": text,
-             "code": code, "note": note}
-        result.append(d)
+        result.append({"line": line, "start": start, "end": end, "severity": 1 if kind == "error" else 2,
+                       "message": text, "code": code, "note": note})
     return result
 
 
@@ -139,15 +141,9 @@ def same_listing_and_object(before, after, fmt, workdir):
     for name, text in (("a", before), ("b", after)):
         d = os.path.join(workdir, name)
         os.makedirs(d, exist_ok=True)
-        src = os.path.join(d, "p.z80")
-        with open(src, "w", encoding="utf-8", errors="surrogateescape") as f:
-            f.write(text)
-        r = subprocess.run([asm, "--" + fmt, "--color=never", "--max-errors=0", "-l", "p.LST", "-o", "p.obj", "p.z80"],
-                           capture_output=True, cwd=d)
-        with open(os.path.join(d, "p.LST"), "rb") as f:
-            listing = f.read()
-        with open(os.path.join(d, "p.obj"), "rb") as f:
-            obj = f.read()
+        pathlib.Path(d, "p.z80").write_text(text, encoding="utf-8", errors="surrogateescape")
+        r = assemble(fmt, "p.z80", "p.LST", "p.obj", cwd=d)
+        listing, obj = (pathlib.Path(d, name).read_bytes() for name in ("p.LST", "p.obj"))
         # Messages without their columns and quoted lines, which move.
         msgs = [re.sub(r"^(p\.z80:\d+:)\d+:", r"\1", l) for l in r.stderr.decode("utf-8", "replace").split("\n")
                 if re.match(r"^p\.z80:\d+", l) or l.startswith("orvane-asm:")]
@@ -156,16 +152,12 @@ def same_listing_and_object(before, after, fmt, workdir):
 
 
 def check(path, text, fmt, workdir):
-    global checked
+    global checked, compared
     checked += 1
     source_lines = text.split("\n")
     src = os.path.join(workdir, "p.z80")
-    with open(src, "w", encoding="utf-8", errors="surrogateescape") as f:
-        f.write(text)
-    diags, answers = server_session(text, fmt, [
-        {"jsonrpc": "2.0", "id": 1, "method": "textDocument/formatting",
-         "params": {"textDocument": {"uri": "file:///p.z80"}, "options": {"tabSize": 8, "insertSpaces": True}}}])
-    global compared
+    pathlib.Path(src).write_text(text, encoding="utf-8", errors="surrogateescape")
+    diags, answers = server_session(text, fmt, [FORMAT])
     want = expected_diagnostics(src, fmt, source_lines, workdir)
     compared += len(want)
     got = from_server(diags or [])
@@ -180,9 +172,7 @@ def check(path, text, fmt, workdir):
         failures.append(f"{path} --{fmt}: formatting changed more than blanks")
     if not same_listing_and_object(text, formatted, fmt, workdir):
         failures.append(f"{path} --{fmt}: the formatted program assembles differently")
-    _, again = server_session(formatted, fmt, [
-        {"jsonrpc": "2.0", "id": 1, "method": "textDocument/formatting",
-         "params": {"textDocument": {"uri": "file:///p.z80"}, "options": {"tabSize": 8, "insertSpaces": True}}}])
+    _, again = server_session(formatted, fmt, [FORMAT])
     if again[1]["result"]:
         failures.append(f"{path} --{fmt}: formatting twice changes {len(again[1]['result'])} more lines")
     # Typing in comments (which the server answers without assembling again),

@@ -177,11 +177,9 @@ std::vector<std::string> Instances(std::string form) {
   for (size_t i = 0; i <= operands.size(); ++i) {
     if (i < operands.size() && operands[i] != ',') continue;
     std::string op = operands.substr(start, i - start);
-    if (op == "r") op = "E";
-    if (op == "n") op = "5";
-    if (op == "e") op = "$+4";
-    if (op == "b") op = "6";
-    if (op == "(IX+d)") op = "(IX+3)";
+    for (const auto& [from, to] : {std::pair{"r", "E"}, {"n", "5"}, {"e", "$+4"}, {"b", "6"}, {"(IX+d)", "(IX+3)"}}) {
+      if (op == from) op = to;
+    }
     out += (start ? "," : "") + op;
     start = i + 1;
   }

@@ -1,13 +1,13 @@
 -- Drives orvane-lsp through Neovim's own LSP client, with the set-up files
 -- Orvane installs: opens a file with mistakes, waits for the diagnostics,
 -- asks hover, definition, references and rename, edits a line and waits for
--- the new diagnostics. Everything seen is written to $NVIM_TEST_OUT, one fact
+-- the new diagnostics. Everything seen is written to $EDITOR_TEST_OUT, one fact
 -- a line, for comparison with a golden file.
 local editors = vim.env.ORVANE_EDITORS
 local out = {}
 local function say(s) table.insert(out, s) end
 local function finish(code)
-  local f = io.open(vim.env.NVIM_TEST_OUT, 'w')
+  local f = io.open(vim.env.EDITOR_TEST_OUT, 'w')
   f:write(table.concat(out, '\n') .. '\n')
   f:close()
   vim.cmd((code == 0) and 'qa!' or 'cq!')
@@ -20,7 +20,7 @@ dofile(editors .. '/neovim/orvane.lua')
 
 -- The file type by name and content: *.z80 always, *.asm when it shows Z80
 -- code in its first 4 KiB.
-local dir = vim.fn.fnamemodify(vim.env.NVIM_TEST_FILE, ':h')
+local dir = vim.fn.fnamemodify(vim.env.EDITOR_TEST_FILE, ':h')
 for _, row in ipairs({
   { 'any.z80', '  mov ax,bx\n' },
   { 'hello.asm', '; CP/M\n        ORG 256\n        LD DE,MSG\n' },
@@ -39,7 +39,7 @@ for _, row in ipairs({
   vim.cmd('bwipeout')
 end
 
-vim.cmd('edit ' .. vim.env.NVIM_TEST_FILE)
+vim.cmd('edit ' .. vim.env.EDITOR_TEST_FILE)
 local buf = vim.api.nvim_get_current_buf()
 say('filetype ' .. vim.bo[buf].filetype)
 

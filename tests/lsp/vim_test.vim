@@ -1,11 +1,11 @@
 " Drives orvane-lsp through Vim's ALE with the set-up files Orvane installs:
 " opens a file with mistakes, waits for ALE's list of problems, asks hover
 " (into the preview window) and goes to a definition. Everything seen is
-" written to $VIM_TEST_OUT, one fact a line, for comparison with a golden file.
+" written to $EDITOR_TEST_OUT, one fact a line, for comparison with a golden file.
 set nocompatible
 let s:out = []
 function! s:Finish(code) abort
-  call writefile(s:out, $VIM_TEST_OUT)
+  call writefile(s:out, $EDITOR_TEST_OUT)
   execute a:code == 0 ? 'qa!' : 'cq!'
 endfunction
 " A bound far above the usual time: only a server that never answers fails here.
@@ -26,7 +26,7 @@ filetype on
 execute 'source ' . $ORVANE_EDITORS . '/ftdetect/z80.vim'
 execute 'source ' . $ORVANE_EDITORS . '/vim/orvane.vim'
 
-execute 'edit ' . $VIM_TEST_FILE
+execute 'edit ' . $EDITOR_TEST_FILE
 let s:buf = bufnr('')
 call add(s:out, 'filetype ' . &filetype)
 call add(s:out, 'linters ' . join(map(copy(ale#linter#Get('z80')), 'v:val.name'), ' '))

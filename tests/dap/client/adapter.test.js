@@ -72,6 +72,21 @@ describe('orvane-dap with DebugClient', function () {
   async function evaluate(expression, context = 'watch') {
     return (await dc.evaluateRequest({ expression, context })).body.result;
   }
+  // A launch stopped at `line`: on entry, or at one of `breakpoints` set first.
+  function launchTo(line, breakpoints) {
+    const configure = !breakpoints ? dc.configurationSequence() : dc.waitForEvent('initialized')
+      .then(() => dc.setBreakpointsRequest({ source: { path: prog }, breakpoints }))
+      .then(() => dc.configurationDoneRequest());
+    return Promise.all([
+      configure,
+      dc.launch({ program: prog, stopOnEntry: !breakpoints }),
+      dc.assertStoppedLocation(breakpoints ? 'breakpoint' : 'entry', { path: prog, line }),
+    ]);
+  }
+  // A request that runs the program on, and where it must stop.
+  function runTo(request, line, reason = 'step') {
+    return Promise.all([dc[`${request}Request`]({ threadId: 1 }), dc.assertStoppedLocation(reason, { line })]);
+  }
 
   it('answers initialize with the capabilities', async () => {
     const r = await dc.initializeRequest();
@@ -93,11 +108,7 @@ describe('orvane-dap with DebugClient', function () {
   });
 
   it('stops on entry at the first statement', async () => {
-    await Promise.all([
-      dc.configurationSequence(),
-      dc.launch({ program: prog, stopOnEntry: true }),
-      dc.assertStoppedLocation('entry', { path: prog, line: 4 }),
-    ]);
+    await launchTo(4);
     assertRegistersOf(await registers(), ref.steps[0]);
   });
 
@@ -112,47 +123,35 @@ describe('orvane-dap with DebugClient', function () {
   });
 
   it('stops on a condition and on a hit count', async () => {
-    await Promise.all([
-      dc.waitForEvent('initialized').then(() => dc.setBreakpointsRequest({
-        source: { path: prog }, breakpoints: [{ line: 12, condition: 'B == 1' }],
-      })).then(() => dc.configurationDoneRequest()),
-      dc.launch({ program: prog }),
-      dc.assertStoppedLocation('breakpoint', { line: 12 }),
-    ]);
+    await launchTo(12, [{ line: 12, condition: 'B == 1' }]);
     assert.strictEqual(await evaluate('B'), '01H (1)');
     assert.strictEqual(await evaluate('CNT'), '011BH (283)');
     await dc.setBreakpointsRequest({ source: { path: prog }, breakpoints: [{ line: 6, hitCondition: '1' }] });
-    await Promise.all([dc.continueRequest({ threadId: 1 }), dc.assertStoppedLocation('breakpoint', { line: 6 })]);
+    await runTo('continue', 6, 'breakpoint');
   });
 
   it('stops on the Nth arrival with a hit count', async () => {
-    await Promise.all([
-      dc.waitForEvent('initialized').then(() => dc.setBreakpointsRequest({
-        source: { path: prog }, breakpoints: [{ line: 5, hitCondition: '2' }],
-      })).then(() => dc.configurationDoneRequest()),
-      dc.launch({ program: prog }),
-      dc.assertStoppedLocation('breakpoint', { line: 5 }),
-    ]);
+    await launchTo(5, [{ line: 5, hitCondition: '2' }]);
     assert.strictEqual(await evaluate('B'), '02H (2)');
   });
 
   it('steps over, into and out of a CALL', async () => {
     await dc.hitBreakpoint({ program: prog }, { path: prog, line: 5 });
-    await Promise.all([dc.nextRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 6 })]);
+    await runTo('next', 6);
     assert.strictEqual(await evaluate('B'), '03H (3)');
-    await Promise.all([dc.nextRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 5 })]);
-    await Promise.all([dc.stepInRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 11 })]);
+    await runTo('next', 5);
+    await runTo('stepIn', 11);
     const st = await dc.stackTraceRequest({ threadId: 1 });
     assert.deepStrictEqual(st.body.stackFrames.map(f => f.line), [11, 5]);
-    await Promise.all([dc.stepInRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 12 })]);
-    await Promise.all([dc.stepOutRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 6 })]);
+    await runTo('stepIn', 12);
+    await runTo('stepOut', 6);
   });
 
   it('steps back to the registers and T-states the trace had', async () => {
     await dc.hitBreakpoint({ program: prog }, { path: prog, line: 12 });
-    await Promise.all([dc.stepBackRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 11 })]);
+    await runTo('stepBack', 11);
     assertRegistersOf(await registers(), ref.steps.find(s => s.PC === '010E'));  // PUSH BC
-    await Promise.all([dc.stepBackRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 5 })]);
+    await runTo('stepBack', 5);
     assertRegistersOf(await registers(), ref.steps.find(s => s.PC === '0102'));  // CALL SHOW
   });
 
@@ -173,20 +172,16 @@ describe('orvane-dap with DebugClient', function () {
   });
 
   it('stops right after a write with a data breakpoint, and reverse continue finds it again', async () => {
-    await Promise.all([
-      dc.configurationSequence(),
-      dc.launch({ program: prog, stopOnEntry: true }),
-      dc.assertStoppedLocation('entry', { line: 4 }),
-    ]);
+    await launchTo(4);
     const info = await dc.dataBreakpointInfoRequest({ name: 'CNT', variablesReference: 2 });
     assert.ok(info.body.dataId);
     const set = await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: info.body.dataId, accessType: 'write' }] });
     assert.strictEqual(set.body.breakpoints[0].verified, true);
-    await Promise.all([dc.continueRequest({ threadId: 1 }), dc.assertStoppedLocation('data breakpoint', { line: 9 })]);
+    await runTo('continue', 9, 'data breakpoint');
     assert.strictEqual(await evaluate('(CNT)'), '07H (7)');
-    await Promise.all([dc.stepBackRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 8 })]);
+    await runTo('stepBack', 8);
     assert.strictEqual(await evaluate('(CNT)'), '00H (0)');
-    await Promise.all([dc.reverseContinueRequest({ threadId: 1 }), dc.assertStoppedLocation('step', { line: 4 })]);
+    await runTo('reverseContinue', 4);
   });
 
   it('stops at a runtime fault as an exception, and ends with orvane-asm --run\'s status', async () => {
