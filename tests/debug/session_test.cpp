@@ -1,5 +1,5 @@
-// The debug session driven by table rows: a small program and a script of
-// commands, each with where the program must then stand. Where it must stand
+// The debug session driven by the rows of session_rows.txt: a small program
+// and a script of commands, each with where the program must then stand. Where it must stand
 // is named by the source line and the how-manieth time execution reaches it;
 // the registers and T-states it must then have are read from orvane-asm
 // --run --trace on the same program (the trace prints them before every
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
 #include <mutex>
 #include <chrono>
@@ -76,9 +77,6 @@ std::string Slurp(const fs::path& p) {
 }
 
 struct Program {
-  Program(std::string s, std::vector<std::string> a = {}, std::string in = "", uint64_t max = 0,
-          std::map<std::string, std::string> f = {})
-      : source(std::move(s)), args(std::move(a)), input(std::move(in)), maxTstates(max), files(std::move(f)) {}
   std::string source;                 // statements, one a line
   std::vector<std::string> args;
   std::string input;                  // console input
@@ -148,145 +146,92 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
   return o;
 }
 
+// One row of session_rows.txt (its header gives the format). A row that
+// cannot be read is a case whose error fails it.
 struct Case {
-  const char* name;
+  std::string name;
   Program program;
-  // Commands separated by ';', each "COMMAND = EXPECTATION" or a bare
-  // setting. Settings: "b L", "b L if COND", "b L hit N", "d SYMBOL".
-  // Commands: c (continue), s (step into), o (over), u (out), back [N], rc
-  // (reverse continue), to L (run to line), restart, stack (expects the call
-  // stack's lines, innermost first). Expectations: [REASON] L.K, the state
-  // before the Kth execution of line L, or [REASON] @+N / @-N, that many
-  // instructions after or before the state expected last; REASON one of bp,
-  // data, step, pause, start (the oldest recorded instruction); or "fault"
-  // (the last traced instruction, with orvane-run's message) or "exit"
-  // (orvane-run's status and message). A quoted text at the end is the stop's
-  // description.
-  const char* script;
+  std::string script;
+  std::string error;
 };
 
-const char* kCalls =
-    " ; calls and returns\n"                          // 1
-    "START:  LD A,0\n"                                // 2
-    "        LD (COUNT),A\n"                          // 3
-    "LOOP:   CALL INCR\n"                             // 4
-    "        LD A,(COUNT)\n"                          // 5
-    "        CP 5\n"                                  // 6
-    "        JR NZ,LOOP\n"                            // 7
-    "        CALL SKIP\n"                             // 8
-    "        DB 7\n"                                  // 9
-    "        LD HL,DONE\n"                            // 10
-    "        CALL OUTER\n"                            // 11
-    "        RET\n"                                   // 12
-    "INCR:   LD A,(COUNT)\n"                          // 13
-    "        INC A\n"                                 // 14
-    "        LD (COUNT),A\n"                          // 15
-    "        RET\n"                                   // 16
-    "SKIP:   POP HL          ; past the inline byte\n"  // 17
-    "        LD A,(HL)\n"                             // 18
-    "        INC HL\n"                                // 19
-    "        JP (HL)\n"                               // 20
-    "OUTER:  CALL INCR\n"                             // 21
-    "        CALL INCR\n"                             // 22
-    "        RET\n"                                   // 23
-    "COUNT:  DB 0\n"                                  // 24
-    "DONE:   DB 0\n";                                 // 25
+// A row's text with its escapes resolved; false for an unknown escape.
+bool Unescape(const std::string& text, std::string& out) {
+  static const std::map<char, char> kEscapes = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'\\', '\\'}};
+  out.clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i == text.size()) return false;
+    if (kEscapes.count(text[i])) {
+      out += kEscapes.at(text[i]);
+      continue;
+    }
+    const std::string hex = text.substr(i + 1, 2);
+    if (text[i] != 'x' || hex.size() != 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      return false;
+    out += static_cast<char>(std::stoi(hex, nullptr, 16));
+    i += 2;
+  }
+  return true;
+}
 
-const char* kLong =
-    " ; about 1.1 million instructions; E keeps the sum\n"  // 1
-    "START:  LD D,3\n"                     // 2
-    "OUTER:  LD BC,36000\n"                // 3
-    "INNER:  INC HL\n"                     // 4
-    "        LD A,(SUM)\n"                 // 5
-    "        ADD A,L\n"                    // 6
-    "        ADD A,D\n"                    // 7
-    "        LD (SUM),A\n"                 // 8
-    "        LD E,A\n"                     // 9
-    "        DEC BC\n"                     // 10
-    "        LD A,B\n"                     // 11
-    "        OR C\n"                       // 12
-    "        JR NZ,INNER\n"                // 13
-    "        DEC D\n"                      // 14
-    "        JR NZ,OUTER\n"                // 15
-    "        RET\n"                        // 16
-    "SUM:    DB 0\n";                      // 17
-
-const char* kEcho =
-    " ; reads a line and prints it back\n"  // 1
-    "        LD DE,BUF\n"                  // 2
-    "        LD C,10\n"                    // 3
-    "        CALL 5\n"                     // 4
-    "        LD A,(LEN)\n"                 // 5
-    "        LD B,A\n"                     // 6
-    "        LD HL,TEXT\n"                 // 7
-    "NEXT:   LD E,(HL)\n"                  // 8
-    "        PUSH HL\n"                    // 9
-    "        PUSH BC\n"                    // 10
-    "        LD C,2\n"                     // 11
-    "        CALL 5\n"                     // 12
-    "        POP BC\n"                     // 13
-    "        POP HL\n"                     // 14
-    "        INC HL\n"                     // 15
-    "        DJNZ NEXT\n"                  // 16
-    "        RET\n"                        // 17
-    "BUF:    DB 20\n"                      // 18
-    "LEN:    DB 0\n"                       // 19
-    "TEXT:   DS \"....................\"\n";  // 20
-
-const Case kCases[] = {
-    {"steps", {kCalls}, "s = step 3.1; s = 4.1; s = 13.1; s = 14.1; back = step 13.1; back = 4.1; back = 3.1; back = 2.1"},
-    {"step over a call", {kCalls}, "s = 3.1; s = 4.1; o = step 5.1 \"Step at line 5\"; o = 6.1; o = 7.1; o = 4.2"},
-    {"step over a call that hits a breakpoint inside", {kCalls},
-     "to 4 = 4.1; b 15; o = bp 15.1 \"Breakpoint at line 15\"; o = 16.1; o = 5.1; o = 6.1; o = 7.1; o = 4.2; "
-     "o = bp 15.2; u = 5.2"},
-    {"step out", {kCalls}, "to 14 = 14.1; u = 5.1; to 21 = 21.1; s = 13.6; stack = 13 21 11; u = 22.1; u = 12.1"},
-    {"step out of a routine that pops its return address", {kCalls},
-     "to 17 = 17.1; stack = 17 8; u = 10.1; stack = 10"},
-    {"step over a routine that pops its return address", {kCalls}, "to 8 = 8.1; o = 10.1"},
-    {"conditional breakpoint on a byte", {kCalls}, "b 14 if (COUNT) == 3; c = bp 14.4; c = exit"},
-    {"conditional breakpoint on a register", {kCalls}, "b 6 if A >= &H4; c = bp 6.4; c = bp 6.5; c = exit"},
-    {"conditional breakpoint on a pair and a symbol", {kCalls}, "b 11 if HL == DONE; c = bp 11.1; c = exit"},
-    {"hit count", {kCalls}, "b 14 hit 3; c = bp 14.3; c = exit"},
-    {"a breakpoint on the first statement", {kCalls}, "b 2; c = bp 2.1; c = exit"},
-    {"a breakpoint on the first statement with a hit count", {kCalls}, "b 2 hit 2; b 3; c = bp 3.1; c = exit"},
-    {"data breakpoint then reverse continue to the writer", {kCalls},
-     "d COUNT; c = data 4.1; c = data 16.1 \"Data breakpoint: COUNT written at line 15\"; rc = data 15.1; "
-     "rc = data 3.1; rc = start 2.1; c = data 4.1"},
-    {"reverse continue to a breakpoint", {kCalls}, "b 14; c = bp 14.1; c = bp 14.2; c = bp 14.3; rc = bp 14.2; "
-     "rc = bp 14.1; rc = start 2.1; c = bp 14.1"},
-    {"run to a line, restart", {kCalls}, "to 22 = 22.1; restart = 2.1; to 10 = 10.1; c = exit"},
-    {"a million steps back", {kLong},
-     "b 16; c = bp 16.1; back 1000000 = @-1000000; back = @-1; s = @+1; s = @+1; s = @+1; c = bp 16.1; c = exit"},
-    {"reverse continue through a long history", {kLong}, "b 14; c = bp 14.1; c = bp 14.2; rc = bp 14.1; c = bp 14.2"},
-    {"a BDOS call writes a watched byte", {kEcho, {}, "hello\n"},
-     "d LEN; c = data 5.1; rc = data 4.1; c = data 5.1; c = exit"},
-    {"stepping back over console output", {kEcho, {}, "abc\n"},
-     "to 16 = 16.1; to 16 = 16.2; back 20 = @-20; to 17 = 17.1; c = exit"},
-    // Every runtime fault stops at its instruction; continuing ends the run.
-    {"HALT", {"        NOP\n        HALT\n        RET\n"}, "c = fault 2.1 \"Stopped: HALT at 0101H, line 2\"; c = exit"},
-    {"unknown BDOS function", {"        LD C,99\n        CALL 5\n        RET\n"},
-     "c = fault 2.1 \"Stopped: unknown BDOS function 99 at 0102H, line 2\"; back = 1.1; c = fault 2.1; c = exit"},
-    {"unknown BIOS entry", {"        LD HL,(1)\n        LD DE,21\n        ADD HL,DE\n        JP (HL)\n"},
-     "c = fault 4.1; c = exit"},
-    {"write over the warm boot jump", {"        LD A,0\n        LD (1),A\n        RET\n"},
-     "c = fault 2.1 \"Stopped: the instruction at 0102H wrote to 0001H, in the jump at 0000H-0002H that every warm "
-     "boot goes through, line 2\"; "
-     "c = exit"},
-    {"push into the BDOS", {"        LD SP,&HFE10\n        PUSH BC\n        RET\n"}, "c = fault 2.1; c = exit"},
-    {"jump into the BDOS", {"        NOP\n        JP &HFE80\n"}, "s = 2.1; c = fault 2.1; c = exit"},
-    {"the BDOS refuses to write", {"        LD DE,&HFF80\n        LD C,26\n        CALL 5\n        LD DE,&H5C\n"
-                                   "        LD C,17\n        CALL 5\n        RET\n",
-                                   {"*.*"}, "", 0, {{"a.txt", "x"}}},
-     "c = fault 6.1; c = exit"},
-    {"the T-state limit", {"L:      JR L\n", {}, "", 1000},
-     "c = \"Stopped: the T-state limit 1000 reached at 0100H, line 1\"; c = exit"},
-    {"no drive B:", {"        LD E,1\n        LD C,14\n        CALL 5\n        RET\n"}, "c = fault 3.1; c = exit"},
-    {"an FCB with garbage", {"        LD A,7\n        LD (&H5E),A\n        LD DE,&H5C\n        LD C,15\n        CALL 5\n"
-                             "        RET\n", {"x.txt"}},
-     "c = fault 5.1; back = 4.1; c = fault 5.1; c = exit"},
-    {"a breakpoint before a fault", {"        LD C,99\n        CALL 5\n        RET\n"},
-     "b 2; c = bp 2.1; c = fault 2.1; c = exit"},
-};
+std::vector<Case> ReadCases(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<Case> cases, unreadable;
+  std::map<std::string, std::string> programs;
+  std::string* source = nullptr;  // where numbered program lines go
+  int n = 0, number = 0;
+  const auto fail = [&](const std::string& why) {
+    unreadable.push_back({"unreadable line " + std::to_string(n), {}, "", path + ":" + std::to_string(n) + ": " + why});
+  };
+  for (std::string line; std::getline(in, line);) {
+    ++n;
+    if (line.empty() || line[0] == '#') continue;
+    const size_t bar = line.find('|');
+    if (bar != std::string::npos && bar <= 3 && line.find_first_not_of(" 0123456789") == bar &&
+        line.find_first_of("0123456789") < bar) {
+      if (!source || std::stoi(line.substr(0, bar)) != ++number) fail("a program line out of place or out of order");
+      else source->append(line, bar + 1).push_back('\n');
+      continue;
+    }
+    const size_t space = line.find(' ');
+    const std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
+    std::string text;
+    number = 0;
+    source = nullptr;
+    if (key == "program" && !value.empty() && !programs.count(value)) {
+      source = &programs[value];
+    } else if (key == "case" && !value.empty()) {
+      cases.push_back({value, {}, "", ""});
+      source = &cases.back().program.source;
+    } else if (cases.empty()) {
+      fail("neither a program nor a case");
+    } else if (Program& p = cases.back().program; key == "use" && programs.count(value)) {
+      p.source = programs[value];
+    } else if (key == "args") {
+      std::istringstream words(value);
+      for (std::string w; words >> w;) p.args.push_back(w);
+    } else if (key == "input" && Unescape(value, text)) {
+      p.input = text;
+    } else if (key == "max-tstates" && !value.empty() && value.find_first_not_of("0123456789") == std::string::npos) {
+      p.maxTstates = std::stoull(value);
+    } else if (key == "file" && value.find(' ') != std::string::npos && Unescape(value.substr(value.find(' ') + 1), text)) {
+      p.files[value.substr(0, value.find(' '))] = text;
+    } else if (key == "script" && !value.empty()) {
+      cases.back().script += (cases.back().script.empty() ? "" : "; ") + value;
+    } else {
+      fail("cannot read '" + line + "'");
+    }
+  }
+  for (Case& c : cases)
+    if (c.program.source.empty() || c.script.empty()) c.error = c.name + ": a case needs a program and a script";
+  if (cases.empty()) fail("no cases in " + path);
+  cases.insert(cases.end(), unreadable.begin(), unreadable.end());
+  return cases;
+}
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
@@ -319,6 +264,7 @@ void ExpectRow(const Session& s, const Oracle& o, long i, const std::string& whe
 
 TEST_P(Rows, Script) {
   const Case& c = GetParam();
+  ASSERT_EQ(c.error, "");
   Workspace w;
   const Oracle o = RunOracle(w, c.program);
   ASSERT_FALSE(o.rows.empty()) << "orvane-asm --run --trace gave no trace";
@@ -460,9 +406,9 @@ TEST_P(Rows, Script) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& i) {
+INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(ReadCases(SESSION_ROWS)), [](const testing::TestParamInfo<Case>& i) {
   std::string n;
-  for (const char* p = i.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  for (char c : i.param.name) n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return n;
 });
 
