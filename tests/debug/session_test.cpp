@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "debug/session.h"
+#include "row_file.h"
 
 namespace fs = std::filesystem;
 using orvane::debug::LaunchOptions;
@@ -146,8 +147,8 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
   return o;
 }
 
-// One row of session_rows.txt (its header gives the format). A row that
-// cannot be read is a case whose error fails it.
+// One case of session_rows.txt (its header gives the format). A file that
+// cannot be read gives a case whose error fails it.
 struct Case {
   std::string name;
   Program program;
@@ -155,81 +156,50 @@ struct Case {
   std::string error;
 };
 
-// A row's text with its escapes resolved; false for an unknown escape.
-bool Unescape(const std::string& text, std::string& out) {
-  static const std::map<char, char> kEscapes = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'\\', '\\'}};
-  out.clear();
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
-    if (++i == text.size()) return false;
-    if (kEscapes.count(text[i])) {
-      out += kEscapes.at(text[i]);
-      continue;
-    }
-    const std::string hex = text.substr(i + 1, 2);
-    if (text[i] != 'x' || hex.size() != 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-      return false;
-    out += static_cast<char>(std::stoi(hex, nullptr, 16));
-    i += 2;
-  }
-  return true;
-}
-
 std::vector<Case> ReadCases(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<Case> cases, unreadable;
+  std::vector<Case> cases;
   std::map<std::string, std::string> programs;
   std::string* source = nullptr;  // where numbered program lines go
-  int n = 0, number = 0;
-  const auto fail = [&](const std::string& why) {
-    unreadable.push_back({"unreadable line " + std::to_string(n), {}, "", path + ":" + std::to_string(n) + ": " + why});
-  };
-  for (std::string line; std::getline(in, line);) {
-    ++n;
-    if (line.empty() || line[0] == '#') continue;
-    const size_t bar = line.find('|');
-    if (bar != std::string::npos && bar <= 3 && line.find_first_not_of(" 0123456789") == bar &&
-        line.find_first_of("0123456789") < bar) {
-      if (!source || std::stoi(line.substr(0, bar)) != ++number) fail("a program line out of place or out of order");
-      else source->append(line, bar + 1).push_back('\n');
-      continue;
+  int number = 0;
+  const std::string error = rows::Read(path, [&](const std::string& line) {
+    const size_t bar = line.find('|'), space = line.find(' ');
+    if (bar <= 3 && line.find_first_not_of(" 0123456789") == bar) {
+      rows::Need(source && std::stoi(line) == ++number, "a program line out of place or out of order");
+      source->append(line, bar + 1).push_back('\n');
+      return;
     }
-    const size_t space = line.find(' ');
     const std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
-    std::string text;
+    rows::Need(!value.empty() && (key == "program" || key == "case" || !cases.empty()), "a line without a case");
     number = 0;
     source = nullptr;
-    if (key == "program" && !value.empty() && !programs.count(value)) {
+    if (key == "program") {
+      rows::Need(programs[value].empty(), "a program named twice");
       source = &programs[value];
-    } else if (key == "case" && !value.empty()) {
+    } else if (key == "case") {
       cases.push_back({value, {}, "", ""});
       source = &cases.back().program.source;
-    } else if (cases.empty()) {
-      fail("neither a program nor a case");
-    } else if (Program& p = cases.back().program; key == "use" && programs.count(value)) {
+    } else if (Program& p = cases.back().program; key == "use") {
+      rows::Need(!programs[value].empty(), "no such program");
       p.source = programs[value];
     } else if (key == "args") {
       std::istringstream words(value);
       for (std::string w; words >> w;) p.args.push_back(w);
-    } else if (key == "input" && Unescape(value, text)) {
-      p.input = text;
-    } else if (key == "max-tstates" && !value.empty() && value.find_first_not_of("0123456789") == std::string::npos) {
+    } else if (key == "input") {
+      p.input = rows::Unescape(value);
+    } else if (key == "max-tstates") {
+      rows::Need(value.find_first_not_of("0123456789") == std::string::npos, "no number");
       p.maxTstates = std::stoull(value);
-    } else if (key == "file" && value.find(' ') != std::string::npos && Unescape(value.substr(value.find(' ') + 1), text)) {
-      p.files[value.substr(0, value.find(' '))] = text;
-    } else if (key == "script" && !value.empty()) {
-      cases.back().script += (cases.back().script.empty() ? "" : "; ") + value;
+    } else if (key == "file") {
+      rows::Need(value.find(' ') != std::string::npos, "no FILE TEXT");
+      p.files[value.substr(0, value.find(' '))] = rows::Unescape(value.substr(value.find(' ') + 1));
     } else {
-      fail("cannot read '" + line + "'");
+      rows::Need(key == "script", "an unknown line");
+      cases.back().script += (cases.back().script.empty() ? "" : "; ") + value;
     }
-  }
+  });
   for (Case& c : cases)
-    if (c.program.source.empty() || c.script.empty()) c.error = c.name + ": a case needs a program and a script";
-  if (cases.empty()) fail("no cases in " + path);
-  cases.insert(cases.end(), unreadable.begin(), unreadable.end());
+    if (c.program.source.empty() || c.script.empty()) c.error = "a case needs a program and a script";
+  if (!error.empty() || cases.empty()) cases.push_back({"unreadable rows", {}, "", error.empty() ? "no cases" : error});
   return cases;
 }
 

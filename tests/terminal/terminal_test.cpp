@@ -1,14 +1,11 @@
-// The three terminals, as rows (terminal_rows.txt) of bytes a program writes
-// and the screen they leave. Each row goes three ways that must agree: the screen model
-// reading the terminal's own codes, the same model reading their ANSI
+// The three terminals, as rows (terminal_rows.txt) of bytes a program
+// writes and the screen they leave. Each row goes three ways that must agree:
+// the screen model reading the terminal's own codes, the same model reading their ANSI
 // translation (what orvane-run sends a host terminal), and, when libvterm is
 // there, an independent terminal emulator reading that translation.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <deque>
-#include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -16,6 +13,7 @@
 
 #include "runner/screen.h"
 #include "runner/terminal.h"
+#include "row_file.h"
 
 #if ORVANE_HAVE_VTERM
 #include <vterm.h>
@@ -82,7 +80,6 @@ struct EndRow {
   std::string bytes, after;
 };
 
-// The rows of terminal_rows.txt (its header gives the format).
 struct Table {
   std::vector<ScreenRow> screens;
   std::vector<KeyRow> keys;
@@ -90,101 +87,34 @@ struct Table {
   std::string error;  // the first line that cannot be read, or a kind without rows
 };
 
-// A row's fields: '|' between them, '#' outside a string ends the row.
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (!quoted && line[i] == '#') break;
-    if (!quoted && line[i] == '|') {
-      fields.emplace_back();
-      continue;
-    }
-    quoted ^= line[i] == '"';
-    fields.back() += line[i];
-    if (quoted && line[i] == '\\' && i + 1 < line.size()) fields.back() += line[++i];
-  }
-  return fields;
-}
-
-// The texts of one field, ',' between them: each is "..." strings joined,
-// N*"..." repeated N times. False for anything else.
-bool Texts(const std::string& field, std::vector<std::string>& texts) {
-  static const std::map<char, char> kEscapes = {{'r', '\r'}, {'n', '\n'}, {'b', '\b'}, {'t', '\t'},
-                                                {'a', '\a'}, {'"', '"'},   {'\\', '\\'}};
-  texts.assign(1, "");
-  bool open = true;  // a text without a string yet
-  for (size_t i = 0; i < field.size();) {
-    if (field[i] == ' ' || (field[i] == ',' && !open)) {
-      if (field[i++] == ',') texts.emplace_back(), open = true;
-      continue;
-    }
-    size_t times = 1, used = 0;
-    if (std::isdigit(static_cast<unsigned char>(field[i]))) {
-      times = std::stoul(field.substr(i), &used);
-      if (field.compare(i += used, 1, "*") != 0) return false;
-      ++i;
-    }
-    if (field.compare(i, 1, "\"") != 0) return false;
-    std::string s;
-    for (++i; i < field.size() && field[i] != '"'; ++i) {
-      if (field[i] != '\\') {
-        s += field[i];
-      } else if (++i < field.size() && kEscapes.count(field[i])) {
-        s += kEscapes.at(field[i]);
-      } else {
-        const std::string hex = field.substr(i + 1, 2);
-        if (field.compare(i, 1, "x") != 0 || hex.size() != 2 || !std::isxdigit(static_cast<unsigned char>(hex[0])) ||
-            !std::isxdigit(static_cast<unsigned char>(hex[1])))
-          return false;
-        s += static_cast<char>(std::stoi(hex, nullptr, 16));
-        i += 2;
-      }
-    }
-    if (i++ >= field.size()) return false;  // no closing quote
-    while (times-- > 0) texts.back() += s;
-    open = false;
-  }
-  return !open;
-}
-
-Table Read(const std::string& path) {
-  Table t;
-  std::ifstream in(path);
-  int n = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++n;
-    const std::vector<std::string> f = Fields(line);
-    std::istringstream head(f[0]);
-    std::string kind, name, extra;
-    if (!(head >> kind) && f.size() == 1) continue;  // blank or a comment
-    head >> name;
-    TerminalType type;
-    std::vector<std::string> a, b;
-    bool ok = !(head >> extra) && orvane::runner::ParseTerminalType(name, type) && f.size() >= 3 && Texts(f[1], a) &&
-              Texts(f[2], b) && b.size() == 1;
-    if (ok && kind == "screen" && f.size() == 4 && a.size() == 1) {
-      std::istringstream at(f[3]);
-      t.screens.push_back({type, a[0], b[0], -1, -1});
-      ok = (at >> t.screens.back().row >> t.screens.back().column) && !(at >> extra);
-    } else if (ok && kind == "keys" && f.size() == 3) {
-      t.keys.push_back({type, a, b[0]});
-    } else if (ok && kind == "end" && f.size() == 3 && a.size() == 1) {
-      t.ends.push_back({type, a[0], b[0]});
-    } else {
-      ok = false;
-    }
-    if (!ok && t.error.empty()) t.error = path + ":" + std::to_string(n) + ": cannot read '" + line + "'";
-  }
-  if (t.error.empty() && (t.screens.empty() || t.keys.empty() || t.ends.empty()))
-    t.error = path + ": screen, keys and end rows are wanted, of each at least one";
-  return t;
-}
-
-// Read once, as the first test asks; each test fails on an unreadable file.
+// The rows of terminal_rows.txt (its header gives the format), read once as
+// the first test asks; each test fails on an unreadable file.
 const Table& TheRows() {
-  static const Table t = Read(TERMINAL_ROWS);
-  return t;
+  static const Table table = [] {
+    Table t;
+    t.error = rows::Read(TERMINAL_ROWS, [&t](const std::string& line) {
+      const std::vector<std::string> f = rows::Fields(line);
+      std::istringstream head(f[0]), at(f.back());
+      std::string kind, name, rest;
+      TerminalType type;
+      rows::Need(head >> kind >> name && !(head >> rest) && orvane::runner::ParseTerminalType(name, type) &&
+                     f.size() >= 3,
+                 "no KIND TYPE | ... row");
+      if (kind == "keys") {
+        t.keys.push_back({type, {f.begin() + 1, f.end() - 1}, f.back()});
+      } else if (kind == "end" && f.size() == 3) {
+        t.ends.push_back({type, f[1], f[2]});
+      } else {
+        rows::Need(kind == "screen" && f.size() == 4, "no screen, keys or end row");
+        t.screens.push_back({type, f[1], f[2], -1, -1});
+        rows::Need((at >> t.screens.back().row >> t.screens.back().column) && !(at >> rest), "no ROW COLUMN");
+      }
+    });
+    if (t.error.empty() && (t.screens.empty() || t.keys.empty() || t.ends.empty()))
+      t.error = "screen, keys and end rows are wanted, of each at least one";
+    return t;
+  }();
+  return table;
 }
 
 std::string Name(const ScreenRow& r) {
