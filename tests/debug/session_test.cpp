@@ -386,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(ReadCases(SESSION_ROWS))
 
 namespace {
 
-std::unique_ptr<Session> Open(const std::string& source, StringConsole& console, const fs::path& drive) {
+std::unique_ptr<Session> Open(const std::string& source, orvane::runner::Console& console, const fs::path& drive) {
   LaunchOptions opt;
   opt.path = "prog.z80";
   opt.text = source;
@@ -547,13 +547,8 @@ class TypedConsole : public orvane::runner::Console {
 TEST(Session, PauseWhileWaitingForAKey) {
   Workspace w;
   TypedConsole console;
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = "        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n";
-  opt.drive = w.dir().string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
+  auto s = Open("        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n", console,
+                w.dir());
   ASSERT_TRUE(s);
   std::atomic<bool> done{false};
   Stop stop;
@@ -641,13 +636,7 @@ class GoneConsole : public orvane::runner::Console {
 TEST(Session, ConsoleGone) {
   Workspace w;
   GoneConsole console;
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = "        LD E,65\n        LD C,2\n        CALL 5\n        RET\n";
-  opt.drive = w.dir().string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
+  auto s = Open("        LD E,65\n        LD C,2\n        CALL 5\n        RET\n", console, w.dir());
   ASSERT_TRUE(s);
   const Stop stop = s->Continue();
   EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
