@@ -78,6 +78,7 @@ std::string Slurp(const fs::path& p) {
 }
 
 struct Program {
+  Program(std::string s = "") : source(std::move(s)) {}
   std::string source;                 // statements, one a line
   std::vector<std::string> args;
   std::string input;                  // console input
@@ -232,6 +233,20 @@ void ExpectRow(const Session& s, const Oracle& o, long i, const std::string& whe
   }
 }
 
+std::unique_ptr<Session> Open(const Program& p, orvane::runner::Console& console, const fs::path& drive) {
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = p.source;
+  opt.args = p.args;
+  opt.drive = drive.string();
+  opt.console = &console;
+  opt.maxTstates = p.maxTstates;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  EXPECT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  return s;
+}
+
 TEST_P(Rows, Script) {
   const Case& c = GetParam();
   ASSERT_EQ(c.error, "");
@@ -239,16 +254,8 @@ TEST_P(Rows, Script) {
   const Oracle o = RunOracle(w, c.program);
   ASSERT_FALSE(o.rows.empty()) << "orvane-asm --run --trace gave no trace";
   StringConsole console(c.program.input);
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = c.program.source;
-  opt.args = c.program.args;
-  opt.drive = w.Folder("session", c.program).string();
-  opt.console = &console;
-  opt.maxTstates = c.program.maxTstates;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
-  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  auto s = Open(c.program, console, w.Folder("session", c.program));
+  ASSERT_TRUE(s);
   EXPECT_EQ(s->LastStop().reason, StopReason::kEntry);
   ExpectRow(*s, o, 0, "entry");
   long expected = 0;
@@ -386,24 +393,12 @@ INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(ReadCases(SESSION_ROWS))
 
 namespace {
 
-std::unique_ptr<Session> Open(const std::string& source, orvane::runner::Console& console, const fs::path& drive) {
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = source;
-  opt.drive = drive.string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
-  EXPECT_TRUE(s) << (errors.empty() ? "" : errors[0]);
-  return s;
-}
-
 // Pause from another thread stops an endless loop; it can go on and be
 // paused again, and step back from there.
 TEST(Session, PauseFromAnotherThread) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("L:      INC HL\n        JR L\n", console, w.dir());
+  auto s = Open({"L:      INC HL\n        JR L\n"}, console, w.dir());
   ASSERT_TRUE(s);
   for (int round = 0; round < 2; ++round) {
     std::atomic<bool> done{false};
@@ -440,16 +435,16 @@ TEST(Session, EditAndEvaluate) {
   Workspace w;
   StringConsole console("");
   auto s = Open(
-      "        LD A,65\n"      // 1
-      "        LD E,A\n"       // 2
-      "        LD C,2\n"       // 3
-      "        CALL 5\n"       // 4
-      "        LD A,(CH)\n"    // 5
-      "        LD E,A\n"       // 6
-      "        LD C,2\n"       // 7
-      "        CALL 5\n"       // 8
-      "        RET\n"          // 9
-      "CH:     DB 88\n",       // 10
+      {"        LD A,65\n"     // 1
+       "        LD E,A\n"      // 2
+       "        LD C,2\n"      // 3
+       "        CALL 5\n"      // 4
+       "        LD A,(CH)\n"   // 5
+       "        LD E,A\n"      // 6
+       "        LD C,2\n"      // 7
+       "        CALL 5\n"      // 8
+       "        RET\n"         // 9
+       "CH:     DB 88\n"},     // 10
       console, w.dir());
   ASSERT_TRUE(s);
   std::string error;
@@ -547,7 +542,7 @@ class TypedConsole : public orvane::runner::Console {
 TEST(Session, PauseWhileWaitingForAKey) {
   Workspace w;
   TypedConsole console;
-  auto s = Open("        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n", console,
+  auto s = Open({"        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n"}, console,
                 w.dir());
   ASSERT_TRUE(s);
   std::atomic<bool> done{false};
@@ -577,7 +572,7 @@ TEST(Session, PauseWhileWaitingForAKey) {
 TEST(Session, FaultUndoesItsInstruction) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("        LD C,99\n        CALL 5\n        RET\n", console, w.dir());
+  auto s = Open({"        LD C,99\n        CALL 5\n        RET\n"}, console, w.dir());
   ASSERT_TRUE(s);
   const Stop stop = s->Continue();
   EXPECT_EQ(stop.reason, StopReason::kException);
@@ -598,7 +593,7 @@ namespace {
 TEST(Session, DirectBdosWrites) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n", console,
+  auto s = Open({"        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n"}, console,
                 w.dir());
   ASSERT_TRUE(s);
   const uint8_t was = s->ReadByte(3);
@@ -636,7 +631,7 @@ class GoneConsole : public orvane::runner::Console {
 TEST(Session, ConsoleGone) {
   Workspace w;
   GoneConsole console;
-  auto s = Open("        LD E,65\n        LD C,2\n        CALL 5\n        RET\n", console, w.dir());
+  auto s = Open({"        LD E,65\n        LD C,2\n        CALL 5\n        RET\n"}, console, w.dir());
   ASSERT_TRUE(s);
   const Stop stop = s->Continue();
   EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
