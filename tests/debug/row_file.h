@@ -27,8 +27,9 @@ inline std::string Unescape(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (text.compare(i, 2, "\\(") == 0) {
+      Need(std::isdigit(static_cast<unsigned char>(text[i + 2])), "\\( without a number");
       times = std::stoul(text.substr(i + 2), &used);
-      Need(text.compare(i += 2 + used, 1, ")") == 0, "\\( without )");
+      Need(times < 10000 && text.compare(i += 2 + used, 1, ")") == 0, "\\(N) with N too big or without )");
       continue;
     }
     if (text.compare(i, 2, "\\x") == 0) {
@@ -42,6 +43,7 @@ inline std::string Unescape(const std::string& text) {
     out.append(times, c);
     times = 1;
   }
+  Need(times == 1, "\\(N) at the end");
   return out == "-" ? "" : out;
 }
 
