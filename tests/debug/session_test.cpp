@@ -305,18 +305,11 @@ TEST_P(Rows, Script) {
       EXPECT_EQ(lines, want) << where;
       continue;
     }
-    if (verb == "c") {
-      stop = s->Continue();
-    } else if (verb == "s") {
-      stop = s->StepInto();
-    } else if (verb == "o") {
-      stop = s->StepOver();
-    } else if (verb == "u") {
-      stop = s->StepOut();
-    } else if (verb == "rc") {
-      stop = s->ReverseContinue();
-    } else if (verb == "restart") {
-      stop = s->Restart();
+    static const std::map<std::string, Stop (Session::*)()> kMoves = {
+        {"c", &Session::Continue}, {"s", &Session::StepInto},         {"o", &Session::StepOver},
+        {"u", &Session::StepOut},  {"rc", &Session::ReverseContinue}, {"restart", &Session::Restart}};
+    if (kMoves.count(verb)) {
+      stop = (s.get()->*kMoves.at(verb))();
     } else if (verb == "to") {
       int line = 0;
       cs >> line;
@@ -389,9 +382,6 @@ INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(ReadCases(SESSION_ROWS))
   return n;
 });
 
-}  // namespace
-
-namespace {
 
 // Pause from another thread stops an endless loop; it can go on and be
 // paused again, and step back from there.
@@ -501,9 +491,6 @@ TEST(Session, AssemblyErrors) {
   EXPECT_EQ(errors.size(), 1u);
 }
 
-}  // namespace
-
-namespace {
 
 // Console input typed later, from another thread.
 class TypedConsole : public orvane::runner::Console {
@@ -584,9 +571,6 @@ TEST(Session, FaultUndoesItsInstruction) {
   EXPECT_EQ(s->Continue().exitStatus, 3);
 }
 
-}  // namespace
-
-namespace {
 
 // A BDOS call that sets a byte directly (the IOBYTE) is undone, replayed and
 // seen by a data breakpoint like any other write.
@@ -612,9 +596,6 @@ TEST(Session, DirectBdosWrites) {
   EXPECT_EQ(s->Register("A")->value, 0x55u);  // function 7 reads it back
 }
 
-}  // namespace
-
-namespace {
 
 // A console that is gone: the run stops on the call that wrote to it, and
 // ends as orvane-run's does (status 7).
