@@ -162,6 +162,7 @@ std::vector<Case> ReadCases(const std::string& path) {
   std::map<std::string, std::string> programs;
   std::string* source = nullptr;  // where numbered program lines go
   int number = 0;
+  bool inCase = false;  // from a "case" line to the next "program" line
   const std::string error = rows::Read(path, [&](const std::string& line) {
     const size_t bar = line.find('|'), space = line.find(' ');
     if (bar <= 3 && line.find_first_not_of(" 0123456789") == bar) {
@@ -170,13 +171,15 @@ std::vector<Case> ReadCases(const std::string& path) {
       return;
     }
     const std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
-    rows::Need(!value.empty() && (key == "program" || key == "case" || !cases.empty()), "a line without a case");
+    rows::Need(!value.empty() && (key == "program" || key == "case" || inCase), "a line outside a case");
     number = 0;
     source = nullptr;
     if (key == "program") {
+      inCase = false;
       rows::Need(programs[value].empty(), "a program named twice");
       source = &programs[value];
     } else if (key == "case") {
+      inCase = true;
       cases.push_back({value, {}, "", ""});
       source = &cases.back().program.source;
     } else if (Program& p = cases.back().program; key == "use") {
