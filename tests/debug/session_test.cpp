@@ -1,5 +1,5 @@
-// The debug session driven by table rows: a small program and a script of
-// commands, each with where the program must then stand. Where it must stand
+// The debug session driven by the rows of session_rows.txt: a small program
+// and a script of commands, each with where the program must then stand. Where it must stand
 // is named by the source line and the how-manieth time execution reaches it;
 // the registers and T-states it must then have are read from orvane-asm
 // --run --trace on the same program (the trace prints them before every
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
 #include <mutex>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "debug/session.h"
+#include "row_file.h"
 
 namespace fs = std::filesystem;
 using orvane::debug::LaunchOptions;
@@ -76,9 +78,7 @@ std::string Slurp(const fs::path& p) {
 }
 
 struct Program {
-  Program(std::string s, std::vector<std::string> a = {}, std::string in = "", uint64_t max = 0,
-          std::map<std::string, std::string> f = {})
-      : source(std::move(s)), args(std::move(a)), input(std::move(in)), maxTstates(max), files(std::move(f)) {}
+  Program(std::string s = "") : source(std::move(s)) {}
   std::string source;                 // statements, one a line
   std::vector<std::string> args;
   std::string input;                  // console input
@@ -148,145 +148,64 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
   return o;
 }
 
+// One case of session_rows.txt (its header gives the format). A file that
+// cannot be read gives a case whose error fails it.
 struct Case {
-  const char* name;
+  std::string name;
   Program program;
-  // Commands separated by ';', each "COMMAND = EXPECTATION" or a bare
-  // setting. Settings: "b L", "b L if COND", "b L hit N", "d SYMBOL".
-  // Commands: c (continue), s (step into), o (over), u (out), back [N], rc
-  // (reverse continue), to L (run to line), restart, stack (expects the call
-  // stack's lines, innermost first). Expectations: [REASON] L.K, the state
-  // before the Kth execution of line L, or [REASON] @+N / @-N, that many
-  // instructions after or before the state expected last; REASON one of bp,
-  // data, step, pause, start (the oldest recorded instruction); or "fault"
-  // (the last traced instruction, with orvane-run's message) or "exit"
-  // (orvane-run's status and message). A quoted text at the end is the stop's
-  // description.
-  const char* script;
+  std::string script;
+  std::string error;
 };
 
-const char* kCalls =
-    " ; calls and returns\n"                          // 1
-    "START:  LD A,0\n"                                // 2
-    "        LD (COUNT),A\n"                          // 3
-    "LOOP:   CALL INCR\n"                             // 4
-    "        LD A,(COUNT)\n"                          // 5
-    "        CP 5\n"                                  // 6
-    "        JR NZ,LOOP\n"                            // 7
-    "        CALL SKIP\n"                             // 8
-    "        DB 7\n"                                  // 9
-    "        LD HL,DONE\n"                            // 10
-    "        CALL OUTER\n"                            // 11
-    "        RET\n"                                   // 12
-    "INCR:   LD A,(COUNT)\n"                          // 13
-    "        INC A\n"                                 // 14
-    "        LD (COUNT),A\n"                          // 15
-    "        RET\n"                                   // 16
-    "SKIP:   POP HL          ; past the inline byte\n"  // 17
-    "        LD A,(HL)\n"                             // 18
-    "        INC HL\n"                                // 19
-    "        JP (HL)\n"                               // 20
-    "OUTER:  CALL INCR\n"                             // 21
-    "        CALL INCR\n"                             // 22
-    "        RET\n"                                   // 23
-    "COUNT:  DB 0\n"                                  // 24
-    "DONE:   DB 0\n";                                 // 25
-
-const char* kLong =
-    " ; about 1.1 million instructions; E keeps the sum\n"  // 1
-    "START:  LD D,3\n"                     // 2
-    "OUTER:  LD BC,36000\n"                // 3
-    "INNER:  INC HL\n"                     // 4
-    "        LD A,(SUM)\n"                 // 5
-    "        ADD A,L\n"                    // 6
-    "        ADD A,D\n"                    // 7
-    "        LD (SUM),A\n"                 // 8
-    "        LD E,A\n"                     // 9
-    "        DEC BC\n"                     // 10
-    "        LD A,B\n"                     // 11
-    "        OR C\n"                       // 12
-    "        JR NZ,INNER\n"                // 13
-    "        DEC D\n"                      // 14
-    "        JR NZ,OUTER\n"                // 15
-    "        RET\n"                        // 16
-    "SUM:    DB 0\n";                      // 17
-
-const char* kEcho =
-    " ; reads a line and prints it back\n"  // 1
-    "        LD DE,BUF\n"                  // 2
-    "        LD C,10\n"                    // 3
-    "        CALL 5\n"                     // 4
-    "        LD A,(LEN)\n"                 // 5
-    "        LD B,A\n"                     // 6
-    "        LD HL,TEXT\n"                 // 7
-    "NEXT:   LD E,(HL)\n"                  // 8
-    "        PUSH HL\n"                    // 9
-    "        PUSH BC\n"                    // 10
-    "        LD C,2\n"                     // 11
-    "        CALL 5\n"                     // 12
-    "        POP BC\n"                     // 13
-    "        POP HL\n"                     // 14
-    "        INC HL\n"                     // 15
-    "        DJNZ NEXT\n"                  // 16
-    "        RET\n"                        // 17
-    "BUF:    DB 20\n"                      // 18
-    "LEN:    DB 0\n"                       // 19
-    "TEXT:   DS \"....................\"\n";  // 20
-
-const Case kCases[] = {
-    {"steps", {kCalls}, "s = step 3.1; s = 4.1; s = 13.1; s = 14.1; back = step 13.1; back = 4.1; back = 3.1; back = 2.1"},
-    {"step over a call", {kCalls}, "s = 3.1; s = 4.1; o = step 5.1 \"Step at line 5\"; o = 6.1; o = 7.1; o = 4.2"},
-    {"step over a call that hits a breakpoint inside", {kCalls},
-     "to 4 = 4.1; b 15; o = bp 15.1 \"Breakpoint at line 15\"; o = 16.1; o = 5.1; o = 6.1; o = 7.1; o = 4.2; "
-     "o = bp 15.2; u = 5.2"},
-    {"step out", {kCalls}, "to 14 = 14.1; u = 5.1; to 21 = 21.1; s = 13.6; stack = 13 21 11; u = 22.1; u = 12.1"},
-    {"step out of a routine that pops its return address", {kCalls},
-     "to 17 = 17.1; stack = 17 8; u = 10.1; stack = 10"},
-    {"step over a routine that pops its return address", {kCalls}, "to 8 = 8.1; o = 10.1"},
-    {"conditional breakpoint on a byte", {kCalls}, "b 14 if (COUNT) == 3; c = bp 14.4; c = exit"},
-    {"conditional breakpoint on a register", {kCalls}, "b 6 if A >= &H4; c = bp 6.4; c = bp 6.5; c = exit"},
-    {"conditional breakpoint on a pair and a symbol", {kCalls}, "b 11 if HL == DONE; c = bp 11.1; c = exit"},
-    {"hit count", {kCalls}, "b 14 hit 3; c = bp 14.3; c = exit"},
-    {"a breakpoint on the first statement", {kCalls}, "b 2; c = bp 2.1; c = exit"},
-    {"a breakpoint on the first statement with a hit count", {kCalls}, "b 2 hit 2; b 3; c = bp 3.1; c = exit"},
-    {"data breakpoint then reverse continue to the writer", {kCalls},
-     "d COUNT; c = data 4.1; c = data 16.1 \"Data breakpoint: COUNT written at line 15\"; rc = data 15.1; "
-     "rc = data 3.1; rc = start 2.1; c = data 4.1"},
-    {"reverse continue to a breakpoint", {kCalls}, "b 14; c = bp 14.1; c = bp 14.2; c = bp 14.3; rc = bp 14.2; "
-     "rc = bp 14.1; rc = start 2.1; c = bp 14.1"},
-    {"run to a line, restart", {kCalls}, "to 22 = 22.1; restart = 2.1; to 10 = 10.1; c = exit"},
-    {"a million steps back", {kLong},
-     "b 16; c = bp 16.1; back 1000000 = @-1000000; back = @-1; s = @+1; s = @+1; s = @+1; c = bp 16.1; c = exit"},
-    {"reverse continue through a long history", {kLong}, "b 14; c = bp 14.1; c = bp 14.2; rc = bp 14.1; c = bp 14.2"},
-    {"a BDOS call writes a watched byte", {kEcho, {}, "hello\n"},
-     "d LEN; c = data 5.1; rc = data 4.1; c = data 5.1; c = exit"},
-    {"stepping back over console output", {kEcho, {}, "abc\n"},
-     "to 16 = 16.1; to 16 = 16.2; back 20 = @-20; to 17 = 17.1; c = exit"},
-    // Every runtime fault stops at its instruction; continuing ends the run.
-    {"HALT", {"        NOP\n        HALT\n        RET\n"}, "c = fault 2.1 \"Stopped: HALT at 0101H, line 2\"; c = exit"},
-    {"unknown BDOS function", {"        LD C,99\n        CALL 5\n        RET\n"},
-     "c = fault 2.1 \"Stopped: unknown BDOS function 99 at 0102H, line 2\"; back = 1.1; c = fault 2.1; c = exit"},
-    {"unknown BIOS entry", {"        LD HL,(1)\n        LD DE,21\n        ADD HL,DE\n        JP (HL)\n"},
-     "c = fault 4.1; c = exit"},
-    {"write over the warm boot jump", {"        LD A,0\n        LD (1),A\n        RET\n"},
-     "c = fault 2.1 \"Stopped: the instruction at 0102H wrote to 0001H, in the jump at 0000H-0002H that every warm "
-     "boot goes through, line 2\"; "
-     "c = exit"},
-    {"push into the BDOS", {"        LD SP,&HFE10\n        PUSH BC\n        RET\n"}, "c = fault 2.1; c = exit"},
-    {"jump into the BDOS", {"        NOP\n        JP &HFE80\n"}, "s = 2.1; c = fault 2.1; c = exit"},
-    {"the BDOS refuses to write", {"        LD DE,&HFF80\n        LD C,26\n        CALL 5\n        LD DE,&H5C\n"
-                                   "        LD C,17\n        CALL 5\n        RET\n",
-                                   {"*.*"}, "", 0, {{"a.txt", "x"}}},
-     "c = fault 6.1; c = exit"},
-    {"the T-state limit", {"L:      JR L\n", {}, "", 1000},
-     "c = \"Stopped: the T-state limit 1000 reached at 0100H, line 1\"; c = exit"},
-    {"no drive B:", {"        LD E,1\n        LD C,14\n        CALL 5\n        RET\n"}, "c = fault 3.1; c = exit"},
-    {"an FCB with garbage", {"        LD A,7\n        LD (&H5E),A\n        LD DE,&H5C\n        LD C,15\n        CALL 5\n"
-                             "        RET\n", {"x.txt"}},
-     "c = fault 5.1; back = 4.1; c = fault 5.1; c = exit"},
-    {"a breakpoint before a fault", {"        LD C,99\n        CALL 5\n        RET\n"},
-     "b 2; c = bp 2.1; c = fault 2.1; c = exit"},
-};
+std::vector<Case> ReadCases(const std::string& path) {
+  std::vector<Case> cases;
+  std::map<std::string, std::string> programs;
+  std::string* source = nullptr;  // where numbered program lines go
+  int number = 0;
+  bool inCase = false;  // from a "case" line to the next "program" line
+  const std::string error = rows::Read(path, [&](const std::string& line) {
+    const size_t bar = line.find('|'), space = line.find(' ');
+    if (bar <= 3 && line.find_first_not_of(" 0123456789") == bar) {
+      rows::Need(source && std::stoi(line) == ++number, "a program line out of place or out of order");
+      source->append(line, bar + 1).push_back('\n');
+      return;
+    }
+    const std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
+    rows::Need(!value.empty() && (key == "program" || key == "case" || inCase), "a line outside a case");
+    number = 0;
+    source = nullptr;
+    if (key == "program") {
+      inCase = false;
+      rows::Need(programs[value].empty(), "a program named twice");
+      source = &programs[value];
+    } else if (key == "case") {
+      inCase = true;
+      cases.push_back({value, {}, "", ""});
+      source = &cases.back().program.source;
+    } else if (Program& p = cases.back().program; key == "use") {
+      rows::Need(!programs[value].empty(), "no such program");
+      p.source = programs[value];
+    } else if (key == "args") {
+      std::istringstream words(value);
+      for (std::string w; words >> w;) p.args.push_back(w);
+    } else if (key == "input") {
+      p.input = rows::Unescape(value);
+    } else if (key == "max-tstates") {
+      rows::Need(value.find_first_not_of("0123456789") == std::string::npos, "no number");
+      p.maxTstates = std::stoull(value);
+    } else if (key == "file") {
+      rows::Need(value.find(' ') != std::string::npos, "no FILE TEXT");
+      p.files[value.substr(0, value.find(' '))] = rows::Unescape(value.substr(value.find(' ') + 1));
+    } else {
+      rows::Need(key == "script", "an unknown line");
+      cases.back().script += (cases.back().script.empty() ? "" : "; ") + value;
+    }
+  });
+  for (Case& c : cases)
+    if (c.program.source.empty() || c.script.empty()) c.error = "a case needs a program and a script";
+  if (!error.empty() || cases.empty()) cases.push_back({"unreadable rows", {}, "", error.empty() ? "no cases" : error});
+  return cases;
+}
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
@@ -317,22 +236,29 @@ void ExpectRow(const Session& s, const Oracle& o, long i, const std::string& whe
   }
 }
 
+std::unique_ptr<Session> Open(const Program& p, orvane::runner::Console& console, const fs::path& drive) {
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text = p.source;
+  opt.args = p.args;
+  opt.drive = drive.string();
+  opt.console = &console;
+  opt.maxTstates = p.maxTstates;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  EXPECT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  return s;
+}
+
 TEST_P(Rows, Script) {
   const Case& c = GetParam();
+  ASSERT_EQ(c.error, "");
   Workspace w;
   const Oracle o = RunOracle(w, c.program);
   ASSERT_FALSE(o.rows.empty()) << "orvane-asm --run --trace gave no trace";
   StringConsole console(c.program.input);
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = c.program.source;
-  opt.args = c.program.args;
-  opt.drive = w.Folder("session", c.program).string();
-  opt.console = &console;
-  opt.maxTstates = c.program.maxTstates;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
-  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  auto s = Open(c.program, console, w.Folder("session", c.program));
+  ASSERT_TRUE(s);
   EXPECT_EQ(s->LastStop().reason, StopReason::kEntry);
   ExpectRow(*s, o, 0, "entry");
   long expected = 0;
@@ -382,18 +308,11 @@ TEST_P(Rows, Script) {
       EXPECT_EQ(lines, want) << where;
       continue;
     }
-    if (verb == "c") {
-      stop = s->Continue();
-    } else if (verb == "s") {
-      stop = s->StepInto();
-    } else if (verb == "o") {
-      stop = s->StepOver();
-    } else if (verb == "u") {
-      stop = s->StepOut();
-    } else if (verb == "rc") {
-      stop = s->ReverseContinue();
-    } else if (verb == "restart") {
-      stop = s->Restart();
+    static const std::map<std::string, Stop (Session::*)()> kMoves = {
+        {"c", &Session::Continue}, {"s", &Session::StepInto},         {"o", &Session::StepOver},
+        {"u", &Session::StepOut},  {"rc", &Session::ReverseContinue}, {"restart", &Session::Restart}};
+    if (kMoves.count(verb)) {
+      stop = (s.get()->*kMoves.at(verb))();
     } else if (verb == "to") {
       int line = 0;
       cs >> line;
@@ -460,34 +379,19 @@ TEST_P(Rows, Script) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& i) {
+INSTANTIATE_TEST_SUITE_P(Debug, Rows, testing::ValuesIn(ReadCases(SESSION_ROWS)), [](const testing::TestParamInfo<Case>& i) {
   std::string n;
-  for (const char* p = i.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  for (char c : i.param.name) n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return n;
 });
 
-}  // namespace
-
-namespace {
-
-std::unique_ptr<Session> Open(const std::string& source, StringConsole& console, const fs::path& drive) {
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = source;
-  opt.drive = drive.string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
-  EXPECT_TRUE(s) << (errors.empty() ? "" : errors[0]);
-  return s;
-}
 
 // Pause from another thread stops an endless loop; it can go on and be
 // paused again, and step back from there.
 TEST(Session, PauseFromAnotherThread) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("L:      INC HL\n        JR L\n", console, w.dir());
+  auto s = Open({"L:      INC HL\n        JR L\n"}, console, w.dir());
   ASSERT_TRUE(s);
   for (int round = 0; round < 2; ++round) {
     std::atomic<bool> done{false};
@@ -524,16 +428,16 @@ TEST(Session, EditAndEvaluate) {
   Workspace w;
   StringConsole console("");
   auto s = Open(
-      "        LD A,65\n"      // 1
-      "        LD E,A\n"       // 2
-      "        LD C,2\n"       // 3
-      "        CALL 5\n"       // 4
-      "        LD A,(CH)\n"    // 5
-      "        LD E,A\n"       // 6
-      "        LD C,2\n"       // 7
-      "        CALL 5\n"       // 8
-      "        RET\n"          // 9
-      "CH:     DB 88\n",       // 10
+      {"        LD A,65\n"     // 1
+       "        LD E,A\n"      // 2
+       "        LD C,2\n"      // 3
+       "        CALL 5\n"      // 4
+       "        LD A,(CH)\n"   // 5
+       "        LD E,A\n"      // 6
+       "        LD C,2\n"      // 7
+       "        CALL 5\n"      // 8
+       "        RET\n"         // 9
+       "CH:     DB 88\n"},     // 10
       console, w.dir());
   ASSERT_TRUE(s);
   std::string error;
@@ -590,9 +494,6 @@ TEST(Session, AssemblyErrors) {
   EXPECT_EQ(errors.size(), 1u);
 }
 
-}  // namespace
-
-namespace {
 
 // Console input typed later, from another thread.
 class TypedConsole : public orvane::runner::Console {
@@ -631,13 +532,8 @@ class TypedConsole : public orvane::runner::Console {
 TEST(Session, PauseWhileWaitingForAKey) {
   Workspace w;
   TypedConsole console;
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = "        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n";
-  opt.drive = w.dir().string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
+  auto s = Open({"        LD C,1\n        CALL 5\n        LD E,A\n        LD C,2\n        CALL 5\n        RET\n"}, console,
+                w.dir());
   ASSERT_TRUE(s);
   std::atomic<bool> done{false};
   Stop stop;
@@ -666,7 +562,7 @@ TEST(Session, PauseWhileWaitingForAKey) {
 TEST(Session, FaultUndoesItsInstruction) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("        LD C,99\n        CALL 5\n        RET\n", console, w.dir());
+  auto s = Open({"        LD C,99\n        CALL 5\n        RET\n"}, console, w.dir());
   ASSERT_TRUE(s);
   const Stop stop = s->Continue();
   EXPECT_EQ(stop.reason, StopReason::kException);
@@ -678,16 +574,13 @@ TEST(Session, FaultUndoesItsInstruction) {
   EXPECT_EQ(s->Continue().exitStatus, 3);
 }
 
-}  // namespace
-
-namespace {
 
 // A BDOS call that sets a byte directly (the IOBYTE) is undone, replayed and
 // seen by a data breakpoint like any other write.
 TEST(Session, DirectBdosWrites) {
   Workspace w;
   StringConsole console("");
-  auto s = Open("        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n", console,
+  auto s = Open({"        LD E,&H55\n        LD C,8\n        CALL 5\n        LD C,7\n        CALL 5\n        RET\n"}, console,
                 w.dir());
   ASSERT_TRUE(s);
   const uint8_t was = s->ReadByte(3);
@@ -706,9 +599,6 @@ TEST(Session, DirectBdosWrites) {
   EXPECT_EQ(s->Register("A")->value, 0x55u);  // function 7 reads it back
 }
 
-}  // namespace
-
-namespace {
 
 // A console that is gone: the run stops on the call that wrote to it, and
 // ends as orvane-run's does (status 7).
@@ -725,13 +615,7 @@ class GoneConsole : public orvane::runner::Console {
 TEST(Session, ConsoleGone) {
   Workspace w;
   GoneConsole console;
-  LaunchOptions opt;
-  opt.path = "prog.z80";
-  opt.text = "        LD E,65\n        LD C,2\n        CALL 5\n        RET\n";
-  opt.drive = w.dir().string();
-  opt.console = &console;
-  std::vector<std::string> errors;
-  auto s = Session::Create(opt, errors);
+  auto s = Open({"        LD E,65\n        LD C,2\n        CALL 5\n        RET\n"}, console, w.dir());
   ASSERT_TRUE(s);
   const Stop stop = s->Continue();
   EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;

@@ -69,6 +69,7 @@ class Driver {
     program = session->program();
     driver = std::make_unique<DebugDriver>(program, console, "t.z80", ::testing::TempDir());
     driver->Start();
+    entry = Next();
   }
   // The state after the next stop (or change, for changes = true).
   DebugState Next(bool changes = false) {
@@ -85,7 +86,7 @@ class Driver {
   WaitingConsole console;
   orvane::debug::ProgramMap program;
   std::unique_ptr<DebugDriver> driver;
-  DebugState last;
+  DebugState last, entry;  // entry: the state it starts in
 };
 
 const char* const kLoop =
@@ -99,7 +100,7 @@ const char* const kLoop =
 
 TEST(DebugDriver, StopsAtEntryWithTheWholeMemory) {
   Driver d(kLoop);
-  const DebugState s = d.Next();
+  const DebugState& s = d.entry;
   EXPECT_FALSE(s.running || s.ended || s.closed);
   EXPECT_EQ(s.line, 1);
   EXPECT_EQ(s.registers.pc, 0x0100);
@@ -112,7 +113,6 @@ TEST(DebugDriver, StopsAtEntryWithTheWholeMemory) {
 
 TEST(DebugDriver, PauseFromAnotherThread) {
   Driver d(kLoop);
-  d.Next();
   d.driver->Post(Command::kRunTo, d.Address(7));
   EXPECT_EQ(d.Next().line, 7);
   d.driver->Post(Command::kContinue);  // spins for ever
@@ -128,7 +128,6 @@ TEST(DebugDriver, PauseFromAnotherThread) {
 
 TEST(DebugDriver, ABreakpointSetWhileItRunsStopsIt) {
   Driver d(kLoop);
-  d.Next();
   d.driver->Post(Command::kRunTo, d.Address(7));
   d.Next();
   d.driver->Post(Command::kRestart);
@@ -145,7 +144,6 @@ TEST(DebugDriver, ABreakpointSetWhileItRunsStopsIt) {
 
 TEST(DebugDriver, AConditionThatCannotBeReadIsNamedAndTheBreakpointStopsWithout) {
   Driver d(kLoop);
-  d.Next();
   d.driver->SetBreakpoint({d.Address(2), "HL >< 5", 0});
   const DebugState changed = d.Next(true);
   EXPECT_EQ(changed.stops, 1u);  // a change, not a stop
@@ -163,7 +161,6 @@ TEST(DebugDriver, AConditionThatCannotBeReadIsNamedAndTheBreakpointStopsWithout)
 
 TEST(DebugDriver, AByteWrittenShowsWithoutAStop) {
   Driver d(kLoop);
-  d.Next();
   d.driver->WriteMemory(0x0101, 0x34);  // LD HL,0034H
   const DebugState s = d.Next(true);
   EXPECT_EQ(s.stops, 1u);
@@ -174,7 +171,6 @@ TEST(DebugDriver, AByteWrittenShowsWithoutAStop) {
 
 TEST(DebugDriver, PauseAndStopWhileItWaitsForAKeyThenRestart) {
   Driver d("        LD C,1\n        CALL 5\n        LD C,2\n        LD E,A\n        CALL 5\n        RET\n");
-  d.Next();
   d.driver->Post(Command::kContinue);  // waits in BDOS 1 for a key
   d.driver->Pause();
   const DebugState paused = d.Next();

@@ -1,12 +1,15 @@
-// Tables for the debugger window's texts: addresses typed into "Go to", the
-// registers and flags with their changes marked, memory rows, bytes typed over
-// memory, watched symbols and the source rows.
+// The debugger window's texts: addresses typed into "Go to", the registers
+// and flags with their changes marked, memory rows, bytes typed over memory,
+// watched symbols and the source rows; the tables are debug_view_rows.txt.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/debug_view.h"
+#include "row_file.h"
 
 namespace dv = orvane::debugview;
 
@@ -19,44 +22,41 @@ dv::Registers SomeRegisters() {
   return r;
 }
 
-struct AddressRow {
-  const char* text;
-  int address;  // -1: refused
-  const char* why;
-};
+using Row = std::vector<std::string>;
 
-const AddressRow kAddresses[] = {
-    {"0100H", 0x0100, ""},           // as the listing writes it
-    {"7bh", 0x7B, ""},
-    {"&H7B", 0x7B, ""},              // the source's hex
-    {"&o17", 15, ""},                // and octal
-    {"258", 258, ""},                // decimal
-    {"  65535 ", 0xFFFF, ""},
-    {"hl", 0x0180, ""},              // a register pair's value
-    {"SP", 0xFDFE, ""},
-    {"PC", 0x0103, ""},
-    {"IX", 0x4000, ""},
-    {"hl'", 0x3333, ""},             // the alternate set
-    {"count", 0x0150, ""},           // a symbol, in any case
-    {"BUFSIZE", 0x0080, ""},         // an EQU
-    {"BEEFH", 0x0BEE, ""},           // a symbol that looks like listing hex
-    {"ABH", -1, "No register or symbol ABH"},  // listing hex starts with a digit
-    {"65536", -1, "65536 is not an address (0 to 65535)"},
-    {"&H10000", -1, "&H10000 is not an address (0 to 65535)"},
-    {"-1", -1, "No register or symbol -1"},
-    {"12X", -1, "No register or symbol 12X"},
-    {"A", -1, "No register or symbol A"},  // an 8-bit register is no address
-    {"", -1, "Type an address, a register or a symbol"},
-};
+// Hands the fields after the kind of every row of debug_view_rows.txt of that
+// kind to check; fails when the file cannot be read, a row has an unknown
+// kind or the wrong number of fields, or there is no row of the kind.
+void EachRow(const std::string& kind, const std::function<void(const Row&)>& check) {
+  static const std::map<std::string, size_t> kFields = {
+      {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}};
+  int n = 0;
+  EXPECT_EQ(rows::Read(DEBUG_VIEW_ROWS,
+                       [&](const std::string& line) {
+                         const Row f = rows::Fields(line);
+                         rows::Need(kFields.count(f[0]) && kFields.at(f[0]) == f.size() - 1,
+                                    "an unknown kind or the wrong number of fields");
+                         if (f[0] == kind) check(Row(f.begin() + 1, f.end())), ++n;
+                       }),
+            "");
+  EXPECT_GT(n, 0) << "no " << kind << " rows";
+}
+
+int Number(const std::string& text) {
+  size_t used = 0;
+  const int n = std::stoi(text, &used, 0);
+  rows::Need(used == text.size(), "not a number");
+  return n;
+}
 
 TEST(DebugView, ResolveAddress) {
   const dv::Symbols symbols{{"COUNT", 0x150}, {"BUFSIZE", 128}, {"BEEFH", 0x0BEE}};
-  for (const AddressRow& r : kAddresses) {
+  EachRow("address", [&](const Row& r) {
     std::string why;
-    const auto a = dv::ResolveAddress(r.text, SomeRegisters(), symbols, why);
-    EXPECT_EQ(a ? int{*a} : -1, r.address) << r.text;
-    EXPECT_EQ(why, r.why) << r.text;
-  }
+    const auto a = dv::ResolveAddress(r[0], SomeRegisters(), symbols, why);
+    EXPECT_EQ(a ? int{*a} : -1, Number(r[1])) << r[0];
+    EXPECT_EQ(why, r[2]) << r[0];
+  });
 }
 
 TEST(DebugView, RegistersChangedSinceTheLastStop) {
@@ -82,79 +82,33 @@ TEST(DebugView, RegistersChangedSinceTheLastStop) {
   EXPECT_EQ(changed, "BC DE HL BC' DE' HL' ");
 }
 
-struct FlagRow {
-  uint8_t f, before;
-  const char* values;   // S Z Y H X P/V N C
-  const char* changed;  // the flags marked
-  const char* line;
-};
-
-const FlagRow kFlags[] = {
-    {0x00, 0x00, "00000000", "", "- - - - - - - -"},
-    {0xFF, 0x00, "11111111", "S Z Y H X P/V N C ", "S Z - H - P N C"},
-    {0x44, 0x40, "01000100", "P/V ", "- Z - - - P - -"},  // only parity changed
-    {0x01, 0x41, "00000001", "Z ", "- - - - - - - C"},    // Z cleared, C kept
-    {0x28, 0x00, "00101000", "Y X ", "- - - - - - - -"},  // the two undocumented bits
-    {0x93, 0x93, "10010011", "", "S - - H - - N C"},
-};
-
 TEST(DebugView, Flags) {
-  for (const FlagRow& r : kFlags) {
+  EachRow("flags", [](const Row& r) {
+    const auto f = static_cast<uint8_t>(Number(r[0]));
     std::string values, changed;
-    for (const dv::Shown& s : dv::FlagRows(r.f, r.before)) {
+    for (const dv::Shown& s : dv::FlagRows(f, static_cast<uint8_t>(Number(r[1])))) {
       values += s.value;
-      if (s.changed) changed += s.name + " ";
+      if (s.changed) changed += (changed.empty() ? "" : " ") + s.name;
     }
-    EXPECT_EQ(values, r.values) << int{r.f};
-    EXPECT_EQ(changed, r.changed) << int{r.f};
-    EXPECT_EQ(dv::FlagsLine(r.f), r.line) << int{r.f};
-  }
+    EXPECT_EQ(values, r[2]) << r[0];
+    EXPECT_EQ(changed, r[3]) << r[0];
+    EXPECT_EQ(dv::FlagsLine(f), r[4]) << r[0];
+  });
 }
-
-struct ByteRow {
-  const char* text;
-  int value;  // -1: refused
-};
-
-const ByteRow kBytes[] = {
-    {"3E", 0x3E}, {"3e", 0x3E}, {"f", 0x0F}, {" 7 ", 7},
-    {"12", 0x12},     // two digits in the hex view are hex
-    {"255", 255},     // three are decimal
-    {"0FFH", 255},    {"&HFF", 255}, {"&O377", 255},
-    {"256", -1},      {"100H", -1}, {"", -1}, {"G", -1}, {"3E 41", -1}, {"-1", -1},
-};
 
 TEST(DebugView, ByteTypedOverMemory) {
-  for (const ByteRow& r : kBytes) {
-    const auto b = dv::ParseByte(r.text);
-    EXPECT_EQ(b ? int{*b} : -1, r.value) << r.text;
-  }
+  EachRow("byte", [](const Row& r) {
+    const auto b = dv::ParseByte(r[0]);
+    EXPECT_EQ(b ? int{*b} : -1, Number(r[1])) << r[0];
+  });
 }
-
-struct ValueRow {
-  const char* text;
-  int bits;
-  int value;  // -1: refused
-};
-
-const ValueRow kValues[] = {
-    {"1234", 16, 0x1234},  // four digits in a 16-bit register are hex
-    {"ffff", 16, 0xFFFF}, {"7", 16, 7},
-    {"65535", 16, 0xFFFF},  // five are decimal
-    {"65536", 16, -1},     {"10000H", 16, -1},
-    {"&H8000", 16, 0x8000}, {"0FFFFH", 16, 0xFFFF},
-    {"count", 16, 0x0150},  // a symbol's value
-    {"bufsize", 8, 0x80},   {"count", 8, -1},  // too big for I or R
-    {"nothing", 16, -1},   {"", 16, -1},
-    {"100", 8, 100},       {"1FF", 8, -1},
-};
 
 TEST(DebugView, ValueTypedOverARegister) {
   const dv::Symbols symbols{{"COUNT", 0x150}, {"BUFSIZE", 128}};
-  for (const ValueRow& r : kValues) {
-    const auto v = dv::ParseValue(r.text, r.bits, symbols);
-    EXPECT_EQ(v ? int{*v} : -1, r.value) << r.text << " " << r.bits;
-  }
+  EachRow("value", [&](const Row& r) {
+    const auto v = dv::ParseValue(r[0], Number(r[1]), symbols);
+    EXPECT_EQ(v ? int{*v} : -1, Number(r[2])) << r[0] << " " << r[1];
+  });
 }
 
 TEST(DebugView, MemoryRow) {
@@ -186,33 +140,18 @@ TEST(DebugView, TStates) {
   EXPECT_EQ(dv::TStatesText(999, 100), "T-states: 999 since the start, 100 since the last stop");
 }
 
-struct SourceCase {
-  const char* source;
-  std::vector<uint8_t> bytes;
-  bool toObject;
-  size_t imageSize;
-  const char* row;  // line|address|bytes|text
-};
-
 TEST(DebugView, SourceRows) {
-  const std::vector<uint8_t> ds(20, 0x41);
-  const SourceCase cases[] = {
-      {"\tCALL\t5\t; print", {0xCD, 0x05, 0x00}, true, 3, "7|259|CD0500|        CALL    5       ; print"},
-      {"START:  LD A,1\r", {0x3E, 0x01}, true, 0, "7|256|3E01|START:  LD A,1"},
-      {"; a comment   ", {}, false, 9, "7|-1||; a comment"},
-      {"COUNT   EQU 5", {}, false, 9, "7|-1||COUNT   EQU 5"},
-      {"MSG:  DS 'AAAAAAAAAAAAAAAAAAAA'", ds, true, 16, "7|272|4141414141414141...|MSG:  DS 'AAAAAAAAAAAAAAAAAAAA'"},
-      {"  NOP", {0x00}, true, 0xFF00, "7|-1|00|  NOP"},  // past the top of memory: no address
-  };
-  for (const SourceCase& c : cases) {
+  EachRow("source", [](const Row& r) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < r[1].size(); i += 2) bytes.push_back(static_cast<uint8_t>(Number("0x" + r[1].substr(i, 2))));
     orvane::Statement s;
     s.line = 7;
-    s.source = c.source;
-    s.bytes = c.bytes;
-    s.toObject = c.toObject;
-    const dv::SourceRow r = dv::MakeSourceRow(s, c.imageSize);
-    EXPECT_EQ(std::to_string(r.line) + "|" + std::to_string(r.address) + "|" + r.bytes + "|" + r.text, c.row) << c.source;
-  }
+    s.source = r[0];
+    s.bytes = bytes;
+    s.toObject = r[2] == "1";
+    const dv::SourceRow got = dv::MakeSourceRow(s, static_cast<size_t>(Number(r[3])));
+    EXPECT_EQ(std::to_string(got.line) + "|" + std::to_string(got.address) + "|" + got.bytes + "|" + got.text, r[4]) << r[0];
+  });
 }
 
 }  // namespace

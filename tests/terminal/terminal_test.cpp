@@ -1,17 +1,19 @@
-// The three terminals, as tables of bytes a program writes and the screen
-// they leave. Each row goes three ways that must agree: the screen model
-// reading the terminal's own codes, the same model reading their ANSI
+// The three terminals, as rows (terminal_rows.txt) of bytes a program
+// writes and the screen they leave. Each row goes three ways that must agree:
+// the screen model reading the terminal's own codes, the same model reading their ANSI
 // translation (what orvane-run sends a host terminal), and, when libvterm is
 // there, an independent terminal emulator reading that translation.
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "runner/screen.h"
 #include "runner/terminal.h"
+#include "row_file.h"
 
 #if ORVANE_HAVE_VTERM
 #include <vterm.h>
@@ -29,7 +31,7 @@ constexpr TerminalType kAnsi = TerminalType::kAnsi, kVt52 = TerminalType::kVt52,
 
 struct ScreenRow {
   TerminalType type;
-  const char* bytes;
+  std::string bytes;
   std::string screen;  // the rows as Text() has them, a run in reverse video in [ ]
   int row, column;
 };
@@ -64,65 +66,56 @@ std::string Marked(const Screen& s) {
   });
 }
 
-std::string Rows(int n) { return std::string(static_cast<size_t>(n), '\n'); }
-
-const std::vector<ScreenRow> kRows = {
-    // ---- VT52, with the H19's additions
-    {kVt52, "ABC\x1bH\x1b" "CX", "AXC", 0, 2},                                  // home, right
-    {kVt52, "\x1bY%*HI", "\n\n\n\n\n          HI", 5, 12},                        // ESC Y row+32 column+32
-    {kVt52, "ABCDEF\x1b" "D\x1b" "D\x1b" "D\x1bK", "ABC", 0, 3},                  // left, clear to end of line
-    {kVt52, "L1\r\nL2\r\nL3\x1bH\x1b" "B\x1bJ", "L1", 1, 0},                    // down, clear to end of screen
-    {kVt52, "XYZ\x1b" "E", "", 0, 0},                                            // clear screen and home
-    {kVt52, "\x1bpREV\x1bqN", "[REV]N", 0, 4},                                   // reverse video on, off
-    {kVt52, "\x1b" "A\x1b" "D", "", 0, 0},                                       // moves stop at the edges
-    {kVt52, "\x1bY\x7f\x7fZ", Rows(23) + std::string(79, ' ') + "Z", 23, 80},  // clamped to the last cell
-    {kVt52, "A\x1b" "F\x1bGB\x1bZ", "AB", 0, 2},                                 // graphics, identify: dropped
-    {kVt52, "1\r\n2\r\n3\x1bH\x1bL", "\n1\n2\n3", 0, 0},                         // insert a line
-    {kVt52, "1\r\n2\r\n3\x1bH\x1bM", "2\n3", 0, 0},                              // delete a line
-    {kVt52, "\x1bY!!AB\x1bI\x1bI\x1bIX", "   X\n\n\n AB", 0, 4},                 // reverse line feed scrolls at the top
-    {kVt52, "AB\x1bjCD\x1bY%%E\x1bkF", "ABFD\n\n\n\n\n     E", 0, 3},            // save and restore the cursor
-    {kVt52, "\x1bx5A\x1by1B", "AB", 0, 2},                                       // modes: the parameter is read
-    {kVt52, "\xc1\xc2", "AB", 0, 2},                                             // seven bits
-    {kVt52, "ABCDEF\x1b" "D\x1b" "D\x1bo", "     F", 0, 4},                       // clear to start of line
-    {kVt52, "ABCDEF\x1b" "D\x1b" "D\x1b" "D\x1bN", "ABCEF", 0, 3},               // delete a character
-    {kVt52, "L1\r\nL2\x1b" "b", "", 1, 2},                                       // clear to start of screen
-    {kVt52, "AB\x1bY", "AB", 0, 2},                                              // an address cut short
-    // ---- ADM-3A, with the Kaypro's additions
-    {kAdm3a, "\x1b=%*HI", "\n\n\n\n\n          HI", 5, 12},                       // ESC = row+32 column+32
-    {kAdm3a, "ABC\x1e\x0cX", "AXC", 0, 2},                                       // home, right
-    {kAdm3a, "ABC\x1a" "D", "D", 0, 1},                                          // clear screen
-    {kAdm3a, "ABCDEF\b\b\b\x1bT", "ABC", 0, 3},                                  // left, clear to end of line
-    {kAdm3a, "ABCDEF\b\b\b\x18", "ABC", 0, 3},                                   // ^X: the same
-    {kAdm3a, "L1\r\nL2\r\nL3\x1e\n\x1bY", "L1", 1, 0},                           // down, clear to end of screen
-    {kAdm3a, "L1\r\nL2\r\nL3\x1e\n\x17", "L1", 1, 0},                            // ^W: the same
-    {kAdm3a, "\x1b" "B0REV\x1b" "C0N", "[REV]N", 0, 4},                          // reverse video on, off
-    {kAdm3a, "\x1b" "B0AB\x1a" "C", "C", 0, 1},                                  // clear screen ends it
-    {kAdm3a, "\n\n\x0b\x0bX\x0b\x0b", "X", 0, 1},                                // up, stopping at the top
-    {kAdm3a, "1\r\n2\r\n3\x1e\x1b" "E", "\n1\n2\n3", 0, 0},                       // insert a line
-    {kAdm3a, "1\r\n2\r\n3\x1e\x1bR", "2\n3", 0, 0},                              // delete a line
-    {kAdm3a, "AB\x1b" "B6CD\x1b=%%E\x1b" "C6F", "ABFD\n\n\n\n\n     E", 0, 3},   // save and restore the cursor
-    {kAdm3a, "\x1b" "B1A\x1b" "C1B\x1bQC", "ABC", 0, 3},                         // other attributes; unknown ESC
-    {kAdm3a, "\x1b= o\x0cX", std::string(79, ' ') + "X", 0, 80},              // right stops at the edge
-    {kAdm3a, "\x1b[A", "A", 0, 1},                                               // ANSI means nothing here
-    // ---- ANSI
-    {kAnsi, "\x1b[2;3HX", "\n  X", 1, 3},
-    {kAnsi, "\x1b[HABC\x1b[2DX", "AXC", 0, 2},
-    {kAnsi, "ABCDEF\x1b[3D\x1b[K", "ABC", 0, 3},
-    {kAnsi, "ABCDEF\x1b[3D\x1b[1K", "    EF", 0, 3},
-    {kAnsi, "ABCDEF\x1b[2K", "", 0, 6},
-    {kAnsi, "L1\r\nL2\r\nL3\x1b[2;1H\x1b[J", "L1", 1, 0},
-    {kAnsi, "L1\r\nL2\r\nL3\x1b[2;2H\x1b[1J", "\n\nL3", 1, 1},
-    {kAnsi, "X\x1b[2J", "", 0, 1},
-    {kAnsi, "\x1b[7mREV\x1b[0mN\x1b[7mR\x1b[27mN", "[REV]N[R]N", 0, 6},
-    {kAnsi, "\x1b[5B\x1b[3CX\x1b[2AY", "\n\n\n    Y\n\n   X", 3, 5},
-    {kAnsi, "\x1b[?25lA\x1b(BB", "AB", 0, 2},                                   // private and intermediate: dropped
-    {kAnsi, "1\r\n2\r\n3\x1b[1;1H\x1b[2L", "\n\n1\n2\n3", 0, 0},
-    {kAnsi, "1\r\n2\r\n3\x1b[1;1H\x1b[2M", "3", 0, 0},
-    {kAnsi, "ABCDEF\x1b[1;2H\x1b[2P", "ADEF", 0, 1},
-    {kAnsi, "AB\x1bMX", "  X\nAB", 0, 3},
-    {kAnsi, "\x1b" "7AB\x1b" "8C", "CB", 0, 1},
-    {kAnsi, "A\x1b[3", "A", 0, 1},                                               // a sequence cut short
+// What the host's keyboard sent, read by read, and what the program reads
+// before the end of input.
+struct KeyRow {
+  TerminalType type;
+  std::vector<std::string> chunks;
+  std::string program;
 };
+
+// What the host terminal gets after the program's last byte.
+struct EndRow {
+  TerminalType type;
+  std::string bytes, after;
+};
+
+struct Table {
+  std::vector<ScreenRow> screens;
+  std::vector<KeyRow> keys;
+  std::vector<EndRow> ends;
+  std::string error;  // the first line that cannot be read, or a kind without rows
+};
+
+// The rows of terminal_rows.txt (its header gives the format), read once as
+// the first test asks; each test fails on an unreadable file.
+const Table& TheRows() {
+  static const Table table = [] {
+    Table t;
+    t.error = rows::Read(TERMINAL_ROWS, [&t](const std::string& line) {
+      const std::vector<std::string> f = rows::Fields(line);
+      std::istringstream head(f[0]), at(f.back());
+      std::string kind, name, rest;
+      TerminalType type;
+      rows::Need(head >> kind >> name && !(head >> rest) && orvane::runner::ParseTerminalType(name, type) &&
+                     f.size() >= 3,
+                 "no KIND TYPE | ... row");
+      if (kind == "keys") {
+        t.keys.push_back({type, {f.begin() + 1, f.end() - 1}, f.back()});
+      } else if (kind == "end" && f.size() == 3) {
+        t.ends.push_back({type, f[1], f[2]});
+      } else {
+        rows::Need(kind == "screen" && f.size() == 4, "no screen, keys or end row");
+        t.screens.push_back({type, f[1], f[2], -1, -1});
+        rows::Need((at >> t.screens.back().row >> t.screens.back().column) && !(at >> rest), "no ROW COLUMN");
+      }
+    });
+    if (t.error.empty() && (t.screens.empty() || t.keys.empty() || t.ends.empty()))
+      t.error = "screen, keys and end rows are wanted, of each at least one";
+    return t;
+  }();
+  return table;
+}
 
 std::string Name(const ScreenRow& r) {
   std::string s = std::string(orvane::runner::TerminalTypeName(r.type)) + " ";
@@ -143,7 +136,8 @@ void ExpectScreen(const Screen& s, const ScreenRow& r, const std::string& how) {
 }
 
 TEST(Terminals, TheirOwnCodesOnTheScreen) {
-  for (const ScreenRow& r : kRows) {
+  ASSERT_EQ(TheRows().error, "");
+  for (const ScreenRow& r : TheRows().screens) {
     Screen whole(r.type), bytewise(r.type);
     whole.Write(r.bytes);
     ExpectScreen(whole, r, "whole");
@@ -153,7 +147,8 @@ TEST(Terminals, TheirOwnCodesOnTheScreen) {
 }
 
 TEST(Terminals, TheirAnsiTranslationOnTheScreen) {
-  for (const ScreenRow& r : kRows) {
+  ASSERT_EQ(TheRows().error, "");
+  for (const ScreenRow& r : TheRows().screens) {
     AnsiTranslator whole(r.type), bytewise(r.type);
     Screen s(kAnsi), t(kAnsi);
     s.Write(whole.Translate(r.bytes));
@@ -169,7 +164,8 @@ TEST(Terminals, TheirAnsiTranslationOnTheScreen) {
 // libvterm keeps a wrap that waits in the last column, where the model
 // reports the column after it.
 TEST(Terminals, TheirAnsiTranslationInLibvterm) {
-  for (const ScreenRow& r : kRows) {
+  ASSERT_EQ(TheRows().error, "");
+  for (const ScreenRow& r : TheRows().screens) {
     const std::string ansi = AnsiTranslator(r.type).Translate(r.bytes);
     VTerm* vt = vterm_new(Screen::kRows, Screen::kColumns);
     vterm_set_utf8(vt, 0);
@@ -264,27 +260,9 @@ class ChunkConsole final : public orvane::runner::Console {
   std::deque<std::string> chunks_;
 };
 
-struct KeyRow {
-  TerminalType type;
-  std::vector<std::string> chunks;  // what the host's keyboard sent, read by read
-  const char* program;              // what the program reads before the end of input
-};
-
-const KeyRow kKeys[] = {
-    {kVt52, {"\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D"}, "\x1b" "A\x1b" "B\x1b" "C\x1b" "D"},
-    {kVt52, {"\x1bOA\x1bOD"}, "\x1b" "A\x1b" "D"},  // the application cursor keys
-    {kAdm3a, {"\x1b[A\x1b[B\x1b[C\x1b[D"}, "\x0b\x0a\x0c\x08"},
-    {kAdm3a, {"ab\x1b[Acd"}, "ab\x0b" "cd"},
-    {kAnsi, {"\x1b[A\x1bOB"}, "\x1b[A\x1bOB"},        // as they are
-    {kVt52, {"\x1b[2~\x1b[1;5A"}, "\x1b[2~\x1b[1;5A"}, // other keys as they are
-    {kAdm3a, {"\x1b", "[A"}, "\x1b[A"},               // Escape, then [ and A typed
-    {kAdm3a, {"\x1b", "x"}, "\x1bx"},
-    {kVt52, {"\x1bx\x1b"}, "\x1bx\x1b"},              // an ESC last before the end of input
-    {kVt52, {"\x1b["}, "\x1b["},
-};
-
 TEST(Terminals, CursorKeysAsTheTerminalSendsThem) {
-  for (const KeyRow& k : kKeys) {
+  ASSERT_EQ(TheRows().error, "");
+  for (const KeyRow& k : TheRows().keys) {
     ChunkConsole host(k.chunks);
     TerminalConsole console(host, k.type);
     std::string got;
@@ -307,30 +285,14 @@ TEST(Terminals, TheConsoleTranslatesOutputAndPassesAFailureOn) {
   EXPECT_EQ(console.error, "gone");
 }
 
-// What the host terminal gets after the program's last byte.
-struct EndRow {
-  TerminalType type;
-  const char* bytes;
-  const char* after;
-};
-
-const EndRow kEnds[] = {
-    {kVt52, "\x1bpX", "\x1b[0m"},                       // reverse video left on
-    {kVt52, "\x1bpX\x1bqY", ""},                         // turned off again
-    {kAdm3a, "\x1b" "B0X\x1b" "C4", "\x1b[0m\x1b[?25h"}, // and the cursor hidden
-    {kAdm3a, "\x1b" "C4\x1b" "B4", ""},
-    {kAdm3a, "\x1b" "B3\x1b" "B2X\x1a", ""},             // clear screen ends them
-    {kAdm3a, "\x1b" "B1X\x1b" "C0", "\x1b[0m"},          // dim is not reverse
-    {kAnsi, "\x1b[7mX", ""},                              // ANSI: the program's own business
-};
-
 TEST(Terminals, TheEndRestoresTheHostTerminal) {
-  for (const EndRow& e : kEnds) {
+  ASSERT_EQ(TheRows().error, "");
+  for (const EndRow& e : TheRows().ends) {
     ChunkConsole host({});
     std::string all;
     {
       TerminalConsole console(host, e.type);
-      console.Write(reinterpret_cast<const uint8_t*>(e.bytes), std::string(e.bytes).size());
+      console.Write(reinterpret_cast<const uint8_t*>(e.bytes.data()), e.bytes.size());
       all = host.written;
     }
     EXPECT_EQ(host.written.substr(all.size()), e.after) << e.bytes;
