@@ -38,7 +38,8 @@ struct DebugState {
   std::string status;   // why it stopped: "Breakpoint at line 12"
   int line = 0;         // the statement it stopped at, 0 when none
   debugview::Registers registers;
-  uint64_t tstates = 0, tstatesSinceStop = 0;
+  uint64_t tstates = 0;
+  int64_t tstatesSinceStop = 0;  // below 0 after stepping back
   std::vector<uint8_t> memory;  // all 64 KiB
   std::vector<DebugFrame> stack;  // innermost first
   uint64_t stops = 0;   // counts the stops, so the window sees each

@@ -107,7 +107,7 @@ std::string FlagsLine(uint8_t f) {
 
 std::string HexAddress(uint16_t address) { return Hex4(address) + "H"; }
 
-std::string TStatesText(uint64_t total, uint64_t sinceStop) {
+std::string TStatesText(uint64_t total, int64_t sinceStop) {
   auto grouped = [](uint64_t n) {
     std::string digits = std::to_string(n), out;
     for (size_t i = 0; i < digits.size(); ++i) {
@@ -116,7 +116,10 @@ std::string TStatesText(uint64_t total, uint64_t sinceStop) {
     }
     return out;
   };
-  return "T-states: " + grouped(total) + " since the start, " + grouped(sinceStop) + " since the last stop";
+  // After a step back the program stands earlier than at the last stop.
+  const uint64_t moved = sinceStop < 0 ? 0 - static_cast<uint64_t>(sinceStop) : static_cast<uint64_t>(sinceStop);
+  return "T-states: " + grouped(total) + " since the start, " + (sinceStop < 0 ? "-" : "") + grouped(moved) +
+         " since the last stop";
 }
 
 std::optional<uint16_t> ResolveAddress(std::string_view text, const Registers& registers, const Symbols& symbols,

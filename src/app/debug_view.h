@@ -55,7 +55,7 @@ std::string FlagsLine(uint8_t f);
 // "0102H"
 std::string HexAddress(uint16_t address);
 // "T-states: 1,234 since the start, 56 since the last stop"
-std::string TStatesText(uint64_t total, uint64_t sinceStop);
+std::string TStatesText(uint64_t total, int64_t sinceStop);
 
 // An address typed by the user: a number as the source writes them (123,
 // &H7B, &O173) or as the listing does (7BH, 0100H), a 16-bit register (HL,

@@ -1102,8 +1102,9 @@ bool Session::SetRegister(std::string_view name, uint32_t value) {
 }
 
 uint64_t Session::Tstates() const { return impl_->t; }
-uint64_t Session::TstatesSinceStop() const {
-  return impl_->tLastStop >= impl_->tPrevStop ? impl_->tLastStop - impl_->tPrevStop : 0;
+int64_t Session::TstatesSinceStop() const {
+  const uint64_t last = impl_->tLastStop, previous = impl_->tPrevStop;
+  return last >= previous ? static_cast<int64_t>(last - previous) : -static_cast<int64_t>(previous - last);
 }
 uint64_t Session::Instructions() const { return impl_->pos; }
 uint8_t Session::ReadByte(uint16_t address) const { return impl_->mem->bytes[address]; }

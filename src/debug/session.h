@@ -214,7 +214,7 @@ class Session {
   // on from the changed state, and steps back stop there.
   bool SetRegister(std::string_view name, uint32_t value);
   uint64_t Tstates() const;           // since the start of the run
-  uint64_t TstatesSinceStop() const;  // since the stop before the last
+  int64_t TstatesSinceStop() const;  // since the stop before the last; below 0 after stepping back
   uint64_t Instructions() const;      // instructions run since the start
   uint8_t ReadByte(uint16_t address) const;
   std::vector<uint8_t> ReadMemory(uint16_t address, size_t count) const;  // wraps past FFFFH

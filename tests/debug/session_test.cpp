@@ -418,6 +418,7 @@ TEST(Session, PauseFromAnotherThread) {
   const Stop back = s->StepBack();
   EXPECT_EQ(back.reason, StopReason::kStep);
   EXPECT_LT(s->Tstates(), t);
+  EXPECT_EQ(s->TstatesSinceStop(), -static_cast<int64_t>(t - s->Tstates()));  // the step undone
   EXPECT_EQ(s->Terminate().exitStatus, 8);
   EXPECT_TRUE(s->Ended());
 }

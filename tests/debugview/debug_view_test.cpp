@@ -138,6 +138,7 @@ TEST(DebugView, TStates) {
   EXPECT_EQ(dv::TStatesText(0, 0), "T-states: 0 since the start, 0 since the last stop");
   EXPECT_EQ(dv::TStatesText(12929375, 1000), "T-states: 12,929,375 since the start, 1,000 since the last stop");
   EXPECT_EQ(dv::TStatesText(999, 100), "T-states: 999 since the start, 100 since the last stop");
+  EXPECT_EQ(dv::TStatesText(999, -1017), "T-states: 999 since the start, -1,017 since the last stop");
 }
 
 TEST(DebugView, SourceRows) {
