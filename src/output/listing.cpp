@@ -45,8 +45,11 @@ void PutColumn(char* to, std::string_view text, size_t width) {
   } else if (n >= 4) {
     std::memcpy(to, from, 4);
     std::memcpy(to + n - 4, from + n - 4, 4);
-  } else {
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else if (n >= 2) {
+    std::memcpy(to, from, 2);
+    std::memcpy(to + n - 2, from + n - 2, 2);
+  } else if (n == 1) {
+    to[0] = from[0];
   }
 }
 
@@ -93,19 +96,12 @@ void AppendTail(std::string_view objCode, std::string_view errText, std::string&
 
 void AppendObjectText(const Statement& s, const ObjectFormat& format, std::string& out) {
   switch (s.shows) {
-    case Shows::kBytes: {
-      // Gathered a block at a time: DS may give any number of bytes.
-      char digits[64];
-      for (size_t i = 0; i < s.bytes.size();) {
-        size_t n = 0;
-        for (; n < sizeof digits && i < s.bytes.size(); ++i, n += 2) {
-          digits[n] = kHexDigits[s.bytes[i] >> 4];
-          digits[n + 1] = kHexDigits[s.bytes[i] & 15];
-        }
-        out.append(digits, n);
+    case Shows::kBytes:
+      for (const uint8_t b : s.bytes) {
+        out.push_back(kHexDigits[b >> 4]);
+        out.push_back(kHexDigits[b & 15]);
       }
       return;
-    }
     case Shows::kValue:
       out.append("= ");
       AppendHex4(out, static_cast<uint32_t>(s.value));
