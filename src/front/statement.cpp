@@ -51,13 +51,16 @@ inline void Prep16(const char* in, char* to) {
 }
 #endif
 
+// Kept out of line: the buffer grows only for a line longer than any before.
+[[gnu::noinline]] void Grow(std::string& buffer, size_t n) { buffer.resize(n); }
+
 }  // namespace
 
 // Whole blocks from the front, then one more block that ends with the line
 // and may cover bytes already done (the same bytes in give the same out).
 std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
   const size_t n = SrcLine.size();
-  if (buffer.size() < n) buffer.resize(n);
+  if (buffer.size() < n) [[unlikely]] Grow(buffer, n);
   const char* in = SrcLine.data();
   char* to = buffer.data();
   if (n >= 16) {
