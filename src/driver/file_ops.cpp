@@ -42,6 +42,16 @@ class FileLineSource : public LineSource {
   }
 
   bool Next(std::string_view& line) override {
+    // The usual line: it ends in a LF found before the next CR, which is
+    // known (NextLineEnd found it, or found there is none, beyond scan_).
+    if (endsKnown_ && cr_ >= scan_) {
+      lf_ = Find('\n');
+      if (lf_ < cr_) {
+        line = std::string_view(buf_.data() + begin_, lf_ - begin_);
+        begin_ = scan_ = lf_ + 1;
+        return true;
+      }
+    }
     for (;; Refill()) {
       // Look for a line end in what is buffered. A CR at the end of the
       // buffer waits for the next byte, which decides whether a LF joins it.
