@@ -1,5 +1,6 @@
 #include "front/statement.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -78,16 +79,25 @@ std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
 
 namespace {
 
-// The first position in `s` holding `a`, `b` or `c`, or npos. (A plain loop:
-// find_first_of searches the set with memchr for every character.)
-size_t FindSeparator(std::string_view s, char a, char b, char c) {
+// The characters that end a field, one bit each, so that a scan for any set
+// of them costs one table look-up a character.
+enum : uint8_t { kBlank = 1, kComma = 2, kSemicolon = 4, kColon = 8 };
+constexpr std::array<uint8_t, 256> kSeparator = [] {
+  std::array<uint8_t, 256> t{};
+  t[' '] = kBlank;
+  t[','] = kComma;
+  t[';'] = kSemicolon;
+  t[':'] = kColon;
+  return t;
+}();
+
+// The first position in `s` holding a character of the set `which`, or npos.
+size_t FindSeparator(std::string_view s, uint8_t which) {
   for (size_t i = 0; i < s.size(); ++i) {
-    const char x = s[i];
-    if (x == a || x == b || x == c) return i;
+    if (kSeparator[static_cast<unsigned char>(s[i])] & which) return i;
   }
   return std::string_view::npos;
 }
-size_t FindSeparator(std::string_view s, char a, char b) { return FindSeparator(s, a, b, b); }
 
 // Result of cutting one operand off the front of `rest`.
 struct OperandCut {
@@ -111,7 +121,7 @@ OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
     cut.after = TrimLeft(rest.substr(stop + 1));
     return cut;
   }
-  const size_t stop = FindSeparator(rest, ',', ' ', ';');
+  const size_t stop = FindSeparator(rest, kComma | kBlank | kSemicolon);
   if (stop == std::string_view::npos) {
     cut.operand = rest;
     return cut;
@@ -138,7 +148,7 @@ void Parse(std::string_view line, StatementFields& f) {
   if (line[0] == ' ') {
     rest = Trim(line);
   } else {
-    size_t stop = FindSeparator(line, ' ', ':');
+    size_t stop = FindSeparator(line, kBlank | kColon);
     if (stop == std::string_view::npos) stop = line.size() - 1;
     f.LabelFld = line.substr(0, stop + 1);
     rest = Trim(line.substr(stop + 1));
@@ -149,7 +159,7 @@ void Parse(std::string_view line, StatementFields& f) {
   // Mnemonic.
   if (rest.empty()) return;
   if (rest[0] != ';') {
-    const size_t stop = FindSeparator(rest, ' ', ';');
+    const size_t stop = FindSeparator(rest, kBlank | kSemicolon);
     if (stop == std::string_view::npos) {
       f.OpcodeFld = rest;
       rest = rest.substr(rest.size());
