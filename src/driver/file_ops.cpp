@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -32,14 +33,25 @@ class FileLineSource : public LineSource {
   bool Rewind() override {
     CheckUnchanged(true);
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
-    firstPass_ = eof_ && begin_ == end_ ? std::optional<uint64_t>(sum_) : std::nullopt;
-    sum_ = 0;
+    firstPass_ = eof_ && begin_ == end_ ? std::optional<uint64_t>(PassSum()) : std::nullopt;
+    lanes_ = kStart;
+    held_ = 0;
     begin_ = scan_ = end_ = 0;
     endsKnown_ = eof_ = false;
     return true;
   }
 
   bool Next(std::string_view& line) override {
+    // The usual line: it ends in a LF found before the next CR, which is
+    // known (NextLineEnd found it, or found there is none, beyond scan_).
+    if (endsKnown_ && cr_ >= scan_) {
+      lf_ = Find('\n');
+      if (lf_ < cr_) {
+        line = std::string_view(buf_.data() + begin_, lf_ - begin_);
+        begin_ = scan_ = lf_ + 1;
+        return true;
+      }
+    }
     for (;; Refill()) {
       // Look for a line end in what is buffered. A CR at the end of the
       // buffer waits for the next byte, which decides whether a LF joins it.
@@ -57,7 +69,7 @@ class FileLineSource : public LineSource {
           CheckUnchanged(false);
           // Rewritten in place with its size and time kept (cp -p): the
           // bytes of the two passes differ.
-          if (firstPass_ && *firstPass_ != sum_) throw FileError(path_, kChanged);
+          if (firstPass_ && *firstPass_ != PassSum()) throw FileError(path_, kChanged);
           return false;
         }
         line = std::string_view(buf_.data() + begin_, end_ - begin_);
@@ -114,18 +126,43 @@ class FileLineSource : public LineSource {
     return static_cast<int64_t>(st.st_ctim.tv_sec) + kMargin < static_cast<int64_t>(now.tv_sec);
   }
 
-  // A checksum of the bytes read, eight at a time: cheap beside assembling
-  // them, and the same for the same bytes read in the same pieces. Each step
-  // is one-to-one (a multiplication by an odd number), so bytes that differ in
-  // a single word always give another sum.
-  static uint64_t Mix(uint64_t h, const char* p, size_t n) {
-    for (; n >= 8; p += 8, n -= 8) {
+  // A checksum of the bytes read: four chains over the words of each block of
+  // 32 bytes, as the bytes stand in the file, whatever pieces the reads
+  // return (a pass may read in larger pieces once a long line grew the
+  // buffer). Each step is one-to-one (a multiplication by an odd number), so
+  // bytes that differ in a single word always give another sum.
+  static constexpr size_t kBlock = 32;
+  static constexpr uint64_t kOdd = 0x9E3779B97F4A7C15u;
+  // Not zero, so that no chain starts where a word of zeros leaves it.
+  static constexpr std::array<uint64_t, 4> kStart{1, 2, 3, 4};
+  void MixBlock(const char* p) {
+    for (size_t k = 0; k < 4; ++k) {
       uint64_t w;
-      std::memcpy(&w, p, 8);
-      h = (h ^ w) * 0x9E3779B97F4A7C15u;
+      std::memcpy(&w, p + 8 * k, 8);
+      lanes_[k] = (lanes_[k] ^ w) * kOdd;
     }
-    for (; n > 0; ++p, --n) h = (h ^ static_cast<unsigned char>(*p)) * 0x100000001B3u;
-    return h;
+  }
+  void Sum(const char* p, size_t n) {
+    if (held_ > 0) {
+      const size_t take = std::min(kBlock - held_, n);
+      std::memcpy(hold_ + held_, p, take);
+      held_ += take;
+      p += take;
+      n -= take;
+      if (held_ < kBlock) return;
+      MixBlock(hold_);
+      held_ = 0;
+    }
+    for (; n >= kBlock; p += kBlock, n -= kBlock) MixBlock(p);
+    std::memcpy(hold_, p, n);
+    held_ = n;
+  }
+  // The sum of the bytes read so far in this pass.
+  uint64_t PassSum() const {
+    uint64_t h = lanes_[0];
+    for (size_t k = 1; k < 4; ++k) h = (h ^ lanes_[k]) * kOdd;
+    for (size_t i = 0; i < held_; ++i) h = (h ^ static_cast<unsigned char>(hold_[i])) * 0x100000001B3u;
+    return (h ^ held_) * kOdd;
   }
 
   void Refill() {
@@ -144,7 +181,7 @@ class FileLineSource : public LineSource {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
       if (n == 0) eof_ = true;
-      if (summed_) sum_ = Mix(sum_, buf_.data() + end_, static_cast<size_t>(n));
+      if (summed_) Sum(buf_.data() + end_, static_cast<size_t>(n));
       end_ += static_cast<size_t>(n);
       return;
     }
@@ -159,7 +196,9 @@ class FileLineSource : public LineSource {
   bool endsKnown_ = false;
   bool eof_ = false;
   const bool summed_;                    // the bytes are compared (a recent change time)
-  uint64_t sum_ = 0;                     // checksum of this pass's bytes so far
+  std::array<uint64_t, 4> lanes_ = kStart;  // checksum of this pass's whole blocks so far
+  char hold_[kBlock] = {};               // the bytes after them
+  size_t held_ = 0;
   std::optional<uint64_t> firstPass_;    // the first pass's, once it was read to its end
 };
 

@@ -76,7 +76,9 @@ void Assembler::CheckObject() {
     }
     Warn(warn::kAddressWrap, text + "H", fields_.OpcodeFld);
   }
-  Placement(placement_->Bytes(result_.address, bytes), fields_.OpcodeFld);
+  if (std::optional<PlacementWarning> w = placement_->Bytes(result_.address, bytes)) {
+    Placement(std::move(w), fields_.OpcodeFld);
+  }
 }
 
 }  // namespace orvane

@@ -1,72 +1,139 @@
 #include "front/statement.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+
 #include "front/text.h"
 
 namespace orvane {
 
+namespace {
+
+// One byte prepared: a-z upper-cased, a tab made a blank.
+inline char PrepByte(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (static_cast<unsigned char>(u - 'a') < 26) return static_cast<char>(u - ('a' - 'A'));
+  return c == '\t' ? ' ' : c;
+}
+
+// Eight bytes prepared at once, as one integer: each byte's flags are formed
+// in its top bit, with no carry into the next byte.
+inline void Prep8(const char* in, char* to) {
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = kOnes * 0x80, kLow = ~kHigh;
+  uint64_t x;
+  std::memcpy(&x, in, 8);
+  const uint64_t low7 = x & kLow;
+  // Top bit set where the byte is below 80H and its low seven bits lie in a-z.
+  const uint64_t lower = (low7 + kOnes * (0x80 - 'a')) & ~(low7 + kOnes * (0x80 - 'z' - 1)) & ~x & kHigh;
+  // Top bit set where the byte is a tab (its XOR with the tab is zero).
+  const uint64_t t = x ^ (kOnes * '\t');
+  const uint64_t tab = ~(((t & kLow) + kLow) | t) & kHigh;
+  // 20H clears the lower-case bit; 29H turns a tab (09H) into a blank (20H).
+  x ^= (lower >> 2) | ((tab >> 7) * 0x29);
+  std::memcpy(to, &x, 8);
+}
+
+#if defined(__GNUC__)
+// Sixteen bytes at once where the compiler offers vectors.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+inline void Prep16(const char* in, char* to) {
+  Bytes16 v;
+  std::memcpy(&v, in, 16);
+  const Bytes16 lower = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - 'a') < 26);
+  const Bytes16 tab = reinterpret_cast<Bytes16>(v == '\t');
+  v ^= (lower & 0x20) | (tab & 0x29);
+  std::memcpy(to, &v, 16);
+}
+#else
+inline void Prep16(const char* in, char* to) {
+  Prep8(in, to);
+  Prep8(in + 8, to + 8);
+}
+#endif
+
+// Kept out of line: the buffer grows only for a line longer than any before.
+[[gnu::noinline]] void Grow(std::string& buffer, size_t n) { buffer.resize(n); }
+
+}  // namespace
+
+// Whole blocks from the front, then one more block that ends with the line
+// and may cover bytes already done (the same bytes in give the same out).
 std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
   const size_t n = SrcLine.size();
-  if (buffer.size() < n) buffer.resize(n);
+  if (buffer.size() < n) [[unlikely]] Grow(buffer, n);
   const char* in = SrcLine.data();
   char* to = buffer.data();
-  // Written without branches so the compiler can treat many bytes at once.
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char u = static_cast<unsigned char>(in[i]);
-    const bool lower = static_cast<unsigned char>(u - 'a') < 26;
-    const unsigned char upper = static_cast<unsigned char>(lower ? u - ('a' - 'A') : u);
-    to[i] = static_cast<char>(u == '\t' ? ' ' : upper);
+  if (n >= 16) {
+    size_t i = 0;
+    for (; n - i >= 16; i += 16) Prep16(in + i, to + i);
+    if (i < n) Prep16(in + n - 16, to + n - 16);
+  } else if (n >= 8) {
+    Prep8(in, to);
+    Prep8(in + n - 8, to + n - 8);
+  } else {
+    for (size_t i = 0; i < n; ++i) to[i] = PrepByte(in[i]);
   }
   return std::string_view(to, n);
 }
 
 namespace {
 
-// The first position in `s` holding `a`, `b` or `c`, or npos. (A plain loop:
-// find_first_of searches the set with memchr for every character.)
-size_t FindSeparator(std::string_view s, char a, char b, char c) {
+// The characters that end a field, one bit each, so that a scan for any set
+// of them costs one table look-up a character.
+enum : uint8_t { kBlank = 1, kComma = 2, kSemicolon = 4, kColon = 8 };
+constexpr std::array<uint8_t, 256> kSeparator = [] {
+  std::array<uint8_t, 256> t{};
+  t[' '] = kBlank;
+  t[','] = kComma;
+  t[';'] = kSemicolon;
+  t[':'] = kColon;
+  return t;
+}();
+
+// The first position in `s` holding a character of the set `which`, or npos.
+size_t FindSeparator(std::string_view s, uint8_t which) {
   for (size_t i = 0; i < s.size(); ++i) {
-    const char x = s[i];
-    if (x == a || x == b || x == c) return i;
+    if (kSeparator[static_cast<unsigned char>(s[i])] & which) return i;
   }
   return std::string_view::npos;
 }
-size_t FindSeparator(std::string_view s, char a, char b) { return FindSeparator(s, a, b, b); }
 
 // Result of cutting one operand off the front of `rest`.
 struct OperandCut {
-  std::string_view operand;  // trimmed
-  std::string_view after;    // trimmed; begins with ';' when the scan stopped there
+  std::string_view operand;
+  std::string_view after;  // begins with ';' when the scan stopped there
 };
 
-// The scan behaves as if blanks had been appended to `rest`: an operand whose
-// ending is not found runs to the end of `rest`, and nothing is left after it.
+// `rest` is empty or runs to the line's last non-blank and begins with one
+// that is not ';'. So the operand needs no trimming, and of what follows it
+// only the leading blanks go: its end is the line's. An operand whose ending
+// is not found runs to the end of `rest`, and nothing is left after it.
 OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
   OperandCut cut;
-  size_t stop;
   if (!rest.empty() && rest[0] == '(') {
-    stop = rest.find(')');
+    const size_t stop = rest.find(')');
     if (stop == std::string_view::npos) {
-      cut.operand = Trim(rest);
+      cut.operand = rest;
       return cut;
     }
-    cut.operand = Trim(rest.substr(0, stop + 1));
-    cut.after = Trim(rest.substr(stop + 1));
+    cut.operand = rest.substr(0, stop + 1);
+    cut.after = TrimLeft(rest.substr(stop + 1));
     return cut;
   }
-  stop = FindSeparator(rest, ',', ' ', ';');
+  const size_t stop = FindSeparator(rest, kComma | kBlank | kSemicolon);
   if (stop == std::string_view::npos) {
-    cut.operand = Trim(rest);
+    cut.operand = rest;
     return cut;
   }
   if (rest[stop] == ';') {
-    cut.operand = Trim(rest.substr(0, stop));
-    cut.after = Trim(rest.substr(stop));
+    cut.operand = rest.substr(0, stop);
+    cut.after = rest.substr(stop);
     return cut;
   }
-  std::string_view op = rest.substr(0, stop + 1);
-  if (dropEndingComma && rest[stop] == ',') op.remove_suffix(1);
-  cut.operand = Trim(op);
-  cut.after = Trim(rest.substr(stop + 1));
+  // A blank ends the operand; a comma ends it too, and stays with it when asked.
+  cut.operand = rest.substr(0, stop + (rest[stop] == ',' && !dropEndingComma ? 1 : 0));
+  cut.after = TrimLeft(rest.substr(stop + 1));
   return cut;
 }
 
@@ -81,23 +148,27 @@ void Parse(std::string_view line, StatementFields& f) {
   if (line[0] == ' ') {
     rest = Trim(line);
   } else {
-    size_t stop = FindSeparator(line, ' ', ':');
+    size_t stop = FindSeparator(line, kBlank | kColon);
     if (stop == std::string_view::npos) stop = line.size() - 1;
     f.LabelFld = line.substr(0, stop + 1);
     rest = Trim(line.substr(stop + 1));
   }
 
+  // From here `rest` runs to the line's last non-blank, and so does every
+  // part of it that follows a field: only leading blanks are left to skip.
   // Mnemonic.
   if (rest.empty()) return;
   if (rest[0] != ';') {
-    size_t stop = FindSeparator(rest, ' ', ';');
-    if (stop == std::string_view::npos) stop = rest.size() - 1;
-    if (rest[stop] == ';') {
-      f.OpcodeFld = Trim(rest.substr(0, stop));
+    const size_t stop = FindSeparator(rest, kBlank | kSemicolon);
+    if (stop == std::string_view::npos) {
+      f.OpcodeFld = rest;
+      rest = rest.substr(rest.size());
+    } else if (rest[stop] == ';') {
+      f.OpcodeFld = rest.substr(0, stop);
       rest = rest.substr(stop);
     } else {
-      f.OpcodeFld = Trim(rest.substr(0, stop + 1));
-      rest = Trim(rest.substr(stop + 1));
+      f.OpcodeFld = rest.substr(0, stop);
+      rest = TrimLeft(rest.substr(stop + 1));
     }
   }
 
@@ -107,7 +178,7 @@ void Parse(std::string_view line, StatementFields& f) {
     f.Operand1Fld = cut.operand;
     rest = cut.after;
     // Separator.
-    if (!rest.empty() && rest[0] == ',') rest = Trim(rest.substr(1));
+    if (!rest.empty() && rest[0] == ',') rest = TrimLeft(rest.substr(1));
   }
 
   // Comment directly after label, mnemonic or first operand: it keeps one
@@ -122,7 +193,7 @@ void Parse(std::string_view line, StatementFields& f) {
   // Second operand; a comma that ends it stays attached.
   OperandCut cut = CutOperand(rest, false);
   f.Operand2Fld = cut.operand;
-  f.CommentFld.assign(cut.after);
+  if (!cut.after.empty()) f.CommentFld.assign(cut.after);
   f.CommentAt = cut.after;
 }
 

@@ -1,14 +1,39 @@
 // Small text helpers shared by the front end, the encoder and the listing.
 // Source text is handled as bytes; only the blank (code 32) counts as white space.
 #pragma once
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace orvane {
 
+// How many blanks `s` begins with. Source lines are indented and their
+// comments set off by runs of blanks, so a run is passed eight at a time.
+inline size_t LeadingBlanks(std::string_view s) {
+  constexpr uint64_t kBlanks = 0x2020202020202020u;
+  size_t b = 0;
+  for (; s.size() - b >= 8; b += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + b, 8);
+    if (w != kBlanks) {
+      // The first byte that is not a blank, in memory order.
+      w ^= kBlanks;
+      return b + static_cast<size_t>(std::endian::native == std::endian::little ? std::countr_zero(w) / 8
+                                                                                : std::countl_zero(w) / 8);
+    }
+  }
+  while (b < s.size() && s[b] == ' ') ++b;
+  return b;
+}
+
+// `s` without its leading blanks.
+inline std::string_view TrimLeft(std::string_view s) { return s.substr(LeadingBlanks(s)); }
+
 inline std::string_view Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
+  const size_t b = LeadingBlanks(s);
+  size_t e = s.size();
   while (e > b && s[e - 1] == ' ') --e;
   return s.substr(b, e - b);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "front/numbers.h"
 #include "front/text.h"
@@ -28,10 +29,28 @@ constexpr FirstLineLayout kFileLayout{6, 16, 12, 28, 8, 36};
 // Listing box: address, blank, object 8, blank, label 10, blank, mnemonic 6, operands 16.
 constexpr FirstLineLayout kBoxLayout{5, 14, 10, 25, 6, 31};
 
-// Puts `text`, cut to `width` characters, over the blanks of a column that
-// starts at `at` in `line`.
-void PutColumn(std::string& line, size_t at, std::string_view text, size_t width) {
-  std::copy_n(text.data(), std::min(text.size(), width), line.begin() + static_cast<std::ptrdiff_t>(at));
+// The widest first line's fixed part.
+constexpr size_t kMaxFixed = kFileLayout.Width();
+static_assert(kBoxLayout.Width() <= kMaxFixed);
+
+// Puts `text`, cut to `width` characters (16 at most), over the blanks at
+// `to`. Every column is that narrow, so two copies of a fixed size that may
+// overlap cover any length without a call, and read nothing beyond `text`.
+void PutColumn(char* to, std::string_view text, size_t width) {
+  const size_t n = std::min(text.size(), width);
+  const char* from = text.data();
+  if (n >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n >= 2) {
+    std::memcpy(to, from, 2);
+    std::memcpy(to + n - 2, from + n - 2, 2);
+  } else if (n == 1) {
+    to[0] = from[0];
+  }
 }
 
 // The first line, from the address to the comment and the line end: the fixed
@@ -40,19 +59,21 @@ void PutColumn(std::string& line, size_t at, std::string_view text, size_t width
 // first operand only in the long layout.
 void AppendFirstLine(const Statement& s, std::string_view objCode, const FirstLineLayout& layout, std::string& out) {
   const StatementFields& f = *s.fields;
-  const size_t start = out.size();
-  AppendHex4(out, static_cast<uint32_t>(s.address));
-  out.append(layout.Width() - 4, ' ');
-  PutColumn(out, start + layout.object, objCode, kObjectColumn);
-  PutColumn(out, start + layout.label, f.LabelFld, layout.labelWidth);
-  PutColumn(out, start + layout.opcode, f.OpcodeFld, layout.opcodeWidth);
-  const size_t operand = start + layout.operand;
-  PutColumn(out, operand, f.Operand1Fld, kOperandColumn);
+  char fixed[kMaxFixed];
+  std::memset(fixed, ' ', sizeof fixed);
+  const uint32_t a = static_cast<uint32_t>(s.address);
+  for (size_t i = 0; i < 4; ++i) fixed[i] = kHexDigits[(a >> (12 - 4 * i)) & 15];
+  PutColumn(fixed + layout.object, objCode, kObjectColumn);
+  PutColumn(fixed + layout.label, f.LabelFld, layout.labelWidth);
+  PutColumn(fixed + layout.opcode, f.OpcodeFld, layout.opcodeWidth);
+  char* const operand = fixed + layout.operand;
+  PutColumn(operand, f.Operand1Fld, kOperandColumn);
   const size_t used = f.Operand1Fld.size();
   if (objCode.size() <= kObjectColumn && !f.Operand2Fld.empty() && used < kOperandColumn) {
-    out[operand + used] = ',';
-    PutColumn(out, operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
+    operand[used] = ',';
+    PutColumn(operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
   }
+  out.append(fixed, layout.Width());
   out.append(f.CommentFld);
   out.append("\r\n");
 }
@@ -76,7 +97,10 @@ void AppendTail(std::string_view objCode, std::string_view errText, std::string&
 void AppendObjectText(const Statement& s, const ObjectFormat& format, std::string& out) {
   switch (s.shows) {
     case Shows::kBytes:
-      for (uint8_t b : s.bytes) AppendHex2(out, b);
+      for (const uint8_t b : s.bytes) {
+        out.push_back(kHexDigits[b >> 4]);
+        out.push_back(kHexDigits[b & 15]);
+      }
       return;
     case Shows::kValue:
       out.append("= ");
