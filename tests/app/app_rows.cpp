@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/paths.h"
 #include "app/window_logic.h"
@@ -112,6 +113,26 @@ TEST_F(WindowLogicTest, RunAgainKeepsTheLastRunsFormat) {
     EXPECT_EQ(Read(dir_ / object), r.written);
     EXPECT_FALSE(std::filesystem::exists(dir_ / (r.firstHex ? "p.com" : "p.HEX")));
     std::filesystem::remove(dir_ / object);
+  }
+}
+
+// The status line through a run: what it says at once, then every thousandth
+// line listed, then the summary.
+TEST_F(WindowLogicTest, StatusThroughARun) {
+  struct Row {
+    int lines;
+    std::vector<std::string> shown;
+  };
+  for (const Row& r : {Row{1, {"Assembling...", "No errors; 1 byte at 0000H\nlisting p.LST, object p.HEX; F5 assembles again"}},
+                       Row{2500, {"Assembling...", "Assembling: line 1000", "Assembling: line 2000",
+                                  "No errors; 2500 bytes at 0000H-09C3H\nlisting p.LST, object p.HEX; F5 assembles again"}}}) {
+    std::ofstream source(dir_ / "p.z80");
+    for (int i = 0; i < r.lines; ++i) source << "  DB 1\n";
+    source.close();
+    Select("p.z80");
+    w_.statuses.clear();
+    ASSERT_TRUE(logic_.OnAssemble().completed);
+    EXPECT_EQ(w_.statuses, r.shown) << r.lines << " lines";
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/window_ops.h"
 
@@ -13,6 +14,7 @@ class HeadlessWindow : public WindowOps {
   std::string source, list, object, listing;
   bool intelHex = true;
   bool listingChecked = false;
+  std::vector<std::string> statuses;  // every status line shown, in order
 
   bool IntelHexSelected() override { return intelHex; }
   bool CpmSelected() override { return !intelHex; }
@@ -29,6 +31,7 @@ class HeadlessWindow : public WindowOps {
   void SetListingHeight(int) override {}
   std::string ShowOpenDialog(std::string_view) override { return {}; }
   void ProcessEvents() override {}
+  void SetStatus(std::string_view text) override { statuses.emplace_back(text); }
 
  private:
   std::string* Field(TextField field) {
