@@ -8,6 +8,8 @@
 //   ORVANE_SHIM_SIGNAL=N    the act: the signal N sent to the program itself
 //   ORVANE_SHIM_NO_TMPFILE=1  file systems without unnamed temporary files
 //   ORVANE_SHIM_EXCHANGE_FAILS=N  the N-th exchange of two names fails (EBUSY)
+//   ORVANE_SHIM_NO_EXCHANGE=1     exchanging two names is refused (EINVAL), as
+//                                 on a file system that cannot
 //   ORVANE_SHIM_EXCHANGE_SIGNAL=N the signal ORVANE_SHIM_SIGNAL is sent just
 //                                 before the N-th exchange
 //   ORVANE_SHIM_EINTR_STDIN=1     the first read of standard input is interrupted
@@ -121,6 +123,13 @@ ssize_t read(int fd, void* buf, size_t n) {
 }
 
 int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+  if ((flags & RENAME_EXCHANGE) != 0 && Number("ORVANE_SHIM_NO_EXCHANGE", 0) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
   ++exchanges;
   if (exchanges == Number("ORVANE_SHIM_EXCHANGE_SIGNAL", 0)) kill(getpid(), Number("ORVANE_SHIM_SIGNAL", 0));
   if (exchanges == Number("ORVANE_SHIM_EXCHANGE_FAILS", 0)) {
