@@ -240,6 +240,15 @@ void DebugDriver::Publish(bool stopped) {
   next.ended = stop.reason == debug::StopReason::kExited;
   next.fault = stop.reason == debug::StopReason::kException;
   next.status = stop.description;
+  // The end that follows a fault keeps its reason: "Exited with status 3
+  // after: unknown BDOS function 99 at 010AH, line 9".
+  if (next.fault) {
+    fault_ = {stop.exitStatus, stop.description.substr(stop.description.rfind("Stopped: ", 0) == 0 ? 9 : 0)};
+  } else if (next.ended && fault_ && fault_->first == stop.exitStatus) {
+    next.status += " after: " + fault_->second;
+  } else if (!next.ended) {
+    fault_.reset();
+  }
   next.line = stop.line;
   uint16_t* fields[] = {&next.registers.af,  &next.registers.bc,  &next.registers.de, &next.registers.hl,
                         &next.registers.af2, &next.registers.bc2, &next.registers.de2, &next.registers.hl2,

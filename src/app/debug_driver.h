@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,6 +109,7 @@ class DebugDriver {
   bool resume_ = false;
   DebugState state_;
   std::string error_;  // the worker's, for the next state
+  std::optional<std::pair<int, std::string>> fault_;  // the worker's: the last stop's fault, status and reason
   bool fresh_ = false;
   std::atomic<bool> done_{false};  // the worker has left its loop
   std::thread worker_;

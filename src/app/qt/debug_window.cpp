@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBrush>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -18,12 +19,15 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include "runner/terminal.h"
 
 namespace orvane::qt {
 
@@ -40,7 +44,11 @@ enum SourceColumn { kMargin, kLine, kAddress, kBytes, kText, kSourceColumns };
 enum BreakColumn { kBreakLine, kBreakAddress, kBreakCondition, kBreakHits, kBreakStatement };
 
 const QColor kCurrentRow(0xFF, 0xF0, 0x9A);
+const QColor kStaleRow(0xE4, 0xE4, 0xE4);  // the current row while the program runs on
 const QColor kChanged(0xC0, 0x10, 0x10);
+const QColor kStale(0x90, 0x90, 0x90);
+// A watch row's "Bytes there": the indexes of the bytes changed since the last stop.
+constexpr int kChangedBytesRole = Qt::UserRole + 1;
 
 QFont Fixed() {
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -50,7 +58,7 @@ QFont Fixed() {
 
 // The margin's marks: a red dot for a breakpoint (an orange one when it has a
 // condition or a hit count), a yellow arrow for the current statement.
-QIcon MarginIcon(bool breakpoint, bool conditional, bool current) {
+QIcon MarginIcon(bool breakpoint, bool conditional, bool current, bool stale) {
   QPixmap pixmap(32, 16);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
@@ -61,8 +69,8 @@ QIcon MarginIcon(bool breakpoint, bool conditional, bool current) {
     p.drawEllipse(QRectF(2, 2, 12, 12));
   }
   if (current) {
-    p.setPen(QPen(QColor(0x60, 0x50, 0x00), 1));
-    p.setBrush(QColor(0xF8, 0xD0, 0x20));
+    p.setPen(QPen(stale ? kStale : QColor(0x60, 0x50, 0x00), 1));
+    p.setBrush(stale ? QColor(0xD8, 0xD8, 0xD8) : QColor(0xF8, 0xD0, 0x20));
     const QPointF arrow[] = {{16, 4}, {23, 4}, {23, 1}, {30, 8}, {23, 15}, {23, 12}, {16, 12}};
     p.drawPolygon(arrow, 7);
   }
@@ -89,7 +97,137 @@ void MarkChanged(QTableWidgetItem* item, bool changed) {
   item->setToolTip(changed ? QStringLiteral("Changed since the last stop") : QString());
 }
 
+// Draws a watch's bytes ("03 14 ...  ..") with the changed bytes, in hex
+// and as characters, red and bold.
+class WatchBytesDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QVariantList changed = index.data(kChangedBytesRole).toList();
+    if (changed.isEmpty()) return QStyledItemDelegate::paint(painter, option, index);
+    QStyleOptionViewItem o = option;
+    initStyleOption(&o, index);
+    const QString text = o.text;
+    o.text.clear();
+    o.widget->style()->drawControl(QStyle::CE_ItemViewItem, &o, painter, o.widget);
+    std::vector<bool> red(static_cast<size_t>(text.size()));
+    for (const QVariant& v : changed) {
+      const int i = v.toInt();
+      for (const int at : {i * 3, i * 3 + 1, dv::kWatchBytes * 3 + 1 + i})
+        if (at < text.size()) red[static_cast<size_t>(at)] = true;
+    }
+    painter->save();
+    const QRect r = o.widget->style()->subElementRect(QStyle::SE_ItemViewItemText, &o, o.widget).adjusted(3, 0, 0, 0);
+    QFont bold = o.font;
+    bold.setBold(true);
+    int x = r.left();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      const bool mark = red[static_cast<size_t>(i)];
+      painter->setFont(mark ? bold : o.font);
+      painter->setPen(mark ? kChanged : o.palette.color(QPalette::Text));
+      painter->drawText(QRect(x, r.top(), r.right() - x, r.height()), Qt::AlignLeft | Qt::AlignVCenter, text.mid(i, 1));
+      x += QFontMetrics(o.font).horizontalAdvance(text.at(i));
+    }
+    painter->restore();
+  }
+};
+
 }  // namespace
+
+// The source pane.
+
+SourceTable::SourceTable(int rows, int columns, int fixedColumns)
+    : QTableWidget(rows, columns), fixedColumns_(fixedColumns) {
+  fixed_ = new QTableView(this);
+  fixed_->setObjectName(QStringLiteral("tblSourceFixed"));
+  fixed_->setAccessibleName(QStringLiteral("Breakpoints, lines and addresses"));
+  fixed_->setModel(model());
+  fixed_->setSelectionModel(selectionModel());
+  fixed_->setFocusPolicy(Qt::NoFocus);
+  fixed_->verticalHeader()->hide();
+  fixed_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  fixed_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  fixed_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  fixed_->setFrameShape(QFrame::NoFrame);
+  fixed_->setShowGrid(false);
+  fixed_->setWordWrap(false);
+  fixed_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  fixed_->setSelectionMode(QAbstractItemView::SingleSelection);
+  fixed_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  fixed_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  for (int c = fixedColumns_; c < columns; ++c) fixed_->setColumnHidden(c, true);
+  viewport()->stackUnder(fixed_);
+  connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+    if (column < fixedColumns_) {
+      fixed_->setColumnWidth(column, size);
+      PlaceFixed();
+    }
+  });
+  connect(verticalHeader(), &QHeaderView::sectionResized, this,
+          [this](int row, int, int size) { fixed_->setRowHeight(row, size); });
+  connect(fixed_->verticalScrollBar(), &QAbstractSlider::valueChanged, verticalScrollBar(), &QAbstractSlider::setValue);
+  connect(verticalScrollBar(), &QAbstractSlider::valueChanged, fixed_->verticalScrollBar(), &QAbstractSlider::setValue);
+}
+
+void SourceTable::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  // Up and down to the row; sideways stays where the user put it.
+  const int across = horizontalScrollBar()->value();
+  QTableWidget::scrollTo(index, hint);
+  horizontalScrollBar()->setValue(across);
+}
+
+void SourceTable::ShowRow(int row) {
+  const int top = rowViewportPosition(row);
+  if (top >= 0 && top + rowHeight(row) <= viewport()->height()) return;
+  scrollTo(model()->index(row, 0), PositionAtCenter);
+}
+
+void SourceTable::resizeEvent(QResizeEvent* event) {
+  QTableWidget::resizeEvent(event);
+  PlaceFixed();
+}
+
+void SourceTable::updateGeometries() {
+  QTableWidget::updateGeometries();
+  PlaceFixed();
+}
+
+void SourceTable::PlaceFixed() {
+  if (!fixed_) return;
+  fixed_->verticalHeader()->setDefaultSectionSize(verticalHeader()->defaultSectionSize());
+  fixed_->setFont(font());
+  fixed_->setIconSize(iconSize());
+  fixed_->horizontalHeader()->setFixedHeight(horizontalHeader()->height());
+  int width = 0;
+  for (int c = 0; c < fixedColumns_; ++c) {
+    if (fixed_->columnWidth(c) != columnWidth(c)) fixed_->setColumnWidth(c, columnWidth(c));
+    width += columnWidth(c);
+  }
+  fixed_->setGeometry(frameWidth(), frameWidth(), width, viewport()->height() + horizontalHeader()->height());
+  fixed_->verticalScrollBar()->setValue(verticalScrollBar()->value());
+}
+
+QRect PlaceBeside(const QRect& room, const QRect& otherFrame, QSize size, const QMargins& frame, bool mayShrink) {
+  constexpr int kGap = 8, kNarrowest = 640;
+  const int across = frame.left() + frame.right(), down = frame.top() + frame.bottom();
+  // Client widths that fit right and left of the other window.
+  const int right = room.right() - otherFrame.right() - kGap - across;
+  const int left = otherFrame.left() - room.left() - kGap - across;
+  const bool onRight = right >= left;
+  if (mayShrink) {
+    const int beside = std::max(right, left);
+    const int width = beside >= kNarrowest ? std::min(size.width(), beside)
+                                           : std::min(size.width(), std::max(kNarrowest, room.width() - across));
+    size = QSize(std::max(1, std::min(width, room.width() - across)), std::max(1, std::min(size.height(), room.height() - down)));
+  }
+  const int outerWidth = size.width() + across, outerHeight = size.height() + down;
+  int x = onRight ? otherFrame.right() + 1 + kGap : otherFrame.left() - kGap - outerWidth;
+  x = std::max(room.left(), std::min(x, room.right() + 1 - outerWidth));
+  const int y = std::max(room.top(), std::min(otherFrame.top(), room.bottom() + 1 - outerHeight));
+  return QRect(QPoint(x + frame.left(), y + frame.top()), size);
+}
 
 // The memory model.
 
@@ -203,7 +341,46 @@ void DebugWindow::BuildControls() {
   scroll->setAccessibleName(QStringLiteral("Program console"));
   scroll->setWidget(view_);
   scroll->setFocusProxy(view_);
-  left->addWidget(scroll);
+  // Above it, its name and the terminal the program was installed for (the
+  // run console's setting, kept for both).
+  terminalBox_ = new QComboBox;
+  terminalBox_->setObjectName(QStringLiteral("cboTerminal"));
+  terminalBox_->setAccessibleName(QStringLiteral("Terminal"));
+  terminalBox_->setToolTip(QStringLiteral("The terminal the program was installed for"));
+  for (auto [caption, type] : {std::pair{"ANSI", runner::TerminalType::kAnsi}, {"VT52", runner::TerminalType::kVt52},
+                               {"ADM-3A", runner::TerminalType::kAdm3a}})
+    terminalBox_->addItem(QString::fromLatin1(caption), QString::fromLatin1(runner::TerminalTypeName(type)));
+  terminalBox_->setFocusPolicy(Qt::ClickFocus);
+  runner::TerminalType saved = runner::TerminalType::kAnsi;
+  runner::ParseTerminalType(
+      QSettings(kSettingsOrganization, kSettingsApplication).value(QStringLiteral("terminal")).toString().toStdString(),
+      saved);
+  terminalBox_->setCurrentIndex(static_cast<int>(saved));
+  terminal_.SetType(saved);
+  connect(terminalBox_, &QComboBox::activated, this, [this](int index) {
+    const std::string type = terminalBox_->itemData(index).toString().toStdString();
+    runner::TerminalType t = runner::TerminalType::kAnsi;
+    runner::ParseTerminalType(type, t);
+    terminal_.SetType(t);
+    QSettings(kSettingsOrganization, kSettingsApplication).setValue(QStringLiteral("terminal"), QString::fromStdString(type));
+    view_->update();
+    view_->setFocus();  // the keys go back to the program
+  });
+  auto* consoleLabel = new QLabel(QStringLiteral("&Console (keys typed here go to the program)"));
+  consoleLabel->setObjectName(QStringLiteral("lblConsole"));
+  consoleLabel->setBuddy(scroll);
+  auto* terminalLabel = new QLabel(QStringLiteral("&Terminal:"));
+  terminalLabel->setBuddy(terminalBox_);
+  auto* consoleBox = new QWidget;
+  auto* consoleLayout = new QVBoxLayout(consoleBox);
+  consoleLayout->setContentsMargins(0, 0, 0, 0);
+  auto* consoleBar = new QHBoxLayout;
+  consoleBar->addWidget(consoleLabel, 1);
+  consoleBar->addWidget(terminalLabel);
+  consoleBar->addWidget(terminalBox_);
+  consoleLayout->addLayout(consoleBar);
+  consoleLayout->addWidget(scroll, 1);
+  left->addWidget(consoleBox);
   left->setStretchFactor(0, 3);
   left->setStretchFactor(1, 2);
 
@@ -219,7 +396,7 @@ void DebugWindow::BuildControls() {
     const int row = RowOfLine(item->data(Qt::UserRole).toInt());
     if (row < 0) return;
     source_->setCurrentCell(row, kText);
-    source_->scrollToItem(source_->item(row, kText), QAbstractItemView::PositionAtCenter);
+    source_->ShowRow(row);
   });
   auto* stackBox = new QWidget;
   auto* stackLayout = new QVBoxLayout(stackBox);
@@ -330,7 +507,7 @@ void DebugWindow::AddButtons(QWidget* bar) {
 }
 
 QWidget* DebugWindow::BuildSource() {
-  source_ = new QTableWidget(static_cast<int>(rows_.size()), kSourceColumns);
+  source_ = new SourceTable(static_cast<int>(rows_.size()), kSourceColumns, kBytes);
   source_->setObjectName(QStringLiteral("tblSource"));
   source_->setAccessibleName(QStringLiteral("Source"));
   source_->setToolTip(QStringLiteral(
@@ -367,7 +544,14 @@ QWidget* DebugWindow::BuildSource() {
   connect(source_, &QTableWidget::cellClicked, this, [this](int row, int column) {
     if (column == kMargin) ToggleBreakpoint(row);
   });
+  connect(source_->Fixed(), &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+    if (index.column() == kMargin) ToggleBreakpoint(index.row());
+  });
   source_->setContextMenuPolicy(Qt::CustomContextMenu);
+  source_->Fixed()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(source_->Fixed(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    emit source_->customContextMenuRequested(source_->viewport()->mapFromGlobal(source_->Fixed()->viewport()->mapToGlobal(at)));
+  });
   connect(source_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     const int row = source_->rowAt(at.y());
     if (row < 0) return;
@@ -418,7 +602,11 @@ QWidget* DebugWindow::BuildRegisters() {
   connect(registers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
     const QString name = item->data(Qt::UserRole).toString();
     if (name.isEmpty() || !driver_) return;
-    if (state_.running || state_.ended || state_.closed) return ShowRegisters();
+    if (state_.running || state_.ended || state_.closed) {
+      ShowRegisters();
+      if (state_.running) ShowStale();
+      return;
+    }
     const int bits = name.size() == 1 ? 8 : 16;
     const auto value = dv::ParseValue(item->text().toStdString(), bits, symbols_);
     if (!value) {
@@ -536,6 +724,7 @@ QWidget* DebugWindow::BuildWatch() {
                              QStringLiteral("Break on write")});
   watches_->setRootIsDecorated(false);
   watches_->setFont(Fixed());
+  watches_->setItemDelegateForColumn(2, new WatchBytesDelegate(watches_));
   connect(watches_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (column != 3 || !driver_) return;
     const auto it = symbols_.find(item->text(0).toStdString());
@@ -570,7 +759,7 @@ QWidget* DebugWindow::BuildBreakpoints() {
   connect(breakpointList_, &QTreeWidget::itemChanged, this, &DebugWindow::OnBreakpointEdited);
   connect(breakpointList_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
     const int row = RowOfLine(item->text(kBreakLine).toInt());
-    if (row >= 0) source_->scrollToItem(source_->item(row, kText), QAbstractItemView::PositionAtCenter);
+    if (row >= 0) source_->ShowRow(row);
   });
   return breakpointList_;
 }
@@ -600,6 +789,7 @@ void DebugWindow::Command(DebugDriver::Command command, uint16_t address) {
   state_.running = true;
   status_->setText(QStringLiteral("Running..."));
   EnableButtons();
+  ShowStale();
   driver_->Post(command, address);
 }
 
@@ -624,6 +814,7 @@ void DebugWindow::ShowState() {
   EnableButtons();
   if (state_.running) {
     status_->setText(QStringLiteral("Running..."));
+    ShowStale();
     return;
   }
   // A fault in red, the rest as the window's text.
@@ -632,6 +823,7 @@ void DebugWindow::ShowState() {
   status_->setPalette(palette);
   status_->setText(QString::fromStdString(state_.status));
   if (!state_.error.empty()) status_->setText(QString::fromStdString(state_.error) + '\n' + status_->text());
+  tstates_->setEnabled(true);
   tstates_->setText(QString::fromStdString(dv::TStatesText(state_.tstates, state_.tstatesSinceStop)));
   ShowRegisters();
   memory_->Show(state_.memory);
@@ -647,13 +839,17 @@ void DebugWindow::ShowState() {
   if (currentRow_ >= 0) {
     for (int c = 0; c < kSourceColumns; ++c) source_->item(currentRow_, c)->setBackground(kCurrentRow);
     ShowMargin(currentRow_);
-    // The current cell (for F9 and Ctrl+F10) without the selection's colour
-    // over the highlight.
-    source_->clearSelection();
-    source_->selectionModel()->setCurrentIndex(source_->model()->index(currentRow_, kMargin),
-                                               QItemSelectionModel::NoUpdate);
-    source_->scrollToItem(source_->item(currentRow_, kMargin), QAbstractItemView::PositionAtCenter);
+    // At a new stop: the current cell (for F9 and Ctrl+F10) without the
+    // selection's colour over the highlight, brought into sight. A change
+    // made while stopped (a breakpoint, a byte) leaves the pane as it is.
+    if (state_.stops != shownStop_) {
+      source_->clearSelection();
+      source_->selectionModel()->setCurrentIndex(source_->model()->index(currentRow_, kMargin),
+                                                 QItemSelectionModel::NoUpdate);
+      source_->ShowRow(currentRow_);
+    }
   }
+  shownStop_ = state_.stops;
   stack_->clear();
   for (const DebugFrame& f : state_.stack) {
     auto* item = new QListWidgetItem(
@@ -692,9 +888,17 @@ void DebugWindow::ShowWatches() {
     QTreeWidgetItem* item = watches_->topLevelItem(i);
     const dv::WatchRow w = dv::Watch(item->text(0).toStdString(), symbols_, state_.memory);
     item->setText(1, QString::fromStdString(w.value));
-    const QString bytes = QString::fromLatin1(w.bytes);
-    item->setForeground(2, !item->text(2).isEmpty() && item->text(2) != bytes ? QBrush(kChanged) : QBrush());
-    item->setText(2, bytes);
+    item->setText(2, QString::fromLatin1(w.bytes));
+    // The bytes that differ from the last stop's.
+    QVariantList changed;
+    const auto at = symbols_.find(item->text(0).toStdString());
+    if (w.known && at != symbols_.end() && before_.memory.size() == 0x10000 && state_.memory.size() == 0x10000)
+      for (int b = 0; b < dv::kWatchBytes; ++b) {
+        const auto address = static_cast<size_t>((at->second + b) & 0xFFFF);
+        if (state_.memory[address] != before_.memory[address]) changed << b;
+      }
+    item->setData(2, kChangedBytesRole, changed);
+    item->setToolTip(2, changed.isEmpty() ? QString() : QStringLiteral("Red: changed since the last stop"));
   }
 }
 
@@ -703,7 +907,9 @@ void DebugWindow::ShowMargin(int row) {
   const auto b = address < 0 ? breakpoints_.end() : breakpoints_.find(static_cast<uint16_t>(address));
   const bool has = b != breakpoints_.end();
   QTableWidgetItem* margin = source_->item(row, kMargin);
-  margin->setIcon(MarginIcon(has, has && (!b->second.condition.empty() || b->second.hitCount > 1), row == currentRow_));
+  const bool current = row == currentRow_;
+  margin->setIcon(MarginIcon(has, has && (!b->second.condition.empty() || b->second.hitCount > 1), current,
+                             current && state_.running));
   QString tip;
   if (has) {
     tip = QStringLiteral("Breakpoint");
@@ -711,7 +917,25 @@ void DebugWindow::ShowMargin(int row) {
     if (b->second.hitCount > 1) tip += QStringLiteral(", on arrival %1").arg(b->second.hitCount);
   }
   margin->setToolTip(tip);
+  if (current) tip += QString(tip.isEmpty() ? "" : "; ") + (state_.running ? "last stop (running)" : "current statement");
   margin->setData(Qt::AccessibleTextRole, tip);
+}
+
+void DebugWindow::ShowStale() {
+  for (QTableWidget* table : {registers_, flags_}) {
+    QSignalBlocker block(table);
+    for (int r = 0; r < table->rowCount(); ++r)
+      for (int c = table == flags_ ? 0 : 1; c < table->columnCount(); c += table == flags_ ? 1 : 2)
+        if (QTableWidgetItem* item = table->item(r, c)) {
+          item->setForeground(kStale);
+          item->setToolTip(QStringLiteral("As at the last stop: the program is running"));
+        }
+  }
+  if (currentRow_ >= 0) {
+    for (int c = 0; c < kSourceColumns; ++c) source_->item(currentRow_, c)->setBackground(kStaleRow);
+    ShowMargin(currentRow_);
+  }
+  tstates_->setEnabled(false);
 }
 
 void DebugWindow::EnableButtons() {

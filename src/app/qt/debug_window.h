@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <QAbstractTableModel>
+#include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -18,6 +19,7 @@
 #include "runner/screen.h"
 #include "console_window.h"
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -25,7 +27,6 @@ class QPushButton;
 class QSplitter;
 class QTabWidget;
 class QTableView;
-class QTableWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -51,6 +52,35 @@ class MemoryModel : public QAbstractTableModel {
   std::vector<uint8_t> memory_ = std::vector<uint8_t>(0x10000), before_ = std::vector<uint8_t>(0x10000);
   bool editable_ = false;
 };
+
+// The source pane: the margin and the Line and Address columns stay in place
+// (a second view over the same rows) while the bytes and statements scroll
+// sideways; the pane scrolls sideways only when the user scrolls it.
+class SourceTable : public QTableWidget {
+ public:
+  SourceTable(int rows, int columns, int fixedColumns);
+  // The view of the columns that stay; it shares the rows and the selection.
+  QTableView* Fixed() const { return fixed_; }
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+  // Brings a row into sight unless it is in sight: up and down only.
+  void ShowRow(int row);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void updateGeometries() override;
+
+ private:
+  void PlaceFixed();
+  QTableView* fixed_ = nullptr;
+  int fixedColumns_;
+};
+
+// Where a window of the given size goes beside another window on the same
+// screen (room: the screen's free area; frames: the frame around a client
+// area). The size shrinks to the room beside when it may and that room is
+// wide enough to use; else the window overlaps the other as little as the
+// screen allows. The result is the client area.
+QRect PlaceBeside(const QRect& room, const QRect& otherFrame, QSize size, const QMargins& frame, bool mayShrink);
 
 class DebugWindow : public QWidget {
   Q_OBJECT
@@ -87,6 +117,8 @@ class DebugWindow : public QWidget {
   void ShowRegisters();
   void ShowWatches();
   void ShowMargin(int row);
+  // While the program runs what the panes show is from the last stop: greyed.
+  void ShowStale();
   void EnableButtons();
   void Command(DebugDriver::Command command, uint16_t address = 0);
   void ToggleBreakpoint(int row);
@@ -114,6 +146,7 @@ class DebugWindow : public QWidget {
   std::unique_ptr<DebugDriver> driver_;
   DebugState state_, before_;
   int currentRow_ = -1;
+  uint64_t shownStop_ = ~uint64_t{0};  // the stop the source pane was last brought to
 
   struct Breakpoint {
     std::string condition;
@@ -126,7 +159,7 @@ class DebugWindow : public QWidget {
   std::map<DebugDriver::Command, QPushButton*> buttons_;
   QPushButton* pauseButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
-  QTableWidget* source_ = nullptr;
+  SourceTable* source_ = nullptr;
   QTableWidget* registers_ = nullptr;
   QTableWidget* flags_ = nullptr;
   QLabel* tstates_ = nullptr;
@@ -140,6 +173,7 @@ class DebugWindow : public QWidget {
   QTreeWidget* breakpointList_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   TerminalView* view_ = nullptr;
+  QComboBox* terminalBox_ = nullptr;
   QLabel* status_ = nullptr;
   std::vector<QSplitter*> splitters_;
 };

@@ -372,11 +372,10 @@ void MainWindow::DebugProgram() {
 #if ORVANE_HAVE_RUNNER
   if (logic_->Running()) return;
   QFileInfo info;
-  bool fresh = false;
-  if (!AssembleForRun(true, info, &fresh)) return;
-  // The window open on the same program is shown again; a new assembly
-  // replaces it.
-  if (debugger_ && !fresh) {
+  if (!AssembleForRun(true, info)) return;
+  // The window open on the program the last run ran is shown again; a new
+  // assembly (for Run or Debug, of this file or another) replaces it.
+  if (debugger_ && debuggerProgram_ == programCount_) {
     debugger_->raise();
     debugger_->activateWindow();
     return;
@@ -388,16 +387,17 @@ void MainWindow::DebugProgram() {
   debugger_ = new DebugWindow(*program_, rows_, info.fileName().toStdString(),
                               QFile::encodeName(info.absolutePath()).toStdString(),
                               QStringLiteral("Debug: ") + info.fileName(), this);
+  debuggerProgram_ = programCount_;
   debugger_->setAttribute(Qt::WA_DeleteOnClose);
-  if (!debugger_->RestoreGeometry()) {
-    // Beside this window as far as the screen allows, and no larger than it.
-    const QRect room = screen()->availableGeometry();
-    debugger_->resize(debugger_->size().boundedTo(room.size() - QSize(16, 48)));
-    QPoint at = frameGeometry().topRight() + QPoint(8, 0);
-    at.setX(std::max(room.left(), std::min(at.x(), room.right() - 16 - debugger_->width())));
-    at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - 48 - debugger_->height())));
-    debugger_->move(at);
-  }
+  // Beside this window on its screen, narrowed to the room there the first
+  // time; the size kept from the last time stays.
+  const bool kept = debugger_->RestoreGeometry();
+  const QRect frame = frameGeometry(), client = geometry();
+  const QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                         frame.bottom() - client.bottom());
+  const QRect place = PlaceBeside(screen()->availableGeometry(), frame, debugger_->size(), margins, !kept);
+  debugger_->resize(place.size());
+  debugger_->move(place.topLeft() - QPoint(margins.left(), margins.top()));
   debugger_->show();
   debugger_->raise();
   debugger_->activateWindow();  // its keys work at once
@@ -408,7 +408,7 @@ void MainWindow::DebugProgram() {
 }
 
 #if ORVANE_HAVE_RUNNER
-bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
+bool MainWindow::AssembleForRun(bool debug, QFileInfo& info) {
   // The source's name as bytes, as the run opens it.
   const std::string field = ops_->Text(TextField::kSource);
   const std::string source = field.empty() ? logic_->LastSource() : field;
@@ -439,7 +439,7 @@ bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool* fresh) {
     rows_ = std::move(rows);
     programSource_ = source;
     programTime_ = time;
-    if (fresh) *fresh = true;
+    ++programCount_;
   }
   return true;
 }

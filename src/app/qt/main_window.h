@@ -90,7 +90,7 @@ class MainWindow : public QWidget {
 #if ORVANE_HAVE_RUNNER
   // Assembles for Run or Debug unless the last program is still current;
   // false with the status saying why it cannot be run. info: the source.
-  bool AssembleForRun(bool debug, QFileInfo& info, bool* fresh = nullptr);
+  bool AssembleForRun(bool debug, QFileInfo& info);
 #endif
 
   WindowWidgets w_;
@@ -111,6 +111,8 @@ class MainWindow : public QWidget {
   QPointer<ConsoleWindow> console_;
   std::vector<debugview::SourceRow> rows_;  // the program's lines, for the debugger
   QPointer<DebugWindow> debugger_;
+  // Counts the assemblies for Run and Debug; the debugger's is the one it holds.
+  uint64_t programCount_ = 0, debuggerProgram_ = 0;
 #endif
 };
 
