@@ -3,6 +3,8 @@
 // some other modal dialog shows up. Runs are compared with the hand-reviewed
 // golden files, through the window's own controls.
 #include <QAction>
+#include <QComboBox>
+#include <QScrollBar>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -872,6 +874,264 @@ class WindowTest : public QObject {
     QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
     d->close();
     QTRY_VERIFY(!window_->findChild<DebugWindow*>());
+  }
+
+  // Writes a source into the test's folder and opens the debugger on it.
+  orvane::qt::DebugWindow* DebugSource(const QString& name, const QByteArray& text) {
+    QFile f(Path(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size()) return nullptr;
+    f.close();
+    Do("cpm");
+    Do("choose:" + Path(name));
+    window_->DebugProgram();
+    auto* d = window_->findChild<orvane::qt::DebugWindow*>();
+    if (d && !QTest::qWaitFor([d] { return !d->Running(); }, 30000)) return nullptr;
+    return d;
+  }
+  static QTableWidgetItem* RegisterValue(orvane::qt::DebugWindow* d, const QString& name) {
+    auto registers = d->findChild<QTableWidget*>(QStringLiteral("tblRegisters"));
+    for (int r = 0; r < registers->rowCount(); ++r)
+      for (int c = 0; c < registers->columnCount(); c += 2)
+        if (registers->item(r, c)->text() == name) return registers->item(r, c + 1);
+    qFatal("no register %s", qPrintable(name));
+  }
+  // A left click where a user would click in the source pane, at a point of
+  // its viewport: on whatever is drawn there.
+  static QAbstractItemView* ViewAt(QTableWidget* source, QPoint at, QPoint* local) {
+    QWidget* w = source->viewport();
+    const QPoint inSource = source->viewport()->mapTo(source, at);
+    if (QWidget* top = source->childAt(inSource)) w = top;
+    *local = w->mapFrom(source, inSource);
+    auto* view = qobject_cast<QAbstractItemView*>(w->parentWidget());
+    return view ? view : source;
+  }
+  static int ClickAt(QTableWidget* source, QPoint at) {
+    QPoint local;
+    QAbstractItemView* view = ViewAt(source, at, &local);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, local);
+    return view->indexAt(local).column();
+  }
+
+  // Debug after F9 on another file debugs the file the last run ran, not the
+  // session left open on the old one; Debug again on the same assembly brings
+  // that session back.
+  void debuggerFollowsTheLastRun() {
+    using orvane::qt::DebugWindow;
+    DebugWindow* a = DebugSource("a.z80", "  LD E,65\n  LD C,2\n  JP 5\n");
+    QVERIFY(a);
+    QCOMPARE(a->windowTitle(), QStringLiteral("Debug: a.z80"));
+    QFile f(Path("b.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("  LD E,66\n  LD C,2\n  JP 5\n") > 0);
+    f.close();
+    Do("choose:" + Path("b.z80"));
+    window_->RunProgram();  // F9
+    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
+    QVERIFY(console);
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    QCOMPARE(console->ScreenText(), QStringLiteral("B"));
+    window_->DebugProgram();  // Shift+F9
+    QTRY_VERIFY_WITH_TIMEOUT(window_->findChildren<DebugWindow*>().size() == 1, 30000);
+    DebugWindow* b = window_->findChild<DebugWindow*>();
+    QCOMPARE(b->windowTitle(), QStringLiteral("Debug: b.z80"));
+    QTRY_VERIFY_WITH_TIMEOUT(!b->Running() && b->CurrentLine() == 1, 30000);
+    QTest::mouseClick(b->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(b->State().ended, 30000);
+    QCOMPARE(b->ScreenText(), QStringLiteral("B"));
+    window_->DebugProgram();  // the same assembly: the same session
+    QCOMPARE(window_->findChild<DebugWindow*>(), b);
+    QVERIFY(b->State().ended);
+  }
+
+  // The source pane stays where the user put it: a click in the margin sets
+  // the breakpoint on the line clicked and scrolls nothing; moving with the
+  // keys never scrolls sideways; scrolled sideways by hand, the margin, line
+  // and address are still where they were.
+  void debuggerSourcePaneStays() {
+    QByteArray text;
+    for (int i = 1; i <= 150; ++i)
+      text += "        NOP             ; line " + QByteArray::number(i) + ": " + QByteArray(140, 'x') + "\n";
+    text += "        RET\n";
+    auto* d = DebugSource("long.z80", text);
+    QVERIFY(d);
+    QCOMPARE(d->CurrentLine(), 1);
+    d->resize(900, 600);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QTRY_VERIFY(source->viewport()->height() > 100);
+    QScrollBar* down = source->verticalScrollBar();
+    QScrollBar* across = source->horizontalScrollBar();
+    QVERIFY(down->maximum() > 0 && across->maximum() > 0);
+    down->setValue(down->maximum());
+    const int bottom = down->value();
+    const int rowHeight = source->rowHeight(0);
+    const int margin = source->columnViewportPosition(0) + source->columnWidth(0) / 2;
+    for (const int fromBottom : {3, 6}) {
+      const int y = source->viewport()->height() - fromBottom * rowHeight;
+      const int row = source->rowAt(y);
+      const uint64_t version = d->State().version;
+      QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
+      QCOMPARE(source->item(row, 0)->toolTip(), QStringLiteral("Breakpoint"));
+      QTRY_VERIFY_WITH_TIMEOUT(d->State().version > version, 30000);  // the session's answer is shown
+      QCOMPARE(down->value(), bottom);
+    }
+    // Keys: from a statement's text down four rows and to the end of the line.
+    down->setValue(0);
+    const int y = source->rowViewportPosition(2) + rowHeight / 2;
+    QVERIFY(source->columnViewportPosition(4) >= 0 && source->columnViewportPosition(4) < source->viewport()->width());
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, QPoint(source->columnViewportPosition(4) + 4, y));
+    QCOMPARE(source->currentColumn(), 4);
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_End})
+      QTest::keyClick(source, key);
+    QCOMPARE(across->value(), 0);
+    // Scrolled to the far right by hand: the margin and the line numbers are
+    // at their places, and a click there still sets a breakpoint.
+    across->setValue(across->maximum());
+    QPoint local;
+    const int lineX = source->columnWidth(0) + source->columnWidth(1) / 2;
+    QAbstractItemView* view = ViewAt(source, QPoint(lineX, y), &local);
+    QCOMPARE(view->indexAt(local).column(), 1);
+    QCOMPARE(view->indexAt(local).data().toString(), source->item(source->rowAt(y), 1)->text());
+    QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
+    QCOMPARE(source->item(source->rowAt(y), 0)->toolTip(), QStringLiteral("Breakpoint"));
+    QCOMPARE(across->value(), across->maximum());
+  }
+
+  // The debugger's console draws what a VT52 or ADM-3A program prints as the
+  // run console does, by the same setting, in a box with a label.
+  void debuggerConsoleTerminal_data() {
+    QTest::addColumn<QString>("terminal");  // the setting
+    QTest::addColumn<QByteArray>("bytes");   // what the program prints, then it ends
+    QTest::addColumn<QString>("screen");
+    QTest::newRow("VT52: home, right") << "vt52" << QByteArray("ABC\x1bH\x1b" "CX") << "AXC";
+    QTest::newRow("VT52: clear screen") << "vt52" << QByteArray("XYZ\x1b" "EQ") << "Q";
+    QTest::newRow("ADM-3A: home, right") << "adm3a" << QByteArray("ABC\x1e\x0cX") << "AXC";
+    QTest::newRow("ADM-3A: clear screen") << "adm3a" << QByteArray("ABC\x1a" "D") << "D";
+  }
+  void debuggerConsoleTerminal() {
+    QFETCH(QString, terminal);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, screen);
+    // What the run console's box keeps.
+    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("terminal"), terminal);
+    QByteArray text = "  LD DE,TEXT\n  LD C,9\n  JP 5\nTEXT:\n";
+    for (const char c : bytes + '$') text += "  DB " + QByteArray::number(c) + "\n";
+    auto* d = DebugSource("t.z80", text);
+    QVERIFY(d);
+    auto* box = d->findChild<QComboBox*>(QStringLiteral("cboTerminal"));
+    QVERIFY(box);
+    QCOMPARE(box->currentData().toString(), terminal);
+    bool labelled = false;
+    for (QLabel* l : d->findChildren<QLabel*>()) labelled = labelled || (l->buddy() == box && l->text() == "&Terminal:");
+    QVERIFY(labelled);
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
+    QCOMPARE(d->ScreenText(), screen);
+    // Changed in the box: the next start draws as ANSI, and the run console
+    // starts with the same choice.
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("terminal")).toString(),
+             QStringLiteral("ansi"));
+  }
+
+  // Where the debugger opens: beside the main window on its screen.
+  void debuggerPlace_data() {
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QRect>("main");  // its frame
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("first");  // no size kept from the last time
+    QTest::addColumn<QRect>("place");  // the debugger's frame
+    const QMargins frame(2, 28, 2, 2);
+    QTest::newRow("narrowed to the room right") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(1280, 820)
+                                                << true << QRect(477, 0, 1123, 850);
+    QTest::newRow("room left of a window on the right")
+        << QRect(0, 0, 1600, 900) << QRect(1100, 40, 469, 330) << QSize(1280, 820) << true << QRect(0, 40, 1092, 850);
+    QTest::newRow("whole where it fits") << QRect(0, 0, 1920, 1080) << QRect(100, 100, 469, 330) << QSize(1280, 820)
+                                         << true << QRect(577, 100, 1284, 850);
+    QTest::newRow("lower on a short screen") << QRect(0, 0, 1920, 700) << QRect(0, 300, 469, 330) << QSize(1280, 820)
+                                             << true << QRect(477, 0, 1284, 700);
+    QTest::newRow("second screen") << QRect(1600, 0, 1280, 1024) << QRect(1600, 0, 469, 330) << QSize(1280, 820)
+                                   << true << QRect(2077, 0, 803, 850);
+    QTest::newRow("kept size beside") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(900, 640) << false
+                                      << QRect(477, 0, 904, 670);
+    QTest::newRow("kept size too wide: least overlap") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330)
+                                                       << QSize(1280, 820) << false << QRect(316, 0, 1284, 850);
+    QTest::newRow("no room beside: the screen") << QRect(0, 0, 800, 600) << QRect(0, 0, 469, 330) << QSize(1280, 820)
+                                                << true << QRect(0, 0, 800, 600);
+  }
+  void debuggerPlace() {
+    QFETCH(QRect, screen);
+    QFETCH(QRect, main);
+    QFETCH(QSize, size);
+    QFETCH(bool, first);
+    QFETCH(QRect, place);
+    const QMargins frame(2, 28, 2, 2);
+    const QRect client = orvane::qt::PlaceBeside(screen, main, size, frame, first);
+    QCOMPARE(client + frame, place);
+    QVERIFY(screen.contains(place));
+  }
+
+  // While the program runs the registers and the arrow are greyed (they are
+  // the last stop's); a watch marks the bytes that changed and no others;
+  // the end that follows a fault keeps the fault's reason.
+  void debuggerStaleAndFault() {
+    auto* d = DebugSource("f.z80",
+                          "START:  LD A,7\n"
+                          "        LD (THIRD),A\n"
+                          "        NOP\n"
+                          "        LD DE,BUF\n"
+                          "        LD C,10\n"
+                          "        CALL 5\n"
+                          "        LD C,99\n"
+                          "        CALL 5\n"
+                          "        RET\n"
+                          "COUNT:  DB 1\n        DB 2\nTHIRD:  DB 3\n        DB 4\n"
+                          "        DB 5\n        DB 6\n        DB 7\n        DB 8\n"
+                          "BUF:    DB 20\n");
+    QVERIFY(d);
+    auto watch = d->findChild<QLineEdit*>(QStringLiteral("txtWatch"));
+    QTest::keyClicks(watch, QStringLiteral("count"));
+    QTest::keyClick(watch, Qt::Key_Return);
+    QTreeWidgetItem* w = d->findChild<QTreeWidget*>(QStringLiteral("lstWatch"))->topLevelItem(0);
+    auto step = [d](int line) {
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdStepInto")), Qt::LeftButton);
+      return QTest::qWaitFor([d, line] { return !d->Running() && d->CurrentLine() == line; }, 30000);
+    };
+    auto changed = [w] {
+      QStringList bytes;
+      for (const QVariant& v : w->data(2, Qt::UserRole + 1).toList()) bytes << v.toString();
+      return bytes.join(',');
+    };
+    QVERIFY(step(2));
+    QVERIFY(step(3));
+    QCOMPARE(w->text(2), QStringLiteral("01 02 07 04 05 06 07 08  ........"));
+    QCOMPARE(changed(), QStringLiteral("2"));
+    QVERIFY(step(4));
+    QCOMPARE(changed(), QString());
+    // Running, waiting for a line: what is shown is the last stop's.
+    // Grey: neither the text's colour nor the red of a change.
+    auto greyed = [d](const QTableWidgetItem* item) {
+      const QColor c = item->foreground().color();
+      return item->foreground().style() != Qt::NoBrush && c.red() == c.green() && c.green() == c.blue() &&
+             c != d->palette().color(QPalette::Text);
+    };
+    QVERIFY(!greyed(RegisterValue(d, "PC")) && !greyed(RegisterValue(d, "IX")));
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
+    QVERIFY(d->Running());
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QTableWidgetItem* arrow = source->item(d->RowOfLine(4), 0);
+    QVERIFY(greyed(RegisterValue(d, "PC")) && greyed(RegisterValue(d, "IX")));
+    QVERIFY2(arrow->data(Qt::AccessibleTextRole).toString().contains("running"),
+             qPrintable(arrow->data(Qt::AccessibleTextRole).toString()));
+    QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));
+    QTest::keyClicks(console, QStringLiteral("hi"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 8, 30000);
+    QVERIFY(d->State().fault);
+    QVERIFY(!greyed(RegisterValue(d, "PC")) && !greyed(RegisterValue(d, "IX")));
+    QCOMPARE(d->StatusText(), QStringLiteral("Stopped: unknown BDOS function 99 at 0110H, line 8"));
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
+    QCOMPARE(d->StatusText(), QStringLiteral("Exited with status 3 after: unknown BDOS function 99 at 0110H, line 8"));
   }
 #endif
 
