@@ -1120,6 +1120,7 @@ class WindowTest : public QObject {
     auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
     QTableWidgetItem* arrow = source->item(d->RowOfLine(4), 0);
     QVERIFY(greyed(RegisterValue(d, "PC")) && greyed(RegisterValue(d, "IX")));
+    QVERIFY(w->foreground(2).color() != d->palette().color(QPalette::Text) && changed().isEmpty());
     QVERIFY2(arrow->data(Qt::AccessibleTextRole).toString().contains("running"),
              qPrintable(arrow->data(Qt::AccessibleTextRole).toString()));
     QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));

@@ -889,6 +889,7 @@ void DebugWindow::ShowWatches() {
     const dv::WatchRow w = dv::Watch(item->text(0).toStdString(), symbols_, state_.memory);
     item->setText(1, QString::fromStdString(w.value));
     item->setText(2, QString::fromLatin1(w.bytes));
+    for (int c : {1, 2}) item->setForeground(c, QBrush());
     // The bytes that differ from the last stop's.
     QVariantList changed;
     const auto at = symbols_.find(item->text(0).toStdString());
@@ -930,6 +931,14 @@ void DebugWindow::ShowStale() {
           item->setForeground(kStale);
           item->setToolTip(QStringLiteral("As at the last stop: the program is running"));
         }
+  }
+  {
+    QSignalBlocker block(watches_);
+    for (int i = 0; i < watches_->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* item = watches_->topLevelItem(i);
+      item->setData(2, kChangedBytesRole, QVariantList());
+      for (int c : {1, 2}) item->setForeground(c, kStale);
+    }
   }
   if (currentRow_ >= 0) {
     for (int c = 0; c < kSourceColumns; ++c) source_->item(currentRow_, c)->setBackground(kStaleRow);
