@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """editors_test.py ORVANE_DAP EDITORS_DIR PROGRAM: each editor set-up file for
 orvane-dap, read as its editor reads it (Neovim runs its Lua with a stand-in
-for nvim-dap, which Debian does not have), must name orvane-dap as a stdio
+for nvim-dap, which Debian does not have; VS Code's extension runs under node
+with a stand-in for the vscode module), must name orvane-dap as a stdio
 adapter, and its launch configuration, with the editor's placeholders filled
 in, must run PROGRAM to the end through the adapter (output "321", exit
-status 0)."""
+status 0). VS Code's configurations, the README's sample included, let a
+line typed in the debug console reach a program that reads."""
 import json
 import os
 import shutil
@@ -21,9 +23,10 @@ program = os.path.join(home, "prog.z80")
 shutil.copy(source, program)
 
 
-def session(command, launch):
+def session(command, launch, typed=None):
     """Runs a whole session: initialize, launch, configurationDone; the
-    console output and the exit code."""
+    console output and the exit code. typed: a line typed in the debug
+    console (after '>') once the program has printed something."""
     proc = subprocess.Popen([dap if command == "orvane-dap" else command], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE)
     seq = 0
@@ -55,6 +58,9 @@ def session(command, launch):
             raise RuntimeError(m["command"] + ": " + m["message"])
         if m.get("event") == "output" and m["body"]["category"] == "stdout":
             output += m["body"]["output"]
+            if typed is not None:
+                send("evaluate", {"expression": ">" + typed, "context": "repl"})
+                typed = None
         if m.get("event") == "stopped":  # stopOnEntry
             send("continue", {"threadId": 1})
         if m.get("event") == "exited":
@@ -67,12 +73,12 @@ def session(command, launch):
     return output, code
 
 
-def check(editor, command, launch):
+def check(editor, command, launch, typed=None, expected="321"):
     try:
         if command != "orvane-dap":
             raise RuntimeError("the adapter command is " + repr(command))
-        output, code = session(command, launch)
-        if (output, code) != ("321", 0):
+        output, code = session(command, launch, typed)
+        if (output, code) != (expected, 0):
             raise RuntimeError(f"output {output!r}, exit code {code}")
         print(f"ok   {editor}")
     except Exception as e:  # noqa: BLE001 - every failure is reported
@@ -91,13 +97,67 @@ def fill(value):
         return [fill(v) for v in value]
     return value
 
-# VS Code: the extension's debug type and its first launch configuration.
+# A program that prints "?" and reads two keys, echoed: "?hi" when the line
+# typed in the debug console reaches it.
+reader = os.path.join(home, "reader.z80")
+with open(reader, "w") as f:
+    f.write("        LD E,63\n        LD C,2\n        CALL 5\n        LD C,1\n        CALL 5\n"
+            "        LD C,1\n        CALL 5\n        RET\n")
+
+
+def vscode_resolve(extension, config):
+    """The launch configuration as VS Code hands it to the adapter: through
+    the extension's configuration provider (extension.js loaded with a
+    stand-in for the vscode module), and the adapter's command."""
+    stub = tempfile.mkdtemp()
+    try:
+        os.makedirs(os.path.join(stub, "node_modules", "vscode"))
+        with open(os.path.join(stub, "node_modules", "vscode", "index.js"), "w") as f:
+            f.write("const r = {}; module.exports = { _r: r,\n"
+                    "  debug: { registerDebugAdapterDescriptorFactory(t, f) { r.factory = f; return {}; },\n"
+                    "           registerDebugConfigurationProvider(t, p) { r.provider = p; return {}; } },\n"
+                    "  workspace: { getConfiguration() { return { get() { return undefined; } }; } },\n"
+                    "  DebugAdapterExecutable: class { constructor(c, a) { this.command = c; this.args = a; } } };\n")
+        script = ("const v = require('vscode'); const e = require(process.argv[1]); e.activate({subscriptions: []});"
+                  "let c = JSON.parse(process.argv[2]);"
+                  "if (v._r.provider && v._r.provider.resolveDebugConfiguration) c = v._r.provider.resolveDebugConfiguration(undefined, c);"
+                  "console.log(JSON.stringify({config: c, command: v._r.factory.createDebugAdapterDescriptor().command}));")
+        out = subprocess.run(["node", "-e", script, os.path.abspath(extension), json.dumps(config)], check=True,
+                             env=dict(os.environ, NODE_PATH=os.path.join(stub, "node_modules")),
+                             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=120).stdout
+        resolved = json.loads(out)
+        return resolved["config"], resolved["command"]
+    finally:
+        shutil.rmtree(stub)
+
+
+# VS Code: the extension's debug type and its first launch configuration,
+# as VS Code resolves it; the snippet too; typing into the debug console
+# reaches a program that reads, with the configuration as the README prints it.
 manifest = json.load(open(os.path.join(editors, "vscode/orvane-debug/package.json")))
 debugger = manifest["contributes"]["debuggers"][0]
 assert debugger["type"] == "orvane"
 assert all("description" in a for a in debugger["configurationAttributes"]["launch"]["properties"].values())
-launch = dict(debugger["initialConfigurations"][0])
-check("vscode", os.path.basename(debugger["program"]), fill(launch))
+extension = os.path.join(editors, "vscode/orvane-debug/extension.js")
+launch, command = vscode_resolve(extension, dict(debugger["initialConfigurations"][0]))
+assert os.path.basename(debugger["program"]) == command
+check("vscode", command, fill(launch))
+# The snippet's "^\"\\${file}\"" is VS Code's way of writing "${file}" in a snippet.
+snippet = dict(debugger["configurationSnippets"][0]["body"])
+assert "${file}" in snippet["program"]
+snippet["program"] = "${file}"
+snippet, command = vscode_resolve(extension, snippet)
+check("vscode snippet", command, fill(snippet))
+readme = open(os.path.join(os.path.dirname(editors.rstrip("/")), "..", "README.md")).read()
+sample = json.loads(readme.split("```json\n", 1)[1].split("```", 1)[0])
+for name, config in (("sample", dict(debugger["initialConfigurations"][0])), ("README sample", sample)):
+    config, command = vscode_resolve(extension, config)
+    if config.get("waitForInput") is not True:  # else the program reads the end of input at once
+        failures.append("vscode " + name)
+        print(f"FAIL vscode {name}: waitForInput is {config.get('waitForInput')!r}")
+    config = fill(config)
+    config["program"] = reader
+    check("vscode " + name + ": typing in the debug console", command, config, typed="hi", expected="?hi")
 
 # Helix: the z80 language's debugger and its template, with the source given.
 helix = tomllib.load(open(os.path.join(editors, "helix/languages.toml"), "rb"))

@@ -4,7 +4,21 @@
 'use strict';
 const vscode = require('vscode');
 
+// A launch without an input file waits at the end of the input for lines
+// typed in the debug console: it is the program's only keyboard, and a
+// program that reads would otherwise get the end of input at once. With an
+// input file the run ends at its end, as orvane-run < FILE does.
+function withDefaults(config) {
+  if (config.waitForInput === undefined && config.input === undefined) config.waitForInput = true;
+  return config;
+}
+
 function activate(context) {
+  context.subscriptions.push(vscode.debug.registerDebugConfigurationProvider('orvane', {
+    resolveDebugConfiguration(folder, config) {
+      return withDefaults(config);
+    },
+  }));
   context.subscriptions.push(vscode.debug.registerDebugAdapterDescriptorFactory('orvane', {
     createDebugAdapterDescriptor() {
       const program = vscode.workspace.getConfiguration('orvane').get('dapPath') || 'orvane-dap';
@@ -15,4 +29,4 @@ function activate(context) {
 
 function deactivate() {}
 
-module.exports = { activate, deactivate };
+module.exports = { activate, deactivate, withDefaults };
