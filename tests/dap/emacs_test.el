@@ -1,7 +1,10 @@
 ;;; emacs_test.el --- drives orvane-dap through Emacs dap-mode in batch  -*- lexical-binding: t -*-
-;; Loads the set-up file Orvane installs, sets a breakpoint in a buffer,
-;; starts a session, reads a register as dap-mode's locals view does, steps,
-;; continues and runs to the end, and writes what it saw to EDITOR_TEST_OUT.
+;; Loads the set-up files Orvane installs (the language server's first, as a
+;; user with both may), sets a breakpoint in a buffer, starts a session,
+;; reads a register as dap-mode's locals view does, steps, steps back,
+;; continues, reverse-continues, stops on a data breakpoint and runs to the
+;; end, and writes what it saw to EDITOR_TEST_OUT: with the marks a terminal
+;; Emacs (as this batch one: no fringe) shows in the margin, and the keys.
 
 (require 'package)
 (add-to-list 'package-directory-list "/usr/share/emacs/site-lisp/elpa")
@@ -10,7 +13,9 @@
       dap-auto-show-output nil
       lsp-session-file (expand-file-name "lsp-session" (getenv "HOME"))
       dap-breakpoints-file (expand-file-name "dap-breakpoints" (getenv "HOME")))
+(load (expand-file-name "emacs/orvane-lsp.el" (getenv "ORVANE_EDITORS")))
 (load (expand-file-name "emacs/orvane-dap.el" (getenv "ORVANE_EDITORS")))
+(dap-ui-mode 1)  ; the breakpoint and current-line marks
 (setq orvane-dap-program (getenv "ORVANE_DAP"))
 
 (defvar report nil)
@@ -45,6 +50,25 @@
 
 (defun stops () (seq-count (lambda (e) (string-prefix-p "stopped" e)) events))
 
+(defun margin ()
+  "The marks in the left margin of the source's buffer, as LINE MARK."
+  (with-current-buffer (get-file-buffer (getenv "EDITOR_TEST_FILE"))
+    (let (marks)
+      (dolist (ov (overlays-in (point-min) (point-max)))
+        (let* ((before (overlay-get ov 'before-string))
+               (display (and before (get-text-property 0 'display before))))
+          (when (equal (car-safe display) '(margin left-margin))
+            (push (format "%d %s" (line-number-at-pos (overlay-start ov)) (cadr display)) marks))))
+      (format "%s (width %d)" (mapconcat #'identity (sort marks #'string<) ", ") left-margin-width))))
+
+(defun stopped-at (session what count)
+  "Waits for stop COUNT and its frame; reports WHAT with the reason and line."
+  (wait-for what (lambda () (>= (stops) count)))
+  (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
+  (let ((frame (dap--debug-session-active-frame session)))
+    (say "%s at line %d: %s, B = %s" (car events) (gethash "line" frame) (gethash "name" frame)
+         (gethash "result" (dap-request session "evaluate" :expression "B" :context "watch")))))
+
 (condition-case err
     (let* ((file (getenv "EDITOR_TEST_FILE"))
            (buffer (find-file-noselect file)))
@@ -54,6 +78,8 @@
         (dap-breakpoint-add)
         (say "buffer %s in %s, breakpoint on line %d" (file-name-nondirectory file) major-mode
              (line-number-at-pos))
+        (dolist (key '("S-<f10>" "S-<f5>" "<f6>" "C-c C-d b" "C-c C-d r" "C-c C-d p" "C-c C-d w"))
+          (say "  %s: %s" key (key-binding (kbd key))))
         (dap-debug (list :type "orvane" :request "launch" :name "Orvane Z80" :program file)))
       (let ((session (dap--cur-session)))
         (say "session %s" (dap--debug-session-name session))
@@ -70,18 +96,21 @@
             (when (member (gethash "name" v) '("B" "PC" "SP" "HL" "Z" "T-states"))
               (say "  %s = %s" (gethash "name" v) (gethash "value" v)))))
         (say "evaluate (SP): %s" (gethash "result" (dap-request session "evaluate" :expression "(SP)" :context "repl")))
+        (say "margin: %s" (margin))
         (dap-next session)
-        (wait-for "the step" (lambda () (>= (stops) 2)))
-        (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
-        (let ((frame (dap--debug-session-active-frame session)))
-          (say "%s at line %d: %s" (car events) (gethash "line" frame) (gethash "name" frame)))
+        (stopped-at session "the step" 2)
+        (say "margin: %s" (margin))
+        (orvane-dap-step-back session)
+        (stopped-at session "the step back" 3)
         (dap-continue session (dap--debug-session-thread-id session))
-        (wait-for "the breakpoint again" (lambda () (>= (stops) 3)))
-        (wait-for "the stack frame" (lambda () (dap--debug-session-active-frame session)))
-        (say "%s at line %d, B = %s" (car events) (gethash "line" (dap--debug-session-active-frame session))
-             (gethash "result" (dap-request session "evaluate" :expression "B" :context "watch")))
+        (stopped-at session "the breakpoint again" 4)
+        (orvane-dap-reverse-continue session)
+        (stopped-at session "the reverse continue" 5)
         (with-current-buffer (get-file-buffer (getenv "EDITOR_TEST_FILE"))
           (dap-breakpoint-delete-all))
+        (say "%s" (orvane-dap-data-breakpoint session "CNT"))  ; what it says in the echo area
+        (dap-continue session (dap--debug-session-thread-id session))
+        (stopped-at session "the data breakpoint" 6)
         (dap-continue session (dap--debug-session-thread-id session))
         (wait-for "the end" (lambda () (member "terminated" events)))
         (say "output: %S" stdout)

@@ -11,7 +11,7 @@
 ;; Settings go to the server as initializationOptions: :format is "hex" or
 ;; "cpm", :warnings a vector of names as -W takes them.
 
-(require 'eglot)
+(require 'eglot nil t)  ; orvane-dap.el loads this file for the mode alone, eglot or not
 (require 'asm-mode)
 
 (defvar orvane-lsp-program "orvane-lsp"
@@ -42,9 +42,10 @@
 (add-to-list 'auto-mode-alist '("\\.z80\\'" . z80-asm-mode))
 (add-to-list 'magic-mode-alist '(orvane-lsp--z80-asm-p . z80-asm-mode))
 
-(add-to-list 'eglot-server-programs
-             `(z80-asm-mode . ,(lambda (&rest _)
-                                 (list orvane-lsp-program :initializationOptions orvane-lsp-settings))))
+(with-eval-after-load 'eglot
+  (add-to-list 'eglot-server-programs
+               `(z80-asm-mode . ,(lambda (&rest _)
+                                   (list orvane-lsp-program :initializationOptions orvane-lsp-settings)))))
 
 (provide 'orvane-lsp)
 ;;; orvane-lsp.el ends here
