@@ -173,20 +173,35 @@ assert request.pop("command") == "launch"
 request["args"] = []
 check("kate", kate["run"]["command"][0], fill(request))
 
-# Neovim: the Lua file with a stand-in for nvim-dap's module.
+# Neovim: the Lua file with a stand-in for nvim-dap 0.6.0 (the release
+# Neovim 0.7.2 runs) that follows its documented API; each key of a Z80
+# buffer calls the documented function.
 tmp = tempfile.mkdtemp()
 try:
     out = os.path.join(tmp, "dap.json")
-    lua = (f"package.preload['dap'] = function() return {{adapters = {{}}, configurations = {{}}}} end "
-           f"dofile('{os.path.join(editors, 'neovim/orvane-dap.lua')}') "
-           f"local d = require('dap') "
-           f"vim.fn.writefile({{vim.fn.json_encode({{adapter = d.adapters.orvane, config = d.configurations.z80[1]}})}}, '{out}')")
-    subprocess.run(["nvim", "--headless", "-u", "NONE", "-i", "NONE", "-n", "-c", "lua " + lua, "-c", "qa!"],
-                   env=dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=tmp, XDG_DATA_HOME=tmp, XDG_STATE_HOME=tmp),
+    here = os.path.dirname(os.path.abspath(__file__))
+    copy = os.path.join(tmp, "keys.z80")
+    shutil.copy(program, copy)
+    subprocess.run(["nvim", "--headless", "-u", "NONE", "-i", "NONE", "-n", "-c",
+                    "luafile " + os.path.join(here, "nvim_dap_test.lua")],
+                   env=dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=tmp, XDG_DATA_HOME=tmp, XDG_STATE_HOME=tmp,
+                            TEST_SCRIPT=os.path.join(here, "nvim_dap_test.lua"), ORVANE_EDITORS=editors,
+                            SOURCE=copy, OUT=out),
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     nv = json.load(open(out))
+    wanted = ["<F5> continue", "<F10> step_over", "<F11> step_into", "<S-F11> step_out", "<S-F10> step_back",
+              "<S-F5> reverse_continue", "<F6> pause", "<F9> toggle_breakpoint", "\\B set_breakpoint(B == 1)",
+              "\\dr repl.open"]
+    if nv.get("error") or nv.get("filetype") != "z80" or nv.get("keys") != wanted:
+        failures.append("neovim keys")
+        print(f"FAIL neovim keys: {nv.get('error')}, filetype {nv.get('filetype')}, keys {nv.get('keys')}")
+    else:
+        print("ok   neovim keys: " + ", ".join(nv["keys"]))
     assert nv["adapter"]["type"] == "executable" and nv["config"]["type"] == "orvane"
     check("neovim nvim-dap", nv["adapter"]["command"], fill(nv["config"]))
+    config = fill(nv["config"])
+    config["program"] = reader
+    check("neovim nvim-dap: typing in the REPL", nv["adapter"]["command"], config, typed="hi", expected="?hi")
 finally:
     shutil.rmtree(tmp)
     shutil.rmtree(home)
