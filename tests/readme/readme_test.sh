@@ -43,11 +43,18 @@ make -s bad.com >/dev/null 2>&1 && fail "make bad.com succeeded"
 [ -e bad.com ] && fail "bad.com is left behind for the next make"
 out=$(make hello.com 2>&1); [ "$out" = "make: 'hello.com' is up to date." ] || fail "second make: $out"
 
+case_name="the set-up names every program"
+for p in orvane-asm orvane-run orvane-lsp orvane-dap; do
+  sed -n '/^cat <<EOF$/,/^EOF$/p' "$src/scripts/run" | grep -qw -- "$p" || fail "scripts/run's closing lines do not name $p"
+  sed -n '/^## Set-up on Debian 12/,/^    bash scripts\/run$/p' "$src/README.md" | grep -q "\`$p\`" ||
+    fail "the README's set-up paragraph does not name $p"
+done
+
 case_name="the PATH line"
 line=$(block '^export PATH=')
 [ -n "$line" ] || fail "no such block"
-got=$(cd "$src" && env -i HOME="$tmp" PATH=/usr/bin:/bin bash -c "${line//\$PWD\/build\//$build/}; command -v orvane-asm orvane-lsp")
-[ "$got" = "$(printf '%s\n' "$build/src/orvane-asm" "$build/src/orvane-lsp")" ] || fail "the programs are not on PATH: $got"
+got=$(cd "$src" && env -i HOME="$tmp" PATH=/usr/bin:/bin bash -c "${line//\$PWD\/build\//$build/}; command -v orvane-asm orvane-lsp orvane-dap")
+[ "$got" = "$(printf '%s\n' "$build/src/orvane-asm" "$build/src/orvane-lsp" "$build/src/orvane-dap")" ] || fail "the programs are not on PATH: $got"
 
 case_name="the install for one user"
 line=$(block '^cmake --install build --prefix ~/.local')
