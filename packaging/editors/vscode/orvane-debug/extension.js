@@ -9,6 +9,9 @@ const vscode = require('vscode');
 // program that reads would otherwise get the end of input at once. With an
 // input file the run ends at its end, as orvane-run < FILE does.
 function withDefaults(config) {
+  // F5 without a launch.json gives an empty one: VS Code then offers the
+  // starting launch.json.
+  if (!config.type && !config.request && !config.name) return config;
   if (config.waitForInput === undefined && config.input === undefined) config.waitForInput = true;
   return config;
 }
