@@ -356,7 +356,7 @@ runner::RunResult Board::Run() {
           break;
         }
         if (irq_ || nmi_) continue;
-        if (nextEvent_ == kNever) {
+        {
           bool any = false, live = false;
           for (const Device& d : devices_)
             std::visit(
