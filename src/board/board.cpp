@@ -308,6 +308,24 @@ void Board::TraceLine(uint16_t pc) {
   *opt_.trace << '\n';
 }
 
+uint16_t Board::RunFast(uint64_t until, uint16_t pc, uint16_t& from) {
+  // Instructions until the time, an I/O access or RETI (break_), or HALT.
+  // The time is kept here and handed to the port callbacks through now_.
+  uint64_t now = now_, n = 0;
+  do {
+    from = pc;
+    now_ = now;
+    int t = z80ex_step(cpu_);
+    while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
+    now += static_cast<uint64_t>(t);
+    ++n;
+    pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+  } while (now < until && !break_ && !(pc == from && z80ex_doing_halt(cpu_)));
+  now_ = now;
+  instructions_ += n;
+  return pc;
+}
+
 runner::RunResult Board::Run() {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -328,13 +346,19 @@ runner::RunResult Board::Run() {
           pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
           continue;
         }
-        const uint16_t from = pc;
-        if (opt_.trace) TraceLine(from);
-        t = z80ex_step(cpu_);
-        while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
-        now_ += static_cast<uint64_t>(t);
-        ++instructions_;
-        pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+        uint16_t from = pc;
+        if (opt_.trace || irq_ || nmi_) {
+          // One instruction at a time: traced, or with an interrupt waiting
+          // for the CPU to take it.
+          if (opt_.trace) TraceLine(from);
+          t = z80ex_step(cpu_);
+          while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
+          now_ += static_cast<uint64_t>(t);
+          ++instructions_;
+          pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+        } else {
+          pc = RunFast(until, pc, from);
+        }
         if (break_) {
           break_ = false;
           lastPc_ = from;

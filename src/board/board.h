@@ -125,6 +125,7 @@ class Board {
 
  private:
   void Update();  // the interrupt line and the next device event
+  uint16_t RunFast(uint64_t until, uint16_t pc, uint16_t& from);
   void Events();
   void Stop(int status, const std::string& message, uint16_t at);
   bool TakeInterrupt(int& tstates);
