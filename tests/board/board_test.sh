@@ -87,4 +87,16 @@ cp "$DATA/echo.z80" e.z80; "$ASM" -q --run --board ram64-acia e.z80 <"$base/in" 
 status_is 5; out_is 'ECHO\r\nX'
 [ -s e.HEX ] && ok || fail "no e.HEX written"
 
+begin "--trace shows the interrupt taken and the byte read in the handler"
+hexof @ring.z80 prog.hex; printf 'a.' >"$base/in"
+runb --board sbc-acia --trace t.txt prog.hex
+status_is 5; out_is a
+grep -qx '           interrupt in IM 1, FFH on the bus' t.txt && ok || fail "no interrupt line: $(grep -m3 interrupt t.txt)"
+grep -qE '^ *[0-9]+ 0038 F5 +PUSH AF ' t.txt && ok || fail "no line for the handler at 0038H"
+grep -qE '^ *[0-9]+ 0041 26 81 +LD H,81H +AF=61' t.txt && ok || fail "A is not 61H after IN A,(81H): $(grep -m1 ' 0041 ' t.txt)"
+
+begin "--run with --hex and an output on standard output"
+cp "$DATA/echo.z80" e.z80; "$ASM" --run --hex -o - e.z80 <"$base/in" >"$base/out" 2>"$base/err"; status=$?
+status_is 2; has "with --run, standard output is the program's console"
+
 finish
