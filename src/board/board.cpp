@@ -219,6 +219,12 @@ bool Board::TakeInterrupt(int& t) {
 
 Board::StepKind Board::Step(int& tstates) {
   if (now_ >= nextEvent_) Events();
+  // A HALT waiting for an interrupt: the clock runs on to the next device
+  // event, so that a debugger's step does not crawl through the HALT's NOPs.
+  if (!irq_ && !nmi_ && z80ex_doing_halt(cpu_) && z80ex_get_reg(cpu_, regIFF1) && nextEvent_ != kNever) {
+    now_ = nextEvent_;
+    Events();
+  }
   if ((irq_ || nmi_) && TakeInterrupt(tstates)) {
     now_ += static_cast<uint64_t>(tstates);
     ++instructions_;

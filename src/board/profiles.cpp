@@ -53,7 +53,7 @@ bool ParseHz(const std::string& s, uint32_t& hz) {
   }
   const std::string unit = s.substr(used);
   const double scale = unit == "" || unit == "Hz" ? 1 : unit == "kHz" ? 1e3 : unit == "MHz" ? 1e6 : 0;
-  if (scale == 0 || v <= 0 || v * scale > 1e9 || v * scale < 1) return false;
+  if (scale == 0 || !(v > 0) || v * scale > 1e9 || v * scale < 1) return false;
   hz = static_cast<uint32_t>(v * scale + 0.5);
   return true;
 }

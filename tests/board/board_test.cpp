@@ -103,8 +103,8 @@ TEST(BoardInterrupts, Im2TakesTheCtcVectorAndRetiEndsTheService) {
   b.Step(t);
   EXPECT_FALSE(ctc.ch[1].inService);
   EXPECT_EQ(b.Get(Reg::PC), 0x0017);
-  // The next tick 64 T-states on.
-  ASSERT_TRUE(StepToInterrupt(b));
+  // The next tick 64 T-states on: JR, HALT, then the wait for it is one step.
+  ASSERT_TRUE(StepToInterrupt(b, 3));
   EXPECT_EQ(b.Get(Reg::PC), 0x0200);
 }
 
