@@ -18,6 +18,9 @@
 #if ORVANE_HAVE_RUNNER
 #include "app/program.h"
 #include "runner/host_run.h"
+#include "board/host_board.h"
+#include <fstream>
+#include <iterator>
 #endif
 
 namespace orvane {
@@ -30,7 +33,8 @@ constexpr std::string_view kUsage =
     "                  [--] SOURCE\n"
     "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
     "                        [--dir DIR] [--list FILE] [--terminal ansi|vt52|adm3a] [OPTIONS] SOURCE\n"
-    "                        [ARGUMENT...]\n";
+    "                        [ARGUMENT...]\n"
+    "       orvane-asm --run --hex [--board NAME|FILE] [--fast] [RUN OPTIONS] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -56,6 +60,10 @@ constexpr std::string_view kHelp =
     "  --              the next argument is the source, even if it starts with -\n"
     "  --color=WHEN    colour the messages: auto (on a terminal, unless NO_COLOR\n"
     "                  is set), always or never\n"
+    "  --run --hex, --run --board NAME|FILE\n"
+    "                  assemble as Intel HEX and, without errors, run it on a Z80\n"
+    "                  board (orvane-run --board list names them; without\n"
+    "                  --board, sbc-acia); --fast runs it as fast as the host can\n"
     "  --run           assemble as a CP/M image and, without errors, run it with\n"
     "                  the ARGUMENTs after SOURCE on an emulated Z80 (as\n"
     "                  orvane-run does; messages name the source lines); its\n"
@@ -234,6 +242,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   std::string runnerOption;  // the first runner option given
 #if ORVANE_HAVE_RUNNER
   runner::HostRun hostRun;
+  board::BoardRun boardRun;
 #endif
   int64_t maxErrors = 50;
   std::string source, color = "auto";
@@ -281,6 +290,11 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       continue;
     }
 #if ORVANE_HAVE_RUNNER
+    if (std::string error; a.rfind("--load", 0) != 0 && board::TakeBoardOption(args, i, boardRun, error)) {
+      if (!error.empty()) return usage(error);
+      if (runnerOption.empty()) runnerOption = a.substr(0, a.find('='));
+      continue;
+    }
     if (std::string error; runner::TakeRunnerOption(args, i, hostRun, error)) {
       if (!error.empty()) return usage(error);
       if (runnerOption.empty()) runnerOption = a.substr(0, a.find('='));
@@ -349,7 +363,15 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (run) return usage("--run is not available: this orvane-asm was built without libz80ex");
 #endif
   if (!run && !runnerOption.empty()) return usage(runnerOption + " goes with --run");
+#if ORVANE_HAVE_RUNNER
+  const bool onBoard = run && (hex || !boardRun.board.empty() || boardRun.fast);
+  if (onBoard && cpm) return usage("--board and --fast run Intel HEX on a board; they cannot go with --cpm");
+  if (onBoard && (hostRun.dir != "." || !hostRun.list.empty() || !hostRun.args.empty()))
+    return usage("a board has no disk, list device or arguments: --dir, --list and arguments are for CP/M programs");
+  if (onBoard) hex = true;
+#else
   if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
+#endif
   if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
     return usage("with --run, standard output is the program's console; no output may go there");
 #if ORVANE_HAVE_RUNNER
@@ -358,7 +380,11 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (!path->empty() && runner::IsConsole(*path))
         return usage("with --run, " + PrintableName(*path) + " is the program's console; no output may go there");
 #endif
+#if ORVANE_HAVE_RUNNER
+  cpm = cpm || (run && !onBoard);
+#else
   cpm = cpm || run;
+#endif
   if (source == "-" && (listPath.empty() || objectPath.empty())) {
     return usage("a source read from standard input needs -l and -o");
   }
@@ -378,7 +404,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
                                maxErrors);
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
-  if (run) observer.program = &program;
+  if (run && !onBoard) observer.program = &program;
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
             hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols});
@@ -414,6 +440,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
 #if ORVANE_HAVE_RUNNER
   err.flush();
+  if (onBoard) {
+    // The board runs the HEX file just written, as a ROM programmer would take it.
+    std::ifstream in(objectPath, std::ios::binary);
+    const std::vector<uint8_t> hexFile{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (boardRun.board.empty())
+      err << "orvane-asm: running on board " << board::kDefaultBoard << " (--board NAME picks another)\n";
+    return board::RunBoardOnHost(hexFile, true, boardRun, hostRun, "orvane-asm", err);
+  }
   hostRun.source = program.Lookup(source);
   return runner::RunOnHost(program.image(), hostRun, "orvane-asm", err);
 #else

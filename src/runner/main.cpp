@@ -16,6 +16,9 @@
 
 #include "driver/command_line.h"
 #include "runner/host_run.h"
+#if ORVANE_HAVE_BOARD
+#include "board/host_board.h"
+#endif
 
 using namespace orvane::runner;
 
@@ -23,7 +26,9 @@ namespace {
 
 constexpr std::string_view kUsageText =
     "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
-    "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
+    "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n"
+    "       orvane-run --board NAME|FILE|list [--fast] [--load ADDR] [--max-tstates N] [--stats] [--strict]\n"
+    "                  [--trace FILE] [--trace-limit SIZE] [--terminal ansi|vt52|adm3a] IMAGE.hex|IMAGE.bin\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -47,6 +52,11 @@ constexpr std::string_view kHelp =
     "                   and reverse video are translated to ANSI, and the\n"
     "                   cursor keys sent as it sends them (default: ansi, the\n"
     "                   bytes as they are)\n"
+    "  --board NAME|FILE  run a ROM or RAM image on a Z80 board instead: a\n"
+    "                   built-in one (--board list names them) or a board file\n"
+    "  --fast           with --board: as fast as the host can (the default when\n"
+    "                   standard input is not a terminal), else at the board's clock\n"
+    "  --load ADDR      with --board: where a raw .bin image goes (default 0000H)\n"
     "  -h, --help       show this help\n"
     "  -v, --version    show the version\n"
     "\n"
@@ -167,6 +177,9 @@ std::string NotAProgram(const std::vector<uint8_t>& image, const std::string& pa
 int main(int argc, char** argv) {
   const std::vector<std::string> all(argv + 1, argv + argc);
   HostRun run;
+#if ORVANE_HAVE_BOARD
+  orvane::board::BoardRun board;
+#endif
   size_t i = 0;
   for (; i < all.size(); ++i) {
     const std::string& a = all[i];
@@ -178,9 +191,19 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") return std::cout << kUsageText << "\n" << kHelp, 0;
     if (a == "--version" || a == "-v") return std::cout << orvane::VersionText("orvane-run", kUses), 0;
     std::string error;
+#if ORVANE_HAVE_BOARD
+    if (orvane::board::TakeBoardOption(all, i, board, error)) {
+      if (!error.empty()) return Usage(error);
+      continue;
+    }
+#endif
     if (!TakeRunnerOption(all, i, run, error)) return Usage("unknown option " + a);
     if (!error.empty()) return Usage(error);
   }
+#if ORVANE_HAVE_BOARD
+  if (!board.board.empty() || board.hasLoad || board.fast)
+    return orvane::board::BoardMain(all, i, board, run, "orvane-run", std::cout, std::cerr, kUsageText);
+#endif
   if (i == all.size()) return Usage("no program given");
   const std::string program = FindProgram(all[i++]);
   run.args.assign(all.begin() + static_cast<long>(i), all.end());

@@ -85,10 +85,10 @@ err_is 'orvane-asm: note: --max-tstates after SOURCE goes to the program as an a
 "$ASM" -q --run prog.z80 x -- -y <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
 status_is 0; out_is ' X -- -Y'; err_is ''
 
-begin "orvane-asm --run: not with errors, --hex or an output on standard output"
+begin "orvane-asm --run: not with errors or an output on standard output"
 put prog.z80 '  FOO\n'; "$ASM" --run prog.z80 >"$base/out" 2>"$base/err" <"$base/empty"; status=$?
 status_is 1; has 'orvane-asm: prog.z80 is not run: it has errors'
-for args in "--hex --run prog.z80" "--run --hex prog.z80" "--stats prog.z80" "--run -o - prog.z80" "--run --max-tstates x prog.z80"; do
+for args in "--stats prog.z80" "--run -o - prog.z80" "--run --max-tstates x prog.z80"; do
   run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
 done
 
