@@ -245,7 +245,7 @@ Adapter::Adapter(std::function<void(const json&)> write) : out_(std::move(write)
 
 Adapter::~Adapter() { StopWorker(); }
 
-void Adapter::Handle(const lsp::Frame& frame) {
+void Adapter::Handle(const jsonrpc::Frame& frame) {
   if (disconnected_) return;
   if (!frame.ok()) {
     out_.Event("output", {{"category", "console"}, {"output", "orvane-dap: unreadable message header: " + frame.error + "\n"}});

@@ -20,7 +20,7 @@
 
 #include "dap/protocol.h"
 #include "debug/session.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 #include "runner/console.h"
 
 namespace orvane::dap {
@@ -63,7 +63,7 @@ class Adapter {
   Adapter& operator=(const Adapter&) = delete;
 
   // A frame from the client (reader thread).
-  void Handle(const lsp::Frame& frame);
+  void Handle(const jsonrpc::Frame& frame);
   // Sends console output that is waiting.
   void Tick();
   // The client's input ended: the run is stopped and the worker ends.
