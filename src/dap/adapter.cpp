@@ -157,6 +157,12 @@ std::optional<int64_t> Whole(const json& args, const char* key, int64_t low, int
   return v;
 }
 
+// The variablesReference a request names; 0 (none) for anything but one.
+int Reference(const json& args) {
+  std::string error;
+  return static_cast<int>(Whole(args, "variablesReference", 0, INT_MAX, 0, error).value_or(0));
+}
+
 // The line a source breakpoint asks for; 0 with error set when it is no line.
 int LineOf(const json& bp, std::string& error) {
   const auto it = bp.is_object() ? bp.find("line") : bp.end();
@@ -519,9 +525,10 @@ void Adapter::DoLaunch(const Request& r) {
     opt.strict = it->get<bool>();
   }
   if (const auto it = a.find("maxTstates"); it != a.end() && !it->is_null()) {
-    if (!it->is_number() || it->get<double>() < 0 || it->get<double>() != std::floor(it->get<double>()))
+    if (!it->is_number_unsigned() && !(it->is_number_float() && it->get<double>() >= 0 &&
+                                       it->get<double>() < 0x1p64 && it->get<double>() == std::floor(it->get<double>())))
       return out_.Fail(r, "launch: 'maxTstates' must be a whole number of T-states, 0 for no limit");
-    opt.maxTstates = it->get<uint64_t>();
+    opt.maxTstates = it->is_number_unsigned() ? it->get<uint64_t>() : static_cast<uint64_t>(it->get<double>());
   }
   std::error_code ec;
   programPath_ = fs::absolute(opt.path, ec).lexically_normal().string();
@@ -794,7 +801,7 @@ void Adapter::DoSetInstructionBreakpoints(const Request& r) {
 
 void Adapter::DoDataBreakpointInfo(const Request& r) {
   const std::string name = Trimmed(r.arguments.value("name", ""));
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   json none = {{"dataId", nullptr}, {"description", ""}};
   if (ref == kRegisters) {
     none["description"] = "registers cannot be watched; watch a symbol or an address";
@@ -881,7 +888,7 @@ void Adapter::DoStackTrace(const Request& r) {
 }
 
 void Adapter::DoVariables(const Request& r) {
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   json vars = json::array();
   if (ref == kRegisters) {
     for (const std::string& name : debug::Session::RegisterNames()) {
@@ -936,7 +943,7 @@ std::optional<debug::Value> Adapter::ValueOf(std::string_view text, int width, s
 }
 
 void Adapter::DoSetVariable(const Request& r) {
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   const std::string name = r.arguments.value("name", "");
   const std::string value = r.arguments.value("value", "");
   if (ref != kRegisters) return out_.Fail(r, "symbols are the assembly's constants; set a register or memory");
