@@ -35,11 +35,7 @@ bool IsRun(const std::string& c) {
          c == "reverseContinue" || c == "configurationDone" || c == "launch";
 }
 
-bool IsRunControl(const std::string& c) {
-  return c == "continue" || c == "next" || c == "stepIn" || c == "stepOut" || c == "stepBack" ||
-         c == "reverseContinue" || c == "configurationDone" || c == "launch" || c == "terminate" ||
-         c == "disconnect";
-}
+bool IsRunControl(const std::string& c) { return IsRun(c) || c == "terminate" || c == "disconnect"; }
 
 std::string Trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
