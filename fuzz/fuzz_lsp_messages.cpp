@@ -36,6 +36,7 @@ bool SameFrames(const std::vector<orvane::jsonrpc::Frame>& a, const std::vector<
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane::lsp;
   using orvane::jsonrpc::Frame;
+  using orvane::jsonrpc::FrameMessage;
   using orvane::jsonrpc::MessageReader;
   if (size < 2) return 0;
   const size_t piece = 1 + data[0] % 61;
