@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ class Client {
   pid_t Pid() const { return pid_; }
 
   void Send(const json& m) {
-    const std::string bytes = orvane::lsp::FrameMessage(m);
+    const std::string bytes = orvane::jsonrpc::FrameMessage(m);
     for (size_t done = 0; done < bytes.size();) {
       const ssize_t n = write(to_, bytes.data() + done, bytes.size() - done);
       if (n <= 0) throw std::runtime_error("the server stopped reading");
@@ -89,7 +89,7 @@ class Client {
  private:
   pid_t pid_;
   int to_, from_;
-  orvane::lsp::MessageReader reader_;
+  orvane::jsonrpc::MessageReader reader_;
 };
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "dap/adapter.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace {
 
@@ -76,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<json> sent;
   {
     dap::Adapter adapter([&](const json& m) {
-      Check(!lsp::FrameMessage(m).empty());
+      Check(!jsonrpc::FrameMessage(m).empty());
       std::lock_guard lock(mutex);
       sent.push_back(m);
     });
-    lsp::MessageReader reader;
+    jsonrpc::MessageReader reader;
     std::multiset<int64_t> asked;
     for (size_t at = 0; at < bytes.size() && !adapter.Disconnected(); at += piece) {
       reader.Feed(std::string_view(bytes).substr(at, piece));

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lsp/server.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ std::string Framed(std::string_view body) {
   return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
 }
 
-bool SameFrames(const std::vector<orvane::lsp::Frame>& a, const std::vector<orvane::lsp::Frame>& b) {
+bool SameFrames(const std::vector<orvane::jsonrpc::Frame>& a, const std::vector<orvane::jsonrpc::Frame>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i].body != b[i].body || a[i].error != b[i].error) return false;
@@ -35,6 +35,9 @@ bool SameFrames(const std::vector<orvane::lsp::Frame>& a, const std::vector<orva
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane::lsp;
+  using orvane::jsonrpc::Frame;
+  using orvane::jsonrpc::FrameMessage;
+  using orvane::jsonrpc::MessageReader;
   if (size < 2) return 0;
   const size_t piece = 1 + data[0] % 61;
   std::string bytes;

@@ -85,7 +85,8 @@ std::vector<Shown> RegisterRows(const Registers& now, const Registers& before) {
 }
 
 std::vector<Shown> FlagRows(uint8_t f, uint8_t before) {
-  static const char* const kNames[] = {"S", "Z", "Y", "H", "X", "P/V", "N", "C"};
+  // Named so that none reads as a register: H and C are registers.
+  static const char* const kNames[] = {"SF", "ZF", "YF", "HF", "XF", "PVF", "NF", "CF"};
   std::vector<Shown> rows;
   for (int bit = 7; bit >= 0; --bit) {
     const bool set = (f >> bit) & 1;

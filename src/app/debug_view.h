@@ -47,7 +47,7 @@ struct Shown {
 };
 // AF BC DE HL AF' BC' DE' HL' IX IY SP PC I R, in hex ("0100", "3F").
 std::vector<Shown> RegisterRows(const Registers& now, const Registers& before);
-// The flags of F from bit 7 down: S Z Y H X P/V N C, each "1" or "0".
+// The flags of F from bit 7 down: SF ZF YF HF XF PVF NF CF, each "1" or "0".
 std::vector<Shown> FlagRows(uint8_t f, uint8_t before);
 // "S Z - H - P - C" with a dash for each flag that is clear: F at a glance.
 std::string FlagsLine(uint8_t f);

@@ -9,8 +9,14 @@
 #include <set>
 #include <sstream>
 
-#include "front/numbers.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cmath>
+
+#include "front/numbers.h"
 
 namespace orvane::dap {
 
@@ -23,11 +29,13 @@ namespace {
 constexpr int kThread = 1;
 constexpr int kRegisters = 1, kSymbols = 2;  // variablesReference of the two scopes
 
-bool IsRunControl(const std::string& c) {
+// The requests that run the program (or may start its run).
+bool IsRun(const std::string& c) {
   return c == "continue" || c == "next" || c == "stepIn" || c == "stepOut" || c == "stepBack" ||
-         c == "reverseContinue" || c == "configurationDone" || c == "launch" || c == "terminate" ||
-         c == "disconnect";
+         c == "reverseContinue" || c == "configurationDone" || c == "launch";
 }
+
+bool IsRunControl(const std::string& c) { return IsRun(c) || c == "terminate" || c == "disconnect"; }
 
 std::string Trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -80,6 +88,102 @@ std::string HexBytes(const std::vector<uint8_t>& bytes) {
   return s;
 }
 
+// What a launch reads whole: the console input, and the source (which the
+// assembler reads again in each pass).
+constexpr int64_t kMaxInput = int64_t{16} << 20, kMaxSource = int64_t{64} << 20;
+
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+// The bytes of a regular file of at most limit bytes (into, when it is not
+// null); false with error set otherwise. A FIFO or a device is refused
+// without waiting on it or reading it.
+bool ReadRegular(const std::string& path, int64_t limit, std::string* into, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = std::string("it is ") + KindOf(st.st_mode) + ", not a regular file";
+  } else if (st.st_size > limit) {
+    error = "it is larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  char buf[65536];
+  while (error.empty() && into) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = std::strerror(errno);
+    if (n <= 0) break;
+    into->append(buf, static_cast<size_t>(n));
+    // A file that grows while it is read.
+    if (static_cast<int64_t>(into->size()) > limit) error = "it is larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  close(fd);
+  return error.empty();
+}
+
+// A whole number argument from low to high, fallback when it is absent;
+// empty with error set when it is something else.
+std::optional<int64_t> Whole(const json& args, const char* key, int64_t low, int64_t high, int64_t fallback,
+                             std::string& error) {
+  const auto it = args.find(key);
+  if (it == args.end() || it->is_null()) return fallback;
+  bool fits = false;
+  int64_t v = 0;
+  if (it->is_number_unsigned()) {
+    fits = it->get<uint64_t>() <= static_cast<uint64_t>(high);
+    v = fits ? static_cast<int64_t>(it->get<uint64_t>()) : 0;
+  } else if (it->is_number_integer()) {
+    v = it->get<int64_t>();
+    fits = v >= low && v <= high;
+  }
+  if (!fits) {
+    error = "'" + std::string(key) + "' must be a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high) + ", not " + it->dump();
+    return std::nullopt;
+  }
+  return v;
+}
+
+// The variablesReference a request names; 0 (none) for anything but one.
+int Reference(const json& args) {
+  std::string error;
+  return static_cast<int>(Whole(args, "variablesReference", 0, INT_MAX, 0, error).value_or(0));
+}
+
+// The line a source breakpoint asks for; 0 with error set when it is no line.
+int LineOf(const json& bp, std::string& error) {
+  const auto it = bp.is_object() ? bp.find("line") : bp.end();
+  if (it == bp.end()) {
+    error = "a breakpoint without a line";
+    return 0;
+  }
+  if (it->is_number_unsigned() && it->get<uint64_t>() > static_cast<uint64_t>(INT_MAX)) {
+    error = "line " + it->dump() + " is past the end of the source";
+    return 0;
+  }
+  if (!it->is_number_integer() || it->get<int64_t>() < 1) {
+    error = "line " + it->dump() + " is no line: lines are whole numbers from 1";
+    return 0;
+  }
+  return static_cast<int>(it->get<int64_t>());
+}
+
+// An answer for a breakpoint on no line: the line as asked when it is a number.
+json NoLine(const json& bp, const std::string& error) {
+  json j = {{"verified", false}, {"message", error}};
+  if (bp.is_object() && bp.contains("line") && bp["line"].is_number_integer()) j["line"] = bp["line"];
+  return j;
+}
+
 }  // namespace
 
 // ---- The console.
@@ -105,10 +209,16 @@ int DebugConsole::Read() {
 }
 
 bool DebugConsole::Ready() {
-  // At the end of the input a read gives the end of input at once, unless
-  // it waits for lines typed in the debug console.
   std::lock_guard lock(mutex_);
-  return inPos_ < in_.size() || !waitForInput_;
+  return inPos_ < in_.size();
+}
+
+bool DebugConsole::Ended() {
+  // At the end of the input a read gives the end of input at once (and the
+  // machine ends a program that reads on, as orvane-run's does), unless it
+  // waits for lines typed in the debug console.
+  std::lock_guard lock(mutex_);
+  return inPos_ == in_.size() && !waitForInput_;
 }
 
 void DebugConsole::WaitForInput(bool wait) {
@@ -137,7 +247,7 @@ Adapter::Adapter(std::function<void(const json&)> write) : out_(std::move(write)
 
 Adapter::~Adapter() { StopWorker(); }
 
-void Adapter::Handle(const lsp::Frame& frame) {
+void Adapter::Handle(const jsonrpc::Frame& frame) {
   if (disconnected_) return;
   if (!frame.ok()) {
     out_.Event("output", {{"category", "console"}, {"output", "orvane-dap: unreadable message header: " + frame.error + "\n"}});
@@ -187,9 +297,22 @@ void Adapter::Dispatch(Request r) {
     return;
   }
   if (c == "pause") {
-    // The answer first, then the stopped event.
+    {
+      // A run asked for and not yet begun takes the pause with it: the
+      // worker answers it after the run's own answer, when the run starts,
+      // and the run stops at once.
+      std::unique_lock lock(mutex_);
+      if ((runActive_ && !runBegun_) ||
+          std::any_of(queue_.begin(), queue_.end(), [](const Request& q) { return IsRun(q.command); })) {
+        queue_.push_back(std::move(r));
+        lock.unlock();
+        wake_.notify_one();
+        return;
+      }
+      // The answer first, then the stopped event.
+      if (runActive_) userPause_ = true;
+    }
     out_.Respond(r);
-    userPause_ = true;
     PauseRun(userPause_);
     return;
   }
@@ -206,6 +329,7 @@ void Adapter::Dispatch(Request r) {
       return;
     }
   }
+  if (c == "launch" && !initialized_) return out_.Fail(r, "launch before initialize: a client initializes first");
   if (c == "disconnect") {
     StopWorker();
     out_.Respond(r);
@@ -283,8 +407,14 @@ void Adapter::WorkerLoop() {
       if (queue_.empty()) break;
       r = std::move(queue_.front());
       queue_.pop_front();
+      // A pause from here on is this run's.
+      runActive_ = IsRun(r.command);
+      runBegun_ = false;
+      userPause_ = false;
     }
     Execute(r);
+    std::lock_guard lock(mutex_);
+    runActive_ = false;
   }
   FlushOutput();
   workerDone_ = true;
@@ -301,6 +431,12 @@ void Adapter::Execute(const Request& r) {
 
 void Adapter::Answer(const Request& r) {
   const std::string& c = r.command;
+  if (c == "pause") {
+    // Queued behind a run that did not start after all.
+    out_.Respond(r);
+    userPause_ = true;
+    return;
+  }
   if (c == "launch") return DoLaunch(r);
   if (c == "attach") return out_.Fail(r, "orvane-dap starts the program itself: use a launch configuration");
   if (c == "setBreakpoints") return DoSetBreakpoints(r);
@@ -355,7 +491,7 @@ void Adapter::DoLaunch(const Request& r) {
     if (it == a.end() || it->is_null()) return true;
     if (!it->is_string()) return false;
     into = it->get<std::string>();
-    return true;
+    return into.find('\0') == std::string::npos;
   };
   debug::LaunchOptions opt;
   std::string cwd, input;
@@ -367,6 +503,8 @@ void Adapter::DoLaunch(const Request& r) {
     if (!it->is_array()) return out_.Fail(r, "launch: 'args' must be an array of strings");
     for (const json& s : *it) {
       if (!s.is_string()) return out_.Fail(r, "launch: 'args' must be an array of strings");
+      if (s.get<std::string>().find('\0') != std::string::npos)
+        return out_.Fail(r, "launch: an argument holds a NUL character, which a command tail cannot carry");
       opt.args.push_back(s.get<std::string>());
     }
   }
@@ -383,21 +521,23 @@ void Adapter::DoLaunch(const Request& r) {
     opt.strict = it->get<bool>();
   }
   if (const auto it = a.find("maxTstates"); it != a.end() && !it->is_null()) {
-    if (!it->is_number() || it->get<double>() < 0 || it->get<double>() != std::floor(it->get<double>()))
+    if (!it->is_number_unsigned() && !(it->is_number_float() && it->get<double>() >= 0 &&
+                                       it->get<double>() < 0x1p64 && it->get<double>() == std::floor(it->get<double>())))
       return out_.Fail(r, "launch: 'maxTstates' must be a whole number of T-states, 0 for no limit");
-    opt.maxTstates = it->get<uint64_t>();
+    opt.maxTstates = it->is_number_unsigned() ? it->get<uint64_t>() : static_cast<uint64_t>(it->get<double>());
   }
   std::error_code ec;
   programPath_ = fs::absolute(opt.path, ec).lexically_normal().string();
   if (ec) programPath_ = opt.path;
   opt.drive = !cwd.empty() ? cwd : fs::path(programPath_).parent_path().string();
   if (opt.drive.empty()) opt.drive = ".";
+  if (std::string why; !ReadRegular(opt.path, kMaxSource, nullptr, why))
+    return out_.Fail(r, "launch: cannot read the source " + opt.path + ": " + why);
   if (!input.empty()) {
-    std::ifstream in(input, std::ios::binary);
-    if (!in) return out_.Fail(r, "launch: cannot read the input file " + input + ": " + std::strerror(errno));
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    console_.AddInput(bytes.str());
+    std::string bytes, why;
+    if (!ReadRegular(input, kMaxInput, &bytes, why))
+      return out_.Fail(r, "launch: cannot read the input file " + input + ": " + why);
+    console_.AddInput(bytes);
   }
   opt.console = &console_;
   std::vector<std::string> errors;
@@ -426,14 +566,35 @@ void Adapter::Start() {
 }
 
 void Adapter::DoRun(Run kind) {
-  userPause_ = false;
   interrupted_ = false;
   current_ = kind;
+  const bool pausable = kind == Run::kContinue || kind == Run::kReverse;
   for (;;) {
     running_ = true;
     if (terminating_) {
       running_ = false;
       return;
+    }
+    {
+      // A pause that came right behind this run, and requests queued while
+      // no run was under way to be paused for them, stop it at once.
+      std::unique_lock lock(mutex_);
+      runBegun_ = true;
+      std::optional<Request> pause;
+      for (auto q = queue_.begin(); q != queue_.end() && !IsRun(q->command); ++q) {
+        if (q->command != "pause") continue;
+        pause = std::move(*q);
+        queue_.erase(q);
+        break;
+      }
+      const bool waiting = pausable && !queue_.empty() && !IsRunControl(queue_.front().command);
+      lock.unlock();
+      if (pause) {
+        out_.Respond(*pause);
+        userPause_ = true;
+      }
+      if (waiting) interrupted_ = true;
+      if (userPause_ || interrupted_) session_->Pause();
     }
     Stop stop;
     switch (kind) {
@@ -511,15 +672,14 @@ json Adapter::BreakpointFor(int id, const std::string& message) const {
   return {{"verified", false}, {"message", message.empty() ? "no such breakpoint" : message}};
 }
 
-// The requested source breakpoints, from `breakpoints` or the older `lines`.
+// The requested source breakpoints, from `breakpoints` or the older `lines`:
+// every one, in order, as each gets an answer.
 static std::vector<json> WantedBreakpoints(const json& a) {
   std::vector<json> wanted;
   if (const auto b = a.find("breakpoints"); b != a.end() && b->is_array()) {
-    for (const json& bp : *b)
-      if (bp.is_object() && bp.contains("line") && bp["line"].is_number_integer()) wanted.push_back(bp);
+    for (const json& bp : *b) wanted.push_back(bp);
   } else if (const auto l = a.find("lines"); l != a.end() && l->is_array()) {
-    for (const json& line : *l)
-      if (line.is_number_integer()) wanted.push_back({{"line", line}});
+    for (const json& line : *l) wanted.push_back({{"line", line}});
   }
   return wanted;
 }
@@ -546,10 +706,17 @@ void Adapter::DoSetBreakpoints(const Request& r) {
     if (opt.drive.empty()) opt.drive = ".";
     opt.console = &scratch;
     std::vector<std::string> errors;
-    const auto probe = path.empty() ? nullptr : debug::Session::Create(opt, errors);
+    std::string unreadable;
+    if (!path.empty() && !ReadRegular(path, kMaxSource, nullptr, unreadable))
+      errors.push_back("cannot read " + path + ": " + unreadable);
+    const auto probe = path.empty() || !unreadable.empty() ? nullptr : debug::Session::Create(opt, errors);
     for (const json& bp : wanted) {
-      const int line = bp["line"].get<int>();
       std::string error;
+      const int line = LineOf(bp, error);
+      if (line == 0) {
+        answers.push_back(NoLine(bp, error));
+        continue;
+      }
       const auto hits = HitCount(bp, error);
       const debug::ProgramMap::Line* at = probe ? probe->program().Resolve(line) : nullptr;
       if (!probe) error = errors.empty() ? "cannot read " + path : errors.front();
@@ -573,15 +740,18 @@ json Adapter::SetLineBreakpoints(const json& a) {
     path = (*src)["path"].get<std::string>();
   const std::vector<json> wanted = WantedBreakpoints(a);
   if (SamePath(path) != SamePath(programPath_)) {
-    for (const json& bp : wanted)
-      answers.push_back({{"verified", false}, {"line", bp["line"]}, {"message", "not the launched program"}});
+    for (const json& bp : wanted) answers.push_back(NoLine(bp, "not the launched program"));
     return answers;
   }
   for (int id : lineBreakpoints_) session_->RemoveBreakpoint(id);
   lineBreakpoints_.clear();
   for (const json& bp : wanted) {
-    const int line = bp["line"].get<int>();
     std::string error;
+    const int line = LineOf(bp, error);
+    if (line == 0) {
+      answers.push_back(NoLine(bp, error));
+      continue;
+    }
     const auto hits = HitCount(bp, error);
     const int id = hits ? session_->AddBreakpointAtLine(line, Condition(bp), *hits, error) : 0;
     if (id == 0) {
@@ -609,9 +779,9 @@ void Adapter::DoSetInstructionBreakpoints(const Request& r) {
         answers.push_back({{"verified", false}, {"message", "the instruction reference is not an address"}});
         continue;
       }
-      const int64_t offset = bp.value("offset", int64_t{0});
-      const auto hits = HitCount(bp, error);
-      const int id = hits ? session_->AddBreakpoint(static_cast<uint16_t>(*address + offset), Condition(bp),
+      const auto offset = Whole(bp, "offset", -65535, 65535, 0, error);
+      const auto hits = offset ? HitCount(bp, error) : std::nullopt;
+      const int id = hits ? session_->AddBreakpoint(static_cast<uint16_t>(*address + *offset), Condition(bp),
                                                     *hits, error)
                           : 0;
       if (id == 0) {
@@ -627,7 +797,7 @@ void Adapter::DoSetInstructionBreakpoints(const Request& r) {
 
 void Adapter::DoDataBreakpointInfo(const Request& r) {
   const std::string name = Trimmed(r.arguments.value("name", ""));
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   json none = {{"dataId", nullptr}, {"description", ""}};
   if (ref == kRegisters) {
     none["description"] = "registers cannot be watched; watch a symbol or an address";
@@ -683,8 +853,12 @@ void Adapter::DoSetDataBreakpoints(const Request& r) {
 
 void Adapter::DoStackTrace(const Request& r) {
   const std::vector<debug::Frame> frames = session_->CallStack();
-  const size_t start = static_cast<size_t>(std::max<int64_t>(0, r.arguments.value("startFrame", int64_t{0})));
-  const int64_t levels = r.arguments.value("levels", int64_t{0});
+  std::string error;
+  const auto startFrame = Whole(r.arguments, "startFrame", 0, INT_MAX, 0, error);
+  const auto levelsAsked = startFrame ? Whole(r.arguments, "levels", 0, INT_MAX, 0, error) : std::nullopt;
+  if (!levelsAsked) return out_.Fail(r, "stackTrace: " + error);
+  const size_t start = static_cast<size_t>(*startFrame);
+  const int64_t levels = *levelsAsked;
   json list = json::array();
   for (size_t i = start; i < frames.size() && (levels <= 0 || list.size() < static_cast<size_t>(levels)); ++i) {
     const debug::Frame& f = frames[i];
@@ -710,15 +884,11 @@ void Adapter::DoStackTrace(const Request& r) {
 }
 
 void Adapter::DoVariables(const Request& r) {
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   json vars = json::array();
   if (ref == kRegisters) {
-    // The flags come after R; H and C are also registers, so the flags are
-    // read by their flag names (SF ... CF).
-    bool flags = false;
     for (const std::string& name : debug::Session::RegisterNames()) {
-      const auto v = session_->Register(flags ? name + "F" : name);
-      if (name == "R") flags = true;
+      const auto v = session_->Register(name);
       if (!v) continue;
       json var = {{"name", name}, {"value", v->Text()}, {"variablesReference", 0}};
       if (v->width == 16) var["memoryReference"] = AddressReference(static_cast<uint16_t>(v->value));
@@ -736,8 +906,12 @@ void Adapter::DoVariables(const Request& r) {
   } else {
     return out_.Fail(r, "no such variables reference");
   }
-  const size_t start = static_cast<size_t>(std::max<int64_t>(0, r.arguments.value("start", int64_t{0})));
-  const int64_t count = r.arguments.value("count", int64_t{0});
+  std::string error;
+  const auto first = Whole(r.arguments, "start", 0, INT_MAX, 0, error);
+  const auto asked = first ? Whole(r.arguments, "count", 0, INT_MAX, 0, error) : std::nullopt;
+  if (!asked) return out_.Fail(r, "variables: " + error);
+  const size_t start = static_cast<size_t>(*first);
+  const int64_t count = *asked;
   if (start > 0 || count > 0) {
     json part = json::array();
     for (size_t i = start; i < vars.size() && (count <= 0 || part.size() < static_cast<size_t>(count)); ++i)
@@ -747,21 +921,35 @@ void Adapter::DoVariables(const Request& r) {
   out_.Respond(r, {{"variables", vars}});
 }
 
-std::optional<debug::Value> Adapter::ValueOf(std::string_view text, std::string& error) const {
-  if (const auto n = ParseNumber(text)) return debug::Value{static_cast<uint32_t>(*n) & 0xFFFF, 16};
-  return session_->Evaluate(Trimmed(text), error);
+std::optional<debug::Value> Adapter::ValueOf(std::string_view text, int width, std::string& error) const {
+  // A number as typed, or what a register, a symbol or (X) holds.
+  std::optional<int64_t> n = ParseNumber(text);
+  if (!n) {
+    const auto v = session_->Evaluate(Trimmed(text), error);
+    if (!v) return std::nullopt;
+    n = v->value & (v->width == 16 ? 0xFFFF : v->width == 8 ? 0xFF : 1);
+  }
+  // Below 0: the same bits as a signed number.
+  const int64_t low = width == 1 ? 0 : -(int64_t{1} << (width - 1)), high = (int64_t{1} << width) - 1;
+  if (*n < low || *n > high) {
+    error = std::to_string(*n) + " does not fit (" + std::to_string(low) + " to " + std::to_string(high) + ")";
+    return std::nullopt;
+  }
+  return debug::Value{static_cast<uint32_t>(*n) & static_cast<uint32_t>(high), width};
 }
 
 void Adapter::DoSetVariable(const Request& r) {
-  const int ref = r.arguments.value("variablesReference", 0);
+  const int ref = Reference(r.arguments);
   const std::string name = r.arguments.value("name", "");
   const std::string value = r.arguments.value("value", "");
   if (ref != kRegisters) return out_.Fail(r, "symbols are the assembly's constants; set a register or memory");
   if (name == "T-states") return out_.Fail(r, "T-states count the run; they cannot be set");
+  const auto now = session_->Register(name);
+  if (!now) return out_.Fail(r, "no register named '" + name + "'");
   std::string error;
-  const auto v = ValueOf(value, error);
+  const auto v = ValueOf(value, now->width, error);
   if (!v) return out_.Fail(r, "cannot set " + name + ": " + error);
-  if (!session_->SetRegister(name, v->value)) return out_.Fail(r, "no register named '" + name + "'");
+  if (!session_->SetRegister(name, v->value)) return out_.Fail(r, "cannot set " + name + " now");
   out_.Respond(r, {{"value", session_->Register(name)->Text()}, {"variablesReference", 0}});
 }
 
@@ -779,9 +967,14 @@ void Adapter::DoEvaluate(const Request& r) {
 void Adapter::DoDisassemble(const Request& r) {
   const auto base = ParseAddress(r.arguments.value("memoryReference", ""));
   if (!base) return out_.Fail(r, "the memory reference is not an address");
-  const int64_t count = std::clamp<int64_t>(r.arguments.value("instructionCount", int64_t{0}), 0, 65536);
-  const int64_t skip = r.arguments.value("instructionOffset", int64_t{0});
-  const uint16_t at = static_cast<uint16_t>(*base + r.arguments.value("offset", int64_t{0}));
+  // 65536 instructions of at least a byte each go round the whole memory.
+  std::string error;
+  const auto count = Whole(r.arguments, "instructionCount", 0, 65536, 0, error);
+  const auto skipped = count ? Whole(r.arguments, "instructionOffset", -65536, 65536, 0, error) : std::nullopt;
+  const auto offset = skipped ? Whole(r.arguments, "offset", -65535, 65535, 0, error) : std::nullopt;
+  if (!offset) return out_.Fail(r, "disassemble: " + error);
+  const int64_t skip = *skipped;
+  const uint16_t at = static_cast<uint16_t>(*base + *offset);
   // Instructions start where statements start; before the first known one
   // the bytes are read from further back until they fall into step.
   std::vector<uint16_t> starts;
@@ -799,7 +992,7 @@ void Adapter::DoDisassemble(const Request& r) {
   }
   json list = json::array();
   // Addresses before memory's start are padded with empty entries.
-  for (int64_t i = skip; i < first && static_cast<int64_t>(list.size()) < count; ++i)
+  for (int64_t i = skip; i < first && static_cast<int64_t>(list.size()) < *count; ++i)
     list.push_back({{"address", "0x0000"}, {"instruction", "??"}, {"presentationHint", "invalid"}});
   uint32_t pc = at;
   if (first > 0) {
@@ -807,7 +1000,7 @@ void Adapter::DoDisassemble(const Request& r) {
       pc += static_cast<uint32_t>(std::max<size_t>(1, session_->Disassemble(static_cast<uint16_t>(pc)).bytes.size()));
   }
   size_t backAt = 0;
-  while (static_cast<int64_t>(list.size()) < count) {
+  while (static_cast<int64_t>(list.size()) < *count) {
     uint16_t address;
     if (backAt < starts.size()) {
       address = starts[backAt++];
@@ -835,9 +1028,12 @@ void Adapter::DoDisassemble(const Request& r) {
 void Adapter::DoReadMemory(const Request& r) {
   const auto base = ParseAddress(r.arguments.value("memoryReference", ""));
   if (!base) return out_.Fail(r, "the memory reference is not an address");
-  const uint16_t at = static_cast<uint16_t>(*base + r.arguments.value("offset", int64_t{0}));
-  const size_t count = static_cast<size_t>(std::clamp<int64_t>(r.arguments.value("count", int64_t{0}), 0, 65536));
-  const std::vector<uint8_t> bytes = session_->ReadMemory(at, count);
+  std::string error;
+  const auto offset = Whole(r.arguments, "offset", -65535, 65535, 0, error);
+  const auto count = offset ? Whole(r.arguments, "count", 0, 65536, 0, error) : std::nullopt;
+  if (!count) return out_.Fail(r, "readMemory: " + error);
+  const uint16_t at = static_cast<uint16_t>(*base + *offset);
+  const std::vector<uint8_t> bytes = session_->ReadMemory(at, static_cast<size_t>(*count));
   out_.Respond(r, {{"address", AddressReference(at)}, {"data", Base64Encode(bytes.data(), bytes.size())}});
 }
 
@@ -847,7 +1043,10 @@ void Adapter::DoWriteMemory(const Request& r) {
   const auto bytes = Base64Decode(r.arguments.value("data", ""));
   if (!bytes) return out_.Fail(r, "the data is not base64");
   if (bytes->size() > 65536) return out_.Fail(r, "more than 64 KiB to write");
-  const uint16_t at = static_cast<uint16_t>(*base + r.arguments.value("offset", int64_t{0}));
+  std::string error;
+  const auto offset = Whole(r.arguments, "offset", -65535, 65535, 0, error);
+  if (!offset) return out_.Fail(r, "writeMemory: " + error);
+  const uint16_t at = static_cast<uint16_t>(*base + *offset);
   session_->WriteMemory(at, *bytes);
   out_.Respond(r, {{"offset", 0}, {"bytesWritten", bytes->size()}});
 }

@@ -20,7 +20,7 @@
 
 #include "dap/protocol.h"
 #include "debug/session.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 #include "runner/console.h"
 
 namespace orvane::dap {
@@ -36,7 +36,8 @@ class DebugConsole final : public runner::Console {
   // session waits while Ready is false, and a pause stops it there).
   void WaitForInput(bool wait);
   int Read() override;
-  bool Ready() override;
+  bool Ready() override;  // a key is waiting
+  bool Ended() override;  // at the end of the input, not waiting for typed lines
   bool Write(const uint8_t* bytes, size_t n) override;
   // Output not yet sent: taken out and handed to send under the console's
   // lock, so pieces go out in order whichever thread sends them.
@@ -62,7 +63,7 @@ class Adapter {
   Adapter& operator=(const Adapter&) = delete;
 
   // A frame from the client (reader thread).
-  void Handle(const lsp::Frame& frame);
+  void Handle(const jsonrpc::Frame& frame);
   // Sends console output that is waiting.
   void Tick();
   // The client's input ended: the run is stopped and the worker ends.
@@ -104,9 +105,10 @@ class Adapter {
   void FlushOutput();
   json Source() const;
   json BreakpointFor(int id, const std::string& message = {}) const;
-  // A value for a register, a symbol or a byte, from a text as the user
-  // types it; empty with error set.
-  std::optional<debug::Value> ValueOf(std::string_view text, std::string& error) const;
+  // A value of width bits for a register, from a text as the user types it
+  // (a number, a register, a symbol or a byte); empty with error set, also
+  // when it does not fit.
+  std::optional<debug::Value> ValueOf(std::string_view text, int width, std::string& error) const;
 
   Outbox out_;
   DebugConsole console_;
@@ -124,6 +126,8 @@ class Adapter {
   std::condition_variable wake_;
   std::deque<Request> queue_;
   bool quit_ = false;
+  bool runActive_ = false;  // the worker is on a request that runs the program
+  bool runBegun_ = false;   // ... and the run itself has begun (its answer is out)
   std::atomic<bool> running_ = false;      // a run-control call is under way
   std::atomic<bool> userPause_ = false;    // the client asked for the pause
   std::atomic<bool> interrupted_ = false;  // paused to answer queued requests

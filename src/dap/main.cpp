@@ -14,7 +14,7 @@
 
 #include "dap/adapter.h"
 #include "driver/command_line.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace {
 
@@ -63,9 +63,9 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> outputGone = false;
   orvane::dap::Adapter adapter([&](const orvane::dap::json& message) {
-    if (!outputGone && !orvane::lsp::WriteAll(STDOUT_FILENO, orvane::lsp::FrameMessage(message))) outputGone = true;
+    if (!outputGone && !orvane::jsonrpc::WriteAll(STDOUT_FILENO, orvane::jsonrpc::FrameMessage(message))) outputGone = true;
   });
-  orvane::lsp::MessageReader reader;
+  orvane::jsonrpc::MessageReader reader;
   std::vector<char> chunk(1 << 16);
   for (;;) {
     pollfd in{STDIN_FILENO, POLLIN, 0};

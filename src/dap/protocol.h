@@ -1,7 +1,7 @@
 // The envelope of the Debug Adapter Protocol: requests read from a frame's
 // body, responses and events with their sequence numbers, and the encodings
 // the protocol carries bytes in. The framing itself (Content-Length headers)
-// is the language server's reader, which cuts the same kind of stream.
+// is jsonrpc's reader, which the language server uses too.
 #pragma once
 #include <cstdint>
 #include <mutex>

@@ -34,9 +34,9 @@ constexpr RegisterInfo kTable[kRegisterCount] = {
     {"IX", 16, Reg::IX, 0, 0},   {"IY", 16, Reg::IY, 0, 0},    {"SP", 16, Reg::SP, 0, 0},
     {"PC", 16, Reg::PC, 0, 0},   {"AF'", 16, Reg::AF2, 0, 0},  {"BC'", 16, Reg::BC2, 0, 0},
     {"DE'", 16, Reg::DE2, 0, 0}, {"HL'", 16, Reg::HL2, 0, 0},  {"I", 8, Reg::IR, 8, 0},
-    {"R", 8, Reg::IR, 0, 0},     {"S", 1, Reg::AF, -1, 0x80},  {"Z", 1, Reg::AF, -1, 0x40},
-    {"H", 1, Reg::AF, -1, 0x10}, {"PV", 1, Reg::AF, -1, 0x04}, {"N", 1, Reg::AF, -1, 0x02},
-    {"C", 1, Reg::AF, -1, 0x01},
+    {"R", 8, Reg::IR, 0, 0},     {"SF", 1, Reg::AF, -1, 0x80}, {"ZF", 1, Reg::AF, -1, 0x40},
+    {"HF", 1, Reg::AF, -1, 0x10}, {"PVF", 1, Reg::AF, -1, 0x04}, {"NF", 1, Reg::AF, -1, 0x02},
+    {"CF", 1, Reg::AF, -1, 0x01},
 };
 
 std::string Upper(std::string_view s) {
@@ -52,13 +52,18 @@ std::string_view Trim(std::string_view s) {
 }
 
 // A symbol or a number as a constant.
-std::optional<uint32_t> Constant(std::string_view text, const ProgramMap& program) {
+std::optional<int64_t> Constant(std::string_view text, const ProgramMap& program) {
   const std::string u = Upper(text);
-  if (const ProgramMap::Symbol* s = program.FindSymbol(u)) return static_cast<uint32_t>(s->value);
+  if (const ProgramMap::Symbol* s = program.FindSymbol(u)) return static_cast<int64_t>(s->value);
   if (!u.empty() && (u[0] == '&' || u[0] == '-' || u[0] == '+' || std::isdigit(static_cast<unsigned char>(u[0]))))
-    if (auto n = StrictNumber(u)) return static_cast<uint32_t>(*n);
+    if (auto n = StrictNumber(u)) return *n;
   return std::nullopt;
 }
+
+// What a constant compared with or set into a quantity of this width may be:
+// its values, or below 0 the same bits as a signed number.
+int64_t Lowest(int width) { return width == 1 ? 0 : -(int64_t{1} << (width - 1)); }
+int64_t Highest(int width) { return (int64_t{1} << width) - 1; }
 
 }  // namespace
 
@@ -67,13 +72,12 @@ int RegisterWidth(int index) { return kTable[index].width; }
 
 int FindRegister(std::string_view name) {
   const std::string u = Upper(Trim(name));
-  for (int i = 0; i < kFlagS; ++i)
+  for (int i = 0; i < kRegisterCount; ++i)
     if (u == kTable[i].name) return i;
-  static constexpr std::pair<const char*, int> kFlags[] = {{"S", kFlagS},   {"Z", kFlagZ},   {"PV", kFlagPV},
-                                                           {"N", kFlagN},   {"SF", kFlagS},  {"ZF", kFlagZ},
-                                                           {"HF", kFlagH},  {"PVF", kFlagPV}, {"PF", kFlagPV},
-                                                           {"NF", kFlagN},  {"CF", kFlagC}};
-  for (const auto& [n, i] : kFlags)
+  // The older one-letter names of the flags that no register shares.
+  static constexpr std::pair<const char*, int> kOlder[] = {
+      {"S", kFlagS}, {"Z", kFlagZ}, {"PV", kFlagPV}, {"PF", kFlagPV}, {"N", kFlagN}};
+  for (const auto& [n, i] : kOlder)
     if (u == n) return i;
   return -1;
 }
@@ -121,7 +125,12 @@ std::optional<Operand> ParseOperand(std::string_view text, const ProgramMap& pro
       return o;
     }
     if (auto c = Constant(inner, program)) {
-      o.constant = *c & 0xFFFF;
+      if (*c < 0 || *c > 0xFFFF) {
+        error = "(";
+        error.append(inner).append("): ").append(std::to_string(*c)).append(" is not an address (0 to 65535)");
+        return std::nullopt;
+      }
+      o.constant = static_cast<uint32_t>(*c);
       return o;
     }
     error = "'" + std::string(inner) + "' is no register pair, symbol or number";
@@ -139,8 +148,12 @@ std::optional<Operand> ParseOperand(std::string_view text, const ProgramMap& pro
     return o;
   }
   if (auto c = Constant(t, program)) {
-    o.constant = *c;
-    o.width = 16;
+    // A constant is a word (Operand's width), or a negative one's bits.
+    if (*c < Lowest(16) || *c > Highest(16)) {
+      error = std::to_string(*c) + " does not fit in 16 bits (-32768 to 65535)";
+      return std::nullopt;
+    }
+    o.constant = static_cast<uint32_t>(*c);
     return o;
   }
   error = "'" + std::string(t) + "' is no register, flag, symbol or number";
@@ -190,6 +203,17 @@ std::optional<Condition> ParseCondition(std::string_view text, const ProgramMap&
   if (!left) return std::nullopt;
   auto right = ParseOperand(text.substr(at + len), program, error);
   if (!right) return std::nullopt;
+  if (right->kind == Operand::kConstant && !right->deref) {
+    // A value the left side can never hold is a mistake, not a condition
+    // that is always false.
+    const int64_t v = static_cast<int32_t>(right->constant);
+    const int w = left->width;
+    if (v < Lowest(w) || v > Highest(w)) {
+      error = std::to_string(v) + " does not fit in " + std::string(Trim(text.substr(0, at))) + " (" +
+              std::to_string(Lowest(w)) + " to " + std::to_string(Highest(w)) + ")";
+      return std::nullopt;
+    }
+  }
   c.left = *left;
   c.right = *right;
   return c;

@@ -13,18 +13,18 @@
 namespace orvane::debug {
 
 // The registers by index into RegisterTable(): A F B C D E H L AF BC DE HL IX
-// IY SP PC AF' BC' DE' HL' I R, then the flags S Z H PV N C.
+// IY SP PC AF' BC' DE' HL' I R, then the flags SF ZF HF PVF NF CF.
 enum RegisterIndex : int {
   kA, kF, kB, kC, kD, kE, kH, kL, kAF, kBC, kDE, kHL, kIX, kIY, kSP, kPC, kAF2, kBC2, kDE2, kHL2, kI, kR,
   kFlagS, kFlagZ, kFlagH, kFlagPV, kFlagN, kFlagC, kRegisterCount
 };
-// The name each index is listed under ("H" and "C" twice: the register, then the flag).
+// The name each index is listed under; no flag's name is a register's.
 const char* RegisterName(int index);
 // The width in bits: 8, 16, or 1 for a flag.
 int RegisterWidth(int index);
-// The index a name gives (any case): a register first, so "H" and "C" are the
-// registers and the flags H and C are "HF" and "CF" (also "SF", "ZF", "PVF",
-// "NF" and "PF"); -1 for no register.
+// The index a name gives (any case): "H" and "C" are the registers, the flags
+// are "SF" "ZF" "HF" "PVF" "NF" "CF" (also the older "S" "Z" "PV" "PF" "N",
+// which no register shares); -1 for no register.
 int FindRegister(std::string_view name);
 uint32_t ReadRegister(const runner::Cpu& cpu, int index);
 void WriteRegister(runner::Cpu& cpu, int index, uint32_t value);
@@ -39,8 +39,10 @@ struct Operand {
   uint32_t Eval(const runner::Cpu& cpu, const runner::Memory& memory) const;
 };
 
-// A register, a flag, a symbol, a number (decimal, &H.., &O..) or (X) with X a
-// register pair, a symbol or a number. Empty with error set otherwise.
+// A register, a flag, a symbol, a number (decimal, &H.., &O..; a word, or a
+// negative one's bits) or (X) with X a register pair, a symbol or an address
+// from 0 to 65535. Empty with error set otherwise, naming the range for a
+// value outside it.
 std::optional<Operand> ParseOperand(std::string_view text, const ProgramMap& program, std::string& error);
 
 struct Condition {
@@ -49,7 +51,8 @@ struct Condition {
   bool Holds(const runner::Cpu& cpu, const runner::Memory& memory) const;
 };
 
-// NAME OP VALUE; empty with error set when it is not one.
+// NAME OP VALUE; empty with error set when it is not one, or VALUE is a
+// number NAME cannot hold (A == 300).
 std::optional<Condition> ParseCondition(std::string_view text, const ProgramMap& program, std::string& error);
 
 // "0100H (256)", "3FH (63)", a flag "1".

@@ -70,7 +70,13 @@ class DebugCpu final : public runner::Cpu {
   }
   bool Halted() const override { return z80ex_doing_halt(ctx_) != 0; }
   uint16_t Get(Reg r) const override {
-    if (r == Reg::IR) return static_cast<uint16_t>(z80ex_get_reg(ctx_, regI) << 8 | z80ex_get_reg(ctx_, regR));
+    if (r == Reg::IR) {
+      // libz80ex counts every M1 in regR past its 8 bits and keeps bit 7,
+      // which the counting never changes on a Z80, in regR7 of its own.
+      const unsigned i = z80ex_get_reg(ctx_, regI) & 0xFF;
+      const unsigned rr = (z80ex_get_reg(ctx_, regR) & 0x7F) | (z80ex_get_reg(ctx_, regR7) & 0x80);
+      return static_cast<uint16_t>(i << 8 | rr);
+    }
     return z80ex_get_reg(ctx_, kRegs[static_cast<int>(r)]);
   }
   void Set(Reg r, uint16_t v) override {

@@ -179,7 +179,7 @@ class Session {
   const Stop& LastStop() const;
 
   // ---- Breakpoints. Conditions: NAME OP VALUE, NAME a register (A F B C D E
-  // H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R), a flag (S Z H PV N C)
+  // H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R), a flag (SF ZF HF PVF NF CF)
   // or (X), the byte at X, X a register pair, a symbol or a number; OP one of
   // == != < <= > >=; VALUE a number (decimal, &H hex, &O octal) or a symbol.
   // Returns the new id, or 0 with error set when the condition is wrong.
@@ -202,10 +202,10 @@ class Session {
 
   // ---- State while stopped.
   // The register, flag or pair names in the order a debugger lists them:
-  // A F B C D E H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R S Z H PV N C.
+  // A F B C D E H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R SF ZF HF PVF NF CF.
   static const std::vector<std::string>& RegisterNames();
   // By name (case-insensitive); empty for an unknown name. "H" and "C" are
-  // the registers; the flags are also "SF" "ZF" "HF" "PVF" "NF" "CF".
+  // the registers; the flags are "SF" "ZF" "HF" "PVF" "NF" "CF".
   std::optional<Value> Register(std::string_view name) const;
   // Sets a register, a pair or a flag (value's low bits); false for an
   // unknown name or an ended run. Names as Register takes them: "H" and "C"

@@ -7,9 +7,11 @@
 
 #include "lsp/assembled.h"
 #include "lsp/document.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace orvane::lsp {
+
+using json = jsonrpc::json;
 
 // A document with the assembly of its current text.
 struct OpenDocument {

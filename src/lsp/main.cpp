@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
 
   bool outputGone = false;
   Server server([&](const orvane::lsp::json& message) {
-    if (!outputGone && !orvane::lsp::WriteAll(STDOUT_FILENO, orvane::lsp::FrameMessage(message))) outputGone = true;
+    if (!outputGone && !orvane::jsonrpc::WriteAll(STDOUT_FILENO, orvane::jsonrpc::FrameMessage(message))) outputGone = true;
   });
-  orvane::lsp::MessageReader reader;
+  orvane::jsonrpc::MessageReader reader;
   std::vector<char> chunk(1 << 20);
   for (;;) {
     int timeout = -1;
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     if (ready > 0) {
       // Everything already waiting is read before anything is handled, so a
       // cancellation that arrived behind its request still finds it queued.
-      std::vector<orvane::lsp::Frame> frames;
+      std::vector<orvane::jsonrpc::Frame> frames;
       for (;;) {
         const ssize_t n = read(STDIN_FILENO, chunk.data(), chunk.size());
         if (n < 0 && errno == EINTR) continue;

@@ -10,6 +10,16 @@
 
 namespace orvane::lsp {
 
+using jsonrpc::EnvelopeError;
+using jsonrpc::ErrorResponse;
+using jsonrpc::Frame;
+using jsonrpc::Incoming;
+using jsonrpc::Notification;
+using jsonrpc::ParsedMessage;
+using jsonrpc::ParseMessage;
+using jsonrpc::ResultResponse;
+namespace rpc = jsonrpc::rpc;
+
 namespace {
 
 std::string IdKey(const json& id) { return id.dump(); }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "lsp/features.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace orvane::lsp {
 
@@ -28,7 +28,7 @@ class Server {
   // Handles frames read together, in order. A $/cancelRequest among them
   // cancels a request that is still waiting among them (it is answered
   // RequestCancelled); a request already answered is not affected.
-  void HandleFrames(std::vector<Frame> frames, Clock::time_point now);
+  void HandleFrames(std::vector<jsonrpc::Frame> frames, Clock::time_point now);
   // Assembles and publishes every changed document whose wait is over.
   void Tick(Clock::time_point now);
   // When Tick next has something to do.
@@ -51,8 +51,8 @@ class Server {
     const json& params;
   };
 
-  void Handle(Incoming& in, const std::set<std::string>& cancelled, Clock::time_point now);
-  void HandleNotification(Incoming& in, Clock::time_point now);
+  void Handle(jsonrpc::Incoming& in, const std::set<std::string>& cancelled, Clock::time_point now);
+  void HandleNotification(jsonrpc::Incoming& in, Clock::time_point now);
   json HandleRequest(const std::string& method, const json& params);
 
   json Initialize(const json& params);

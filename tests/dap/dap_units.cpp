@@ -3,6 +3,7 @@
 // envelope's refusals.
 #include <gtest/gtest.h>
 
+#include "dap/adapter.h"
 #include "dap/protocol.h"
 
 namespace orvane::dap {
@@ -121,6 +122,29 @@ TEST(DapEnvelope, OutgoingMessagesAreNumberedInOrder) {
   EXPECT_EQ(sent[0]["success"], true);
   EXPECT_EQ(sent[2]["success"], false);
   EXPECT_EQ(sent[2]["message"], "no");
+}
+
+// The console's state at each point of its input, as the machine asks it:
+// orvane-run's console says no key at the end and that the input has ended,
+// unless lines typed in the debug console are waited for.
+TEST(DapConsole, TheEndOfTheInputIsOrvaneRunsEnd) {
+  DebugConsole c;
+  EXPECT_FALSE(c.Ready());
+  EXPECT_TRUE(c.Ended());
+  c.AddInput("x\r\n");
+  EXPECT_TRUE(c.Ready());
+  EXPECT_FALSE(c.Ended());
+  EXPECT_EQ(c.Read(), 'x');
+  EXPECT_EQ(c.Read(), '\r');  // CR LF is one CR
+  EXPECT_FALSE(c.Ready());
+  EXPECT_TRUE(c.Ended());
+  EXPECT_EQ(c.Read(), -1);
+  c.WaitForInput(true);
+  EXPECT_FALSE(c.Ready());
+  EXPECT_FALSE(c.Ended());
+  c.AddInput("y");
+  EXPECT_TRUE(c.Ready());
+  EXPECT_EQ(c.Read(), 'y');
 }
 
 }  // namespace

@@ -93,7 +93,7 @@
           (say "%s at line %d: %s" (car events) (gethash "line" frame) (gethash "name" frame))
           (say "scopes: %s" (mapconcat (lambda (s) (gethash "name" s)) scopes ", "))
           (dolist (v (append vars nil))
-            (when (member (gethash "name" v) '("B" "PC" "SP" "HL" "Z" "T-states"))
+            (when (member (gethash "name" v) '("B" "PC" "SP" "HL" "ZF" "T-states"))
               (say "  %s = %s" (gethash "name" v) (gethash "value" v)))))
         (say "evaluate (SP): %s" (gethash "result" (dap-request session "evaluate" :expression "(SP)" :context "repl")))
         (say "margin: %s" (margin))

@@ -114,16 +114,39 @@ TEST(Expression, Conditions) {
                        Row{"C == 2", true}, Row{"B == -1", true}, Row{"BC == 65282", true},
                        Row{"(HL) == 7", true}, Row{"(DATA) == 7", true}, Row{"(&H200) > 127", true},
                        Row{"(512) == 128", true}, Row{"HL == DATA", true}, Row{"HL == SUB", false},
-                       Row{"I == 5", true}, Row{"R == &H12", true}, Row{"(DATA) == SIX", false}}) {
+                       Row{"I == 5", true}, Row{"R == &H12", true}, Row{"(DATA) == SIX", false},
+                       // The flags' own names; H and C are the registers.
+                       Row{"ZF == 1", true}, Row{"SF == 0", true}, Row{"HF == 0", true}, Row{"PVF == 0", true},
+                       Row{"NF == 0", true}, Row{"H == 1", true}, Row{"C == 1", false}, Row{"A == -128", false},
+                       Row{"A == 255", false}, Row{"(65535) == 0", true}, Row{"HL == -32768", false}}) {
     std::string error;
     const auto c = orvane::debug::ParseCondition(r.text, m, error);
     ASSERT_TRUE(c) << r.text << ": " << error;
     EXPECT_EQ(c->Holds(cpu, *memory), r.holds) << r.text;
   }
-  for (const char* bad : {"A", "A = 1", "A == ", "Q == 1", "(A) == 1", "A == NOSUCH", "(NOSUCH) == 1", "== 1"}) {
+  for (const char* bad : {"A", "A = 1", "A == ", "Q == 1", "(A) == 1", "A == NOSUCH", "(NOSUCH) == 1", "== 1",
+                          "(CF) == 1"}) {
     std::string error;
     EXPECT_FALSE(orvane::debug::ParseCondition(bad, m, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
+  }
+  // A value that cannot be there is refused with the range, not wrapped.
+  struct Bad {
+    const char *text, *error;
+  };
+  for (const Bad& b : {Bad{"(70000) == 0", "(70000): 70000 is not an address (0 to 65535)"},
+                       Bad{"(&H10000) == 0", "(&H10000): 65536 is not an address (0 to 65535)"},
+                       Bad{"(-1) == 0", "(-1): -1 is not an address (0 to 65535)"},
+                       Bad{"A == 300", "300 does not fit in A (-128 to 255)"},
+                       Bad{"A == -129", "-129 does not fit in A (-128 to 255)"},
+                       Bad{"CF == 2", "2 does not fit in CF (0 to 1)"},
+                       Bad{"ZF == -1", "-1 does not fit in ZF (0 to 1)"},
+                       Bad{"(HL) == 256", "256 does not fit in (HL) (-128 to 255)"},
+                       Bad{"HL == 65536", "65536 does not fit in 16 bits (-32768 to 65535)"},
+                       Bad{"HL == -32769", "-32769 does not fit in 16 bits (-32768 to 65535)"}}) {
+    std::string error;
+    EXPECT_FALSE(orvane::debug::ParseCondition(b.text, m, error)) << b.text;
+    EXPECT_EQ(error, b.error) << b.text;
   }
 }
 

@@ -193,4 +193,32 @@ TEST(DebugDriver, PauseAndStopWhileItWaitsForAKeyThenRestart) {
   EXPECT_EQ(d.console.Out().substr(d.console.Out().size() - 2), "xx");
 }
 
+// I and R as the CPU holds them after a free run: orvane-run --trace of the
+// same program has A=ECH after LD A,R and A=00H after LD A,I (tests/dap/rows.txt).
+TEST(DebugDriver, IAndRAfterAFreeRunAreWhatTheCpuHolds) {
+  Driver d(
+      "        LD A,&H80\n"
+      "        LD R,A\n"
+      "        LD B,200\n"
+      "        LD HL,0\n"
+      "L:      INC HL\n"
+      "        EXX\n"
+      "        INC DE\n"
+      "        EXX\n"
+      "        DJNZ L\n"
+      "        LD A,R\n"      // 10
+      "        LD D,A\n"
+      "        LD A,I\n"
+      "        RET\n");
+  d.driver->SetBreakpoint({d.Address(10), "", 0});
+  d.driver->Post(Command::kContinue);
+  const DebugState s = d.Next();
+  ASSERT_EQ(s.status, "Breakpoint at line 10");
+  EXPECT_EQ(s.registers.i, 0x00);
+  EXPECT_EQ(s.registers.r, 0xEA);  // bit 7 as LD R,A set it, 1002 instructions counted in the other seven
+  EXPECT_EQ(s.registers.de2, 200);
+  d.driver->Post(Command::kStepInto);
+  EXPECT_EQ(d.Next().registers.af >> 8, 0xEC);
+}
+
 }  // namespace

@@ -32,6 +32,8 @@ check front   'front/[^/]+'
 check encoder 'front/[^/]+' 'encoder/[^/]+'
 check output  'front/[^/]+' 'output/[^/]+' 'encoder/result\.h' 'encoder/target\.h'
 check driver  'front/[^/]+' 'encoder/[^/]+' 'output/[^/]+' 'driver/[^/]+'
+# The transport the language server and the debug adapter share knows neither.
+check jsonrpc 'jsonrpc/[^/]+'
 
 # Names of formats in the encoder or the front end: the encoder would be
 # comparing them.

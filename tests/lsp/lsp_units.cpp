@@ -11,10 +11,12 @@
 #include "lsp/document.h"
 #include "lsp/features.h"
 #include "lsp/mnemonics.h"
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 namespace orvane::lsp {
 namespace {
+
+using jsonrpc::MessageReader;
 
 struct ColumnRow {
   const char* line;

@@ -10,6 +10,10 @@
 //   == NAME                 a case begins
 //   file NAME TEXT          writes TEXT (\n, \t, \\ escapes) to NAME in the
 //                           case's own folder; $DIR in any row is that folder
+//   fifo NAME               makes a FIFO NAME in the case's folder (no one
+//                           writes it: a program that waits on it hangs)
+//   sparse NAME BYTES       makes NAME a file of BYTES zero bytes that takes
+//                           no room on the disk
 //   init [OPTIONS]          lsp: initialize (id "init", with OPTIONS as
 //                           initializationOptions) and initialized, its answer
 //                           dropped; dap: initialize, its answer and the
@@ -37,6 +41,7 @@
 //   within SECONDS          the program ends within SECONDS of its last input
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -288,6 +293,13 @@ bool ReadRows(const char* path, const std::string& root, std::vector<Case>& case
         const size_t b = rest.find(' ');
         std::ofstream(c.dir + "/" + rest.substr(0, b), std::ios::binary)
             << (b == std::string::npos ? "" : Unescape(rest.substr(b + 1)));
+      } else if (word == "fifo") {
+        if (mkfifo((c.dir + "/" + rest).c_str(), 0600) != 0) return fail("cannot make the FIFO " + rest);
+      } else if (word == "sparse") {
+        const size_t b = rest.find(' ');
+        const std::string name = c.dir + "/" + rest.substr(0, b);
+        std::ofstream(name, std::ios::binary).close();
+        std::filesystem::resize_file(name, std::stoull(rest.substr(b + 1)));
       } else if (word == "init" && dap) {
         send({{"command", "initialize"}, {"arguments", {{"adapterID", "orvane"}, {"linesStartAt1", true}}}});
         c.drop += 2;

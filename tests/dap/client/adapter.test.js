@@ -163,12 +163,14 @@ describe('orvane-dap with DebugClient', function () {
     const set = await dc.setVariableRequest({ variablesReference: 1, name: 'HL', value: '512' });
     assert.strictEqual(set.body.value, '0200H (512)');
     assert.strictEqual(await evaluate('HL'), '0200H (512)');
-    // The flags follow the registers; H and C are then the flags.
+    // The flags follow the registers under names no register has.
     const regs = await registers();
-    for (const f of ['S', 'Z', 'H', 'PV', 'N', 'C']) assert.match(regs[f], /^[01]$/, f);
-    const af = parseInt(regs.AF, 16);
-    assert.strictEqual(regs.Z, String((af >> 6) & 1));
-    assert.strictEqual(regs.C, String(af & 1));
+    const af = parseInt(regs.AF, 16), bc = parseInt(regs.BC, 16), hl = parseInt(regs.HL, 16);
+    const bits = { SF: 7, ZF: 6, HF: 4, PVF: 2, NF: 1, CF: 0 };
+    for (const [f, bit] of Object.entries(bits)) assert.strictEqual(regs[f], String((af >> bit) & 1), f);
+    const byte = v => word(v.toString(16).toUpperCase().padStart(2, '0'));
+    assert.strictEqual(regs.C, byte(bc & 0xFF), 'C');
+    assert.strictEqual(regs.H, byte(hl >> 8), 'H');
   });
 
   it('stops right after a write with a data breakpoint, and reverse continue finds it again', async () => {

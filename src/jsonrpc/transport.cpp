@@ -1,11 +1,11 @@
-#include "lsp/transport.h"
+#include "jsonrpc/transport.h"
 
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 
-namespace orvane::lsp {
+namespace orvane::jsonrpc {
 
 namespace {
 
@@ -241,4 +241,4 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-}  // namespace orvane::lsp
+}  // namespace orvane::jsonrpc

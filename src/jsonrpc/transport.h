@@ -1,6 +1,7 @@
-// The transport of the language server: messages framed by a Content-Length
-// header, read from a byte stream, and the JSON-RPC envelope around them
-// (ids, methods, error answers). Nothing here knows a language request.
+// The transport the language server and the debug adapter share: messages
+// framed by a Content-Length header, read from a byte stream, and the
+// JSON-RPC envelope around them (ids, methods, error answers) that the
+// language server speaks. Nothing here knows a language or debug request.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -9,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace orvane::lsp {
+namespace orvane::jsonrpc {
 
 using json = nlohmann::json;
 
@@ -90,4 +91,4 @@ json ResultResponse(const json& id, json result);
 json ErrorResponse(const json& id, int code, std::string_view message);
 json Notification(std::string_view method, json params);
 
-}  // namespace orvane::lsp
+}  // namespace orvane::jsonrpc
