@@ -26,6 +26,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
+    "                  [--timing FILE]\n"
     "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
     "                  [--] SOURCE\n"
     "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
@@ -42,6 +43,8 @@ constexpr std::string_view kHelp =
     "  --screen        also print the on-screen listing to standard output\n"
     "  --xref FILE     write a symbol cross-reference to FILE\n"
     "  --symbols FILE  write every symbol as NAME EQU &Hxxxx to FILE, sorted by value\n"
+    "  --timing FILE   write each line's address, bytes and T-states to FILE\n"
+    "                  (12/7: a jump taken/not taken; 21/16: LDIR repeating/last)\n"
     "  -W NAME         report the warning NAME (all are on by default)\n"
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
@@ -184,7 +187,7 @@ constexpr std::string_view kUses = "It runs CP/M programs on libz80ex, licensed 
 // Whether `a` is one of orvane-asm's own options.
 bool IsOwnOption(std::string_view a) {
   const std::string_view name = a.substr(0, a.find('='));
-  for (std::string_view o : {"--hex", "--cpm", "-l", "-o", "--screen", "--xref", "--symbols", "-w", "-Wall", "-Werror",
+  for (std::string_view o : {"--hex", "--cpm", "-l", "-o", "--screen", "--xref", "--symbols", "--timing", "-w", "-Wall", "-Werror",
                              "--max-errors", "--color", "-q", "--quiet", "--run", "--help", "-h", "--version", "-v",
                              "--max-tstates", "--stats", "--trace", "--trace-limit", "--dir", "--list"}) {
     if (name == o) return true;
@@ -223,6 +226,7 @@ std::string Summary(const RunResult& r, const RunRequest& request, int64_t error
   s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
   if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
   if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
+  if (!request.timing.empty()) s += ", timing " + PrintableName(request.timing);
   return s;
 }
 
@@ -293,7 +297,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     std::string name = a;
     std::optional<std::string> given;
     for (auto [option, slot] : {std::pair{"-l", &listPath}, {"-o", &objectPath}, {"--xref", &request.crossReference},
-                                {"--symbols", &request.symbols}}) {
+                                {"--symbols", &request.symbols}, {"--timing", &request.timing}}) {
       if (auto v = LongOptionValue(args, i, option)) {
         value = slot;
         name = option;
@@ -350,11 +354,12 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 #endif
   if (!run && !runnerOption.empty()) return usage(runnerOption + " goes with --run");
   if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
-  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
+  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-" ||
+              request.timing == "-"))
     return usage("with --run, standard output is the program's console; no output may go there");
 #if ORVANE_HAVE_RUNNER
   if (run)
-    for (const std::string* path : {&listPath, &objectPath, &request.crossReference, &request.symbols})
+    for (const std::string* path : {&listPath, &objectPath, &request.crossReference, &request.symbols, &request.timing})
       if (!path->empty() && runner::IsConsole(*path))
         return usage("with --run, " + PrintableName(*path) + " is the program's console; no output may go there");
 #endif
@@ -363,7 +368,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return usage("a source read from standard input needs -l and -o");
   }
   const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (request.crossReference == "-") +
-                               (request.symbols == "-") + screen;
+                               (request.symbols == "-") + (request.timing == "-") + screen;
   if (toStandardOutput > 1) return usage("only one output may go to standard output");
   if (listPath.empty()) listPath = ReplaceExtension(source, kListingExtension);
   request.format = cpm ? &kCpmFormat : &kIntelHexFormat;
@@ -381,7 +386,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (run) observer.program = &program;
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
-            hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols});
+            hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols, request.timing});
         !error.empty())
       return usage(error);
 #endif

@@ -1,5 +1,7 @@
 #include "encoder/timing.h"
 
+#include "encoder/result.h"
+
 namespace orvane {
 
 namespace {
@@ -153,6 +155,13 @@ std::string TimingText(const Timing& t) {
   std::string s = std::to_string(t.tstates);
   if (t.Varies()) s += "/" + std::to_string(t.tstatesOther);
   return s;
+}
+
+Timing StatementTiming(const Statement& s) {
+  if (s.hasErrors || !s.toObject || s.bytes.empty() || !s.fields) return kUnknown;
+  for (std::string_view d : {"DB", "DEFB", "DW", "DEFW", "DS", "DEFS"})
+    if (s.fields->OpcodeFld == d) return kUnknown;
+  return TimingOf(s.bytes);
 }
 
 }  // namespace orvane

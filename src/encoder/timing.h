@@ -38,3 +38,11 @@ Timing TimingOf(std::span<const uint8_t> code);
 std::string TimingText(const Timing& t);
 
 }  // namespace orvane
+
+namespace orvane {
+struct Statement;
+// The timing of an assembled statement: its instruction's, or unknown for a
+// directive (DB, DW, DS and the rest), a statement without bytes and one
+// with errors.
+Timing StatementTiming(const Statement& s);
+}  // namespace orvane
