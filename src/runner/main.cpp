@@ -23,7 +23,8 @@ namespace {
 
 constexpr std::string_view kUsageText =
     "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
-    "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
+    "                  [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE] PROGRAM[.com]\n"
+    "                  [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -47,6 +48,10 @@ constexpr std::string_view kHelp =
     "                   and reverse video are translated to ANSI, and the\n"
     "                   cursor keys sent as it sends them (default: ansi, the\n"
     "                   bytes as they are)\n"
+    "  --profile FILE   write where the run spent its time to FILE in\n"
+    "                   callgrind's format (kcachegrind FILE, callgrind_annotate\n"
+    "                   FILE), by address; orvane-asm --run --profile gives it\n"
+    "                   by source line and label, and --coverage with it\n"
     "  -h, --help       show this help\n"
     "  -v, --version    show the version\n"
     "\n"
@@ -183,6 +188,7 @@ int main(int argc, char** argv) {
   }
   if (i == all.size()) return Usage("no program given");
   const std::string program = FindProgram(all[i++]);
+  run.program.command = program;
   run.args.assign(all.begin() + static_cast<long>(i), all.end());
 
   if (const std::string error = CheckRunOutputs(run, {program}, {}); !error.empty()) return Usage(error);
