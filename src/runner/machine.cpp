@@ -204,14 +204,16 @@ RunResult Machine::Run() {
     uint64_t end = tstates_ + (1u << 20);
     if (opt_.maxTstates && end > opt_.maxTstates) end = opt_.maxTstates;
     while (tstates_ < end) {
-      if (trace || observer) {
-        if (trace) TraceLine(pc);
+      if (trace) {
+        TraceLine(pc);
         lastPc_ = pc;
         const uint8_t op = m.bytes[pc], op2 = m.bytes[static_cast<uint16_t>(pc + 1)];
         const int t = c.Step();
         tstates_ += static_cast<uint64_t>(t);
         ++instructions_;
         if (observer) observer->Executed(pc, c.Get(Reg::PC), static_cast<uint32_t>(t), op, op2);
+      } else if (observer) {
+        tstates_ += c.RunObserved(m, end - tstates_, instructions_, lastPc_, *observer);
       } else {
         tstates_ += c.Run(m, end - tstates_, instructions_, lastPc_);
       }
