@@ -106,19 +106,17 @@ void Recorder::Finish() {
   self_.assign(routines_.size(), {});
   for (uint32_t pc = 0; pc < 65536; ++pc)
     if (slots_[pc].routine != UINT32_MAX) self_[slots_[pc].routine][static_cast<uint16_t>(pc)] += slots_[pc].cost;
-  for (const auto& [key, c] : shared_) self_[key >> 16][static_cast<uint16_t>(key & 0xFFFF)] += c;
+  all_.assign(65536, {});
+  for (uint32_t pc = 0; pc < 65536; ++pc) all_[pc] = slots_[pc].cost;
+  for (const auto& [key, c] : shared_) {
+    self_[key >> 16][static_cast<uint16_t>(key & 0xFFFF)] += c;
+    all_[key & 0xFFFF] += c;
+  }
   for (const auto& [key, a] : calls_) {
     Arc& to = arcs_[{static_cast<size_t>(key >> 40), static_cast<uint16_t>(key >> 24), static_cast<size_t>(key & 0xFFFFFF)}];
     to.calls += a.calls;
     to.inclusive += a.inclusive;
   }
-}
-
-Cost Recorder::At(uint16_t pc) const {
-  Cost c = slots_[pc].cost;
-  for (const auto& [key, s] : shared_)
-    if ((key & 0xFFFF) == pc) c += s;
-  return c;
 }
 
 }  // namespace orvane::profile

@@ -59,8 +59,8 @@ class Recorder final : public ExecutionObserver {
   const std::map<uint16_t, Cost>& Self(size_t routine) const { return self_[routine]; }
   // (caller, call site, callee) -> calls and inclusive cost.
   const std::map<std::tuple<size_t, uint16_t, size_t>, Arc>& arcs() const { return arcs_; }
-  // Every routine together, by address.
-  Cost At(uint16_t pc) const;
+  // Every routine together, by address (after Finish).
+  const Cost& At(uint16_t pc) const { return all_[pc]; }
   // How often the conditional instruction at pc went the first way (jumped,
   // called, returned, repeated) and how often the other.
   uint64_t Taken(uint16_t pc) const { return taken_[pc]; }
@@ -101,6 +101,7 @@ class Recorder final : public ExecutionObserver {
   std::unordered_map<uint64_t, Arc> calls_;  // caller << 40 | site << 24 | callee
   std::map<std::tuple<size_t, uint16_t, size_t>, Arc> arcs_;
   std::vector<std::map<uint16_t, Cost>> self_;
+  std::vector<Cost> all_;
   bool finished_ = false;
 };
 
