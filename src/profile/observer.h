@@ -11,9 +11,12 @@ class ExecutionObserver {
  public:
   virtual ~ExecutionObserver() = default;
   // One instruction, prefixes and all; an LDIR that repeats is one call per
-  // byte. A system call the machine serves itself (the CP/M BDOS) comes as a
-  // RET (C9H) at the entry it was called at, with the T-states of its return.
+  // byte.
   virtual void Executed(uint16_t pc, uint16_t next, uint32_t tstates, uint8_t op, uint8_t op2) = 0;
+  // A system call the machine served itself at entry (the CP/M BDOS and
+  // BIOS), no Z80 instruction run: it took tstates (its return) and went
+  // back to next, as a RET there would.
+  virtual void Served(uint16_t entry, uint16_t next, uint32_t tstates) = 0;
   // An interrupt was taken before the instruction at pc: the CPU spent
   // tstates and went on at handler. It counts as a call from pc.
   virtual void Interrupted(uint16_t pc, uint16_t handler, uint32_t tstates) = 0;

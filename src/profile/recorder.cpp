@@ -90,13 +90,22 @@ void Recorder::Flow(uint16_t pc, uint16_t next, uint8_t op, uint8_t op2) {
   }
 }
 
+void Recorder::AddTstates(uint16_t pc, uint32_t tstates) {
+  total_.tstates += tstates;
+  Slot& s = slots_[pc];
+  if (s.routine == UINT32_MAX) s.routine = current_;
+  (s.routine == current_ ? s.cost : shared_[uint64_t{current_} << 16 | pc]).tstates += tstates;
+}
+
 void Recorder::Interrupted(uint16_t pc, uint16_t handler, uint32_t tstates) {
   // The acknowledge cycle is the handler's, at its first address.
   Call(pc, handler);
-  total_.tstates += tstates;
-  Slot& s = slots_[handler];
-  if (s.routine == UINT32_MAX) s.routine = current_;
-  (s.routine == current_ ? s.cost : shared_[uint64_t{current_} << 16 | handler]).tstates += tstates;
+  AddTstates(handler, tstates);
+}
+
+void Recorder::Served(uint16_t entry, uint16_t /*next*/, uint32_t tstates) {
+  AddTstates(entry, tstates);
+  Return();
 }
 
 void Recorder::Finish() {

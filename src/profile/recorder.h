@@ -44,6 +44,7 @@ class Recorder final : public ExecutionObserver {
     if (kFlow[op] != kNone) Flow(pc, next, op, op2);
   }
   void Interrupted(uint16_t pc, uint16_t handler, uint32_t tstates) override;
+  void Served(uint16_t entry, uint16_t next, uint32_t tstates) override;
   // Closes the routines still running when the run ended (a program that
   // ends by a jump to 0000H from inside a routine) as if they returned now.
   void Finish();
@@ -83,6 +84,9 @@ class Recorder final : public ExecutionObserver {
     Cost start;
   };
   void Elsewhere(uint16_t pc, uint32_t tstates);
+  // T-states without an instruction (an interrupt's acknowledge, a served
+  // call), at pc in the current routine.
+  void AddTstates(uint16_t pc, uint32_t tstates);
   void Flow(uint16_t pc, uint16_t next, uint8_t op, uint8_t op2);
   void Call(uint16_t site, uint16_t target);
   void Return();

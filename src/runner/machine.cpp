@@ -158,7 +158,7 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
     c.Set(Reg::SP, static_cast<uint16_t>(sp + 2));
     c.Set(Reg::PC, pc);
     tstates_ += 10;
-    if (opt_.observer) opt_.observer->Executed(entry, pc, 10, 0xC9, 0);
+    if (opt_.observer) opt_.observer->Served(entry, pc, 10);
     if (!AtSystem(m, pc)) return Trap::kNone;
   }
 }

@@ -103,5 +103,16 @@ check "$?" 2 "the profile over the program"
 check "$?" 2 "one file for both"
 grep -q -- '--coverage p.x is the file --profile writes' err && ok || fail "says which: $(cat err)"
 
+# The example programs: the profile's totals are what the machine counted
+# (--stats), BDOS calls and all.
+for f in "$DATA"/../../examples/*.z80; do
+  name=$(basename "$f" .z80)
+  cp "$f" .
+  "$ASM" --run -q --stats --max-tstates 50000000 --profile "$name.prof" "$name.z80" </dev/null >/dev/null 2>"$name.err"
+  stats=$(sed -n 's/^orvane-asm: \([0-9,]*\) T-states, \([0-9,]*\) instructions.*/\2 \1/p' "$name.err" | tr -d ,)
+  check "$(sed -n 's/^summary: //p' "$name.prof")" "$stats" "$name: profile totals against --stats"
+  check "$(self_lines "$name.prof" | awk '{ n += $2; t += $3 } END { print n, t }')" "$stats" "$name: lines add up"
+done
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
