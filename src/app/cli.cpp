@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <ostream>
 #include <optional>
 #include <set>
@@ -14,6 +16,7 @@
 #include "app/diagnostic_printer.h"
 #include "app/paths.h"
 #include "driver/run.h"
+#include "encoder/timing.h"
 #include "output/listing.h"
 #if ORVANE_HAVE_RUNNER
 #include "app/program.h"
@@ -29,10 +32,12 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]\n"
+    "                  [--timing FILE]\n"
     "                  [-W NAME | -Wno-NAME | -w | -Wall | -Werror] [--max-errors=N] [--color=WHEN] [-q]\n"
     "                  [--] SOURCE\n"
     "       orvane-asm --run [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
-    "                        [--dir DIR] [--list FILE] [--terminal ansi|vt52|adm3a] [OPTIONS] SOURCE\n"
+    "                        [--dir DIR] [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE]\n"
+    "                        [--coverage FILE] [OPTIONS] SOURCE\n"
     "                        [ARGUMENT...]\n"
     "       orvane-asm --run --hex [--board NAME|FILE] [--fast] [RUN OPTIONS] SOURCE\n";
 
@@ -46,6 +51,8 @@ constexpr std::string_view kHelp =
     "  --screen        also print the on-screen listing to standard output\n"
     "  --xref FILE     write a symbol cross-reference to FILE\n"
     "  --symbols FILE  write every symbol as NAME EQU &Hxxxx to FILE, sorted by value\n"
+    "  --timing FILE   write each line's address, bytes and T-states to FILE\n"
+    "                  (12/7: a jump taken/not taken; 21/16: LDIR repeating/last)\n"
     "  -W NAME         report the warning NAME (all are on by default)\n"
     "  -Wno-NAME       do not report the warning NAME\n"
     "  -w              report no warnings\n"
@@ -75,6 +82,13 @@ constexpr std::string_view kHelp =
     "                        --max-tstates, tracing stops at 1 GiB)\n"
     "    --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G: KiB, MiB,\n"
     "                        GiB; 0: never)\n"
+    "    --profile FILE      write where the run spent its time to FILE, in\n"
+    "                        callgrind's format (kcachegrind FILE,\n"
+    "                        callgrind_annotate FILE): per line the times\n"
+    "                        it ran and its T-states, per routine the calls\n"
+    "                        and inclusive T-states\n"
+    "    --coverage FILE     write which lines ran to FILE as an lcov\n"
+    "                        tracefile (genhtml FILE -o DIR)\n"
     "    --strict            stop at a BDOS function CP/M 2.2 does not have\n"
     "                        (default: answer it A=0, HL=0, with a note)\n"
     "    --dir DIR           the folder that is drive A: (default: .)\n"
@@ -152,8 +166,14 @@ class CommandLineObserver : public RunObserver {
 
 #if ORVANE_HAVE_RUNNER
   AssembledProgram* program = nullptr;  // with --run: gathers the image and its lines
+  std::map<int64_t, Timing> instructions;  // with --run: each instruction's line and timing
   void StatementDone(const Statement& s) override {
-    if (program) program->Add(s);
+    if (!program) return;
+    program->Add(s);
+    if (const Timing t = StatementTiming(s); t.Known()) instructions[s.line] = t;
+  }
+  void Symbols(const SymbolTable& table, const CrossReference&) override {
+    if (program) program->SetSymbols(table);
   }
 #endif
 
@@ -187,14 +207,61 @@ class CommandLineObserver : public RunObserver {
   int64_t limit_, shown_ = 0, hiddenErrors_ = 0, hiddenWarnings_ = 0;
 };
 
+#if ORVANE_HAVE_RUNNER
+// What the profile and the coverage of a run need of the program: its
+// source, the line and label of each address, its instructions and its
+// routines (the entry, and every CALL and RST target).
+profile::ProgramInfo ProgramInfoOf(const AssembledProgram& program, const std::map<int64_t, Timing>& timed,
+                                   const std::string& source) {
+  profile::ProgramInfo info;
+  info.command = "orvane-asm --run " + source;
+  char* real = realpath(source.c_str(), nullptr);
+  info.source = real ? real : source;
+  std::free(real);
+  auto lines = std::make_shared<std::map<uint16_t, int>>();
+  auto names = std::make_shared<std::map<uint16_t, std::string>>();
+  std::map<int, uint16_t> byLine;
+  for (const auto& [address, l] : program.lines()) {
+    (*lines)[address] = l.line;
+    byLine.emplace(l.line, address);
+    if (const auto t = timed.find(l.line); t != timed.end())
+      info.instructions.push_back({address, l.line, t->second.kind == Timing::Kind::kBranch});
+  }
+  // A label names the address of the statement it stands on.
+  for (const AssembledProgram::Symbol& sym : program.symbols())
+    if (const auto at = byLine.find(sym.line); at != byLine.end() && at->second == static_cast<uint16_t>(sym.value))
+      names->emplace(at->second, sym.name);
+  info.line = [lines](uint16_t a) {
+    const auto it = lines->find(a);
+    return it == lines->end() ? 0 : it->second;
+  };
+  info.name = [names](uint16_t a) {
+    const auto it = names->find(a);
+    return it == names->end() ? std::string() : it->second;
+  };
+  info.routines.push_back(runner::kLoad);
+  const std::vector<uint8_t>& image = program.image();
+  for (const profile::ProgramInfo::Instruction& in : info.instructions) {
+    const size_t at = in.address - runner::kLoad;
+    const uint8_t op = image[at];
+    if ((op == 0xCD || (op & 0xC7) == 0xC4) && at + 2 < image.size())
+      info.routines.push_back(static_cast<uint16_t>(image[at + 1] | image[at + 2] << 8));
+    else if ((op & 0xC7) == 0xC7)
+      info.routines.push_back(op & 0x38);
+  }
+  return info;
+}
+#endif
+
 constexpr std::string_view kUses = "It runs CP/M programs on libz80ex, licensed GPL-2+.";
 
 // Whether `a` is one of orvane-asm's own options.
 bool IsOwnOption(std::string_view a) {
   const std::string_view name = a.substr(0, a.find('='));
-  for (std::string_view o : {"--hex", "--cpm", "-l", "-o", "--screen", "--xref", "--symbols", "-w", "-Wall", "-Werror",
+  for (std::string_view o : {"--hex", "--cpm", "-l", "-o", "--screen", "--xref", "--symbols", "--timing", "-w", "-Wall", "-Werror",
                              "--max-errors", "--color", "-q", "--quiet", "--run", "--help", "-h", "--version", "-v",
-                             "--max-tstates", "--stats", "--trace", "--trace-limit", "--dir", "--list"}) {
+                             "--max-tstates", "--stats", "--trace", "--trace-limit", "--dir", "--list", "--profile",
+                             "--coverage"}) {
     if (name == o) return true;
   }
   return a.size() > 2 && a[0] == '-' && a[1] == 'W';
@@ -231,6 +298,7 @@ std::string Summary(const RunResult& r, const RunRequest& request, int64_t error
   s += "; " + BytesWritten(r) + "; listing " + PrintableName(r.listingPath) + ", object " + PrintableName(r.objectPath);
   if (!request.crossReference.empty()) s += ", cross-reference " + PrintableName(request.crossReference);
   if (!request.symbols.empty()) s += ", symbols " + PrintableName(request.symbols);
+  if (!request.timing.empty()) s += ", timing " + PrintableName(request.timing);
   return s;
 }
 
@@ -307,7 +375,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     std::string name = a;
     std::optional<std::string> given;
     for (auto [option, slot] : {std::pair{"-l", &listPath}, {"-o", &objectPath}, {"--xref", &request.crossReference},
-                                {"--symbols", &request.symbols}}) {
+                                {"--symbols", &request.symbols}, {"--timing", &request.timing}}) {
       if (auto v = LongOptionValue(args, i, option)) {
         value = slot;
         name = option;
@@ -368,15 +436,18 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (onBoard && cpm) return usage("--board and --fast run Intel HEX on a board; they cannot go with --cpm");
   if (onBoard && (hostRun.dir != "." || !hostRun.list.empty() || !hostRun.args.empty()))
     return usage("a board has no disk, list device or arguments: --dir, --list and arguments are for CP/M programs");
+  if (onBoard && (!hostRun.profile.empty() || !hostRun.coverage.empty()))
+    return usage("--profile and --coverage are for CP/M programs for now; a board run is not profiled");
   if (onBoard) hex = true;
 #else
   if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
 #endif
-  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-"))
+  if (run && (listPath == "-" || objectPath == "-" || request.crossReference == "-" || request.symbols == "-" ||
+              request.timing == "-"))
     return usage("with --run, standard output is the program's console; no output may go there");
 #if ORVANE_HAVE_RUNNER
   if (run)
-    for (const std::string* path : {&listPath, &objectPath, &request.crossReference, &request.symbols})
+    for (const std::string* path : {&listPath, &objectPath, &request.crossReference, &request.symbols, &request.timing})
       if (!path->empty() && runner::IsConsole(*path))
         return usage("with --run, " + PrintableName(*path) + " is the program's console; no output may go there");
 #endif
@@ -389,7 +460,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return usage("a source read from standard input needs -l and -o");
   }
   const int toStandardOutput = (listPath == "-") + (objectPath == "-") + (request.crossReference == "-") +
-                               (request.symbols == "-") + screen;
+                               (request.symbols == "-") + (request.timing == "-") + screen;
   if (toStandardOutput > 1) return usage("only one output may go to standard output");
   if (listPath.empty()) listPath = ReplaceExtension(source, kListingExtension);
   request.format = cpm ? &kCpmFormat : &kIntelHexFormat;
@@ -405,9 +476,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
   if (run && !onBoard) observer.program = &program;
+  if (run && !onBoard) hostRun.program.source = source;  // known before the run; the rest after it
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
-            hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols});
+            hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols, request.timing});
         !error.empty())
       return usage(error);
 #endif
@@ -449,6 +521,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     return board::RunBoardOnHost(hexFile, true, boardRun, hostRun, "orvane-asm", err);
   }
   hostRun.source = program.Lookup(source);
+  if (!hostRun.profile.empty() || !hostRun.coverage.empty())
+    hostRun.program = ProgramInfoOf(program, observer.instructions, source);
   return runner::RunOnHost(program.image(), hostRun, "orvane-asm", err);
 #else
   return status;

@@ -200,6 +200,9 @@ int BoardMain(const std::vector<std::string>& args, size_t i, const BoardRun& bo
     return 0;
   }
   if (board.board.empty()) return fail(std::string(board.fast ? "--fast" : "--load") + " goes with --board");
+  if (!run.profile.empty() || !run.coverage.empty())
+    return fail(std::string(run.profile.empty() ? "--coverage" : "--profile") +
+                " is for CP/M programs for now; a board run is not profiled");
   if (run.dir != "." || !run.list.empty())
     return fail(std::string(run.dir != "." ? "--dir" : "--list") + " is for CP/M programs; a board has no disk or list device");
   if (i == args.size()) return fail("no image given");

@@ -7,6 +7,7 @@
 
 #include "encoder/assembler.h"
 #include "output/listing.h"
+#include "output/timing_file.h"
 #include "output/xref.h"
 
 namespace orvane {
@@ -77,7 +78,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   for (const auto& [what, path] : {std::pair<const char*, const std::string&>{"listing", request.listing},
                                    {"object", request.object},
                                    {"cross-reference", request.crossReference},
-                                   {"symbol file", request.symbols}}) {
+                                   {"symbol file", request.symbols},
+                                   {"timing file", request.timing}}) {
     if (!path.empty()) outputs.push_back({what, path, nullptr});
   }
   CheckOutputs(request, outputs, files);
@@ -109,6 +111,8 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   if (OutputSink* sink = SinkOf(outputs, "listing")) listing.emplace(*sink, request.path, format);
   std::unique_ptr<ObjectWriter> object;
   if (OutputSink* sink = SinkOf(outputs, "object")) object = format.makeWriter(*sink);
+  std::optional<TimingFileWriter> timing;
+  if (OutputSink* sink = SinkOf(outputs, "timing file")) timing.emplace(*sink);
   EntryMaker boxEntries(format);
   std::string box;
   int64_t boxLines = 0;
@@ -125,6 +129,7 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     }
     if (s.isEnd && object) object->End(s.startAddress);
     if (listing) listing->Entry(s);
+    if (timing) timing->Entry(s);
     const int64_t boxLine = request.listingBox ? boxLines : -1;
     if (request.listingBox) {
       box.clear();

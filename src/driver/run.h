@@ -33,6 +33,7 @@ struct RunRequest {
   // The outputs; an empty path writes none. A run without outputs writes
   // nothing at all.
   std::string listing, object, crossReference, symbols;
+  std::string timing;  // each line's T-states
   const ObjectFormat* format = &kIntelHexFormat;
   bool listingBox = false;  // the observer gets the listing box's text
   // Record every symbol use with its span, in each Statement's uses and for

@@ -103,6 +103,7 @@ class Collector : public RunObserver {
       st.byteCount = static_cast<uint32_t>(s.bytes.size());
       doc_.bytes.insert(doc_.bytes.end(), s.bytes.begin(), s.bytes.end());
     }
+    st.timing = StatementTiming(s);
     doc_.statements.push_back(st);
     // END reads its start address twice under Intel HEX: one use.
     for (const SymbolUse& u : s.uses) {

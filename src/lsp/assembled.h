@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "encoder/timing.h"
+
 namespace orvane::lsp {
 
 // Lines are counted from 0 here, as the protocol counts them; columns are
@@ -51,6 +53,7 @@ struct StatementInfo {
   uint32_t bytesAt = 0;     // into AssembledDocument::bytes
   uint32_t byteCount = 0;   // object bytes, as the listing shows them
   bool display = false;     // EQU, = and END: the listing shows a text instead of bytes
+  Timing timing;            // an instruction's T-states (unknown for anything else)
 };
 
 class AssembledDocument {

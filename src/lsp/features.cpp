@@ -144,6 +144,53 @@ std::string StatementHoverText(const AssembledDocument& a, int64_t line) {
   return text;
 }
 
+std::string TimingHoverText(const AssembledDocument& a, int64_t line) {
+  if (line < 0 || line >= static_cast<int64_t>(a.statements.size())) return {};
+  const Timing& t = a.statements[static_cast<size_t>(line)].timing;
+  if (!t.Known()) return {};
+  std::string text = TimingText(t) + " T-states";
+  if (t.Varies()) text += t.kind == Timing::Kind::kRepeat ? " (repeating/last)" : " (taken/not taken)";
+  return text;
+}
+
+std::string LabelTimingText(const AssembledDocument& a, const SymbolInfo& s) {
+  const int64_t from = s.definition.line;
+  if (from < 0 || from >= static_cast<int64_t>(a.statements.size()) || a.statements[size_t(from)].display) return {};
+  int64_t to = static_cast<int64_t>(a.statements.size());
+  // The next line that defines a label on code ends the stretch (an EQU
+  // names a value, not a place).
+  for (const SymbolInfo& other : a.symbols) {
+    const int64_t l = other.definition.line;
+    if (l > from && l < to && !a.statements[static_cast<size_t>(l)].display) to = l;
+  }
+  uint64_t sum = 0;
+  int instructions = 0;
+  for (int64_t l = from; l < to; ++l) {
+    const Timing& t = a.statements[static_cast<size_t>(l)].timing;
+    if (!t.Known()) continue;
+    // Straight through: a jump falls through, LDIR and its kin run once.
+    sum += t.kind == Timing::Kind::kPlain ? t.tstates : t.tstatesOther;
+    ++instructions;
+  }
+  if (instructions == 0) return {};
+  return std::to_string(sum) + " T-states to the next label, straight through (" + std::to_string(instructions) +
+         (instructions == 1 ? " instruction)" : " instructions)");
+}
+
+json InlayHints(const OpenDocument& o, int64_t first, int64_t last) {
+  json hints = json::array();
+  const int64_t n = std::min<int64_t>(last, static_cast<int64_t>(o.assembled.statements.size()) - 1);
+  for (int64_t l = std::max<int64_t>(first, 0); l <= n && l < o.doc.LineCount(); ++l) {
+    const Timing& t = o.assembled.statements[static_cast<size_t>(l)].timing;
+    if (!t.Known()) continue;
+    const std::string_view line = o.doc.Line(l);
+    hints.push_back({{"position", PositionJson({l, Utf16Column(line, line.size())})},
+                     {"label", TimingText(t) + " T"},
+                     {"paddingLeft", true}});
+  }
+  return hints;
+}
+
 json Hover(const OpenDocument& o, const Position& p) {
   const Document& d = o.doc;
   if (p.line < 0 || p.line >= d.LineCount()) return nullptr;
@@ -153,7 +200,9 @@ json Hover(const OpenDocument& o, const Position& p) {
   std::string text;
   Span span{p.line, 0, 0};
   if (hit.symbol >= 0) {
-    text = SymbolHoverText(o.assembled.symbols[static_cast<size_t>(hit.symbol)]);
+    const SymbolInfo& sym = o.assembled.symbols[static_cast<size_t>(hit.symbol)];
+    text = SymbolHoverText(sym);
+    if (const std::string sum = LabelTimingText(o.assembled, sym); !sum.empty()) text += "\n" + sum;
     span = hit.span;
   } else {
     const SplitLine s(line);
@@ -168,9 +217,11 @@ json Hover(const OpenDocument& o, const Position& p) {
       const KeywordForms* k = FindKeywordForms(s.f.OpcodeFld);
       if (k == nullptr) return nullptr;
       text = std::string(k->forms);
+      if (const std::string t = TimingHoverText(o.assembled, p.line); !t.empty()) text += "\n" + t;
       span = {p.line, static_cast<uint32_t>(s.At(s.f.OpcodeFld)), static_cast<uint32_t>(s.f.OpcodeFld.size())};
     } else {
       text = StatementHoverText(o.assembled, p.line);
+      if (const std::string t = TimingHoverText(o.assembled, p.line); !t.empty()) text += ", " + t;
       span = ProblemSpan(line, p.line, 0, 0);
     }
   }

@@ -39,6 +39,9 @@ json WorkspaceSymbols(const std::vector<const OpenDocument*>& docs, std::string_
 json Completion(const OpenDocument& o, const Position& p);
 json SemanticTokensLegend();
 json SemanticTokens(const OpenDocument& o);
+// The T-states of each instruction on the lines from `first` to `last`, at
+// the end of its line.
+json InlayHints(const OpenDocument& o, int64_t first, int64_t last);
 
 // Why `name` cannot name a symbol (a register, a condition, a keyword, a
 // number, or text the line splitter would cut), or empty when it can.
@@ -48,5 +51,12 @@ std::string NameRefusal(std::string_view name);
 // 13, used 2 times") and on a statement ("0109: DD 7E 05").
 std::string SymbolHoverText(const SymbolInfo& s);
 std::string StatementHoverText(const AssembledDocument& a, int64_t line);
+// "19 T-states", "12/7 T-states (taken/not taken)", "21/16 T-states
+// (repeating/last)"; "" when the line has no instruction.
+std::string TimingHoverText(const AssembledDocument& a, int64_t line);
+// For a label on code: "42 T-states to the next label, straight through (5
+// instructions)", conditional jumps not taken and block instructions run
+// once; "" when no instruction follows it before the next label.
+std::string LabelTimingText(const AssembledDocument& a, const SymbolInfo& s);
 
 }  // namespace orvane::lsp

@@ -249,6 +249,12 @@ std::optional<Server::Clock::time_point> Server::NextDeadline() const {
 
 void Server::ApplySettings(const json& s) {
   if (!s.is_object()) return;
+  if (const auto h = s.find("inlayHints"); h != s.end()) {
+    if (h->is_boolean())
+      inlayHints_ = h->get<bool>();
+    else
+      Log(2, "inlayHints must be true or false; it stays " + std::string(inlayHints_ ? "true" : "false"));
+  }
   if (const auto f = s.find("format"); f != s.end()) {
     if (*f == "cpm") {
       options_.cpm = true;
@@ -313,7 +319,8 @@ json Server::Initialize(const json& params) {
             {"workspaceSymbolProvider", true},
             {"completionProvider", {{"triggerCharacters", json::array({",", "("})}}},
             {"semanticTokensProvider", {{"legend", SemanticTokensLegend()}, {"full", true}}},
-            {"documentFormattingProvider", true}}},
+            {"documentFormattingProvider", true},
+            {"inlayHintProvider", true}}},
           {"serverInfo", {{"name", "orvane-lsp"}, {"version", ORVANE_VERSION}}}};
 }
 
@@ -335,10 +342,17 @@ json Server::HandleRequest(const std::string& method, const json& params) {
       "textDocument/hover",          "textDocument/definition",     "textDocument/references",
       "textDocument/documentHighlight", "textDocument/prepareRename", "textDocument/rename",
       "textDocument/documentSymbol", "textDocument/completion",     "textDocument/semanticTokens/full",
-      "textDocument/formatting"};
+      "textDocument/formatting",     "textDocument/inlayHint"};
   if (kDocumentMethods.count(method) == 0) throw RequestError{rpc::kMethodNotFound, "unknown method " + method};
   const OpenDocument& o = Document(params).o;
   if (method == "textDocument/hover") return Hover(o, PositionOf(params));
+  if (method == "textDocument/inlayHint") {
+    // Off unless the setting asks: an editor that shows them all the time
+    // would crowd every line.
+    if (!inlayHints_) return json::array();
+    return InlayHints(o, params.at("/range/start/line"_json_pointer).get<int64_t>(),
+                      params.at("/range/end/line"_json_pointer).get<int64_t>());
+  }
   if (method == "textDocument/definition") return Definition(o, PositionOf(params));
   if (method == "textDocument/references") {
     const bool decl = params.value("/context/includeDeclaration"_json_pointer, false);

@@ -67,6 +67,7 @@ class Server {
   std::map<std::string, std::unique_ptr<Open>> docs_;
   AssembleOptions options_;
   bool relatedInformation_ = false;
+  bool inlayHints_ = false;  // the T-states at the end of each line (setting "inlayHints")
   std::chrono::milliseconds debounce_{5};
   bool initialized_ = false, shutdown_ = false, exited_ = false;
 };

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "profile/observer.h"
+
 namespace orvane::runner {
 
 struct Memory {
@@ -69,6 +71,21 @@ class Cpu {
       t += static_cast<uint64_t>(Step());
       ++count;
       const uint16_t pc = Get(Reg::PC);
+      if (t >= budget || AtSystem(m, pc) || m.refusedWrite >= 0 || Halted()) return t;
+    }
+  }
+  // Run, telling the observer of every instruction.
+  virtual uint64_t RunObserved(const Memory& m, uint64_t budget, uint64_t& count, uint16_t& last,
+                               profile::ExecutionObserver& observer) {
+    uint64_t t = 0;
+    for (;;) {
+      last = Get(Reg::PC);
+      const uint8_t op = m.bytes[last], op2 = m.bytes[static_cast<uint16_t>(last + 1)];
+      const int n = Step();
+      t += static_cast<uint64_t>(n);
+      ++count;
+      const uint16_t pc = Get(Reg::PC);
+      observer.Executed(last, pc, static_cast<uint32_t>(n), op, op2);
       if (t >= budget || AtSystem(m, pc) || m.refusedWrite >= 0 || Halted()) return t;
     }
   }

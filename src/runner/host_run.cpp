@@ -111,7 +111,7 @@ bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& 
   const size_t eq = a.find('=');
   const std::string name = a.substr(0, eq);
   std::string* slot = name == "--dir" ? &run.dir : name == "--trace" ? &run.trace : name == "--list" ? &run.list
-                    : nullptr;
+                    : name == "--profile" ? &run.profile : name == "--coverage" ? &run.coverage : nullptr;
   if (!slot && name != "--max-tstates" && name != "--trace-limit") return false;
   std::string value;
   if (eq != std::string::npos)
@@ -223,6 +223,25 @@ std::string CheckRunOutputs(const HostRun& run, const std::vector<std::string>& 
     if (path == &run.list && !run.trace.empty() && files.SameOutput(run.trace, *path))
       return named + " is the file --trace writes";
   }
+  // The profile and the coverage: files of their own too.
+  const std::pair<const std::string*, const char*> all[] = {
+      {&run.trace, "--trace"}, {&run.list, "--list"}, {&run.profile, "--profile"}, {&run.coverage, "--coverage"}};
+  for (size_t k = 2; k < 4; ++k) {
+    const std::string& path = *all[k].first;
+    if (path.empty()) continue;
+    const std::string named = std::string(all[k].second) + " " + path;
+    if (IsConsole(path)) return named + ": standard output is the program's console; it cannot go there";
+    for (const std::string& in : inputs)
+      if (files.NamesSource(in, path)) return named + " is " + in + ", which is read; it is not written over";
+    for (const std::string& out : others)
+      if (!out.empty() && files.SameOutput(out, path)) return named + " is " + out + ", another output";
+    for (size_t j = 0; j < k; ++j)
+      if (!all[j].first->empty() && files.SameOutput(*all[j].first, path))
+        return named + " is the file " + all[j].second + " writes";
+  }
+  if (!run.coverage.empty() && run.program.source.empty())
+    return "--coverage needs the program's source for its lines: run it with orvane-asm --run --coverage FILE "
+           "SOURCE (--profile works without, by address)";
   return "";
 }
 
@@ -266,6 +285,16 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
     limitedTrace.rdbuf(&*limited);
     opt.trace = &limitedTrace;
   }
+  // The profile and the coverage, opened now so that a path that cannot be
+  // written fails before the run, and written when it has ended.
+  std::ofstream profileOut, coverageOut;
+  for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
+    if (path->empty()) continue;
+    stream->open(*path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!stream->is_open()) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", kUsage;
+  }
+  std::optional<profile::Recorder> recorder;
+  if (!run.profile.empty() || !run.coverage.empty()) opt.observer = &recorder.emplace(kLoad);
   // A closed output or a file over its size limit is an error to report,
   // not a signal that ends the process.
   signal(SIGPIPE, SIG_IGN);
@@ -292,6 +321,20 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
     lineOpen = console.lineOpen && shared;
   }
   if (!r.message.empty()) err << (lineOpen ? "\n" : "") << name << ": " << r.message << "\n";
+  if (recorder) {
+    recorder->Finish();
+    profile::ProgramInfo program = run.program;
+    if (program.command.empty()) program.command = name;
+    for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
+      if (path->empty()) continue;
+      (path == &run.profile ? profile::WriteCallgrind : profile::WriteLcov)(*recorder, program, *stream);
+      stream->close();
+      if (!*stream) {
+        err << name << ": cannot write " << *path << "\n";
+        r.status = kHostError;
+      }
+    }
+  }
   if (run.stats) err << name << ": " << StatsLine(r) << "\n";
   if (const std::string failed = opt.outputError(); !failed.empty() && r.message.rfind(failed, 0) != 0) {
     err << name << ": " << failed << "\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "profile/writers.h"
 #include "runner/machine.h"
 #include "runner/terminal.h"
 
@@ -25,10 +26,15 @@ struct HostRun {
   std::vector<std::string> args;       // the program's arguments
   SourceLookup source;
   TerminalType terminal = TerminalType::kAnsi;  // --terminal
+  std::string profile, coverage;       // --profile (callgrind), --coverage (lcov)
+  // The program for the profile and the coverage: its source, lines and
+  // labels (without them, the profile is by address).
+  profile::ProgramInfo program;
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --trace-limit, --list, --max-tstates, --stats, --strict, --terminal) into
+// --trace-limit, --list, --max-tstates, --stats, --strict, --terminal,
+// --profile, --coverage) into
 // run, moving i past its value. False when args[i] is none of them; error is
 // set when it is one but wrong.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);

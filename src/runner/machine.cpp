@@ -153,11 +153,12 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
     if (stopped_) return Trap::kStop;
     if (ended_) return Trap::kEnd;
     // Back to the caller as the RET at the end of the BDOS or BIOS would.
-    const uint16_t sp = c.Get(Reg::SP);
+    const uint16_t sp = c.Get(Reg::SP), entry = pc;
     pc = m.Word(sp);
     c.Set(Reg::SP, static_cast<uint16_t>(sp + 2));
     c.Set(Reg::PC, pc);
     tstates_ += 10;
+    if (opt_.observer) opt_.observer->Served(entry, pc, 10);
     if (!AtSystem(m, pc)) return Trap::kNone;
   }
 }
@@ -194,6 +195,7 @@ RunResult Machine::Run() {
   Cpu& c = *cpu_;
   const Memory& m = *mem_;
   std::ostream* const trace = opt_.trace;
+  profile::ExecutionObserver* const observer = opt_.observer;
   uint16_t pc = c.Get(Reg::PC);
   Trap trap = Trap::kNone;
   while (trap == Trap::kNone) {
@@ -205,8 +207,13 @@ RunResult Machine::Run() {
       if (trace) {
         TraceLine(pc);
         lastPc_ = pc;
-        tstates_ += static_cast<uint64_t>(c.Step());
+        const uint8_t op = m.bytes[pc], op2 = m.bytes[static_cast<uint16_t>(pc + 1)];
+        const int t = c.Step();
+        tstates_ += static_cast<uint64_t>(t);
         ++instructions_;
+        if (observer) observer->Executed(pc, c.Get(Reg::PC), static_cast<uint32_t>(t), op, op2);
+      } else if (observer) {
+        tstates_ += c.RunObserved(m, end - tstates_, instructions_, lastPc_, *observer);
       } else {
         tstates_ += c.Run(m, end - tstates_, instructions_, lastPc_);
       }

@@ -13,6 +13,7 @@
 #include "runner/console.h"
 #include "runner/cpu.h"
 #include "runner/disk.h"
+#include "profile/observer.h"
 
 namespace orvane::runner {
 
@@ -69,6 +70,9 @@ struct RunOptions {
   std::function<void(const std::string&)> note;
   // Why an output (the trace, the list device) could not be written, or "".
   std::function<std::string()> outputError;
+  // Told of every instruction (a profile, coverage); the run then steps one
+  // instruction at a time.
+  profile::ExecutionObserver* observer = nullptr;
 };
 
 struct RunResult {

@@ -26,7 +26,8 @@ namespace {
 
 constexpr std::string_view kUsageText =
     "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
-    "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n"
+    "                  [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE] PROGRAM[.com]\n"
+    "                  [ARGUMENT...]\n"
     "       orvane-run --board NAME|FILE|list [--fast] [--load ADDR] [--max-tstates N] [--stats] [--strict]\n"
     "                  [--trace FILE] [--trace-limit SIZE] [--terminal ansi|vt52|adm3a] IMAGE.hex|IMAGE.bin\n";
 
@@ -57,6 +58,10 @@ constexpr std::string_view kHelp =
     "  --fast           with --board: as fast as the host can (the default when\n"
     "                   standard input is not a terminal), else at the board's clock\n"
     "  --load ADDR      with --board: where a raw .bin image goes (default 0000H)\n"
+    "  --profile FILE   write where the run spent its time to FILE in\n"
+    "                   callgrind's format (kcachegrind FILE, callgrind_annotate\n"
+    "                   FILE), by address; orvane-asm --run --profile gives it\n"
+    "                   by source line and label, and --coverage with it\n"
     "  -h, --help       show this help\n"
     "  -v, --version    show the version\n"
     "\n"
@@ -206,6 +211,7 @@ int main(int argc, char** argv) {
 #endif
   if (i == all.size()) return Usage("no program given");
   const std::string program = FindProgram(all[i++]);
+  run.program.command = program;
   run.args.assign(all.begin() + static_cast<long>(i), all.end());
 
   if (const std::string error = CheckRunOutputs(run, {program}, {}); !error.empty()) return Usage(error);

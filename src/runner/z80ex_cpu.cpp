@@ -50,6 +50,25 @@ class Z80ex final : public Cpu {
     last = from;
     return t;
   }
+  uint64_t RunObserved(const Memory& m, uint64_t budget, uint64_t& count, uint16_t& last,
+                       profile::ExecutionObserver& observer) override {
+    // Run's loop with the observer told of each instruction.
+    uint64_t t = 0, n = 0;
+    uint16_t pc = z80ex_get_reg(cpu_, regPC), from;
+    do {
+      from = pc;
+      const uint8_t op = m.bytes[from], op2 = m.bytes[static_cast<uint16_t>(from + 1)];
+      int step = z80ex_step(cpu_);
+      while (z80ex_last_op_type(cpu_) != 0) step += z80ex_step(cpu_);
+      t += static_cast<uint64_t>(step);
+      ++n;
+      pc = z80ex_get_reg(cpu_, regPC);
+      observer.Executed(from, pc, static_cast<uint32_t>(step), op, op2);
+    } while (t < budget && !AtSystem(m, pc) && m.refusedWrite < 0 && !(pc == from && z80ex_doing_halt(cpu_)));
+    count += n;
+    last = from;
+    return t;
+  }
   bool Halted() const override { return z80ex_doing_halt(cpu_) != 0; }
   uint16_t Get(Reg r) const override {
     if (r == Reg::IR) return static_cast<uint16_t>(z80ex_get_reg(cpu_, regI) << 8 | z80ex_get_reg(cpu_, regR));

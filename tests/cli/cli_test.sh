@@ -303,4 +303,14 @@ check "$(grep -c $'\033' "$base/err")" 0 "no ESC on standard error"
 grep -q '^a\\033\[2Jb.z80:1:3: error: Undefined Opcode$' "$base/err" && ok || fail "location: $(head -1 "$base/err")"
 grep -q 'listing a\\033\[2Jb.LST, object a\\033\[2Jb.HEX$' "$base/err" && ok || fail "summary names"
 
+begin "timing file: each line's address, bytes and T-states (the manual's figures, by hand)"
+put t.z80 'START:  LD B,10\r\n        ; a comment\r\nLOOP:   CALL SUB1\r\n        DJNZ LOOP\r\n        JP NZ,START\r\nSUB1:   LDIR\r\n        RET NZ\r\n        LD (IX+5),A\r\n        BIT 7,(IY-2)\r\n        DB 201\r\nVAL     EQU 5\r\n        FOO\r\n'
+run --cpm --timing t.tim t.z80; status_is 1
+file_is t.tim '0100  060A      7       START:  LD B,10\r\n0102                            ; a comment\r\n0102  CD0A01    17      LOOP:   CALL SUB1\r\n0105  10FB      13/8            DJNZ LOOP\r\n0107  C20001    10              JP NZ,START\r\n010A  EDB0      21/16   SUB1:   LDIR\r\n010C  C0        11/5            RET NZ\r\n010D  DD7705    19              LD (IX+5),A\r\n0110  FDCBFE7E  20              BIT 7,(IY-2)\r\n0114  C9                        DB 201\r\n0115                    VAL     EQU 5\r\n0115                            FOO\r\n'
+grep -q ', timing t.tim$' "$base/err" && ok || fail "summary names the timing file: $(tail -1 "$base/err")"
+run --cpm --timing t.z80 t.z80; status_is 2
+run --cpm -l t.x --timing t.x t.z80; status_is 2
+run --cpm --timing - -l t.LST t.z80; status_is 1
+check "$(sed -n 4p "$base/out")" $'0105  10FB      13/8            DJNZ LOOP\r' "timing to standard output"
+
 finish

@@ -62,7 +62,7 @@ if command -v emacs >/dev/null; then
     (princ (format \"%S\\n\" (funcall (cdr (assq 'z80-asm-mode eglot-server-programs)) nil))))" >"$tmp/el.out" 2>"$tmp/el.err" ||
     fail "emacs could not load $named: $(tail -3 "$tmp/el.err")"
   diff <(printf '%s\n' 'z80.asm z80-asm-mode' 'x86.asm asm-mode' 'any.z80 z80-asm-mode' \
-                       '("orvane-lsp" :initializationOptions (:format "hex" :warnings ["all"]))') "$tmp/el.out" ||
+                       '("orvane-lsp" :initializationOptions (:format "hex" :warnings ["all"] :inlayHints t))') "$tmp/el.out" ||
     fail "orvane-lsp.el: modes or server differ (< wanted, > got)"
 else
   fail "emacs is not installed (scripts/deps test installs emacs-nox and elpa-eglot)"

@@ -3,7 +3,8 @@
 #   front   -> front
 #   encoder -> front, encoder
 #   output  -> front, output, and of the encoder only the statement it is
-#              handed (result.h) and what a format tells the encoder (target.h)
+#              handed (result.h), what a format tells the encoder (target.h)
+#              and the timing of an instruction (timing.h)
 #   driver  -> front, encoder, output, driver
 # and the encoder and the front end never name an object format: what they
 # need of one comes through encoder/target.h.
@@ -30,7 +31,7 @@ check() {
 
 check front   'front/[^/]+'
 check encoder 'front/[^/]+' 'encoder/[^/]+'
-check output  'front/[^/]+' 'output/[^/]+' 'encoder/result\.h' 'encoder/target\.h'
+check output  'front/[^/]+' 'output/[^/]+' 'encoder/result\.h' 'encoder/target\.h' 'encoder/timing\.h'
 check driver  'front/[^/]+' 'encoder/[^/]+' 'output/[^/]+' 'driver/[^/]+'
 # The transport the language server and the debug adapter share knows neither.
 check jsonrpc 'jsonrpc/[^/]+'

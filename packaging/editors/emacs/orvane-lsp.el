@@ -9,14 +9,16 @@
 ;;
 ;; A server that is not on PATH: (setq orvane-lsp-program "/path/to/orvane-lsp")
 ;; Settings go to the server as initializationOptions: :format is "hex" or
-;; "cpm", :warnings a vector of names as -W takes them.
+;; "cpm", :warnings a vector of names as -W takes them, :inlayHints t puts
+;; each instruction's T-states at the end of its line (eglot 1.10 and later
+;; show them; Debian 12's 1.9 does not ask).
 
 (require 'eglot nil t)  ; orvane-dap.el loads this file for the mode alone, eglot or not
 (require 'asm-mode)
 
 (defvar orvane-lsp-program "orvane-lsp"
   "The orvane-lsp program: a name looked up on PATH, or a file name.")
-(defvar orvane-lsp-settings '(:format "hex" :warnings ["all"])
+(defvar orvane-lsp-settings '(:format "hex" :warnings ["all"] :inlayHints t)
   "The initializationOptions orvane-lsp gets.")
 
 (define-derived-mode z80-asm-mode asm-mode "Z80"

@@ -29,7 +29,9 @@ local function config(buf)
     name = 'orvane-lsp',
     cmd = vim.g.orvane_lsp_cmd or { 'orvane-lsp' },
     root_dir = vim.fn.fnamemodify(vim.api.nvim_buf_get_name(buf), ':p:h'),
-    init_options = vim.g.orvane_lsp_settings or { format = 'hex', warnings = { 'all' } },
+    -- inlayHints: each instruction's T-states at the end of its line, where
+    -- Neovim asks for them (0.10 and later, after vim.lsp.inlay_hint.enable()).
+    init_options = vim.g.orvane_lsp_settings or { format = 'hex', warnings = { 'all' }, inlayHints = true },
     on_attach = on_attach,
   }
 end
