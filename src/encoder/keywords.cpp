@@ -67,6 +67,10 @@ const Keyword KeywordTable::kAll[] = {
 };
 // clang-format on
 
+uint8_t KeywordIndex(const Keyword& k) { return static_cast<uint8_t>(&k - KeywordTable::kAll); }
+const Keyword& KeywordAt(uint8_t index) { return KeywordTable::kAll[index]; }
+static_assert(sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0] < 255, "a keyword's index fits in a byte");
+
 const KeywordMap& Keywords() {
   // The keywords are all different, so the first equal one in the order
   // above is the only one; a packed table of the texts finds it directly.
