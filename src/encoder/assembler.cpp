@@ -223,14 +223,11 @@ const Keyword* Assembler::Restore(const LineRecord& r) {
 // text and PC gives the same bytes in pass 2, with nothing to report.
 void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
   if (k->encode == &Assembler::EncodeOrg) {
-    std::memcpy(r.bytes, &PC, sizeof PC);
+    std::memcpy(r.bytes, &PC, sizeof PC);  // a directive: no bytes kept
     r.flags |= LineRecord::kOrgPc;
     return;
   }
-  const bool directive = k->encode == &Assembler::EncodeEqu || k->encode == &Assembler::EncodeDs ||
-                         k->encode == &Assembler::EncodeDw || k->encode == &Assembler::EncodeDb ||
-                         k->encode == &Assembler::EncodeEnd;
-  if (directive || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
+  if (r.keyword <= kDirectiveCount || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
   std::memcpy(r.bytes, bytes_.data(), bytes_.size());
   r.flags |= static_cast<uint8_t>(LineRecord::kBytes | bytes_.size() << 4);
 }

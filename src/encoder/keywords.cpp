@@ -3,6 +3,8 @@
 // bases its handler builds on. A mnemonic is known here and nowhere else.
 #include "encoder/keywords.h"
 
+#include <stdexcept>
+
 
 namespace orvane {
 
@@ -77,6 +79,9 @@ const KeywordMap& Keywords() {
   static const KeywordMap map = [] {
     KeywordMap m;
     for (const Keyword& k : KeywordTable::kAll) m.Insert(k.text, &k);
+    if (KeywordTable::kAll[kDirectiveCount - 1].text != "END" || KeywordTable::kAll[kDirectiveCount].text != "NOP") {
+      throw std::logic_error("the keyword table begins with the ten directives");
+    }
     return m;
   }();
   return map;

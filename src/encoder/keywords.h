@@ -22,6 +22,8 @@ inline const Keyword* FindKeyword(const KeywordMap& keywords, std::string_view O
 // A keyword as a small number (its place in the table), and back: how a
 // line's record from pass 1 keeps its keyword.
 uint8_t KeywordIndex(const Keyword& k);
+// The table begins with the ten directives.
+inline constexpr uint8_t kDirectiveCount = 10;
 const Keyword& KeywordAt(uint8_t index);
 
 }  // namespace orvane
