@@ -176,11 +176,8 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
 }
 
 // Records are kept in chunks, so that a long source never has them moved.
-Assembler::LineRecord* Assembler::NewRecord() {
-  if (static_cast<size_t>(recorded_) == records_.size() * kRecordChunk) {
-    records_.push_back(std::make_unique_for_overwrite<LineRecord[]>(kRecordChunk));
-  }
-  return &RecordOf(++recorded_);
+void Assembler::AddRecordChunk() {
+  records_.push_back(std::make_unique_for_overwrite<LineRecord[]>(kRecordChunk));
 }
 
 void Assembler::Keep(LineRecord& r, const Keyword* k) const {

@@ -199,7 +199,11 @@ class Assembler final : private Reporter {
     const size_t i = static_cast<size_t>(line - 1);
     return records_[i / kRecordChunk][i % kRecordChunk];
   }
-  LineRecord* NewRecord();
+  LineRecord* NewRecord() {
+    if (static_cast<size_t>(recorded_) == records_.size() * kRecordChunk) [[unlikely]] AddRecordChunk();
+    return &RecordOf(++recorded_);
+  }
+  void AddRecordChunk();
   void Keep(LineRecord& r, const Keyword* k) const;
   const Keyword* Restore(const LineRecord& r);
   void KeepBytes(LineRecord& r, const Keyword* k) const;
