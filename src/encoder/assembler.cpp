@@ -1,5 +1,7 @@
 #include "encoder/assembler.h"
 
+#include <cstring>
+
 #include "encoder/keywords.h"
 #include "front/habits.h"
 #include "front/numbers.h"
@@ -17,10 +19,14 @@ void Assembler::BeginRun(const RunOptions& options) {
   options_ = options;
   symbols_.Reset();
   restsOn_.clear();
+  records_.clear();
+  recorded_ = 0;
 }
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
+  if (pass == 1) recorded_ = 0;
+  pcDiffers_ = false;
   PC = options_.target->origin;
   pcRestsOn_ = 0;
   lineNo_ = 0;
@@ -100,6 +106,7 @@ std::string Assembler::HabitNoteFor(std::string_view errstr, std::string_view at
 }
 
 void Assembler::Warn(std::string_view name, std::string text, std::string_view at) {
+  touched_ = true;
   if (Pass2()) diag_.Warn(name, std::move(text), ProblemSpan(at));
 }
 
@@ -113,6 +120,7 @@ void Assembler::Error(std::string_view errstr, std::string_view at) {
 // Uses and their spans are recorded only for a run that asks for them (the
 // language server, the cross-reference, the debugger).
 void Assembler::Referenced(std::string_view name, int slot) {
+  touched_ = true;
   if (!Pass2() || !options_.recordUses) return;
   const SourceSpan span = SpanOf(name);
   uses_.push_back({name, slot, span});
@@ -167,13 +175,84 @@ void Assembler::CheckForwardReference(std::string_view operand, bool sameLineIsF
   if (line > lineNo_ || (sameLineIsForward && line == lineNo_)) Error(msg::kIllegalForwardRef, operand);
 }
 
+// Records are kept in chunks, so that a long source never has them moved.
+void Assembler::AddRecordChunk() {
+  records_.push_back(std::make_unique_for_overwrite<LineRecord[]>(kRecordChunk));
+}
+
+void Assembler::Keep(LineRecord& r, const Keyword* k) const {
+  const auto put = [this](uint8_t* to, std::string_view field) {
+    to[0] = field.empty() ? 0 : static_cast<uint8_t>(field.data() - line_.data());
+    to[1] = static_cast<uint8_t>(field.size());
+  };
+  r.length = static_cast<uint8_t>(line_.size());
+  r.label = static_cast<uint8_t>(fields_.LabelFld.size());
+  put(r.opcode, fields_.OpcodeFld);
+  put(r.operand1, fields_.Operand1Fld);
+  put(r.operand2, fields_.Operand2Fld);
+  put(r.comment, fields_.CommentAt);
+  r.op1Type = static_cast<int8_t>(Op1Type);
+  r.op2Type = static_cast<int8_t>(Op2Type);
+  r.keyword = k == nullptr ? 0 : static_cast<uint8_t>(KeywordIndex(*k) + 1);
+  r.flags = LineRecord::kKept | (fields_.CommentFld.size() > fields_.CommentAt.size() ? LineRecord::kCommentBlank : 0);
+}
+
+// The fields as Parse gave them in pass 1, and the keyword.
+const Keyword* Assembler::Restore(const LineRecord& r) {
+  // The record was made from a line of this length, so every field lies in it.
+  const char* const l = line_.data();
+  const auto field = [l](const uint8_t* at) {
+    return at[1] == 0 ? std::string_view() : std::string_view(l + at[0], at[1]);
+  };
+  fields_.LabelFld = r.label == 0 ? std::string_view() : std::string_view(l, r.label);
+  fields_.OpcodeFld = field(r.opcode);
+  fields_.Operand1Fld = field(r.operand1);
+  fields_.Operand2Fld = field(r.operand2);
+  fields_.CommentAt = field(r.comment);
+  fields_.CommentFld.assign(fields_.CommentAt);
+  if (r.flags & LineRecord::kCommentBlank) fields_.CommentFld.push_back(' ');
+  Op1Type = r.op1Type;
+  Op2Type = r.op2Type;
+  return r.keyword == 0 ? nullptr : &KeywordAt(static_cast<uint8_t>(r.keyword - 1));
+}
+
+// After pass 1's handler: an instruction whose bytes rest on nothing but its
+// text and PC gives the same bytes in pass 2, with nothing to report.
+void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
+  if (k->encode == &Assembler::EncodeOrg) {
+    std::memcpy(r.bytes, &PC, sizeof PC);  // a directive: no bytes kept
+    r.flags |= LineRecord::kOrgPc;
+    return;
+  }
+  if (r.keyword <= kDirectiveCount || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
+  std::memcpy(r.bytes, bytes_.data(), bytes_.size());
+  r.flags |= static_cast<uint8_t>(LineRecord::kBytes | bytes_.size() << 4);
+}
+
 void Assembler::Assemble(std::string_view ASMLine) {
   bytes_.clear();
   byteCount_ = 0;
   line_ = PrepLine(ASMLine, prepared_);
-  Parse(line_, fields_);
-  Op1Type = RegTyp(fields_.Operand1Fld);
-  Op2Type = RegTyp(fields_.Operand2Fld);
+  const Keyword* k;
+  LineRecord* record = nullptr;
+  if (Pass2() && lineNo_ <= recorded_ && RecordOf(lineNo_).flags != 0 &&
+      RecordOf(lineNo_).length == line_.size()) {
+    record = &RecordOf(lineNo_);
+    k = Restore(*record);
+  } else {
+    Parse(line_, fields_);
+    Op1Type = RegTyp(fields_.Operand1Fld);
+    Op2Type = RegTyp(fields_.Operand2Fld);
+    k = FindKeyword(keywords_, fields_.OpcodeFld);
+    if (!Pass2()) {
+      record = NewRecord();
+      if (line_.size() <= 255) {
+        Keep(*record, k);
+      } else {
+        record->flags = 0;
+      }
+    }
+  }
   if (fields_.LabelFld.empty()) {
     result_.label = {};
     result_.labelSpan = {lineNo_, 0, 0};
@@ -182,7 +261,6 @@ void Assembler::Assemble(std::string_view ASMLine) {
     result_.labelSpan = SpanOf(result_.label);
   }
 
-  const Keyword* k = FindKeyword(keywords_, fields_.OpcodeFld);
   // EQU defines its label itself, after reading its value.
   if (!Pass2() && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
@@ -200,10 +278,28 @@ void Assembler::Assemble(std::string_view ASMLine) {
     if (k != nullptr) CheckOperandCount(*k);
   }
 
-  if (k != nullptr) {
-    (this->*k->encode)(*k);
-  } else if (!fields_.OpcodeFld.empty()) {
-    Error(msg::kUndefinedOpcode, fields_.OpcodeFld);
+  if (k == nullptr) {
+    if (!fields_.OpcodeFld.empty()) Error(msg::kUndefinedOpcode, fields_.OpcodeFld);
+    return;
+  }
+  if (record != nullptr && Pass2() && (record->flags & LineRecord::kBytes) && !pcDiffers_) {
+    const int n = record->flags >> 4;
+    bytes_.insert(bytes_.end(), record->bytes, record->bytes + n);
+    byteCount_ = n;
+    return;
+  }
+  touched_ = false;
+  (this->*k->encode)(*k);
+  if (!Pass2()) {
+    if (record != nullptr && record->flags != 0) KeepBytes(*record, k);
+  } else if (k->encode == &Assembler::EncodeOrg) {
+    // Bytes kept from pass 1 are right only where PC is what it was then.
+    int32_t before;
+    if (record == nullptr || !(record->flags & LineRecord::kOrgPc)) {
+      pcDiffers_ = true;
+    } else if (std::memcpy(&before, record->bytes, sizeof before); before != PC) {
+      pcDiffers_ = true;
+    }
   }
 }
 

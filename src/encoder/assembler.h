@@ -179,6 +179,39 @@ class Assembler final : private Reporter {
   // The bytes built so far.
   int32_t Built() const { return static_cast<int32_t>(bytes_.size()); }
 
+  // What pass 1 learned of a line that pass 2 need not work out again: where
+  // its fields stand (start and length, bytes into the line), its operand
+  // classes and its keyword; for an instruction that looked up no symbol and
+  // had nothing to report, its bytes; for an ORG, the PC it set. Offsets are
+  // bytes, so a line longer than 255 has none and is split again.
+  struct LineRecord {
+    enum : uint8_t { kKept = 1, kCommentBlank = 2, kBytes = 4, kOrgPc = 8 };
+    uint8_t length;
+    uint8_t label;  // LabelFld starts the line
+    uint8_t opcode[2], operand1[2], operand2[2], comment[2];
+    int8_t op1Type, op2Type;
+    uint8_t keyword;  // KeywordIndex + 1, or 0 for none
+    uint8_t flags;    // and the byte count in bits 4 to 6
+    uint8_t bytes[4];
+  };
+  static constexpr size_t kRecordChunk = size_t{1} << 14;
+  LineRecord& RecordOf(int64_t line) {
+    const size_t i = static_cast<size_t>(line - 1);
+    return records_[i / kRecordChunk][i % kRecordChunk];
+  }
+  LineRecord* NewRecord() {
+    if (static_cast<size_t>(recorded_) == records_.size() * kRecordChunk) [[unlikely]] AddRecordChunk();
+    return &RecordOf(++recorded_);
+  }
+  void AddRecordChunk();
+  void Keep(LineRecord& r, const Keyword* k) const;
+  const Keyword* Restore(const LineRecord& r);
+  void KeepBytes(LineRecord& r, const Keyword* k) const;
+  std::vector<std::unique_ptr<LineRecord[]>> records_;
+  int64_t recorded_ = 0;     // lines of pass 1 with their record
+  bool pcDiffers_ = false;   // an ORG set another PC in pass 2 than in pass 1
+  bool touched_ = false;     // the handler looked up a symbol or warned, in either pass
+
   RunOptions options_;
   std::unique_ptr<PlacementCheck> placement_;
   const ShortTextMap<const Keyword*, 256>& keywords_;

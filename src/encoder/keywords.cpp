@@ -3,6 +3,8 @@
 // bases its handler builds on. A mnemonic is known here and nowhere else.
 #include "encoder/keywords.h"
 
+#include <stdexcept>
+
 
 namespace orvane {
 
@@ -67,12 +69,19 @@ const Keyword KeywordTable::kAll[] = {
 };
 // clang-format on
 
+uint8_t KeywordIndex(const Keyword& k) { return static_cast<uint8_t>(&k - KeywordTable::kAll); }
+const Keyword& KeywordAt(uint8_t index) { return KeywordTable::kAll[index]; }
+static_assert(sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0] < 255, "a keyword's index fits in a byte");
+
 const KeywordMap& Keywords() {
   // The keywords are all different, so the first equal one in the order
   // above is the only one; a packed table of the texts finds it directly.
   static const KeywordMap map = [] {
     KeywordMap m;
     for (const Keyword& k : KeywordTable::kAll) m.Insert(k.text, &k);
+    if (KeywordTable::kAll[kDirectiveCount - 1].text != "END" || KeywordTable::kAll[kDirectiveCount].text != "NOP") {
+      throw std::logic_error("the keyword table begins with the ten directives");
+    }
     return m;
   }();
   return map;

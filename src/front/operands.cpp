@@ -145,9 +145,10 @@ int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc, s
   }
 
   // A target is an address, read like a 16-bit value, except that a text in
-  // parentheses other than a zero is a symbol name, parentheses included.
-  OperandKind target = Classify(DropParentheses(text), Width::k16);
-  if (!text.empty() && text[0] == '(' && target.kind != OperandKind::kZero) target.kind = OperandKind::kSymbol;
+  // parentheses is a symbol name, parentheses included: "(0)" is no more a
+  // number than "(5)" is.
+  const OperandKind target =
+      !text.empty() && text[0] == '(' ? OperandKind{OperandKind::kSymbol} : Classify(text, Width::k16);
   int64_t address = 0;
   bool known = true;
   switch (target.kind) {

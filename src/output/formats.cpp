@@ -21,15 +21,32 @@ std::string CountBytes(int64_t n) { return std::to_string(n) + (n == 1 ? " byte"
 
 // The CP/M image: the object bytes one after the other, whatever their
 // addresses, loaded from 0100H.
+// The bytes one after the other, gathered and handed to the file in large
+// pieces (a statement has a few).
 class CpmImageWriter : public ObjectWriter {
  public:
   explicit CpmImageWriter(OutputSink& file) : file_(file) {}
   void Bytes(int32_t /*address*/, std::span<const uint8_t> bytes) override {
-    file_.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (bytes.size() > kPending - used_) {
+      Flush();
+      if (bytes.size() > kPending) {
+        file_.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        return;
+      }
+    }
+    for (const uint8_t b : bytes) pending_[used_++] = static_cast<char>(b);
   }
+  void Finish() override { Flush(); }
 
  private:
+  static constexpr size_t kPending = size_t{1} << 16;
+  void Flush() {
+    if (used_ != 0) file_.Write(std::string_view(pending_.get(), used_));
+    used_ = 0;
+  }
   OutputSink& file_;
+  std::unique_ptr<char[]> pending_ = std::make_unique_for_overwrite<char[]>(kPending);
+  size_t used_ = 0;
 };
 
 class IntelHexObjectWriter : public ObjectWriter {

@@ -135,24 +135,80 @@ void EntryMaker::AppendBoxEntry(const Statement& s, std::string& out) {
   AppendTail(object_, errors_, out, 5, true);
 }
 
+// The longest comment a short entry lays itself, and so the room it needs.
+constexpr size_t kShortComment = 200;
+constexpr size_t kShortEntry = kFileLayout.Width() + kShortComment + 2;
+
 ListingWriter::ListingWriter(OutputSink& file, std::string_view sourcePath, const ObjectFormat& format)
-    : file_(file), entries_(format) {
-  pending_.reserve(kChunk + 4096);
-  pending_.append(sourcePath);
-  pending_.append("\r\n");
+    : file_(file), entries_(format), pending_(std::make_unique_for_overwrite<char[]>(kChunk + kShortEntry)) {
+  Append(sourcePath);
+  Append("\r\n");
+}
+
+void ListingWriter::Flush() {
+  file_.Write(std::string_view(pending_.get(), used_));
+  used_ = 0;
+}
+
+void ListingWriter::Append(std::string_view text) {
+  if (used_ + text.size() > kChunk + kShortEntry) {
+    Flush();
+    if (text.size() > kChunk) {
+      file_.Write(text);
+      return;
+    }
+  }
+  if (!text.empty()) std::memcpy(pending_.get() + used_, text.data(), text.size());
+  used_ += text.size();
+}
+
+// The same first line as AppendFirstLine in the file's layout, for an entry
+// that has nothing else.
+bool ListingWriter::PutShortEntry(const Statement& s) {
+  const StatementFields& f = *s.fields;
+  if (s.shows != Shows::kBytes || s.bytes.size() > 4 || s.hasErrors || f.CommentFld.size() > kShortComment) {
+    return false;
+  }
+  char* const line = pending_.get() + used_;
+  static constexpr char kBlanks[kMaxFixed + 1] = "                                                    ";
+  static_assert(sizeof kBlanks == kMaxFixed + 1 && kBlanks[kMaxFixed - 1] == ' ');
+  std::memcpy(line, kBlanks, kMaxFixed);
+  const uint32_t a = static_cast<uint32_t>(s.address);
+  for (size_t i = 0; i < 4; ++i) line[i] = kHexDigits[(a >> (12 - 4 * i)) & 15];
+  char* object = line + kFileLayout.object;
+  for (const uint8_t b : s.bytes) {
+    *object++ = kHexDigits[b >> 4];
+    *object++ = kHexDigits[b & 15];
+  }
+  PutColumn(line + kFileLayout.label, f.LabelFld, kFileLayout.labelWidth);
+  PutColumn(line + kFileLayout.opcode, f.OpcodeFld, kFileLayout.opcodeWidth);
+  char* const operand = line + kFileLayout.operand;
+  PutColumn(operand, f.Operand1Fld, kOperandColumn);
+  const size_t used = f.Operand1Fld.size();
+  if (!f.Operand2Fld.empty() && used < kOperandColumn) {
+    operand[used] = ',';
+    PutColumn(operand + used + 1, f.Operand2Fld, kOperandColumn - used - 1);
+  }
+  char* end = line + kFileLayout.Width();
+  if (!f.CommentFld.empty()) {
+    std::memcpy(end, f.CommentFld.data(), f.CommentFld.size());
+    end += f.CommentFld.size();
+  }
+  end[0] = '\r';
+  end[1] = '\n';
+  used_ = static_cast<size_t>(end + 2 - pending_.get());
+  return true;
 }
 
 void ListingWriter::Entry(const Statement& s) {
-  entries_.AppendFileEntry(s, pending_);
-  if (pending_.size() >= kChunk) {
-    file_.Write(pending_);
-    pending_.clear();
+  if (!PutShortEntry(s)) {
+    scratch_.clear();
+    entries_.AppendFileEntry(s, scratch_);
+    Append(scratch_);
   }
+  if (used_ >= kChunk) Flush();
 }
 
-void ListingWriter::Finish() {
-  file_.Write(pending_);
-  pending_.clear();
-}
+void ListingWriter::Finish() { Flush(); }
 
 }  // namespace orvane

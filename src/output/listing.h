@@ -4,6 +4,7 @@
 // continuation lines (long layout). Every line ends with CR LF.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,9 +42,19 @@ class ListingWriter {
   void Finish();
 
  private:
+  // The usual entry (up to four bytes, no error line, a short comment) laid
+  // straight into the pending text; false leaves it to EntryMaker.
+  bool PutShortEntry(const Statement& s);
+  void Append(std::string_view text);
+  void Flush();
+
   OutputSink& file_;
   EntryMaker entries_;
-  std::string pending_;
+  std::string scratch_;
+  // Listing text not yet handed to the file: kChunk bytes and room for one
+  // short entry beyond.
+  std::unique_ptr<char[]> pending_;
+  size_t used_ = 0;
 };
 
 }  // namespace orvane
