@@ -131,6 +131,10 @@ class WindowTest : public QObject {
     });
     if (!error.empty() || n == 0) qFatal("%s: %s", test, error.empty() ? "no rows" : error.c_str());
   }
+  static QRect Rect(const QString& xywh) {  // "X Y WIDTH HEIGHT"
+    const QStringList n = xywh.split(' ');
+    return QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
+  }
   void Open() {
     window_.reset();
     window_ = std::make_unique<MainWindow>();
@@ -184,10 +188,7 @@ class WindowTest : public QObject {
   void controls_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("twips");
-    Rows("controls", [](const char* name, const QStringList& f) {
-      const QStringList r = f[1].split(' ');
-      QTest::newRow(name) << f[0] << QRect(r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt());
-    });
+    Rows("controls", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0] << Rect(f[1]); });
   }
   void controls() {
     QFETCH(QString, caption);
@@ -267,10 +268,9 @@ class WindowTest : public QObject {
     QTest::addColumn<bool>("cpm");
     QTest::addColumn<bool>("listing");
     QTest::addColumn<QString>("summary");  // the status line's first line after the last case
-    QTest::newRow("HEX, box") << QStringList{"program", "program"} << false << true << "No errors; 31 bytes at 0000H-001EH";
-    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true << "0 errors, 2 warnings; 6 bytes at 0100H-0105H";
-    QTest::newRow("HEX end records") << QStringList{"end_start", "hexrec", "end_label"} << false << false << "No errors; 2 bytes at 0000H-0001H";
-    QTest::newRow("empty") << QStringList{"layout", "empty"} << true << true << "No errors; no bytes";
+    Rows("runs", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0].split(' ') << (f[1] == "cpm") << (f[2] == "box") << f[3];
+    });
   }
   void runs() {
     QFETCH(QStringList, cases);
@@ -971,10 +971,9 @@ class WindowTest : public QObject {
     QTest::addColumn<QString>("terminal");  // the setting
     QTest::addColumn<QByteArray>("bytes");   // what the program prints, then it ends
     QTest::addColumn<QString>("screen");
-    QTest::newRow("VT52: home, right") << "vt52" << QByteArray("ABC\x1bH\x1b" "CX") << "AXC";
-    QTest::newRow("VT52: clear screen") << "vt52" << QByteArray("XYZ\x1b" "EQ") << "Q";
-    QTest::newRow("ADM-3A: home, right") << "adm3a" << QByteArray("ABC\x1e\x0cX") << "AXC";
-    QTest::newRow("ADM-3A: clear screen") << "adm3a" << QByteArray("ABC\x1a" "D") << "D";
+    Rows("debuggerConsoleTerminal", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2];
+    });
   }
   void debuggerConsoleTerminal() {
     QFETCH(QString, terminal);
@@ -1003,30 +1002,16 @@ class WindowTest : public QObject {
              QStringLiteral("ansi"));
   }
 
-  // Where the debugger opens: beside the main window on its screen.
+  // Where the debugger opens: beside the main window on its screen (rows.txt).
   void debuggerPlace_data() {
     QTest::addColumn<QRect>("screen");
     QTest::addColumn<QRect>("main");  // its frame
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("first");  // no size kept from the last time
     QTest::addColumn<QRect>("place");  // the debugger's frame
-    const QMargins frame(2, 28, 2, 2);
-    QTest::newRow("narrowed to the room right") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(1280, 820)
-                                                << true << QRect(477, 0, 1123, 850);
-    QTest::newRow("room left of a window on the right")
-        << QRect(0, 0, 1600, 900) << QRect(1100, 40, 469, 330) << QSize(1280, 820) << true << QRect(0, 40, 1092, 850);
-    QTest::newRow("whole where it fits") << QRect(0, 0, 1920, 1080) << QRect(100, 100, 469, 330) << QSize(1280, 820)
-                                         << true << QRect(577, 100, 1284, 850);
-    QTest::newRow("lower on a short screen") << QRect(0, 0, 1920, 700) << QRect(0, 300, 469, 330) << QSize(1280, 820)
-                                             << true << QRect(477, 0, 1284, 700);
-    QTest::newRow("second screen") << QRect(1600, 0, 1280, 1024) << QRect(1600, 0, 469, 330) << QSize(1280, 820)
-                                   << true << QRect(2077, 0, 803, 850);
-    QTest::newRow("kept size beside") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(900, 640) << false
-                                      << QRect(477, 0, 904, 670);
-    QTest::newRow("kept size too wide: least overlap") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330)
-                                                       << QSize(1280, 820) << false << QRect(316, 0, 1284, 850);
-    QTest::newRow("no room beside: the screen") << QRect(0, 0, 800, 600) << QRect(0, 0, 469, 330) << QSize(1280, 820)
-                                                << true << QRect(0, 0, 800, 600);
+    Rows("debuggerPlace", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << Rect(f[0]) << Rect(f[1]) << Rect("0 0 " + f[2]).size() << (f[3] == "first") << Rect(f[4]);
+    });
   }
   void debuggerPlace() {
     QFETCH(QRect, screen);
