@@ -498,7 +498,6 @@ class WindowTest : public QObject {
     QTest::addColumn<int>("offered");  // Qt::DropActions, the proposed one first
     QTest::addColumn<int>("taken");
     QTest::addColumn<QString>("fields");
-    QTest::newRow("copy") << int(Qt::CopyAction) << int(Qt::CopyAction) << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
     QTest::newRow("move proposed, copy offered") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction)
                                                  << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
     QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction) << "|||hidden";
