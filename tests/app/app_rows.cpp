@@ -14,46 +14,20 @@
 #include "app/window_logic.h"
 #include "driver/file_ops.h"
 #include "headless_window.h"
+#include "row_file.h"
 
 namespace orvane {
 namespace {
 
-// The stem cuts the last four characters, as a UTF-8 decoder counts them: a
-// valid character is one, each byte that is not part of one is one. "P" and
-// the sequence, then "xyz": a sequence that is one character leaves "P".
-struct StemRow {
-  const char* what;
-  std::string bytes;
-  std::string stem;
-};
-
+// The stem cuts the last four characters, as a UTF-8 decoder counts them
+// (stem_rows.txt).
 TEST(WindowStem, CutsFourCharactersAsADecoderCountsThem) {
-  const StemRow rows[] = {
-      {"U+0080, the first of two bytes", "\xC2\x80", "P"},
-      {"U+07FF, the last of two bytes", "\xDF\xBF", "P"},
-      {"C1 starts no character (an overlong form)", "\xC1\x80", "P\xC1"},
-      {"U+0800, the first of three bytes", "\xE0\xA0\x80", "P"},
-      {"E0 80 80, an overlong zero", "\xE0\x80\x80", "P\xE0\x80"},
-      {"U+FFFF", "\xEF\xBF\xBF", "P"},
-      {"a surrogate, D800", "\xED\xA0\x80", "P\xED\xA0"},
-      {"U+D7FF, just below the surrogates", "\xED\x9F\xBF", "P"},
-      {"U+E000, just above them", "\xEE\x80\x80", "P"},
-      {"U+10000, the first of four bytes", "\xF0\x90\x80\x80", "P"},
-      {"F0 8F BF BF, an overlong U+FFFF", "\xF0\x8F\xBF\xBF", "P\xF0\x8F\xBF"},
-      {"U+10FFFF, the last character", "\xF4\x8F\xBF\xBF", "P"},
-      {"F4 90 80 80, beyond U+10FFFF", "\xF4\x90\x80\x80", "P\xF4\x90\x80"},
-      {"F5 starts no character", "\xF5\x80\x80\x80", "P\xF5\x80\x80"},
-      {"a continuation byte missing", "\xE2\x82", "P\xE2"},
-      {"a lead byte where a continuation belongs", "\xE2\xC2\xA9", "P\xE2"},
-  };
-  for (const StemRow& r : rows) {
-    EXPECT_EQ(WindowStem("P" + r.bytes + "xyz"), r.stem) << r.what;
-  }
-  // A sequence cut short by the end of the path counts byte by byte.
-  EXPECT_EQ(WindowStem("ABCDE\xF0\x90\x80"), "ABCD") << "three bytes of four at the end: three characters";
-  EXPECT_EQ(WindowStem("ABCD\xC3\xA4"), "A") << "a character that ends the path is one";
-  EXPECT_EQ(WindowStem("ABCD\xF4\x8F\xBF\xBF"), "A") << "four bytes that end the path are one";
-  EXPECT_EQ(WindowStem("abc"), "abc") << "shorter than four characters";
+  const std::string error = rows::Read(STEM_ROWS, [](const std::string& row) {
+    const std::vector<std::string> f = rows::Fields(row);
+    rows::Need(f.size() == 3, "a row is WHAT | SOURCE PATH | STEM");
+    EXPECT_EQ(WindowStem(f[1]), f[2]) << f[0];
+  });
+  EXPECT_EQ(error, "");
 }
 
 std::string Read(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The window program's own options: each row is the arguments, the exit
-# status and a text its output must hold. None of them opens the window.
+# The window program's own options, one row of options_rows.txt each: the
+# arguments, the exit status and a text its output must hold. None of them
+# opens the window.
 set -u
 bin=$1
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${TMPDIR:-/tmp}
@@ -14,14 +15,7 @@ while IFS='|' read -r args status text; do
     echo "$out" | head -n 20
     failed=1
   fi
-done <<'ROWS'
---help|0|[--] [file]
--h|0|-v, --version
---version|0|License GPL-3.0-or-later
--v|0|orvane 1.
---bogus|1|Unknown option 'bogus'
-a.z80 b.z80|1|one source file at most
-ROWS
+done < <(grep -v '^#' "$(dirname "$0")/options_rows.txt")
 
 # Help and version need no display: no platform, no X or Wayland server.
 for args in --help -h --version -v; do

@@ -35,6 +35,7 @@
 #include <memory>
 
 #include "app/qt/main_window.h"
+#include "row_file.h"
 
 using orvane::qt::MainWindow;
 
@@ -118,6 +119,22 @@ class WindowTest : public QObject {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
   QString Path(const QString& name) const { return dir_->filePath(name); }
+  // The rows of rows.txt for one test, each as its name and its fields.
+  static void Rows(const char* test, const std::function<void(const char*, const QStringList&)>& add) {
+    int n = 0;
+    const std::string error = rows::Read(WINDOW_ROWS, [&](const std::string& row) {
+      const std::vector<std::string> f = rows::Fields(row);
+      rows::Need(f.size() >= 3, "a row is TEST | ROW | FIELDS");
+      QStringList fields;
+      for (size_t i = 2; i < f.size(); ++i) fields << QString::fromStdString(f[i]);
+      if (f[0] == test) ++n, add(f[1].c_str(), fields);
+    });
+    if (!error.empty() || n == 0) qFatal("%s: %s", test, error.empty() ? "no rows" : error.c_str());
+  }
+  static QRect Rect(const QString& xywh) {  // "X Y WIDTH HEIGHT"
+    const QStringList n = xywh.split(' ');
+    return QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
+  }
   void Open() {
     window_.reset();
     window_ = std::make_unique<MainWindow>();
@@ -167,20 +184,11 @@ class WindowTest : public QObject {
     QCOMPARE(dialogFilters_, QStringList{"z80 Assembly File (*.z80);;Assembly File (*.asm);;All FIles (*)"});
   }
 
-  // Place in the client area, twips at the screen's resolution; the check box
-  // may be wider, to fit its caption.
+  // Place in the client area, and the caption (rows.txt).
   void controls_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("twips");
-    QTest::newRow("cmdSelectFile") << "Select File" << QRect(240, 120, 1695, 495);
-    QTest::newRow("txtSource") << "" << QRect(2160, 120, 4695, 495);
-    QTest::newRow("txtList") << "" << QRect(2160, 720, 4695, 495);
-    QTest::newRow("txtObject") << "" << QRect(2160, 1320, 4695, 495);
-    QTest::newRow("cmdAssemble") << "Assemble" << QRect(240, 720, 1695, 495);
-    QTest::newRow("chkListing") << "Enable Asembly Listing" << QRect(180, 2085, 2190, 495);
-    QTest::newRow("txtAsmListing") << "" << QRect(60, 2520, 6780, 3690);
-    QTest::newRow("optIntelHex") << "Intel Hex Output" << QRect(120, 1305, 1905, 510);
-    QTest::newRow("optCPMcom") << "CPM Executable" << QRect(120, 1635, 1905, 510);
+    Rows("controls", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0] << Rect(f[1]); });
   }
   void controls() {
     QFETCH(QString, caption);
@@ -218,28 +226,7 @@ class WindowTest : public QObject {
   void paths_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("fields");  // source|list|object|Assemble
-    auto row = [](const char* tag, const QStringList& steps, const char* fields) {
-      QTest::newRow(tag) << steps << QString::fromUtf8(fields);
-    };
-    row("z80, Intel HEX", {"choose:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
-    row("z80, CP/M", {"cpm", "choose:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.com|shown");
-    row("asm", {"choose:/d/p.asm"}, "/d/p.asm|/d/p.LST|/d/p.HEX|shown");
-    row("two-letter extension", {"choose:/d/demo.as"}, "/d/demo.as|/d/dem.LST|/d/dem.HEX|shown");
-    row("four characters", {"choose:a.z8"}, "a.z8|.LST|.HEX|shown");
-    row("shorter than four", {"cpm", "choose:x"}, "x|x.LST|x.com|shown");
-    row("to CP/M and back", {"choose:/d/demo.z80", "cpm"}, "/d/demo.z80|/d/demo.LST|/d/demo.com|shown");
-    row("back to HEX", {"choose:/d/demo.z80", "cpm", "hex"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
-    row("edited source", {"choose:/d/demo.z80", "edit:/o/x.asm", "cpm"}, "/o/x.asm|/d/demo.LST|/o/x.com|shown");
-    row("options alone", {"cpm", "hex"}, "|||hidden");
-    row("no answer first", {"choose:"}, "|||hidden");
-    row("no answer later", {"choose:/d/demo.z80", "choose:"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
-    row("Ctrl+O", {"open:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
-    row("dropped on the window", {"cpm", "drop:/d/P.ASM"}, "/d/P.ASM|/d/P.LST|/d/P.com|shown");
-    row("dropped on a field", {"dropfield:/d/demo.z80"}, "/d/demo.z80|/d/demo.LST|/d/demo.HEX|shown");
-    row("dropped, not a source", {"drop:/d/notes.txt"}, "|||hidden");
-    row("a character of two bytes", {"choose:/d/prog.\u00e4sm"}, "/d/prog.\u00e4sm|/d/prog.LST|/d/prog.HEX|shown");
-    row("F5, source typed", {"cpm", "edit:/d/demo.z80", "key:F5"}, "/d/demo.z80|/d/demo.LST|/d/demo.com|shown");
-    row("F5, object cleared", {"choose:/d/a.z80", "clear:txtObject", "key:F5"}, "/d/a.z80|/d/a.LST|/d/a.HEX|shown");
+    Rows("paths", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0].split(' ') << f[1]; });
   }
   void paths() {
     QFETCH(QStringList, steps);
@@ -255,14 +242,9 @@ class WindowTest : public QObject {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<int>("height");
     QTest::addColumn<bool>("box");
-    QTest::newRow("listing on") << QStringList{"listing"} << kTall << true;
-    QTest::newRow("and off") << QStringList{"listing", "listing"} << kShort << false;
-    QTest::newRow("off, far too low") << QStringList{"drag:900"} << kShort << false;
-    QTest::newRow("off, just too low") << QStringList{"drag:2985"} << kShort << false;
-    QTest::newRow("off, taller") << QStringList{"drag:4500"} << 4500 << false;
-    QTest::newRow("on, too low") << QStringList{"listing", "drag:6765"} << kTall << true;
-    QTest::newRow("on, taller") << QStringList{"listing", "drag:8280"} << 8280 << true;
-    QTest::newRow("on, off, on") << QStringList{"listing", "listing", "listing", "drag:10500"} << 10500 << true;
+    Rows("heights", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0].split(' ') << f[1].toInt() << (f[2] == "box");
+    });
   }
   void heights() {
     QFETCH(QStringList, steps);
@@ -286,10 +268,9 @@ class WindowTest : public QObject {
     QTest::addColumn<bool>("cpm");
     QTest::addColumn<bool>("listing");
     QTest::addColumn<QString>("summary");  // the status line's first line after the last case
-    QTest::newRow("HEX, box") << QStringList{"program", "program"} << false << true << "No errors; 31 bytes at 0000H-001EH";
-    QTest::newRow("CP/M, box") << QStringList{"directives", "org_end"} << true << true << "0 errors, 2 warnings; 6 bytes at 0100H-0105H";
-    QTest::newRow("HEX end records") << QStringList{"end_start", "hexrec", "end_label"} << false << false << "No errors; 2 bytes at 0000H-0001H";
-    QTest::newRow("empty") << QStringList{"layout", "empty"} << true << true << "No errors; no bytes";
+    Rows("runs", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0].split(' ') << (f[1] == "cpm") << (f[2] == "box") << f[3];
+    });
   }
   void runs() {
     QFETCH(QStringList, cases);
@@ -331,13 +312,9 @@ class WindowTest : public QObject {
   // folder), keeps the selection, and leaves no earlier listing in the box.
   void fileErrorsAreReported_data() {
     QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("list");  // typed over the derived listing path; "-": left alone
+    QTest::addColumn<QString>("list");  // typed over the derived listing path; "derived": left alone
     QTest::addColumn<QString>("reported");
-    QTest::newRow("missing source") << "missing.z80" << "-" << "DIR/missing.z80: cannot open";
-    QTest::newRow("unwritable listing") << "x.z80" << "DIR/no/dir/x.LST" << "DIR/no/dir/x.LST: cannot write";
-    QTest::newRow("empty listing field") << "x.z80" << "" << "the Listing file field is empty";
-    QTest::newRow("FIFO source") << "fifo.z80" << "-" << "DIR/fifo.z80: is a FIFO (named pipe): the window reads";
-    QTest::newRow("FIFO listing") << "x.z80" << "DIR/fifo.LST" << "DIR/fifo.LST: is a FIFO (named pipe): the window writes";
+    Rows("fileErrors", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0] << f[1] << f[2]; });
   }
   void fileErrorsAreReported() {
     QFETCH(QString, source);
@@ -352,7 +329,7 @@ class WindowTest : public QObject {
     const int reader = ::open(qPrintable(Path(QStringLiteral("fifo.LST"))), O_RDONLY | O_NONBLOCK);
     Do("listing");
     Choose(Path(source));
-    if (list != "-") Field("txtList")->setText(list.replace("DIR", dir_->path()));
+    if (list != "derived") Field("txtList")->setText(list.replace("DIR", dir_->path()));
     Box()->setPlainText(QStringLiteral("an earlier listing"));
     const QString before = Fields();
     Click(QStringLiteral("cmdAssemble"));
@@ -500,14 +477,7 @@ class WindowTest : public QObject {
   void statusSteps_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("status");
-    const QString names = "listing p.LST, object p.HEX";
-    QTest::newRow("first Assemble") << QStringList{"choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names + "; F5 assembles again";
-    QTest::newRow("after F5") << QStringList{"choose:P", "assemble", "choose:P", "key:F5"} << "No errors; 1 byte at 0000H\n" + names;
-    QTest::newRow("F5 used, then Assemble") << QStringList{"choose:P", "key:F5", "choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names;
-    QTest::newRow("Ctrl+R counts as F5") << QStringList{"choose:P", "key:Ctrl+R", "choose:P", "assemble"} << "No errors; 1 byte at 0000H\n" + names;
-    QTest::newRow("Ctrl+O clears it") << QStringList{"choose:P", "assemble", "open:P"} << "-";
-    QTest::newRow("Select File clears it") << QStringList{"choose:P", "assemble", "choose:P"} << "-";
-    QTest::newRow("no file picked: kept") << QStringList{"choose:P", "key:F5", "open:"} << "No errors; 1 byte at 0000H\n" + names;
+    Rows("statusSteps", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0].split(' ') << f[1]; });
   }
   void statusSteps() {
     QFETCH(QStringList, steps);
@@ -519,7 +489,7 @@ class WindowTest : public QObject {
       if (step == "assemble") Click(QStringLiteral("cmdAssemble"));
       else Do(step.replace(":P", ":" + source.fileName()));
     }
-    QCOMPARE(Status(), status == "-" ? QString() : status);
+    QCOMPARE(Status(), status);
   }
 
   // A drop is taken only as a copy: a source that would delete its file after
@@ -528,7 +498,6 @@ class WindowTest : public QObject {
     QTest::addColumn<int>("offered");  // Qt::DropActions, the proposed one first
     QTest::addColumn<int>("taken");
     QTest::addColumn<QString>("fields");
-    QTest::newRow("copy") << int(Qt::CopyAction) << int(Qt::CopyAction) << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
     QTest::newRow("move proposed, copy offered") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction)
                                                  << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
     QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction) << "|||hidden";
@@ -1001,10 +970,9 @@ class WindowTest : public QObject {
     QTest::addColumn<QString>("terminal");  // the setting
     QTest::addColumn<QByteArray>("bytes");   // what the program prints, then it ends
     QTest::addColumn<QString>("screen");
-    QTest::newRow("VT52: home, right") << "vt52" << QByteArray("ABC\x1bH\x1b" "CX") << "AXC";
-    QTest::newRow("VT52: clear screen") << "vt52" << QByteArray("XYZ\x1b" "EQ") << "Q";
-    QTest::newRow("ADM-3A: home, right") << "adm3a" << QByteArray("ABC\x1e\x0cX") << "AXC";
-    QTest::newRow("ADM-3A: clear screen") << "adm3a" << QByteArray("ABC\x1a" "D") << "D";
+    Rows("debuggerConsoleTerminal", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2];
+    });
   }
   void debuggerConsoleTerminal() {
     QFETCH(QString, terminal);
@@ -1033,30 +1001,16 @@ class WindowTest : public QObject {
              QStringLiteral("ansi"));
   }
 
-  // Where the debugger opens: beside the main window on its screen.
+  // Where the debugger opens: beside the main window on its screen (rows.txt).
   void debuggerPlace_data() {
     QTest::addColumn<QRect>("screen");
     QTest::addColumn<QRect>("main");  // its frame
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("first");  // no size kept from the last time
     QTest::addColumn<QRect>("place");  // the debugger's frame
-    const QMargins frame(2, 28, 2, 2);
-    QTest::newRow("narrowed to the room right") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(1280, 820)
-                                                << true << QRect(477, 0, 1123, 850);
-    QTest::newRow("room left of a window on the right")
-        << QRect(0, 0, 1600, 900) << QRect(1100, 40, 469, 330) << QSize(1280, 820) << true << QRect(0, 40, 1092, 850);
-    QTest::newRow("whole where it fits") << QRect(0, 0, 1920, 1080) << QRect(100, 100, 469, 330) << QSize(1280, 820)
-                                         << true << QRect(577, 100, 1284, 850);
-    QTest::newRow("lower on a short screen") << QRect(0, 0, 1920, 700) << QRect(0, 300, 469, 330) << QSize(1280, 820)
-                                             << true << QRect(477, 0, 1284, 700);
-    QTest::newRow("second screen") << QRect(1600, 0, 1280, 1024) << QRect(1600, 0, 469, 330) << QSize(1280, 820)
-                                   << true << QRect(2077, 0, 803, 850);
-    QTest::newRow("kept size beside") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330) << QSize(900, 640) << false
-                                      << QRect(477, 0, 904, 670);
-    QTest::newRow("kept size too wide: least overlap") << QRect(0, 0, 1600, 900) << QRect(0, 0, 469, 330)
-                                                       << QSize(1280, 820) << false << QRect(316, 0, 1284, 850);
-    QTest::newRow("no room beside: the screen") << QRect(0, 0, 800, 600) << QRect(0, 0, 469, 330) << QSize(1280, 820)
-                                                << true << QRect(0, 0, 800, 600);
+    Rows("debuggerPlace", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << Rect(f[0]) << Rect(f[1]) << Rect("0 0 " + f[2]).size() << (f[3] == "first") << Rect(f[4]);
+    });
   }
   void debuggerPlace() {
     QFETCH(QRect, screen);
