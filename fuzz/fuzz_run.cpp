@@ -2,9 +2,10 @@
 // image and once for Intel HEX, with real files in a temporary folder, and
 // checks the object files:
 //  - the CP/M image holds exactly the object bytes the run sent;
-//  - every Intel HEX line is a well-formed record with a valid checksum, data
-//    records carry 16 bytes, and the last line is the one and only end
-//    record (type 01);
+//  - the Intel HEX file keeps the writer's rules (tests/support/hex_rules.h):
+//    well-formed records, 16 bytes a record but for the one that reaches
+//    FFFFH, one end record last, and the object bytes the run sent, in
+//    order, each at its address;
 //  - the listing box shows as many lines as the listing file, less its
 //    header;
 //  - both runs read the same lines and send the same number of object bytes
@@ -22,32 +23,16 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <regex>
 #include <string_view>
 
 #include "driver/file_ops.h"
 #include "driver/run.h"
+#include "support/hex_rules.h"
 
 namespace {
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();
-}
-
-// Every line of an Intel HEX file is a record whose bytes sum to 0 modulo
-// 256: data records of 16 bytes (type 00), and as the last line, and only
-// there, the end record (type 01, no data).
-void CheckHexFile(const std::string& file) {
-  static const std::regex data(":10[0-9A-F]{4}00[0-9A-F]{34}\r\n"), end(":00[0-9A-F]{4}01[0-9A-F]{2}\r\n");
-  Check(file.size() >= 13 && std::regex_match(file.end() - 13, file.end(), end));
-  for (size_t at = 0; at < file.size(); at += 45) {
-    const size_t length = at + 13 == file.size() ? 13 : 45;
-    Check(std::regex_match(file.begin() + static_cast<std::ptrdiff_t>(at),
-                           file.begin() + static_cast<std::ptrdiff_t>(at + length), length == 13 ? end : data));
-    unsigned sum = 0;
-    for (size_t i = at + 1; i + 2 < at + length; i += 2) sum += std::stoul(file.substr(i, 2), nullptr, 16);
-    Check(sum % 256 == 0);
-  }
 }
 
 size_t CountLines(std::string_view text) {
@@ -60,6 +45,7 @@ struct Outcome {
   orvane::RunResult result;
   std::string object;
   std::string listing;
+  orvane::hex_rules::Sent sent;
 };
 
 // The run's real files, in a folder of this process, removed at its exit.
@@ -86,10 +72,15 @@ struct NoDisk : orvane::FileSystem {
   bool SameOutput(const std::string&, const std::string&) override { __builtin_trap(); }
 };
 
-// Gathers the listing box.
+// Gathers the listing box and the object bytes as they are sent.
 struct BoxObserver : orvane::RunObserver {
   std::string box;
+  orvane::hex_rules::Sent sent;
   void ListingBox(std::string_view text) override { box.append(text); }
+  void StatementDone(const orvane::Statement& s) override {
+    if (s.toObject) sent.Bytes(s.address, s.bytes.data(), s.bytes.size());
+    if (s.isEnd) sent.End();
+  }
 };
 
 Outcome Run(const std::string& text, bool hex, bool screen) {
@@ -108,6 +99,7 @@ Outcome Run(const std::string& text, bool hex, bool screen) {
   Check(out.result.completed);
   out.object = Read(object);
   out.listing = Read(list);
+  out.sent = observer.sent;
   Check(out.listing.compare(0, source.size() + 2, source + "\r\n") == 0);
   // The box gets the same entries as the file, without the header line.
   if (screen) Check(CountLines(observer.box) + 1 == CountLines(out.listing));
@@ -133,7 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Outcome cpm = Run(source, false, screen);
   Check(cpm.object.size() == cpm.result.objectBytes);
   const Outcome hex = Run(source, true, !screen);
-  CheckHexFile(hex.object);
+  std::vector<orvane::hex_rules::Record> records;
+  Check(orvane::hex_rules::Parse(hex.object, records).empty());
+  Check(orvane::hex_rules::Holds(records, hex.sent).empty());
   Check(hex.result.lines == cpm.result.lines);
   Check(hex.result.objectBytes == cpm.result.objectBytes);
   // The same assembler again: nothing of the earlier runs may show.

@@ -181,6 +181,8 @@ class CommandLineObserver : public RunObserver {
     if (screen_) screen_->Write(text);
   }
 
+  void FileNote(std::string_view text) override { err_ << "orvane-asm: note: " << PrintableName(text) << '\n'; }
+
   void Reported(const Problem& p, const Statement& s, int64_t /*boxLine*/) override {
     const bool error = p.IsError() || (p.severity == Severity::kWarning && style_.warningsAreErrors);
     if (error) {

@@ -66,12 +66,18 @@ class CommitSink : public OutputSink {
   // Lets go of the old file; a sink never installed removes its temporary.
   virtual void Finish() noexcept {}
   virtual CommitKind Kind() const = 0;
+  // What making the output did beside it that its user should hear of: an
+  // earlier run's leftover temporary removed.
+  const std::vector<std::string>& Notes() const { return notes_; }
   // One output on its own.
   void Commit() {
     Prepare();
     Install();
     Finish();
   }
+
+ protected:
+  std::vector<std::string> notes_;
 };
 
 // Puts a run's outputs in place, all or nothing: each is prepared, then the

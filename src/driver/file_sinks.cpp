@@ -1,13 +1,17 @@
 #include "driver/file_sinks.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "driver/linux_files.h"
@@ -55,6 +59,63 @@ std::string TempName(const std::string& base) {
 }
 
 constexpr int kNameTries = 100;
+
+bool IsTempName(std::string_view entry, std::string_view base) {
+  static constexpr std::string_view kMark = ".orvane-";
+  if (entry.size() != base.size() + kMark.size() + 6 || entry.substr(0, base.size()) != base ||
+      entry.substr(base.size(), kMark.size()) != kMark)
+    return false;
+  for (const char c : entry.substr(base.size() + kMark.size()))
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// A run killed outright (SIGKILL, a crash) while an output had a temporary
+// name leaves that file behind; the next run of the same output removes it.
+// Only a name of exactly that pattern beside the target counts, and only a
+// regular file of this user (links are not followed, and one swapped in
+// after it was looked at is not touched), unchanged since this run began,
+// that no live run holds: a run holds a shared lock on its temporary from
+// the start and on the old output from just before it is put aside, so an
+// exclusive lock is only to be had on a dead run's file. Each removal is
+// noted for the user.
+void RemoveLeftovers(int dirfd, const std::string& base, const std::string& shownDir, std::vector<std::string>& notes) {
+  timespec begun{};
+  ::clock_gettime(CLOCK_REALTIME, &begun);
+  const int listed = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return;  // a directory that may be searched but not read
+  DIR* dir = ::fdopendir(listed);
+  if (dir == nullptr) {
+    ::close(listed);
+    return;
+  }
+  std::vector<std::string> found;
+  while (const dirent* e = ::readdir(dir))
+    if (IsTempName(e->d_name, base)) found.emplace_back(e->d_name);
+  ::closedir(dir);
+  for (const std::string& name : found) {
+    struct stat st {}, held {};
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+      continue;
+    if (st.st_ctim.tv_sec > begun.tv_sec || (st.st_ctim.tv_sec == begun.tv_sec && st.st_ctim.tv_nsec >= begun.tv_nsec))
+      continue;
+    Fd file;
+    file.Reset(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.open() || ::fstat(file.get(), &held) != 0 || held.st_dev != st.st_dev || held.st_ino != st.st_ino ||
+        ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+      continue;
+    if (::unlinkat(dirfd, name.c_str(), 0) == 0)
+      notes.push_back("removed " + shownDir + name + ", a temporary file left by an earlier run that was killed");
+  }
+}
+
+// A shared lock on `fd` through a descriptor of its own, which outlives
+// `fd`: the mark of a live run's file for RemoveLeftovers.
+void HoldShared(Fd& lock, int fd) {
+  lock.Reset(fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (lock.open()) ::flock(lock.get(), LOCK_SH | LOCK_NB);
+}
 
 // What every way shares: the content gathered in a buffer and a temporary
 // file, and the messages.
@@ -121,8 +182,10 @@ class ReplacingSink final : public GatheringSink {
     }
     dir_.Reset(sys::OpenDirectory(dir.c_str()));
     if (!dir_.open()) Fail("cannot write");
+    RemoveLeftovers(dir_.get(), name_, slash == std::string::npos ? "" : target.substr(0, slash + 1), notes_);
     tmp_.Reset(sys::OpenUnnamed(dir_.get(), 0600));
     if (!tmp_.open()) MakeNamed();
+    HoldShared(newLock_, tmp_.get());
   }
   ~ReplacingSink() override { Finish(); }
 
@@ -153,6 +216,10 @@ class ReplacingSink final : public GatheringSink {
   // which costs more than assembling a large listing.
   void Install() override {
     Prepare();
+    if (hadOld_) {
+      oldLock_.Reset(::openat(dir_.get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      if (oldLock_.open()) ::flock(oldLock_.get(), LOCK_SH | LOCK_NB);
+    }
     SignalBlock block;
     if (!named_) {
       if (!hadOld_) {
@@ -258,6 +325,7 @@ class ReplacingSink final : public GatheringSink {
   }
 
   Fd dir_;
+  Fd newLock_, oldLock_;  // shared locks on the new file and the old one
   std::string name_;  // the target's name in dir_
   std::string temp_;  // the temporary's name in dir_, once it has one
   bool named_ = false;

@@ -106,7 +106,10 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     source.reset();
     source = open();
   }
-  for (Output& o : outputs) o.sink = files.Create(o.path);
+  for (Output& o : outputs) {
+    o.sink = files.Create(o.path);
+    for (const std::string& note : o.sink->Notes()) observer.FileNote(note);
+  }
   std::optional<ListingWriter> listing;
   if (OutputSink* sink = SinkOf(outputs, "listing")) listing.emplace(*sink, request.path, format);
   std::unique_ptr<ObjectWriter> object;

@@ -64,6 +64,9 @@ class RunObserver {
   // Asked after every pass-2 statement: true stops the run; nothing is then
   // written.
   virtual bool StopRequested() { return false; }
+  // Something done to the disk beside an output that its user should hear
+  // of (an earlier run's leftover temporary removed), as a sentence.
+  virtual void FileNote(std::string_view /*text*/) {}
 };
 
 struct RunResult {

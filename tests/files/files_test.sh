@@ -127,6 +127,7 @@ rows=$(cat <<'TABLE'
 0| pre="$shimenv ORVANE_SHIM_EINTR_STDIN=1" | -l x -o o.HEX - <../prog.z80 | 0 644:1:LSTBODY none 644:1:HEX 644:1: | no errors
 0| pre="$shimenv ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_STALE_EINTR=1" | -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
 0| echo old >x; ln x y; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1" | -l x -o o.HEX ../prog.z80 | 0 644:2:LST none 644:1:HEX 644:1: | no errors
+0| echo old >x; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='env -u LD_PRELOAD $asm -q -l x -o o.HEX ../prog.z80 2>inner; ! grep removed inner'" | -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
 TABLE
 )
 n=0
@@ -154,7 +155,42 @@ while IFS='|' read -r need setup args expect message; do
   [ -z "$leftover" ] || { echo "FAIL: $row: temporary files left: $leftover"; failed=1; }
   cd ..
 done <<<"$rows"
-[ "$n" = 71 ] || { echo "FAIL: read $n rows"; failed=1; }
+[ "$n" = 72 ] || { echo "FAIL: read $n rows"; failed=1; }
+
+# What a run killed outright left (SIGKILL gives no time to clean up): the
+# next run of an output removes the files named exactly as its temporaries
+# (NAME.orvane- and six letters or digits) that are this user's regular files
+# and that no live run holds a lock on, and says so; nothing else is touched.
+# Each row runs in the last part: need | set-up | outputs | the *orvane-*
+# names left after the run | the notes standard error holds, split by ;
+if [ "$last" -ge "$n" ]; then
+  while IFS='|' read -r need setup outs kept notes; do
+    [ "$need" = 1 ] && [ "$nob" = 0 ] && continue
+    rm -rf w && mkdir w && cd w || exit 1
+    row="leftovers: $(echo $setup)"
+    eval "$setup"
+    eval "timeout 300 \"\$asm\" $outs ../prog.z80 >out 2>err"
+    status=$?
+    exec 9<&-
+    got=$(find . -name '*orvane-*' | sed 's|^\./||' | sort | tr '\n' ' ')
+    want=$(echo $kept)
+    [ "$status" = 0 ] && [ "$got" = "$want${want:+ }" ] || { echo "FAIL: $row: exit $status, left \"$got\", want \"$want\""; failed=1; }
+    [ "$(grep -c 'note: removed' err)" = "$(echo "$notes" | tr ';' '\n' | grep -c .)" ] || { echo "FAIL: $row: notes $(cat err)"; failed=1; }
+    IFS=';' read -ra each <<<"$notes"
+    for note in "${each[@]}"; do
+      note=$(echo $note)
+      [ -z "$note" ] || grep -qF "orvane-asm: note: removed $note, a temporary file left by an earlier run that was killed" err ||
+        { echo "FAIL: $row: stderr \"$(cat err)\" lacks \"$note\""; failed=1; }
+    done
+    cd ..
+  done <<'LEFT'
+0| mkdir s; echo a >s/x.orvane-AbC123; echo b >o.HEX.orvane-Zz9876; echo c >o.HEX.orvane-000000 | -l s/x -o o.HEX | | s/x.orvane-AbC123; o.HEX.orvane-Zz9876; o.HEX.orvane-000000
+0| for v in AbC12 AbC1234 AbC-12; do echo k >x.orvane-$v; done; echo k >y.orvane-AbC123 | -l x -o o.HEX | x.orvane-AbC-12 x.orvane-AbC12 x.orvane-AbC1234 y.orvane-AbC123 |
+0| echo k >t; ln -s t x.orvane-Link12; mkdir o.HEX.orvane-Dir123 | -l x -o o.HEX | o.HEX.orvane-Dir123 x.orvane-Link12 |
+0| echo k >x.orvane-Locked; exec 9<x.orvane-Locked; flock -s 9; echo a >o.HEX.orvane-Opened | -l x -o o.HEX | x.orvane-Locked | o.HEX.orvane-Opened
+1| echo k >x.orvane-Nobody; chown 65534 x.orvane-Nobody | -l x -o o.HEX | x.orvane-Nobody |
+LEFT
+fi
 
 # Outputs in the root folder, in a root of our own: a tmpfs made the root of a
 # private mount namespace (the system's /usr bound into it for the program's

@@ -2,19 +2,22 @@
 # Soak: a large program assembled again and again, each run stopped at a
 # random moment by a random one of SIGINT, SIGTERM, SIGHUP, SIGPIPE and
 # SIGKILL. Every other run goes without unnamed temporary files (the shim
-# refuses O_TMPFILE), as on a file system that has none. After every run no
-# temporary file may be left (after SIGKILL only where unnamed temporary files
-# were made), and each of the four outputs must be the complete output of
-# the earlier run or the complete output of this one; a run stopped by any
-# signal but SIGKILL leaves them all old or all new. The runs alternate
-# between two versions of the program, so old and new differ. Bounded by a
-# count of runs and by a wall-clock budget (about 30 s), whichever comes
-# first, with ten runs at least; a slow machine only makes fewer or shorter
-# runs, never a failure.
+# refuses O_TMPFILE), as on a file system that has none. Whatever moment the
+# signal lands in, after every run each of the four outputs is the complete
+# output of the earlier run or of this one, and a run stopped by any signal
+# but SIGKILL leaves them all old or all new. A run may leave a temporary
+# file only when SIGKILL stopped it, and only named as its temporaries are
+# (OUTPUT.orvane- and six letters or digits); a run stopped by another signal
+# leaves none of its own, and a run that finishes leaves none at all, its
+# own or an earlier run's. The runs alternate between two versions of the
+# program, so old and new differ; a last run without a signal must finish
+# clean. Bounded by a count of runs and by a wall-clock budget (about 20 s),
+# whichever comes first, with ten runs at least; a slow machine only makes
+# fewer or shorter runs, never a failure.
 set -u
 asm=$(realpath "$1")
 shim=$(realpath "$2")
-budget=${SOAK_SECONDS:-25}
+budget=${SOAK_SECONDS:-15}
 top=$(mktemp -d)
 trap 'rm -rf "$top"' EXIT
 cd "$top" && mkdir tmp && export TMPDIR=$top/tmp
@@ -57,10 +60,6 @@ done
 # normal end.
 span=$((ms * 13 / 10 + 1))
 
-# O_TMPFILE where the outputs and $TMPDIR are.
-unnamed=$(python3 -c 'import os
-for d in (".", "tmp"): os.close(os.open(d, os.O_TMPFILE | os.O_RDWR, 0o600))' 2>/dev/null && echo 1 || echo 0)
-
 which() {  # which reference an output equals: A, B or ?
   for v in A B; do cmp -s "$1" "ref.$v.$1" && { echo $v; return; }; done
   echo '?'
@@ -68,7 +67,9 @@ which() {  # which reference an output equals: A, B or ?
 
 signals=(INT TERM HUP PIPE KILL)
 declare -A sent=() stopped=()
-failed=0 runs=0 finished=0 olds=0 news=0 left=0 mixed=0 killedNamed=0
+failed=0 runs=0 finished=0 olds=0 news=0 left=0 mixed=0 cleared=0
+debris() { find . tmp -maxdepth 1 -name '*orvane-*' | sort; }
+before=
 cur=B  # the outputs now hold B's
 end=$(($(date +%s) + budget))
 # Ten runs at least, however slow the machine.
@@ -111,21 +112,30 @@ while { [ "$(date +%s)" -lt "$end" ] || [ "$runs" -lt 10 ]; } && [ "$runs" -lt 4
     [ "$sig" = KILL ] || { echo "FAIL: run $runs ($sig after ${delay} ms): outputs partly old, partly new ($got)"; failed=1; }
     [ "$status" = 0 ] && { echo "FAIL: run $runs finished with outputs partly old ($got)"; failed=1; }
   fi
-  debris=$(find . tmp -maxdepth 1 -name '*orvane-*')
-  if [ -n "$debris" ]; then
-    left=$((left + 1))
-    [ "$sig" = KILL ] && [ "$named" = 1 ] && killedNamed=$((killedNamed + 1))
-    if [ "$sig" != KILL ] || { [ "$unnamed" = 1 ] && [ "$named" = 0 ]; }; then
-      echo "FAIL: run $runs ($sig after ${delay} ms, exit $status): temporary files left: $(echo $debris)"; failed=1
-    fi
-    rm -f $debris
+  after=$(debris)
+  odd=$(echo "$after" | grep -Ev '^\./x\.(lst|hex|xrf|sym)\.orvane-[A-Za-z0-9]{6}$')
+  [ -z "$odd" ] || { echo "FAIL: run $runs ($sig after ${delay} ms): files left that are not an output's temporaries: $(echo $odd)"; failed=1; }
+  new=$(comm -13 <(echo "$before") <(echo "$after") | grep .)
+  if [ "$status" = 0 ] && [ -n "$after" ]; then
+    echo "FAIL: run $runs finished and left temporary files: $(echo $after)"; failed=1
+  elif [ "$sig" != KILL ] && [ -n "$new" ]; then
+    echo "FAIL: run $runs ($sig after ${delay} ms, exit $status): temporary files left: $(echo $new)"; failed=1
   fi
+  [ -n "$new" ] && left=$((left + 1))
+  [ -n "$before" ] && [ -z "$(comm -12 <(echo "$before") <(echo "$after") | grep .)" ] && cleared=$((cleared + 1))
+  before=$after
   # After SIGKILL between two exchanges the outputs may be mixed: the old ones
   # are put back for the next run.
   [ "$got" = "$cur$cur$cur$cur" ] || [ "$got" = "$next$next$next$next" ] || { for f in $outs; do cp "ref.$cur.$f" "$f"; done; }
 done
+# A last run, not stopped, finishes with the new outputs and clears up.
+next=$([ "$cur" = A ] && echo B || echo A)
+cp $next.z80 src.z80
+"$asm" "${args[@]}" >/dev/null 2>&1 || { echo "FAIL: the last run, not stopped, failed"; failed=1; }
+for f in $outs; do [ "$(which "$f")" = "$next" ] || { echo "FAIL: the last run left $f $(which "$f")"; failed=1; }; done
+[ -z "$(debris)" ] || { echo "FAIL: the last run left temporary files: $(echo $(debris))"; failed=1; }
 summary="soak: $runs runs of a $lines-line program taking ${ms} ms (stopped within ${span} ms); sent"
 for s in "${signals[@]}"; do summary="$summary $s ${sent[$s]:-0} (stopped ${stopped[$s]:-0})"; done
-summary="$summary; finished first $finished; outputs left old $olds, new $news, mixed $mixed; runs leaving temporaries $left ($killedNamed of them SIGKILL with named ones); unnamed temporaries $([ "$unnamed" = 1 ] && echo yes || echo no)"
+summary="$summary; finished first $finished; outputs left old $olds, new $news, mixed $mixed; runs leaving temporaries $left, runs removing all earlier ones $cleared"
 echo "$summary"
 exit $failed

@@ -16,6 +16,7 @@
 #include "app/window_logic.h"
 #include "driver/file_ops.h"
 #include "headless_window.h"
+#include "support/hex_rules.h"
 
 namespace orvane {
 namespace {
@@ -71,6 +72,10 @@ TEST(Golden, EveryCaseMatchesItsFiles) {
       EXPECT_EQ(Read((dir / "PROG.LST").string()), listing) << FirstDifference(listing, Read((dir / "PROG.LST").string()));
       EXPECT_EQ(w.listing, box) << FirstDifference(box, w.listing);
       EXPECT_EQ(Read((dir / "PROG.OBJ").string()), object) << FirstDifference(object, Read((dir / "PROG.OBJ").string()));
+      std::vector<hex_rules::Record> records;
+      if (r.hex) {
+        EXPECT_EQ(hex_rules::Parse(object, records), "") << "the reviewed file keeps the HEX rules";
+      }
     }
     ++count;
   }

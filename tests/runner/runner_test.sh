@@ -139,11 +139,11 @@ begin "a terminal in raw mode while a program reads keys, restored when a signal
 # It reads for ever, whatever script sends when its own input ends.
 assemble 'L: LD C,1 / CALL 5 / JR L'
 # In a terminal of its own (script): settings before, while the program runs
-# (polled until they change, 30 s at most), and after SIGTERM.
+# (polled until they change, 120 s at most), and after SIGTERM.
 cat >pty.sh <<PTY
 stty -g >before
 "$RUN" prog.com 0<&0 & pid=\$!
-for i in \$(seq 300); do [ "\$(stty -g)" != "\$(cat before)" ] && break; sleep 0.1; done
+for i in \$(seq 1200); do [ "\$(stty -g)" != "\$(cat before)" ] && break; sleep 0.1; done
 stty -g >during; kill \$pid; wait \$pid; echo \$? >status; stty -g >after
 PTY
 script -qec 'bash pty.sh' typescript <"$base/empty" >"$base/script.out" 2>&1

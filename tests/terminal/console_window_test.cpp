@@ -39,7 +39,7 @@ class ConsoleWindowTest : public QObject {
                                              QStringLiteral("Run"), nullptr);
     w->show();
     w->activateWindow();
-    if (!QTest::qWaitForWindowActive(w.get())) return nullptr;
+    if (!QTest::qWaitForWindowActive(w.get(), 60000)) return nullptr;
     return w;
   }
   static QComboBox* Box(ConsoleWindow& w) { return w.findChild<QComboBox*>(QStringLiteral("cboTerminal")); }
@@ -70,7 +70,7 @@ class ConsoleWindowTest : public QObject {
     QCOMPARE(items.join('|'), QStringLiteral("ANSI|VT52|ADM-3A"));
     QCOMPARE(box->currentIndex(), 0);  // nothing chosen yet
     QTest::keyClick(w.get(), Qt::Key_T, Qt::AltModifier);  // its label's key
-    QTRY_VERIFY(box->hasFocus());
+    QTRY_VERIFY_WITH_TIMEOUT(box->hasFocus(), 60000);
   }
 
   // The screen a VT52 program draws: AB left of a cleared line, INV in
@@ -80,7 +80,7 @@ class ConsoleWindowTest : public QObject {
     QVERIFY(w);
     Choose(*w, 1);
     w->Start();
-    QTRY_VERIFY_WITH_TIMEOUT(w->Finished(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->Finished(), 120000);
     QCOMPARE(w->ScreenText(), QStringLiteral("AB\n\n\n\n             U\n          INV"));
     const orvane::runner::Screen& s = w->Screen();
     QCOMPARE(s.Row() * 1000 + s.Column(), 4014);
@@ -119,11 +119,11 @@ class ConsoleWindowTest : public QObject {
     Choose(*w, terminal);
     w->Start();
     QWidget* view = View(*w);
-    QTRY_VERIFY(view->hasFocus());  // the choice gave the keys back to the program
+    QTRY_VERIFY_WITH_TIMEOUT(view->hasFocus(), 60000);  // the choice gave the keys back to the program
     QTest::keyClick(view, Qt::Key_Up);
     QTest::keyClick(view, Qt::Key_Left);
     QTest::keyClick(view, Qt::Key_Period);
-    QTRY_VERIFY_WITH_TIMEOUT(w->Finished(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->Finished(), 120000);
     QCOMPARE(w->ScreenText(), read);
   }
 
