@@ -1,15 +1,8 @@
 // The debug session.
 //
-// History. The session runs libz80ex itself, one instruction at a time, and
-// records as it goes: every KInterval instructions a checkpoint (the whole CPU
-// context, the T-states, the shadow call stack, the BDOS's state), every byte
-// written with its old value (the memory's write log), and for every BDOS or
-// BIOS call what it did (the context after it and the bytes it wrote), since a
-// call cannot be run twice. Going back restores the checkpoint before the
-// target, undoing the writes since, and runs forward again to the target,
-// keeping the state before each instruction of that stretch, so that further
-// steps back inside it cost nothing. Going forward through recorded history
-// runs the instructions again and replays the calls from the record.
+// The session runs libz80ex itself, one instruction at a time, and keeps
+// what each leaves in the history (history.h); breakpoints.h decides where
+// it stops.
 #include "debug/session.h"
 
 #include <malloc.h>
@@ -21,7 +14,9 @@
 #include <map>
 #include <thread>
 
+#include "debug/breakpoints.h"
 #include "debug/expression.h"
+#include "debug/history.h"
 #include "driver/file_ops.h"
 #include "driver/run.h"
 #include "output/formats.h"
@@ -38,9 +33,6 @@ namespace {
 
 using runner::Reg;
 
-constexpr uint64_t kInterval = 2048;          // instructions between checkpoints
-constexpr uint64_t kKeep = 1100000;           // instructions of history kept at least ...
-constexpr size_t kMaxBytes = 48u << 20;       // ... unless the history grows past this many bytes
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
 
 // libz80ex behind the runner's Cpu interface, with its whole state saved and
@@ -113,36 +105,10 @@ class DebugCpu final : public runner::Cpu {
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
 inline bool IsCall(uint8_t op) { return op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7; }
 
-// A return address pushed by a CALL or RST.
-struct Shadow {
-  uint16_t slot, ret, site;
-};
-
-struct Interval {
-  uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
-  std::vector<uint8_t> cpu;
-  std::vector<Shadow> shadow;
-  runner::Machine::SystemState sys;
-  std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
-};
-
-// What a BDOS or BIOS call did, to replay it.
-struct CallRecord {
-  std::vector<uint8_t> cpuAfter;
-  uint64_t tAfter = 0;
-  std::vector<std::pair<uint16_t, uint8_t>> writes;  // in order, with the values written
-  runner::Machine::SystemState sys;
-};
-
 struct Fault {
   int status = 0;
   std::string message, description;
   uint16_t at = 0;
-};
-
-struct BreakpointEntry {
-  Breakpoint bp;
-  std::optional<Condition> condition;
 };
 
 }  // namespace
@@ -164,35 +130,10 @@ struct Session::Impl {
   // in and woff how many of its writes are in memory.
   uint64_t pos = 0, live = 0, t = 0;
   size_t cur = 0, woff = 0;
-  std::deque<Interval> intervals;
-  size_t oldWrites = 0;  // the writes of every interval but the last
-  size_t callBytes = 0;  // what the call records take
-  static size_t Bytes(const CallRecord& r) {
-    return sizeof(CallRecord) + 64 + r.cpuAfter.size() + r.writes.size() * sizeof(r.writes[0]);
-  }
-  void EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to) {
-    for (auto i = from; i != to; ++i) callBytes -= Bytes(i->second);
-    calls.erase(from, to);
-  }
-  std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
+  History history;
   std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
   std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
-
-  // The states before each instruction of one interval, from its first on.
-  struct Fine {
-    uint64_t first = UINT64_MAX;
-    size_t n = 0;
-    std::vector<uint8_t> cpu;
-    std::vector<size_t> woff;
-    std::vector<uint64_t> t;
-    std::vector<std::vector<Shadow>> shadow;
-    std::vector<runner::Machine::SystemState> sys;
-    void Clear() {
-      first = UINT64_MAX;
-      n = 0;
-    }
-  } fine;
 
   std::optional<Fault> fault;  // the run stopped on this, at live
   bool ended = false;
@@ -201,12 +142,8 @@ struct Session::Impl {
   std::atomic<bool> pause{false};
   uint64_t nextFlush = kFlushEvery;
 
-  // Breakpoints.
-  int nextId = 1;
-  std::vector<BreakpointEntry> breakpoints;
-  std::vector<DataBreakpoint> data;
-  std::vector<uint8_t> bpAt = std::vector<uint8_t>(65536), watched = std::vector<uint8_t>(65536);
-  bool anyWatch = false;
+  debug::Breakpoints bps;
+  bool anyWatch = false;  // a data breakpoint is set (cleared while a stretch is rebuilt)
   // Set by a step: the watched byte written and the instruction that did it.
   bool dataHit = false;
   uint16_t dataAddress = 0, dataBy = 0;
@@ -224,7 +161,6 @@ struct Session::Impl {
   uint64_t nextInterval = 0;  // where the next checkpoint goes
   void StepReplay();
   void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
-  void Undo(size_t interval, size_t from, size_t to);
   bool StepBackOne(size_t& wroteFrom, size_t& wroteTo);
   void BuildFine(size_t interval, uint64_t target);
   void Rebase();
@@ -232,7 +168,7 @@ struct Session::Impl {
     if (mem->log) mem->log->push_back(uint32_t{a} << 8 | mem->bytes[a]);
     mem->bytes[a] = v;
   }
-  void RebuildBitmaps();
+  void Watching() { anyWatch = bps.anyWatch(); }
 
   Stop Make(StopReason reason, std::string description);
   Stop Finish(int status, std::string message);
@@ -245,21 +181,6 @@ struct Session::Impl {
     const ProgramMap::Line* l = program.At(address);
     return l ? " (" + path + ":" + std::to_string(l->line) + ": " + l->text + ")" : "";
   }
-  std::string WatchName(uint16_t address) const {
-    for (const DataBreakpoint& d : data)
-      if (address >= d.first && address <= d.last)
-        return !d.name.empty() ? (d.first == d.last || address == d.first ? d.name
-                                                                          : d.name + "+" + std::to_string(address - d.first))
-                               : Hex4(address);
-    return Hex4(address);
-  }
-  int WatchId(uint16_t address) const {
-    for (const DataBreakpoint& d : data)
-      if (address >= d.first && address <= d.last) return d.id;
-    return 0;
-  }
-  int BreakpointHere(uint16_t pc, bool count);
-
   enum class Mode { kStep, kContinue, kUntil, kOut, kOver };
   struct Goal {
     Mode mode = Mode::kContinue;
@@ -296,17 +217,13 @@ std::string Session::Impl::Start() {
   mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
-  intervals.clear();
-  oldWrites = 0;
-  calls.clear();
-  callBytes = 0;
+  history.Clear();
   shadow.clear();
-  fine.Clear();
   fault.reset();
   ended = false;
   tPrevStop = tLastStop = 0;
   nextFlush = kFlushEvery;
-  for (BreakpointEntry& b : breakpoints) b.bp.hits = 0;
+  bps.ResetHits();
   NewInterval();
   last = Make(StopReason::kEntry, "Entry at " + At(cpu->Pc()));
   atEntry = true;
@@ -314,32 +231,12 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  if (!intervals.empty()) oldWrites += intervals.back().writes.size();
-  Interval& i = intervals.emplace_back();
-  i.first = pos;
-  i.t = t;
-  i.cpu = cpu->Save();
-  i.shadow = shadow;
-  i.sys = machine->SaveSystem();
-  i.writes.reserve(1024);
-  cur = intervals.size() - 1;
+  Interval& i = history.Begin(pos, t, cpu->Save(), shadow, machine->SaveSystem());
+  cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
   nextInterval = pos + kInterval;
-  Trim();
-}
-
-// Drops the oldest intervals beyond what the history keeps.
-void Session::Impl::Trim() {
-  while (intervals.size() > 2 && cur > 1) {
-    const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites * sizeof(uint32_t) + callBytes <= kMaxBytes) break;
-    oldWrites -= intervals.front().writes.size();
-    if (fine.first == intervals.front().first) fine.Clear();
-    intervals.pop_front();
-    --cur;
-    EraseCalls(calls.begin(), calls.lower_bound(intervals.front().first));
-  }
+  cur -= history.Trim(live, cur);
 }
 
 // ---- Forward.
@@ -355,7 +252,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   if (anyWatch) {
     for (size_t i = 0; i < n; ++i) {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
-      if (watched[a]) {
+      if (bps.watched()[a]) {
         dataHit = true;
         dataAddress = a;
         dataBy = from;
@@ -403,7 +300,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   woff = w.size();
   if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
   if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
-  CallRecord& r = calls[pos - 1];
+  CallRecord r;
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
   r.sys = machine->SaveSystem();
@@ -411,7 +308,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     const auto a = static_cast<uint16_t>(w[i] >> 8);
     r.writes.emplace_back(a, mem->bytes[a]);
   }
-  callBytes += Bytes(r);
+  history.AddCall(pos - 1, std::move(r));
   pc = cpu->Pc();
   return Outcome::kOk;
 }
@@ -454,8 +351,8 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
   DebugCpu& c = *cpu;
   const runner::Memory& m = *mem;
   const std::vector<uint32_t>& w = *mem->log;
-  const uint8_t* const bp = bpAt.data();
-  const uint8_t* const watched = this->watched.data();
+  const uint8_t* const bp = bps.at();
+  const uint8_t* const watched = bps.watched();
   const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
   const uint16_t target = goal.pc;
   const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
@@ -499,21 +396,20 @@ void Session::Impl::StepReplay() {
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
   // Only an instruction that entered the system made a call.
-  const auto call = runner::AtSystem(*mem, cpu->Pc()) ? calls.find(pos) : calls.end();
-  if (call != calls.end()) {
-    for (const auto& [a, v] : call->second.writes) Poke(a, v);
-    cpu->Load(call->second.cpuAfter.data());
-    t = call->second.tAfter;
-    machine->RestoreSystem(call->second.sys);
+  if (const CallRecord* call = runner::AtSystem(*mem, cpu->Pc()) ? history.Call(pos) : nullptr) {
+    for (const auto& [a, v] : call->writes) Poke(a, v);
+    cpu->Load(call->cpuAfter.data());
+    t = call->tAfter;
+    machine->RestoreSystem(call->sys);
   }
   ++pos;
   woff += scratch.size();
   AfterStep(from, op, spBefore, scratch.data(), scratch.size());
-  if (cur + 1 < intervals.size() && pos == intervals[cur + 1].first) {
+  if (cur + 1 < history.intervals.size() && pos == history.intervals[cur + 1].first) {
     ++cur;
     woff = 0;
   }
-  mem->log = pos == live ? &intervals.back().writes : &scratch;
+  mem->log = pos == live ? &history.intervals.back().writes : &scratch;
 }
 
 // A call that waits for a key waits here, where a pause can stop it before
@@ -532,17 +428,13 @@ bool Session::Impl::WaitForInput(uint16_t pc) {
 
 // ---- Backward.
 
-// Puts back the old bytes of writes [from, to) of an interval, last first.
-void Session::Impl::Undo(size_t interval, size_t from, size_t to) {
-  const std::vector<uint32_t>& w = intervals[interval].writes;
-  for (size_t i = to; i-- > from;) mem->bytes[w[i] >> 8] = static_cast<uint8_t>(w[i]);
-}
-
 // Back to the start of an interval, then forward to target keeping the state
 // before each instruction.
 void Session::Impl::BuildFine(size_t interval, uint64_t target) {
-  for (size_t k = cur + 1; k-- > interval;) Undo(k, 0, k == cur ? woff : intervals[k].writes.size());
-  const Interval& iv = intervals[interval];
+  for (size_t k = cur + 1; k-- > interval;)
+    history.Undo(*mem, k, 0, k == cur ? woff : history.intervals[k].writes.size());
+  const Interval& iv = history.intervals[interval];
+  Fine& fine = history.fine;
   cpu->Load(iv.cpu.data());
   t = iv.t;
   shadow = iv.shadow;
@@ -578,13 +470,14 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
 // One instruction back; false at the oldest recorded one. [wroteFrom, wroteTo)
 // are the undone instruction's writes in the current interval's log.
 bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
-  if (pos == intervals.front().first) return false;
+  if (pos == history.first()) return false;
   const uint64_t target = pos - 1;
-  const size_t interval = target >= intervals[cur].first ? cur : cur - 1;
-  const size_t endWrites = interval == cur ? woff : intervals[interval].writes.size();
-  if (fine.first == intervals[interval].first && target - fine.first < fine.n) {
+  const size_t interval = target >= history.intervals[cur].first ? cur : cur - 1;
+  const size_t endWrites = interval == cur ? woff : history.intervals[interval].writes.size();
+  const Fine& fine = history.fine;
+  if (fine.Holds(history.intervals[interval].first, target)) {
     const size_t i = static_cast<size_t>(target - fine.first);
-    Undo(interval, fine.woff[i], endWrites);
+    history.Undo(*mem, interval, fine.woff[i], endWrites);
     cpu->Load(&fine.cpu[i * cpu->size()]);
     t = fine.t[i];
     shadow = fine.shadow[i];
@@ -607,11 +500,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
 void Session::Impl::Rebase() {
   live = pos;
   fault.reset();
-  intervals.clear();
-  oldWrites = 0;
-  calls.clear();
-  callBytes = 0;
-  fine.Clear();
+  history.Clear();
   NewInterval();
 }
 
@@ -622,11 +511,12 @@ void Session::Impl::DropLast() {
   size_t a, b;
   StepBackOne(a, b);
   live = pos;
-  intervals.back().writes.resize(woff);
-  EraseCalls(calls.lower_bound(pos), calls.end());
-  if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
+  history.intervals.back().writes.resize(woff);
+  history.EraseCallsFrom(pos);
+  Fine& fine = history.fine;
+  if (fine.first == history.intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
-  mem->log = &intervals.back().writes;
+  mem->log = &history.intervals.back().writes;
 }
 
 // ---- Stops.
@@ -670,17 +560,6 @@ Stop Session::Impl::FaultStop() {
   return s;
 }
 
-int Session::Impl::BreakpointHere(uint16_t pc, bool count) {
-  for (BreakpointEntry& b : breakpoints) {
-    if (b.bp.address != pc) continue;
-    if (b.condition && !b.condition->Holds(*cpu, *mem)) continue;
-    if (!count) return b.bp.id;
-    ++b.bp.hits;
-    if (b.bp.hitCount <= 1 || b.bp.hits == b.bp.hitCount) return b.bp.id;
-  }
-  return 0;
-}
-
 // Common start of a forward run: false with out set when it cannot go on.
 bool Session::Impl::Begin(Stop& out) {
   if (ended) {
@@ -709,8 +588,8 @@ Stop Session::Impl::Run(Goal goal) {
   // A breakpoint on the first statement: its first arrival is the start.
   const bool entry = atEntry;
   atEntry = false;
-  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bpAt[cpu->Pc()]) {
-    if (const int id = BreakpointHere(cpu->Pc(), true)) {
+  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bps.at()[cpu->Pc()]) {
+    if (const int id = bps.Arrive(cpu->Pc(), *cpu, *mem, true)) {
       Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(cpu->Pc()));
       s.breakpoint = id;
       return last = s;
@@ -771,14 +650,14 @@ Stop Session::Impl::Run(Goal goal) {
     if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
     if (dataHit) {
       Stop s = Make(StopReason::kDataBreakpoint,
-                    "Data breakpoint: " + WatchName(dataAddress) + " written at " + At(dataBy));
-      s.breakpoint = WatchId(dataAddress);
+                    "Data breakpoint: " + bps.WatchName(dataAddress) + " written at " + At(dataBy));
+      s.breakpoint = bps.WatchId(dataAddress);
       s.written = dataAddress;
       s.writtenBy = dataBy;
       return last = s;
     }
-    if (bpAt[pc]) {
-      if (const int id = BreakpointHere(pc, true)) {
+    if (bps.at()[pc]) {
+      if (const int id = bps.Arrive(pc, *cpu, *mem, true)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
@@ -828,20 +707,20 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
     const uint16_t pc = cpu->Pc();
     if (!toBreakpoint) return last = Make(StopReason::kStep, "Step back to " + At(pc));
     if (anyWatch) {
-      const std::vector<uint32_t>& w = intervals[cur].writes;
+      const std::vector<uint32_t>& w = history.intervals[cur].writes;
       for (size_t i = from; i < to; ++i) {
         const auto a = static_cast<uint16_t>(w[i] >> 8);
-        if (watched[a]) {
-          Stop s = Make(StopReason::kDataBreakpoint, "Data breakpoint: " + WatchName(a) + " written at " + At(pc));
-          s.breakpoint = WatchId(a);
+        if (bps.watched()[a]) {
+          Stop s = Make(StopReason::kDataBreakpoint, "Data breakpoint: " + bps.WatchName(a) + " written at " + At(pc));
+          s.breakpoint = bps.WatchId(a);
           s.written = a;
           s.writtenBy = pc;
           return last = s;
         }
       }
     }
-    if (bpAt[pc]) {
-      if (const int id = BreakpointHere(pc, false)) {
+    if (bps.at()[pc]) {
+      if (const int id = bps.Arrive(pc, *cpu, *mem, false)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
@@ -851,15 +730,6 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }
-}
-
-void Session::Impl::RebuildBitmaps() {
-  std::fill(bpAt.begin(), bpAt.end(), 0);
-  for (const BreakpointEntry& b : breakpoints) bpAt[b.bp.address] = 1;
-  std::fill(watched.begin(), watched.end(), 0);
-  anyWatch = !data.empty();
-  for (const DataBreakpoint& d : data)
-    for (uint32_t a = d.first; a <= d.last; ++a) watched[a] = 1;
 }
 
 // ---- The interface.
@@ -1004,19 +874,7 @@ const Stop& Session::LastStop() const { return impl_->last; }
 
 int Session::AddBreakpoint(uint16_t address, std::string_view condition, int hitCount, std::string& error) {
   Impl& d = *impl_;
-  BreakpointEntry e;
-  if (condition.find_first_not_of(" \t") != std::string_view::npos) {
-    e.condition = ParseCondition(condition, d.program, error);
-    if (!e.condition) return 0;
-  }
-  e.bp.id = d.nextId++;
-  e.bp.address = address;
-  e.bp.line = d.program.LineOf(address);
-  e.bp.condition = std::string(condition);
-  e.bp.hitCount = hitCount;
-  d.breakpoints.push_back(std::move(e));
-  d.RebuildBitmaps();
-  return d.breakpoints.back().bp.id;
+  return d.bps.Add(address, d.program.LineOf(address), condition, hitCount, d.program, error);
 }
 
 int Session::AddBreakpointAtLine(int line, std::string_view condition, int hitCount, std::string& error) {
@@ -1028,54 +886,32 @@ int Session::AddBreakpointAtLine(int line, std::string_view condition, int hitCo
   return AddBreakpoint(l->address, condition, hitCount, error);
 }
 
-bool Session::RemoveBreakpoint(int id) {
-  Impl& d = *impl_;
-  const auto it =
-      std::find_if(d.breakpoints.begin(), d.breakpoints.end(), [id](const BreakpointEntry& b) { return b.bp.id == id; });
-  if (it == d.breakpoints.end()) return false;
-  d.breakpoints.erase(it);
-  d.RebuildBitmaps();
-  return true;
-}
-
-void Session::ClearBreakpoints() {
-  impl_->breakpoints.clear();
-  impl_->RebuildBitmaps();
-}
-
-std::vector<Breakpoint> Session::Breakpoints() const {
-  std::vector<Breakpoint> v;
-  for (const BreakpointEntry& b : impl_->breakpoints) v.push_back(b.bp);
-  return v;
-}
+bool Session::RemoveBreakpoint(int id) { return impl_->bps.Remove(id); }
+void Session::ClearBreakpoints() { impl_->bps.Clear(); }
+std::vector<Breakpoint> Session::Breakpoints() const { return impl_->bps.List(); }
 
 bool Session::CheckCondition(std::string_view condition, std::string& error) const {
   return ParseCondition(condition, impl_->program, error).has_value();
 }
 
 int Session::AddDataBreakpoint(uint16_t first, uint16_t last, std::string name) {
-  Impl& d = *impl_;
-  if (last < first) std::swap(first, last);
-  d.data.push_back({d.nextId++, first, last, std::move(name)});
-  d.RebuildBitmaps();
-  return d.data.back().id;
+  const int id = impl_->bps.AddData(first, last, std::move(name));
+  impl_->Watching();
+  return id;
 }
 
 bool Session::RemoveDataBreakpoint(int id) {
-  Impl& d = *impl_;
-  const auto it = std::find_if(d.data.begin(), d.data.end(), [id](const DataBreakpoint& b) { return b.id == id; });
-  if (it == d.data.end()) return false;
-  d.data.erase(it);
-  d.RebuildBitmaps();
-  return true;
+  const bool removed = impl_->bps.RemoveData(id);
+  impl_->Watching();
+  return removed;
 }
 
 void Session::ClearDataBreakpoints() {
-  impl_->data.clear();
-  impl_->RebuildBitmaps();
+  impl_->bps.ClearData();
+  impl_->Watching();
 }
 
-std::vector<DataBreakpoint> Session::DataBreakpoints() const { return impl_->data; }
+std::vector<DataBreakpoint> Session::DataBreakpoints() const { return impl_->bps.Data(); }
 
 const std::vector<std::string>& Session::RegisterNames() {
   static const std::vector<std::string> names = [] {
@@ -1153,7 +989,7 @@ std::optional<Value> Session::Evaluate(std::string_view expression, std::string&
 }
 
 uint64_t Session::HistoryDepth() const {
-  return impl_->intervals.empty() ? 0 : impl_->pos - impl_->intervals.front().first;
+  return impl_->history.intervals.empty() ? 0 : impl_->pos - impl_->history.first();
 }
 
 }  // namespace orvane::debug

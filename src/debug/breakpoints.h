@@ -1,0 +1,63 @@
+// A debug session's breakpoints: on statements, each with a condition and a
+// hit count, and on data, a range of bytes whose writing stops the run. The
+// run loop asks two bitmaps whether an address needs a look at all, and asks
+// here whether an arrival stops.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "debug/expression.h"
+#include "debug/program_map.h"
+#include "debug/session.h"
+#include "runner/cpu.h"
+
+namespace orvane::debug {
+
+class Breakpoints {
+ public:
+  // A breakpoint at address (line: its statement's line, or 0); 0 with error
+  // set when the condition cannot be read.
+  int Add(uint16_t address, int line, std::string_view condition, int hitCount, const ProgramMap& program,
+          std::string& error);
+  bool Remove(int id);
+  void Clear();
+  std::vector<Breakpoint> List() const;
+
+  // Stops right after a write to first..last; name is for the description.
+  int AddData(uint16_t first, uint16_t last, std::string name);
+  bool RemoveData(int id);
+  void ClearData();
+  const std::vector<DataBreakpoint>& Data() const { return data_; }
+
+  // 1 at every address with a breakpoint, and at every watched byte.
+  const uint8_t* at() const { return at_.data(); }
+  const uint8_t* watched() const { return watched_.data(); }
+  bool anyWatch() const { return !data_.empty(); }
+
+  // The breakpoint at pc that stops the program there, or 0: its condition
+  // holds, and when count is set the arrival is counted and its hit count
+  // decides.
+  int Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, bool count);
+  void ResetHits();
+
+  // How a stop names a watched byte ("COUNT", "BUF+3", "0200H"), and the
+  // data breakpoint's id.
+  std::string WatchName(uint16_t address) const;
+  int WatchId(uint16_t address) const;
+
+ private:
+  struct Entry {
+    Breakpoint bp;
+    std::optional<Condition> condition;
+  };
+  void Rebuild();
+  int nextId_ = 1;
+  std::vector<Entry> entries_;
+  std::vector<DataBreakpoint> data_;
+  std::vector<uint8_t> at_ = std::vector<uint8_t>(65536), watched_ = std::vector<uint8_t>(65536);
+};
+
+}  // namespace orvane::debug

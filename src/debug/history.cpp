@@ -1,0 +1,57 @@
+#include "debug/history.h"
+
+namespace orvane::debug {
+
+void History::Clear() {
+  intervals.clear();
+  fine.Clear();
+  calls_.clear();
+  oldWrites_ = 0;
+  callBytes_ = 0;
+}
+
+Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const std::vector<Shadow>& shadow,
+                         const runner::Machine::SystemState& sys) {
+  if (!intervals.empty()) oldWrites_ += intervals.back().writes.size();
+  Interval& i = intervals.emplace_back();
+  i.first = pos;
+  i.t = t;
+  i.cpu = std::move(cpu);
+  i.shadow = shadow;
+  i.sys = sys;
+  i.writes.reserve(1024);
+  return i;
+}
+
+size_t History::Trim(uint64_t live, size_t cur) {
+  size_t dropped = 0;
+  while (intervals.size() > 2 && cur - dropped > 1) {
+    const bool enough = live - intervals[1].first >= kKeep;
+    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ <= kMaxBytes) break;
+    oldWrites_ -= intervals.front().writes.size();
+    if (fine.first == intervals.front().first) fine.Clear();
+    intervals.pop_front();
+    ++dropped;
+    EraseCalls(calls_.begin(), calls_.lower_bound(intervals.front().first));
+  }
+  return dropped;
+}
+
+void History::Undo(runner::Memory& memory, size_t interval, size_t from, size_t to) const {
+  const std::vector<uint32_t>& w = intervals[interval].writes;
+  for (size_t i = to; i-- > from;) memory.bytes[w[i] >> 8] = static_cast<uint8_t>(w[i]);
+}
+
+void History::AddCall(uint64_t at, CallRecord record) {
+  callBytes_ += Bytes(record);
+  CallRecord& r = calls_[at];
+  if (!r.cpuAfter.empty()) callBytes_ -= Bytes(r);
+  r = std::move(record);
+}
+
+void History::EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to) {
+  for (auto i = from; i != to; ++i) callBytes_ -= Bytes(i->second);
+  calls_.erase(from, to);
+}
+
+}  // namespace orvane::debug

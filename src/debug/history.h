@@ -1,0 +1,107 @@
+// The recorded history of a debug session, what stepping back works from:
+// every KInterval instructions a checkpoint (the whole CPU context, the
+// T-states, the shadow call stack, the BDOS's state), every byte written with
+// its old value (each interval's write log), and for every BDOS or BIOS call
+// what it did (the context after it and the bytes it wrote), since a call
+// cannot be run twice. Going back restores the checkpoint before the target,
+// undoing the writes since, and runs forward again to the target, keeping the
+// state before each instruction of that stretch (the fine stretch), so that
+// further steps back inside it cost nothing. Going forward through recorded
+// history runs the instructions again and replays the calls from the record.
+//
+// The session runs the instructions; this keeps what they leave and decides
+// what is kept.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "runner/cpu.h"
+#include "runner/machine.h"
+
+namespace orvane::debug {
+
+constexpr uint64_t kInterval = 2048;     // instructions between checkpoints
+constexpr uint64_t kKeep = 1100000;      // instructions of history kept at least ...
+constexpr size_t kMaxBytes = 48u << 20;  // ... unless the history grows past this many bytes
+
+// A return address pushed by a CALL or RST: where it lies, where it returns
+// to, the instruction that pushed it.
+struct Shadow {
+  uint16_t slot, ret, site;
+};
+
+// A checkpoint and the writes made from it on.
+struct Interval {
+  uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
+  std::vector<uint8_t> cpu;
+  std::vector<Shadow> shadow;
+  runner::Machine::SystemState sys;
+  std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
+};
+
+// What a BDOS or BIOS call did, to replay it.
+struct CallRecord {
+  std::vector<uint8_t> cpuAfter;
+  uint64_t tAfter = 0;
+  std::vector<std::pair<uint16_t, uint8_t>> writes;  // in order, with the values written
+  runner::Machine::SystemState sys;
+};
+
+// The states before each instruction of one interval, from its first on.
+struct Fine {
+  uint64_t first = UINT64_MAX;
+  size_t n = 0;
+  std::vector<uint8_t> cpu;
+  std::vector<size_t> woff;
+  std::vector<uint64_t> t;
+  std::vector<std::vector<Shadow>> shadow;
+  std::vector<runner::Machine::SystemState> sys;
+  void Clear() {
+    first = UINT64_MAX;
+    n = 0;
+  }
+  bool Holds(uint64_t intervalFirst, uint64_t target) const { return first == intervalFirst && target - first < n; }
+};
+
+class History {
+ public:
+  std::deque<Interval> intervals;
+  Fine fine;
+
+  // Forgets everything.
+  void Clear();
+  // A new interval from instruction pos on, the last.
+  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const std::vector<Shadow>& shadow,
+                  const runner::Machine::SystemState& sys);
+  // Drops the oldest intervals beyond what is kept, with live the most
+  // instructions ever run and cur the interval the program stands in (never
+  // dropped, nor the one before it); returns how many went.
+  size_t Trim(uint64_t live, size_t cur);
+  // Puts back the old bytes of writes [from, to) of an interval, last first.
+  void Undo(runner::Memory& memory, size_t interval, size_t from, size_t to) const;
+  // The oldest instruction still recorded.
+  uint64_t first() const { return intervals.empty() ? 0 : intervals.front().first; }
+
+  // The call made by instruction number at, or null.
+  const CallRecord* Call(uint64_t at) const {
+    const auto it = calls_.find(at);
+    return it == calls_.end() ? nullptr : &it->second;
+  }
+  void AddCall(uint64_t at, CallRecord record);
+  // Forgets the calls made by instruction number from and later.
+  void EraseCallsFrom(uint64_t from) { EraseCalls(calls_.lower_bound(from), calls_.end()); }
+
+ private:
+  static size_t Bytes(const CallRecord& r) {
+    return sizeof(CallRecord) + 64 + r.cpuAfter.size() + r.writes.size() * sizeof(r.writes[0]);
+  }
+  void EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to);
+  std::map<uint64_t, CallRecord> calls_;  // by the number of the instruction that made them
+  size_t oldWrites_ = 0;                  // the writes of every interval but the last
+  size_t callBytes_ = 0;                  // what the call records take
+};
+
+}  // namespace orvane::debug
