@@ -2,22 +2,64 @@
 
 namespace orvane::debug {
 
+void ShadowStack::Make(const Op& op) {
+  if (at_ == log_.size()) log_.push_back(op);
+  ++at_;
+  if (op.push)
+    frames_.push_back(op.s);
+  else
+    frames_.pop_back();
+}
+
+void ShadowStack::Push(const Shadow& s) {
+  while (!frames_.empty() && frames_.back().slot <= s.slot) Make({frames_.back(), false});
+  Make({s, true});
+}
+
+void ShadowStack::UndoTo(uint64_t mark) {
+  while (Mark() > mark && at_ > 0) {
+    const Op& op = log_[--at_];
+    if (op.push)
+      frames_.pop_back();
+    else
+      frames_.push_back(op.s);
+  }
+}
+
+void ShadowStack::Forget(uint64_t mark) {
+  while (base_ < mark && at_ > 0) {
+    log_.pop_front();
+    ++base_;
+    --at_;
+  }
+}
+
+void ShadowStack::ClearLog() {
+  base_ += at_;
+  log_.clear();
+  at_ = 0;
+}
+
 void History::Clear() {
   intervals.clear();
   fine.Clear();
+  stack.ClearLog();
   calls_.clear();
   oldWrites_ = 0;
   callBytes_ = 0;
 }
 
-Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const std::vector<Shadow>& shadow,
-                         const runner::Machine::SystemState& sys) {
-  if (!intervals.empty()) oldWrites_ += intervals.back().writes.size();
+Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys) {
+  if (!intervals.empty()) {
+    // Done growing: it keeps what it holds, no more.
+    intervals.back().writes.shrink_to_fit();
+    oldWrites_ += intervals.back().writes.size();
+  }
   Interval& i = intervals.emplace_back();
   i.first = pos;
   i.t = t;
   i.cpu = std::move(cpu);
-  i.shadow = shadow;
+  i.shadow = stack.Mark();
   i.sys = sys;
   i.writes.reserve(1024);
   return i;
@@ -27,12 +69,13 @@ size_t History::Trim(uint64_t live, size_t cur) {
   size_t dropped = 0;
   while (intervals.size() > 2 && cur - dropped > 1) {
     const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ <= kMaxBytes) break;
+    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ + stack.Bytes() <= kMaxBytes) break;
     oldWrites_ -= intervals.front().writes.size();
     if (fine.first == intervals.front().first) fine.Clear();
     intervals.pop_front();
     ++dropped;
     EraseCalls(calls_.begin(), calls_.lower_bound(intervals.front().first));
+    stack.Forget(intervals.front().shadow);
   }
   return dropped;
 }

@@ -33,11 +33,49 @@ struct Shadow {
   uint16_t slot, ret, site;
 };
 
+// The shadow call stack: the return addresses pushed by CALL and RST,
+// innermost last. Each change is logged, so the stack as it was at an earlier
+// instruction is had by undoing the changes made since (a checkpoint keeps
+// only a mark into the log), however deep the program calls.
+class ShadowStack {
+ public:
+  const std::vector<Shadow>& frames() const { return frames_; }
+  // A return address pushed at s.slot: the entries at or below that slot
+  // are gone first (their place on the stack is used again). Run again
+  // through recorded history, a push makes the changes the log holds.
+  void Push(const Shadow& s);
+  // How many changes have been made: a mark to undo back to.
+  uint64_t Mark() const { return base_ + at_; }
+  void UndoTo(uint64_t mark);
+  // Forgets the changes after the mark, undone: what is made next is new.
+  void Truncate() { log_.resize(at_); }
+  // Forgets the changes before mark: nothing goes back past it.
+  void Forget(uint64_t mark);
+  // Forgets the log (the frames stay), or everything.
+  void ClearLog();
+  void Clear() {
+    ClearLog();
+    frames_.clear();
+  }
+  size_t Bytes() const { return log_.size() * sizeof(Op); }
+
+ private:
+  struct Op {
+    Shadow s;
+    bool push;  // else a pop of s
+  };
+  void Make(const Op& op);
+  std::vector<Shadow> frames_;
+  std::deque<Op> log_;
+  uint64_t base_ = 0;  // the changes forgotten before log_[0]
+  size_t at_ = 0;      // log_[0, at_) are made
+};
+
 // A checkpoint and the writes made from it on.
 struct Interval {
   uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
   std::vector<uint8_t> cpu;
-  std::vector<Shadow> shadow;
+  uint64_t shadow = 0;  // the shadow stack's mark
   runner::Machine::SystemState sys;
   std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
 };
@@ -57,7 +95,7 @@ struct Fine {
   std::vector<uint8_t> cpu;
   std::vector<size_t> woff;
   std::vector<uint64_t> t;
-  std::vector<std::vector<Shadow>> shadow;
+  std::vector<uint64_t> shadow;  // the shadow stack's marks
   std::vector<runner::Machine::SystemState> sys;
   void Clear() {
     first = UINT64_MAX;
@@ -70,12 +108,12 @@ class History {
  public:
   std::deque<Interval> intervals;
   Fine fine;
+  ShadowStack stack;
 
-  // Forgets everything.
+  // Forgets everything recorded (the shadow stack's frames stay).
   void Clear();
   // A new interval from instruction pos on, the last.
-  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const std::vector<Shadow>& shadow,
-                  const runner::Machine::SystemState& sys);
+  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys);
   // Drops the oldest intervals beyond what is kept, with live the most
   // instructions ever run and cur the interval the program stands in (never
   // dropped, nor the one before it); returns how many went.

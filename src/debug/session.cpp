@@ -131,7 +131,6 @@ struct Session::Impl {
   uint64_t pos = 0, live = 0, t = 0;
   size_t cur = 0, woff = 0;
   History history;
-  std::vector<Shadow> shadow;
   std::vector<uint32_t> scratch;  // the write log while replaying
   std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
 
@@ -218,7 +217,7 @@ std::string Session::Impl::Start() {
   pos = live = t = 0;
   cur = woff = 0;
   history.Clear();
-  shadow.clear();
+  history.stack.Clear();
   fault.reset();
   ended = false;
   tPrevStop = tLastStop = 0;
@@ -231,7 +230,7 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  Interval& i = history.Begin(pos, t, cpu->Save(), shadow, machine->SaveSystem());
+  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem());
   cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
@@ -244,10 +243,7 @@ void Session::Impl::NewInterval() {
 void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
   if (IsCall(op)) {
     const uint16_t sp = cpu->Sp();
-    if (sp == static_cast<uint16_t>(spBefore - 2)) {
-      while (!shadow.empty() && shadow.back().slot <= sp) shadow.pop_back();
-      shadow.push_back({sp, mem->Word(sp), from});
-    }
+    if (sp == static_cast<uint16_t>(spBefore - 2)) history.stack.Push({sp, mem->Word(sp), from});
   }
   if (anyWatch) {
     for (size_t i = 0; i < n; ++i) {
@@ -301,6 +297,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
   if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
   CallRecord r;
+  r.writes.reserve(w.size() - cpuWrites);
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
   r.sys = machine->SaveSystem();
@@ -437,7 +434,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   Fine& fine = history.fine;
   cpu->Load(iv.cpu.data());
   t = iv.t;
-  shadow = iv.shadow;
+  history.stack.UndoTo(iv.shadow);
   machine->RestoreSystem(iv.sys);
   pos = iv.first;
   cur = interval;
@@ -459,7 +456,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
     cpu->Save(&fine.cpu[i * size]);
     fine.woff[i] = woff;
     fine.t[i] = t;
-    fine.shadow[i] = shadow;
+    fine.shadow[i] = history.stack.Mark();
     fine.sys[i] = machine->SaveSystem();
     if (pos == target) break;
     StepReplay();
@@ -480,7 +477,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     history.Undo(*mem, interval, fine.woff[i], endWrites);
     cpu->Load(&fine.cpu[i * cpu->size()]);
     t = fine.t[i];
-    shadow = fine.shadow[i];
+    history.stack.UndoTo(fine.shadow[i]);
     machine->RestoreSystem(fine.sys[i]);
     pos = target;
     cur = interval;
@@ -511,6 +508,7 @@ void Session::Impl::DropLast() {
   size_t a, b;
   StepBackOne(a, b);
   live = pos;
+  history.stack.Truncate();
   history.intervals.back().writes.resize(woff);
   history.EraseCallsFrom(pos);
   Fine& fine = history.fine;
@@ -668,7 +666,8 @@ Stop Session::Impl::Run(Goal goal) {
         // A CALL or RST that pushed its return address runs until the
         // routine is left, as a step out of it would; one that did not
         // (a condition false) was a step.
-        if (cpu->Sp() == static_cast<uint16_t>(goal.sp - 2) && !shadow.empty() && shadow.back().site == from) {
+        if (const auto& shadow = history.stack.frames();
+            cpu->Sp() == static_cast<uint16_t>(goal.sp - 2) && !shadow.empty() && shadow.back().site == from) {
           goal.mode = Mode::kOut;
           goal.slot = shadow.back().slot;
           goal.ret = shadow.back().ret;
@@ -828,13 +827,15 @@ Stop Session::StepOut() {
   Impl& d = *impl_;
   if (d.ended) return d.last;
   const uint16_t sp = d.cpu->Sp();
-  while (!d.shadow.empty() && (d.shadow.back().slot < sp || d.mem->Word(d.shadow.back().slot) != d.shadow.back().ret))
-    d.shadow.pop_back();
-  if (d.shadow.empty()) return Continue();
+  // The innermost return address still on the stack.
+  const std::vector<Shadow>& shadow = d.history.stack.frames();
+  size_t n = shadow.size();
+  while (n > 0 && (shadow[n - 1].slot < sp || d.mem->Word(shadow[n - 1].slot) != shadow[n - 1].ret)) --n;
+  if (n == 0) return Continue();
   Impl::Goal g;
   g.mode = Impl::Mode::kOut;
-  g.slot = d.shadow.back().slot;
-  g.ret = d.shadow.back().ret;
+  g.slot = shadow[n - 1].slot;
+  g.ret = shadow[n - 1].ret;
   return d.Run(g);
 }
 
@@ -964,8 +965,9 @@ std::vector<Frame> Session::CallStack() const {
   const uint16_t pc = d.cpu->Pc();
   frames.push_back({pc, d.program.LineOf(pc), 0, 0});
   const uint16_t sp = d.cpu->Sp();
-  for (size_t i = d.shadow.size(); i-- > 0;) {
-    const Shadow& s = d.shadow[i];
+  const std::vector<Shadow>& shadow = d.history.stack.frames();
+  for (size_t i = shadow.size(); i-- > 0;) {
+    const Shadow& s = shadow[i];
     if (s.slot < sp || d.mem->Word(s.slot) != s.ret) continue;
     frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot});
   }

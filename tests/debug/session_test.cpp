@@ -5,6 +5,7 @@
 // --run --trace on the same program (the trace prints them before every
 // instruction), never from the session.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -290,6 +292,10 @@ TEST_P(Rows, Script) {
       if (rest.rfind("if ", 0) == 0) condition = rest.substr(3);
       if (rest.rfind("hit ", 0) == 0) hit = std::stoi(rest.substr(4));
       ASSERT_NE(s->AddBreakpointAtLine(line, condition, hit, error), 0) << where << ": " << error;
+      continue;
+    }
+    if (verb == "clear") {
+      s->ClearBreakpoints();
       continue;
     }
     if (verb == "d") {
@@ -625,6 +631,51 @@ TEST(Session, ConsoleGone) {
   const Stop end = s->Continue();
   EXPECT_EQ(end.reason, StopReason::kExited);
   EXPECT_EQ(end.exitStatus, 7);
+}
+
+}  // namespace
+
+namespace {
+
+// The peak resident memory, in KiB, of a child process that runs f.
+long PeakKib(const std::function<void()>& f) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    f();
+    _exit(0);
+  }
+  int status = 0;
+  struct rusage ru {};
+  if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return ru.ru_maxrss;
+}
+
+// A recursion 30,000 calls deep, ten times over: the history (with its
+// shadow call stack) stays within the bound while it fills and while a
+// stretch of it is rebuilt, measured as bench/debug measures it.
+TEST(Session, ADeepRecursionStaysWithinTheHistorysBound) {
+  Workspace w;
+  const long kib = PeakKib([&] {
+    StringConsole console("");
+    auto s = Open({"        LD B,10\n"
+                   "AGAIN:  LD HL,30000\n"
+                   "        CALL DOWN\n"
+                   "        DJNZ AGAIN\n"
+                   "        RET\n"
+                   "DOWN:   DEC HL\n"
+                   "        LD A,H\n"
+                   "        OR L\n"
+                   "        CALL NZ,DOWN\n"
+                   "        RET\n"},
+                  console, w.dir());
+    std::string error;
+    if (!s || !s->AddBreakpointAtLine(5, "", 0, error)) _exit(2);
+    if (s->Continue().reason != StopReason::kBreakpoint || s->HistoryDepth() < 1000000) _exit(3);
+    for (int i = 0; i < 5000; ++i) s->StepBack();
+    if (s->CallStack().size() < 2) _exit(4);
+  });
+  ASSERT_GT(kib, 0) << "the child failed";
+  EXPECT_LT(kib, 64 * 1024) << "peak resident memory " << kib << " KiB";
 }
 
 }  // namespace
