@@ -68,19 +68,49 @@ void Breakpoints::Rebuild() {
     for (uint32_t a = d.first; a <= d.last; ++a) watched_[a] = 1;
 }
 
-int Breakpoints::Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, bool count) {
+int Breakpoints::Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) {
   for (Entry& b : entries_) {
     if (b.bp.address != pc) continue;
     if (b.condition && !b.condition->Holds(cpu, memory)) continue;
-    if (!count) return b.bp.id;
     ++b.bp.hits;
+    b.arrivals.push_back(pos);
     if (b.bp.hitCount <= 1 || b.bp.hits == b.bp.hitCount) return b.bp.id;
   }
   return 0;
 }
 
+int Breakpoints::Left(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) const {
+  for (const Entry& b : entries_) {
+    if (b.bp.address != pc) continue;
+    if (b.bp.hitCount <= 1) {
+      if (!b.condition || b.condition->Holds(cpu, memory)) return b.bp.id;
+      continue;
+    }
+    // Stepping back leaves the arrival at pos counted: the Nth is the last.
+    if (b.bp.hits == b.bp.hitCount && !b.arrivals.empty() && b.arrivals.back() == pos) return b.bp.id;
+  }
+  return 0;
+}
+
+void Breakpoints::Undo(uint64_t pos) {
+  for (Entry& b : entries_) {
+    while (!b.arrivals.empty() && b.arrivals.back() > pos) {
+      b.arrivals.pop_back();
+      --b.bp.hits;
+    }
+  }
+}
+
+void Breakpoints::Forget(uint64_t pos) {
+  for (Entry& b : entries_)
+    while (!b.arrivals.empty() && b.arrivals.front() < pos) b.arrivals.pop_front();
+}
+
 void Breakpoints::ResetHits() {
-  for (Entry& b : entries_) b.bp.hits = 0;
+  for (Entry& b : entries_) {
+    b.bp.hits = 0;
+    b.arrivals.clear();
+  }
 }
 
 std::string Breakpoints::WatchName(uint16_t address) const {

@@ -4,6 +4,7 @@
 // here whether an arrival stops.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,10 +38,18 @@ class Breakpoints {
   const uint8_t* watched() const { return watched_.data(); }
   bool anyWatch() const { return !data_.empty(); }
 
-  // The breakpoint at pc that stops the program there, or 0: its condition
-  // holds, and when count is set the arrival is counted and its hit count
-  // decides.
-  int Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, bool count);
+  // The breakpoint at pc that stops the program arriving there going
+  // forward, or 0: its condition holds, the arrival (the state after
+  // instruction number pos) is counted and its hit count decides.
+  int Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos);
+  // The same going backward to pos: the arrival there stopped the program,
+  // or would have, had the breakpoint been set (a hit count: only the arrival
+  // counted as the Nth).
+  int Left(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) const;
+  // Stepped back to pos: the arrivals after it never happened.
+  void Undo(uint64_t pos);
+  // Nothing goes back before pos: the arrivals before it are only counted.
+  void Forget(uint64_t pos);
   void ResetHits();
 
   // How a stop names a watched byte ("COUNT", "BUF+3", "0200H"), and the
@@ -52,6 +61,7 @@ class Breakpoints {
   struct Entry {
     Breakpoint bp;
     std::optional<Condition> condition;
+    std::deque<uint64_t> arrivals;  // where the arrivals still in the history were, the last hits-th
   };
   void Rebuild();
   int nextId_ = 1;

@@ -236,6 +236,7 @@ void Session::Impl::NewInterval() {
   mem->log = &i.writes;
   nextInterval = pos + kInterval;
   cur -= history.Trim(live, cur);
+  bps.Forget(history.first());
 }
 
 // ---- Forward.
@@ -485,6 +486,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
   } else {
     BuildFine(interval, target);
   }
+  bps.Undo(pos);
   wroteFrom = woff;
   wroteTo = endWrites;
   mem->log = &scratch;
@@ -587,7 +589,7 @@ Stop Session::Impl::Run(Goal goal) {
   const bool entry = atEntry;
   atEntry = false;
   if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bps.at()[cpu->Pc()]) {
-    if (const int id = bps.Arrive(cpu->Pc(), *cpu, *mem, true)) {
+    if (const int id = bps.Arrive(cpu->Pc(), *cpu, *mem, pos)) {
       Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(cpu->Pc()));
       s.breakpoint = id;
       return last = s;
@@ -655,7 +657,7 @@ Stop Session::Impl::Run(Goal goal) {
       return last = s;
     }
     if (bps.at()[pc]) {
-      if (const int id = bps.Arrive(pc, *cpu, *mem, true)) {
+      if (const int id = bps.Arrive(pc, *cpu, *mem, pos)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
@@ -719,7 +721,7 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       }
     }
     if (bps.at()[pc]) {
-      if (const int id = bps.Arrive(pc, *cpu, *mem, false)) {
+      if (const int id = bps.Left(pc, *cpu, *mem, pos)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
