@@ -139,14 +139,9 @@ void DebugDriver::SetBreakpoint(const DebugBreakpoint& b) {
         }
         std::string error;
         const int id = session_->AddBreakpoint(b.address, b.condition, static_cast<int>(b.hitCount), error);
-        if (id != 0) {
-          breakpointIds_[b.address] = id;
-        } else {
-          // Without its condition it still stops: better than none.
+        if (id != 0) breakpointIds_[b.address] = id;
+        if (!error.empty())
           error_ = "Condition \"" + b.condition + "\" at " + debugview::HexAddress(b.address) + ": " + error;
-          const int plain = session_->AddBreakpoint(b.address, "", static_cast<int>(b.hitCount), error);
-          if (plain != 0) breakpointIds_[b.address] = plain;
-        }
         if (!Busy()) Publish(false);
       },
       true);

@@ -584,7 +584,8 @@ json Adapter::SetLineBreakpoints(const json& a) {
     std::string error;
     const auto hits = HitCount(bp, error);
     const int id = hits ? session_->AddBreakpointAtLine(line, Condition(bp), *hits, error) : 0;
-    if (id == 0) {
+    if (id != 0 && !error.empty()) lineBreakpoints_.push_back(id);  // kept, never stops
+    if (id == 0 || !error.empty()) {
       answers.push_back({{"verified", false}, {"line", line}, {"message", error}});
       continue;
     }
@@ -614,7 +615,8 @@ void Adapter::DoSetInstructionBreakpoints(const Request& r) {
       const int id = hits ? session_->AddBreakpoint(static_cast<uint16_t>(*address + offset), Condition(bp),
                                                     *hits, error)
                           : 0;
-      if (id == 0) {
+      if (id != 0 && !error.empty()) instructionBreakpoints_.push_back(id);  // kept, never stops
+      if (id == 0 || !error.empty()) {
         answers.push_back({{"verified", false}, {"message", error}});
         continue;
       }

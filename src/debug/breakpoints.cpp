@@ -9,7 +9,7 @@ int Breakpoints::Add(uint16_t address, int line, std::string_view condition, int
   Entry e;
   if (condition.find_first_not_of(" \t") != std::string_view::npos) {
     e.condition = ParseCondition(condition, program, error);
-    if (!e.condition) return 0;
+    if (!e.condition) e.bp.error = error += "; the breakpoint does not stop until the condition is mended";
   }
   e.bp.id = nextId_++;
   e.bp.address = address;
@@ -70,7 +70,7 @@ void Breakpoints::Rebuild() {
 
 int Breakpoints::Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) {
   for (Entry& b : entries_) {
-    if (b.bp.address != pc) continue;
+    if (b.bp.address != pc || !b.bp.error.empty()) continue;
     if (b.condition && !b.condition->Holds(cpu, memory)) continue;
     ++b.bp.hits;
     b.arrivals.push_back(pos);
@@ -81,7 +81,7 @@ int Breakpoints::Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memor
 
 int Breakpoints::Left(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) const {
   for (const Entry& b : entries_) {
-    if (b.bp.address != pc) continue;
+    if (b.bp.address != pc || !b.bp.error.empty()) continue;
     if (b.bp.hitCount <= 1) {
       if (!b.condition || b.condition->Holds(cpu, memory)) return b.bp.id;
       continue;

@@ -19,8 +19,10 @@ namespace orvane::debug {
 
 class Breakpoints {
  public:
-  // A breakpoint at address (line: its statement's line, or 0); 0 with error
-  // set when the condition cannot be read.
+  // A breakpoint at address (line: its statement's line, or 0); its id. A
+  // condition that cannot be read sets error and the breakpoint's error,
+  // the same text for every front end; such a breakpoint never stops (the
+  // user mends it by setting it again).
   int Add(uint16_t address, int line, std::string_view condition, int hitCount, const ProgramMap& program,
           std::string& error);
   bool Remove(int id);

@@ -86,6 +86,9 @@ struct Breakpoint {
   std::string condition;      // "" or NAME OP VALUE
   int hitCount = 0;           // 0 or 1: every arrival; N: the Nth arrival (condition true) only
   int hits = 0;               // arrivals so far with the condition true
+  // The condition cannot be read: why. Such a breakpoint never stops; it is
+  // set again with a condition that can be.
+  std::string error;
 };
 
 struct DataBreakpoint {
@@ -182,7 +185,9 @@ class Session {
   // H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R), a flag (S Z H PV N C)
   // or (X), the byte at X, X a register pair, a symbol or a number; OP one of
   // == != < <= > >=; VALUE a number (decimal, &H hex, &O octal) or a symbol.
-  // Returns the new id, or 0 with error set when the condition is wrong.
+  // Returns the new id. A condition that cannot be read sets error (why,
+  // and that the breakpoint does not stop until the condition is mended) and
+  // the breakpoint's error: it is kept and listed, and never stops.
   int AddBreakpoint(uint16_t address, std::string_view condition, int hitCount, std::string& error);
   // At the first statement with code on line or after it; 0 with error set
   // when no line from there on has code.
