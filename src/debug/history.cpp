@@ -40,10 +40,41 @@ void ShadowStack::ClearLog() {
   at_ = 0;
 }
 
+int InputLog::Read() {
+  if (at_ < end()) return keys_[static_cast<size_t>(at_++ - base_)];
+  const int c = real_->Read();
+  if (c >= 0) {
+    keys_.push_back(static_cast<uint8_t>(c));
+    ++at_;
+  }
+  return c;
+}
+
+bool InputLog::Write(const uint8_t* bytes, size_t n) {
+  if (real_->Write(bytes, n)) return true;
+  error = real_->error;
+  return false;
+}
+
+bool InputLog::Flush() {
+  if (real_->Flush()) return true;
+  error = real_->error;
+  return false;
+}
+
+void InputLog::Forget(uint64_t at) {
+  while (base_ < at && !keys_.empty()) {
+    keys_.pop_front();
+    ++base_;
+  }
+}
+
 void History::Clear() {
   intervals.clear();
   fine.Clear();
   stack.ClearLog();
+  // The keys stepped back over are read again from here on.
+  input.Forget(input.at());
   calls_.clear();
   oldWrites_ = 0;
   callBytes_ = 0;
@@ -60,6 +91,7 @@ Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, con
   i.t = t;
   i.cpu = std::move(cpu);
   i.shadow = stack.Mark();
+  i.input = input.at();
   i.sys = sys;
   i.writes.reserve(1024);
   return i;
@@ -69,13 +101,14 @@ size_t History::Trim(uint64_t live, size_t cur) {
   size_t dropped = 0;
   while (intervals.size() > 2 && cur - dropped > 1) {
     const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ + stack.Bytes() <= kMaxBytes) break;
+    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ + stack.Bytes() + input.Bytes() <= kMaxBytes) break;
     oldWrites_ -= intervals.front().writes.size();
     if (fine.first == intervals.front().first) fine.Clear();
     intervals.pop_front();
     ++dropped;
     EraseCalls(calls_.begin(), calls_.lower_bound(intervals.front().first));
     stack.Forget(intervals.front().shadow);
+    input.Forget(intervals.front().input);
   }
   return dropped;
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <vector>
 
+#include "runner/console.h"
 #include "runner/cpu.h"
 #include "runner/machine.h"
 
@@ -71,11 +72,39 @@ class ShadowStack {
   size_t at_ = 0;      // log_[0, at_) are made
 };
 
+// The console as the program being debugged has it: every key read from the
+// real console (a file, a terminal, the window) is kept, so that a key read by
+// a call that was stepped back over is read again when the program goes on,
+// however differently. Output goes straight through.
+class InputLog final : public runner::Console {
+ public:
+  void Bind(runner::Console* real) { real_ = real; }
+  int Read() override;
+  bool Ready() override { return at_ < end() || real_->Ready(); }
+  bool Ended() override { return at_ == end() && real_->Ended(); }
+  bool QuitRequested() override { return real_->QuitRequested(); }
+  bool Write(const uint8_t* bytes, size_t n) override;
+  bool Flush() override;
+  // How many keys have been read: a place to go back to.
+  uint64_t at() const { return at_; }
+  void Seek(uint64_t at) { at_ = at; }
+  // Forgets the keys before at: nothing goes back past it.
+  void Forget(uint64_t at);
+  size_t Bytes() const { return keys_.size(); }
+
+ private:
+  uint64_t end() const { return base_ + keys_.size(); }
+  runner::Console* real_ = nullptr;
+  std::deque<uint8_t> keys_;
+  uint64_t base_ = 0, at_ = 0;  // keys_[0] is the base_-th key read
+};
+
 // A checkpoint and the writes made from it on.
 struct Interval {
   uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
   std::vector<uint8_t> cpu;
   uint64_t shadow = 0;  // the shadow stack's mark
+  uint64_t input = 0;   // the keys read
   runner::Machine::SystemState sys;
   std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
 };
@@ -83,7 +112,7 @@ struct Interval {
 // What a BDOS or BIOS call did, to replay it.
 struct CallRecord {
   std::vector<uint8_t> cpuAfter;
-  uint64_t tAfter = 0;
+  uint64_t tAfter = 0, inputAfter = 0;
   std::vector<std::pair<uint16_t, uint8_t>> writes;  // in order, with the values written
   runner::Machine::SystemState sys;
 };
@@ -96,6 +125,7 @@ struct Fine {
   std::vector<size_t> woff;
   std::vector<uint64_t> t;
   std::vector<uint64_t> shadow;  // the shadow stack's marks
+  std::vector<uint64_t> input;   // the keys read
   std::vector<runner::Machine::SystemState> sys;
   void Clear() {
     first = UINT64_MAX;
@@ -109,8 +139,10 @@ class History {
   std::deque<Interval> intervals;
   Fine fine;
   ShadowStack stack;
+  InputLog input;
 
-  // Forgets everything recorded (the shadow stack's frames stay).
+  // Forgets everything recorded (the shadow stack's frames and the keys not
+  // read yet stay).
   void Clear();
   // A new interval from instruction pos on, the last.
   Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys);

@@ -205,7 +205,7 @@ std::string Session::Impl::Start() {
   ro.list = opt.list;
   ro.strict = opt.strict;
   ro.source = program.Lookup(path);
-  auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
+  auto newMachine = std::make_unique<runner::Machine>(history.input, *newDisk, ro, std::move(c));
   newCpu->Bind(&newMachine->memory());
   std::string error;
   if (!newMachine->Load(program.image(), opt.args, error)) return error;
@@ -301,6 +301,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   r.writes.reserve(w.size() - cpuWrites);
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
+  r.inputAfter = history.input.at();
   r.sys = machine->SaveSystem();
   for (size_t i = cpuWrites; i < w.size(); ++i) {
     const auto a = static_cast<uint16_t>(w[i] >> 8);
@@ -398,6 +399,7 @@ void Session::Impl::StepReplay() {
     for (const auto& [a, v] : call->writes) Poke(a, v);
     cpu->Load(call->cpuAfter.data());
     t = call->tAfter;
+    history.input.Seek(call->inputAfter);
     machine->RestoreSystem(call->sys);
   }
   ++pos;
@@ -417,7 +419,7 @@ bool Session::Impl::WaitForInput(uint16_t pc) {
   const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
   const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
   if (!waits) return true;
-  while (!opt.console->Ready() && !opt.console->Ended()) {
+  while (!history.input.Ready() && !history.input.Ended()) {
     if (pause.load(std::memory_order_relaxed)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -436,6 +438,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   cpu->Load(iv.cpu.data());
   t = iv.t;
   history.stack.UndoTo(iv.shadow);
+  history.input.Seek(iv.input);
   machine->RestoreSystem(iv.sys);
   pos = iv.first;
   cur = interval;
@@ -449,6 +452,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   fine.woff.resize(count);
   fine.t.resize(count);
   fine.shadow.resize(count);
+  fine.input.resize(count);
   fine.sys.resize(count);
   const bool watch = anyWatch;
   anyWatch = false;
@@ -458,6 +462,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
     fine.woff[i] = woff;
     fine.t[i] = t;
     fine.shadow[i] = history.stack.Mark();
+    fine.input[i] = history.input.at();
     fine.sys[i] = machine->SaveSystem();
     if (pos == target) break;
     StepReplay();
@@ -479,6 +484,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     cpu->Load(&fine.cpu[i * cpu->size()]);
     t = fine.t[i];
     history.stack.UndoTo(fine.shadow[i]);
+    history.input.Seek(fine.input[i]);
     machine->RestoreSystem(fine.sys[i]);
     pos = target;
     cur = interval;
@@ -794,6 +800,7 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, ProgramMa
   std::unique_ptr<Session> s(new Session());
   Impl& d = *s->impl_;
   d.opt = options;
+  d.history.input.Bind(options.console);
   d.path = options.path;
   d.program = std::move(program);
   if (std::string error = d.Start(); !error.empty()) {

@@ -294,6 +294,13 @@ TEST_P(Rows, Script) {
       ASSERT_NE(s->AddBreakpointAtLine(line, condition, hit, error), 0) << where << ": " << error;
       continue;
     }
+    if (verb == "set") {
+      std::string name;
+      unsigned value = 0;
+      cs >> name >> value;
+      ASSERT_TRUE(s->SetRegister(name, value)) << where;
+      continue;
+    }
     if (verb == "clear") {
       s->ClearBreakpoints();
       continue;
