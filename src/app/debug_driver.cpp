@@ -234,7 +234,7 @@ void DebugDriver::Publish(bool stopped) {
   const debug::Stop& stop = s.LastStop();
   next.ended = stop.reason == debug::StopReason::kExited;
   next.fault = stop.reason == debug::StopReason::kException;
-  next.status = stop.description;
+  next.status = stop.note.empty() ? stop.description : stop.note + "\n" + stop.description;
   next.line = stop.line;
   uint16_t* fields[] = {&next.registers.af,  &next.registers.bc,  &next.registers.de, &next.registers.hl,
                         &next.registers.af2, &next.registers.bc2, &next.registers.de2, &next.registers.hl2,

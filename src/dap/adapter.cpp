@@ -467,6 +467,7 @@ void Adapter::DoRun(Run kind) {
 
 void Adapter::Report(const Stop& stop) {
   FlushOutput();
+  if (!stop.note.empty()) out_.Event("output", {{"category", "console"}, {"output", stop.note + "\n"}});
   if (stop.reason == StopReason::kExited) {
     if (ended_) return;
     ended_ = true;

@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "runner/console.h"
 #include "runner/cpu.h"
+#include "runner/disk.h"
 #include "runner/machine.h"
 
 namespace orvane::debug {
@@ -99,6 +101,60 @@ class InputLog final : public runner::Console {
   uint64_t base_ = 0, at_ = 0;  // keys_[0] is the base_-th key read
 };
 
+// What the BDOS did to the drive's folder, each change with what it replaced
+// and what it made, so that the folder can be put back as it was at any
+// instruction of the history and made again going forward.
+class FileJournal final : public runner::DiskJournal {
+ public:
+  // A change larger than this is not kept: the history before it is cut.
+  static constexpr size_t kMaxChange = 16u << 20;
+
+  // The instruction whose call makes the changes told from now on.
+  uint64_t now = 0;
+  void Opening(int dir, const std::string& host, runner::Disk::How how) override;
+  void Writing(int dir, const std::string& host, int fd, uint32_t record, const uint8_t* in) override;
+  void Removing(int dir, const std::string& host) override;
+  void Renaming(int dir, const std::string& from, const std::string& to) override;
+  void SettingReadOnly(int dir, const std::string& host, bool readOnly) override;
+
+  // Puts the folder as it was with pos instructions run: undoes the changes
+  // of instructions pos and later, makes those before it again. True when
+  // it changed anything.
+  bool Sync(uint64_t pos);
+  // Forgets the changes before instruction pos: nothing goes back past them.
+  void Forget(uint64_t pos);
+  // Forgets the changes of instruction pos and later, as they stand.
+  void Drop(uint64_t pos);
+  void Clear();
+  size_t Bytes() const { return bytes_; }
+  // Since the last call: a change too large to keep, named ("deleting
+  // BIG.DAT, 20,971,520 bytes"); empty when none.
+  std::string TakeCut();
+  // The last change that could not be undone or made again.
+  std::string error;
+
+ private:
+  struct Change {
+    enum Kind { kMake, kEmpty, kWrite, kRemove, kRename, kMode } kind = kWrite;
+    uint64_t at = 0;
+    std::string host, to;
+    uint32_t record = 0;
+    std::vector<uint8_t> old, now;  // kWrite: the record's bytes; kEmpty, kRemove: the whole file
+    int64_t oldSize = 0;
+    unsigned oldMode = 0, newMode = 0;
+  };
+  void Add(Change c);
+  bool Content(int dir, const std::string& host, Change& c, const char* doing);
+  void Undo(const Change& c);
+  void Redo(const Change& c);
+  void Failed(const char* what, const std::string& host);
+  int dir_ = -1;
+  std::deque<Change> changes_;
+  size_t applied_ = 0;  // changes_[0, applied_) are in the folder
+  size_t bytes_ = 0;
+  std::string cut_;
+};
+
 // A checkpoint and the writes made from it on.
 struct Interval {
   uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
@@ -140,6 +196,7 @@ class History {
   Fine fine;
   ShadowStack stack;
   InputLog input;
+  FileJournal files;
 
   // Forgets everything recorded (the shadow stack's frames and the keys not
   // read yet stay).

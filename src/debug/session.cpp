@@ -169,6 +169,8 @@ struct Session::Impl {
   }
   void Watching() { anyWatch = bps.anyWatch(); }
 
+  bool cutPending = false;  // a call's change to the folder was not kept: the history starts after it
+  std::string note;         // for the next stop
   Stop Make(StopReason reason, std::string description);
   Stop Finish(int status, std::string message);
   Stop FaultStop();
@@ -199,6 +201,7 @@ std::string Session::Impl::Start() {
   // A new machine; the one before (on Restart) stays until this one is ready.
   auto newDisk = std::make_unique<runner::Disk>();
   if (!newDisk->Open(opt.drive)) return newDisk->error;
+  newDisk->journal = &history.files;
   auto c = std::make_unique<DebugCpu>();
   DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
@@ -279,7 +282,13 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     k += n;
   }
   const uint64_t mt = machine->tstates();
+  history.files.now = pos - 1;
   const auto trap = machine->Serve(from);
+  if (std::string cut = history.files.TakeCut(); !cut.empty()) [[unlikely]] {
+    // Not kept: nothing goes back past this call.
+    cutPending = true;
+    note = "Step back stops after " + At(from) + ": " + cut + ", is too large to undo";
+  }
   t += machine->tstates() - mt;
   for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
   k = 0;
@@ -338,6 +347,10 @@ inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op
     AfterStep(from, op, spBefore, w.data() + before, woff - before);
   if (pos >= nextInterval) [[unlikely]]
     NewInterval();
+  if (cutPending) [[unlikely]] {
+    cutPending = false;
+    Rebase();
+  }
   return Outcome::kOk;
 }
 
@@ -493,6 +506,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     BuildFine(interval, target);
   }
   bps.Undo(pos);
+  if (history.files.Sync(pos)) disk->CloseAll();  // a kept file may be another now
   wroteFrom = woff;
   wroteTo = endWrites;
   mem->log = &scratch;
@@ -513,6 +527,7 @@ void Session::Impl::Rebase() {
 // paused while it waited for a key, did not happen as far as the history goes.
 void Session::Impl::DropLast() {
   mem->refusedWrite = -1;
+  history.files.Drop(pos - 1);  // what it did to the folder stays done
   size_t a, b;
   StepBackOne(a, b);
   live = pos;
@@ -533,6 +548,7 @@ Stop Session::Impl::Make(StopReason reason, std::string description) {
   s.address = cpu->Pc();
   s.line = program.LineOf(s.address);
   s.description = std::move(description);
+  s.note.swap(note);
   tPrevStop = tLastStop;
   tLastStop = t;
   if (!opt.console->Flush() && !ended) {
@@ -553,6 +569,7 @@ Stop Session::Impl::Finish(int status, std::string message) {
   s.line = program.LineOf(s.address);
   s.exitStatus = status;
   s.message = std::move(message);
+  s.note.swap(note);
   s.description = "Exited with status " + std::to_string(status);
   last = s;
   return s;
@@ -629,6 +646,10 @@ Stop Session::Impl::Run(Goal goal) {
         if (called != std::string::npos) text.replace(called, 13, " at ");
         f.description = "Stopped: " + text + ", " + At(f.at);
         DropLast();
+        if (cutPending) {
+          cutPending = false;
+          Rebase();
+        }
         fault = f;
         return last = FaultStop();
       }
@@ -650,6 +671,7 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
+      if (history.files.Sync(pos)) disk->CloseAll();
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }

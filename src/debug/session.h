@@ -77,6 +77,10 @@ struct Stop {
   uint16_t writtenBy = 0;   // kDataBreakpoint: the address of the writing instruction
   // Stepping back reached the oldest instruction still recorded.
   bool historyStart = false;
+  // Said once, beside the stop, for the status line or the debug console:
+  // the history was cut ("Step back stops after line 12: deleting BIG.DAT,
+  // 20,971,520 bytes, is too large to undo"); empty mostly.
+  std::string note;
 };
 
 struct Breakpoint {
