@@ -8,6 +8,9 @@
 // state before each instruction of that stretch (the fine stretch), so that
 // further steps back inside it cost nothing. Going forward through recorded
 // history runs the instructions again and replays the calls from the record.
+// Beside them: the shadow call stack as a log of its changes, the keys read
+// (InputLog; every checkpoint and call record keeps how many) and what the
+// calls did to the drive's folder (FileJournal, by instruction).
 //
 // The session runs the instructions; this keeps what they leave and decides
 // what is kept.

@@ -161,8 +161,9 @@ class Session {
   // stopping on the way at breakpoints.
   Stop RunTo(uint16_t address);
   Stop RunToLine(int line);
-  // Undoes one instruction; registers, memory and T-states are as they were
-  // before it (console output already written stays written).
+  // Undoes one instruction; registers, memory, T-states, the keys read and
+  // drive A:'s folder are as they were before it (console output already
+  // written stays written).
   Stop StepBack();
   // Undoes instructions until a breakpoint's statement or the instruction
   // that wrote a watched byte is reached, or the oldest recorded instruction.
