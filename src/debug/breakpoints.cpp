@@ -24,6 +24,7 @@ int Breakpoints::Add(uint16_t address, int line, std::string_view condition, int
 bool Breakpoints::Remove(int id) {
   const auto it = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& b) { return b.bp.id == id; });
   if (it == entries_.end()) return false;
+  arrivals_ -= it->arrivals.size();
   entries_.erase(it);
   Rebuild();
   return true;
@@ -31,6 +32,7 @@ bool Breakpoints::Remove(int id) {
 
 void Breakpoints::Clear() {
   entries_.clear();
+  arrivals_ = 0;
   Rebuild();
 }
 
@@ -74,6 +76,7 @@ int Breakpoints::Arrive(uint16_t pc, const runner::Cpu& cpu, const runner::Memor
     if (b.condition && !b.condition->Holds(cpu, memory)) continue;
     ++b.bp.hits;
     b.arrivals.push_back(pos);
+    ++arrivals_;
     if (b.bp.hitCount <= 1 || b.bp.hits == b.bp.hitCount) return b.bp.id;
   }
   return 0;
@@ -92,18 +95,23 @@ int Breakpoints::Left(uint16_t pc, const runner::Cpu& cpu, const runner::Memory&
   return 0;
 }
 
-void Breakpoints::Undo(uint64_t pos) {
+void Breakpoints::UndoArrivals(uint64_t pos) {
   for (Entry& b : entries_) {
     while (!b.arrivals.empty() && b.arrivals.back() > pos) {
       b.arrivals.pop_back();
       --b.bp.hits;
+      --arrivals_;
     }
   }
 }
 
 void Breakpoints::Forget(uint64_t pos) {
-  for (Entry& b : entries_)
-    while (!b.arrivals.empty() && b.arrivals.front() < pos) b.arrivals.pop_front();
+  for (Entry& b : entries_) {
+    while (!b.arrivals.empty() && b.arrivals.front() < pos) {
+      b.arrivals.pop_front();
+      --arrivals_;
+    }
+  }
 }
 
 void Breakpoints::ResetHits() {
@@ -111,6 +119,7 @@ void Breakpoints::ResetHits() {
     b.bp.hits = 0;
     b.arrivals.clear();
   }
+  arrivals_ = 0;
 }
 
 std::string Breakpoints::WatchName(uint16_t address) const {

@@ -49,7 +49,9 @@ class Breakpoints {
   // counted as the Nth).
   int Left(uint16_t pc, const runner::Cpu& cpu, const runner::Memory& memory, uint64_t pos) const;
   // Stepped back to pos: the arrivals after it never happened.
-  void Undo(uint64_t pos);
+  void Undo(uint64_t pos) {
+    if (arrivals_ != 0) UndoArrivals(pos);
+  }
   // Nothing goes back before pos: the arrivals before it are only counted.
   void Forget(uint64_t pos);
   void ResetHits();
@@ -66,6 +68,8 @@ class Breakpoints {
     std::deque<uint64_t> arrivals;  // where the arrivals still in the history were, the last hits-th
   };
   void Rebuild();
+  void UndoArrivals(uint64_t pos);
+  size_t arrivals_ = 0;  // kept in every entry's arrivals
   int nextId_ = 1;
   std::vector<Entry> entries_;
   std::vector<DataBreakpoint> data_;

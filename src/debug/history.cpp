@@ -23,7 +23,7 @@ void ShadowStack::Push(const Shadow& s) {
   Make({s, true});
 }
 
-void ShadowStack::UndoTo(uint64_t mark) {
+void ShadowStack::Undo(uint64_t mark) {
   while (Mark() > mark && at_ > 0) {
     const Op& op = log_[--at_];
     if (op.push)
@@ -272,7 +272,7 @@ void FileJournal::Redo(const Change& c) {
   }
 }
 
-bool FileJournal::Sync(uint64_t pos) {
+bool FileJournal::Move(uint64_t pos) {
   bool changed = false;
   while (applied_ > 0 && changes_[applied_ - 1].at >= pos) {
     Undo(changes_[--applied_]);

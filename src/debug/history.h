@@ -52,7 +52,9 @@ class ShadowStack {
   void Push(const Shadow& s);
   // How many changes have been made: a mark to undo back to.
   uint64_t Mark() const { return base_ + at_; }
-  void UndoTo(uint64_t mark);
+  void UndoTo(uint64_t mark) {
+    if (Mark() > mark) Undo(mark);
+  }
   // Forgets the changes after the mark, undone: what is made next is new.
   void Truncate() { log_.resize(at_); }
   // Forgets the changes before mark: nothing goes back past it.
@@ -71,6 +73,7 @@ class ShadowStack {
     bool push;  // else a pop of s
   };
   void Make(const Op& op);
+  void Undo(uint64_t mark);
   std::vector<Shadow> frames_;
   std::deque<Op> log_;
   uint64_t base_ = 0;  // the changes forgotten before log_[0]
@@ -123,7 +126,11 @@ class FileJournal final : public runner::DiskJournal {
   // Puts the folder as it was with pos instructions run: undoes the changes
   // of instructions pos and later, makes those before it again. True when
   // it changed anything.
-  bool Sync(uint64_t pos);
+  bool Sync(uint64_t pos) {
+    // Mostly there is nothing to do: every change is made, all before pos.
+    if (applied_ == changes_.size() && (applied_ == 0 || changes_.back().at < pos)) return false;
+    return Move(pos);
+  }
   // Forgets the changes before instruction pos: nothing goes back past them.
   void Forget(uint64_t pos);
   // Forgets the changes of instruction pos and later, as they stand.
@@ -147,6 +154,7 @@ class FileJournal final : public runner::DiskJournal {
     unsigned oldMode = 0, newMode = 0;
   };
   void Add(Change c);
+  bool Move(uint64_t pos);
   bool Content(int dir, const std::string& host, Change& c, const char* doing);
   void Undo(const Change& c);
   void Redo(const Change& c);
