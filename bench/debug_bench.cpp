@@ -2,7 +2,9 @@
 // Continue with breakpoints (one with a condition on a hot statement, one never
 // reached), a data breakpoint and the history recording, against
 // runner::Machine::Run as orvane-run does it; then the time of one step into,
-// step over and step back, and the memory with the history full.
+// step over and step back, and the memory with the history full (also for a
+// program that calls the BDOS every few instructions, --chatty, and for one
+// that calls 30,000 deep, --deep).
 //   orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]
 // Prints the figures and "ratio R" (the session's speed as a part of the
 // plain machine's, by CPU time) on the last line.
@@ -98,8 +100,52 @@ int Chatty() {
   return 0;
 }
 
+// A recursion 30,000 calls deep, ten times over: the shadow call stack is
+// deep at every checkpoint. Prints the peak memory with the history full and
+// after one step back (which rebuilds a stretch of it).
+int Deep() {
+  using namespace orvane;
+  NullConsole console;
+  debug::LaunchOptions opt;
+  opt.path = "deep.z80";
+  opt.console = &console;
+  opt.text =
+      "        LD B,10\n"
+      "AGAIN:  LD HL,30000\n"
+      "        CALL DOWN\n"
+      "        DJNZ AGAIN\n"
+      "        RET\n"
+      "DOWN:   DEC HL\n"
+      "        LD A,H\n"
+      "        OR L\n"
+      "        CALL NZ,DOWN\n"
+      "        RET\n";
+  std::vector<std::string> errors;
+  auto s = debug::Session::Create(opt, errors);
+  if (!s) return std::fprintf(stderr, "%s\n", errors.empty() ? "cannot start" : errors[0].c_str()), 1;
+  std::string error;
+  s->AddBreakpointAtLine(5, "", 0, error);
+  const auto start = Clock::now();
+  s->Continue();
+  const double seconds = Seconds(start);
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  const double full = static_cast<double>(ru.ru_maxrss) / 1024.0;
+  const auto back = Clock::now();
+  s->StepBack();
+  const double backSeconds = Seconds(back);
+  getrusage(RUSAGE_SELF, &ru);
+  std::printf("deep          %llu instructions in %.3f s, 30,000 calls deep; history %llu instructions; %.1f MB peak "
+              "resident, %.1f MB after a step back (%.1f ms)\n",
+              static_cast<unsigned long long>(s->Instructions() + 1), seconds,
+              static_cast<unsigned long long>(s->HistoryDepth()), full, static_cast<double>(ru.ru_maxrss) / 1024.0,
+              backSeconds * 1e3);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "--chatty") return Chatty();
+  if (argc == 2 && std::string(argv[1]) == "--deep") return Deep();
   if (argc < 3) return std::fprintf(stderr, "usage: orvane-bench-debug PROGRAM.z80 HOT-LINE [RUNS]\n"), 2;
   const std::string source = argv[1];
   const int hot = std::atoi(argv[2]);

@@ -139,14 +139,9 @@ void DebugDriver::SetBreakpoint(const DebugBreakpoint& b) {
         }
         std::string error;
         const int id = session_->AddBreakpoint(b.address, b.condition, static_cast<int>(b.hitCount), error);
-        if (id != 0) {
-          breakpointIds_[b.address] = id;
-        } else {
-          // Without its condition it still stops: better than none.
+        if (id != 0) breakpointIds_[b.address] = id;
+        if (!error.empty())
           error_ = "Condition \"" + b.condition + "\" at " + debugview::HexAddress(b.address) + ": " + error;
-          const int plain = session_->AddBreakpoint(b.address, "", static_cast<int>(b.hitCount), error);
-          if (plain != 0) breakpointIds_[b.address] = plain;
-        }
         if (!Busy()) Publish(false);
       },
       true);
@@ -249,6 +244,7 @@ void DebugDriver::Publish(bool stopped) {
   } else if (!next.ended) {
     fault_.reset();
   }
+  if (!stop.note.empty()) next.status = stop.note + "\n" + next.status;
   next.line = stop.line;
   uint16_t* fields[] = {&next.registers.af,  &next.registers.bc,  &next.registers.de, &next.registers.hl,
                         &next.registers.af2, &next.registers.bc2, &next.registers.de2, &next.registers.hl2,

@@ -628,6 +628,7 @@ void Adapter::DoRun(Run kind) {
 
 void Adapter::Report(const Stop& stop) {
   FlushOutput();
+  if (!stop.note.empty()) out_.Event("output", {{"category", "console"}, {"output", stop.note + "\n"}});
   if (stop.reason == StopReason::kExited) {
     if (ended_) return;
     ended_ = true;
@@ -754,7 +755,8 @@ json Adapter::SetLineBreakpoints(const json& a) {
     }
     const auto hits = HitCount(bp, error);
     const int id = hits ? session_->AddBreakpointAtLine(line, Condition(bp), *hits, error) : 0;
-    if (id == 0) {
+    if (id != 0 && !error.empty()) lineBreakpoints_.push_back(id);  // kept, never stops
+    if (id == 0 || !error.empty()) {
       answers.push_back({{"verified", false}, {"line", line}, {"message", error}});
       continue;
     }
@@ -784,7 +786,8 @@ void Adapter::DoSetInstructionBreakpoints(const Request& r) {
       const int id = hits ? session_->AddBreakpoint(static_cast<uint16_t>(*address + *offset), Condition(bp),
                                                     *hits, error)
                           : 0;
-      if (id == 0) {
+      if (id != 0 && !error.empty()) instructionBreakpoints_.push_back(id);  // kept, never stops
+      if (id == 0 || !error.empty()) {
         answers.push_back({{"verified", false}, {"message", error}});
         continue;
       }

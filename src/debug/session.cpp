@@ -1,15 +1,8 @@
 // The debug session.
 //
-// History. The session runs libz80ex itself, one instruction at a time, and
-// records as it goes: every KInterval instructions a checkpoint (the whole CPU
-// context, the T-states, the shadow call stack, the BDOS's state), every byte
-// written with its old value (the memory's write log), and for every BDOS or
-// BIOS call what it did (the context after it and the bytes it wrote), since a
-// call cannot be run twice. Going back restores the checkpoint before the
-// target, undoing the writes since, and runs forward again to the target,
-// keeping the state before each instruction of that stretch, so that further
-// steps back inside it cost nothing. Going forward through recorded history
-// runs the instructions again and replays the calls from the record.
+// The session runs libz80ex itself, one instruction at a time, and keeps
+// what each leaves in the history (history.h); breakpoints.h decides where
+// it stops.
 #include "debug/session.h"
 
 #include <malloc.h>
@@ -21,7 +14,9 @@
 #include <map>
 #include <thread>
 
+#include "debug/breakpoints.h"
 #include "debug/expression.h"
+#include "debug/history.h"
 #include "driver/file_ops.h"
 #include "driver/run.h"
 #include "output/formats.h"
@@ -38,9 +33,6 @@ namespace {
 
 using runner::Reg;
 
-constexpr uint64_t kInterval = 2048;          // instructions between checkpoints
-constexpr uint64_t kKeep = 1100000;           // instructions of history kept at least ...
-constexpr size_t kMaxBytes = 48u << 20;       // ... unless the history grows past this many bytes
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
 
 // libz80ex behind the runner's Cpu interface, with its whole state saved and
@@ -119,36 +111,10 @@ class DebugCpu final : public runner::Cpu {
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
 inline bool IsCall(uint8_t op) { return op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7; }
 
-// A return address pushed by a CALL or RST.
-struct Shadow {
-  uint16_t slot, ret, site;
-};
-
-struct Interval {
-  uint64_t first = 0, t = 0;  // the first instruction's number, the T-states before it
-  std::vector<uint8_t> cpu;
-  std::vector<Shadow> shadow;
-  runner::Machine::SystemState sys;
-  std::vector<uint32_t> writes;  // (address << 8 | old) of every byte written from `first` on
-};
-
-// What a BDOS or BIOS call did, to replay it.
-struct CallRecord {
-  std::vector<uint8_t> cpuAfter;
-  uint64_t tAfter = 0;
-  std::vector<std::pair<uint16_t, uint8_t>> writes;  // in order, with the values written
-  runner::Machine::SystemState sys;
-};
-
 struct Fault {
   int status = 0;
   std::string message, description;
   uint16_t at = 0;
-};
-
-struct BreakpointEntry {
-  Breakpoint bp;
-  std::optional<Condition> condition;
 };
 
 }  // namespace
@@ -170,35 +136,9 @@ struct Session::Impl {
   // in and woff how many of its writes are in memory.
   uint64_t pos = 0, live = 0, t = 0;
   size_t cur = 0, woff = 0;
-  std::deque<Interval> intervals;
-  size_t oldWrites = 0;  // the writes of every interval but the last
-  size_t callBytes = 0;  // what the call records take
-  static size_t Bytes(const CallRecord& r) {
-    return sizeof(CallRecord) + 64 + r.cpuAfter.size() + r.writes.size() * sizeof(r.writes[0]);
-  }
-  void EraseCalls(std::map<uint64_t, CallRecord>::iterator from, std::map<uint64_t, CallRecord>::iterator to) {
-    for (auto i = from; i != to; ++i) callBytes -= Bytes(i->second);
-    calls.erase(from, to);
-  }
-  std::map<uint64_t, CallRecord> calls;  // by the number of the instruction that made them
-  std::vector<Shadow> shadow;
+  History history;
   std::vector<uint32_t> scratch;  // the write log while replaying
   std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
-
-  // The states before each instruction of one interval, from its first on.
-  struct Fine {
-    uint64_t first = UINT64_MAX;
-    size_t n = 0;
-    std::vector<uint8_t> cpu;
-    std::vector<size_t> woff;
-    std::vector<uint64_t> t;
-    std::vector<std::vector<Shadow>> shadow;
-    std::vector<runner::Machine::SystemState> sys;
-    void Clear() {
-      first = UINT64_MAX;
-      n = 0;
-    }
-  } fine;
 
   std::optional<Fault> fault;  // the run stopped on this, at live
   bool ended = false;
@@ -207,12 +147,8 @@ struct Session::Impl {
   std::atomic<bool> pause{false};
   uint64_t nextFlush = kFlushEvery;
 
-  // Breakpoints.
-  int nextId = 1;
-  std::vector<BreakpointEntry> breakpoints;
-  std::vector<DataBreakpoint> data;
-  std::vector<uint8_t> bpAt = std::vector<uint8_t>(65536), watched = std::vector<uint8_t>(65536);
-  bool anyWatch = false;
+  debug::Breakpoints bps;
+  bool anyWatch = false;  // a data breakpoint is set (cleared while a stretch is rebuilt)
   // Set by a step: the watched byte written and the instruction that did it.
   bool dataHit = false;
   uint16_t dataAddress = 0, dataBy = 0;
@@ -230,7 +166,6 @@ struct Session::Impl {
   uint64_t nextInterval = 0;  // where the next checkpoint goes
   void StepReplay();
   void AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n);
-  void Undo(size_t interval, size_t from, size_t to);
   bool StepBackOne(size_t& wroteFrom, size_t& wroteTo);
   void BuildFine(size_t interval, uint64_t target);
   void Rebase();
@@ -238,8 +173,10 @@ struct Session::Impl {
     if (mem->log) mem->log->push_back(uint32_t{a} << 8 | mem->bytes[a]);
     mem->bytes[a] = v;
   }
-  void RebuildBitmaps();
+  void Watching() { anyWatch = bps.anyWatch(); }
 
+  bool cutPending = false;  // a call's change to the folder was not kept: the history starts after it
+  std::string note;         // for the next stop
   Stop Make(StopReason reason, std::string description);
   Stop Finish(int status, std::string message);
   Stop FaultStop();
@@ -251,21 +188,6 @@ struct Session::Impl {
     const ProgramMap::Line* l = program.At(address);
     return l ? " (" + path + ":" + std::to_string(l->line) + ": " + l->text + ")" : "";
   }
-  std::string WatchName(uint16_t address) const {
-    for (const DataBreakpoint& d : data)
-      if (address >= d.first && address <= d.last)
-        return !d.name.empty() ? (d.first == d.last || address == d.first ? d.name
-                                                                          : d.name + "+" + std::to_string(address - d.first))
-                               : Hex4(address);
-    return Hex4(address);
-  }
-  int WatchId(uint16_t address) const {
-    for (const DataBreakpoint& d : data)
-      if (address >= d.first && address <= d.last) return d.id;
-    return 0;
-  }
-  int BreakpointHere(uint16_t pc, bool count);
-
   enum class Mode { kStep, kContinue, kUntil, kOut, kOver };
   struct Goal {
     Mode mode = Mode::kContinue;
@@ -285,13 +207,14 @@ std::string Session::Impl::Start() {
   // A new machine; the one before (on Restart) stays until this one is ready.
   auto newDisk = std::make_unique<runner::Disk>();
   if (!newDisk->Open(opt.drive)) return newDisk->error;
+  newDisk->journal = &history.files;
   auto c = std::make_unique<DebugCpu>();
   DebugCpu* newCpu = c.get();
   runner::RunOptions ro;
   ro.list = opt.list;
   ro.strict = opt.strict;
   ro.source = program.Lookup(path);
-  auto newMachine = std::make_unique<runner::Machine>(*opt.console, *newDisk, ro, std::move(c));
+  auto newMachine = std::make_unique<runner::Machine>(history.input, *newDisk, ro, std::move(c));
   newCpu->Bind(&newMachine->memory());
   std::string error;
   if (!newMachine->Load(program.image(), opt.args, error)) return error;
@@ -302,17 +225,13 @@ std::string Session::Impl::Start() {
   mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
-  intervals.clear();
-  oldWrites = 0;
-  calls.clear();
-  callBytes = 0;
-  shadow.clear();
-  fine.Clear();
+  history.Clear();
+  history.stack.Clear();
   fault.reset();
   ended = false;
   tPrevStop = tLastStop = 0;
   nextFlush = kFlushEvery;
-  for (BreakpointEntry& b : breakpoints) b.bp.hits = 0;
+  bps.ResetHits();
   NewInterval();
   last = Make(StopReason::kEntry, "Entry at " + At(cpu->Pc()));
   atEntry = true;
@@ -320,32 +239,13 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  if (!intervals.empty()) oldWrites += intervals.back().writes.size();
-  Interval& i = intervals.emplace_back();
-  i.first = pos;
-  i.t = t;
-  i.cpu = cpu->Save();
-  i.shadow = shadow;
-  i.sys = machine->SaveSystem();
-  i.writes.reserve(1024);
-  cur = intervals.size() - 1;
+  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem());
+  cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
   nextInterval = pos + kInterval;
-  Trim();
-}
-
-// Drops the oldest intervals beyond what the history keeps.
-void Session::Impl::Trim() {
-  while (intervals.size() > 2 && cur > 1) {
-    const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites * sizeof(uint32_t) + callBytes <= kMaxBytes) break;
-    oldWrites -= intervals.front().writes.size();
-    if (fine.first == intervals.front().first) fine.Clear();
-    intervals.pop_front();
-    --cur;
-    EraseCalls(calls.begin(), calls.lower_bound(intervals.front().first));
-  }
+  cur -= history.Trim(live, cur);
+  bps.Forget(history.first());
 }
 
 // ---- Forward.
@@ -353,15 +253,12 @@ void Session::Impl::Trim() {
 void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
   if (IsCall(op)) {
     const uint16_t sp = cpu->Sp();
-    if (sp == static_cast<uint16_t>(spBefore - 2)) {
-      while (!shadow.empty() && shadow.back().slot <= sp) shadow.pop_back();
-      shadow.push_back({sp, mem->Word(sp), from});
-    }
+    if (sp == static_cast<uint16_t>(spBefore - 2)) history.stack.Push({sp, mem->Word(sp), from});
   }
   if (anyWatch) {
     for (size_t i = 0; i < n; ++i) {
       const auto a = static_cast<uint16_t>(w[i] >> 8);
-      if (watched[a]) {
+      if (bps.watched()[a]) {
         dataHit = true;
         dataAddress = a;
         dataBy = from;
@@ -391,7 +288,13 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     k += n;
   }
   const uint64_t mt = machine->tstates();
+  history.files.now = pos - 1;
   const auto trap = machine->Serve(from);
+  if (std::string cut = history.files.TakeCut(); !cut.empty()) [[unlikely]] {
+    // Not kept: nothing goes back past this call.
+    cutPending = true;
+    note = "Step back stops after " + At(from) + ": " + cut + ", is too large to undo";
+  }
   t += machine->tstates() - mt;
   for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
   k = 0;
@@ -409,15 +312,17 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   woff = w.size();
   if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
   if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
-  CallRecord& r = calls[pos - 1];
+  CallRecord r;
+  r.writes.reserve(w.size() - cpuWrites);
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
+  r.inputAfter = history.input.at();
   r.sys = machine->SaveSystem();
   for (size_t i = cpuWrites; i < w.size(); ++i) {
     const auto a = static_cast<uint16_t>(w[i] >> 8);
     r.writes.emplace_back(a, mem->bytes[a]);
   }
-  callBytes += Bytes(r);
+  history.AddCall(pos - 1, std::move(r));
   pc = cpu->Pc();
   return Outcome::kOk;
 }
@@ -448,6 +353,10 @@ inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op
     AfterStep(from, op, spBefore, w.data() + before, woff - before);
   if (pos >= nextInterval) [[unlikely]]
     NewInterval();
+  if (cutPending) [[unlikely]] {
+    cutPending = false;
+    Rebase();
+  }
   return Outcome::kOk;
 }
 
@@ -460,8 +369,8 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
   DebugCpu& c = *cpu;
   const runner::Memory& m = *mem;
   const std::vector<uint32_t>& w = *mem->log;
-  const uint8_t* const bp = bpAt.data();
-  const uint8_t* const watched = this->watched.data();
+  const uint8_t* const bp = bps.at();
+  const uint8_t* const watched = bps.watched();
   const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
   const uint16_t target = goal.pc;
   const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
@@ -505,21 +414,21 @@ void Session::Impl::StepReplay() {
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
   // Only an instruction that entered the system made a call.
-  const auto call = runner::AtSystem(*mem, cpu->Pc()) ? calls.find(pos) : calls.end();
-  if (call != calls.end()) {
-    for (const auto& [a, v] : call->second.writes) Poke(a, v);
-    cpu->Load(call->second.cpuAfter.data());
-    t = call->second.tAfter;
-    machine->RestoreSystem(call->second.sys);
+  if (const CallRecord* call = runner::AtSystem(*mem, cpu->Pc()) ? history.Call(pos) : nullptr) {
+    for (const auto& [a, v] : call->writes) Poke(a, v);
+    cpu->Load(call->cpuAfter.data());
+    t = call->tAfter;
+    history.input.Seek(call->inputAfter);
+    machine->RestoreSystem(call->sys);
   }
   ++pos;
   woff += scratch.size();
   AfterStep(from, op, spBefore, scratch.data(), scratch.size());
-  if (cur + 1 < intervals.size() && pos == intervals[cur + 1].first) {
+  if (cur + 1 < history.intervals.size() && pos == history.intervals[cur + 1].first) {
     ++cur;
     woff = 0;
   }
-  mem->log = pos == live ? &intervals.back().writes : &scratch;
+  mem->log = pos == live ? &history.intervals.back().writes : &scratch;
 }
 
 // A call that waits for a key waits here, where a pause can stop it before
@@ -529,7 +438,7 @@ bool Session::Impl::WaitForInput(uint16_t pc) {
   const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
   const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
   if (!waits) return true;
-  while (!opt.console->Ready() && !opt.console->Ended()) {
+  while (!history.input.Ready() && !history.input.Ended()) {
     if (pause.load(std::memory_order_relaxed)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -538,20 +447,17 @@ bool Session::Impl::WaitForInput(uint16_t pc) {
 
 // ---- Backward.
 
-// Puts back the old bytes of writes [from, to) of an interval, last first.
-void Session::Impl::Undo(size_t interval, size_t from, size_t to) {
-  const std::vector<uint32_t>& w = intervals[interval].writes;
-  for (size_t i = to; i-- > from;) mem->bytes[w[i] >> 8] = static_cast<uint8_t>(w[i]);
-}
-
 // Back to the start of an interval, then forward to target keeping the state
 // before each instruction.
 void Session::Impl::BuildFine(size_t interval, uint64_t target) {
-  for (size_t k = cur + 1; k-- > interval;) Undo(k, 0, k == cur ? woff : intervals[k].writes.size());
-  const Interval& iv = intervals[interval];
+  for (size_t k = cur + 1; k-- > interval;)
+    history.Undo(*mem, k, 0, k == cur ? woff : history.intervals[k].writes.size());
+  const Interval& iv = history.intervals[interval];
+  Fine& fine = history.fine;
   cpu->Load(iv.cpu.data());
   t = iv.t;
-  shadow = iv.shadow;
+  history.stack.UndoTo(iv.shadow);
+  history.input.Seek(iv.input);
   machine->RestoreSystem(iv.sys);
   pos = iv.first;
   cur = interval;
@@ -565,6 +471,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   fine.woff.resize(count);
   fine.t.resize(count);
   fine.shadow.resize(count);
+  fine.input.resize(count);
   fine.sys.resize(count);
   const bool watch = anyWatch;
   anyWatch = false;
@@ -573,7 +480,8 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
     cpu->Save(&fine.cpu[i * size]);
     fine.woff[i] = woff;
     fine.t[i] = t;
-    fine.shadow[i] = shadow;
+    fine.shadow[i] = history.stack.Mark();
+    fine.input[i] = history.input.at();
     fine.sys[i] = machine->SaveSystem();
     if (pos == target) break;
     StepReplay();
@@ -584,16 +492,18 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
 // One instruction back; false at the oldest recorded one. [wroteFrom, wroteTo)
 // are the undone instruction's writes in the current interval's log.
 bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
-  if (pos == intervals.front().first) return false;
+  if (pos == history.first()) return false;
   const uint64_t target = pos - 1;
-  const size_t interval = target >= intervals[cur].first ? cur : cur - 1;
-  const size_t endWrites = interval == cur ? woff : intervals[interval].writes.size();
-  if (fine.first == intervals[interval].first && target - fine.first < fine.n) {
+  const size_t interval = target >= history.intervals[cur].first ? cur : cur - 1;
+  const size_t endWrites = interval == cur ? woff : history.intervals[interval].writes.size();
+  const Fine& fine = history.fine;
+  if (fine.Holds(history.intervals[interval].first, target)) {
     const size_t i = static_cast<size_t>(target - fine.first);
-    Undo(interval, fine.woff[i], endWrites);
+    history.Undo(*mem, interval, fine.woff[i], endWrites);
     cpu->Load(&fine.cpu[i * cpu->size()]);
     t = fine.t[i];
-    shadow = fine.shadow[i];
+    history.stack.UndoTo(fine.shadow[i]);
+    history.input.Seek(fine.input[i]);
     machine->RestoreSystem(fine.sys[i]);
     pos = target;
     cur = interval;
@@ -601,6 +511,8 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
   } else {
     BuildFine(interval, target);
   }
+  bps.Undo(pos);
+  if (history.files.Sync(pos)) disk->CloseAll();  // a kept file may be another now
   wroteFrom = woff;
   wroteTo = endWrites;
   mem->log = &scratch;
@@ -613,11 +525,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
 void Session::Impl::Rebase() {
   live = pos;
   fault.reset();
-  intervals.clear();
-  oldWrites = 0;
-  calls.clear();
-  callBytes = 0;
-  fine.Clear();
+  history.Clear();
   NewInterval();
 }
 
@@ -625,14 +533,17 @@ void Session::Impl::Rebase() {
 // paused while it waited for a key, did not happen as far as the history goes.
 void Session::Impl::DropLast() {
   mem->refusedWrite = -1;
+  history.files.Drop(pos - 1);  // what it did to the folder stays done
   size_t a, b;
   StepBackOne(a, b);
   live = pos;
-  intervals.back().writes.resize(woff);
-  EraseCalls(calls.lower_bound(pos), calls.end());
-  if (fine.first == intervals.back().first && fine.n > pos - fine.first + 1)
+  history.stack.Truncate();
+  history.intervals.back().writes.resize(woff);
+  history.EraseCallsFrom(pos);
+  Fine& fine = history.fine;
+  if (fine.first == history.intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
-  mem->log = &intervals.back().writes;
+  mem->log = &history.intervals.back().writes;
 }
 
 // ---- Stops.
@@ -643,6 +554,7 @@ Stop Session::Impl::Make(StopReason reason, std::string description) {
   s.address = cpu->Pc();
   s.line = program.LineOf(s.address);
   s.description = std::move(description);
+  s.note.swap(note);
   tPrevStop = tLastStop;
   tLastStop = t;
   if (!opt.console->Flush() && !ended) {
@@ -663,6 +575,7 @@ Stop Session::Impl::Finish(int status, std::string message) {
   s.line = program.LineOf(s.address);
   s.exitStatus = status;
   s.message = std::move(message);
+  s.note.swap(note);
   s.description = "Exited with status " + std::to_string(status);
   last = s;
   return s;
@@ -674,17 +587,6 @@ Stop Session::Impl::FaultStop() {
   s.message = fault->message;
   s.exitStatus = fault->status;
   return s;
-}
-
-int Session::Impl::BreakpointHere(uint16_t pc, bool count) {
-  for (BreakpointEntry& b : breakpoints) {
-    if (b.bp.address != pc) continue;
-    if (b.condition && !b.condition->Holds(*cpu, *mem)) continue;
-    if (!count) return b.bp.id;
-    ++b.bp.hits;
-    if (b.bp.hitCount <= 1 || b.bp.hits == b.bp.hitCount) return b.bp.id;
-  }
-  return 0;
 }
 
 // Common start of a forward run: false with out set when it cannot go on.
@@ -715,8 +617,8 @@ Stop Session::Impl::Run(Goal goal) {
   // A breakpoint on the first statement: its first arrival is the start.
   const bool entry = atEntry;
   atEntry = false;
-  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bpAt[cpu->Pc()]) {
-    if (const int id = BreakpointHere(cpu->Pc(), true)) {
+  if (entry && goal.mode != Mode::kStep && goal.mode != Mode::kOver && bps.at()[cpu->Pc()]) {
+    if (const int id = bps.Arrive(cpu->Pc(), *cpu, *mem, pos)) {
       Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(cpu->Pc()));
       s.breakpoint = id;
       return last = s;
@@ -750,6 +652,10 @@ Stop Session::Impl::Run(Goal goal) {
         if (called != std::string::npos) text.replace(called, 13, " at ");
         f.description = "Stopped: " + text + ", " + At(f.at);
         DropLast();
+        if (cutPending) {
+          cutPending = false;
+          Rebase();
+        }
         fault = f;
         return last = FaultStop();
       }
@@ -771,20 +677,21 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
+      if (history.files.Sync(pos)) disk->CloseAll();
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
     if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
     if (dataHit) {
       Stop s = Make(StopReason::kDataBreakpoint,
-                    "Data breakpoint: " + WatchName(dataAddress) + " written at " + At(dataBy));
-      s.breakpoint = WatchId(dataAddress);
+                    "Data breakpoint: " + bps.WatchName(dataAddress) + " written at " + At(dataBy));
+      s.breakpoint = bps.WatchId(dataAddress);
       s.written = dataAddress;
       s.writtenBy = dataBy;
       return last = s;
     }
-    if (bpAt[pc]) {
-      if (const int id = BreakpointHere(pc, true)) {
+    if (bps.at()[pc]) {
+      if (const int id = bps.Arrive(pc, *cpu, *mem, pos)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
@@ -795,7 +702,8 @@ Stop Session::Impl::Run(Goal goal) {
         // A CALL or RST that pushed its return address runs until the
         // routine is left, as a step out of it would; one that did not
         // (a condition false) was a step.
-        if (cpu->Sp() == static_cast<uint16_t>(goal.sp - 2) && !shadow.empty() && shadow.back().site == from) {
+        if (const auto& shadow = history.stack.frames();
+            cpu->Sp() == static_cast<uint16_t>(goal.sp - 2) && !shadow.empty() && shadow.back().site == from) {
           goal.mode = Mode::kOut;
           goal.slot = shadow.back().slot;
           goal.ret = shadow.back().ret;
@@ -834,20 +742,20 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
     const uint16_t pc = cpu->Pc();
     if (!toBreakpoint) return last = Make(StopReason::kStep, "Step back to " + At(pc));
     if (anyWatch) {
-      const std::vector<uint32_t>& w = intervals[cur].writes;
+      const std::vector<uint32_t>& w = history.intervals[cur].writes;
       for (size_t i = from; i < to; ++i) {
         const auto a = static_cast<uint16_t>(w[i] >> 8);
-        if (watched[a]) {
-          Stop s = Make(StopReason::kDataBreakpoint, "Data breakpoint: " + WatchName(a) + " written at " + At(pc));
-          s.breakpoint = WatchId(a);
+        if (bps.watched()[a]) {
+          Stop s = Make(StopReason::kDataBreakpoint, "Data breakpoint: " + bps.WatchName(a) + " written at " + At(pc));
+          s.breakpoint = bps.WatchId(a);
           s.written = a;
           s.writtenBy = pc;
           return last = s;
         }
       }
     }
-    if (bpAt[pc]) {
-      if (const int id = BreakpointHere(pc, false)) {
+    if (bps.at()[pc]) {
+      if (const int id = bps.Left(pc, *cpu, *mem, pos)) {
         Stop s = Make(StopReason::kBreakpoint, "Breakpoint at " + At(pc));
         s.breakpoint = id;
         return last = s;
@@ -857,15 +765,6 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
       return last = Make(StopReason::kPause, "Paused at " + At(pc));
     }
   }
-}
-
-void Session::Impl::RebuildBitmaps() {
-  std::fill(bpAt.begin(), bpAt.end(), 0);
-  for (const BreakpointEntry& b : breakpoints) bpAt[b.bp.address] = 1;
-  std::fill(watched.begin(), watched.end(), 0);
-  anyWatch = !data.empty();
-  for (const DataBreakpoint& d : data)
-    for (uint32_t a = d.first; a <= d.last; ++a) watched[a] = 1;
 }
 
 // ---- The interface.
@@ -929,6 +828,7 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, ProgramMa
   std::unique_ptr<Session> s(new Session());
   Impl& d = *s->impl_;
   d.opt = options;
+  d.history.input.Bind(options.console);
   d.path = options.path;
   d.program = std::move(program);
   if (std::string error = d.Start(); !error.empty()) {
@@ -964,13 +864,15 @@ Stop Session::StepOut() {
   Impl& d = *impl_;
   if (d.ended) return d.last;
   const uint16_t sp = d.cpu->Sp();
-  while (!d.shadow.empty() && (d.shadow.back().slot < sp || d.mem->Word(d.shadow.back().slot) != d.shadow.back().ret))
-    d.shadow.pop_back();
-  if (d.shadow.empty()) return Continue();
+  // The innermost return address still on the stack.
+  const std::vector<Shadow>& shadow = d.history.stack.frames();
+  size_t n = shadow.size();
+  while (n > 0 && (shadow[n - 1].slot < sp || d.mem->Word(shadow[n - 1].slot) != shadow[n - 1].ret)) --n;
+  if (n == 0) return Continue();
   Impl::Goal g;
   g.mode = Impl::Mode::kOut;
-  g.slot = d.shadow.back().slot;
-  g.ret = d.shadow.back().ret;
+  g.slot = shadow[n - 1].slot;
+  g.ret = shadow[n - 1].ret;
   return d.Run(g);
 }
 
@@ -1010,19 +912,7 @@ const Stop& Session::LastStop() const { return impl_->last; }
 
 int Session::AddBreakpoint(uint16_t address, std::string_view condition, int hitCount, std::string& error) {
   Impl& d = *impl_;
-  BreakpointEntry e;
-  if (condition.find_first_not_of(" \t") != std::string_view::npos) {
-    e.condition = ParseCondition(condition, d.program, error);
-    if (!e.condition) return 0;
-  }
-  e.bp.id = d.nextId++;
-  e.bp.address = address;
-  e.bp.line = d.program.LineOf(address);
-  e.bp.condition = std::string(condition);
-  e.bp.hitCount = hitCount;
-  d.breakpoints.push_back(std::move(e));
-  d.RebuildBitmaps();
-  return d.breakpoints.back().bp.id;
+  return d.bps.Add(address, d.program.LineOf(address), condition, hitCount, d.program, error);
 }
 
 int Session::AddBreakpointAtLine(int line, std::string_view condition, int hitCount, std::string& error) {
@@ -1034,54 +924,32 @@ int Session::AddBreakpointAtLine(int line, std::string_view condition, int hitCo
   return AddBreakpoint(l->address, condition, hitCount, error);
 }
 
-bool Session::RemoveBreakpoint(int id) {
-  Impl& d = *impl_;
-  const auto it =
-      std::find_if(d.breakpoints.begin(), d.breakpoints.end(), [id](const BreakpointEntry& b) { return b.bp.id == id; });
-  if (it == d.breakpoints.end()) return false;
-  d.breakpoints.erase(it);
-  d.RebuildBitmaps();
-  return true;
-}
-
-void Session::ClearBreakpoints() {
-  impl_->breakpoints.clear();
-  impl_->RebuildBitmaps();
-}
-
-std::vector<Breakpoint> Session::Breakpoints() const {
-  std::vector<Breakpoint> v;
-  for (const BreakpointEntry& b : impl_->breakpoints) v.push_back(b.bp);
-  return v;
-}
+bool Session::RemoveBreakpoint(int id) { return impl_->bps.Remove(id); }
+void Session::ClearBreakpoints() { impl_->bps.Clear(); }
+std::vector<Breakpoint> Session::Breakpoints() const { return impl_->bps.List(); }
 
 bool Session::CheckCondition(std::string_view condition, std::string& error) const {
   return ParseCondition(condition, impl_->program, error).has_value();
 }
 
 int Session::AddDataBreakpoint(uint16_t first, uint16_t last, std::string name) {
-  Impl& d = *impl_;
-  if (last < first) std::swap(first, last);
-  d.data.push_back({d.nextId++, first, last, std::move(name)});
-  d.RebuildBitmaps();
-  return d.data.back().id;
+  const int id = impl_->bps.AddData(first, last, std::move(name));
+  impl_->Watching();
+  return id;
 }
 
 bool Session::RemoveDataBreakpoint(int id) {
-  Impl& d = *impl_;
-  const auto it = std::find_if(d.data.begin(), d.data.end(), [id](const DataBreakpoint& b) { return b.id == id; });
-  if (it == d.data.end()) return false;
-  d.data.erase(it);
-  d.RebuildBitmaps();
-  return true;
+  const bool removed = impl_->bps.RemoveData(id);
+  impl_->Watching();
+  return removed;
 }
 
 void Session::ClearDataBreakpoints() {
-  impl_->data.clear();
-  impl_->RebuildBitmaps();
+  impl_->bps.ClearData();
+  impl_->Watching();
 }
 
-std::vector<DataBreakpoint> Session::DataBreakpoints() const { return impl_->data; }
+std::vector<DataBreakpoint> Session::DataBreakpoints() const { return impl_->bps.Data(); }
 
 const std::vector<std::string>& Session::RegisterNames() {
   static const std::vector<std::string> names = [] {
@@ -1134,8 +1002,9 @@ std::vector<Frame> Session::CallStack() const {
   const uint16_t pc = d.cpu->Pc();
   frames.push_back({pc, d.program.LineOf(pc), 0, 0});
   const uint16_t sp = d.cpu->Sp();
-  for (size_t i = d.shadow.size(); i-- > 0;) {
-    const Shadow& s = d.shadow[i];
+  const std::vector<Shadow>& shadow = d.history.stack.frames();
+  for (size_t i = shadow.size(); i-- > 0;) {
+    const Shadow& s = shadow[i];
     if (s.slot < sp || d.mem->Word(s.slot) != s.ret) continue;
     frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot});
   }
@@ -1159,7 +1028,7 @@ std::optional<Value> Session::Evaluate(std::string_view expression, std::string&
 }
 
 uint64_t Session::HistoryDepth() const {
-  return impl_->intervals.empty() ? 0 : impl_->pos - impl_->intervals.front().first;
+  return impl_->history.intervals.empty() ? 0 : impl_->pos - impl_->history.first();
 }
 
 }  // namespace orvane::debug

@@ -77,6 +77,10 @@ struct Stop {
   uint16_t writtenBy = 0;   // kDataBreakpoint: the address of the writing instruction
   // Stepping back reached the oldest instruction still recorded.
   bool historyStart = false;
+  // Said once, beside the stop, for the status line or the debug console:
+  // the history was cut ("Step back stops after line 12: deleting BIG.DAT,
+  // 20,971,520 bytes, is too large to undo"); empty mostly.
+  std::string note;
 };
 
 struct Breakpoint {
@@ -86,6 +90,9 @@ struct Breakpoint {
   std::string condition;      // "" or NAME OP VALUE
   int hitCount = 0;           // 0 or 1: every arrival; N: the Nth arrival (condition true) only
   int hits = 0;               // arrivals so far with the condition true
+  // The condition cannot be read: why. Such a breakpoint never stops; it is
+  // set again with a condition that can be.
+  std::string error;
 };
 
 struct DataBreakpoint {
@@ -154,8 +161,9 @@ class Session {
   // stopping on the way at breakpoints.
   Stop RunTo(uint16_t address);
   Stop RunToLine(int line);
-  // Undoes one instruction; registers, memory and T-states are as they were
-  // before it (console output already written stays written).
+  // Undoes one instruction; registers, memory, T-states, the keys read and
+  // drive A:'s folder are as they were before it (console output already
+  // written stays written).
   Stop StepBack();
   // Undoes instructions until a breakpoint's statement or the instruction
   // that wrote a watched byte is reached, or the oldest recorded instruction.
@@ -182,7 +190,9 @@ class Session {
   // H L AF BC DE HL IX IY SP PC AF' BC' DE' HL' I R), a flag (SF ZF HF PVF NF CF)
   // or (X), the byte at X, X a register pair, a symbol or a number; OP one of
   // == != < <= > >=; VALUE a number (decimal, &H hex, &O octal) or a symbol.
-  // Returns the new id, or 0 with error set when the condition is wrong.
+  // Returns the new id. A condition that cannot be read sets error (why,
+  // and that the breakpoint does not stop until the condition is mended) and
+  // the breakpoint's error: it is kept and listed, and never stops.
   int AddBreakpoint(uint16_t address, std::string_view condition, int hitCount, std::string& error);
   // At the first statement with code on line or after it; 0 with error set
   // when no line from there on has code.

@@ -88,6 +88,7 @@ Disk::File* Disk::Keep(const CpmName& key, const std::string& host, bool twins, 
   // Never blocks (a FIFO put in the file's place) and never takes a terminal.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const int extra = how == How::kCreate ? O_CREAT | O_EXCL : how == How::kTruncate ? O_TRUNC : 0;
+  if (journal) journal->Opening(dir_, host, how);
   int fd = openat(dir_, host.c_str(), O_RDWR | extra | kFlags, 0666);
   const bool writable = fd >= 0;
   const int refused = writable ? 0 : errno;
@@ -157,6 +158,7 @@ bool Disk::WriteRecord(const File& f, uint32_t record, const uint8_t* in) {
     errno = f.refused;
     return Fail("cannot write", f.host);
   }
+  if (journal) journal->Writing(dir_, f.host, f.fd, record, in);
   int done = 0;
   while (done < 128) {
     const ssize_t n = pwrite(f.fd, in + done, 128 - done, static_cast<off_t>(record) * 128 + done);
@@ -172,12 +174,14 @@ bool Disk::WriteRecord(const File& f, uint32_t record, const uint8_t* in) {
 
 bool Disk::Remove(const std::string& host) {
   DropHost(host);
+  if (journal) journal->Removing(dir_, host);
   return unlinkat(dir_, host.c_str(), 0) == 0 || Fail("cannot delete", host);
 }
 
 bool Disk::Rename(const std::string& from, const std::string& to) {
   DropHost(from);
   DropHost(to);
+  if (journal) journal->Renaming(dir_, from, to);
   return renameat2(dir_, from.c_str(), dir_, to.c_str(), RENAME_NOREPLACE) == 0 || Fail("cannot rename", from);
 }
 
@@ -195,6 +199,7 @@ bool Disk::SetReadOnly(const std::string& host, bool readOnly) {
                                : st.st_mode | S_IWUSR;
   if ((mode & 07777) == (st.st_mode & 07777)) return true;
   DropHost(host);  // a kept file is opened afresh, with its new permission
+  if (journal) journal->SettingReadOnly(dir_, host, readOnly);
   return fchmodat(dir_, host.c_str(), mode & 07777, 0) == 0 || Fail("cannot set the attributes of", host);
 }
 

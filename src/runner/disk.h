@@ -13,6 +13,8 @@
 
 namespace orvane::runner {
 
+class DiskJournal;
+
 class Disk {
  public:
   // A host name in the folder with a CP/M form.
@@ -78,11 +80,28 @@ class Disk {
   uint64_t FreeBytes();
 
   std::string error;
+  // Told before each change to a file in the folder; may be null.
+  DiskJournal* journal = nullptr;
 
  private:
   bool Fail(const std::string& what, const std::string& host);
   int dir_ = -1;
   std::map<CpmName, File> kept_;
+};
+
+// What a debugger needs to undo the Disk's changes: each is told before it is
+// made, while what it replaces is still there to be read through dir, the
+// folder's descriptor. A change the host then refuses has been told too.
+class DiskJournal {
+ public:
+  virtual ~DiskJournal() = default;
+  // host is opened as how says (made new, emptied; kOpen changes nothing).
+  virtual void Opening(int dir, const std::string& host, Disk::How how) = 0;
+  // record (128 bytes from record * 128) of host, open as fd, gets the bytes at in.
+  virtual void Writing(int dir, const std::string& host, int fd, uint32_t record, const uint8_t* in) = 0;
+  virtual void Removing(int dir, const std::string& host) = 0;
+  virtual void Renaming(int dir, const std::string& from, const std::string& to) = 0;
+  virtual void SettingReadOnly(int dir, const std::string& host, bool readOnly) = 0;
 };
 
 }  // namespace orvane::runner

@@ -5,6 +5,7 @@
 // --run --trace on the same program (the trace prints them before every
 // instruction), never from the session.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -257,7 +260,8 @@ TEST_P(Rows, Script) {
   const Oracle o = RunOracle(w, c.program);
   ASSERT_FALSE(o.rows.empty()) << "orvane-asm --run --trace gave no trace";
   StringConsole console(c.program.input);
-  auto s = Open(c.program, console, w.Folder("session", c.program));
+  const fs::path folder = w.Folder("session", c.program);
+  auto s = Open(c.program, console, folder);
   ASSERT_TRUE(s);
   EXPECT_EQ(s->LastStop().reason, StopReason::kEntry);
   ExpectRow(*s, o, 0, "entry");
@@ -290,6 +294,34 @@ TEST_P(Rows, Script) {
       if (rest.rfind("if ", 0) == 0) condition = rest.substr(3);
       if (rest.rfind("hit ", 0) == 0) hit = std::stoi(rest.substr(4));
       ASSERT_NE(s->AddBreakpointAtLine(line, condition, hit, error), 0) << where << ": " << error;
+      continue;
+    }
+    if (verb == "set") {
+      std::string name;
+      unsigned value = 0;
+      cs >> name >> value;
+      ASSERT_TRUE(s->SetRegister(name, value)) << where;
+      continue;
+    }
+    if (verb == "file" || verb == "nofile") {  // what drive A: holds now, by CP/M name (any case)
+      std::string name;
+      cs >> name;
+      std::vector<fs::path> found;
+      for (const auto& e : fs::directory_iterator(folder)) {
+        std::string n = e.path().filename().string();
+        for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (n == name) found.push_back(e.path());
+      }
+      if (verb == "nofile") {
+        EXPECT_TRUE(found.empty()) << where;
+      } else {
+        ASSERT_EQ(found.size(), 1u) << where;
+        EXPECT_EQ(Slurp(found[0]), rows::Unescape(expect)) << where;
+      }
+      continue;
+    }
+    if (verb == "clear") {
+      s->ClearBreakpoints();
       continue;
     }
     if (verb == "d") {
@@ -373,9 +405,17 @@ TEST_P(Rows, Script) {
     }
     ExpectRow(*s, o, expected, where);
   }
-  // What the program printed reached the console once, as orvane-run printed it.
+  // What the program printed reached the console once, as orvane-run printed
+  // it, and it left drive A: as orvane-run left it.
   if (s->Ended()) {
     EXPECT_EQ(console.out, o.out);
+    const fs::path oracle = w.dir() / "oracle";
+    const std::set<std::string> harness = {"prog.z80", "prog.LST", "prog.com", "in.txt", "out.txt", "err.txt"};
+    std::map<std::string, std::string> got, want;
+    for (const auto& e : fs::directory_iterator(folder)) got[e.path().filename().string()] = Slurp(e.path());
+    for (const auto& e : fs::directory_iterator(oracle))
+      if (!harness.count(e.path().filename().string())) want[e.path().filename().string()] = Slurp(e.path());
+    EXPECT_EQ(got, want) << "drive A: at the end";
   }
 }
 
@@ -625,6 +665,95 @@ TEST(Session, ConsoleGone) {
   const Stop end = s->Continue();
   EXPECT_EQ(end.reason, StopReason::kExited);
   EXPECT_EQ(end.exitStatus, 7);
+}
+
+}  // namespace
+
+namespace {
+
+// The peak resident memory, in KiB, of a child process that runs f.
+long PeakKib(const std::function<void()>& f) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    f();
+    _exit(0);
+  }
+  int status = 0;
+  struct rusage ru {};
+  if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return ru.ru_maxrss;
+}
+
+// A recursion 30,000 calls deep, ten times over: the history (with its
+// shadow call stack) stays within the bound while it fills and while a
+// stretch of it is rebuilt, measured as bench/debug measures it.
+TEST(Session, ADeepRecursionStaysWithinTheHistorysBound) {
+  Workspace w;
+  const long kib = PeakKib([&] {
+    StringConsole console("");
+    auto s = Open({"        LD B,10\n"
+                   "AGAIN:  LD HL,30000\n"
+                   "        CALL DOWN\n"
+                   "        DJNZ AGAIN\n"
+                   "        RET\n"
+                   "DOWN:   DEC HL\n"
+                   "        LD A,H\n"
+                   "        OR L\n"
+                   "        CALL NZ,DOWN\n"
+                   "        RET\n"},
+                  console, w.dir());
+    std::string error;
+    if (!s || !s->AddBreakpointAtLine(5, "", 0, error)) _exit(2);
+    if (s->Continue().reason != StopReason::kBreakpoint || s->HistoryDepth() < 1000000) _exit(3);
+    for (int i = 0; i < 5000; ++i) s->StepBack();
+    if (s->CallStack().size() < 2) _exit(4);
+  });
+  ASSERT_GT(kib, 0) << "the child failed";
+  EXPECT_LT(kib, 64 * 1024) << "peak resident memory " << kib << " KiB";
+}
+
+}  // namespace
+
+namespace {
+
+// A file deleted that is too large to keep: the history before the DELETE
+// is cut, and the stop after it says so.
+TEST(Session, AChangeTooLargeToKeepCutsTheHistory) {
+  Workspace w;
+  {
+    std::ofstream big(w.dir() / "BIG.DAT", std::ios::binary);
+    big << std::string((16u << 20) + 1, 'x');
+  }
+  StringConsole console("");
+  LaunchOptions opt;
+  opt.path = "prog.z80";
+  opt.text =
+      "        NOP\n"
+      "        LD DE,&H5C\n"
+      "        LD C,19\n"
+      "        CALL 5\n"  // 4: delete BIG.DAT
+      "        NOP\n"
+      "        RET\n";
+  opt.args = {"BIG.DAT"};
+  opt.drive = w.dir().string();
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  s->StepInto();
+  s->StepInto();
+  s->StepInto();
+  const Stop after = s->StepInto();
+  EXPECT_EQ(after.line, 5);
+  EXPECT_FALSE(fs::exists(w.dir() / "BIG.DAT"));
+  EXPECT_EQ(after.note, "Step back stops after line 4: deleting BIG.DAT, 16,777,217 bytes, is too large to undo");
+  EXPECT_EQ(s->HistoryDepth(), 0u);
+  const Stop back = s->StepBack();
+  EXPECT_TRUE(back.historyStart);
+  EXPECT_EQ(back.line, 5);
+  EXPECT_TRUE(back.note.empty());  // said once
+  EXPECT_FALSE(fs::exists(w.dir() / "BIG.DAT"));
+  EXPECT_EQ(s->Continue().exitStatus, 0);
 }
 
 }  // namespace

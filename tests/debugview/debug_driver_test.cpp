@@ -142,13 +142,21 @@ TEST(DebugDriver, ABreakpointSetWhileItRunsStopsIt) {
   EXPECT_TRUE(s.error.empty()) << s.error;
 }
 
-TEST(DebugDriver, AConditionThatCannotBeReadIsNamedAndTheBreakpointStopsWithout) {
+TEST(DebugDriver, AConditionThatCannotBeReadIsNamedAndTheBreakpointDoesNotStopUntilItIsMended) {
   Driver d(kLoop);
-  d.driver->SetBreakpoint({d.Address(2), "HL >< 5", 0});
+  d.driver->SetBreakpoint({d.Address(2), "HL = 5", 0});
   const DebugState changed = d.Next(true);
   EXPECT_EQ(changed.stops, 1u);  // a change, not a stop
-  EXPECT_NE(changed.error.find("Condition \"HL >< 5\" at 0103H: "), std::string::npos) << changed.error;
+  EXPECT_NE(changed.error.find("Condition \"HL = 5\" at 0103H: "), std::string::npos) << changed.error;
+  EXPECT_NE(changed.error.find("the breakpoint does not stop until the condition is mended"), std::string::npos)
+      << changed.error;
+  d.driver->SetBreakpoint({d.Address(6), "", 0});
+  d.driver->Post(Command::kContinue);
+  const DebugState past = d.Next();
+  EXPECT_EQ(past.status, "Breakpoint at line 6");  // not at line 2
   d.driver->SetBreakpoint({d.Address(2), "HL == 5", 0});
+  d.driver->Post(Command::kRestart);
+  d.Next();
   d.driver->Post(Command::kContinue);
   const DebugState s = d.Next();
   EXPECT_EQ(s.status, "Breakpoint at line 2");
