@@ -86,7 +86,7 @@ int Machine::In() {
   if (c >= 0) return c;
   if (console_.QuitRequested())
     Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
-  else if (console_.Ended() && readsAtEnd_++ > 0)
+  else if (console_.Ended() && sys_.readsAtEnd++ > 0)
     InputEnded();
   return c;
 }
@@ -96,11 +96,11 @@ bool Machine::Polled() {
   if (console_.QuitRequested()) {
     Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
   } else if (console_.Ended()) {
-    const bool inRow = calls_ == lastPollCall_ + 1 && instructions_ - lastPollAt_ <= kPollGap;
-    idlePolls_ = inRow ? idlePolls_ + 1 : 1;
-    lastPollCall_ = calls_;
-    lastPollAt_ = instructions_;
-    if (idlePolls_ >= kIdlePolls) InputEnded();
+    const bool inRow = sys_.calls == sys_.lastPollCall + 1 && instructions_ - sys_.lastPollAt <= kPollGap;
+    sys_.idlePolls = inRow ? sys_.idlePolls + 1 : 1;
+    sys_.lastPollCall = sys_.calls;
+    sys_.lastPollAt = instructions_;
+    if (sys_.idlePolls >= kIdlePolls) InputEnded();
   }
   return false;
 }
@@ -195,8 +195,8 @@ void Machine::ConsoleStatus() { Return(Polled() ? 0xFF : 0); }
 void Machine::Version() { Return(0x0022); }
 
 void Machine::ResetDisks() {
-  dma_ = 0x0080;
-  readOnly_ = 0;
+  sys_.dma = 0x0080;
+  sys_.readOnly = 0;
   Return(0);
 }
 
@@ -218,7 +218,7 @@ void Machine::SelectError(int drive) {
 
 void Machine::LoginVector() { Return(0x0001); }
 void Machine::CurrentDisk() { Return(0); }
-void Machine::SetDma() { dma_ = cpu_->Get(Reg::DE); }
+void Machine::SetDma() { sys_.dma = cpu_->Get(Reg::DE); }
 
 void Machine::AllocationVector() {
   // The directory's blocks, then one block for each started 8 KiB of every
@@ -240,23 +240,23 @@ void Machine::AllocationVector() {
 }
 
 void Machine::WriteProtect() {
-  readOnly_ |= 1;
+  sys_.readOnly |= 1;
   Return(0);
 }
 
-void Machine::ReadOnlyVector() { Return(readOnly_); }
+void Machine::ReadOnlyVector() { Return(sys_.readOnly); }
 
 void Machine::DiskParameters() { Return(kDpb); }
 
 void Machine::ResetDrive() {
-  readOnly_ &= static_cast<uint16_t>(~cpu_->Get(Reg::DE));
+  sys_.readOnly &= static_cast<uint16_t>(~cpu_->Get(Reg::DE));
   Return(0);
 }
 
 void Machine::Ignored() { Return(0); }
 
 bool Machine::ReadOnly() {
-  if (!(readOnly_ & 1)) return false;
+  if (!(sys_.readOnly & 1)) return false;
   Refuse("drive A: is read-only (BDOS function 28 made it so); CP/M stops here with \"Bdos Err On A: R/O\"");
   return true;
 }
@@ -286,15 +286,15 @@ void Machine::SetAttributes() {
 
 void Machine::UserCode() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
-  if (e == 0xFF) return Return(user_);
-  user_ = e & 15;
+  if (e == 0xFF) return Return(sys_.user);
+  sys_.user = e & 15;
 }
 
 void Machine::ReturnCode() {
   const uint16_t de = cpu_->Get(Reg::DE);
-  if (de == 0xFFFF) return Return(returnCode_);
-  returnCode_ = de;
-  hasReturnCode_ = true;
+  if (de == 0xFFFF) return Return(sys_.returnCode);
+  sys_.returnCode = de;
+  sys_.hasReturnCode = true;
 }
 
 // Files.
@@ -455,7 +455,7 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
   uint8_t rec[128];
   for (uint8_t& b : rec) b = 0xE5;
-  rec[0] = user_;
+  rec[0] = sys_.user;
   for (int i = 0; i < 11; ++i) rec[1 + i] = static_cast<uint8_t>(entry.name[i]);
   if (disk_.ReadOnly(entry.host)) rec[9] |= 0x80;  // t1': read-only
   rec[kEx] = static_cast<uint8_t>(last % 32);
@@ -463,21 +463,21 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   rec[kS2] = static_cast<uint8_t>(last / 32);
   rec[kRc] = static_cast<uint8_t>(records - last * 128);
   for (int i = 16; i < 32; ++i) rec[i] = 0;
-  for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+  for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
 }
 
 void Machine::SearchFirst() {
   CpmName pattern;
-  search_.clear();
-  searchNext_ = 0;
+  sys_.search.reset();
+  sys_.searchNext = 0;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
-  search_ = disk_.Find(pattern);
+  sys_.search = std::make_shared<const std::vector<Disk::Entry>>(disk_.Find(pattern));
   SearchNext();
 }
 
 void Machine::SearchNext() {
-  if (searchNext_ >= search_.size()) return Return(0xFF);
-  PutDirEntry(search_[searchNext_++]);
+  if (!sys_.search || sys_.searchNext >= sys_.search->size()) return Return(0xFF);
+  PutDirEntry((*sys_.search)[sys_.searchNext++]);
   Return(0);
 }
 
@@ -505,14 +505,14 @@ int Machine::ReadRecordTo(const Disk::File& f, uint32_t record) {
   if (n < 0) return HostFailed(), -1;
   for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
   if (n > 0)
-    for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+    for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
   return n;
 }
 
 int Machine::WriteRecordFrom(const Disk::File& f, uint32_t record) {
   if (record >= kMaxRecords) return 0;
   uint8_t rec[128];
-  for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
+  for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(sys_.dma + i)];
   if (!disk_.WriteRecord(f, record, rec)) return HostFailed(), -1;
   return 1;
 }
