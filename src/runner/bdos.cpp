@@ -60,6 +60,7 @@ constexpr uint32_t kMaxRecords = 65536;  // 8 MiB, the most a CP/M 2.2 file hold
 // within kPollGap instructions of the last and with no other call between,
 // after the input has ended, is waiting for a key that will not come.
 constexpr uint64_t kIdlePolls = 100000, kPollGap = 50;
+constexpr int64_t kEntryRecords = 512;  // the records one directory entry maps
 constexpr uint32_t kBlock = 8192, kBlocks = 1024, kDirBlocks = 4;  // as the DPB at kDpb says
 
 // FCB fields.
@@ -132,8 +133,10 @@ void Machine::ListOut() {
 
 void Machine::DirectIo() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
-  if (e == 0xFF || e == 0xFD) {  // FFH: a key if one is waiting, else 0; FDH: wait for one
-    if (e == 0xFF && !Polled()) return Return(0);
+  // FFH: a key if one is waiting, else 0; FEH: the status. CP/M 2.2 gives
+  // every other byte (FDH too) to the console.
+  if (e == 0xFF) {
+    if (!Polled()) return Return(0);
     const int c = In();
     return Return(c < 0 ? kEof : static_cast<uint16_t>(c));
   }
@@ -190,7 +193,8 @@ void Machine::ReadBuffer() {
   mem_->Write(static_cast<uint16_t>(buf + 1), count);
 }
 
-void Machine::ConsoleStatus() { Return(Polled() ? 0xFF : 0); }
+// The real BDOS answers 01H for a key waiting (the Interface Guide says FFH).
+void Machine::ConsoleStatus() { Return(Polled() ? 0x01 : 0); }
 
 void Machine::Version() { Return(0x0022); }
 
@@ -427,6 +431,16 @@ void Machine::OpenFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, true, name)) return;
+  // The BDOS clears s2 before it looks: programs open static FCBs over old data.
+  mem_->Write(static_cast<uint16_t>(fcb + kS2), 0);
+  // A name with '?' opens the first file it matches, whose name the FCB
+  // then holds.
+  if (std::find(name.begin(), name.end(), '?') != name.end()) {
+    const auto found = disk_.Find(name);
+    if (found.empty()) return Return(0xFF);
+    name = found.front().name;
+    for (int i = 0; i < 11; ++i) mem_->Write(static_cast<uint16_t>(fcb + 1 + i), static_cast<uint8_t>(name[i]));
+  }
   disk_.Drop(name);  // found again: the folder may have changed since
   int64_t records = 0;
   if (!FindRecords(fcb, records)) return;
@@ -546,6 +560,7 @@ void Machine::MakeFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, false, name) || ReadOnly()) return;
+  mem_->Write(static_cast<uint16_t>(fcb + kS2), 0);  // as OPEN
   const auto found = disk_.List(name);
   if (!Unique(found, name)) return Return(0xFF);
   Disk::File* f = nullptr;
@@ -570,7 +585,10 @@ void Machine::MakeFile() {
 void Machine::RenameFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName from, to;
-  if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
+  // The new name's drive byte is the first name's, as the BDOS copies it.
+  if (!FcbName(fcb, false, from)) return;
+  mem_->Write(static_cast<uint16_t>(fcb + 16), mem_->bytes[fcb]);
+  if (!FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
   const auto found = disk_.List(from);
   const auto old = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
   if (old == found.end()) return Return(0xFF);
@@ -587,11 +605,18 @@ void Machine::ReadRandom() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);  // past the end of the disk
+  int64_t records = 0;
+  if (!FindRecords(fcb, records)) return;
   Disk::File* f = FcbFile(fcb);
   if (!f) return;
   SetPosition(fcb, record);
+  // A directory entry holds four extents (512 records; EXM 3 in the DPB).
+  // A record past those the file's entries hold is in an extent never
+  // written: 04H; past the end inside one: 01H, reading unwritten data.
+  const int64_t entries = std::max<int64_t>(1, (records + kEntryRecords - 1) / kEntryRecords);
+  if (record / kEntryRecords >= entries) return Return(4);
   const int n = ReadRecordTo(*f, record);
-  Return(n < 0 ? 0 : n == 0 ? 1 : 0);  // 1: reading unwritten data
+  Return(n < 0 ? 0 : n == 0 ? 1 : 0);
 }
 
 void Machine::WriteRandom() {

@@ -22,13 +22,14 @@ struct HostRun {
   std::optional<uint64_t> traceLimit;  // --trace-limit (0: none); unset: kTraceLimit without --max-tstates
   bool stats = false;                  // --stats
   bool strict = false;                 // --strict
+  bool verbose = false;                // --verbose
   std::vector<std::string> args;       // the program's arguments
   SourceLookup source;
   TerminalType terminal = TerminalType::kAnsi;  // --terminal
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --trace-limit, --list, --max-tstates, --stats, --strict, --terminal) into
+// --trace-limit, --list, --max-tstates, --stats, --strict, --verbose, --terminal) into
 // run, moving i past its value. False when args[i] is none of them; error is
 // set when it is one but wrong.
 bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& run, std::string& error);

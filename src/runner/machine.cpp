@@ -130,7 +130,7 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
         return Stop(kUnknownCall, "unknown BDOS function " + std::to_string(function_) + " " + CallerText(), caller_);
       if (!h) {
         // CP/M 2.2 answers a function it does not have with A=0, HL=0.
-        if (!sys_.noted[function_] && opt_.note)
+        if (!sys_.noted[function_] && opt_.verbose && opt_.note)
           opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() + Where(caller_) +
                     " is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)");
         sys_.noted[function_] = true;

@@ -65,6 +65,9 @@ struct RunOptions {
   // An unknown BDOS function stops the run (exit 3) instead of answering
   // A=0, HL=0 as CP/M 2.2 does.
   bool strict = false;
+  // A note for the first call of each BDOS function CP/M 2.2 does not have
+  // (real CP/M answers them silently; programs probe for CP/M 3 with them).
+  bool verbose = false;
   // One line for the user that does not end the run (an unknown function's
   // first call); dropped when empty.
   std::function<void(const std::string&)> note;

@@ -22,7 +22,7 @@ using namespace orvane::runner;
 namespace {
 
 constexpr std::string_view kUsageText =
-    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
+    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--verbose] [--trace FILE] [--trace-limit SIZE]\n"
     "                  [--list FILE] [--terminal ansi|vt52|adm3a] PROGRAM[.com] [ARGUMENT...]\n";
 
 constexpr std::string_view kHelp =
@@ -34,7 +34,9 @@ constexpr std::string_view kHelp =
     "  --stats          print T-states, instructions, time and effective MHz\n"
     "                   on standard error at the end\n"
     "  --strict         stop at a BDOS function CP/M 2.2 does not have (exit 3)\n"
-    "                   instead of answering A=0, HL=0 with a note\n"
+    "                   instead of answering A=0, HL=0\n"
+    "  --verbose        a note on standard error for the first call of each\n"
+    "                   BDOS function CP/M 2.2 does not have\n"
     "  --trace FILE     write one line per instruction to FILE\n"
     "  --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G after it: KiB,\n"
     "                   MiB, GiB; 0: never); without it and --max-tstates,\n"

@@ -128,7 +128,7 @@ ROWS = [
       ('wait', ']'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
     ('Ctrl+] q stops a program that waits for a key',
      [('wait', '?'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
-      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 010BH'), ('same', 'after')]),
+      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 011EH'), ('same', 'after')]),
     ('Ctrl+] q stops a program that computes',
      [('source', '        LD E,33\n        LD C,2\n        CALL 5\nL:      JR L\n'), ('wait', '!'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
       ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 0107H'), ('same', 'after')]),
@@ -143,7 +143,7 @@ ROWS = [
       ('raw', None), ('send', '\x1a'), ('wait', 'Z'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
     ('a note in raw mode starts a new line and ends with CR LF',
      [('source', '        LD E,65\n        LD C,2\n        CALL 5\n        LD C,45\n        CALL 5\n'
-                 '        LD E,66\n        LD C,2\n        JP 5\n'),
+                 '        LD E,66\n        LD C,2\n        JP 5\n'), ('opts', '--verbose'),
       ('wait', 'A\r\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 '
                '(--strict stops here)\r\nB'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
 ]
