@@ -531,6 +531,16 @@ int Machine::WriteRecordFrom(const Disk::File& f, uint32_t record) {
   return 1;
 }
 
+void Machine::SetRecordCount(uint16_t fcb, const Disk::File& f) {
+  // rc: the records of the extent the FCB stands in, as the BDOS keeps it.
+  const int64_t size = disk_.Size(f);
+  const int64_t records = size < 0 ? 0 : std::min<int64_t>((size + 127) / 128, kMaxRecords);
+  const int64_t extent = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
+                          (mem_->bytes[uint16_t(fcb + kEx)] & 0x1F));
+  const int64_t rc = std::clamp<int64_t>(records - extent * 128, 0, 128);
+  mem_->Write(static_cast<uint16_t>(fcb + kRc), static_cast<uint8_t>(rc));
+}
+
 void Machine::ReadSequential() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   Disk::File* f = FcbFile(fcb);
@@ -538,7 +548,15 @@ void Machine::ReadSequential() {
   const uint32_t record = SequentialRecord(fcb);
   const int n = ReadRecordTo(*f, record);
   if (n <= 0) return Return(1);  // end of file
-  SetPosition(fcb, record + 1);
+  // After the last record of an extent the FCB stays in it with cr=80H;
+  // the next read moves to the next extent (and its record count).
+  if ((record + 1) % 128 == 0) {
+    mem_->Write(static_cast<uint16_t>(fcb + kCr), 0x80);
+  } else {
+    const uint8_t ex = mem_->bytes[uint16_t(fcb + kEx)], s2 = mem_->bytes[uint16_t(fcb + kS2)];
+    SetPosition(fcb, record + 1);
+    if (ex != mem_->bytes[uint16_t(fcb + kEx)] || s2 != mem_->bytes[uint16_t(fcb + kS2)]) SetRecordCount(fcb, *f);
+  }
   Return(0);
 }
 
@@ -551,8 +569,7 @@ void Machine::WriteSequential() {
   const int n = WriteRecordFrom(*f, record);
   if (n <= 0) return Return(2);  // the disk (here: the file's 8 MiB) is full
   SetPosition(fcb, record + 1);
-  const uint8_t rc = mem_->bytes[uint16_t(fcb + kRc)], cr = mem_->bytes[uint16_t(fcb + kCr)];
-  if (cr == 0 || rc < cr) mem_->Write(static_cast<uint16_t>(fcb + kRc), cr == 0 ? 128 : cr);
+  SetRecordCount(fcb, *f);
   Return(0);
 }
 
@@ -627,7 +644,7 @@ void Machine::WriteRandom() {
   Disk::File* f = FcbFile(fcb);
   if (!f || !MayWrite(*f, 5)) return;
   SetPosition(fcb, record);
-  WriteRecordFrom(*f, record);
+  if (WriteRecordFrom(*f, record) > 0) SetRecordCount(fcb, *f);
   Return(0);
 }
 

@@ -225,6 +225,7 @@ class Machine {
   bool FindRecords(uint16_t fcb, int64_t& records);
   uint32_t SequentialRecord(uint16_t fcb) const;
   void SetPosition(uint16_t fcb, uint32_t record);
+  void SetRecordCount(uint16_t fcb, const Disk::File& f);
   int ReadRecordTo(const Disk::File& f, uint32_t record);
   int WriteRecordFrom(const Disk::File& f, uint32_t record);
   void PutDirEntry(const Disk::Entry& entry);
