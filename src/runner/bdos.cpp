@@ -115,13 +115,26 @@ void Machine::InputEnded() {
 
 void Machine::WarmBoot() { ended_ = true; }
 
+void Machine::Typed(uint8_t c, std::vector<uint8_t>& out) {
+  uint8_t& column = sys_.column;
+  if (c == '\t') {
+    do out.push_back(' ');
+    while (++column % 8 != 0);
+    return;
+  }
+  out.push_back(c);
+  if (c == '\r') column = 0;
+  else if (c == '\b') column -= column > 0;
+  else if (c >= 0x20 && c < 0x7F) ++column;
+}
+
 void Machine::ConsoleIn() {
   const int c = In();
-  if (c >= 0) Out(static_cast<uint8_t>(c));
+  if (c >= 0) Put(static_cast<uint8_t>(c));
   Return(c < 0 ? kEof : static_cast<uint16_t>(c));
 }
 
-void Machine::ConsoleOut() { Out(static_cast<uint8_t>(cpu_->Get(Reg::DE))); }
+void Machine::ConsoleOut() { Put(static_cast<uint8_t>(cpu_->Get(Reg::DE))); }
 
 void Machine::ReaderIn() { Return(kEof); }  // no reader: always at its end
 
@@ -150,9 +163,10 @@ void Machine::SetIoByte() { mem_->bytes[3] = cpu_->Get(Reg::DE) & 0xFF; }
 void Machine::PrintString() {
   const uint16_t de = cpu_->Get(Reg::DE);
   std::vector<uint8_t> text;
+  size_t n = 0;
   for (uint16_t a = de; mem_->bytes[a] != '$'; ++a) {
-    text.push_back(mem_->bytes[a]);
-    if (text.size() == 65536) {
+    Typed(mem_->bytes[a], text);
+    if (++n == 65536) {
       Refuse("no '$' ends the text at " + Hex4(de));
       return;
     }
@@ -167,11 +181,11 @@ void Machine::ReadBuffer() {
   const uint16_t buf = cpu_->Get(Reg::DE);
   const uint8_t max = mem_->bytes[buf];
   uint8_t count = 0;
-  static const uint8_t kRubout[] = {8, ' ', 8};
+  const auto Rub = [this] { Put(8), Put(' '), Put(8); };
   while (count < max && !stopped_) {
     const int c = In();
     if (c == '\r' || c == '\n') {
-      Out('\r');
+      Put('\r');
       break;
     }
     if (c == 3 && count == 0) {
@@ -179,16 +193,16 @@ void Machine::ReadBuffer() {
       return;
     }
     if (c == 8 || c == 0x7F) {
-      if (count > 0) --count, Out(kRubout, 3);
+      if (count > 0) --count, Rub();
       continue;
     }
     if (c == 0x18) {
-      for (; count > 0; --count) Out(kRubout, 3);
+      for (; count > 0; --count) Rub();
       continue;
     }
     mem_->Write(static_cast<uint16_t>(buf + 2 + count++), static_cast<uint8_t>(c < 0 ? kEof : c));
     if (c < 0) break;
-    Out(static_cast<uint8_t>(c));
+    Put(static_cast<uint8_t>(c));
   }
   mem_->Write(static_cast<uint16_t>(buf + 1), count);
 }

@@ -130,6 +130,7 @@ class Machine {
     int readsAtEnd = 0;
     uint64_t idlePolls = 0, lastPollAt = 0, calls = 0, lastPollCall = 0;
     std::bitset<256> noted;  // unknown functions already named
+    uint8_t column = 0;      // printable characters since the last CR (TAB stops)
   };
   SystemState SaveSystem() const { return sys_; }
   void RestoreSystem(const SystemState& s) { sys_ = s; }
@@ -193,6 +194,14 @@ class Machine {
   // BDOS helpers.
   bool Out(const uint8_t* bytes, size_t n);
   bool Out(uint8_t c) { return Out(&c, 1); }
+  // The BDOS's console output (2, 9 and the echo of 1 and 10): a TAB goes
+  // as blanks to the next multiple of 8 of the column count.
+  void Typed(uint8_t c, std::vector<uint8_t>& out);
+  bool Put(uint8_t c) {
+    std::vector<uint8_t> out;
+    Typed(c, out);
+    return Out(out.data(), out.size());
+  }
   // The next key, waiting for it; -1 at the end of input. A program that asks
   // again after it has been told the input ended is stopped.
   int In();
