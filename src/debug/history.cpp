@@ -96,6 +96,33 @@ bool WriteAll(int fd, const uint8_t* p, size_t n, off_t at) {
   return true;
 }
 
+// A file of the folder opened to be changed back: only one regular file of
+// one link, never what a link (or a second name) leads to outside.
+int OpenToChange(int dir, const char* host, int flags) {
+  const int fd = openat(dir, host, flags | kOpenFlags);
+  struct stat st;
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
+
+// Sets a mode through a descriptor of the file itself, not a name looked up
+// again (a file without read permission is reached through O_PATH).
+bool SetMode(int dir, const char* host, unsigned mode) {
+  const int fd = OpenToChange(dir, host, O_PATH);
+  if (fd < 0) return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const bool ok = chmod(self.c_str(), mode) == 0;
+  const int e = errno;
+  close(fd);
+  errno = e;
+  return ok;
+}
+
 std::string Grouped(uint64_t n) {
   std::string s = std::to_string(n);
   for (size_t i = s.size(); i > 3; i -= 3) s.insert(i - 3, ",");
@@ -219,7 +246,7 @@ void FileJournal::Undo(const Change& c) {
       break;
     case Change::kWrite:
     case Change::kEmpty: {
-      const int fd = openat(dir_, h, O_WRONLY | kOpenFlags);
+      const int fd = OpenToChange(dir_, h, O_WRONLY);
       if (fd < 0) return Failed("write", c.host);
       const off_t at = c.kind == Change::kWrite ? static_cast<off_t>(c.record) * 128 : 0;
       if (!WriteAll(fd, c.old.data(), c.old.size(), at) || ftruncate(fd, c.oldSize) != 0) Failed("write", c.host);
@@ -237,7 +264,7 @@ void FileJournal::Undo(const Change& c) {
       if (renameat2(dir_, c.to.c_str(), dir_, h, RENAME_NOREPLACE) != 0) Failed("rename", c.to);
       break;
     case Change::kMode:
-      if (fchmodat(dir_, h, c.oldMode, 0) != 0) Failed("set the attributes of", c.host);
+      if (!SetMode(dir_, h, c.oldMode)) Failed("set the attributes of", c.host);
       break;
   }
 }
@@ -245,16 +272,20 @@ void FileJournal::Undo(const Change& c) {
 void FileJournal::Redo(const Change& c) {
   const char* h = c.host.c_str();
   switch (c.kind) {
-    case Change::kMake:
-    case Change::kEmpty: {
-      const int fd = openat(dir_, h, O_WRONLY | O_CREAT | (c.kind == Change::kMake ? O_EXCL : O_TRUNC) | kOpenFlags,
-                            0666);
+    case Change::kMake: {
+      const int fd = openat(dir_, h, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
       if (fd < 0) return Failed("make", c.host);
       close(fd);
       break;
     }
+    case Change::kEmpty: {
+      const int fd = OpenToChange(dir_, h, O_WRONLY);
+      if (fd < 0 || ftruncate(fd, 0) != 0) Failed("write", c.host);
+      if (fd >= 0) close(fd);
+      break;
+    }
     case Change::kWrite: {
-      const int fd = openat(dir_, h, O_WRONLY | kOpenFlags);
+      const int fd = OpenToChange(dir_, h, O_WRONLY);
       if (fd < 0) return Failed("write", c.host);
       if (!WriteAll(fd, c.now.data(), c.now.size(), static_cast<off_t>(c.record) * 128)) Failed("write", c.host);
       close(fd);
@@ -267,7 +298,7 @@ void FileJournal::Redo(const Change& c) {
       if (renameat2(dir_, h, dir_, c.to.c_str(), RENAME_NOREPLACE) != 0) Failed("rename", c.host);
       break;
     case Change::kMode:
-      if (fchmodat(dir_, h, c.newMode, 0) != 0) Failed("set the attributes of", c.host);
+      if (!SetMode(dir_, h, c.newMode)) Failed("set the attributes of", c.host);
       break;
   }
 }

@@ -60,6 +60,7 @@ constexpr uint32_t kMaxRecords = 65536;  // 8 MiB, the most a CP/M 2.2 file hold
 // within kPollGap instructions of the last and with no other call between,
 // after the input has ended, is waiting for a key that will not come.
 constexpr uint64_t kIdlePolls = 100000, kPollGap = 50;
+constexpr int64_t kEntryRecords = 512;  // the records one directory entry maps
 constexpr uint32_t kBlock = 8192, kBlocks = 1024, kDirBlocks = 4;  // as the DPB at kDpb says
 
 // FCB fields.
@@ -86,7 +87,7 @@ int Machine::In() {
   if (c >= 0) return c;
   if (console_.QuitRequested())
     Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
-  else if (console_.Ended() && readsAtEnd_++ > 0)
+  else if (console_.Ended() && sys_.readsAtEnd++ > 0)
     InputEnded();
   return c;
 }
@@ -96,11 +97,11 @@ bool Machine::Polled() {
   if (console_.QuitRequested()) {
     Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
   } else if (console_.Ended()) {
-    const bool inRow = calls_ == lastPollCall_ + 1 && instructions_ - lastPollAt_ <= kPollGap;
-    idlePolls_ = inRow ? idlePolls_ + 1 : 1;
-    lastPollCall_ = calls_;
-    lastPollAt_ = instructions_;
-    if (idlePolls_ >= kIdlePolls) InputEnded();
+    const bool inRow = sys_.calls == sys_.lastPollCall + 1 && instructions_ - sys_.lastPollAt <= kPollGap;
+    sys_.idlePolls = inRow ? sys_.idlePolls + 1 : 1;
+    sys_.lastPollCall = sys_.calls;
+    sys_.lastPollAt = instructions_;
+    if (sys_.idlePolls >= kIdlePolls) InputEnded();
   }
   return false;
 }
@@ -114,13 +115,26 @@ void Machine::InputEnded() {
 
 void Machine::WarmBoot() { ended_ = true; }
 
+void Machine::Typed(uint8_t c, std::vector<uint8_t>& out) {
+  uint8_t& column = sys_.column;
+  if (c == '\t') {
+    do out.push_back(' ');
+    while (++column % 8 != 0);
+    return;
+  }
+  out.push_back(c);
+  if (c == '\r') column = 0;
+  else if (c == '\b') column -= column > 0;
+  else if (c >= 0x20 && c < 0x7F) ++column;
+}
+
 void Machine::ConsoleIn() {
   const int c = In();
-  if (c >= 0) Out(static_cast<uint8_t>(c));
+  if (c >= 0) Put(static_cast<uint8_t>(c));
   Return(c < 0 ? kEof : static_cast<uint16_t>(c));
 }
 
-void Machine::ConsoleOut() { Out(static_cast<uint8_t>(cpu_->Get(Reg::DE))); }
+void Machine::ConsoleOut() { Put(static_cast<uint8_t>(cpu_->Get(Reg::DE))); }
 
 void Machine::ReaderIn() { Return(kEof); }  // no reader: always at its end
 
@@ -132,8 +146,10 @@ void Machine::ListOut() {
 
 void Machine::DirectIo() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
-  if (e == 0xFF || e == 0xFD) {  // FFH: a key if one is waiting, else 0; FDH: wait for one
-    if (e == 0xFF && !Polled()) return Return(0);
+  // FFH: a key if one is waiting, else 0; FEH: the status. CP/M 2.2 gives
+  // every other byte (FDH too) to the console.
+  if (e == 0xFF) {
+    if (!Polled()) return Return(0);
     const int c = In();
     return Return(c < 0 ? kEof : static_cast<uint16_t>(c));
   }
@@ -147,9 +163,10 @@ void Machine::SetIoByte() { mem_->bytes[3] = cpu_->Get(Reg::DE) & 0xFF; }
 void Machine::PrintString() {
   const uint16_t de = cpu_->Get(Reg::DE);
   std::vector<uint8_t> text;
+  size_t n = 0;
   for (uint16_t a = de; mem_->bytes[a] != '$'; ++a) {
-    text.push_back(mem_->bytes[a]);
-    if (text.size() == 65536) {
+    Typed(mem_->bytes[a], text);
+    if (++n == 65536) {
       Refuse("no '$' ends the text at " + Hex4(de));
       return;
     }
@@ -164,11 +181,11 @@ void Machine::ReadBuffer() {
   const uint16_t buf = cpu_->Get(Reg::DE);
   const uint8_t max = mem_->bytes[buf];
   uint8_t count = 0;
-  static const uint8_t kRubout[] = {8, ' ', 8};
+  const auto Rub = [this] { Put(8), Put(' '), Put(8); };
   while (count < max && !stopped_) {
     const int c = In();
     if (c == '\r' || c == '\n') {
-      Out('\r');
+      Put('\r');
       break;
     }
     if (c == 3 && count == 0) {
@@ -176,27 +193,28 @@ void Machine::ReadBuffer() {
       return;
     }
     if (c == 8 || c == 0x7F) {
-      if (count > 0) --count, Out(kRubout, 3);
+      if (count > 0) --count, Rub();
       continue;
     }
     if (c == 0x18) {
-      for (; count > 0; --count) Out(kRubout, 3);
+      for (; count > 0; --count) Rub();
       continue;
     }
     mem_->Write(static_cast<uint16_t>(buf + 2 + count++), static_cast<uint8_t>(c < 0 ? kEof : c));
     if (c < 0) break;
-    Out(static_cast<uint8_t>(c));
+    Put(static_cast<uint8_t>(c));
   }
   mem_->Write(static_cast<uint16_t>(buf + 1), count);
 }
 
-void Machine::ConsoleStatus() { Return(Polled() ? 0xFF : 0); }
+// The real BDOS answers 01H for a key waiting (the Interface Guide says FFH).
+void Machine::ConsoleStatus() { Return(Polled() ? 0x01 : 0); }
 
 void Machine::Version() { Return(0x0022); }
 
 void Machine::ResetDisks() {
-  dma_ = 0x0080;
-  readOnly_ = 0;
+  sys_.dma = 0x0080;
+  sys_.readOnly = 0;
   Return(0);
 }
 
@@ -218,7 +236,7 @@ void Machine::SelectError(int drive) {
 
 void Machine::LoginVector() { Return(0x0001); }
 void Machine::CurrentDisk() { Return(0); }
-void Machine::SetDma() { dma_ = cpu_->Get(Reg::DE); }
+void Machine::SetDma() { sys_.dma = cpu_->Get(Reg::DE); }
 
 void Machine::AllocationVector() {
   // The directory's blocks, then one block for each started 8 KiB of every
@@ -240,23 +258,23 @@ void Machine::AllocationVector() {
 }
 
 void Machine::WriteProtect() {
-  readOnly_ |= 1;
+  sys_.readOnly |= 1;
   Return(0);
 }
 
-void Machine::ReadOnlyVector() { Return(readOnly_); }
+void Machine::ReadOnlyVector() { Return(sys_.readOnly); }
 
 void Machine::DiskParameters() { Return(kDpb); }
 
 void Machine::ResetDrive() {
-  readOnly_ &= static_cast<uint16_t>(~cpu_->Get(Reg::DE));
+  sys_.readOnly &= static_cast<uint16_t>(~cpu_->Get(Reg::DE));
   Return(0);
 }
 
 void Machine::Ignored() { Return(0); }
 
 bool Machine::ReadOnly() {
-  if (!(readOnly_ & 1)) return false;
+  if (!(sys_.readOnly & 1)) return false;
   Refuse("drive A: is read-only (BDOS function 28 made it so); CP/M stops here with \"Bdos Err On A: R/O\"");
   return true;
 }
@@ -286,15 +304,15 @@ void Machine::SetAttributes() {
 
 void Machine::UserCode() {
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
-  if (e == 0xFF) return Return(user_);
-  user_ = e & 15;
+  if (e == 0xFF) return Return(sys_.user);
+  sys_.user = e & 15;
 }
 
 void Machine::ReturnCode() {
   const uint16_t de = cpu_->Get(Reg::DE);
-  if (de == 0xFFFF) return Return(returnCode_);
-  returnCode_ = de;
-  hasReturnCode_ = true;
+  if (de == 0xFFFF) return Return(sys_.returnCode);
+  sys_.returnCode = de;
+  sys_.hasReturnCode = true;
 }
 
 // Files.
@@ -427,6 +445,16 @@ void Machine::OpenFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, true, name)) return;
+  // The BDOS clears s2 before it looks: programs open static FCBs over old data.
+  mem_->Write(static_cast<uint16_t>(fcb + kS2), 0);
+  // A name with '?' opens the first file it matches, whose name the FCB
+  // then holds.
+  if (std::find(name.begin(), name.end(), '?') != name.end()) {
+    const auto found = disk_.Find(name);
+    if (found.empty()) return Return(0xFF);
+    name = found.front().name;
+    for (int i = 0; i < 11; ++i) mem_->Write(static_cast<uint16_t>(fcb + 1 + i), static_cast<uint8_t>(name[i]));
+  }
   disk_.Drop(name);  // found again: the folder may have changed since
   int64_t records = 0;
   if (!FindRecords(fcb, records)) return;
@@ -455,7 +483,7 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
   uint8_t rec[128];
   for (uint8_t& b : rec) b = 0xE5;
-  rec[0] = user_;
+  rec[0] = sys_.user;
   for (int i = 0; i < 11; ++i) rec[1 + i] = static_cast<uint8_t>(entry.name[i]);
   if (disk_.ReadOnly(entry.host)) rec[9] |= 0x80;  // t1': read-only
   rec[kEx] = static_cast<uint8_t>(last % 32);
@@ -463,21 +491,21 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   rec[kS2] = static_cast<uint8_t>(last / 32);
   rec[kRc] = static_cast<uint8_t>(records - last * 128);
   for (int i = 16; i < 32; ++i) rec[i] = 0;
-  for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+  for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
 }
 
 void Machine::SearchFirst() {
   CpmName pattern;
-  search_.clear();
-  searchNext_ = 0;
+  sys_.search.reset();
+  sys_.searchNext = 0;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
-  search_ = disk_.Find(pattern);
+  sys_.search = std::make_shared<const std::vector<Disk::Entry>>(disk_.Find(pattern));
   SearchNext();
 }
 
 void Machine::SearchNext() {
-  if (searchNext_ >= search_.size()) return Return(0xFF);
-  PutDirEntry(search_[searchNext_++]);
+  if (!sys_.search || sys_.searchNext >= sys_.search->size()) return Return(0xFF);
+  PutDirEntry((*sys_.search)[sys_.searchNext++]);
   Return(0);
 }
 
@@ -505,16 +533,26 @@ int Machine::ReadRecordTo(const Disk::File& f, uint32_t record) {
   if (n < 0) return HostFailed(), -1;
   for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
   if (n > 0)
-    for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(dma_ + i), rec[i]);
+    for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
   return n;
 }
 
 int Machine::WriteRecordFrom(const Disk::File& f, uint32_t record) {
   if (record >= kMaxRecords) return 0;
   uint8_t rec[128];
-  for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(dma_ + i)];
+  for (int i = 0; i < 128; ++i) rec[i] = mem_->bytes[static_cast<uint16_t>(sys_.dma + i)];
   if (!disk_.WriteRecord(f, record, rec)) return HostFailed(), -1;
   return 1;
+}
+
+void Machine::SetRecordCount(uint16_t fcb, const Disk::File& f) {
+  // rc: the records of the extent the FCB stands in, as the BDOS keeps it.
+  const int64_t size = disk_.Size(f);
+  const int64_t records = size < 0 ? 0 : std::min<int64_t>((size + 127) / 128, kMaxRecords);
+  const int64_t extent = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
+                          (mem_->bytes[uint16_t(fcb + kEx)] & 0x1F));
+  const int64_t rc = std::clamp<int64_t>(records - extent * 128, 0, 128);
+  mem_->Write(static_cast<uint16_t>(fcb + kRc), static_cast<uint8_t>(rc));
 }
 
 void Machine::ReadSequential() {
@@ -524,7 +562,15 @@ void Machine::ReadSequential() {
   const uint32_t record = SequentialRecord(fcb);
   const int n = ReadRecordTo(*f, record);
   if (n <= 0) return Return(1);  // end of file
-  SetPosition(fcb, record + 1);
+  // After the last record of an extent the FCB stays in it with cr=80H;
+  // the next read moves to the next extent (and its record count).
+  if ((record + 1) % 128 == 0) {
+    mem_->Write(static_cast<uint16_t>(fcb + kCr), 0x80);
+  } else {
+    const uint8_t ex = mem_->bytes[uint16_t(fcb + kEx)], s2 = mem_->bytes[uint16_t(fcb + kS2)];
+    SetPosition(fcb, record + 1);
+    if (ex != mem_->bytes[uint16_t(fcb + kEx)] || s2 != mem_->bytes[uint16_t(fcb + kS2)]) SetRecordCount(fcb, *f);
+  }
   Return(0);
 }
 
@@ -537,8 +583,7 @@ void Machine::WriteSequential() {
   const int n = WriteRecordFrom(*f, record);
   if (n <= 0) return Return(2);  // the disk (here: the file's 8 MiB) is full
   SetPosition(fcb, record + 1);
-  const uint8_t rc = mem_->bytes[uint16_t(fcb + kRc)], cr = mem_->bytes[uint16_t(fcb + kCr)];
-  if (cr == 0 || rc < cr) mem_->Write(static_cast<uint16_t>(fcb + kRc), cr == 0 ? 128 : cr);
+  SetRecordCount(fcb, *f);
   Return(0);
 }
 
@@ -546,6 +591,7 @@ void Machine::MakeFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, false, name) || ReadOnly()) return;
+  mem_->Write(static_cast<uint16_t>(fcb + kS2), 0);  // as OPEN
   const auto found = disk_.List(name);
   if (!Unique(found, name)) return Return(0xFF);
   Disk::File* f = nullptr;
@@ -570,7 +616,10 @@ void Machine::MakeFile() {
 void Machine::RenameFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName from, to;
-  if (!FcbName(fcb, false, from) || !FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
+  // The new name's drive byte is the first name's, as the BDOS copies it.
+  if (!FcbName(fcb, false, from)) return;
+  mem_->Write(static_cast<uint16_t>(fcb + 16), mem_->bytes[fcb]);
+  if (!FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
   const auto found = disk_.List(from);
   const auto old = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
   if (old == found.end()) return Return(0xFF);
@@ -587,11 +636,18 @@ void Machine::ReadRandom() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   const uint32_t record = mem_->Word(static_cast<uint16_t>(fcb + kR0));
   if (mem_->bytes[uint16_t(fcb + kR0 + 2)] != 0) return Return(6);  // past the end of the disk
+  int64_t records = 0;
+  if (!FindRecords(fcb, records)) return;
   Disk::File* f = FcbFile(fcb);
   if (!f) return;
   SetPosition(fcb, record);
+  // A directory entry holds four extents (512 records; EXM 3 in the DPB).
+  // A record past those the file's entries hold is in an extent never
+  // written: 04H; past the end inside one: 01H, reading unwritten data.
+  const int64_t entries = std::max<int64_t>(1, (records + kEntryRecords - 1) / kEntryRecords);
+  if (record / kEntryRecords >= entries) return Return(4);
   const int n = ReadRecordTo(*f, record);
-  Return(n < 0 ? 0 : n == 0 ? 1 : 0);  // 1: reading unwritten data
+  Return(n < 0 ? 0 : n == 0 ? 1 : 0);
 }
 
 void Machine::WriteRandom() {
@@ -602,7 +658,7 @@ void Machine::WriteRandom() {
   Disk::File* f = FcbFile(fcb);
   if (!f || !MayWrite(*f, 5)) return;
   SetPosition(fcb, record);
-  WriteRecordFrom(*f, record);
+  if (WriteRecordFrom(*f, record) > 0) SetRecordCount(fcb, *f);
   Return(0);
 }
 

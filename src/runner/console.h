@@ -29,6 +29,13 @@ class Console {
 // the program) and restored when the console is destroyed, when the process
 // is ended by a signal and while it is suspended. The escape key Ctrl+] then
 // q asks to stop the run, Ctrl+] z suspends it, Ctrl+] Ctrl+] types Ctrl+].
+// The attributes the console output has left on at the host terminal (the
+// bits of AnsiTranslator's modes: 1 reverse, 2 dim, 4 blinking, 8
+// underline, 16 the cursor hidden). A signal that ends or suspends the run
+// turns them off on standard output when it is a terminal, and a
+// continued run turns them on again.
+void SetScreenModes(int modes);
+
 class HostConsole final : public Console {
  public:
   static constexpr uint8_t kEscape = 0x1D;  // Ctrl+]

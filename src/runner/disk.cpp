@@ -86,9 +86,12 @@ Disk::File* Disk::Keep(const CpmName& key, const std::string& host, bool twins, 
   Drop(key);
   if (kept_.size() >= kMaxKept) CloseAll();
   // Never blocks (a FIFO put in the file's place) and never takes a terminal.
+  // A file to empty is opened as it is and emptied through its descriptor
+  // only once that is known to be one regular file of one link: O_TRUNC
+  // would empty whatever another process had put under the name by then.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  const int extra = how == How::kCreate ? O_CREAT | O_EXCL : how == How::kTruncate ? O_TRUNC : 0;
-  if (journal) journal->Opening(dir_, host, how);
+  const int extra = how == How::kCreate ? O_CREAT | O_EXCL : 0;
+  if (journal && how == How::kCreate) journal->Opening(dir_, host, how);
   int fd = openat(dir_, host.c_str(), O_RDWR | extra | kFlags, 0666);
   const bool writable = fd >= 0;
   const int refused = writable ? 0 : errno;
@@ -102,6 +105,21 @@ Disk::File* Disk::Keep(const CpmName& key, const std::string& host, bool twins, 
     close(fd);
     error = host + " is " + KindOf(st.st_mode) + ", not a file";
     return nullptr;
+  }
+  if (fd >= 0 && how == How::kTruncate) {
+    if (st.st_nlink > 1) {
+      close(fd);
+      error = "cannot change " + host + ": it has " + std::to_string(st.st_nlink) +
+              " hard links, so it is shared with places outside the folder";
+      return nullptr;
+    }
+    if (journal) journal->Opening(dir_, host, how);
+    if (ftruncate(fd, 0) != 0) {
+      const int e = errno;
+      close(fd);
+      errno = e;
+      fd = -1;
+    }
   }
   if (fd < 0) {
     Fail(how == How::kCreate ? "cannot create" : how == How::kTruncate ? "cannot write" : "cannot read", host);
@@ -172,8 +190,30 @@ bool Disk::WriteRecord(const File& f, uint32_t record, const uint8_t* in) {
   return true;
 }
 
+bool Disk::OneFile(const std::string& host, const char* what) {
+  // The name as it is now, not as the listing saw it: a regular file of one
+  // link, else nothing is done.
+  const int fd = openat(dir_, host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  const bool ok = fd >= 0 && fstat(fd, &st) == 0;
+  const int e = errno;
+  if (fd >= 0) close(fd);
+  if (!ok) return errno = e, Fail(what, host);
+  if (!S_ISREG(st.st_mode)) return error = std::string(what) + " " + host + ": it is " + KindOf(st.st_mode), false;
+  if (st.st_nlink > 1)
+    return error = "cannot change " + host + ": it has " + std::to_string(st.st_nlink) +
+                   " hard links, so it is shared with places outside the folder",
+           false;
+  return true;
+}
+
+// A name removed or renamed relative to the folder's descriptor only ever
+// changes the folder: whatever is under the name by then (a link another
+// process put there) loses or changes that name, and the file it leads to
+// is not touched.
 bool Disk::Remove(const std::string& host) {
   DropHost(host);
+  if (!OneFile(host, "cannot delete")) return false;
   if (journal) journal->Removing(dir_, host);
   return unlinkat(dir_, host.c_str(), 0) == 0 || Fail("cannot delete", host);
 }
@@ -181,6 +221,7 @@ bool Disk::Remove(const std::string& host) {
 bool Disk::Rename(const std::string& from, const std::string& to) {
   DropHost(from);
   DropHost(to);
+  if (!OneFile(from, "cannot rename")) return false;
   if (journal) journal->Renaming(dir_, from, to);
   return renameat2(dir_, from.c_str(), dir_, to.c_str(), RENAME_NOREPLACE) == 0 || Fail("cannot rename", from);
 }
@@ -191,16 +232,44 @@ bool Disk::ReadOnly(const std::string& host) {
 }
 
 bool Disk::SetReadOnly(const std::string& host, bool readOnly) {
+  // The mode is changed through a descriptor of the file found under the
+  // name without following a link, never through the name again. A file
+  // its owner may not read is reached by an O_PATH descriptor, and changed
+  // through /proc's name for that descriptor, which is that same inode.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = openat(dir_, host.c_str(), O_RDONLY | kFlags);
+  bool byPath = false;
+  if (fd < 0 && errno == EACCES) fd = openat(dir_, host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC), byPath = true;
+  if (fd < 0) return Fail("cannot set the attributes of", host);
   struct stat st;
-  if (fstatat(dir_, host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-    return Fail("cannot set the attributes of", host);
+  bool ok = fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    close(fd);
+    return error = "cannot set the attributes of " + host + ": it is " + KindOf(st.st_mode), false;
+  }
+  if (ok && st.st_nlink > 1) {
+    close(fd);
+    return error = "cannot change " + host + ": it has " + std::to_string(st.st_nlink) +
+                   " hard links, so it is shared with places outside the folder",
+           false;
+  }
   // Read-only takes every write permission away; writable gives the owner's back.
   const mode_t mode = readOnly ? st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
                                : st.st_mode | S_IWUSR;
-  if ((mode & 07777) == (st.st_mode & 07777)) return true;
-  DropHost(host);  // a kept file is opened afresh, with its new permission
-  if (journal) journal->SettingReadOnly(dir_, host, readOnly);
-  return fchmodat(dir_, host.c_str(), mode & 07777, 0) == 0 || Fail("cannot set the attributes of", host);
+  if (ok && (mode & 07777) != (st.st_mode & 07777)) {
+    DropHost(host);  // a kept file is opened afresh, with its new permission
+    if (journal) journal->SettingReadOnly(dir_, host, readOnly);
+    if (byPath) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      ok = chmod(self.c_str(), mode & 07777) == 0;
+    } else {
+      ok = fchmod(fd, mode & 07777) == 0;
+    }
+  }
+  const int e = errno;
+  close(fd);
+  errno = e;
+  return ok || Fail("cannot set the attributes of", host);
 }
 
 uint64_t Disk::FreeBytes() {

@@ -85,6 +85,8 @@ class Disk {
 
  private:
   bool Fail(const std::string& what, const std::string& host);
+  // Whether host is now one regular file of one link; else error says why.
+  bool OneFile(const std::string& host, const char* what);
   int dir_ = -1;
   std::map<CpmName, File> kept_;
 };

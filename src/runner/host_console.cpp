@@ -14,9 +14,30 @@ namespace {
 // The terminal's settings before raw mode and in it, for the signal handlers.
 struct termios savedTermios, rawTermios;
 volatile sig_atomic_t rawFd = -1;
+volatile sig_atomic_t screenFd = -1, screenModes = 0;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+void Put(const char* s) {
+  size_t n = 0;
+  while (s[n]) ++n;
+  if (screenFd >= 0 && write(screenFd, s, n) < 0) return;
+}
+
+// The host terminal's own attributes (off), or the program's again (on).
+void ScreenModes(bool on) {
+  const int m = screenModes;
+  if (!on) {
+    if (m & 15) Put("\x1b[0m");
+    if (m & 16) Put("\x1b[?25h");
+    return;
+  }
+  static const char* const kOn[] = {"\x1b[7m", "\x1b[2m", "\x1b[5m", "\x1b[4m", "\x1b[?25l"};
+  for (int i = 0; i < 5; ++i)
+    if (m & (1 << i)) Put(kOn[i]);
+}
+
 void RestoreAndRaise(int sig) {
+  ScreenModes(false);
   if (rawFd >= 0) tcsetattr(rawFd, TCSAFLUSH, &savedTermios);
   signal(sig, SIG_DFL);
   raise(sig);
@@ -34,6 +55,7 @@ void ContinueRaw(int) {
 // while stopped, raw mode when continued.
 void Suspend(int) {
   const int saved = errno;
+  ScreenModes(false);
   if (rawFd >= 0) tcsetattr(rawFd, TCSANOW, &savedTermios);
   signal(SIGTSTP, SIG_DFL);
   sigset_t set;
@@ -44,13 +66,20 @@ void Suspend(int) {
   // Continued here.
   signal(SIGTSTP, Suspend);
   ContinueRaw(0);
+  if (screenFd >= 0 && tcgetpgrp(screenFd) == getpgrp()) ScreenModes(true);
   errno = saved;
 }
 
 }  // namespace
 
+void SetScreenModes(int modes) { screenModes = modes; }
+
 HostConsole::HostConsole(int in, int out) : in_(in), out_(out) {
   struct termios t;
+  if (isatty(out_)) {
+    screenFd = out_;
+    for (int sig : kSignals) signal(sig, RestoreAndRaise);
+  }
   if (!isatty(in_) || tcgetattr(in_, &t) != 0) return;
   savedTermios = t;
   rawFd = in_;
@@ -75,6 +104,10 @@ HostConsole::~HostConsole() {
     signal(SIGCONT, SIG_DFL);
     tcsetattr(in_, TCSAFLUSH, &savedTermios);
     rawFd = -1;
+    for (int sig : kSignals) signal(sig, SIG_DFL);
+  }
+  if (screenFd == out_) {
+    screenFd = -1;
     for (int sig : kSignals) signal(sig, SIG_DFL);
   }
 }

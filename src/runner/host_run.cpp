@@ -108,6 +108,7 @@ bool TakeRunnerOption(const std::vector<std::string>& args, size_t& i, HostRun& 
   if (a.rfind("--terminal", 0) == 0) return TakeTerminal(args, i, run, error);
   if (a == "--stats") return run.stats = true;
   if (a == "--strict") return run.strict = true;
+  if (a == "--verbose") return run.verbose = true;
   const size_t eq = a.find('=');
   const std::string name = a.substr(0, eq);
   std::string* slot = name == "--dir" ? &run.dir : name == "--trace" ? &run.trace : name == "--list" ? &run.list
@@ -256,6 +257,7 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
   opt.list = &err;
   opt.source = run.source;
   opt.strict = run.strict;
+  opt.verbose = run.verbose;
   for (auto [path, buf, stream, slot] :
        {std::tuple{&run.trace, &traceBuf, &trace, &opt.trace}, {&run.list, &listBuf, &list, &opt.list}}) {
     if (path->empty()) continue;

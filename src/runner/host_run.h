@@ -23,6 +23,7 @@ struct HostRun {
   std::optional<uint64_t> traceLimit;  // --trace-limit (0: none); unset: kTraceLimit without --max-tstates
   bool stats = false;                  // --stats
   bool strict = false;                 // --strict
+  bool verbose = false;                // --verbose
   std::vector<std::string> args;       // the program's arguments
   SourceLookup source;
   TerminalType terminal = TerminalType::kAnsi;  // --terminal
@@ -33,7 +34,7 @@ struct HostRun {
 };
 
 // Takes the runner option at args[i] ("--dir DIR" or "--dir=DIR", --trace,
-// --trace-limit, --list, --max-tstates, --stats, --strict, --terminal,
+// --trace-limit, --list, --max-tstates, --stats, --strict, --verbose, --terminal,
 // --profile, --coverage) into
 // run, moving i past its value. False when args[i] is none of them; error is
 // set when it is one but wrong.

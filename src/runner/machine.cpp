@@ -120,7 +120,7 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
     // A program may point the jump at 0005H elsewhere (a debugger below
     // the BDOS that protects itself): it then runs as any other jump.
     if (pc == 0x0005 && (m.bytes[5] != 0xC3 || m.Word(6) != kBdosEntry)) return Trap::kNone;
-    ++calls_;
+    ++sys_.calls;
     if (pc == 0x0005 || pc == kBdosEntry) {
       bios_ = nullptr;
       function_ = c.Get(Reg::BC) & 0xFF;
@@ -130,10 +130,10 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
         return Stop(kUnknownCall, "unknown BDOS function " + std::to_string(function_) + " " + CallerText(), caller_);
       if (!h) {
         // CP/M 2.2 answers a function it does not have with A=0, HL=0.
-        if (!noted_[function_] && opt_.note)
+        if (!sys_.noted[function_] && opt_.verbose && opt_.note)
           opt_.note("BDOS function " + std::to_string(function_) + " " + CallerText() + Where(caller_) +
                     " is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)");
-        noted_[function_] = true;
+        sys_.noted[function_] = true;
         h = &Machine::Ignored;
       }
       (this->*h)();
@@ -169,7 +169,9 @@ Machine::Trap Machine::Serve(uint16_t from) {
   return Dispatch(cpu_->Get(Reg::PC));
 }
 
-int Machine::EndStatus() const { return !hasReturnCode_ ? 0 : returnCode_ >= 0xFF00 ? 1 : returnCode_ & 0xFF; }
+int Machine::EndStatus() const {
+  return !sys_.hasReturnCode ? 0 : sys_.returnCode >= 0xFF00 ? 1 : sys_.returnCode & 0xFF;
+}
 
 void Machine::TraceLine(uint16_t pc) {
   const Memory& m = *mem_;

@@ -3,6 +3,7 @@
 // folder and the console on a Console. It runs one program to its end.
 #pragma once
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,6 +66,9 @@ struct RunOptions {
   // An unknown BDOS function stops the run (exit 3) instead of answering
   // A=0, HL=0 as CP/M 2.2 does.
   bool strict = false;
+  // A note for the first call of each BDOS function CP/M 2.2 does not have
+  // (real CP/M answers them silently; programs probe for CP/M 3 with them).
+  bool verbose = false;
   // One line for the user that does not end the run (an unknown function's
   // first call); dropped when empty.
   std::function<void(const std::string&)> note;
@@ -112,21 +116,28 @@ class Machine {
   // The exit status of a run ended by warm boot.
   int EndStatus() const;
   uint64_t tstates() const { return tstates_; }
-  // The BDOS's own state that a call may change, kept with a debugger's
-  // history.
+  // Everything the BDOS keeps between calls that a call may change, in one
+  // value: a debugger's history saves and restores it whole with each
+  // checkpoint and call record, so nothing the BDOS keeps is left out. A
+  // copy is cheap (the search list is shared, and replaced, never changed).
   struct SystemState {
     uint16_t dma = 0x0080;
     uint8_t user = 0;
     bool hasReturnCode = false;
     uint16_t returnCode = 0;
+    uint16_t readOnly = 0;  // the read-only vector (BDOS 28, 29)
+    // SEARCH FIRST's matches and the next one SEARCH NEXT gives.
+    std::shared_ptr<const std::vector<Disk::Entry>> search;
+    size_t searchNext = 0;
+    // The end of input: reads answered since, and the run of polls
+    // answered "no key" with nothing else between them.
+    int readsAtEnd = 0;
+    uint64_t idlePolls = 0, lastPollAt = 0, calls = 0, lastPollCall = 0;
+    std::bitset<256> noted;  // unknown functions already named
+    uint8_t column = 0;      // printable characters since the last CR (TAB stops)
   };
-  SystemState SaveSystem() const { return {dma_, user_, hasReturnCode_, returnCode_}; }
-  void RestoreSystem(const SystemState& s) {
-    dma_ = s.dma;
-    user_ = s.user;
-    hasReturnCode_ = s.hasReturnCode;
-    returnCode_ = s.returnCode;
-  }
+  SystemState SaveSystem() const { return sys_; }
+  void RestoreSystem(const SystemState& s) { sys_ = s; }
 
   // The BDOS functions by number; an empty slot is an unknown function.
   using Handler = void (Machine::*)();
@@ -187,6 +198,14 @@ class Machine {
   // BDOS helpers.
   bool Out(const uint8_t* bytes, size_t n);
   bool Out(uint8_t c) { return Out(&c, 1); }
+  // The BDOS's console output (2, 9 and the echo of 1 and 10): a TAB goes
+  // as blanks to the next multiple of 8 of the column count.
+  void Typed(uint8_t c, std::vector<uint8_t>& out);
+  bool Put(uint8_t c) {
+    std::vector<uint8_t> out;
+    Typed(c, out);
+    return Out(out.data(), out.size());
+  }
   // The next key, waiting for it; -1 at the end of input. A program that asks
   // again after it has been told the input ended is stopped.
   int In();
@@ -219,6 +238,7 @@ class Machine {
   bool FindRecords(uint16_t fcb, int64_t& records);
   uint32_t SequentialRecord(uint16_t fcb) const;
   void SetPosition(uint16_t fcb, uint32_t record);
+  void SetRecordCount(uint16_t fcb, const Disk::File& f);
   int ReadRecordTo(const Disk::File& f, uint32_t record);
   int WriteRecordFrom(const Disk::File& f, uint32_t record);
   void PutDirEntry(const Disk::Entry& entry);
@@ -232,21 +252,10 @@ class Machine {
   std::unique_ptr<Cpu> cpu_;
   uint64_t tstates_ = 0, instructions_ = 0;
   uint16_t lastPc_ = 0;               // the last instruction run
-  uint16_t dma_ = 0x0080;
   uint16_t caller_ = 0;                // the instruction that entered the BDOS or BIOS
   int function_ = 0;                   // the BDOS function being served
   const char* bios_ = nullptr;         // or the BIOS entry
-  uint8_t user_ = 0;
-  bool hasReturnCode_ = false;
-  uint16_t returnCode_ = 0;
-  uint16_t readOnly_ = 0;              // the read-only vector (BDOS 28, 29)
-  // The end of input: reads answered since, and the run of polls answered
-  // "no key" with nothing else between them.
-  int readsAtEnd_ = 0;
-  uint64_t idlePolls_ = 0, lastPollAt_ = 0, calls_ = 0, lastPollCall_ = 0;
-  std::vector<bool> noted_ = std::vector<bool>(256);  // unknown functions already named
-  std::vector<Disk::Entry> search_;
-  size_t searchNext_ = 0;
+  SystemState sys_;
   // Set by a handler that ends the run.
   bool ended_ = false, stopped_ = false;
   int stopStatus_ = 0;

@@ -25,9 +25,9 @@ using namespace orvane::runner;
 namespace {
 
 constexpr std::string_view kUsageText =
-    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--trace FILE] [--trace-limit SIZE]\n"
-    "                  [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE] PROGRAM[.com]\n"
-    "                  [ARGUMENT...]\n"
+    "usage: orvane-run [--dir DIR] [--max-tstates N] [--stats] [--strict] [--verbose] [--trace FILE]\n"
+    "                  [--trace-limit SIZE] [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE]\n"
+    "                  PROGRAM[.com] [ARGUMENT...]\n"
     "       orvane-run --board NAME|FILE|list [--fast] [--load ADDR] [--max-tstates N] [--stats] [--strict]\n"
     "                  [--trace FILE] [--trace-limit SIZE] [--terminal ansi|vt52|adm3a] IMAGE.hex|IMAGE.bin\n";
 
@@ -40,7 +40,9 @@ constexpr std::string_view kHelp =
     "  --stats          print T-states, instructions, time and effective MHz\n"
     "                   on standard error at the end\n"
     "  --strict         stop at a BDOS function CP/M 2.2 does not have (exit 3)\n"
-    "                   instead of answering A=0, HL=0 with a note\n"
+    "                   instead of answering A=0, HL=0\n"
+    "  --verbose        a note on standard error for the first call of each\n"
+    "                   BDOS function CP/M 2.2 does not have\n"
     "  --trace FILE     write one line per instruction to FILE\n"
     "  --trace-limit SIZE  stop tracing at SIZE bytes (K, M, G after it: KiB,\n"
     "                   MiB, GiB; 0: never); without it and --max-tstates,\n"

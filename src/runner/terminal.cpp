@@ -214,6 +214,7 @@ bool TerminalConsole::Write(const uint8_t* bytes, size_t n) {
   if (out_.Type() != TerminalType::kAnsi) {
     buffer_.clear();
     out_.Translate(std::string_view(reinterpret_cast<const char*>(bytes), n), buffer_);
+    SetScreenModes(out_.Modes());
     bytes = reinterpret_cast<const uint8_t*>(buffer_.data());
     n = buffer_.size();
   }
@@ -223,6 +224,7 @@ bool TerminalConsole::Write(const uint8_t* bytes, size_t n) {
 }
 
 TerminalConsole::~TerminalConsole() {
+  SetScreenModes(0);
   const std::string restore = out_.Restore();
   if (!restore.empty()) host_.Write(reinterpret_cast<const uint8_t*>(restore.data()), restore.size());
 }

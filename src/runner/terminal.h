@@ -52,6 +52,7 @@ class AnsiTranslator {
   // reverse video (or dim, blinking, underline) on or the cursor hidden;
   // empty when it did not.
   std::string Restore();
+  int Modes() const { return modes_; }
 
  private:
   void Byte(uint8_t c, std::string& out);

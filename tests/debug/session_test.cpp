@@ -332,6 +332,13 @@ TEST_P(Rows, Script) {
       s->AddDataBreakpoint(static_cast<uint16_t>(sym->value), static_cast<uint16_t>(sym->value), name);
       continue;
     }
+    if (verb == "set") {  // a change by the user: the program then leaves the trace's path
+      std::string name;
+      uint32_t value = 0;
+      cs >> name >> value;
+      ASSERT_TRUE(s->SetRegister(name, value)) << where;
+      continue;
+    }
     if (verb == "stack") {
       std::vector<int> lines;
       for (const auto& f : s->CallStack()) lines.push_back(f.line);
@@ -368,6 +375,11 @@ TEST_P(Rows, Script) {
                                                                {"step", StopReason::kStep},
                                                                {"pause", StopReason::kPause},
                                                                {"start", StopReason::kStep}};
+    if (first == "stop") {  // after a change: stopped, in a state the trace has not
+      EXPECT_TRUE(stop.reason == StopReason::kBreakpoint || stop.reason == StopReason::kStep)
+          << where << ": " << stop.description;
+      continue;
+    }
     if (first == "exit") {
       EXPECT_EQ(stop.reason, StopReason::kExited) << where << ": " << stop.description;
       EXPECT_EQ(stop.exitStatus, o.status) << where;

@@ -31,7 +31,7 @@ BOUND = float(os.environ.get('PTY_BOUND', 60))  # seconds: only a failing build 
 SHELL = r'''
 set -m
 stty -g >before
-if [ -n "$ERR_ON_TERMINAL" ]; then "$RUN" prog.com; else "$RUN" prog.com 2>err; fi
+if [ -n "$ERR_ON_TERMINAL" ]; then "$RUN" $OPTS prog.com; else "$RUN" $OPTS prog.com 2>err; fi
 s=$?
 [ $s = 148 ] && stty -g >stopped
 echo "status=$s."
@@ -46,8 +46,8 @@ echo done.
 
 
 class Term:
-    def __init__(self, folder, err_on_terminal):
-        env = dict(os.environ, RUN=RUN, TERM='dumb', ERR_ON_TERMINAL='1' if err_on_terminal else '')
+    def __init__(self, folder, err_on_terminal, opts=''):
+        env = dict(os.environ, RUN=RUN, TERM='dumb', ERR_ON_TERMINAL='1' if err_on_terminal else '', OPTS=opts)
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(folder)
@@ -100,17 +100,35 @@ class Term:
 
 
 # NAME, then steps (the first may be ('source', TEXT): the program instead
-# of keys.z80): ('wait', TEXT), ('send', KEYS), ('raw', None) wait until
+# of keys.z80; then ('opts', TEXT): orvane-run's options): ('wait', TEXT), ('send', KEYS), ('raw', None) wait until
 # the terminal is raw again, ('signal', SIG) to orvane-run, ('err', TEXT) standard error holds TEXT, ('same', FILE) the
 # settings in FILE are the ones before the run.
+# Reverse video on and the cursor hidden (ADM-3A with the Kaypro's ESC B0 and
+# ESC C4), then 'R', then keys read by BIOS CONIN until CR.
+ATTRIBUTES = ('source', '        LD DE,TEXT\n        LD C,9\n        CALL 5\n'
+                        'KEY:    LD HL,(1)\n        LD DE,6\n        ADD HL,DE\n        CALL GO\n'
+                        '        CP 13\n        JR NZ,KEY\n        RET\nGO:     JP (HL)\n'
+                        'TEXT:   DB 27\n' + ''.join('        DB %d\n' % ord(c) for c in 'B0\x1bC4R$'))
+OFF, ON = '\x1b[0m\x1b[?25h', '\x1b[7m\x1b[?25l'
+
 ROWS = [
+    ('adm3a: SIGTERM turns reverse video off and shows the cursor before the host has the terminal back',
+     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('signal', signal.SIGTERM), ('wait', OFF),
+      ('wait', 'status=143.'), ('wait', 'done.'), ('same', 'after')]),
+    ('adm3a: so does SIGHUP',
+     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('signal', signal.SIGHUP), ('wait', OFF),
+      ('wait', 'status=129.'), ('wait', 'done.'), ('same', 'after')]),
+    ('adm3a: Ctrl+] z turns them off while suspended, on again after fg',
+     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('send', '\x1dz'), ('wait', OFF),
+      ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'), ('wait', ON), ('raw', None), ('send', '\r'),
+      ('wait', OFF), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
     ('every key reaches the program: ^C ^Z ^\\ ^S ^Q, and Ctrl+] twice',
      [('wait', '?'), ('send', '\x03'), ('wait', 'C'), ('send', '\x1a'), ('wait', 'Z'), ('send', '\x1c'),
       ('wait', '\\'), ('send', '\x13'), ('wait', 'S'), ('send', '\x11'), ('wait', 'Q'), ('send', '\x1d\x1d'),
       ('wait', ']'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
     ('Ctrl+] q stops a program that waits for a key',
      [('wait', '?'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
-      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 010BH'), ('same', 'after')]),
+      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 011EH'), ('same', 'after')]),
     ('Ctrl+] q stops a program that computes',
      [('source', '        LD E,33\n        LD C,2\n        CALL 5\nL:      JR L\n'), ('wait', '!'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
       ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 0107H'), ('same', 'after')]),
@@ -125,7 +143,7 @@ ROWS = [
       ('raw', None), ('send', '\x1a'), ('wait', 'Z'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
     ('a note in raw mode starts a new line and ends with CR LF',
      [('source', '        LD E,65\n        LD C,2\n        CALL 5\n        LD C,45\n        CALL 5\n'
-                 '        LD E,66\n        LD C,2\n        JP 5\n'),
+                 '        LD E,66\n        LD C,2\n        JP 5\n'), ('opts', '--verbose'),
       ('wait', 'A\r\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 '
                '(--strict stops here)\r\nB'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
 ]
@@ -144,9 +162,13 @@ def main():
                 with open(source, 'w') as f:
                     f.write(steps[0][1])
                 steps = steps[1:]
+            opts = ''
+            if steps[0][0] == 'opts':
+                opts = steps[0][1]
+                steps = steps[1:]
             subprocess.run([ASM, '--cpm', '-o', os.path.join(folder, 'prog.com'), '-l',
                             os.path.join(folder, 'prog.LST'), source], check=True, stdout=subprocess.DEVNULL)
-            term = Term(folder, 'note' in name)
+            term = Term(folder, 'note' in name, opts)
             try:
                 for what, arg in steps:
                     if what == 'wait':
