@@ -10,8 +10,6 @@ extern "C" {
 
 namespace orvane::board {
 
-namespace {
-
 std::string Hex2(unsigned v) {
   char b[8];
   std::snprintf(b, sizeof b, "%02XH", v & 0xFF);
@@ -22,6 +20,8 @@ std::string Hex4(unsigned v) {
   std::snprintf(b, sizeof b, "%04XH", v & 0xFFFF);
   return b;
 }
+
+namespace {
 
 Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* b) { return static_cast<Board*>(b)->memory().bytes[a]; }
 void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* p) {

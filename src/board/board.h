@@ -25,6 +25,10 @@ struct _z80_cpu_context;
 
 namespace orvane::board {
 
+// "3FH", "0123H": a byte and an address as the board's messages write them.
+std::string Hex2(unsigned v);
+std::string Hex4(unsigned v);
+
 enum class Kind : uint8_t { kNone, kRom, kRam };
 
 struct Region {

@@ -8,12 +8,6 @@ namespace orvane::board {
 
 namespace {
 
-std::string Hex4(unsigned v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04XH", v & 0xFFFF);
-  return b;
-}
-
 int Nibble(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

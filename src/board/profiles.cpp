@@ -10,17 +10,6 @@ namespace orvane::board {
 
 namespace {
 
-std::string Hex2(unsigned v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%02XH", v & 0xFF);
-  return b;
-}
-std::string Hex4(unsigned v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04XH", v & 0xFFFF);
-  return b;
-}
-
 Profile Make(std::string name, std::vector<Region> regions, std::vector<DeviceSpec> devices) {
   Profile p;
   p.name = std::move(name);
