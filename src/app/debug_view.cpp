@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "encoder/timing.h"
 #include "front/numbers.h"
 
 namespace orvane::debugview {
@@ -65,6 +66,7 @@ SourceRow MakeSourceRow(const Statement& s, size_t imageSize) {
     for (size_t i = 0; i < s.bytes.size() && i < kRowBytes; ++i) AppendHex2(row.bytes, s.bytes[i]);
     if (s.bytes.size() > kRowBytes) row.bytes += "...";
   }
+  row.tstates = TimingText(StatementTiming(s));
   for (char c : s.source) {
     if (c == '\t') {
       row.text.append(8 - row.text.size() % 8, ' ');

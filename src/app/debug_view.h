@@ -22,6 +22,7 @@ struct SourceRow {
   int line = 0;
   int address = -1;   // where its bytes start; -1 for a line that sends none
   std::string bytes;  // "CD0500"; a long DS shows its first bytes and "..."
+  std::string tstates;  // "7", "12/7" (taken/not taken), "21/16" (repeating/last); blank but for an instruction
   std::string text;   // the line as written, tabs expanded
 };
 // The row of a pass-2 statement, given how many bytes of the CP/M image the

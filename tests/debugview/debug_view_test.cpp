@@ -1,6 +1,6 @@
 // The debugger window's texts: addresses typed into "Go to", the registers
 // and flags with their changes marked, memory rows, bytes typed over memory,
-// watched symbols and the source rows; the tables are debug_view_rows.txt.
+// watched symbols, the source rows and their T-states; the tables are debug_view_rows.txt.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/debug_view.h"
+#include "driver/run.h"
+#include "output/formats.h"
 #include "row_file.h"
 
 namespace dv = orvane::debugview;
@@ -29,7 +31,7 @@ using Row = std::vector<std::string>;
 // kind or the wrong number of fields, or there is no row of the kind.
 void EachRow(const std::string& kind, const std::function<void(const Row&)>& check) {
   static const std::map<std::string, size_t> kFields = {
-      {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}};
+      {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}, {"tstates", 2}};
   int n = 0;
   EXPECT_EQ(rows::Read(DEBUG_VIEW_ROWS,
                        [&](const std::string& line) {
@@ -153,6 +155,46 @@ TEST(DebugView, SourceRows) {
     const dv::SourceRow got = dv::MakeSourceRow(s, static_cast<size_t>(Number(r[3])));
     EXPECT_EQ(std::to_string(got.line) + "|" + std::to_string(got.address) + "|" + got.bytes + "|" + got.text, r[4]) << r[0];
   });
+}
+
+// The T-states rows assembled as one program, as the window gets its rows.
+TEST(DebugView, SourceRowTStates) {
+  std::vector<Row> rows;
+  std::string program;
+  EachRow("tstates", [&](const Row& r) {
+    rows.push_back(r);
+    program += r[0] + "\n";
+  });
+  class NoFiles : public orvane::FileSystem {
+   public:
+    std::unique_ptr<orvane::LineSource> OpenRead(const std::string& path) override {
+      throw orvane::FileError(path, "no file is read");
+    }
+    std::unique_ptr<orvane::CommitSink> Create(const std::string& path) override {
+      throw orvane::FileError(path, "no file is written");
+    }
+    bool NamesSource(const std::string&, const std::string&) override { return false; }
+    bool SameOutput(const std::string&, const std::string&) override { return false; }
+  } files;
+  struct Collect : orvane::RunObserver {
+    std::vector<dv::SourceRow> got;
+    size_t image = 0;
+    void StatementDone(const orvane::Statement& s) override {
+      got.push_back(dv::MakeSourceRow(s, image));
+      if (s.toObject) image += s.bytes.size();
+    }
+    void Reported(const orvane::Problem& p, const orvane::Statement& s, int64_t) override {
+      ADD_FAILURE() << s.line << ": " << p.text;
+    }
+  } collect;
+  orvane::RunRequest request;
+  request.path = "tstates.z80";
+  request.text = program;
+  request.format = &orvane::kCpmFormat;
+  const orvane::RunResult result = orvane::Run(request, files, collect);
+  EXPECT_EQ(result.messages, 0);
+  ASSERT_EQ(collect.got.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(collect.got[i].tstates, rows[i][1]) << rows[i][0];
 }
 
 }  // namespace

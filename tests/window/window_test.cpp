@@ -704,7 +704,12 @@ class WindowTest : public QObject {
     };
     QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
     QCOMPARE(source->currentRow(), d->RowOfLine(2));
-    QCOMPARE(source->item(source->currentRow(), 4)->text(), QStringLiteral("START:  LD A,3"));
+    QCOMPARE(source->item(source->currentRow(), 5)->text(), QStringLiteral("START:  LD A,3"));
+    // Each instruction's T-states, after the address; blank for a directive.
+    QCOMPARE(source->horizontalHeaderItem(3)->text(), QStringLiteral("T-states"));
+    for (const auto& [line, tstates] : std::vector<std::pair<int, const char*>>{
+             {1, ""}, {2, "7"}, {3, "13"}, {4, "17"}, {8, "12/7"}, {14, "10"}, {21, ""}})
+      QCOMPARE(source->item(d->RowOfLine(line), 3)->text(), QString::fromLatin1(tstates));
     // Every control can be named by a screen reader.
     for (QWidget* w : d->findChildren<QWidget*>())
       if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w))
@@ -913,8 +918,8 @@ class WindowTest : public QObject {
 
   // The source pane stays where the user put it: a click in the margin sets
   // the breakpoint on the line clicked and scrolls nothing; moving with the
-  // keys never scrolls sideways; scrolled sideways by hand, the margin, line
-  // and address are still where they were.
+  // keys never scrolls sideways; scrolled sideways by hand, the margin, line,
+  // address and T-states are still where they were.
   void debuggerSourcePaneStays() {
     QByteArray text;
     for (int i = 1; i <= 150; ++i)
@@ -945,9 +950,9 @@ class WindowTest : public QObject {
     // Keys: from a statement's text down four rows and to the end of the line.
     down->setValue(0);
     const int y = source->rowViewportPosition(2) + rowHeight / 2;
-    QVERIFY(source->columnViewportPosition(4) >= 0 && source->columnViewportPosition(4) < source->viewport()->width());
-    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, QPoint(source->columnViewportPosition(4) + 4, y));
-    QCOMPARE(source->currentColumn(), 4);
+    QVERIFY(source->columnViewportPosition(5) >= 0 && source->columnViewportPosition(5) < source->viewport()->width());
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, QPoint(source->columnViewportPosition(5) + 4, y));
+    QCOMPARE(source->currentColumn(), 5);
     for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_End})
       QTest::keyClick(source, key);
     QCOMPARE(across->value(), 0);
@@ -959,6 +964,12 @@ class WindowTest : public QObject {
     QAbstractItemView* view = ViewAt(source, QPoint(lineX, y), &local);
     QCOMPARE(view->indexAt(local).column(), 1);
     QCOMPARE(view->indexAt(local).data().toString(), source->item(source->rowAt(y), 1)->text());
+    // The T-states stay in sight beside them.
+    const int tstatesX =
+        source->columnWidth(0) + source->columnWidth(1) + source->columnWidth(2) + source->columnWidth(3) / 2;
+    view = ViewAt(source, QPoint(tstatesX, y), &local);
+    QCOMPARE(view->indexAt(local).column(), 3);
+    QCOMPARE(view->indexAt(local).data().toString(), QStringLiteral("4"));
     QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
     QCOMPARE(source->item(source->rowAt(y), 0)->toolTip(), QStringLiteral("Breakpoint"));
     QCOMPARE(across->value(), across->maximum());

@@ -39,7 +39,7 @@ const QString kSettingsOrganization = QStringLiteral("Orvane");
 const QString kSettingsApplication = QStringLiteral("orvane");
 
 // The source table's columns.
-enum SourceColumn { kMargin, kLine, kAddress, kBytes, kText, kSourceColumns };
+enum SourceColumn { kMargin, kLine, kAddress, kTStates, kBytes, kText, kSourceColumns };
 // The breakpoint list's.
 enum BreakColumn { kBreakLine, kBreakAddress, kBreakCondition, kBreakHits, kBreakStatement };
 
@@ -140,7 +140,7 @@ SourceTable::SourceTable(int rows, int columns, int fixedColumns)
     : QTableWidget(rows, columns), fixedColumns_(fixedColumns) {
   fixed_ = new QTableView(this);
   fixed_->setObjectName(QStringLiteral("tblSourceFixed"));
-  fixed_->setAccessibleName(QStringLiteral("Breakpoints, lines and addresses"));
+  fixed_->setAccessibleName(QStringLiteral("Breakpoints, lines, addresses and T-states"));
   fixed_->setModel(model());
   fixed_->setSelectionModel(selectionModel());
   fixed_->setFocusPolicy(Qt::NoFocus);
@@ -514,7 +514,7 @@ QWidget* DebugWindow::BuildSource() {
       "Click in the margin to set or clear a breakpoint (F9); right-click a line to give it a condition or run to it "
       "(Ctrl+F10)"));
   source_->setHorizontalHeaderLabels({QString(), QStringLiteral("Line"), QStringLiteral("Address"),
-                                      QStringLiteral("Bytes"), QStringLiteral("Statement")});
+                                      QStringLiteral("T-states"), QStringLiteral("Bytes"), QStringLiteral("Statement")});
   source_->setFont(Fixed());
   source_->verticalHeader()->hide();
   source_->verticalHeader()->setDefaultSectionSize(QFontMetrics(Fixed()).height() + 4);
@@ -533,6 +533,9 @@ QWidget* DebugWindow::BuildSource() {
     source_->setItem(i, kLine, line);
     source_->setItem(i, kAddress, Cell(r.address < 0 ? QString() : QString::fromStdString(dv::HexAddress(
                                                                         static_cast<uint16_t>(r.address))).chopped(1)));
+    auto* tstates = Cell(QString::fromStdString(r.tstates));
+    tstates->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    source_->setItem(i, kTStates, tstates);
     source_->setItem(i, kBytes, Cell(QString::fromStdString(r.bytes)));
     source_->setItem(i, kText, Cell(QString::fromLatin1(r.text)));
   }
@@ -540,7 +543,7 @@ QWidget* DebugWindow::BuildSource() {
   QHeaderView* h = source_->horizontalHeader();
   h->setSectionResizeMode(kMargin, QHeaderView::Fixed);
   source_->setColumnWidth(kMargin, 40);
-  for (int c : {kLine, kAddress, kBytes, kText}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  for (int c : {kLine, kAddress, kTStates, kBytes, kText}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   connect(source_, &QTableWidget::cellClicked, this, [this](int row, int column) {
     if (column == kMargin) ToggleBreakpoint(row);
   });

@@ -53,7 +53,7 @@ class MemoryModel : public QAbstractTableModel {
   bool editable_ = false;
 };
 
-// The source pane: the margin and the Line and Address columns stay in place
+// The source pane: the margin and the Line, Address and T-states columns stay in place
 // (a second view over the same rows) while the bytes and statements scroll
 // sideways; the pane scrolls sideways only when the user scrolls it.
 class SourceTable : public QTableWidget {
