@@ -153,7 +153,10 @@ Timing TimingOf(std::span<const uint8_t> code) {
 std::string TimingText(const Timing& t) {
   if (!t.Known()) return "";
   std::string s = std::to_string(t.tstates);
-  if (t.Varies()) s += "/" + std::to_string(t.tstatesOther);
+  if (t.Varies()) {
+    s += '/';
+    s += std::to_string(t.tstatesOther);
+  }
   return s;
 }
 
