@@ -31,7 +31,7 @@
 
 namespace {
 
-using orvane::lsp::json;
+using orvane::jsonrpc::json;
 using Clock = std::chrono::steady_clock;
 
 class Client {

@@ -35,7 +35,12 @@ bool Board::LoadHex(const std::string& text, std::string& error) {
     std::vector<uint8_t> b;
     for (size_t i = 1; i < line.size(); i += 2) {
       const int hi = Nibble(line[i]), lo = Nibble(line[i + 1]);
-      if (hi < 0 || lo < 0) return fail("'" + line.substr(i, 2) + "' is not a hex byte");
+      if (hi < 0 || lo < 0) {
+        std::string what = "'";
+        what += line.substr(i, 2);
+        what += "' is not a hex byte";
+        return fail(what);
+      }
       b.push_back(static_cast<uint8_t>(hi << 4 | lo));
     }
     if (b.size() != size_t{b[0]} + 5)

@@ -124,8 +124,12 @@ bool SetMode(int dir, const char* host, unsigned mode) {
 }
 
 std::string Grouped(uint64_t n) {
-  std::string s = std::to_string(n);
-  for (size_t i = s.size(); i > 3; i -= 3) s.insert(i - 3, ",");
+  const std::string digits = std::to_string(n);
+  std::string s;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) s += ',';
+    s += digits[i];
+  }
   return s;
 }
 
@@ -151,7 +155,12 @@ bool FileJournal::Content(int dir, const std::string& host, Change& c, const cha
   c.oldSize = st.st_size;
   if (static_cast<uint64_t>(st.st_size) > kMaxChange) {
     close(fd);
-    cut_ = std::string(doing) + " " + host + ", " + Grouped(static_cast<uint64_t>(st.st_size)) + " bytes";
+    cut_ = doing;
+    cut_ += ' ';
+    cut_ += host;
+    cut_ += ", ";
+    cut_ += Grouped(static_cast<uint64_t>(st.st_size));
+    cut_ += " bytes";
     return false;
   }
   c.old.resize(static_cast<size_t>(st.st_size));

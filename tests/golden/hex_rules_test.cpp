@@ -19,8 +19,12 @@ struct Row {
 };
 
 std::string Crlf(std::string s) {
-  for (size_t i = 0; (i = s.find('\n', i)) != std::string::npos; i += 2) s.insert(i, "\r");
-  return s;
+  std::string out;
+  for (const char c : s) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 TEST(HexRules, EachBrokenRuleIsFound) {

@@ -61,10 +61,12 @@ bool Assemble(Assembler& as, const std::string& line, std::vector<uint8_t>& byte
 // Every accepted form, one per distinct encoding.
 std::vector<Form> AcceptedForms() {
   Assembler as;
-  std::map<std::vector<uint8_t>, std::string> seen;
+  // Keyed by the bytes as a string: the same order as the vectors', without
+  // GCC 12's false -Wstringop-overread on comparing vectors at -O3.
+  std::map<std::string, std::string> seen;
   std::vector<uint8_t> bytes;
   auto tryLine = [&](const std::string& line) {
-    if (Assemble(as, line, bytes)) seen.emplace(bytes, line);
+    if (Assemble(as, line, bytes)) seen.emplace(std::string(bytes.begin(), bytes.end()), line);
   };
   for (const char* m : kMnemonics) {
     tryLine(std::string("  ") + m);
@@ -74,7 +76,7 @@ std::vector<Form> AcceptedForms() {
     }
   }
   std::vector<Form> forms;
-  for (auto& [b, line] : seen) forms.push_back({line, b});
+  for (auto& [b, line] : seen) forms.push_back({line, std::vector<uint8_t>(b.begin(), b.end())});
   return forms;
 }
 
