@@ -128,9 +128,43 @@ void Machine::Typed(uint8_t c, std::vector<uint8_t>& out) {
   else if (c >= 0x20 && c < 0x7F) ++column;
 }
 
+bool Machine::Paused() {
+  // The BDOS listing's conbrk, before each character out: a Ctrl+S typed
+  // ahead stops the output until the next key, which is dropped unless it is
+  // Ctrl+C (a warm boot). Any other key stays for the program.
+  if (console_.Peek() != 0x13) return false;
+  console_.Read();
+  const int c = console_.Read();
+  if (console_.QuitRequested())
+    Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_);
+  else if (c == 3)
+    ended_ = true;
+  return stopped_ || ended_;
+}
+
+bool Machine::Put(uint8_t c) {
+  if (Paused()) return false;
+  std::vector<uint8_t> out;
+  Typed(c, out);
+  if (sys_.listEcho && opt_.list) opt_.list->write(reinterpret_cast<const char*>(out.data()), out.size());
+  return Out(out.data(), out.size());
+}
+
+bool Machine::Shown(uint8_t c) {
+  if (c < 0x20 && c != '\r' && c != '\n' && c != '\t' && c != '\b') return Put('^') && Put(c | 0x40);
+  return Put(c);
+}
+
+int Machine::Width(int column, uint8_t c) {
+  if (c == '\t') return (column / 8 + 1) * 8;
+  return column + (c < 0x20 ? 2 : 1);
+}
+
 void Machine::ConsoleIn() {
+  // The BDOS listing's conech: graphic characters, CR, LF, TAB and BS are
+  // echoed; other control characters (Ctrl+S and Ctrl+P too) only returned.
   const int c = In();
-  if (c >= 0) Put(static_cast<uint8_t>(c));
+  if (c >= 0x20 || c == '\r' || c == '\n' || c == '\t' || c == '\b') Put(static_cast<uint8_t>(c));
   Return(c < 0 ? kEof : static_cast<uint16_t>(c));
 }
 
@@ -171,40 +205,86 @@ void Machine::PrintString() {
       return;
     }
   }
+  if (Paused()) return;  // once for the whole text
+  if (sys_.listEcho && opt_.list) opt_.list->write(reinterpret_cast<const char*>(text.data()), text.size());
   Out(text.data(), text.size());
 }
 
 void Machine::ReadBuffer() {
-  // DE -> max, count, characters. Editing: BS and DEL rub out, Ctrl+X the
-  // whole line; CR or LF ends it (echoed as CR), so does a full buffer or the
-  // end of input (stored as 1AH); Ctrl+C on an empty line is a warm boot.
+  // DE -> max, count, characters; the editing of the BDOS listing's read
+  // routine. CR or LF ends the line, so does a full buffer (both echo CR) or
+  // the end of input (stored as 1AH). BS takes the last character back and
+  // rubs out the columns it took; DEL takes it back and echoes it again.
+  // Ctrl+X rubs out the line, Ctrl+U ends it with # and starts again below,
+  // Ctrl+R retypes it below, Ctrl+E goes on on a new line, Ctrl+P turns the
+  // copy to the list device on or off. Control characters are kept and
+  // shown as ^ and a letter; Ctrl+C as the line's first is a warm boot.
   const uint16_t buf = cpu_->Get(Reg::DE);
   const uint8_t max = mem_->bytes[buf];
-  uint8_t count = 0;
-  const auto Rub = [this] { Put(8), Put(' '), Put(8); };
-  while (count < max && !stopped_) {
-    const int c = In();
-    if (c == '\r' || c == '\n') {
-      Put('\r');
+  std::vector<uint8_t> line;
+  bool atEnd = false;
+  int start = sys_.column;  // where the line began, for Ctrl+X, U, R and BS
+  const auto Backup = [this] { Out(reinterpret_cast<const uint8_t*>("\b \b"), 3); };
+  const auto Below = [this, &start] {  // # and a new line at the line's column
+    Put('#'), Put('\r'), Put('\n');
+    while (sys_.column < start && !ended_ && !stopped_) Put(' ');
+  };
+  while (line.size() < max && !stopped_ && !ended_) {
+    int c = In();
+    if (c < 0) {
+      if (stopped_) return;
+      mem_->Write(static_cast<uint16_t>(buf + 2 + line.size()), static_cast<uint8_t>(kEof));
+      line.push_back(static_cast<uint8_t>(kEof));
+      atEnd = true;
       break;
     }
-    if (c == 3 && count == 0) {
-      ended_ = true;
-      return;
-    }
-    if (c == 8 || c == 0x7F) {
-      if (count > 0) --count, Rub();
+    c &= 0x7F;
+    if (c == '\r' || c == '\n') break;
+    if (c == 8) {
+      if (line.empty()) continue;
+      line.pop_back();
+      int column = start;
+      for (const uint8_t k : line) column = Width(column, k);
+      for (; sys_.column > column; --sys_.column) Backup();
       continue;
     }
-    if (c == 0x18) {
-      for (; count > 0; --count) Rub();
+    if (c == 0x7F) {
+      if (line.empty()) continue;
+      const uint8_t gone = line.back();
+      line.pop_back();
+      Shown(gone);
       continue;
     }
-    mem_->Write(static_cast<uint16_t>(buf + 2 + count++), static_cast<uint8_t>(c < 0 ? kEof : c));
-    if (c < 0) break;
-    Put(static_cast<uint8_t>(c));
+    if (c == 0x05) {
+      Put('\r'), Put('\n');
+      start = 0;
+      continue;
+    }
+    if (c == 0x10) {
+      sys_.listEcho = !sys_.listEcho;
+      continue;
+    }
+    if (c == 0x18 || c == 0x15) {
+      if (c == 0x18)
+        for (; sys_.column > start; --sys_.column) Backup();
+      else
+        Below();
+      line.clear();
+      start = sys_.column;
+      continue;
+    }
+    if (c == 0x12) {
+      Below();
+      for (const uint8_t k : line) Shown(k);
+      continue;
+    }
+    mem_->Write(static_cast<uint16_t>(buf + 2 + line.size()), static_cast<uint8_t>(c));
+    line.push_back(static_cast<uint8_t>(c));
+    Shown(static_cast<uint8_t>(c));
+    if (c == 3 && line.size() == 1) ended_ = true;
   }
-  mem_->Write(static_cast<uint16_t>(buf + 1), count);
+  mem_->Write(static_cast<uint16_t>(buf + 1), static_cast<uint8_t>(line.size()));
+  if (max > 0 && !atEnd && !ended_ && !stopped_) Put('\r');
 }
 
 // The real BDOS answers 01H for a key waiting (the Interface Guide says FFH).

@@ -13,6 +13,9 @@ class Console {
   virtual int Read() = 0;
   // Whether a key is waiting (false at the end of input).
   virtual bool Ready() = 0;
+  // The next byte if it has been typed already, left for Read; -1 if none.
+  // Unlike Ready it sends no pending output first.
+  virtual int Peek() { return -1; }
   // Whether the input has ended for good: Read answers -1 and always will.
   virtual bool Ended() { return false; }
   // Whether the user asked from the keyboard to stop the run.
@@ -47,6 +50,7 @@ class HostConsole final : public Console {
 
   int Read() override;
   bool Ready() override;
+  int Peek() override;
   bool Ended() override { return atEnd_ && inPos_ == inBuf_.size(); }
   bool QuitRequested() override;
   bool Write(const uint8_t* bytes, size_t n) override;

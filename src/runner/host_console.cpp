@@ -192,6 +192,11 @@ bool HostConsole::Ready() {
   return true;
 }
 
+int HostConsole::Peek() {
+  if (inPos_ == inBuf_.size()) Fill(false);
+  return inPos_ < inBuf_.size() ? static_cast<unsigned char>(inBuf_[inPos_]) : -1;
+}
+
 bool HostConsole::Write(const uint8_t* bytes, size_t n) {
   if (!error.empty()) return false;
   if (n > 0) lineOpen = bytes[n - 1] != '\n';

@@ -135,6 +135,7 @@ class Machine {
     uint64_t idlePolls = 0, lastPollAt = 0, calls = 0, lastPollCall = 0;
     std::bitset<256> noted;  // unknown functions already named
     uint8_t column = 0;      // printable characters since the last CR (TAB stops)
+    bool listEcho = false;   // Ctrl+P in a line read: console output copied to the list device
   };
   SystemState SaveSystem() const { return sys_; }
   void RestoreSystem(const SystemState& s) { sys_ = s; }
@@ -201,11 +202,14 @@ class Machine {
   // The BDOS's console output (2, 9 and the echo of 1 and 10): a TAB goes
   // as blanks to the next multiple of 8 of the column count.
   void Typed(uint8_t c, std::vector<uint8_t>& out);
-  bool Put(uint8_t c) {
-    std::vector<uint8_t> out;
-    Typed(c, out);
-    return Out(out.data(), out.size());
-  }
+  // Put also copies to the list device while Ctrl+P has that on, and first
+  // pauses on a Ctrl+S typed ahead (false after a Ctrl+C there: a warm boot).
+  bool Put(uint8_t c);
+  bool Paused();
+  // A character of a line read as CP/M shows it: a control character as ^
+  // and a letter; Width gives the column after it.
+  bool Shown(uint8_t c);
+  static int Width(int column, uint8_t c);
   // The next key, waiting for it; -1 at the end of input. A program that asks
   // again after it has been told the input ended is stopped.
   int In();

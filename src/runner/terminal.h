@@ -81,6 +81,9 @@ class TerminalConsole final : public Console {
   TerminalConsole& operator=(const TerminalConsole&) = delete;
   int Read() override;
   bool Ready() override;
+  int Peek() override {
+    return !pending_.empty() ? static_cast<unsigned char>(pending_.front()) : pendingEnd_ ? -1 : host_.Peek();
+  }
   bool Ended() override { return pending_.empty() && (pendingEnd_ || host_.Ended()); }
   bool QuitRequested() override { return host_.QuitRequested(); }
   bool Write(const uint8_t* bytes, size_t n) override;
