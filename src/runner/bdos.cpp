@@ -224,14 +224,23 @@ void Machine::SelectDisk() {
 }
 
 void Machine::SelectError(int drive) {
-  // CP/M's BDOS asks the BIOS for the drive; for one it does not have, it
-  // prints this, waits for a key and warm boots: the program goes no further.
-  const std::string shown = std::string("\r\nBdos Err On ") + static_cast<char>('A' + drive) + ": Select\r\n";
-  Out(reinterpret_cast<const uint8_t*>(shown.data()), shown.size());
-  Refuse("select error: there is no drive " +
-         (drive < 16 ? std::string(1, static_cast<char>('A' + drive)) + ":"
-                     : "number " + std::to_string(drive) + " (CP/M has A: to P:)") +
-         "; drive A: is the only one");
+  BdosError(static_cast<char>('A' + drive), "Select",
+            "select error: there is no drive " +
+                (drive < 16 ? std::string(1, static_cast<char>('A' + drive)) + ":"
+                            : "number " + std::to_string(drive) + " (CP/M has A: to P:)") +
+                "; drive A: is the only one");
+}
+
+void Machine::BdosError(char drive, const char* tail, const std::string& why, int status) {
+  // CP/M's BDOS prints CR LF, "Bdos Err On ", the drive, ": " and the tail,
+  // reads one key without echo and warm boots; the CCP then starts a new
+  // line. The program goes no further, whatever the key.
+  const std::string shown = std::string("\r\nBdos Err On ") + drive + ": " + tail;
+  if (!Out(reinterpret_cast<const uint8_t*>(shown.data()), shown.size())) return;
+  if (console_.Read() < 0 && console_.QuitRequested())
+    return void(Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_));
+  if (!Out(reinterpret_cast<const uint8_t*>("\r\n"), 2)) return;
+  Stop(status, "BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + why, caller_);
 }
 
 void Machine::LoginVector() { Return(0x0001); }
@@ -275,7 +284,7 @@ void Machine::Ignored() { Return(0); }
 
 bool Machine::ReadOnly() {
   if (!(sys_.readOnly & 1)) return false;
-  Refuse("drive A: is read-only (BDOS function 28 made it so); CP/M stops here with \"Bdos Err On A: R/O\"");
+  BdosError('A', "R/O", "drive A: is read-only (BDOS function 28 made it so)");
   return true;
 }
 
@@ -369,7 +378,7 @@ bool Machine::MayChange(const std::string& host, uint64_t links, bool readOnly) 
     disk_.error = "cannot change " + host + ": it has " + std::to_string(links) +
                   " hard links, so it is shared with places outside the folder";
   else if (readOnly)
-    return Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\""), false;
+    return BdosError('A', "File R/O", "the file " + host + " is read-only"), false;
   else
     return true;
   HostFailed();
@@ -530,7 +539,8 @@ int Machine::ReadRecordTo(const Disk::File& f, uint32_t record) {
   uint8_t rec[128];
   if (record >= kMaxRecords) return 0;
   const int n = disk_.ReadRecord(f, record, rec);
-  if (n < 0) return HostFailed(), -1;
+  // A record the host cannot read is CP/M's bad sector.
+  if (n < 0) return BdosError('A', "Bad Sector", disk_.error, kHostError), -1;
   for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
   if (n > 0)
     for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);

@@ -232,6 +232,7 @@ class Machine {
   bool MayWrite(const Disk::File& f, uint8_t full);
   // CP/M's select error for a drive it does not have: the run ends.
   void SelectError(int drive);
+  void BdosError(char drive, const char* tail, const std::string& why, int status = kFault);
   void Note(const std::string& text);
   // The file an FCB names and its size in 128-byte records; on false the
   // call has already answered (FFH: no such file) or failed the host.
