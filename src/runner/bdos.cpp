@@ -486,7 +486,7 @@ void Machine::CloseFile() {
   Return(disk_.Find(name).empty() ? 0xFF : 0);
 }
 
-void Machine::PutDirEntry(const Disk::Entry& entry) {
+void Machine::PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock) {
   // One directory entry at the DMA address, the rest of the record empty.
   const int64_t records = std::min<int64_t>((entry.size + 127) / 128, kMaxRecords);
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
@@ -500,6 +500,18 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   rec[kS2] = static_cast<uint8_t>(last / 32);
   rec[kRc] = static_cast<uint8_t>(records - last * 128);
   for (int i = 16; i < 32; ++i) rec[i] = 0;
+  // The block map: eight 16-bit block numbers (DSM is over 255), one for each
+  // started 8 KiB of the records this entry maps, from the file's first
+  // block in the allocation vector's order; none past the drive's last block.
+  const int64_t entry1 = records == 0 ? 0 : (records - 1) / kEntryRecords;
+  const int64_t mapped = records - entry1 * kEntryRecords;
+  const int64_t perBlock = kBlock / 128;
+  for (int64_t i = 0; i < (mapped + perBlock - 1) / perBlock && i < 8; ++i) {
+    const uint64_t block = firstBlock + static_cast<uint64_t>(entry1 * 8 + i);
+    if (block >= kBlocks) break;
+    rec[16 + 2 * i] = static_cast<uint8_t>(block & 0xFF);
+    rec[17 + 2 * i] = static_cast<uint8_t>(block >> 8);
+  }
   for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
 }
 
@@ -508,13 +520,28 @@ void Machine::SearchFirst() {
   sys_.search.reset();
   sys_.searchNext = 0;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
-  sys_.search = std::make_shared<const std::vector<Disk::Entry>>(disk_.Find(pattern));
+  // The whole folder once, so each match's blocks follow the files before it
+  // as the allocation vector counts them.
+  auto found = std::make_shared<std::vector<Disk::Entry>>();
+  auto blocks = std::make_shared<std::vector<uint32_t>>();
+  uint64_t next = kDirBlocks;
+  for (Disk::Entry& e : disk_.Find(CpmName(11, '?'))) {
+    const uint64_t size = e.size > 0 ? static_cast<uint64_t>(e.size) : 0;
+    if (Matches(pattern, e.name)) {
+      blocks->push_back(static_cast<uint32_t>(std::min<uint64_t>(next, kBlocks)));
+      found->push_back(std::move(e));
+    }
+    next += (size + kBlock - 1) / kBlock;
+  }
+  sys_.search = std::move(found);
+  sys_.searchBlocks = std::move(blocks);
   SearchNext();
 }
 
 void Machine::SearchNext() {
   if (!sys_.search || sys_.searchNext >= sys_.search->size()) return Return(0xFF);
-  PutDirEntry((*sys_.search)[sys_.searchNext++]);
+  const size_t i = sys_.searchNext++;
+  PutDirEntry((*sys_.search)[i], (*sys_.searchBlocks)[i]);
   Return(0);
 }
 
