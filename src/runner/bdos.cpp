@@ -304,14 +304,23 @@ void Machine::SelectDisk() {
 }
 
 void Machine::SelectError(int drive) {
-  // CP/M's BDOS asks the BIOS for the drive; for one it does not have, it
-  // prints this, waits for a key and warm boots: the program goes no further.
-  const std::string shown = std::string("\r\nBdos Err On ") + static_cast<char>('A' + drive) + ": Select\r\n";
-  Out(reinterpret_cast<const uint8_t*>(shown.data()), shown.size());
-  Refuse("select error: there is no drive " +
-         (drive < 16 ? std::string(1, static_cast<char>('A' + drive)) + ":"
-                     : "number " + std::to_string(drive) + " (CP/M has A: to P:)") +
-         "; drive A: is the only one");
+  BdosError(static_cast<char>('A' + drive), "Select",
+            "select error: there is no drive " +
+                (drive < 16 ? std::string(1, static_cast<char>('A' + drive)) + ":"
+                            : "number " + std::to_string(drive) + " (CP/M has A: to P:)") +
+                "; drive A: is the only one");
+}
+
+void Machine::BdosError(char drive, const char* tail, const std::string& why, int status) {
+  // CP/M's BDOS prints CR LF, "Bdos Err On ", the drive, ": " and the tail,
+  // reads one key without echo and warm boots; the CCP then starts a new
+  // line. The program goes no further, whatever the key.
+  const std::string shown = std::string("\r\nBdos Err On ") + drive + ": " + tail;
+  if (!Out(reinterpret_cast<const uint8_t*>(shown.data()), shown.size())) return;
+  if (console_.Read() < 0 && console_.QuitRequested())
+    return void(Stop(kStopped, "stopped from the keyboard (Ctrl+] q) at " + Hex4(caller_), caller_));
+  if (!Out(reinterpret_cast<const uint8_t*>("\r\n"), 2)) return;
+  Stop(status, "BDOS function " + std::to_string(function_) + " " + CallerText() + ": " + why, caller_);
 }
 
 void Machine::LoginVector() { Return(0x0001); }
@@ -355,7 +364,7 @@ void Machine::Ignored() { Return(0); }
 
 bool Machine::ReadOnly() {
   if (!(sys_.readOnly & 1)) return false;
-  Refuse("drive A: is read-only (BDOS function 28 made it so); CP/M stops here with \"Bdos Err On A: R/O\"");
+  BdosError('A', "R/O", "drive A: is read-only (BDOS function 28 made it so)");
   return true;
 }
 
@@ -449,7 +458,7 @@ bool Machine::MayChange(const std::string& host, uint64_t links, bool readOnly) 
     disk_.error = "cannot change " + host + ": it has " + std::to_string(links) +
                   " hard links, so it is shared with places outside the folder";
   else if (readOnly)
-    return Refuse("the file " + host + " is read-only; CP/M stops here with \"Bdos Err On A: File R/O\""), false;
+    return BdosError('A', "File R/O", "the file " + host + " is read-only"), false;
   else
     return true;
   HostFailed();
@@ -557,7 +566,7 @@ void Machine::CloseFile() {
   Return(disk_.Find(name).empty() ? 0xFF : 0);
 }
 
-void Machine::PutDirEntry(const Disk::Entry& entry) {
+void Machine::PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock) {
   // One directory entry at the DMA address, the rest of the record empty.
   const int64_t records = std::min<int64_t>((entry.size + 127) / 128, kMaxRecords);
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
@@ -571,6 +580,18 @@ void Machine::PutDirEntry(const Disk::Entry& entry) {
   rec[kS2] = static_cast<uint8_t>(last / 32);
   rec[kRc] = static_cast<uint8_t>(records - last * 128);
   for (int i = 16; i < 32; ++i) rec[i] = 0;
+  // The block map: eight 16-bit block numbers (DSM is over 255), one for each
+  // started 8 KiB of the records this entry maps, from the file's first
+  // block in the allocation vector's order; none past the drive's last block.
+  const int64_t entry1 = records == 0 ? 0 : (records - 1) / kEntryRecords;
+  const int64_t mapped = records - entry1 * kEntryRecords;
+  const int64_t perBlock = kBlock / 128;
+  for (int64_t i = 0; i < (mapped + perBlock - 1) / perBlock && i < 8; ++i) {
+    const uint64_t block = firstBlock + static_cast<uint64_t>(entry1 * 8 + i);
+    if (block >= kBlocks) break;
+    rec[16 + 2 * i] = static_cast<uint8_t>(block & 0xFF);
+    rec[17 + 2 * i] = static_cast<uint8_t>(block >> 8);
+  }
   for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);
 }
 
@@ -579,13 +600,28 @@ void Machine::SearchFirst() {
   sys_.search.reset();
   sys_.searchNext = 0;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
-  sys_.search = std::make_shared<const std::vector<Disk::Entry>>(disk_.Find(pattern));
+  // The whole folder once, so each match's blocks follow the files before it
+  // as the allocation vector counts them.
+  auto found = std::make_shared<std::vector<Disk::Entry>>();
+  auto blocks = std::make_shared<std::vector<uint32_t>>();
+  uint64_t next = kDirBlocks;
+  for (Disk::Entry& e : disk_.Find(CpmName(11, '?'))) {
+    const uint64_t size = e.size > 0 ? static_cast<uint64_t>(e.size) : 0;
+    if (Matches(pattern, e.name)) {
+      blocks->push_back(static_cast<uint32_t>(std::min<uint64_t>(next, kBlocks)));
+      found->push_back(std::move(e));
+    }
+    next += (size + kBlock - 1) / kBlock;
+  }
+  sys_.search = std::move(found);
+  sys_.searchBlocks = std::move(blocks);
   SearchNext();
 }
 
 void Machine::SearchNext() {
   if (!sys_.search || sys_.searchNext >= sys_.search->size()) return Return(0xFF);
-  PutDirEntry((*sys_.search)[sys_.searchNext++]);
+  const size_t i = sys_.searchNext++;
+  PutDirEntry((*sys_.search)[i], (*sys_.searchBlocks)[i]);
   Return(0);
 }
 
@@ -610,7 +646,8 @@ int Machine::ReadRecordTo(const Disk::File& f, uint32_t record) {
   uint8_t rec[128];
   if (record >= kMaxRecords) return 0;
   const int n = disk_.ReadRecord(f, record, rec);
-  if (n < 0) return HostFailed(), -1;
+  // A record the host cannot read is CP/M's bad sector.
+  if (n < 0) return BdosError('A', "Bad Sector", disk_.error, kHostError), -1;
   for (int i = n; i < 128; ++i) rec[i] = kEof;  // a last partial record ends in 1AH
   if (n > 0)
     for (int i = 0; i < 128; ++i) mem_->Write(static_cast<uint16_t>(sys_.dma + i), rec[i]);

@@ -129,6 +129,8 @@ class Machine {
     // SEARCH FIRST's matches and the next one SEARCH NEXT gives.
     std::shared_ptr<const std::vector<Disk::Entry>> search;
     size_t searchNext = 0;
+    // The first block of each match, counted as BDOS 27 counts them.
+    std::shared_ptr<const std::vector<uint32_t>> searchBlocks;
     // The end of input: reads answered since, and the run of polls
     // answered "no key" with nothing else between them.
     int readsAtEnd = 0;
@@ -236,6 +238,7 @@ class Machine {
   bool MayWrite(const Disk::File& f, uint8_t full);
   // CP/M's select error for a drive it does not have: the run ends.
   void SelectError(int drive);
+  void BdosError(char drive, const char* tail, const std::string& why, int status = kFault);
   void Note(const std::string& text);
   // The file an FCB names and its size in 128-byte records; on false the
   // call has already answered (FFH: no such file) or failed the host.
@@ -245,7 +248,7 @@ class Machine {
   void SetRecordCount(uint16_t fcb, const Disk::File& f);
   int ReadRecordTo(const Disk::File& f, uint32_t record);
   int WriteRecordFrom(const Disk::File& f, uint32_t record);
-  void PutDirEntry(const Disk::Entry& entry);
+  void PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock);
   void HostFailed();
   void Refuse(const std::string& why);
 

@@ -141,6 +141,11 @@ ROWS = [
     ('Ctrl+] z suspends: the host settings while stopped, raw mode again after fg',
      [('wait', '?'), ('send', '\x1dz'), ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'),
       ('raw', None), ('send', '\x1a'), ('wait', 'Z'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
+    # The BDOS prints its error and reads one key without echo before the warm boot.
+    ('a select error waits for a key, then ends the run with status 6',
+     [('source', '        LD E,1\n        LD C,14\n        CALL 5\n        RET\n'), ('wait', '\r\nBdos Err On B: Select'),
+      ('raw', None), ('send', 'k'), ('wait', '\r\nstatus=6.'), ('wait', 'done.'),
+      ('err', 'BDOS function 14 called from 0104H: select error: there is no drive B:'), ('same', 'after')]),
     ('a note in raw mode starts a new line and ends with CR LF',
      [('source', '        LD E,65\n        LD C,2\n        CALL 5\n        LD C,45\n        CALL 5\n'
                  '        LD E,66\n        LD C,2\n        JP 5\n'), ('opts', '--verbose'),
