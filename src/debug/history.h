@@ -89,6 +89,9 @@ class InputLog final : public runner::Console {
   void Bind(runner::Console* real) { real_ = real; }
   int Read() override;
   bool Ready() override { return at_ < end() || real_->Ready(); }
+  // The next key without taking it: a kept one first (a Ctrl+S looked for
+  // during output sees what a run after a step back will read).
+  int Peek() override { return at_ < end() ? keys_[static_cast<size_t>(at_ - base_)] : real_->Peek(); }
   bool Ended() override { return at_ == end() && real_->Ended(); }
   bool QuitRequested() override { return real_->QuitRequested(); }
   bool Write(const uint8_t* bytes, size_t n) override;
