@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runner/stats.h"
+
 namespace orvane::debug {
 
 void ShadowStack::Make(const Op& op) {
@@ -123,16 +125,6 @@ bool SetMode(int dir, const char* host, unsigned mode) {
   return ok;
 }
 
-std::string Grouped(uint64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string s;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) s += ',';
-    s += digits[i];
-  }
-  return s;
-}
-
 }  // namespace
 
 void FileJournal::Add(Change c) {
@@ -159,7 +151,7 @@ bool FileJournal::Content(int dir, const std::string& host, Change& c, const cha
     cut_ += ' ';
     cut_ += host;
     cut_ += ", ";
-    cut_ += Grouped(static_cast<uint64_t>(st.st_size));
+    cut_ += runner::Grouped(static_cast<uint64_t>(st.st_size));
     cut_ += " bytes";
     return false;
   }
