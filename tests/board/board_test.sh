@@ -9,14 +9,7 @@ trim() { local s=${1#"${1%%[! ]*}"}; s=${s%"${s##*[! ]}"}; [ "$s" = - ] && s='';
 
 # hexof SOURCE OUT: OUT from statements separated by " / ", or from @FILE.
 hexof() {
-  if [[ $1 == @* ]]; then cp "$DATA/${1#@}" src.z80; else
-    local s=$1 st
-    : >src.z80
-    while [ -n "$s" ]; do
-      st=${s%% / *}; [ "$st" = "$s" ] && s='' || s=${s#* / }
-      if [[ ${st%% *} == *: ]]; then echo "$st"; else echo "        $st"; fi >>src.z80
-    done
-  fi
+  source_of "$1" "$DATA" src.z80
   "$ASM" -q --hex -o "$2" -l src.LST src.z80 >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"
 }
 # runb OPTIONS...: standard input from $base/in; ended after 300 s (124), far beyond any run.

@@ -20,6 +20,18 @@ run() { # run ARGS...: the program with stdout and stderr kept apart
   status=$?
 }
 put() { printf -- "$2" >"$1"; }                 # put FILE PRINTF-FORMAT
+# source_of SPEC DATA FILE: FILE from statements separated by " / " (a label
+# with its colon in the first column, the rest indented), or copied from
+# DATA/NAME for a SPEC of @NAME.
+source_of() {
+  if [[ $1 == @* ]]; then cp "$2/${1#@}" "$3"; return; fi
+  local s=$1 st
+  : >"$3"
+  while [ -n "$s" ]; do
+    st=${s%% / *}; [ "$st" = "$s" ] && s='' || s=${s#* / }
+    if [[ ${st%% *} == *: ]]; then echo "$st"; else echo "        $st"; fi >>"$3"
+  done
+}
 status_is() { check "$status" "$1" "exit status (stderr: $(head -c 300 "$base/err"))"; }
 err_is() { check "$(cat "$base/err")" "$(printf -- "$1")" "standard error"; }
 out_is() { if cmp -s "$base/out" <(printf -- "$1"); then ok; else fail "standard output: $(head -c 300 "$base/out" | od -c | head -5)"; fi; }

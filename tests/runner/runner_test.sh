@@ -12,14 +12,7 @@ trim() { local s=${1#"${1%%[! ]*}"}; s=${s%"${s##*[! ]}"}; [ "$s" = - ] && s='';
 
 # assemble SOURCE: prog.com from statements separated by " / ", or from @FILE.
 assemble() {
-  if [[ $1 == @* ]]; then cp "$DATA/${1#@}" prog.z80; else
-    local s=$1 st
-    : >prog.z80
-    while [ -n "$s" ]; do
-      st=${s%% / *}; [ "$st" = "$s" ] && s='' || s=${s#* / }
-      if [[ ${st%% *} == *: ]]; then echo "$st"; else echo "        $st"; fi >>prog.z80
-    done
-  fi
+  source_of "$1" "$DATA" prog.z80
   "$ASM" --cpm -o prog.com -l prog.LST prog.z80 >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"
 }
 # runz OPTIONS... prog.com ARGS...: standard input from $base/in, standard error through a pipe;
