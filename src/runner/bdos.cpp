@@ -342,6 +342,7 @@ void Machine::AllocationVector() {
     for (uint32_t i = 0; i < 8; ++i)
       if (b + i < used) bits |= static_cast<uint8_t>(0x80 >> i);
     mem_->bytes[kAlv + b / 8] = bits;
+    system_[kAlv - kBdosEntry + b / 8] = bits;
   }
   Return(kAlv);
 }

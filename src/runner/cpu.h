@@ -1,5 +1,5 @@
-// The Z80 as the CP/M machine sees it: 64 KiB of RAM with a guard against
-// writes to the system's own bytes, and a CPU that runs one whole instruction
+// The Z80 as the CP/M machine sees it: 64 KiB of RAM, with a guard against
+// writes to the system's own bytes that a machine may set, and a CPU that runs one whole instruction
 // at a time. The CPU behind the interface is libz80ex (MakeZ80Cpu); tests can
 // put any other behind it.
 #pragma once
@@ -19,6 +19,9 @@ struct Memory {
   uint16_t guardLow = 0;
   uint32_t guardHigh = 0x10000;
   int32_t refusedWrite = -1;
+  // Where the system's entries begin: an instruction that ends with PC from
+  // here up (or at 0000H or 0005H) is handed to the machine.
+  uint32_t systemFrom = 0x10000;
   // While set, every byte about to change through Write or SetWord is first
   // noted here as (address << 8 | old value): what a debugger needs to undo it.
   std::vector<uint32_t>* log = nullptr;
@@ -44,9 +47,9 @@ struct Memory {
 };
 
 // Whether an instruction that ends with PC at pc has entered the system: the
-// warm boot at 0000H, the BDOS at 0005H, or the guarded top of memory.
+// warm boot at 0000H, the BDOS at 0005H, or the system's top of memory.
 inline bool AtSystem(const Memory& m, uint16_t pc) {
-  return static_cast<uint16_t>(pc - 1) >= m.guardHigh - 1 || pc == 0x0005;
+  return static_cast<uint16_t>(pc - 1) >= m.systemFrom - 1 || pc == 0x0005;
 }
 
 enum class Reg { AF, BC, DE, HL, IX, IY, SP, PC, AF2, BC2, DE2, HL2, IR };

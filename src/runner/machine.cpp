@@ -58,21 +58,25 @@ bool Machine::Load(const std::vector<uint8_t>& image, const std::vector<std::str
   }
   m.bytes[0x80] = static_cast<uint8_t>(tail.size());
   for (size_t i = 0; i < tail.size(); ++i) m.bytes[0x81 + i] = static_cast<uint8_t>(tail[i]);
-  // The BDOS entry and each BIOS entry jump to themselves: they are trapped
-  // before they run.
+  // The BDOS entry jumps to itself: it is served before it runs. The BIOS
+  // jump table holds real JPs to the entries at kBiosTraps, each a RET that
+  // is served before it runs.
   m.bytes[kBdosEntry] = 0xC3;
   m.SetWord(kBdosEntry + 1, kBdosEntry);
   for (int i = 0; i < kBiosEntries; ++i) {
     m.bytes[kBios + 3 * i] = 0xC3;
-    m.SetWord(static_cast<uint16_t>(kBios + 3 * i + 1), static_cast<uint16_t>(kBios + 3 * i));
+    m.SetWord(static_cast<uint16_t>(kBios + 3 * i + 1), static_cast<uint16_t>(kBiosTraps + i));
+    m.bytes[kBiosTraps + i] = 0xC9;
   }
   // Drive A:'s disk parameter block: 8 KiB blocks, 1024 of them (8 MiB),
   // 1024 directory entries in the first four blocks, no checksums, no
   // reserved tracks.
   static const uint8_t kDiskParameters[15] = {64, 0, 6, 63, 3, 0xFF, 3, 0xFF, 3, 0xF0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 15; ++i) m.bytes[kDpb + i] = kDiskParameters[i];
-  m.guardLow = kPageZeroGuard;
-  m.guardHigh = kBdosEntry;
+  for (size_t i = 0; i < system_.size(); ++i) system_[i] = m.bytes[kBdosEntry + i];
+  m.guardLow = opt_.strict ? kPageZeroGuard : 0;
+  m.guardHigh = opt_.strict ? kBdosEntry : 0x10000;
+  m.systemFrom = kBdosEntry;
   for (Reg r : {Reg::AF, Reg::BC, Reg::DE, Reg::HL, Reg::IX, Reg::IY, Reg::AF2, Reg::BC2, Reg::DE2, Reg::HL2})
     cpu_->Set(r, 0);
   cpu_->Set(Reg::PC, kLoad);
@@ -103,6 +107,31 @@ void Machine::Return(uint16_t value) {
 
 std::string Machine::CallerText() const { return "called from " + Hex4(caller_); }
 
+bool Machine::JumpsTo(uint16_t at, uint16_t target) const {
+  const Memory& m = *mem_;
+  return m.bytes[at] == 0xC3 && m.Word(static_cast<uint16_t>(at + 1)) == target;
+}
+
+int Machine::EntryAt(uint16_t pc) const {
+  // The jumps at 0000H and 0005H and the BIOS jump table are the program's
+  // to rewrite, as on CP/M. While one still holds the system's JP it is
+  // served at once, as the entry it leads to (saving the JP's 10 T-states
+  // each time); one the program has changed runs as any other code, so a
+  // hooked warm boot or BIOS entry goes where it now points.
+  if (pc == 0x0000)
+    return JumpsTo(0, kBios + 3) && JumpsTo(kBios + 3, kBiosTraps + 1) ? kEndRun : kProgram;
+  if (pc == 0x0005) return JumpsTo(5, kBdosEntry) ? kBdosCall : kProgram;
+  if (pc == kBdosEntry) return kBdosCall;
+  if (pc >= kBiosTraps && pc < kBiosTraps + kBiosEntries) return pc - kBiosTraps;
+  if (pc >= kBios && (pc - kBios) % 3 == 0 && (pc - kBios) / 3 < kBiosEntries) {
+    const int entry = (pc - kBios) / 3;
+    return JumpsTo(pc, static_cast<uint16_t>(kBiosTraps + entry)) ? entry : kProgram;
+  }
+  // Elsewhere in the system there is no code to run, unless the program
+  // has put its own there.
+  return mem_->bytes[pc] != system_[pc - kBdosEntry] ? kProgram : kStray;
+}
+
 Machine::Trap Machine::Dispatch(uint16_t pc) {
   Memory& m = *mem_;
   Cpu& c = *cpu_;
@@ -112,16 +141,18 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
       return Stop(kFault, "the instruction at " + Hex4(lastPc_) + " wrote to " + Hex4(a) + ", " + Region(a), lastPc_);
     }
     if (c.Halted()) return Stop(kHalt, "HALT at " + Hex4(lastPc_), lastPc_);
+    const int entry = EntryAt(pc);
+    if (entry == kProgram) return Trap::kNone;
+    if (entry == kStray)
+      return Stop(kFault, "the instruction at " + Hex4(lastPc_) + " jumped to " + Hex4(pc) + ", " + Region(pc),
+                  lastPc_);
     caller_ = lastPc_;
-    if (pc == 0x0000) {
+    if (entry == kEndRun) {
       ended_ = true;
       return Trap::kEnd;
     }
-    // A program may point the jump at 0005H elsewhere (a debugger below
-    // the BDOS that protects itself): it then runs as any other jump.
-    if (pc == 0x0005 && (m.bytes[5] != 0xC3 || m.Word(6) != kBdosEntry)) return Trap::kNone;
     ++sys_.calls;
-    if (pc == 0x0005 || pc == kBdosEntry) {
+    if (entry == kBdosCall) {
       bios_ = nullptr;
       function_ = c.Get(Reg::BC) & 0xFF;
       if (opt_.trace) *opt_.trace << "           BDOS function " << function_ << "\n";
@@ -144,21 +175,18 @@ Machine::Trap Machine::Dispatch(uint16_t pc) {
                         ", " + Region(a),
                     caller_);
       }
-    } else if (pc >= kBios && (pc - kBios) % 3 == 0 && (pc - kBios) / 3 < kBiosEntries) {
-      Bios((pc - kBios) / 3);
     } else {
-      return Stop(kFault, "the instruction at " + Hex4(lastPc_) + " jumped to " + Hex4(pc) + ", " + Region(pc),
-                  lastPc_);
+      Bios(entry);
     }
     if (stopped_) return Trap::kStop;
     if (ended_) return Trap::kEnd;
     // Back to the caller as the RET at the end of the BDOS or BIOS would.
-    const uint16_t sp = c.Get(Reg::SP), entry = pc;
+    const uint16_t sp = c.Get(Reg::SP), at = pc;
     pc = m.Word(sp);
     c.Set(Reg::SP, static_cast<uint16_t>(sp + 2));
     c.Set(Reg::PC, pc);
     tstates_ += 10;
-    if (opt_.observer) opt_.observer->Served(entry, pc, 10);
+    if (opt_.observer) opt_.observer->Served(at, pc, 10);
     if (!AtSystem(m, pc)) return Trap::kNone;
   }
 }

@@ -2,6 +2,7 @@
 // and a BIOS jump table that trap into the handlers here, drive A: on a host
 // folder and the console on a Console. It runs one program to its end.
 #pragma once
+#include <array>
 #include <atomic>
 #include <bitset>
 #include <cstdint>
@@ -27,17 +28,24 @@ struct SourceLocation {
 // Fills where for an address that starts a statement; false for any other.
 using SourceLookup = std::function<bool(uint16_t address, SourceLocation& where)>;
 
-// The memory map.
+// The memory map. All of it is RAM the program may write, as on CP/M 2.2;
+// the BDOS and the BIOS are served where PC reaches their entries, whatever
+// the bytes there hold.
 constexpr uint16_t kLoad = 0x0100;
 constexpr uint16_t kStackTop = 0xFE00;   // SP starts here less the 0000H pushed
-constexpr uint16_t kBdosEntry = 0xFE06;  // the word at 0006H; writes from here up are refused
+constexpr uint16_t kBdosEntry = 0xFE06;  // the word at 0006H: the BDOS is served here
 constexpr uint16_t kDpb = 0xFE10;        // drive A:'s disk parameter block (BDOS 31)
 constexpr uint16_t kAlv = 0xFE80;        // its allocation vector, 128 bytes (BDOS 27)
-constexpr uint16_t kBios = 0xFF00;       // BOOT, then WBOOT, ... three bytes each
+constexpr uint16_t kBios = 0xFF00;       // the jump table: JP BOOT, JP WBOOT, ... three bytes each
 constexpr int kBiosEntries = 17;
-// Writes below this are refused: the jump at 0000H that every warm boot goes
-// through. The IOBYTE, the drive/user byte and the BDOS jump at 0005H are the
-// program's to change, as on CP/M.
+// Where each BIOS entry is served: the table's JPs lead here, one byte per
+// entry (BOOT at FFE0H, WBOOT at FFE1H, ...). A table entry the program has
+// pointed elsewhere leads where it now points.
+constexpr uint16_t kBiosTraps = 0xFFE0;
+// Under --strict, writes below this (the jump at 0000H that every warm boot
+// goes through) and from kBdosEntry up stop the run, as a help to find a
+// stray pointer. The IOBYTE, the drive/user byte and the BDOS jump at 0005H
+// are the program's to change either way.
 constexpr uint16_t kPageZeroGuard = 0x0003;
 constexpr size_t kMaxImage = kStackTop - 2 - kLoad;
 
@@ -50,8 +58,9 @@ enum Status {
   kUnknownCall = 3,  // a BDOS function or BIOS entry the machine does not have
   kLimit = 4,        // --max-tstates reached
   kHalt = 5,         // HALT
-  kFault = 6,        // the program broke the machine: a write over page zero or the
-                     // system, a jump into it, an FCB that names no file
+  kFault = 6,        // the program broke the machine: a jump into the system where
+                     // it has no entry, a write to it under --strict, an FCB that
+                     // names no file
   kHostError = 7,    // the host failed: a file write (disk full), a closed output
   kStopped = 8,      // stopped from outside, or from the keyboard (Ctrl+] q)
   kInputEnded = 9,   // the program waits for a key after the console input has ended
@@ -64,7 +73,8 @@ struct RunOptions {
   SourceLookup source;               // may be empty
   const std::atomic<bool>* stop = nullptr;
   // An unknown BDOS function stops the run (exit 3) instead of answering
-  // A=0, HL=0 as CP/M 2.2 does.
+  // A=0, HL=0 as CP/M 2.2 does, and a write to 0000H-0002H or to the BDOS
+  // and BIOS from kBdosEntry up stops it (exit 6).
   bool strict = false;
   // A note for the first call of each BDOS function CP/M 2.2 does not have
   // (real CP/M answers them silently; programs probe for CP/M 3 with them).
@@ -149,6 +159,12 @@ class Machine {
 
  private:
   Trap Dispatch(uint16_t pc);
+  // What the system does when PC reaches pc (one that is AtSystem): a BIOS
+  // entry's number, or one of these.
+  enum Entry { kProgram = -1, kStray = -2, kEndRun = -3, kBdosCall = -4 };
+  int EntryAt(uint16_t pc) const;
+  // Whether the three bytes at at are still the system's JP to target.
+  bool JumpsTo(uint16_t at, uint16_t target) const;
   Trap Stop(int status, const std::string& message, uint16_t at);
   void Return(uint16_t value);
   void TraceLine(uint16_t pc);
@@ -263,6 +279,9 @@ class Machine {
   int function_ = 0;                   // the BDOS function being served
   const char* bios_ = nullptr;         // or the BIOS entry
   SystemState sys_;
+  // The bytes the system left from kBdosEntry up: a jump to one the program
+  // has not changed, where there is no entry, is a stray jump.
+  std::array<uint8_t, 0x10000 - kBdosEntry> system_{};
   // Set by a handler that ends the run.
   bool ended_ = false, stopped_ = false;
   int stopStatus_ = 0;
