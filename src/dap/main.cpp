@@ -37,8 +37,9 @@ constexpr std::string_view kHelp =
     "               debug console instead of reading the end (default false)\n"
     "  maxTstates   end the run after this many T-states (0: no limit)\n"
     "  strict       a BDOS function CP/M 2.2 does not have stops the run as a\n"
-    "               fault, as orvane-run --strict does (default true); false:\n"
-    "               answered A=0, HL=0, as orvane-run does by default\n"
+    "               fault, as orvane-run --strict does (default true), and so\n"
+    "               does a write to 0000H-0002H or to the BDOS and BIOS;\n"
+    "               false: answered A=0, HL=0, as orvane-run does by default\n"
     "\n"
     "In the debug console, a line starting with '>' is typed to the program\n"
     "(the rest of the line and a return); any other line is evaluated.\n";

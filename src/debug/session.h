@@ -42,8 +42,10 @@ struct LaunchOptions {
   // The CP/M list device; nowhere when null.
   std::ostream* list = nullptr;
   // A BDOS function CP/M 2.2 does not have stops the run as a fault (as
-  // orvane-run --strict does): the program being debugged is the user's own.
-  // False: it is answered A=0, HL=0, as orvane-run does by default.
+  // orvane-run --strict does), and so does a write to 0000H-0002H or to the
+  // BDOS and BIOS: the program being debugged is the user's own. False: it
+  // is answered A=0, HL=0 and the writes are let through, as orvane-run does
+  // by default.
   bool strict = true;
 };
 
