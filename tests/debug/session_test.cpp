@@ -769,3 +769,62 @@ TEST(Session, AChangeTooLargeToKeepCutsTheHistory) {
 }
 
 }  // namespace
+
+// A program that hooks warm boot at 0001H: with strict (the default) the
+// write stops it, as orvane-run --strict does; without, the hook runs at
+// JP 0, a step back takes the write back out, and the warm boot the hook
+// goes on to ends the run with status 0.
+TEST(Session, AHookedWarmBootFollowsStrict) {
+  const std::string source =
+      "        LD HL,(1)\n"
+      "        LD (OLD),HL\n"
+      "        LD HL,HOOK\n"
+      "        LD (1),HL\n"
+      "        JP 0\n"
+      "HOOK:   LD E,72\n"
+      "        LD C,2\n"
+      "        CALL 5\n"
+      "        LD HL,(OLD)\n"
+      "        JP (HL)\n"
+      "OLD:    DW 0\n";
+  for (const bool strict : {true, false}) {
+    SCOPED_TRACE(strict ? "strict" : "not strict");
+    Workspace w;
+    StringConsole console("");
+    LaunchOptions opt;
+    opt.path = "prog.z80";
+    opt.text = source;
+    opt.drive = w.dir().string();
+    opt.console = &console;
+    opt.strict = strict;
+    std::vector<std::string> errors;
+    auto s = Session::Create(opt, errors);
+    ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+    if (strict) {
+      const Stop stop = s->Continue();
+      EXPECT_EQ(stop.reason, StopReason::kException);
+      EXPECT_EQ(stop.line, 4);
+      EXPECT_EQ(s->ReadMemory(1, 2), (std::vector<uint8_t>{0x03, 0xFF}));
+      continue;
+    }
+    std::string error;
+    ASSERT_GT(s->AddBreakpointAtLine(6, "", 0, error), 0) << error;
+    Stop stop = s->Continue();
+    EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+    EXPECT_EQ(stop.line, 6);
+    EXPECT_EQ(s->Register("PC")->value, 0x10Fu);
+    EXPECT_EQ(s->ReadMemory(1, 2), (std::vector<uint8_t>{0x0F, 0x01}));
+    s->StepBack();  // at 0000H, the jump the program rewrote
+    EXPECT_EQ(s->Register("PC")->value, 0u);
+    EXPECT_EQ(s->ReadByte(0), 0xC3);
+    EXPECT_EQ(s->StepBack().line, 5);  // JP 0
+    EXPECT_EQ(s->StepBack().line, 4);  // before the write to 0001H
+    EXPECT_EQ(s->ReadMemory(1, 2), (std::vector<uint8_t>{0x03, 0xFF}));
+    stop = s->Continue();
+    EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+    stop = s->Continue();
+    EXPECT_EQ(stop.reason, StopReason::kExited);
+    EXPECT_EQ(stop.exitStatus, 0);
+    EXPECT_EQ(console.out, "H");
+  }
+}
