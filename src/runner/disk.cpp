@@ -141,9 +141,14 @@ std::vector<Disk::Entry> Disk::FindEvery() {
   const std::vector<Entry> top = ListIn(dir_, 0, CpmName(11, '?'));
   std::vector<Entry> every = Files(top);
   bool folders[kMaxUser + 1] = {};
-  for (const Entry& e : top)
-    for (int u = 1; u <= kMaxUser; ++u)
-      if (!e.regular && e.host == UserFolderName(u)) folders[u] = true;
+  for (const Entry& e : top) {
+    // "1" to "31", as UserFolderName writes them: no leading zero.
+    const std::string& h = e.host;
+    if (e.regular || h.size() > 2 || h[0] < '1' || h[0] > '9' || (h.size() == 2 && (h[1] < '0' || h[1] > '9')))
+      continue;
+    const int u = std::stoi(h);
+    if (u <= kMaxUser) folders[u] = true;
+  }
   for (int u = 1; u <= kMaxUser; ++u) {
     if (!folders[u]) continue;
     const std::vector<Entry> theirs = Find(u, CpmName(11, '?'));
