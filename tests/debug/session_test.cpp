@@ -316,11 +316,12 @@ TEST_P(Rows, Script) {
         name.erase(0, slash + 1);
       }
       std::vector<fs::path> found;
-      if (fs::is_directory(in) || verb == "file")
-      for (const auto& e : fs::directory_iterator(in)) {
-        std::string n = e.path().filename().string();
-        for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (n == name) found.push_back(e.path());
+      if (fs::is_directory(in)) {
+        for (const auto& e : fs::directory_iterator(in)) {
+          std::string n = e.path().filename().string();
+          for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+          if (n == name) found.push_back(e.path());
+        }
       }
       if (verb == "nofile") {
         EXPECT_TRUE(found.empty()) << where;
