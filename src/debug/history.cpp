@@ -168,29 +168,62 @@ bool FileJournal::Content(int dir, const std::string& host, Change& c, const cha
   return true;
 }
 
-void FileJournal::Opening(int dir, const std::string& host, runner::Disk::How how) {
+namespace {
+
+// The folder of user's files below the drive's folder dir, for one change:
+// dir itself for user 0, else a descriptor of that subfolder (never through
+// a link), closed at the end.
+class UserDir {
+ public:
+  UserDir(int dir, int user) : top_(dir), fd_(runner::OpenUserFolder(dir, user)) {}
+  ~UserDir() {
+    if (fd_ >= 0 && fd_ != top_) close(fd_);
+  }
+  UserDir(const UserDir&) = delete;
+  UserDir& operator=(const UserDir&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int top_, fd_;
+};
+
+}  // namespace
+
+void FileJournal::MakingFolder(int dir, int user) {
   dir_ = dir;
+  Change c;
+  c.kind = Change::kFolder;
+  c.user = user;
+  c.host = runner::UserFolderName(user);
+  Add(std::move(c));
+}
+
+void FileJournal::Opening(int dir, int user, const std::string& host, runner::Disk::How how) {
+  dir_ = dir;
+  const UserDir folder(dir, user);
   struct stat st;
   Change c;
+  c.user = user;
   c.host = host;
   if (how == runner::Disk::How::kCreate) {
-    if (Exists(dir, host, st)) return;  // refused: nothing is made
+    if (folder.fd() >= 0 && Exists(folder.fd(), host, st)) return;  // refused: nothing is made
     c.kind = Change::kMake;
   } else if (how == runner::Disk::How::kTruncate) {
     c.kind = Change::kEmpty;
-    if (!Content(dir, host, c, "emptying")) return;
+    if (!Content(folder.fd(), host, c, "emptying")) return;
   } else {
     return;
   }
   Add(std::move(c));
 }
 
-void FileJournal::Writing(int dir, const std::string& host, int fd, uint32_t record, const uint8_t* in) {
+void FileJournal::Writing(int dir, int user, const std::string& host, int fd, uint32_t record, const uint8_t* in) {
   dir_ = dir;
   struct stat st;
   if (fstat(fd, &st) != 0) return;
   Change c;
   c.kind = Change::kWrite;
+  c.user = user;
   c.host = host;
   c.record = record;
   c.oldSize = st.st_size;
@@ -203,32 +236,38 @@ void FileJournal::Writing(int dir, const std::string& host, int fd, uint32_t rec
   Add(std::move(c));
 }
 
-void FileJournal::Removing(int dir, const std::string& host) {
+void FileJournal::Removing(int dir, int user, const std::string& host) {
   dir_ = dir;
+  const UserDir folder(dir, user);
   Change c;
   c.kind = Change::kRemove;
+  c.user = user;
   c.host = host;
-  if (!Content(dir, host, c, "deleting")) return;
+  if (!Content(folder.fd(), host, c, "deleting")) return;
   Add(std::move(c));
 }
 
-void FileJournal::Renaming(int dir, const std::string& from, const std::string& to) {
+void FileJournal::Renaming(int dir, int user, const std::string& from, const std::string& to) {
   dir_ = dir;
+  const UserDir folder(dir, user);
   struct stat st;
-  if (!Exists(dir, from, st) || Exists(dir, to, st)) return;  // refused: nothing moves
+  if (folder.fd() < 0 || !Exists(folder.fd(), from, st) || Exists(folder.fd(), to, st)) return;  // refused
   Change c;
   c.kind = Change::kRename;
+  c.user = user;
   c.host = from;
   c.to = to;
   Add(std::move(c));
 }
 
-void FileJournal::SettingReadOnly(int dir, const std::string& host, bool readOnly) {
+void FileJournal::SettingReadOnly(int dir, int user, const std::string& host, bool readOnly) {
   dir_ = dir;
+  const UserDir folder(dir, user);
   struct stat st;
-  if (!Exists(dir, host, st)) return;
+  if (folder.fd() < 0 || !Exists(folder.fd(), host, st)) return;
   Change c;
   c.kind = Change::kMode;
+  c.user = user;
   c.host = host;
   c.oldMode = st.st_mode & 07777;
   c.newMode = readOnly ? c.oldMode & ~static_cast<unsigned>(S_IWUSR | S_IWGRP | S_IWOTH) : c.oldMode | S_IWUSR;
@@ -240,14 +279,26 @@ void FileJournal::Failed(const char* what, const std::string& host) {
 }
 
 void FileJournal::Undo(const Change& c) {
+  if (c.kind == Change::kFolder) {
+    // Only an empty folder goes: one the user filled by hand since stays.
+    if (unlinkat(dir_, c.host.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != ENOENT)
+      Failed("remove the folder", c.host);
+    return;
+  }
+  const UserDir folder(dir_, c.user);
+  if (folder.fd() < 0) return Failed("open the folder", runner::UserFolderName(c.user));
+  UndoIn(folder.fd(), c);
+}
+
+void FileJournal::UndoIn(int dir, const Change& c) {
   const char* h = c.host.c_str();
   switch (c.kind) {
     case Change::kMake:
-      if (unlinkat(dir_, h, 0) != 0) Failed("delete", c.host);
+      if (unlinkat(dir, h, 0) != 0) Failed("delete", c.host);
       break;
     case Change::kWrite:
     case Change::kEmpty: {
-      const int fd = OpenToChange(dir_, h, O_WRONLY);
+      const int fd = OpenToChange(dir, h, O_WRONLY);
       if (fd < 0) return Failed("write", c.host);
       const off_t at = c.kind == Change::kWrite ? static_cast<off_t>(c.record) * 128 : 0;
       if (!WriteAll(fd, c.old.data(), c.old.size(), at) || ftruncate(fd, c.oldSize) != 0) Failed("write", c.host);
@@ -255,51 +306,65 @@ void FileJournal::Undo(const Change& c) {
       break;
     }
     case Change::kRemove: {
-      const int fd = openat(dir_, h, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0600);
+      const int fd = openat(dir, h, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0600);
       if (fd < 0) return Failed("make", c.host);
       if (!WriteAll(fd, c.old.data(), c.old.size(), 0) || fchmod(fd, c.oldMode) != 0) Failed("write", c.host);
       close(fd);
       break;
     }
     case Change::kRename:
-      if (renameat2(dir_, c.to.c_str(), dir_, h, RENAME_NOREPLACE) != 0) Failed("rename", c.to);
+      if (renameat2(dir, c.to.c_str(), dir, h, RENAME_NOREPLACE) != 0) Failed("rename", c.to);
       break;
     case Change::kMode:
-      if (!SetMode(dir_, h, c.oldMode)) Failed("set the attributes of", c.host);
+      if (!SetMode(dir, h, c.oldMode)) Failed("set the attributes of", c.host);
+      break;
+    case Change::kFolder:  // made or removed in the drive's folder, by Undo
       break;
   }
 }
 
 void FileJournal::Redo(const Change& c) {
+  if (c.kind == Change::kFolder) {
+    if (mkdirat(dir_, c.host.c_str(), 0777) != 0 && errno != EEXIST) Failed("make the folder", c.host);
+    return;
+  }
+  const UserDir folder(dir_, c.user);
+  if (folder.fd() < 0) return Failed("open the folder", runner::UserFolderName(c.user));
+  RedoIn(folder.fd(), c);
+}
+
+void FileJournal::RedoIn(int dir, const Change& c) {
   const char* h = c.host.c_str();
   switch (c.kind) {
     case Change::kMake: {
-      const int fd = openat(dir_, h, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
+      const int fd = openat(dir, h, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
       if (fd < 0) return Failed("make", c.host);
       close(fd);
       break;
     }
     case Change::kEmpty: {
-      const int fd = OpenToChange(dir_, h, O_WRONLY);
+      const int fd = OpenToChange(dir, h, O_WRONLY);
       if (fd < 0 || ftruncate(fd, 0) != 0) Failed("write", c.host);
       if (fd >= 0) close(fd);
       break;
     }
     case Change::kWrite: {
-      const int fd = OpenToChange(dir_, h, O_WRONLY);
+      const int fd = OpenToChange(dir, h, O_WRONLY);
       if (fd < 0) return Failed("write", c.host);
       if (!WriteAll(fd, c.now.data(), c.now.size(), static_cast<off_t>(c.record) * 128)) Failed("write", c.host);
       close(fd);
       break;
     }
     case Change::kRemove:
-      if (unlinkat(dir_, h, 0) != 0) Failed("delete", c.host);
+      if (unlinkat(dir, h, 0) != 0) Failed("delete", c.host);
       break;
     case Change::kRename:
-      if (renameat2(dir_, h, dir_, c.to.c_str(), RENAME_NOREPLACE) != 0) Failed("rename", c.host);
+      if (renameat2(dir, h, dir, c.to.c_str(), RENAME_NOREPLACE) != 0) Failed("rename", c.host);
       break;
     case Change::kMode:
-      if (!SetMode(dir_, h, c.newMode)) Failed("set the attributes of", c.host);
+      if (!SetMode(dir, h, c.newMode)) Failed("set the attributes of", c.host);
+      break;
+    case Change::kFolder:  // by Redo
       break;
   }
 }

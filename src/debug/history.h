@@ -120,11 +120,12 @@ class FileJournal final : public runner::DiskJournal {
 
   // The instruction whose call makes the changes told from now on.
   uint64_t now = 0;
-  void Opening(int dir, const std::string& host, runner::Disk::How how) override;
-  void Writing(int dir, const std::string& host, int fd, uint32_t record, const uint8_t* in) override;
-  void Removing(int dir, const std::string& host) override;
-  void Renaming(int dir, const std::string& from, const std::string& to) override;
-  void SettingReadOnly(int dir, const std::string& host, bool readOnly) override;
+  void MakingFolder(int dir, int user) override;
+  void Opening(int dir, int user, const std::string& host, runner::Disk::How how) override;
+  void Writing(int dir, int user, const std::string& host, int fd, uint32_t record, const uint8_t* in) override;
+  void Removing(int dir, int user, const std::string& host) override;
+  void Renaming(int dir, int user, const std::string& from, const std::string& to) override;
+  void SettingReadOnly(int dir, int user, const std::string& host, bool readOnly) override;
 
   // Puts the folder as it was with pos instructions run: undoes the changes
   // of instructions pos and later, makes those before it again. True when
@@ -148,8 +149,9 @@ class FileJournal final : public runner::DiskJournal {
 
  private:
   struct Change {
-    enum Kind { kMake, kEmpty, kWrite, kRemove, kRename, kMode } kind = kWrite;
+    enum Kind { kMake, kEmpty, kWrite, kRemove, kRename, kMode, kFolder } kind = kWrite;
     uint64_t at = 0;
+    int user = 0;  // whose folder holds host (kFolder: the folder made)
     std::string host, to;
     uint32_t record = 0;
     std::vector<uint8_t> old, now;  // kWrite: the record's bytes; kEmpty, kRemove: the whole file
@@ -161,6 +163,9 @@ class FileJournal final : public runner::DiskJournal {
   bool Content(int dir, const std::string& host, Change& c, const char* doing);
   void Undo(const Change& c);
   void Redo(const Change& c);
+  // Undo and Redo in the folder dir that holds c's file.
+  void UndoIn(int dir, const Change& c);
+  void RedoIn(int dir, const Change& c);
   void Failed(const char* what, const std::string& host);
   int dir_ = -1;
   std::deque<Change> changes_;

@@ -332,7 +332,7 @@ void Machine::AllocationVector() {
   // file, then as many as the host lacks: the free blocks are the ones
   // STAT counts.
   uint64_t used = kDirBlocks;
-  for (const Disk::Entry& e : disk_.Find(CpmName(11, '?')))
+  for (const Disk::Entry& e : disk_.FindEvery())
     if (e.size > 0) used += (static_cast<uint64_t>(e.size) + kBlock - 1) / kBlock;
   const uint64_t hostFree = disk_.FreeBytes() / kBlock;
   if (used > kBlocks) used = kBlocks;
@@ -379,23 +379,26 @@ void Machine::SetAttributes() {
   // All or nothing, as for a delete: a file shared by hard links or named
   // twice on the host keeps its attributes. A read-only file may be made
   // writable again.
-  const auto found = disk_.List(pattern);
+  const auto found = disk_.List(sys_.user, pattern);
   bool any = false;
   for (const Disk::Entry& e : found) {
     if (!e.regular) continue;
     if (!Unique(found, e.name)) return Return(0xFF);
-    if (!MayChange(e.host, e.links, false)) return;
+    if (!MayChange(e.user, e.host, e.links, false)) return;
     any = true;
   }
   for (const Disk::Entry& e : found)
-    if (e.regular && !disk_.SetReadOnly(e.host, readOnly)) return HostFailed();
+    if (e.regular && !disk_.SetReadOnly(e.user, e.host, readOnly)) return HostFailed();
   Return(any ? 0 : 0xFF);
 }
 
 void Machine::UserCode() {
+  // E=FFH asks; any other E sets the user number to its low five bits, as the
+  // BDOS listing's func32 keeps them (ani 1fh; the Interface Guide says
+  // modulo 16, but the real BDOS has users 16 to 31 too).
   const uint8_t e = cpu_->Get(Reg::DE) & 0xFF;
   if (e == 0xFF) return Return(sys_.user);
-  sys_.user = e & 15;
+  sys_.user = e & kMaxUser;
 }
 
 void Machine::ReturnCode() {
@@ -454,12 +457,12 @@ std::string Twins(const std::vector<Disk::Entry>& found, const CpmName& name) {
 
 }  // namespace
 
-bool Machine::MayChange(const std::string& host, uint64_t links, bool readOnly) {
+bool Machine::MayChange(int user, const std::string& host, uint64_t links, bool readOnly) {
   if (links > 1)
-    disk_.error = "cannot change " + host + ": it has " + std::to_string(links) +
+    disk_.error = "cannot change " + UserPath(user, host) + ": it has " + std::to_string(links) +
                   " hard links, so it is shared with places outside the folder";
   else if (readOnly)
-    return BdosError('A', "File R/O", "the file " + host + " is read-only"), false;
+    return BdosError('A', "File R/O", "the file " + UserPath(user, host) + " is read-only"), false;
   else
     return true;
   HostFailed();
@@ -477,12 +480,12 @@ bool Machine::Unique(const std::vector<Disk::Entry>& found, const CpmName& name)
 Disk::File* Machine::FcbFile(uint16_t fcb) {
   CpmName name;
   if (!FcbName(fcb, true, name)) return nullptr;
-  if (Disk::File* f = disk_.Kept(name)) return f;
+  if (Disk::File* f = disk_.Kept(sys_.user, name)) return f;
   return OpenNamed(name);
 }
 
 Disk::File* Machine::OpenNamed(const CpmName& name) {
-  const auto found = disk_.List(name);
+  const auto found = disk_.List(sys_.user, name);
   const auto first = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
   if (first == found.end()) {
     Return(0xFF);
@@ -490,18 +493,18 @@ Disk::File* Machine::OpenNamed(const CpmName& name) {
   }
   int same = 0;
   for (const Disk::Entry& e : found) same += e.regular && e.name == first->name;
-  Disk::File* f = disk_.Keep(name, first->host, same > 1, Disk::How::kOpen);
+  Disk::File* f = disk_.Keep(sys_.user, name, first->host, same > 1, Disk::How::kOpen);
   if (!f) HostFailed();
   return f;
 }
 
 bool Machine::MayWrite(const Disk::File& f, uint8_t full) {
   if (f.twins) {
-    Note(f.host + " shares its CP/M name with another host file; it is not written");
+    Note(UserPath(f.user, f.host) + " shares its CP/M name with another host file; it is not written");
     Return(full);
     return false;
   }
-  return MayChange(f.host, f.links, f.readOnly);
+  return MayChange(f.user, f.host, f.links, f.readOnly);
 }
 
 uint32_t Machine::SequentialRecord(uint16_t fcb) const {
@@ -540,12 +543,12 @@ void Machine::OpenFile() {
   // A name with '?' opens the first file it matches, whose name the FCB
   // then holds.
   if (std::find(name.begin(), name.end(), '?') != name.end()) {
-    const auto found = disk_.Find(name);
+    const auto found = disk_.Find(sys_.user, name);
     if (found.empty()) return Return(0xFF);
     name = found.front().name;
     for (int i = 0; i < 11; ++i) mem_->Write(static_cast<uint16_t>(fcb + 1 + i), static_cast<uint8_t>(name[i]));
   }
-  disk_.Drop(name);  // found again: the folder may have changed since
+  disk_.Drop(sys_.user, name);  // found again: the folder may have changed since
   int64_t records = 0;
   if (!FindRecords(fcb, records)) return;
   const int64_t before = (static_cast<int64_t>(mem_->bytes[uint16_t(fcb + kS2)] & 0x3F) * 32 +
@@ -560,11 +563,11 @@ void Machine::CloseFile() {
   const uint16_t fcb = cpu_->Get(Reg::DE);
   CpmName name;
   if (!FcbName(fcb, true, name)) return;
-  if (disk_.Kept(name)) {
-    disk_.Drop(name);
+  if (disk_.Kept(sys_.user, name)) {
+    disk_.Drop(sys_.user, name);
     return Return(0);
   }
-  Return(disk_.Find(name).empty() ? 0xFF : 0);
+  Return(disk_.Find(sys_.user, name).empty() ? 0xFF : 0);
 }
 
 void Machine::PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock) {
@@ -573,9 +576,9 @@ void Machine::PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock) {
   const int64_t last = records == 0 ? 0 : (records - 1) / 128;
   uint8_t rec[128];
   for (uint8_t& b : rec) b = 0xE5;
-  rec[0] = sys_.user;
+  rec[0] = static_cast<uint8_t>(entry.user);
   for (int i = 0; i < 11; ++i) rec[1 + i] = static_cast<uint8_t>(entry.name[i]);
-  if (disk_.ReadOnly(entry.host)) rec[9] |= 0x80;  // t1': read-only
+  if (disk_.ReadOnly(entry.user, entry.host)) rec[9] |= 0x80;  // t1': read-only
   rec[kEx] = static_cast<uint8_t>(last % 32);
   rec[13] = 0;
   rec[kS2] = static_cast<uint8_t>(last / 32);
@@ -597,18 +600,25 @@ void Machine::PutDirEntry(const Disk::Entry& entry, uint32_t firstBlock) {
 }
 
 void Machine::SearchFirst() {
-  CpmName pattern;
+  const uint16_t fcb = cpu_->Get(Reg::DE);
+  CpmName pattern(11, '?');
   sys_.search.reset();
   sys_.searchNext = 0;
-  if (!FcbName(cpu_->Get(Reg::DE), true, pattern)) return;
-  // The whole folder once, so each match's blocks follow the files before it
-  // as the allocation vector counts them.
+  // '?' as the drive byte: every directory entry of every user, each with its
+  // user number in byte 0. The BDOS listing's func17 then searches with a
+  // length of 0, so the name is not looked at (the Interface Guide, SEARCH
+  // FOR FIRST: "any matched entry, allocated or free, belonging to any user
+  // number"). The runner's directory has no free entries between its files.
+  const bool everyUser = mem_->bytes[fcb] == '?';
+  if (!everyUser && !FcbName(fcb, true, pattern)) return;
+  // Every user's files once, so each match's blocks follow the files before
+  // it as the allocation vector counts them.
   auto found = std::make_shared<std::vector<Disk::Entry>>();
   auto blocks = std::make_shared<std::vector<uint32_t>>();
   uint64_t next = kDirBlocks;
-  for (Disk::Entry& e : disk_.Find(CpmName(11, '?'))) {
+  for (Disk::Entry& e : disk_.FindEvery()) {
     const uint64_t size = e.size > 0 ? static_cast<uint64_t>(e.size) : 0;
-    if (Matches(pattern, e.name)) {
+    if (everyUser || (e.user == sys_.user && Matches(pattern, e.name))) {
       blocks->push_back(static_cast<uint32_t>(std::min<uint64_t>(next, kBlocks)));
       found->push_back(std::move(e));
     }
@@ -629,17 +639,17 @@ void Machine::SearchNext() {
 void Machine::DeleteFile() {
   CpmName pattern;
   if (!FcbName(cpu_->Get(Reg::DE), true, pattern) || ReadOnly()) return;
-  const auto found = disk_.List(pattern);
+  const auto found = disk_.List(sys_.user, pattern);
   // All or nothing: every file is checked before the first is removed.
   bool any = false;
   for (const Disk::Entry& e : found) {
     if (!e.regular) continue;
     if (!Unique(found, e.name)) return Return(0xFF);
-    if (!MayChange(e.host, e.links, e.readOnly)) return;
+    if (!MayChange(e.user, e.host, e.links, e.readOnly)) return;
     any = true;
   }
   for (const Disk::Entry& e : found)
-    if (e.regular && !disk_.Remove(e.host)) return HostFailed();
+    if (e.regular && !disk_.Remove(e.user, e.host)) return HostFailed();
   Return(any ? 0 : 0xFF);
 }
 
@@ -710,21 +720,28 @@ void Machine::MakeFile() {
   CpmName name;
   if (!FcbName(fcb, false, name) || ReadOnly()) return;
   mem_->Write(static_cast<uint16_t>(fcb + kS2), 0);  // as OPEN
-  const auto found = disk_.List(name);
+  const int user = sys_.user;
+  const auto found = disk_.List(user, name);
   if (!Unique(found, name)) return Return(0xFF);
   Disk::File* f = nullptr;
   if (const auto e = std::find_if(found.begin(), found.end(), [](const Disk::Entry& x) { return x.regular; });
       e != found.end()) {
-    if (!MayChange(e->host, e->links, e->readOnly)) return;
-    disk_.DropHost(e->host);
-    f = disk_.Keep(name, e->host, false, Disk::How::kTruncate);
+    if (!MayChange(user, e->host, e->links, e->readOnly)) return;
+    disk_.DropHost(user, e->host);
+    f = disk_.Keep(user, name, e->host, false, Disk::How::kTruncate);
   } else if (!found.empty()) {
     // A FIFO, socket, device, folder or link has the name: no file is made
     // over it or through it; the program sees a make that failed.
-    Note(found.front().host + " is " + found.front().kind + ", not a file; nothing is made");
+    Note(UserPath(user, found.front().host) + " is " + found.front().kind + ", not a file; nothing is made");
     return Return(0xFF);
   } else {
-    f = disk_.Keep(name, NewHostName(name), false, Disk::How::kCreate);
+    f = disk_.Keep(user, name, NewHostName(name), false, Disk::How::kCreate);
+    // The user's folder name is something else (a file, a link): no file
+    // of that user's can be made, as on a full directory.
+    if (!f && disk_.notAFolder) {
+      Note(disk_.error + "; nothing is made");
+      return Return(0xFF);
+    }
   }
   if (!f) return HostFailed();
   mem_->Write(static_cast<uint16_t>(fcb + kRc), 0);
@@ -738,15 +755,16 @@ void Machine::RenameFile() {
   if (!FcbName(fcb, false, from)) return;
   mem_->Write(static_cast<uint16_t>(fcb + 16), mem_->bytes[fcb]);
   if (!FcbName(static_cast<uint16_t>(fcb + 16), false, to) || ReadOnly()) return;
-  const auto found = disk_.List(from);
+  const int user = sys_.user;
+  const auto found = disk_.List(user, from);
   const auto old = std::find_if(found.begin(), found.end(), [](const Disk::Entry& e) { return e.regular; });
   if (old == found.end()) return Return(0xFF);
   if (!Unique(found, from)) return Return(0xFF);
-  if (!MayChange(old->host, old->links, old->readOnly)) return;
+  if (!MayChange(user, old->host, old->links, old->readOnly)) return;
   if (from == to) return Return(0);  // its own name: nothing to do
   // A name already taken, by a file or anything else, is not given again.
-  if (!disk_.List(to).empty()) return Return(0xFF);
-  if (!disk_.Rename(old->host, NewHostName(to))) return HostFailed();
+  if (!disk_.List(user, to).empty()) return Return(0xFF);
+  if (!disk_.Rename(user, old->host, NewHostName(to))) return HostFailed();
   Return(0);
 }
 

@@ -132,7 +132,7 @@ class Machine {
   // copy is cheap (the search list is shared, and replaced, never changed).
   struct SystemState {
     uint16_t dma = 0x0080;
-    uint8_t user = 0;
+    uint8_t user = 0;  // BDOS 32's user number: whose files the file functions see
     bool hasReturnCode = false;
     uint16_t returnCode = 0;
     uint16_t readOnly = 0;  // the read-only vector (BDOS 28, 29)
@@ -247,7 +247,7 @@ class Machine {
   // Whether a call may change or remove a host file: one with several hard
   // links stops the run as a host failure, a read-only one (no write
   // permission for its owner) as CP/M's File R/O error.
-  bool MayChange(const std::string& host, uint64_t links, bool readOnly);
+  bool MayChange(int user, const std::string& host, uint64_t links, bool readOnly);
   // Whether name is one host file in found, else a note on standard error.
   bool Unique(const std::vector<Disk::Entry>& found, const CpmName& name);
   // Whether f may be written; else the call has answered full (or stopped).

@@ -99,7 +99,10 @@ class Workspace {
   fs::path Folder(const std::string& name, const Program& p) const {
     const fs::path d = dir_ / name;
     fs::create_directories(d);
-    for (const auto& [n, text] : p.files) std::ofstream(d / n, std::ios::binary) << text;
+    for (const auto& [n, text] : p.files) {
+      fs::create_directories((d / n).parent_path());  // "3/A.TXT": a file of user 3's
+      std::ofstream(d / n, std::ios::binary) << text;
+    }
     return d;
   }
   const fs::path& dir() const { return dir_; }
@@ -306,11 +309,19 @@ TEST_P(Rows, Script) {
     if (verb == "file" || verb == "nofile") {  // what drive A: holds now, by CP/M name (any case)
       std::string name;
       cs >> name;
+      // "3/NAME": in the folder of user 3's files.
+      fs::path in = folder;
+      if (const size_t slash = name.find('/'); slash != std::string::npos) {
+        in /= name.substr(0, slash);
+        name.erase(0, slash + 1);
+      }
       std::vector<fs::path> found;
-      for (const auto& e : fs::directory_iterator(folder)) {
-        std::string n = e.path().filename().string();
-        for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (n == name) found.push_back(e.path());
+      if (fs::is_directory(in)) {
+        for (const auto& e : fs::directory_iterator(in)) {
+          std::string n = e.path().filename().string();
+          for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+          if (n == name) found.push_back(e.path());
+        }
       }
       if (verb == "nofile") {
         EXPECT_TRUE(found.empty()) << where;
@@ -424,9 +435,12 @@ TEST_P(Rows, Script) {
     const fs::path oracle = w.dir() / "oracle";
     const std::set<std::string> harness = {"prog.z80", "prog.LST", "prog.com", "in.txt", "out.txt", "err.txt"};
     std::map<std::string, std::string> got, want;
-    for (const auto& e : fs::directory_iterator(folder)) got[e.path().filename().string()] = Slurp(e.path());
-    for (const auto& e : fs::directory_iterator(oracle))
-      if (!harness.count(e.path().filename().string())) want[e.path().filename().string()] = Slurp(e.path());
+    // Every file, those of other users' folders too, by its path in the folder.
+    const auto Held = [](const fs::directory_entry& e) { return e.is_directory() ? "(a folder)" : Slurp(e.path()); };
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      got[fs::relative(e.path(), folder).string()] = Held(e);
+    for (const auto& e : fs::recursive_directory_iterator(oracle))
+      if (!harness.count(fs::relative(e.path(), oracle).string())) want[fs::relative(e.path(), oracle).string()] = Held(e);
     EXPECT_EQ(got, want) << "drive A: at the end";
   }
 }

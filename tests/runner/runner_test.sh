@@ -174,6 +174,44 @@ PY
   file_is out.txt keep; check "$(stat -c %a out.txt)" 644 "mode of out.txt ($link)"
 done
 
+begin "user 3's folder swapped with a link to a folder outside --dir: nothing outside changes"
+# The same calls in user 3, while another process swaps sub/3 between a folder
+# of its own (holding an x.txt) and a symbolic link to outdir, whose x.txt
+# must keep its bytes and mode and which must get no new file. Bounded as above.
+sed 's/^        LD B,100$/        LD E,3\n        LD C,32\n        CALL BDOS\n        LD B,100/' "$DATA/swap.z80" >prog.z80
+"$ASM" --cpm -o prog.com prog.z80 >"$base/asm" 2>&1 || fail "assembly: $(cat "$base/asm")"
+rm -rf stop sub outdir; mkdir sub outdir; put outdir/x.txt keep; chmod 644 outdir/x.txt
+python3 - <<'PY' & swapper=$!
+import os, shutil
+os.chdir('sub')
+def clear(name):
+    if os.path.islink(name):
+        os.unlink(name)
+    elif os.path.lexists(name):
+        shutil.rmtree(name, ignore_errors=True)
+for i in range(2000000):
+    if os.path.exists('../stop'):
+        break
+    clear('tmp'); clear('gone')
+    if i % 2:
+        os.symlink('../outdir', 'tmp')
+    else:
+        os.mkdir('tmp')
+        with open('tmp/x.txt', 'w') as f:
+            f.write('mine')
+    for _ in range(100):  # the runner may make a folder 3 between the two renames
+        try:
+            if os.path.lexists('3'):
+                clear('gone'); os.rename('3', 'gone')
+            os.rename('tmp', '3')
+            break
+        except OSError:
+            pass
+PY
+for i in $(seq 30); do runz --dir sub prog.com x.txt y.txt; [ "$status" -le 7 ] || fail "run $i: status $status"; done
+touch stop; wait "$swapper"
+file_is outdir/x.txt keep; check "$(stat -c %a outdir/x.txt)" 644 "mode of outdir/x.txt"; check "$(ls -A outdir)" x.txt "files in outdir"
+
 begin "bad command lines and programs: status 2"
 assemble 'RET'; printf '%064767d' 0 >big.com; mkdir d
 long=$(printf 'x%.0s' {1..127})
