@@ -212,8 +212,13 @@ const Keyword* Assembler::Restore(const LineRecord& r) {
   fields_.Operand1Fld = field(r.operand1);
   fields_.Operand2Fld = field(r.operand2);
   fields_.CommentAt = field(r.comment);
-  fields_.CommentFld.assign(fields_.CommentAt);
-  if (r.flags & LineRecord::kCommentBlank) fields_.CommentFld.push_back(' ');
+  // Most lines have no comment: nothing to copy for those.
+  if (fields_.CommentAt.empty()) {
+    fields_.CommentFld.clear();
+  } else {
+    fields_.CommentFld.assign(fields_.CommentAt);
+    if (r.flags & LineRecord::kCommentBlank) fields_.CommentFld.push_back(' ');
+  }
   Op1Type = r.op1Type;
   Op2Type = r.op2Type;
   return r.keyword == 0 ? nullptr : &KeywordAt(static_cast<uint8_t>(r.keyword - 1));
