@@ -5,8 +5,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -37,21 +42,35 @@ class FileLineSource : public LineSource {
     lanes_ = kStart;
     held_ = 0;
     begin_ = scan_ = end_ = 0;
-    endsKnown_ = eof_ = false;
+    mask_ = 0;
+    maskKnown_ = eof_ = false;
     return true;
   }
 
   bool Next(std::string_view& line) override {
-    // The usual line: it ends in a LF found before the next CR, which is
-    // known (NextLineEnd found it, or found there is none, beyond scan_).
-    if (endsKnown_ && cr_ >= scan_) {
-      lf_ = Find('\n');
-      if (lf_ < cr_) {
-        line = std::string_view(buf_.data() + begin_, lf_ - begin_);
-        begin_ = scan_ = lf_ + 1;
+    // The usual line: it ends in a LF, the next line end of the span in hand
+    // or of a whole span buffered after it.
+    while (maskKnown_) [[likely]] {
+      if (mask_ != 0) {
+        const size_t i = maskBase_ + static_cast<size_t>(std::countr_zero(mask_));
+        if (buf_[i] != '\n') break;
+        line = std::string_view(buf_.data() + begin_, i - begin_);
+        begin_ = scan_ = i + 1;
+        mask_ &= mask_ - 1;
         return true;
       }
+      if (maskBase_ + 2 * kSpan > end_) break;
+      maskBase_ += kSpan;
+      mask_ = SpanLineEnds(buf_.data() + maskBase_);
     }
+    return NextFound(line);
+  }
+
+ private:
+  static constexpr size_t kChunk = 1 << 16;
+  static constexpr size_t kSpan = 64;  // bytes a line-end mask covers
+
+  bool NextFound(std::string_view& line) {
     for (;; Refill()) {
       // Look for a line end in what is buffered. A CR at the end of the
       // buffer waits for the next byte, which decides whether a LF joins it.
@@ -61,6 +80,11 @@ class FileLineSource : public LineSource {
         size_t next = i + 1;
         if (buf_[i] == '\r' && next < end_ && buf_[next] == '\n') ++next;
         begin_ = scan_ = next;
+        if (next - maskBase_ < kSpan) {
+          mask_ &= ~uint64_t{0} << (next - maskBase_);
+        } else {
+          maskKnown_ = false;  // a CR LF across two spans: the next is not begun at its start
+        }
         return true;
       }
       scan_ = i;
@@ -74,26 +98,56 @@ class FileLineSource : public LineSource {
         }
         line = std::string_view(buf_.data() + begin_, end_ - begin_);
         begin_ = scan_ = end_;
+        mask_ = 0;
         return true;
       }
     }
   }
 
- private:
-  static constexpr size_t kChunk = 1 << 16;
-
-  // Position of the first CR or LF at or after scan_, or end_. Each kind is
-  // found with memchr and remembered, so a file whose lines all end in the
-  // same way is searched once for the other kind per buffer, not per line.
+  // Position of the first CR or LF at or after scan_, or end_. The buffer is
+  // looked at in spans of 64 bytes from its start: each span's line ends are
+  // found at once, one bit a byte, and kept (mask_, those from scan_ on) for
+  // the lines that follow in it.
   size_t NextLineEnd() {
-    if (!endsKnown_ || lf_ < scan_) lf_ = Find('\n');
-    if (!endsKnown_ || cr_ < scan_) cr_ = Find('\r');
-    endsKnown_ = true;
-    return lf_ < cr_ ? lf_ : cr_;
+    for (size_t base = scan_ & ~(kSpan - 1); base < end_; base += kSpan) {
+      if (!maskKnown_ || maskBase_ != base) {
+        mask_ = LineEndsAt(base);
+        maskBase_ = base;
+        maskKnown_ = true;
+      }
+      if (scan_ > base) mask_ &= ~uint64_t{0} << (scan_ - base);
+      if (mask_ != 0) return base + static_cast<size_t>(std::countr_zero(mask_));
+    }
+    return end_;
   }
-  size_t Find(char c) const {
-    const void* p = std::memchr(buf_.data() + scan_, c, end_ - scan_);
-    return p ? static_cast<size_t>(static_cast<const char*>(p) - buf_.data()) : end_;
+  // One bit for each CR or LF in the span at `base` (bit 0 the first byte),
+  // as far as the buffered bytes go.
+  uint64_t LineEndsAt(size_t base) const {
+    const char* p = buf_.data() + base;
+    const size_t n = std::min(kSpan, end_ - base);
+    if (n == kSpan) return SpanLineEnds(p);
+    uint64_t m = 0;
+    for (size_t k = 0; k < n; ++k) {
+      if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
+    }
+    return m;
+  }
+  // The same for a whole span of kSpan bytes at `p`.
+  static uint64_t SpanLineEnds(const char* p) {
+    uint64_t m = 0;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (size_t k = 0; k < kSpan / 16; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
+      m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(e))) << (16 * k);
+    }
+#else
+    for (size_t k = 0; k < kSpan; ++k) {
+      if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
+    }
+#endif
+    return m;
   }
 
   // The file read is as it was when opened: the same size, modification and
@@ -167,7 +221,8 @@ class FileLineSource : public LineSource {
 
   void Refill() {
     // What NextLineEnd remembered is no longer where it was.
-    endsKnown_ = false;
+    mask_ = 0;
+    maskKnown_ = false;
     // Keep the unfinished line at the front, grow only for a longer line.
     if (begin_ > 0) {
       std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
@@ -192,8 +247,9 @@ class FileLineSource : public LineSource {
   struct stat opened_;
   std::vector<char> buf_;
   size_t begin_ = 0, scan_ = 0, end_ = 0;
-  size_t lf_ = 0, cr_ = 0;  // next LF and CR found by NextLineEnd
-  bool endsKnown_ = false;
+  size_t maskBase_ = 0;  // the span NextLineEnd found the line ends of last
+  uint64_t mask_ = 0;    // its line ends from scan_ on (0 when not known)
+  bool maskKnown_ = false;
   bool eof_ = false;
   const bool summed_;                    // the bytes are compared (a recent change time)
   std::array<uint64_t, 4> lanes_ = kStart;  // checksum of this pass's whole blocks so far

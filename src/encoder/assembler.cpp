@@ -120,7 +120,10 @@ void Assembler::Error(std::string_view errstr, std::string_view at) {
 // Uses and their spans are recorded only for a run that asks for them (the
 // language server, the cross-reference, the debugger).
 void Assembler::Referenced(std::string_view name, int slot) {
-  touched_ = true;
+  // A symbol found in pass 1 is defined above (or on) this line, with the
+  // value pass 2 finds too; so only a run that records uses, or a name not
+  // found, makes pass 2 encode the statement again.
+  if (slot == 0 || options_.recordUses) touched_ = true;
   if (!Pass2() || !options_.recordUses) return;
   const SourceSpan span = SpanOf(name);
   uses_.push_back({name, slot, span});
@@ -209,8 +212,13 @@ const Keyword* Assembler::Restore(const LineRecord& r) {
   fields_.Operand1Fld = field(r.operand1);
   fields_.Operand2Fld = field(r.operand2);
   fields_.CommentAt = field(r.comment);
-  fields_.CommentFld.assign(fields_.CommentAt);
-  if (r.flags & LineRecord::kCommentBlank) fields_.CommentFld.push_back(' ');
+  // Most lines have no comment: nothing to copy for those.
+  if (fields_.CommentAt.empty()) {
+    fields_.CommentFld.clear();
+  } else {
+    fields_.CommentFld.assign(fields_.CommentAt);
+    if (r.flags & LineRecord::kCommentBlank) fields_.CommentFld.push_back(' ');
+  }
   Op1Type = r.op1Type;
   Op2Type = r.op2Type;
   return r.keyword == 0 ? nullptr : &KeywordAt(static_cast<uint8_t>(r.keyword - 1));

@@ -181,8 +181,9 @@ class Assembler final : private Reporter {
 
   // What pass 1 learned of a line that pass 2 need not work out again: where
   // its fields stand (start and length, bytes into the line), its operand
-  // classes and its keyword; for an instruction that looked up no symbol and
-  // had nothing to report, its bytes; for an ORG, the PC it set. Offsets are
+  // classes and its keyword; for an instruction that had nothing to report
+  // and found every symbol it looked up (defined above it, so of the same
+  // value in pass 2), its bytes; for an ORG, the PC it set. Offsets are
   // bytes, so a line longer than 255 has none and is split again.
   struct LineRecord {
     enum : uint8_t { kKept = 1, kCommentBlank = 2, kBytes = 4, kOrgPc = 8 };
@@ -210,7 +211,7 @@ class Assembler final : private Reporter {
   std::vector<std::unique_ptr<LineRecord[]>> records_;
   int64_t recorded_ = 0;     // lines of pass 1 with their record
   bool pcDiffers_ = false;   // an ORG set another PC in pass 2 than in pass 1
-  bool touched_ = false;     // the handler looked up a symbol or warned, in either pass
+  bool touched_ = false;     // the handler warned, or looked up a symbol pass 2 must see again
 
   RunOptions options_;
   std::unique_ptr<PlacementCheck> placement_;

@@ -96,8 +96,10 @@ int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
   // A negative number in an 8-bit field is a symbol name, which is seldom
   // what was meant.
   std::string note;
-  if (auto v = StrictNumber(s); v && width == Width::k8) {
-    note.append("'").append(s).append("' is read as a symbol name here; write ").append(std::to_string(*v & 255));
+  if (width == Width::k8) {
+    if (auto v = StrictNumber(s)) {
+      note.append("'").append(s).append("' is read as a symbol name here; write ").append(std::to_string(*v & 255));
+    }
   }
   return FindLabel(s, std::move(note));
 }

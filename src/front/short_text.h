@@ -3,21 +3,39 @@
 // and the table is a small open-addressing hash of those integers.
 #pragma once
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 namespace orvane {
 
 inline constexpr size_t kShortTextMax = 7;
 
 // The bytes of `s` and its length in one integer; only the empty text packs
-// to 0. `s` must not be longer than kShortTextMax.
+// to 0. `s` must not be longer than kShortTextMax. From four bytes on, the
+// bytes are packed in order, the first lowest; up to three, the first, the
+// middle and the last byte are (which with the length tell the text). At run
+// time the bytes are read in two loads, not one by one.
 constexpr uint64_t PackShortText(std::string_view s) {
-  uint64_t key = 0;
-  for (char c : s) key = (key << 8) | static_cast<unsigned char>(c);
-  return (key << 8) | s.size();
+  const size_t n = s.size();
+  if (n == 0) return 0;
+  const auto at = [&s](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(s[i])); };
+  uint64_t bytes = 0;
+  if (n < 4) {
+    bytes = at(0) | at(n / 2) << 8 | at(n - 1) << 16;
+  } else if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+    uint32_t low, high;
+    std::memcpy(&low, s.data(), 4);
+    std::memcpy(&high, s.data() + n - 4, 4);
+    bytes = low | (static_cast<uint64_t>(high) >> (8 * (8 - n))) << 32;
+  } else {
+    for (size_t i = 0; i < n; ++i) bytes |= at(i) << (8 * i);
+  }
+  return (bytes << 8) | n;
 }
 
 template <typename Value, size_t kSlots>

@@ -92,9 +92,11 @@ constexpr std::array<uint8_t, 256> kSeparator = [] {
 }();
 
 // The first position in `s` holding a character of the set `which`, or npos.
-size_t FindSeparator(std::string_view s, uint8_t which) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (kSeparator[static_cast<unsigned char>(s[i])] & which) return i;
+[[gnu::always_inline]] inline size_t FindSeparator(std::string_view s, uint8_t which) {
+  const char* const p = s.data();
+  const size_t n = s.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (kSeparator[static_cast<unsigned char>(p[i])] & which) return i;
   }
   return std::string_view::npos;
 }
@@ -109,10 +111,13 @@ struct OperandCut {
 // that is not ';'. So the operand needs no trimming, and of what follows it
 // only the leading blanks go: its end is the line's. An operand whose ending
 // is not found runs to the end of `rest`, and nothing is left after it.
-OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
+[[gnu::always_inline]] inline OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
   OperandCut cut;
   if (!rest.empty() && rest[0] == '(') {
-    const size_t stop = rest.find(')');
+    // Operands are short: a plain scan, not a call.
+    size_t stop = 1;
+    while (stop < rest.size() && rest[stop] != ')') ++stop;
+    if (stop == rest.size()) stop = std::string_view::npos;
     if (stop == std::string_view::npos) {
       cut.operand = rest;
       return cut;

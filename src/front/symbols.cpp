@@ -1,15 +1,17 @@
 #include "front/symbols.h"
 
+#include <algorithm>
+
 #include "front/text.h"
 
 namespace orvane {
 
-SymbolTable::SymbolTable() : slots_(kCapacity + 1) { index_.reserve(kCapacity * 2); }
+SymbolTable::SymbolTable() : slots_(kCapacity + 1), index_(kPlaces, Place{0, 0}) {}
 
 void SymbolTable::Reset() {
   for (int i = 1; i < labelCount_; ++i) slots_[static_cast<size_t>(i)] = LabelEntry{};
   labelCount_ = 1;
-  index_.clear();
+  std::fill(index_.begin(), index_.end(), Place{0, 0});
 }
 
 std::string_view SymbolTable::StripLabel(std::string_view Label) {
@@ -19,13 +21,12 @@ std::string_view SymbolTable::StripLabel(std::string_view Label) {
 }
 
 int SymbolTable::Find(std::string_view name) const {
-  auto it = index_.find(name);
-  return it == index_.end() ? 0 : it->second;
+  return index_[PlaceOf(name, static_cast<uint32_t>(Hash{}(name)))].slot;
 }
 
 void SymbolTable::AddLabel(std::string_view Label, int32_t Address, SourceSpan span) {
   // The comparison is made before the label is stripped.
-  if (Label.empty() || index_.find(Label) != index_.end()) return;
+  if (Label.empty() || Find(Label) != 0) return;
   std::string_view name = StripLabel(Label);
   if (name.empty() || Full()) return;  // a ":" alone names nothing
 
@@ -33,7 +34,10 @@ void SymbolTable::AddLabel(std::string_view Label, int32_t Address, SourceSpan s
   e.name.assign(name);
   e.address = Address;
   e.span = span;
-  e.first = index_.try_emplace(std::string(name), labelCount_).second;
+  const uint32_t hash = static_cast<uint32_t>(Hash{}(name));
+  Place& place = index_[PlaceOf(name, hash)];
+  e.first = place.slot == 0;
+  if (e.first) place = {hash, labelCount_};
   ++labelCount_;
 }
 

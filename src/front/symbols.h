@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "front/source_span.h"
@@ -50,7 +49,6 @@ class SymbolTable {
 
  private:
   struct Hash {
-    using is_transparent = void;
     // Names are short: eight bytes at a time, each step one-to-one.
     size_t operator()(std::string_view s) const {
       constexpr uint64_t kOdd = 0x9E3779B97F4A7C15u;
@@ -68,14 +66,27 @@ class SymbolTable {
       return static_cast<size_t>(h ^ (h >> 32));
     }
   };
-  struct Eq {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+
+  // The index: open addressing over twice the capacity, each place holding
+  // the earliest slot of a name (0: free) and the name's hash beside it, so
+  // that a probe compares a name only where the hashes agree.
+  static constexpr size_t kPlaces = size_t{1} << 15;
+  static_assert(kPlaces >= 2 * kCapacity);
+  struct Place {
+    uint32_t hash;
+    int32_t slot;
   };
+  // The place of `name`, or the free place where it would go.
+  size_t PlaceOf(std::string_view name, uint32_t hash) const {
+    for (size_t i = hash & (kPlaces - 1);; i = (i + 1) & (kPlaces - 1)) {
+      const Place& p = index_[i];
+      if (p.slot == 0 || (p.hash == hash && slots_[static_cast<size_t>(p.slot)].name == name)) return i;
+    }
+  }
 
   std::vector<LabelEntry> slots_;
   int16_t labelCount_ = 1;
-  std::unordered_map<std::string, int32_t, Hash, Eq> index_;  // name -> earliest slot
+  std::vector<Place> index_;
 };
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #include "output/listing.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 
@@ -32,6 +33,13 @@ constexpr FirstLineLayout kBoxLayout{5, 14, 10, 25, 6, 31};
 // The widest first line's fixed part.
 constexpr size_t kMaxFixed = kFileLayout.Width();
 static_assert(kBoxLayout.Width() <= kMaxFixed);
+
+// The two hex digits of every byte value, for the address and object columns.
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  std::array<std::array<char, 2>, 256> t{};
+  for (size_t v = 0; v < 256; ++v) t[v] = {kHexDigits[v >> 4], kHexDigits[v & 15]};
+  return t;
+}();
 
 // Puts `text`, cut to `width` characters (16 at most), over the blanks at
 // `to`. Every column is that narrow, so two copies of a fixed size that may
@@ -174,11 +182,12 @@ bool ListingWriter::PutShortEntry(const Statement& s) {
   static_assert(sizeof kBlanks == kMaxFixed + 1 && kBlanks[kMaxFixed - 1] == ' ');
   std::memcpy(line, kBlanks, kMaxFixed);
   const uint32_t a = static_cast<uint32_t>(s.address);
-  for (size_t i = 0; i < 4; ++i) line[i] = kHexDigits[(a >> (12 - 4 * i)) & 15];
+  std::memcpy(line, kHexPairs[(a >> 8) & 255].data(), 2);
+  std::memcpy(line + 2, kHexPairs[a & 255].data(), 2);
   char* object = line + kFileLayout.object;
   for (const uint8_t b : s.bytes) {
-    *object++ = kHexDigits[b >> 4];
-    *object++ = kHexDigits[b & 15];
+    std::memcpy(object, kHexPairs[b].data(), 2);
+    object += 2;
   }
   PutColumn(line + kFileLayout.label, f.LabelFld, kFileLayout.labelWidth);
   PutColumn(line + kFileLayout.opcode, f.OpcodeFld, kFileLayout.opcodeWidth);

@@ -156,5 +156,32 @@ TEST(ShortTextMap, RefusesAKeyItCouldNeverFind) {
   EXPECT_EQ(map.Find("ENDMACRO"), nullptr);
 }
 
+// Every text of one to seven bytes packs to a key of its own: all texts of up
+// to five letters from "AB'" (363 of them) each find their own value, and
+// none of the six- and seven-letter texts, never added, is found.
+TEST(ShortTextMap, EveryShortTextIsTold) {
+  std::vector<std::string> added, texts{""};
+  for (size_t length = 1; length <= 7; ++length) {
+    std::vector<std::string> next;
+    for (const std::string& t : texts) {
+      for (const char c : std::string_view("AB'")) next.push_back(t + c);
+    }
+    texts = next;
+    if (length <= 5) added.insert(added.end(), texts.begin(), texts.end());
+  }
+  ShortTextMap<int, 1024> map;
+  for (size_t i = 0; i < added.size(); ++i) map.Insert(added[i], static_cast<int>(i));
+  for (size_t i = 0; i < added.size(); ++i) {
+    const int* v = map.Find(added[i]);
+    ASSERT_NE(v, nullptr) << added[i];
+    EXPECT_EQ(*v, static_cast<int>(i)) << added[i];
+  }
+  // The seven-letter texts, and their first six letters.
+  for (const std::string& t : texts) {
+    EXPECT_EQ(map.Find(t), nullptr) << t;
+    EXPECT_EQ(map.Find(std::string_view(t).substr(0, 6)), nullptr) << t;
+  }
+}
+
 }  // namespace
 }  // namespace orvane
