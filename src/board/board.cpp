@@ -314,6 +314,7 @@ void Board::TraceLine(uint16_t pc) {
   *opt_.trace << '\n';
 }
 
+template <bool kObserved>
 uint16_t Board::RunFast(uint64_t until, uint16_t pc, uint16_t& from) {
   // Instructions until the time, an I/O access or RETI (break_), or HALT.
   // The time is kept here and handed to the port callbacks through now_.
@@ -321,11 +322,19 @@ uint16_t Board::RunFast(uint64_t until, uint16_t pc, uint16_t& from) {
   do {
     from = pc;
     now_ = now;
+    // The opcode bytes as they were before the instruction ran (it may
+    // write over itself).
+    [[maybe_unused]] uint8_t op = 0, op2 = 0;
+    if constexpr (kObserved) {
+      op = mem_.bytes[from];
+      op2 = mem_.bytes[static_cast<uint16_t>(from + 1)];
+    }
     int t = z80ex_step(cpu_);
     while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
     now += static_cast<uint64_t>(t);
     ++n;
     pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+    if constexpr (kObserved) opt_.observer->Executed(from, pc, static_cast<uint32_t>(t), op, op2);
   } while (now < until && !break_ && !(pc == from && z80ex_doing_halt(cpu_)));
   now_ = now;
   instructions_ += n;
@@ -349,7 +358,9 @@ runner::RunResult Board::Run() {
         if ((irq_ || nmi_) && TakeInterrupt(t)) {
           now_ += static_cast<uint64_t>(t);
           ++instructions_;
+          const uint16_t at = pc;
           pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+          if (opt_.observer) opt_.observer->Interrupted(at, pc, static_cast<uint32_t>(t));
           continue;
         }
         uint16_t from = pc;
@@ -357,13 +368,17 @@ runner::RunResult Board::Run() {
           // One instruction at a time: traced, or with an interrupt waiting
           // for the CPU to take it.
           if (opt_.trace) TraceLine(from);
+          const uint8_t op = mem_.bytes[from], op2 = mem_.bytes[static_cast<uint16_t>(from + 1)];
           t = z80ex_step(cpu_);
           while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
           now_ += static_cast<uint64_t>(t);
           ++instructions_;
           pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+          if (opt_.observer) opt_.observer->Executed(from, pc, static_cast<uint32_t>(t), op, op2);
+        } else if (opt_.observer) {
+          pc = RunFast<true>(until, pc, from);
         } else {
-          pc = RunFast(until, pc, from);
+          pc = RunFast<false>(until, pc, from);
         }
         if (break_) {
           break_ = false;

@@ -71,6 +71,8 @@ struct BoardOptions {
   bool strict = false;      // a write to ROM or to no memory stops the run
   bool realTime = false;    // keep the profile's clock rate
   std::function<std::string()> outputError;
+  // Told of every instruction and every interrupt taken (a profile, coverage).
+  profile::ExecutionObserver* observer = nullptr;
 };
 
 class Board {
@@ -86,6 +88,8 @@ class Board {
   // Raw bytes at address.
   bool LoadBinary(const std::vector<uint8_t>& bytes, uint16_t address, std::string& error);
   uint16_t start() const { return start_; }
+  // Who is told of each instruction from now on (null: nobody).
+  void Observe(profile::ExecutionObserver* observer) { opt_.observer = observer; }
   // The CPU as after RESET, with PC at pc.
   void Reset(uint16_t pc);
 
@@ -129,6 +133,7 @@ class Board {
 
  private:
   void Update();  // the interrupt line and the next device event
+  template <bool kObserved>
   uint16_t RunFast(uint64_t until, uint16_t pc, uint16_t& from);
   void Events();
   void Stop(int status, const std::string& message, uint16_t at);
