@@ -1,7 +1,6 @@
 #include "app/cli.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "encoder/timing.h"
 #include "output/listing.h"
 #if ORVANE_HAVE_RUNNER
+#include "app/hex_program.h"
 #include "app/program.h"
 #include "runner/host_run.h"
 #include "board/host_board.h"
@@ -144,19 +144,6 @@ class StreamSink : public OutputSink {
   std::ostream& os_;
 };
 
-#if ORVANE_HAVE_RUNNER
-// A statement of an assembly for a board, where its bytes go: its line, its
-// text without the comment, its first bytes, and whether it is an
-// instruction (a conditional one).
-struct HexStatement {
-  int line = 0;
-  std::string text;
-  std::array<uint8_t, 3> code{};
-  size_t size = 0;
-  bool timed = false, branch = false;
-};
-#endif
-
 // Prints each message as compilers do (see FormatDiagnostic), each in one
 // write, and counts the errors with -Werror's warnings among them. With
 // --screen, the listing box's text goes to standard output.
@@ -182,29 +169,12 @@ class CommandLineObserver : public RunObserver {
 #if ORVANE_HAVE_RUNNER
   AssembledProgram* program = nullptr;  // with --run: gathers the image and its lines
   std::map<int64_t, Timing> instructions;  // with --run: each instruction's line and timing
-  // With --run on a board: the statements by the address their bytes go to,
-  // and the start address END gives.
-  std::map<uint16_t, HexStatement>* hex = nullptr;
-  int32_t hexStart = -1;
+  HexProgram* hex = nullptr;  // with --run on a board: the statements where their bytes go
   void StatementDone(const Statement& s) override {
     if (!program) return;
     program->Add(s);
-    const Timing t = StatementTiming(s);
-    if (t.Known()) instructions[s.line] = t;
-    if (!hex) return;
-    if (s.isEnd && hexStart < 0) hexStart = s.endHasOperand ? s.startAddress & 0xFFFF : 0;
-    if (!s.toObject || s.bytes.empty() || s.address < 0 || s.address > 0xFFFF) return;
-    HexStatement h;
-    h.line = static_cast<int>(s.line);
-    std::string_view text = s.source;
-    if (s.fields && s.fields->CommentAt.size() <= text.size()) text.remove_suffix(s.fields->CommentAt.size());
-    const size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
-    if (first != std::string_view::npos) h.text = std::string(text.substr(first, last - first + 1));
-    h.size = std::min<size_t>(s.bytes.size(), h.code.size());
-    std::copy_n(s.bytes.begin(), h.size, h.code.begin());
-    h.timed = t.Known();
-    h.branch = t.kind == Timing::Kind::kBranch;
-    hex->emplace(static_cast<uint16_t>(s.address), std::move(h));  // the first statement at an address wins
+    if (const Timing t = StatementTiming(s); t.Known()) instructions[s.line] = t;
+    if (hex) hex->Add(s);
   }
   void Symbols(const SymbolTable& table, const CrossReference&) override {
     if (program) program->SetSymbols(table);
@@ -286,58 +256,6 @@ profile::ProgramInfo ProgramInfoOf(const AssembledProgram& program, const std::m
       info.routines.push_back(op & 0x38);
   }
   return info;
-}
-#endif
-
-#if ORVANE_HAVE_RUNNER
-// The same for a board run of the HEX file: the addresses are those the
-// statements' bytes go to, the entry the start address END gives (else the
-// reset address 0000H).
-profile::ProgramInfo HexProgramInfo(std::shared_ptr<const std::map<uint16_t, HexStatement>> hex,
-                                    const std::vector<AssembledProgram::Symbol>& symbols, int32_t start,
-                                    const std::string& source) {
-  profile::ProgramInfo info;
-  info.command = "orvane-asm --run --hex " + source;
-  char* real = realpath(source.c_str(), nullptr);
-  info.source = real ? real : source;
-  std::free(real);
-  auto names = std::make_shared<std::map<uint16_t, std::string>>();
-  std::map<int, uint16_t> byLine;
-  for (const auto& [address, h] : *hex) {
-    byLine.emplace(h.line, address);
-    if (h.timed) info.instructions.push_back({address, h.line, h.branch});
-  }
-  for (const AssembledProgram::Symbol& sym : symbols)
-    if (const auto at = byLine.find(sym.line); at != byLine.end() && at->second == static_cast<uint16_t>(sym.value))
-      names->emplace(at->second, sym.name);
-  info.line = [hex](uint16_t a) {
-    const auto it = hex->find(a);
-    return it == hex->end() ? 0 : it->second.line;
-  };
-  info.name = [names](uint16_t a) {
-    const auto it = names->find(a);
-    return it == names->end() ? std::string() : it->second;
-  };
-  info.routines.push_back(static_cast<uint16_t>(start < 0 ? 0 : start));
-  for (const profile::ProgramInfo::Instruction& in : info.instructions) {
-    const HexStatement& h = hex->at(in.address);
-    const uint8_t op = h.code[0];
-    if ((op == 0xCD || (op & 0xC7) == 0xC4) && h.size == 3)
-      info.routines.push_back(static_cast<uint16_t>(h.code[1] | h.code[2] << 8));
-    else if ((op & 0xC7) == 0xC7)
-      info.routines.push_back(op & 0x38);
-  }
-  return info;
-}
-
-// Looks the HEX's addresses up as FILE:LINE: TEXT for the board's messages.
-runner::SourceLookup HexLookup(std::shared_ptr<const std::map<uint16_t, HexStatement>> hex, std::string file) {
-  return [hex = std::move(hex), file = std::move(file)](uint16_t address, runner::SourceLocation& where) {
-    const auto it = hex->find(address);
-    if (it == hex->end()) return false;
-    where = {file, it->second.line, it->second.text};
-    return true;
-  };
 }
 #endif
 
@@ -561,9 +479,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
                                maxErrors);
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
-  auto hexStatements = std::make_shared<std::map<uint16_t, HexStatement>>();
+  HexProgram hexProgram;
   if (run) observer.program = &program;
-  if (onBoard) observer.hex = hexStatements.get();
+  if (onBoard) observer.hex = &hexProgram;
   if (run) hostRun.program.source = source;  // known before the run; the rest after it
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
@@ -606,9 +524,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const std::vector<uint8_t> hexFile{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (boardRun.board.empty())
       err << "orvane-asm: running on board " << board::kDefaultBoard << " (--board NAME picks another)\n";
-    hostRun.source = HexLookup(hexStatements, source);
-    if (!hostRun.profile.empty() || !hostRun.coverage.empty())
-      hostRun.program = HexProgramInfo(hexStatements, program.symbols(), observer.hexStart, source);
+    hostRun.source = hexProgram.Lookup(source);
+    if (!hostRun.profile.empty() || !hostRun.coverage.empty()) hostRun.program = hexProgram.Info(source, program.symbols());
     return board::RunBoardOnHost(hexFile, true, boardRun, hostRun, "orvane-asm", err);
   }
   hostRun.source = program.Lookup(source);
