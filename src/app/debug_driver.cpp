@@ -256,6 +256,8 @@ void DebugDriver::Publish(bool stopped) {
   next.tstates = s.Tstates();
   next.tstatesSinceStop = s.TstatesSinceStop();
   next.memory = s.ReadMemory(0, 0x10000);
+  const auto runs = s.RunCounts();
+  next.runs.assign(runs.begin(), runs.end());
   const std::vector<debug::Frame> frames = s.CallStack();
   for (const debug::Frame& f : frames) {
     DebugFrame frame{f.line, f.address, {}};

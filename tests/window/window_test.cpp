@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -827,7 +828,7 @@ class WindowTest : public QObject {
     };
     QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
     QCOMPARE(source->currentRow(), d->RowOfLine(2));
-    QCOMPARE(source->item(source->currentRow(), 5)->text(), QStringLiteral("START:  LD A,3"));
+    QCOMPARE(source->item(source->currentRow(), 6)->text(), QStringLiteral("START:  LD A,3"));
     // Each instruction's T-states, after the address; blank for a directive.
     QCOMPARE(source->horizontalHeaderItem(3)->text(), QStringLiteral("T-states"));
     for (const auto& [line, tstates] : std::vector<std::pair<int, const char*>>{
@@ -1007,6 +1008,62 @@ class WindowTest : public QObject {
     QAbstractItemView* view = ViewAt(source, at, &local);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, local);
     return view->indexAt(local).column();
+  }
+
+  // The Runs column beside T-states counts how often each statement has run
+  // in the session; with "Shade lines run" on (kept in the settings) the
+  // statements that have run are shaded. Step Back takes a run off again.
+  void debuggerRuns() {
+    using orvane::qt::DebugWindow;
+    DebugWindow* d = DebugSource("r.z80", "START:  LD B,3\nLOOP:   NOP\n        DJNZ LOOP\n        RET\nNEVER:  NOP\n");
+    QVERIFY(d);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QCOMPARE(source->horizontalHeaderItem(3)->text() + '|' + source->horizontalHeaderItem(4)->text(),
+             QStringLiteral("T-states|Runs"));
+    auto runs = [&] {
+      QStringList counts;
+      for (int line = 1; line <= 5; ++line) counts << source->item(d->RowOfLine(line), 4)->text();
+      return counts.join(' ');
+    };
+    auto shaded = [&] {
+      QStringList marks;
+      for (int line = 1; line <= 5; ++line) {
+        const QBrush b = source->item(d->RowOfLine(line), 2)->background();
+        marks << (line == d->CurrentLine() ? "c" : b.style() == Qt::NoBrush ? "-" : "s");
+      }
+      return marks.join(' ');
+    };
+    auto* shade = d->findChild<QCheckBox*>(QStringLiteral("chkShadeRun"));
+    QVERIFY(shade && shade->isChecked());
+    QCOMPARE(runs(), QStringLiteral("    "));
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(runs(), QStringLiteral("1    "));
+    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 3, 30000);
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(runs(), QStringLiteral("1    "));
+    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    QCOMPARE(runs(), QStringLiteral("    "));
+    QCOMPARE(shaded(), QStringLiteral("c - - - -"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
+    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
+    QCOMPARE(shaded().replace('c', 's'), QStringLiteral("s s s s -"));
+    // Off: nothing shaded, the counts stay; the choice is kept.
+    shade->click();
+    QCOMPARE(shaded().replace('c', '-'), QStringLiteral("- - - - -"));
+    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
+    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("shadeRun")).toBool(), false);
   }
 
   // Debug after F9 on another file debugs the file the last run ran, not the

@@ -19,6 +19,7 @@
 #include "runner/screen.h"
 #include "console_window.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -117,6 +118,9 @@ class DebugWindow : public QWidget {
   void ShowRegisters();
   void ShowWatches();
   void ShowMargin(int row);
+  // The Runs column, and the rows that have run shaded while the toggle is
+  // on; force: the row's colour was reset and is drawn again.
+  void ShowRuns(int force = -1);
   // While the program runs what the panes show is from the last stop: greyed.
   void ShowStale();
   void EnableButtons();
@@ -175,6 +179,10 @@ class DebugWindow : public QWidget {
   TerminalView* view_ = nullptr;
   QComboBox* terminalBox_ = nullptr;
   QLabel* status_ = nullptr;
+  QCheckBox* shadeRun_ = nullptr;
+  // Per source row: the count shown in the Runs column, and whether it is shaded.
+  std::vector<uint32_t> shownRuns_;
+  std::vector<char> shaded_;
   std::vector<QSplitter*> splitters_;
 };
 
