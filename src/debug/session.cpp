@@ -139,6 +139,7 @@ struct Session::Impl {
   History history;
   std::vector<uint32_t> scratch;  // the write log while replaying
   std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
+  std::vector<uint32_t> runs = std::vector<uint32_t>(65536);  // instructions started at each address, up to pos
 
   std::optional<Fault> fault;  // the run stopped on this, at live
   bool ended = false;
@@ -225,6 +226,7 @@ std::string Session::Impl::Start() {
   mem = &machine->memory();
   pos = live = t = 0;
   cur = woff = 0;
+  std::fill(runs.begin(), runs.end(), 0);
   history.Clear();
   history.stack.Clear();
   fault.reset();
@@ -332,6 +334,7 @@ inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& p
   const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
   const size_t before = mem->log->size();
   t += static_cast<uint64_t>(cpu->Step());
+  ++runs[from];
   ++pos;
   ++live;
   pc = cpu->Pc();
@@ -371,6 +374,7 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
   const std::vector<uint32_t>& w = *mem->log;
   const uint8_t* const bp = bps.at();
   const uint8_t* const watched = bps.watched();
+  uint32_t* const runCount = runs.data();
   const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
   const uint16_t target = goal.pc;
   const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
@@ -385,6 +389,7 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
     if (IsCall(op)) break;
     before = w.size();
     tt += static_cast<uint64_t>(c.Step());
+    ++runCount[f];
     ++p;
     q = c.Pc();
     bool hit = false;
@@ -512,6 +517,7 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     BuildFine(interval, target);
   }
   bps.Undo(pos);
+  --runs[cpu->Pc()];
   if (history.files.Sync(pos)) disk->CloseAll();  // a kept file may be another now
   wroteFrom = woff;
   wroteTo = endWrites;
@@ -677,6 +683,7 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
+      ++runs[from];
       if (history.files.Sync(pos)) disk->CloseAll();
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
@@ -1030,5 +1037,8 @@ std::optional<Value> Session::Evaluate(std::string_view expression, std::string&
 uint64_t Session::HistoryDepth() const {
   return impl_->history.intervals.empty() ? 0 : impl_->pos - impl_->history.first();
 }
+
+uint32_t Session::RunCount(uint16_t address) const { return impl_->runs[address]; }
+std::span<const uint32_t> Session::RunCounts() const { return impl_->runs; }
 
 }  // namespace orvane::debug

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -238,6 +239,11 @@ class Session {
   std::optional<Value> Evaluate(std::string_view expression, std::string& error) const;
   // How many instructions StepBack can still undo.
   uint64_t HistoryDepth() const;
+  // How many times an instruction has started at address in this run, as
+  // far as the state shown goes: stepping back takes its runs off again, a
+  // restart sets every count to 0. RunCounts holds all 65536, by address.
+  uint32_t RunCount(uint16_t address) const;
+  std::span<const uint32_t> RunCounts() const;
 
  private:
   Session();

@@ -339,6 +339,15 @@ TEST_P(Rows, Script) {
       ASSERT_TRUE(s->SetRegister(name, value)) << where;
       continue;
     }
+    if (verb == "runs") {  // how often the first instruction of line L has started
+      int line = 0;
+      cs >> line;
+      const auto* l = s->program().Resolve(line);
+      ASSERT_TRUE(l) << where;
+      EXPECT_EQ(s->RunCount(l->address), std::stoul(expect)) << where;
+      EXPECT_EQ(s->RunCounts()[l->address], s->RunCount(l->address)) << where;
+      continue;
+    }
     if (verb == "stack") {
       std::vector<int> lines;
       for (const auto& f : s->CallStack()) lines.push_back(f.line);
