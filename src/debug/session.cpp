@@ -202,9 +202,11 @@ void Session::Impl::NewInterval() {
 
 void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
   if (cpu->Interrupted()) [[unlikely]] {
-    // The interrupt pushed the address of the instruction it came before.
-    const uint16_t sp = cpu->Sp();
-    if (mem->Word(sp) == from) history.stack.Push({sp, from, from, true});
+    // The interrupt pushed the address of the instruction it came before,
+    // or after a HALT it woke (libz80ex keeps PC on a HALT while it waits).
+    const uint16_t sp = cpu->Sp(), ret = mem->Word(sp);
+    if (ret == from || (ret == static_cast<uint16_t>(from + 1) && mem->bytes[from] == 0x76))
+      history.stack.Push({sp, ret, from, true});
   } else if (IsCall(op)) {
     const uint16_t sp = cpu->Sp();
     if (sp == static_cast<uint16_t>(spBefore - 2)) history.stack.Push({sp, mem->Word(sp), from});
