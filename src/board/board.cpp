@@ -1,7 +1,11 @@
 #include "board/board.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <type_traits>
 #include <thread>
 
 extern "C" {
@@ -287,6 +291,49 @@ void Board::Restore(const State& s) {
   now_ = s.tstates;
   instructions_ = s.instructions;
   nmi_ = s.nmi;
+  Update();
+}
+
+namespace {
+
+// What a board keeps beside the CPU and the devices.
+struct Clocks {
+  uint64_t now, instructions, idlePolls, lastPollAt;
+  uint16_t lastPc;
+  bool nmi;
+};
+static_assert(std::is_trivially_copyable_v<Device>, "a device is saved as bytes");
+
+}  // namespace
+
+size_t Board::StateSize() const {
+  return malloc_usable_size(cpu_) + sizeof(Clocks) + devices_.size() * sizeof(Device);
+}
+
+void Board::SaveState(uint8_t* out) const {
+  const size_t n = malloc_usable_size(cpu_);
+  std::memcpy(out, static_cast<const void*>(cpu_), n);
+  const Clocks c{now_, instructions_, idlePolls_, lastPollAt_, lastPc_, nmi_};
+  std::memcpy(out + n, &c, sizeof c);
+  std::memcpy(out + n + sizeof c, static_cast<const void*>(devices_.data()), devices_.size() * sizeof(Device));
+}
+
+void Board::LoadState(const uint8_t* in) {
+  const size_t n = malloc_usable_size(cpu_);
+  std::memcpy(static_cast<void*>(cpu_), in, n);
+  Clocks c;
+  std::memcpy(&c, in + n, sizeof c);
+  now_ = c.now;
+  instructions_ = c.instructions;
+  idlePolls_ = c.idlePolls;
+  lastPollAt_ = c.lastPollAt;
+  lastPc_ = c.lastPc;
+  nmi_ = c.nmi;
+  std::memcpy(static_cast<void*>(devices_.data()), in + n + sizeof c, devices_.size() * sizeof(Device));
+  faultAt_ = -1;
+  break_ = false;
+  stopStatus_ = 0;
+  stopMessage_.clear();
   Update();
 }
 

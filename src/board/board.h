@@ -112,6 +112,13 @@ class Board {
   };
   State Save() const;
   void Restore(const State& s);
+  // The same as bytes, for a debugger's history: the CPU's whole context
+  // (HALT and MEMPTR included, which State leaves out), the devices and the
+  // clocks. A stop left by a step is cleared by LoadState.
+  size_t StateSize() const;
+  void SaveState(uint8_t* out) const;
+  void LoadState(const uint8_t* in);
+  uint16_t stopAddress() const { return stopAt_; }
 
   runner::Memory& memory() { return mem_; }
   uint16_t Get(runner::Reg r) const;

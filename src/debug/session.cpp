@@ -5,13 +5,12 @@
 // it stops.
 #include "debug/session.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "debug/breakpoints.h"
@@ -20,12 +19,11 @@
 #include "driver/file_ops.h"
 #include "driver/run.h"
 #include "output/formats.h"
+#include "board/debug_board.h"
+#include "machine/machine.h"
+#include "runner/debug_machine.h"
 #include "runner/disk.h"
 #include "runner/machine.h"
-
-extern "C" {
-#include <z80ex/z80ex.h>
-}
 
 namespace orvane::debug {
 
@@ -34,79 +32,6 @@ namespace {
 using runner::Reg;
 
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
-
-// libz80ex behind the runner's Cpu interface, with its whole state saved and
-// restored as bytes: libz80ex keeps everything about the CPU (registers,
-// MEMPTR, interrupt state, a prefix in progress) in the one context it
-// allocates, which holds no pointer into itself.
-class DebugCpu final : public runner::Cpu {
- public:
-  DebugCpu()
-      : ctx_(z80ex_create(ReadMem, nullptr, WriteMem, nullptr, ReadPort, nullptr, WritePort, nullptr, IntVector,
-                          nullptr)),
-        size_(malloc_usable_size(ctx_)) {}
-  ~DebugCpu() override { z80ex_destroy(ctx_); }
-  DebugCpu(const DebugCpu&) = delete;
-  DebugCpu& operator=(const DebugCpu&) = delete;
-
-  // The memory the CPU reads and writes, handed to libz80ex directly; before
-  // any step.
-  void Bind(runner::Memory* memory) {
-    z80ex_set_memread_callback(ctx_, ReadMem, memory);
-    z80ex_set_memwrite_callback(ctx_, WriteMem, memory);
-  }
-  int Step() override {
-    int t = z80ex_step(ctx_);
-    while (z80ex_last_op_type(ctx_) != 0) t += z80ex_step(ctx_);
-    return t;
-  }
-  bool Halted() const override { return z80ex_doing_halt(ctx_) != 0; }
-  uint16_t Get(Reg r) const override {
-    if (r == Reg::IR) {
-      // libz80ex counts every M1 in regR past its 8 bits and keeps bit 7,
-      // which the counting never changes on a Z80, in regR7 of its own.
-      const unsigned i = z80ex_get_reg(ctx_, regI) & 0xFF;
-      const unsigned rr = (z80ex_get_reg(ctx_, regR) & 0x7F) | (z80ex_get_reg(ctx_, regR7) & 0x80);
-      return static_cast<uint16_t>(i << 8 | rr);
-    }
-    return z80ex_get_reg(ctx_, kRegs[static_cast<int>(r)]);
-  }
-  void Set(Reg r, uint16_t v) override {
-    if (r == Reg::IR) {
-      z80ex_set_reg(ctx_, regI, v >> 8);
-      z80ex_set_reg(ctx_, regR, v & 0xFF);
-      z80ex_set_reg(ctx_, regR7, v & 0x80);
-    } else {
-      z80ex_set_reg(ctx_, kRegs[static_cast<int>(r)], v);
-    }
-  }
-  uint16_t Pc() const { return z80ex_get_reg(ctx_, regPC); }
-  uint16_t Sp() const { return z80ex_get_reg(ctx_, regSP); }
-  size_t size() const { return size_; }
-  void Save(uint8_t* out) const { std::memcpy(out, ctx_, size_); }
-  void Load(const uint8_t* in) { std::memcpy(ctx_, in, size_); }
-  std::vector<uint8_t> Save() const {
-    std::vector<uint8_t> v(size_);
-    Save(v.data());
-    return v;
-  }
-
- private:
-  static constexpr Z80_REG_T kRegs[] = {regAF, regBC, regDE, regHL, regIX, regIY, regSP,
-                                        regPC, regAF_, regBC_, regDE_, regHL_};
-  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* m) {
-    return static_cast<runner::Memory*>(m)->bytes[a];
-  }
-  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* m) {
-    static_cast<runner::Memory*>(m)->Write(a, v);
-  }
-  static Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
-  static void WritePort(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
-  static Z80EX_BYTE IntVector(Z80EX_CONTEXT*, void*) { return 0xFF; }
-
-  Z80EX_CONTEXT* ctx_;
-  size_t size_;
-};
 
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
 inline bool IsCall(uint8_t op) { return op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7; }
@@ -123,13 +48,17 @@ std::string Value::Text() const { return FormatValue(value, width); }
 
 struct Session::Impl {
   LaunchOptions opt;
+  std::optional<board::Profile> profile;  // a board's; none for CP/M
   std::string path;
   ProgramMap program;
 
-  std::unique_ptr<runner::Disk> disk;
-  std::unique_ptr<runner::Machine> machine;
-  DebugCpu* cpu = nullptr;
+  std::unique_ptr<runner::Disk> disk;  // the CP/M machine's drive A:
+  std::unique_ptr<machine::Machine> machine;
+  machine::Machine* cpu = nullptr;       // the machine, as the CPU it runs
+  runner::DebugMachine* cpm = nullptr;   // the same when it is the CP/M machine
+  board::DebugBoard* boardMachine = nullptr;  // the same when it is a board
   runner::Memory* mem = nullptr;
+  std::set<uint64_t> interrupts;  // the steps that were interrupts taken
 
   // Where the program stands: pos instructions run, live the most ever run
   // (pos < live after stepping back), t the T-states, cur the interval pos is
@@ -138,7 +67,6 @@ struct Session::Impl {
   size_t cur = 0, woff = 0;
   History history;
   std::vector<uint32_t> scratch;  // the write log while replaying
-  std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
   std::vector<uint32_t> runs = std::vector<uint32_t>(65536);  // instructions started at each address, up to pos
 
   std::optional<Fault> fault;  // the run stopped on this, at live
@@ -162,6 +90,7 @@ struct Session::Impl {
   void DropLast();
   bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
   Outcome StepLive(uint16_t from, uint16_t& pc);
+  void Interrupt(uint16_t from);
   Outcome ServeCall(uint16_t from, uint16_t& pc);
   Outcome AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before, uint16_t& pc);
   uint64_t nextInterval = 0;  // where the next checkpoint goes
@@ -197,7 +126,8 @@ struct Session::Impl {
     uint16_t slot = 0, ret = 0;  // kOut
   };
   Stop Run(Goal goal);
-  bool FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o);
+  template <class M>
+  bool FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o);
   Stop Reverse(bool toBreakpoint);
   bool Begin(Stop& out);
 };
@@ -206,24 +136,42 @@ struct Session::Impl {
 
 std::string Session::Impl::Start() {
   // A new machine; the one before (on Restart) stays until this one is ready.
-  auto newDisk = std::make_unique<runner::Disk>();
-  if (!newDisk->Open(opt.drive)) return newDisk->error;
-  newDisk->journal = &history.files;
-  auto c = std::make_unique<DebugCpu>();
-  DebugCpu* newCpu = c.get();
-  runner::RunOptions ro;
-  ro.list = opt.list;
-  ro.strict = opt.strict;
-  ro.source = program.Lookup(path);
-  auto newMachine = std::make_unique<runner::Machine>(history.input, *newDisk, ro, std::move(c));
-  newCpu->Bind(&newMachine->memory());
+  std::unique_ptr<runner::Disk> newDisk;
+  std::unique_ptr<machine::Machine> newMachine;
+  runner::DebugMachine* newCpm = nullptr;
+  board::DebugBoard* newBoard = nullptr;
   std::string error;
-  if (!newMachine->Load(program.image(), opt.args, error)) return error;
-  if (machine && !ended) disk->CloseAll();
+  if (profile) {
+    board::BoardOptions bo;
+    bo.source = program.Lookup(path);
+    bo.strict = opt.strict;
+    auto b = std::make_unique<board::DebugBoard>(*profile, *opt.console, bo);
+    newBoard = b.get();
+    for (const auto& [at, bytes] : program.pieces())
+      if (!b->board().LoadBinary(bytes, at, error)) return error;
+    b->board().Reset(program.start());
+    newMachine = std::move(b);
+  } else {
+    newDisk = std::make_unique<runner::Disk>();
+    if (!newDisk->Open(opt.drive)) return newDisk->error;
+    newDisk->journal = &history.files;
+    runner::RunOptions ro;
+    ro.list = opt.list;
+    ro.strict = opt.strict;
+    ro.source = program.Lookup(path);
+    auto c = std::make_unique<runner::DebugMachine>(history.input, *newDisk, ro);
+    newCpm = c.get();
+    if (!c->Load(program.image(), opt.args, error)) return error;
+    newMachine = std::move(c);
+  }
+  if (machine && !ended) machine->CloseFiles();
   machine = std::move(newMachine);
   disk = std::move(newDisk);
-  cpu = newCpu;
+  cpu = machine.get();
+  cpm = newCpm;
+  boardMachine = newBoard;
   mem = &machine->memory();
+  interrupts.clear();
   pos = live = t = 0;
   cur = woff = 0;
   std::fill(runs.begin(), runs.end(), 0);
@@ -253,7 +201,13 @@ void Session::Impl::NewInterval() {
 // ---- Forward.
 
 void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
-  if (IsCall(op)) {
+  if (cpu->Interrupted()) [[unlikely]] {
+    // The interrupt pushed the address of the instruction it came before,
+    // or after a HALT it woke (libz80ex keeps PC on a HALT while it waits).
+    const uint16_t sp = cpu->Sp(), ret = mem->Word(sp);
+    if (ret == from || (ret == static_cast<uint16_t>(from + 1) && mem->bytes[from] == 0x76))
+      history.stack.Push({sp, ret, from, true});
+  } else if (IsCall(op)) {
     const uint16_t sp = cpu->Sp();
     if (sp == static_cast<uint16_t>(spBefore - 2)) history.stack.Push({sp, mem->Word(sp), from});
   }
@@ -277,18 +231,6 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   woff = w.size();  // what a step back over this one undoes, should it not go on
   if (!WaitForInput(pc)) return Outcome::kPaused;
   const size_t cpuWrites = w.size();
-  // The BDOS and BIOS write through the memory's log, except a few bytes
-  // set directly (the IOBYTE, the allocation vector); the places a call
-  // can touch are compared before and after it, and what changed
-  // unlogged is logged.
-  const uint16_t de = cpu->Get(Reg::DE), dma = machine->SaveSystem().dma;
-  const std::pair<uint16_t, uint16_t> places[] = {{0, 256}, {de, 258}, {dma, 128}, {0xFE00, 512}};
-  uint8_t before[256 + 258 + 128 + 512];
-  size_t k = 0;
-  for (const auto& [at, n] : places) {
-    for (uint16_t i = 0; i < n; ++i) before[k + i] = mem->bytes[static_cast<uint16_t>(at + i)];
-    k += n;
-  }
   const uint64_t mt = machine->tstates();
   history.files.now = pos - 1;
   const auto trap = machine->Serve(from);
@@ -298,27 +240,14 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     note = "Step back stops after " + At(from) + ": " + cut + ", is too large to undo";
   }
   t += machine->tstates() - mt;
-  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
-  k = 0;
-  for (const auto& [at, n] : places) {
-    for (uint16_t i = 0; i < n; ++i) {
-      const auto a = static_cast<uint16_t>(at + i);
-      if (before[k + i] != mem->bytes[a] && !logged[a]) {
-        w.push_back(uint32_t{a} << 8 | before[k + i]);
-        logged[a] = 1;
-      }
-    }
-    k += n;
-  }
-  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 0;
   woff = w.size();
-  if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
-  if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
+  if (trap == machine::Machine::Trap::kEnd) return Outcome::kEnded;
+  if (trap == machine::Machine::Trap::kStop) return Outcome::kFault;
   CallRecord r;
   r.writes.reserve(w.size() - cpuWrites);
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
-  r.inputAfter = history.input.at();
+  r.inputAfter = machine->InputMark();
   r.sys = machine->SaveSystem();
   for (size_t i = cpuWrites; i < w.size(); ++i) {
     const auto a = static_cast<uint16_t>(w[i] >> 8);
@@ -334,7 +263,8 @@ inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& p
   const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
   const size_t before = mem->log->size();
   t += static_cast<uint64_t>(cpu->Step());
-  ++runs[from];
+  if (!cpu->Interrupted()) [[likely]]
+    ++runs[from];
   ++pos;
   ++live;
   pc = cpu->Pc();
@@ -344,15 +274,17 @@ inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& p
 // The rest of a live step, after the CPU has run the instruction at from.
 inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before,
                                                        uint16_t& pc) {
-  // HALT leaves PC on itself: only an instruction that did not move PC can
-  // have halted.
-  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || (pc == from && cpu->Halted())) [[unlikely]] {
-    const Outcome o = ServeCall(from, pc);
-    if (o != Outcome::kOk) return o;
+  if (cpu->NeedsService(from, pc)) [[unlikely]] {
+    if (cpu->Interrupted()) {
+      interrupts.insert(pos - 1);
+    } else {
+      const Outcome o = ServeCall(from, pc);
+      if (o != Outcome::kOk) return o;
+    }
   }
   std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
   woff = w.size();
-  if (IsCall(op) || (anyWatch && woff != before)) [[unlikely]]
+  if (IsCall(op) || (anyWatch && woff != before) || cpu->Interrupted()) [[unlikely]]
     AfterStep(from, op, spBefore, w.data() + before, woff - before);
   if (pos >= nextInterval) [[unlikely]]
     NewInterval();
@@ -368,8 +300,8 @@ inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op
 // breakpoint or at the goal, or reaches a checkpoint, a limit or a pause.
 // True when it ran one that does (from is its address, o what AfterLive made
 // of it); false when the next instruction, at pc, is a CALL or RST, not run.
-bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o) {
-  DebugCpu& c = *cpu;
+template <class M>
+bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o) {
   const runner::Memory& m = *mem;
   const std::vector<uint32_t>& w = *mem->log;
   const uint8_t* const bp = bps.at();
@@ -389,13 +321,13 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
     if (IsCall(op)) break;
     before = w.size();
     tt += static_cast<uint64_t>(c.Step());
-    ++runCount[f];
+    runCount[f] += !c.Interrupted();
     ++p;
     q = c.Pc();
     bool hit = false;
     if (watch)
       for (size_t i = before; i < w.size(); ++i) hit |= watched[w[i] >> 8] != 0;
-    if (runner::AtSystem(m, q) || m.refusedWrite >= 0 || (q == f && c.Halted()) || hit || p >= pEnd || tt >= tEnd ||
+    if (c.NeedsService(f, q) || hit || p >= pEnd || tt >= tEnd ||
         bp[q] || (until && q == target) || pause.load(std::memory_order_relaxed)) {
       look = true;
       break;
@@ -418,12 +350,12 @@ void Session::Impl::StepReplay() {
   scratch.clear();
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
-  // Only an instruction that entered the system made a call.
-  if (const CallRecord* call = runner::AtSystem(*mem, cpu->Pc()) ? history.Call(pos) : nullptr) {
+  // Only a step the machine served made a call.
+  if (const CallRecord* call = cpu->NeedsService(from, cpu->Pc()) ? history.Call(pos) : nullptr) {
     for (const auto& [a, v] : call->writes) Poke(a, v);
     cpu->Load(call->cpuAfter.data());
     t = call->tAfter;
-    history.input.Seek(call->inputAfter);
+    machine->SeekInput(call->inputAfter);
     machine->RestoreSystem(call->sys);
   }
   ++pos;
@@ -439,10 +371,7 @@ void Session::Impl::StepReplay() {
 // A call that waits for a key waits here, where a pause can stop it before
 // anything is consumed; false when it was paused.
 bool Session::Impl::WaitForInput(uint16_t pc) {
-  const uint8_t c = cpu->Get(Reg::BC) & 0xFF, e = cpu->Get(Reg::DE) & 0xFF;
-  const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
-  const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
-  if (!waits) return true;
+  if (!machine->WaitsForKey(pc)) return true;
   while (!history.input.Ready() && !history.input.Ended()) {
     if (pause.load(std::memory_order_relaxed)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -462,7 +391,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   cpu->Load(iv.cpu.data());
   t = iv.t;
   history.stack.UndoTo(iv.shadow);
-  history.input.Seek(iv.input);
+  machine->SeekInput(iv.input);
   machine->RestoreSystem(iv.sys);
   pos = iv.first;
   cur = interval;
@@ -470,7 +399,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   mem->log = &scratch;
   fine.Clear();
   fine.first = iv.first;
-  const size_t size = cpu->size();
+  const size_t size = cpu->StateSize();
   const size_t count = static_cast<size_t>(target - iv.first + 1);
   fine.cpu.resize(count * size);
   fine.woff.resize(count);
@@ -486,7 +415,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
     fine.woff[i] = woff;
     fine.t[i] = t;
     fine.shadow[i] = history.stack.Mark();
-    fine.input[i] = history.input.at();
+    fine.input[i] = machine->InputMark();
     fine.sys[i] = machine->SaveSystem();
     if (pos == target) break;
     StepReplay();
@@ -505,10 +434,10 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
   if (fine.Holds(history.intervals[interval].first, target)) {
     const size_t i = static_cast<size_t>(target - fine.first);
     history.Undo(*mem, interval, fine.woff[i], endWrites);
-    cpu->Load(&fine.cpu[i * cpu->size()]);
+    cpu->Load(&fine.cpu[i * cpu->StateSize()]);
     t = fine.t[i];
     history.stack.UndoTo(fine.shadow[i]);
-    history.input.Seek(fine.input[i]);
+    machine->SeekInput(fine.input[i]);
     machine->RestoreSystem(fine.sys[i]);
     pos = target;
     cur = interval;
@@ -517,8 +446,9 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     BuildFine(interval, target);
   }
   bps.Undo(pos);
-  --runs[cpu->Pc()];
-  if (history.files.Sync(pos)) disk->CloseAll();  // a kept file may be another now
+  if (interrupts.empty() || !interrupts.count(pos)) [[likely]]
+    --runs[cpu->Pc()];
+  if (history.files.Sync(pos)) machine->CloseFiles();  // a kept file may be another now
   wroteFrom = woff;
   wroteTo = endWrites;
   mem->log = &scratch;
@@ -531,6 +461,8 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
 void Session::Impl::Rebase() {
   live = pos;
   fault.reset();
+  interrupts.erase(interrupts.lower_bound(pos), interrupts.end());
+  machine->Rebased();
   history.Clear();
   NewInterval();
 }
@@ -546,6 +478,7 @@ void Session::Impl::DropLast() {
   history.stack.Truncate();
   history.intervals.back().writes.resize(woff);
   history.EraseCallsFrom(pos);
+  interrupts.erase(interrupts.lower_bound(pos), interrupts.end());
   Fine& fine = history.fine;
   if (fine.first == history.intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
@@ -572,7 +505,7 @@ Stop Session::Impl::Make(StopReason reason, std::string description) {
 
 Stop Session::Impl::Finish(int status, std::string message) {
   ended = true;
-  disk->CloseAll();
+  machine->CloseFiles();
   opt.console->Flush();
   mem->log = nullptr;
   Stop s;
@@ -638,7 +571,7 @@ Stop Session::Impl::Run(Goal goal) {
     uint16_t from = pc;
     if (pos == live) {
       Outcome o = Outcome::kOk;
-      if (!fast || !FastLive(goal, from, pc, o)) {
+      if (!fast || !(cpm ? FastLive(*cpm, goal, from, pc, o) : FastLive(*cpu, goal, from, pc, o))) {
         from = pc;
         o = StepLive(from, pc);
       }
@@ -683,8 +616,9 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
-      ++runs[from];
-      if (history.files.Sync(pos)) disk->CloseAll();
+      if (!cpu->Interrupted()) [[likely]]
+        ++runs[from];
+      if (history.files.Sync(pos)) machine->CloseFiles();
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
@@ -779,7 +713,7 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
 Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() {
   if (impl_->machine && !impl_->ended) {
-    impl_->disk->CloseAll();
+    impl_->machine->CloseFiles();
     impl_->opt.console->Flush();
   }
   if (impl_->mem) impl_->mem->log = nullptr;
@@ -811,6 +745,10 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, std::vect
   request.path = options.path;
   request.text = options.text;
   request.format = &kCpmFormat;
+  if (!options.board.empty()) {
+    request.format = &kIntelHexFormat;
+    map.PlaceAtAddresses();
+  }
   Collector collector(map, errors, options.path);
   DiskFileSystem files;
   try {
@@ -834,6 +772,19 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, ProgramMa
   }
   std::unique_ptr<Session> s(new Session());
   Impl& d = *s->impl_;
+  if (!options.board.empty()) {
+    board::Profile profile;
+    std::string error;
+    if (!board::FindProfile(options.board, profile, error)) {
+      errors.push_back(error);
+      return nullptr;
+    }
+    if (!program.placedAtAddresses()) {
+      errors.push_back("a program for a board is assembled at its own addresses, not as a CP/M image");
+      return nullptr;
+    }
+    d.profile = std::move(profile);
+  }
   d.opt = options;
   d.history.input.Bind(options.console);
   d.path = options.path;
@@ -1013,7 +964,7 @@ std::vector<Frame> Session::CallStack() const {
   for (size_t i = shadow.size(); i-- > 0;) {
     const Shadow& s = shadow[i];
     if (s.slot < sp || d.mem->Word(s.slot) != s.ret) continue;
-    frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot});
+    frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot, s.interrupt});
   }
   return frames;
 }

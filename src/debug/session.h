@@ -1,6 +1,7 @@
-// A debug session: one CP/M program, assembled from its source as a CP/M
-// image, run on the runner's machine (the same BDOS, BIOS, drive A: and
-// console as orvane-run, so it behaves the same run or debugged) under the
+// A debug session: one program, assembled from its source as a CP/M image
+// and run on the runner's machine (the same BDOS, BIOS, drive A: and console
+// as orvane-run, so it behaves the same run or debugged), or assembled for a
+// Z80 board and run on orvane-run --board's machine, under the
 // control of a debugger: breakpoints on statements with conditions and hit
 // counts, data breakpoints, stepping into, over and out, pausing, and stepping
 // back through a recorded history of the last instructions.
@@ -46,6 +47,12 @@ struct LaunchOptions {
   // orvane-run --strict does): the program being debugged is the user's own.
   // False: it is answered A=0, HL=0, as orvane-run does by default.
   bool strict = true;
+  // The machine: empty for CP/M; else a board, by the name of a built-in
+  // profile or a board file's path. On a board the program is assembled as
+  // for Intel HEX and loaded at its own addresses (ROM included), and starts
+  // where END says (0000H without a start); args, drive and list do not
+  // apply.
+  std::string board;
 };
 
 enum class StopReason {
@@ -102,12 +109,16 @@ struct DataBreakpoint {
   std::string name;              // how the description names it ("COUNT", "0200H")
 };
 
-// One CALL or RST whose return address is still on the stack.
+// One CALL or RST, or an interrupt taken, whose return address is still on
+// the stack.
 struct Frame {
   uint16_t address = 0;  // frame 0: PC; further frames: the CALL or RST
   int line = 0;          // its statement's line; 0 when none
   uint16_t returnAddress = 0;  // further frames: where it returns to
   uint16_t slot = 0;           // further frames: where the return address lies on the stack
+  // Further frames: an interrupt taken before the instruction at address
+  // (returnAddress is the same), not a CALL or RST.
+  bool interrupt = false;
 };
 
 // One disassembled instruction.

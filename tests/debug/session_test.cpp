@@ -30,6 +30,7 @@
 #include "row_file.h"
 
 namespace fs = std::filesystem;
+using orvane::debug::Frame;
 using orvane::debug::LaunchOptions;
 using orvane::debug::Session;
 using orvane::debug::Stop;
@@ -778,3 +779,134 @@ TEST(Session, AChangeTooLargeToKeepCutsTheHistory) {
 }
 
 }  // namespace
+
+// A board's console: bytes there until they run out, then the end.
+class LineConsole : public orvane::runner::Console {
+ public:
+  explicit LineConsole(std::string in) : in_(std::move(in)) {}
+  int Read() override { return pos_ < in_.size() ? static_cast<unsigned char>(in_[pos_++]) : -1; }
+  bool Ready() override { return pos_ < in_.size(); }
+  bool Ended() override { return pos_ >= in_.size(); }
+  bool Write(const uint8_t* b, size_t n) override {
+    out.append(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  std::string out;
+
+ private:
+  std::string in_;
+  size_t pos_ = 0;
+};
+
+// On a board, an IM 1 receive interrupt is one step: a breakpoint in the
+// handler shows the interrupt's frame, reverse continue and step back go
+// back across interrupts to the instruction interrupted, and the byte is
+// received again as the first time, nothing sent twice.
+TEST(Session, BoardInterruptsStepBack) {
+  LineConsole console("ab.");
+  LaunchOptions opt;
+  opt.path = "ring.z80";
+  opt.board = "sbc-acia";
+  opt.console = &console;
+  opt.text =
+      "        ORG 0\n"          // 1
+      "        DI\n"             // 2
+      "        LD SP,&H9000\n"   // 3
+      "        JP START\n"       // 4
+      "        ORG &H38\n"       // 5
+      "RX:     PUSH AF\n"        // 6   0038H
+      "        IN A,(&H81)\n"    // 7   0039H
+      "        LD (GOT),A\n"     // 8
+      "        LD A,1\n"         // 9
+      "        LD (NEW),A\n"     // 10
+      "        POP AF\n"         // 11
+      "        EI\n"             // 12
+      "        RETI\n"           // 13
+      "START:  LD A,3\n"         // 14
+      "        OUT (&H80),A\n"   // 15
+      "        LD A,&H96\n"      // 16
+      "        OUT (&H80),A\n"   // 17
+      "        IM 1\n"           // 18
+      "        XOR A\n"          // 19
+      "        LD (NEW),A\n"     // 20
+      "        EI\n"             // 21
+      "WAIT:   LD A,(NEW)\n"     // 22
+      "        OR A\n"           // 23
+      "        JR Z,WAIT\n"      // 24
+      "        DI\n"             // 25
+      "        XOR A\n"          // 26
+      "        LD (NEW),A\n"     // 27
+      "        LD A,(GOT)\n"     // 28
+      "        OUT (&H81),A\n"   // 29
+      "        CP 46\n"          // 30
+      "        JR Z,DONE\n"      // 31
+      "        EI\n"             // 32
+      "        JR WAIT\n"        // 33
+      "DONE:   HALT\n"           // 34
+      "GOT     EQU &H8000\n"     // 35
+      "NEW     EQU &H8001\n"     // 36
+      "        END\n";           // 37
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  EXPECT_EQ(s->LastStop().address, 0x0000);
+  EXPECT_EQ(s->LastStop().line, 2);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(7, "", 0, error), 0) << error;
+
+  Stop stop = s->Continue();
+  ASSERT_EQ(stop.reason, StopReason::kBreakpoint) << stop.description;
+  EXPECT_EQ(stop.address, 0x0039);
+  EXPECT_EQ(s->Register("SP")->value, 0x8FFCu);  // the return address and AF
+  std::vector<Frame> frames = s->CallStack();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_FALSE(frames[0].interrupt);
+  EXPECT_TRUE(frames[1].interrupt);
+  EXPECT_EQ(frames[1].slot, 0x8FFE);
+  EXPECT_EQ(frames[1].returnAddress, frames[1].address);
+  EXPECT_TRUE(frames[1].line >= 22 && frames[1].line <= 24) << frames[1].line;  // the loop waiting
+  const Frame first = frames[1];
+  EXPECT_EQ(s->RunCount(0x0038), 1u);
+  EXPECT_EQ(s->RunCount(0x0039), 0u);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x61u);  // 'a'
+
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x62u);  // 'b'
+  EXPECT_EQ(console.out, "a");
+
+  // Back to the second arrival, then the first, then out of the handler.
+  stop = s->ReverseContinue();
+  EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->RunCount(0x0038), 2u);
+  stop = s->ReverseContinue();
+  EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->RunCount(0x0038), 1u);
+  EXPECT_EQ(s->StepBack().address, 0x0038);
+  stop = s->StepBack();
+  EXPECT_EQ(stop.address, first.address);
+  EXPECT_EQ(stop.line, first.line);
+  EXPECT_EQ(s->Register("SP")->value, 0x9000u);
+  EXPECT_EQ(s->CallStack().size(), 1u);
+  EXPECT_EQ(s->RunCount(0x0038), 0u);
+
+  // Forward again: the same interrupt at the same place, the same byte.
+  stop = s->StepInto();
+  EXPECT_EQ(stop.address, 0x0038);
+  EXPECT_EQ(s->CallStack().size(), 2u);
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x61u);
+
+  s->ClearBreakpoints();
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
+  EXPECT_EQ(stop.line, 34);
+  EXPECT_EQ(stop.description, "Stopped: HALT at 006DH with interrupts disabled, line 34");
+  EXPECT_EQ(s->RunCount(0x0038), 3u);
+  EXPECT_EQ(console.out, "ab.");  // each byte sent once, replays or not
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kExited);
+  EXPECT_EQ(stop.exitStatus, 5);
+}
