@@ -61,7 +61,10 @@ class DebugDriver {
 
   // name is the source's name in the messages, dir is drive A:. The console
   // is the window's; the program reads typed keys from it and writes to it.
-  DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir);
+  // board: empty for CP/M, else the board's name or board file (the program
+  // placed at its own addresses).
+  DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir,
+              std::string board = {});
   ~DebugDriver();
   DebugDriver(const DebugDriver&) = delete;
   DebugDriver& operator=(const DebugDriver&) = delete;

@@ -689,8 +689,7 @@ class WindowTest : public QObject {
 
   // The board box: the built-in boards and "Board file...", the choice kept
   // in the settings and the program run again on the board chosen; a board
-  // file with a mistake is said and changes nothing; Debug on a board is
-  // refused with the reason.
+  // file with a mistake is said and changes nothing.
   void boardBox() {
     // Prints its name's first letter from ROM: on a board without ROM at
     // 0000H, or RAM only, the same program runs.
@@ -762,11 +761,69 @@ class WindowTest : public QObject {
     QVERIFY(console);
     QCOMPARE(console->findChild<QComboBox*>(QStringLiteral("cboBoard"))->currentText(), QStringLiteral("mine.board"));
     QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    // Debug on a board: refused, with what to do.
-    Do("choose:" + Path("e.z80"));
+  }
+
+  // Debug (Shift+F9) with "Intel Hex Output": on the board the run console
+  // chose, at the program's own addresses. A breakpoint inside the receive
+  // interrupt's handler stops there when a key is typed, the call stack names
+  // the interrupt, and Step Back goes out of the handler to the HALT the
+  // interrupt came at.
+  void debuggerOnBoard() {
+    using orvane::qt::DebugWindow;
+    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), QStringLiteral("sbc-acia"));
+    QFile f(Path("i.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("        JP MAIN\n"               // 1
+                    "        ORG &H38\n"              // 2
+                    "RXINT:  IN A,(&H81)\n"           // 3
+                    "        OUT (&H81),A\n"          // 4
+                    "        EI\n"                    // 5
+                    "        RETI\n"                  // 6
+                    "MAIN:   LD SP,0\n"               // 7
+                    "        LD A,3\n"                // 8
+                    "        OUT (&H80),A\n"          // 9
+                    "        LD A,&H96\n"             // 10
+                    "        OUT (&H80),A\n"          // 11
+                    "        IM 1\n"                  // 12
+                    "        EI\n"                    // 13
+                    "IDLE:   HALT\n"                  // 14
+                    "        JR IDLE\n") > 0);        // 15
+    f.close();
+    Do("choose:" + Path("i.z80"));
     window_->DebugProgram();
-    QVERIFY(!window_->findChild<orvane::qt::DebugWindow*>());
-    QVERIFY2(Status().startsWith("Debug (Shift+F9) debugs CP/M programs only for now"), qPrintable(Status()));
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("Debug: i.z80 on sbc-acia"));
+    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(1), 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QCOMPARE(source->item(d->RowOfLine(3), 2)->text(), QStringLiteral("0038"));
+    const QRect cell = source->visualItemRect(source->item(d->RowOfLine(3), 0));
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(d->Running(), 30000);
+    QTest::keyClicks(d->findChild<QWidget*>(QStringLiteral("console")), QStringLiteral("z"));
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(3), 30000);
+    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 3"), qPrintable(d->StatusText()));
+    QStringList frames;
+    for (const orvane::DebugFrame& frame : d->State().stack) frames << QString::fromStdString(frame.text);
+    QVERIFY2(frames.join('|').contains(QStringLiteral("interrupt")), qPrintable(frames.join('|')));
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(14), 30000);
+    // Forwards again: the key typed comes again, and so does the interrupt.
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
+    QVERIFY2(stopped(3), qPrintable(QString::number(d->CurrentLine()) + ": " + d->StatusText()));
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("z"), 30000);
   }
 
   // Debug (Shift+F9): the debugger window stops at the first statement; a

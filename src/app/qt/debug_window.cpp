@@ -301,12 +301,13 @@ void MemoryModel::Show(const std::vector<uint8_t>& memory) {
 // The window.
 
 DebugWindow::DebugWindow(debug::ProgramMap program, std::vector<dv::SourceRow> rows, std::string name,
-                         std::string dir, const QString& title, QWidget* parent)
+                         std::string dir, const QString& title, QWidget* parent, std::string board)
     : QWidget(parent, Qt::Window),
       program_(std::move(program)),
       rows_(std::move(rows)),
       name_(std::move(name)),
-      dir_(std::move(dir)) {
+      dir_(std::move(dir)),
+      board_(std::move(board)) {
   for (const auto& symbol : program_.symbols()) symbols_.emplace(symbol.name, symbol.value);
   setObjectName(QStringLiteral("frmDebug"));
   setWindowTitle(title);
@@ -803,7 +804,7 @@ int DebugWindow::RowOfLine(int line) const {
 
 void DebugWindow::Start() {
   console_ = std::make_unique<QueueConsole>();
-  driver_ = std::make_unique<DebugDriver>(program_, *console_, name_, dir_);
+  driver_ = std::make_unique<DebugDriver>(program_, *console_, name_, dir_, board_);
   driver_->Start();
   timer_.start(10);
   EnableButtons();

@@ -88,8 +88,9 @@ class DebugWindow : public QWidget {
 
  public:
   // rows: one per source line; name: the source's in messages; dir: drive A:.
+  // board: empty for CP/M, else the board the program runs on.
   DebugWindow(debug::ProgramMap program, std::vector<debugview::SourceRow> rows, std::string name, std::string dir,
-              const QString& title, QWidget* parent);
+              const QString& title, QWidget* parent, std::string board = {});
   ~DebugWindow() override;
 
   void Start();
@@ -143,7 +144,7 @@ class DebugWindow : public QWidget {
   std::vector<debugview::SourceRow> rows_;
   std::map<int, int> rowOfAddress_, rowOfLine_;
   debugview::Symbols symbols_;
-  std::string name_, dir_;
+  std::string name_, dir_, board_;
 
   runner::Screen terminal_;
   std::unique_ptr<QueueConsole> console_;

@@ -30,6 +30,9 @@
 #include <QShowEvent>
 
 #include "twips.h"
+#if ORVANE_HAVE_RUNNER
+#include "board/host_board.h"
+#endif
 
 namespace orvane::qt {
 
@@ -377,17 +380,19 @@ void MainWindow::RunProgram() {
 void MainWindow::DebugProgram() {
 #if ORVANE_HAVE_RUNNER
   if (logic_->Running()) return;
-  if (w_.optIntelHex->isChecked()) {
-    ops_->SetStatus(
-        "Debug (Shift+F9) debugs CP/M programs only for now: F9 runs this one on the board; select CPM "
-        "Executable to debug it as a CP/M program");
-    return;
-  }
   QFileInfo info;
-  if (!AssembleForRun(true, info)) return;
+  const bool onBoard = w_.optIntelHex->isChecked();
+  if (!AssembleForRun(true, info, onBoard)) return;
+  // The board the run console's box chose last.
+  const std::string board =
+      onBoard ? QFile::encodeName(QSettings(kSettingsOrganization, kSettingsApplication)
+                                      .value(QStringLiteral("board"), QString::fromLatin1(board::kDefaultBoard))
+                                      .toString())
+                    .toStdString()
+              : std::string();
   // The window open on the program the last run ran is shown again; a new
   // assembly (for Run or Debug, of this file or another) replaces it.
-  if (debugger_ && debuggerProgram_ == programCount_) {
+  if (debugger_ && debuggerProgram_ == programCount_ && debuggerBoard_ == board) {
     debugger_->raise();
     debugger_->activateWindow();
     return;
@@ -398,8 +403,11 @@ void MainWindow::DebugProgram() {
   }
   debugger_ = new DebugWindow(*program_, rows_, info.fileName().toStdString(),
                               QFile::encodeName(info.absolutePath()).toStdString(),
-                              QStringLiteral("Debug: ") + info.fileName(), this);
+                              QStringLiteral("Debug: ") + info.fileName() +
+                                  (onBoard ? QStringLiteral(" on ") + QFileInfo(QFile::decodeName(QByteArray::fromStdString(board))).fileName() : QString()),
+                              this, board);
   debuggerProgram_ = programCount_;
+  debuggerBoard_ = board;
   debugger_->setAttribute(Qt::WA_DeleteOnClose);
   // Beside this window on its screen, narrowed to the room there the first
   // time; the size kept from the last time stays.
@@ -436,10 +444,11 @@ bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool hex) {
     program_.reset();
     auto program = std::make_unique<AssembledProgram>();
     auto hexProgram = std::make_unique<HexProgram>();
+    if (hex) program->PlaceAtAddresses();
     std::vector<debugview::SourceRow> rows;
     boxLines_.clear();
     logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
-      rows.push_back(debugview::MakeSourceRow(s, program->image().size()));
+      rows.push_back(hex ? debugview::MakePlacedSourceRow(s) : debugview::MakeSourceRow(s, program->image().size()));
       program->Add(s);
       if (hex) hexProgram->Add(s);
       if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);

@@ -57,7 +57,8 @@ class MainWindow : public QWidget {
   // chosen in the box beside the console.
   void RunProgram();
   // Debug (Shift+F9): assembles as Run does, then opens the debugger window
-  // stopped at the program's first statement. CP/M programs only.
+  // stopped at the program's first statement: on CP/M, or with "Intel Hex
+  // Output" on the board the run console's box chose last.
   void DebugProgram();
 
   QtWindowOps& Ops() { return *ops_; }
@@ -121,6 +122,7 @@ class MainWindow : public QWidget {
   QPointer<DebugWindow> debugger_;
   // Counts the assemblies for Run and Debug; the debugger's is the one it holds.
   uint64_t programCount_ = 0, debuggerProgram_ = 0;
+  std::string debuggerBoard_;  // the board the debugger runs on ("" CP/M)
 #endif
 };
 
