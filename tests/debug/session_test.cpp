@@ -910,3 +910,60 @@ TEST(Session, BoardInterruptsStepBack) {
   EXPECT_EQ(stop.reason, StopReason::kExited);
   EXPECT_EQ(stop.exitStatus, 5);
 }
+
+// The profile and the coverage of a debug session are orvane-run's for the
+// same program, however the session stepped back and ran on again.
+TEST(Session, ProfileAndCoverageAreOrvaneRunsWhateverTheSteps) {
+  Workspace w;
+  const fs::path d = w.dir();
+  std::ofstream(d / "prog.z80") << "START:  LD B,10\n"   // 1
+                                   "LOOP:   CALL ONE\n"   // 2
+                                   "        DJNZ LOOP\n"  // 3
+                                   "        RET\n"        // 4
+                                   "ONE:    CALL TWO\n"   // 5
+                                   "        RET\n"        // 6
+                                   "TWO:    LD A,B\n"     // 7
+                                   "        CP 5\n"       // 8
+                                   "        RET NZ\n"     // 9
+                                   "        INC A\n"      // 10
+                                   "        RET\n";       // 11
+  std::ofstream(d / "in.txt") << "";
+  const std::string cmd = "cd " + Quote(d.string()) + " && " + Quote(ORVANE_ASM) +
+                          " -q --run --profile run.out --coverage run.info -l prog.LST -o prog.com prog.z80"
+                          " <in.txt >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << Slurp(d / "err.txt");
+  StringConsole console("");
+  LaunchOptions opt;
+  opt.path = (d / "prog.z80").string();
+  opt.drive = d.string();
+  opt.console = &console;
+  opt.profile = (d / "debug.out").string();
+  opt.coverage = (d / "debug.info").string();
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(10, "", 0, error), 0) << error;
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  for (int i = 0; i < 25; ++i) s->StepBack();
+  s->StepOver();
+  s->ClearBreakpoints();
+  const Stop end = s->Continue();
+  ASSERT_EQ(end.reason, StopReason::kExited) << end.description;
+  EXPECT_EQ(end.note, "");
+  // All but the command line that made them.
+  auto body = [](const fs::path& p) {
+    std::stringstream in(Slurp(p));
+    std::string out, line;
+    while (std::getline(in, line))
+      if (line.rfind("cmd:", 0) != 0) out += line + "\n";
+    return out;
+  };
+  const std::string profile = body(d / "debug.out");
+  EXPECT_NE(profile.find("fn="), std::string::npos) << profile;
+  EXPECT_EQ(profile, body(d / "run.out"));
+  EXPECT_EQ(body(d / "debug.info"), body(d / "run.info"));
+  std::string written;
+  EXPECT_TRUE(s->WriteCoverage((d / "again.info").string(), written)) << written;
+  EXPECT_EQ(body(d / "again.info"), body(d / "run.info"));
+}
