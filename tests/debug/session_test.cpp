@@ -967,3 +967,39 @@ TEST(Session, ProfileAndCoverageAreOrvaneRunsWhateverTheSteps) {
   EXPECT_TRUE(s->WriteCoverage((d / "again.info").string(), written)) << written;
   EXPECT_EQ(body(d / "again.info"), body(d / "run.info"));
 }
+
+// A board's run ends where orvane-run --board ends it: each stops AT its
+// instruction with orvane-run's message, and continuing ends with its status.
+TEST(Session, BoardEndsAsOrvaneRunEndsThem) {
+  struct Row {
+    const char* source;
+    const char* input;
+    const char* description;
+    int status;
+  };
+  const Row rows[] = {
+      {" DI\n HALT\n", "", "Stopped: HALT at 0001H with interrupts disabled, line 2", 5},
+      {" EI\n HALT\n", "", "Stopped: HALT at 0001H: interrupts are enabled, but no device can interrupt, line 2", 5},
+      // Receive interrupts on, then a HALT with nothing more to come.
+      {" LD A,&H96\n OUT (&H80),A\n IM 1\n EI\n HALT\n", "",
+       "Stopped: HALT at 0007H waits for console input, and the input has ended, line 5", 9},
+      {" LD A,1\n LD (&H10),A\n", "", "Stopped: the instruction at 0002H wrote to 0010H, which is ROM, line 2", 6},
+  };
+  for (const Row& r : rows) {
+    LineConsole console(r.input);
+    LaunchOptions opt;
+    opt.path = "b.z80";
+    opt.text = r.source;
+    opt.board = "sbc-acia";
+    opt.console = &console;
+    std::vector<std::string> errors;
+    auto s = Session::Create(opt, errors);
+    ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+    const Stop stop = s->Continue();
+    EXPECT_EQ(stop.reason, StopReason::kException) << r.source;
+    EXPECT_EQ(stop.description, r.description) << r.source;
+    const Stop end = s->Continue();
+    EXPECT_EQ(end.reason, StopReason::kExited) << r.source;
+    EXPECT_EQ(end.exitStatus, r.status) << r.source;
+  }
+}
