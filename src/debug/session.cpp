@@ -194,6 +194,7 @@ std::string Session::Impl::Start() {
   machine = std::move(newMachine);
   disk = std::move(newDisk);
   cpu = machine.get();
+  history.machine = cpu;
   cpm = newCpm;
   boardMachine = newBoard;
   mem = &machine->memory();
@@ -220,7 +221,7 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem());
+  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem(), machine->InputMark());
   cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;

@@ -1003,3 +1003,66 @@ TEST(Session, BoardEndsAsOrvaneRunEndsThem) {
     EXPECT_EQ(end.exitStatus, r.status) << r.source;
   }
 }
+
+// A board program that polls its 68B50: a step back across checkpoints
+// into the middle of the run, then on again, reads each byte where it read
+// it the first time, and each is echoed once.
+TEST(Session, BoardPollingAcrossCheckpoints) {
+  LineConsole console("abcdefg.");
+  LaunchOptions opt;
+  opt.path = "echo.z80";
+  opt.board = "sbc-acia";
+  opt.console = &console;
+  opt.text =
+      "        ORG 0\n"          // 1
+      "        LD SP,&H9000\n"   // 2
+      "        LD A,3\n"         // 3
+      "        OUT (&H80),A\n"   // 4
+      "        LD A,&H16\n"      // 5
+      "        OUT (&H80),A\n"   // 6
+      "NEXT:   LD DE,1000\n"     // 7   about 4000 instructions between bytes
+      "DLY:    DEC DE\n"         // 8
+      "        LD A,D\n"         // 9
+      "        OR E\n"           // 10
+      "        JR NZ,DLY\n"      // 11
+      "POLL:   IN A,(&H80)\n"    // 12
+      "        RRCA\n"           // 13
+      "        JR NC,POLL\n"     // 14
+      "        IN A,(&H81)\n"    // 15
+      "        LD C,A\n"         // 16
+      "WAITTX: IN A,(&H80)\n"    // 17
+      "        AND 2\n"          // 18
+      "        JR Z,WAITTX\n"    // 19
+      "        LD A,C\n"         // 20
+      "        OUT (&H81),A\n"   // 21
+      "        CP 46\n"          // 22
+      "        JR NZ,NEXT\n"     // 23
+      "        DI\n"             // 24
+      "        HALT\n";          // 25
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(16, "", 0, error), 0) << error;
+  for (const char c : std::string("abc")) {
+    ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+    EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>(c));
+  }
+  const uint64_t third = s->Instructions();
+  const uint64_t t = s->Tstates();
+  EXPECT_EQ(console.out, "ab");
+  for (int i = 0; i < 3000; ++i) s->StepBack();
+  EXPECT_EQ(s->Instructions(), third - 3000);
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->Instructions(), third);
+  EXPECT_EQ(s->Tstates(), t);
+  EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>('c'));
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>('d'));
+  s->ClearBreakpoints();
+  const Stop stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
+  EXPECT_EQ(stop.line, 25);
+  EXPECT_EQ(console.out, "abcdefg.");
+  EXPECT_EQ(s->Continue().exitStatus, 5);
+}
