@@ -252,9 +252,26 @@ Board::StepKind Board::Step(int& tstates) {
              (page(a) == Kind::kRom ? ", which is ROM" : ", where there is no memory"),
          from);
   }
-  if (z80ex_get_reg(cpu_, regPC) == from && z80ex_doing_halt(cpu_) && !z80ex_get_reg(cpu_, regIFF1) &&
-      stopStatus_ == 0)
-    Stop(runner::kHalt, "HALT at " + Hex4(from) + " with interrupts disabled", from);
+  if (z80ex_get_reg(cpu_, regPC) == from && z80ex_doing_halt(cpu_) && stopStatus_ == 0) {
+    if (!z80ex_get_reg(cpu_, regIFF1)) {
+      Stop(runner::kHalt, "HALT at " + Hex4(from) + " with interrupts disabled", from);
+    } else if (!irq_ && !nmi_) {
+      // A HALT nothing can wake ends the run, as Run ends it.
+      bool any = false, live = false;
+      for (const Device& d : devices_)
+        std::visit(
+            [&](const auto& dev) {
+              any = any || dev.CanInterrupt(false);
+              live = live || dev.CanInterrupt(console_.Ended());
+            },
+            d);
+      if (!live && any)
+        Stop(runner::kInputEnded, "HALT at " + Hex4(from) + " waits for console input, and the input has ended",
+             from);
+      else if (!live)
+        Stop(runner::kHalt, "HALT at " + Hex4(from) + ": interrupts are enabled, but no device can interrupt", from);
+    }
+  }
   return StepKind::kInstruction;
 }
 

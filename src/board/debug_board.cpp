@@ -11,20 +11,20 @@ constexpr int32_t kKind = ~0xFFFF;
 }  // namespace
 
 int32_t JournalLine::Answer(int32_t kind, int32_t live) {
-  if (at_ < answers_.size()) return answers_[at_++] & 0xFFFF;
+  if (Replaying()) return answers_[static_cast<size_t>(at_++ - base_)] & 0xFFFF;
   answers_.push_back(kind | (live & 0xFFFF));
   ++at_;
   return live & 0xFFFF;
 }
 
 bool JournalLine::Ready() {
-  if (at_ < answers_.size()) return Answer(kReady, 0) != 0;
+  if (Replaying()) return Answer(kReady, 0) != 0;
   return Answer(kReady, !kept_.empty() || real_.Ready()) != 0;
 }
 
 int JournalLine::Read() {
   int32_t c = 0xFFFF;
-  if (at_ < answers_.size()) {
+  if (Replaying()) {
     c = Answer(kRead, 0);
   } else if (!kept_.empty()) {
     c = Answer(kRead, kept_.front());
@@ -37,12 +37,12 @@ int JournalLine::Read() {
 }
 
 bool JournalLine::Ended() {
-  if (at_ < answers_.size()) return Answer(kEnded, 0) != 0;
+  if (Replaying()) return Answer(kEnded, 0) != 0;
   return Answer(kEnded, kept_.empty() && real_.Ended()) != 0;
 }
 
 void JournalLine::Write(uint8_t byte) {
-  if (at_ < answers_.size()) {
+  if (Replaying()) {
     ++at_;  // sent the first time
     return;
   }
@@ -52,11 +52,12 @@ void JournalLine::Write(uint8_t byte) {
 
 void JournalLine::Truncate() {
   std::deque<uint8_t> again;
-  for (size_t i = static_cast<size_t>(at_); i < answers_.size(); ++i)
+  for (size_t i = static_cast<size_t>(at_ - base_); i < answers_.size(); ++i)
     if ((answers_[i] & kKind) == kRead && (answers_[i] & 0xFFFF) != 0xFFFF)
       again.push_back(static_cast<uint8_t>(answers_[i]));
   kept_.insert(kept_.begin(), again.begin(), again.end());
-  answers_.resize(static_cast<size_t>(at_));
+  answers_.resize(static_cast<size_t>(at_ - base_));
+  Forget(at_);
 }
 
 DebugBoard::DebugBoard(const Profile& profile, runner::Console& console, BoardOptions options)

@@ -29,17 +29,27 @@ class JournalLine final : public SerialLine {
   bool QuitRequested() override { return real_.QuitRequested(); }
   uint64_t at() const { return at_; }
   void Seek(uint64_t at) { at_ = at; }
-  // What comes after the present place will not be run again: the answers
-  // go, the bytes read among them are kept to be read again.
+  // Forgets the answers before at: nothing goes back past it.
+  void Forget(uint64_t at) {
+    while (base_ < at && !answers_.empty()) {
+      answers_.pop_front();
+      ++base_;
+    }
+  }
+  size_t Bytes() const { return answers_.size() * sizeof(int32_t) + kept_.size(); }
+  // Nothing goes back before the present place, and what comes after it
+  // will not be run again: the answers go, the bytes read among those after
+  // it are kept to be read again.
   void Truncate();
 
  private:
   // The next kept answer, or live kept as the next one, of its kind.
   int32_t Answer(int32_t kind, int32_t live);
   runner::Console& real_;
-  std::vector<int32_t> answers_;
+  bool Replaying() const { return at_ < base_ + answers_.size(); }
+  std::deque<int32_t> answers_;  // answers_[0] is answer number base_
   std::deque<uint8_t> kept_;
-  uint64_t at_ = 0;
+  uint64_t base_ = 0, at_ = 0;
 };
 
 class DebugBoard final : public machine::Machine {
@@ -80,6 +90,8 @@ class DebugBoard final : public machine::Machine {
 
   uint64_t InputMark() const override { return line_.at(); }
   void SeekInput(uint64_t mark) override { line_.Seek(mark); }
+  void ForgetInput(uint64_t mark) override { line_.Forget(mark); }
+  size_t InputBytes() const override { return line_.Bytes(); }
   void Rebased() override { line_.Truncate(); }
 
  private:

@@ -502,6 +502,8 @@ void Adapter::DoLaunch(const Request& r) {
   if (!text("input", input)) return out_.Fail(r, "launch: 'input' must be a file name");
   if (!text("board", opt.board))
     return out_.Fail(r, "launch: 'board' must name a built-in board or a board file");
+  if (!text("profile", opt.profile)) return out_.Fail(r, "launch: 'profile' must be a file name");
+  if (!text("coverage", opt.coverage)) return out_.Fail(r, "launch: 'coverage' must be a file name");
   if (const auto it = a.find("args"); it != a.end() && !it->is_null()) {
     if (!it->is_array()) return out_.Fail(r, "launch: 'args' must be an array of strings");
     for (const json& s : *it) {
@@ -534,6 +536,9 @@ void Adapter::DoLaunch(const Request& r) {
   if (ec) programPath_ = opt.path;
   opt.drive = !cwd.empty() ? cwd : fs::path(programPath_).parent_path().string();
   if (opt.drive.empty()) opt.drive = ".";
+  // The profile and the coverage go where the program's files go.
+  for (std::string* file : {&opt.profile, &opt.coverage})
+    if (!file->empty() && fs::path(*file).is_relative()) *file = (fs::path(opt.drive) / *file).string();
   if (std::string why; !ReadRegular(opt.path, kMaxSource, nullptr, why))
     return out_.Fail(r, "launch: cannot read the source " + opt.path + ": " + why);
   if (!input.empty()) {

@@ -102,8 +102,8 @@ class InputLog final : public machine::InputJournal {
   uint64_t at() const override { return at_; }
   void Seek(uint64_t at) override { at_ = at; }
   // Forgets the keys before at: nothing goes back past it.
-  void Forget(uint64_t at);
-  size_t Bytes() const { return keys_.size(); }
+  void Forget(uint64_t at) override;
+  size_t Bytes() const override { return keys_.size(); }
 
  private:
   uint64_t end() const { return base_ + keys_.size(); }
@@ -218,7 +218,10 @@ class History {
   // read yet stay).
   void Clear();
   // A new interval from instruction pos on, the last.
-  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys);
+  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys,
+                  uint64_t input);
+  // The machine whose console input journal the checkpoints mark.
+  machine::Machine* machine = nullptr;
   // Drops the oldest intervals beyond what is kept, with live the most
   // instructions ever run and cur the interval the program stands in (never
   // dropped, nor the one before it); returns how many went.

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "encoder/timing.h"
+
 namespace orvane::debug {
 
 void ProgramMap::Add(const Statement& s) {
@@ -18,7 +20,9 @@ void ProgramMap::Add(const Statement& s) {
     const size_t room = 0x10000 - at;
     const auto length = static_cast<uint16_t>(s.bytes.size() < room ? s.bytes.size() : room);
     const auto address = static_cast<uint16_t>(at);
-    (*lines_)[address] = {static_cast<int>(s.line), std::string(text), address, length};
+    const Timing timing = StatementTiming(s);
+    (*lines_)[address] = {static_cast<int>(s.line), std::string(text), address, length, timing.Known(),
+                          timing.kind == Timing::Kind::kBranch};
     byLine_.emplace(static_cast<int>(s.line), address);
   }
   if (atAddresses_) {

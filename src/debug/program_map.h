@@ -25,6 +25,8 @@ class ProgramMap {
     std::string text;    // the statement without its comment and the blanks around it
     uint16_t address = 0;
     uint16_t length = 0;  // the bytes it put into the image
+    bool instruction = false;  // an instruction, not data (DB, DW, DS ...)
+    bool conditional = false;  // a conditional jump, call or return
   };
   struct Symbol {
     std::string name;

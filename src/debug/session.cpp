@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -19,6 +21,8 @@
 #include "driver/file_ops.h"
 #include "driver/run.h"
 #include "output/formats.h"
+#include "profile/recorder.h"
+#include "profile/writers.h"
 #include "board/debug_board.h"
 #include "machine/machine.h"
 #include "runner/debug_machine.h"
@@ -59,6 +63,28 @@ struct Session::Impl {
   board::DebugBoard* boardMachine = nullptr;  // the same when it is a board
   runner::Memory* mem = nullptr;
   std::set<uint64_t> interrupts;  // the steps that were interrupts taken
+  // The profile and coverage: each live step once (a step run again from
+  // the history is not counted again).
+  std::unique_ptr<profile::Recorder> recorder;
+  bool served = false;  // the step being recorded entered a call served at servedEntry in servedT
+  uint16_t servedEntry = 0;
+  uint32_t servedT = 0;
+  bool written = false;  // the files were written at the end
+  uint16_t entry = 0;    // where the program starts
+  void Record(uint16_t from, uint8_t op, uint8_t op2, uint32_t tstates, uint16_t next) {
+    if (cpu->Interrupted()) {
+      recorder->Interrupted(from, next, tstates);
+    } else if (served) {
+      recorder->Executed(from, servedEntry, tstates, op, op2);
+      recorder->Served(servedEntry, next, servedT);
+    } else {
+      recorder->Executed(from, next, tstates, op, op2);
+    }
+    served = false;
+  }
+  profile::ProgramInfo Info() const;
+  bool Write(bool callgrind, const std::string& file, std::string& error) const;
+  void WriteAtEnd();
 
   // Where the program stands: pos instructions run, live the most ever run
   // (pos < live after stepping back), t the T-states, cur the interval pos is
@@ -168,10 +194,16 @@ std::string Session::Impl::Start() {
   machine = std::move(newMachine);
   disk = std::move(newDisk);
   cpu = machine.get();
+  history.machine = cpu;
   cpm = newCpm;
   boardMachine = newBoard;
   mem = &machine->memory();
   interrupts.clear();
+  recorder.reset();
+  if (opt.record || !opt.profile.empty() || !opt.coverage.empty())
+    recorder = std::make_unique<profile::Recorder>(cpu->Pc());
+  entry = cpu->Pc();
+  served = written = false;
   pos = live = t = 0;
   cur = woff = 0;
   std::fill(runs.begin(), runs.end(), 0);
@@ -189,7 +221,7 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem());
+  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem(), machine->InputMark());
   cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
@@ -240,6 +272,8 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     note = "Step back stops after " + At(from) + ": " + cut + ", is too large to undo";
   }
   t += machine->tstates() - mt;
+  servedEntry = pc;
+  servedT = static_cast<uint32_t>(machine->tstates() - mt);
   woff = w.size();
   if (trap == machine::Machine::Trap::kEnd) return Outcome::kEnded;
   if (trap == machine::Machine::Trap::kStop) return Outcome::kFault;
@@ -255,6 +289,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   }
   history.AddCall(pos - 1, std::move(r));
   pc = cpu->Pc();
+  served = true;
   return Outcome::kOk;
 }
 
@@ -262,13 +297,18 @@ inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& p
   const uint8_t op = mem->bytes[from];
   const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
   const size_t before = mem->log->size();
-  t += static_cast<uint64_t>(cpu->Step());
+  const uint8_t op2 = mem->bytes[static_cast<uint16_t>(from + 1)];
+  const int tstates = cpu->Step();
+  t += static_cast<uint64_t>(tstates);
   if (!cpu->Interrupted()) [[likely]]
     ++runs[from];
   ++pos;
   ++live;
   pc = cpu->Pc();
-  return AfterLive(from, op, spBefore, before, pc);
+  const Outcome o = AfterLive(from, op, spBefore, before, pc);
+  if (recorder && (o == Outcome::kOk || o == Outcome::kEnded)) [[unlikely]]
+    Record(from, op, op2, static_cast<uint32_t>(tstates), pc);
+  return o;
 }
 
 // The rest of a live step, after the CPU has run the instruction at from.
@@ -307,6 +347,9 @@ bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& p
   const uint8_t* const bp = bps.at();
   const uint8_t* const watched = bps.watched();
   uint32_t* const runCount = runs.data();
+  profile::Recorder* const rec = recorder.get();
+  uint8_t op2 = 0;
+  int dt = 0;
   const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
   const uint16_t target = goal.pc;
   const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
@@ -320,7 +363,10 @@ bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& p
     op = m.bytes[f];
     if (IsCall(op)) break;
     before = w.size();
-    tt += static_cast<uint64_t>(c.Step());
+    if (rec) [[unlikely]]
+      op2 = m.bytes[static_cast<uint16_t>(f + 1)];
+    dt = c.Step();
+    tt += static_cast<uint64_t>(dt);
     runCount[f] += !c.Interrupted();
     ++p;
     q = c.Pc();
@@ -332,6 +378,8 @@ bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& p
       look = true;
       break;
     }
+    if (rec) [[unlikely]]
+      rec->Executed(f, q, static_cast<uint32_t>(dt), op, op2);
   }
   t = tt;
   pos = live = p;
@@ -340,6 +388,8 @@ bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& p
   if (!look) return false;
   from = f;
   o = AfterLive(f, op, 0, before, pc);
+  if (rec && (o == Outcome::kOk || o == Outcome::kEnded)) [[unlikely]]
+    Record(f, op, op2, static_cast<uint32_t>(dt), pc);
   return true;
 }
 
@@ -506,6 +556,7 @@ Stop Session::Impl::Make(StopReason reason, std::string description) {
 Stop Session::Impl::Finish(int status, std::string message) {
   ended = true;
   machine->CloseFiles();
+  WriteAtEnd();
   opt.console->Flush();
   mem->log = nullptr;
   Stop s;
@@ -712,6 +763,7 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
 
 Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() {
+  if (impl_->machine && !impl_->ended) impl_->WriteAtEnd();
   if (impl_->machine && !impl_->ended) {
     impl_->machine->CloseFiles();
     impl_->opt.console->Flush();
@@ -990,6 +1042,71 @@ uint64_t Session::HistoryDepth() const {
 }
 
 uint32_t Session::RunCount(uint16_t address) const { return impl_->runs[address]; }
+
+// What the profile's and the coverage's writers need of the program.
+profile::ProgramInfo Session::Impl::Info() const {
+  profile::ProgramInfo info;
+  info.command = path;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  info.source = ec ? path : absolute.lexically_normal().string();
+  auto lines = std::make_shared<std::map<uint16_t, int>>();
+  auto names = std::make_shared<std::map<uint16_t, std::string>>();
+  for (const auto& [address, l] : program.lines()) {
+    (*lines)[address] = l.line;
+    if (l.instruction) info.instructions.push_back({address, l.line, l.conditional});
+  }
+  // A label names the address of the statement it stands on.
+  for (const ProgramMap::Symbol& sym : program.symbols())
+    if (const ProgramMap::Line* l = program.At(static_cast<uint16_t>(sym.value)); l && l->line == sym.line)
+      names->emplace(l->address, sym.name);
+  info.line = [lines](uint16_t a) {
+    const auto it = lines->find(a);
+    return it == lines->end() ? 0 : it->second;
+  };
+  info.name = [names](uint16_t a) {
+    const auto it = names->find(a);
+    return it == names->end() ? std::string() : it->second;
+  };
+  info.routines.push_back(entry);
+  for (const profile::ProgramInfo::Instruction& in : info.instructions) {
+    const uint8_t op = mem->bytes[in.address];
+    if (op == 0xCD || (op & 0xC7) == 0xC4)
+      info.routines.push_back(mem->Word(static_cast<uint16_t>(in.address + 1)));
+    else if ((op & 0xC7) == 0xC7)
+      info.routines.push_back(op & 0x38);
+  }
+  return info;
+}
+
+bool Session::Impl::Write(bool callgrind, const std::string& file, std::string& error) const {
+  if (!recorder) return error = "the session does not record a profile", false;
+  // The writers want the routines still running closed: a copy is closed.
+  profile::Recorder r = *recorder;
+  r.Finish();
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (out) (callgrind ? profile::WriteCallgrind : profile::WriteLcov)(r, Info(), out);
+  out.close();
+  if (!out) return error = "cannot write " + file, false;
+  return true;
+}
+
+void Session::Impl::WriteAtEnd() {
+  if (written || !recorder) return;
+  written = true;
+  std::string error;
+  for (const auto& [callgrind, file] : {std::pair{true, &opt.profile}, std::pair{false, &opt.coverage}}) {
+    if (file->empty() || Write(callgrind, *file, error)) continue;
+    note += (note.empty() ? "" : "; ") + error;
+  }
+}
+
+bool Session::WriteProfile(const std::string& path, std::string& error) const {
+  return impl_->Write(true, path, error);
+}
+bool Session::WriteCoverage(const std::string& path, std::string& error) const {
+  return impl_->Write(false, path, error);
+}
 std::span<const uint32_t> Session::RunCounts() const { return impl_->runs; }
 
 }  // namespace orvane::debug

@@ -53,6 +53,13 @@ struct LaunchOptions {
   // where END says (0000H without a start); args, drive and list do not
   // apply.
   std::string board;
+  // Profile and coverage of the run, written when the session ends (also
+  // by WriteProfile and WriteCoverage at any time) in the formats of
+  // orvane-run --profile (callgrind) and --coverage (lcov); empty: none.
+  // Each instruction of the run counts once, however often it was stepped
+  // back over and run again. record: count without writing at the end.
+  std::string profile, coverage;
+  bool record = false;
 };
 
 enum class StopReason {
@@ -255,6 +262,11 @@ class Session {
   // restart sets every count to 0. RunCounts holds all 65536, by address.
   uint32_t RunCount(uint16_t address) const;
   std::span<const uint32_t> RunCounts() const;
+  // The profile and coverage of the run so far (when LaunchOptions asked
+  // for them or for record); false with error set when there is none or
+  // the file cannot be written.
+  bool WriteProfile(const std::string& path, std::string& error) const;
+  bool WriteCoverage(const std::string& path, std::string& error) const;
 
  private:
   Session();

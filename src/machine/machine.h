@@ -25,6 +25,9 @@ class InputJournal : public runner::Console {
  public:
   virtual uint64_t at() const = 0;
   virtual void Seek(uint64_t at) = 0;
+  // Forgets what was read before at: nothing goes back past it.
+  virtual void Forget(uint64_t at) = 0;
+  virtual size_t Bytes() const = 0;
 };
 
 class Machine : public runner::Cpu {
@@ -75,6 +78,9 @@ class Machine : public runner::Cpu {
   // Where the console input journal stands, and a move in it.
   virtual uint64_t InputMark() const = 0;
   virtual void SeekInput(uint64_t mark) = 0;
+  // Nothing goes back before mark; what the journal holds, in bytes.
+  virtual void ForgetInput(uint64_t mark) = 0;
+  virtual size_t InputBytes() const = 0;
   // The user changed the state: what was journalled after the present
   // position will not be run again.
   virtual void Rebased() {}

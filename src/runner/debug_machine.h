@@ -85,6 +85,8 @@ class DebugMachine final : public machine::Machine {
 
   uint64_t InputMark() const override { return input_.at(); }
   void SeekInput(uint64_t mark) override { input_.Seek(mark); }
+  void ForgetInput(uint64_t mark) override { input_.Forget(mark); }
+  size_t InputBytes() const override { return input_.Bytes(); }
   void CloseFiles() override { disk_.CloseAll(); }
 
  private:
