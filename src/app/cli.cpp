@@ -19,6 +19,7 @@
 #include "encoder/timing.h"
 #include "output/listing.h"
 #if ORVANE_HAVE_RUNNER
+#include "app/hex_program.h"
 #include "app/program.h"
 #include "runner/host_run.h"
 #include "board/host_board.h"
@@ -39,7 +40,8 @@ constexpr std::string_view kUsage =
     "                        [--dir DIR] [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE]\n"
     "                        [--coverage FILE] [OPTIONS] SOURCE\n"
     "                        [ARGUMENT...]\n"
-    "       orvane-asm --run --hex [--board NAME|FILE] [--fast] [RUN OPTIONS] SOURCE\n";
+    "       orvane-asm --run --hex [--board NAME|FILE] [--fast] [--profile FILE] [--coverage FILE]\n"
+    "                              [RUN OPTIONS] SOURCE\n";
 
 constexpr std::string_view kHelp =
     "Assembles a Z80 source file into a listing file and an object file.\n"
@@ -168,10 +170,12 @@ class CommandLineObserver : public RunObserver {
 #if ORVANE_HAVE_RUNNER
   AssembledProgram* program = nullptr;  // with --run: gathers the image and its lines
   std::map<int64_t, Timing> instructions;  // with --run: each instruction's line and timing
+  HexProgram* hex = nullptr;  // with --run on a board: the statements where their bytes go
   void StatementDone(const Statement& s) override {
     if (!program) return;
     program->Add(s);
     if (const Timing t = StatementTiming(s); t.Known()) instructions[s.line] = t;
+    if (hex) hex->Add(s);
   }
   void Symbols(const SymbolTable& table, const CrossReference&) override {
     if (program) program->SetSymbols(table);
@@ -439,8 +443,6 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   if (onBoard && cpm) return usage("--board and --fast run Intel HEX on a board; they cannot go with --cpm");
   if (onBoard && (hostRun.dir != "." || !hostRun.list.empty() || !hostRun.args.empty()))
     return usage("a board has no disk, list device or arguments: --dir, --list and arguments are for CP/M programs");
-  if (onBoard && (!hostRun.profile.empty() || !hostRun.coverage.empty()))
-    return usage("--profile and --coverage are for CP/M programs for now; a board run is not profiled");
   if (onBoard) hex = true;
 #else
   if (run && hex) return usage("--run runs CP/M images; it cannot go with --hex");
@@ -478,8 +480,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
                                maxErrors);
 #if ORVANE_HAVE_RUNNER
   AssembledProgram program;
-  if (run && !onBoard) observer.program = &program;
-  if (run && !onBoard) hostRun.program.source = source;  // known before the run; the rest after it
+  HexProgram hexProgram;
+  if (run) observer.program = &program;
+  if (onBoard) observer.hex = &hexProgram;
+  if (run) hostRun.program.source = source;  // known before the run; the rest after it
   if (run)
     if (const std::string error = runner::CheckRunOutputs(
             hostRun, {source}, {listPath, objectPath, request.crossReference, request.symbols, request.timing});
@@ -521,6 +525,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const std::vector<uint8_t> hexFile{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (boardRun.board.empty())
       err << "orvane-asm: running on board " << board::kDefaultBoard << " (--board NAME picks another)\n";
+    hostRun.source = hexProgram.Lookup(source);
+    if (!hostRun.profile.empty() || !hostRun.coverage.empty()) hostRun.program = hexProgram.Info(source, program.symbols());
     return board::RunBoardOnHost(hexFile, true, boardRun, hostRun, "orvane-asm", err);
   }
   hostRun.source = program.Lookup(source);

@@ -10,9 +10,11 @@ const char* const kPairs[] = {"AF", "BC", "DE", "HL", "AF'", "BC'", "DE'", "HL'"
 
 }  // namespace
 
-DebugDriver::DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir)
+DebugDriver::DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir,
+                         std::string board)
     : console_(console) {
   debug::LaunchOptions options;
+  options.board = std::move(board);
   options.path = std::move(name);
   options.drive = std::move(dir);
   options.console = &console_;
@@ -256,6 +258,8 @@ void DebugDriver::Publish(bool stopped) {
   next.tstates = s.Tstates();
   next.tstatesSinceStop = s.TstatesSinceStop();
   next.memory = s.ReadMemory(0, 0x10000);
+  const auto runs = s.RunCounts();
+  next.runs.assign(runs.begin(), runs.end());
   const std::vector<debug::Frame> frames = s.CallStack();
   for (const debug::Frame& f : frames) {
     DebugFrame frame{f.line, f.address, {}};
@@ -264,6 +268,8 @@ void DebugDriver::Publish(bool stopped) {
     } else {
       frame.text = s.Disassemble(f.address).text;
     }
+    // An interrupt came before the instruction at its address.
+    if (f.interrupt) frame.text = "interrupt, before " + frame.text;
     next.stack.push_back(std::move(frame));
   }
   std::lock_guard lock(mutex_);

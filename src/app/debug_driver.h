@@ -43,6 +43,7 @@ struct DebugState {
   int64_t tstatesSinceStop = 0;  // below 0 after stepping back
   std::vector<uint8_t> memory;  // all 64 KiB
   std::vector<DebugFrame> stack;  // innermost first
+  std::vector<uint32_t> runs;     // how often an instruction has started at each address, all 64 KiB
   uint64_t stops = 0;   // counts the stops, so the window sees each
   uint64_t version = 0; // counts every change (a byte written, a refused condition)
   std::string error;    // a command that was refused (a breakpoint's condition, ...)
@@ -60,7 +61,10 @@ class DebugDriver {
 
   // name is the source's name in the messages, dir is drive A:. The console
   // is the window's; the program reads typed keys from it and writes to it.
-  DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir);
+  // board: empty for CP/M, else the board's name or board file (the program
+  // placed at its own addresses).
+  DebugDriver(debug::ProgramMap program, runner::Console& console, std::string name, std::string dir,
+              std::string board = {});
   ~DebugDriver();
   DebugDriver(const DebugDriver&) = delete;
   DebugDriver& operator=(const DebugDriver&) = delete;

@@ -78,6 +78,12 @@ SourceRow MakeSourceRow(const Statement& s, size_t imageSize) {
   return row;
 }
 
+SourceRow MakePlacedSourceRow(const Statement& s) {
+  SourceRow row = MakeSourceRow(s, 0);
+  row.address = s.toObject && !s.bytes.empty() && s.address >= 0 && s.address <= 0xFFFF ? s.address : -1;
+  return row;
+}
+
 std::vector<Shown> RegisterRows(const Registers& now, const Registers& before) {
   std::vector<Shown> rows;
   for (const auto& [name, field] : kPairs) rows.push_back({name, Hex4(now.*field), now.*field != before.*field});

@@ -28,6 +28,9 @@ struct SourceRow {
 // The row of a pass-2 statement, given how many bytes of the CP/M image the
 // statements before it made (the image is loaded at 0100H).
 SourceRow MakeSourceRow(const Statement& s, size_t imageSize);
+// The same for a program placed at its own addresses (a board's): the row's
+// address is the statement's.
+SourceRow MakePlacedSourceRow(const Statement& s);
 // Bytes shown in the bytes column before "...".
 inline constexpr size_t kRowBytes = 8;
 

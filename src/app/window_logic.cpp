@@ -195,21 +195,21 @@ RunResult WindowLogic::OnRunAgain() {
   return OnAssemble();
 }
 
-RunResult WindowLogic::OnAssembleForRun() {
+RunResult WindowLogic::OnAssembleForRun(bool hex) {
   if (running_) return RunResult{};
-  LastRun paths{window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject), false};
+  LastRun paths{window_.Text(TextField::kSource), window_.Text(TextField::kList), window_.Text(TextField::kObject), hex};
   if (paths.source.empty()) {
     if (last_.source.empty()) {
       window_.SetStatus("Nothing to run: select a file first");
       return RunResult{};
     }
-    paths = {last_.source, last_.list, last_.intelHex ? std::string() : last_.object, false};
-  } else if (!window_.CpmSelected()) {
-    paths.object.clear();  // the field holds the Intel HEX file's path
+    paths = {last_.source, last_.list, last_.intelHex == hex ? last_.object : std::string(), hex};
+  } else if (window_.IntelHexSelected() != hex) {
+    paths.object.clear();  // the field holds the other format's path
   }
   const std::string stem = WindowStem(paths.source);
   if (paths.list.empty()) paths.list = stem + std::string(kListingExtension);
-  if (paths.object.empty()) paths.object = stem + std::string(kCpmFormat.extension);
+  if (paths.object.empty()) paths.object = stem + std::string((hex ? kIntelHexFormat : kCpmFormat).extension);
   const RunResult result = Assemble(std::move(paths));
   if (!result.completed) return result;
   std::string rest = RunSummary(result, nullptr);
@@ -218,7 +218,8 @@ RunResult WindowLogic::OnAssembleForRun() {
     window_.SetStatus("Not run: " + Counted(std::max(result.messages, result.statementsWithErrors), "error") +
                       "; F8 goes to the first" + rest);
   } else {
-    window_.SetStatus(counts_ + rest + "\nassembled as a CP/M image for Run (F9)");
+    window_.SetStatus(counts_ + rest + (hex ? "\nassembled as Intel HEX for Run (F9) on the board"
+                                            : "\nassembled as a CP/M image for Run (F9)"));
   }
   return result;
 }

@@ -65,11 +65,11 @@ class WindowLogic {
   // a run leaves them.
   RunResult OnRunAgain();
   // Assembles for Run (F9): the source in the fields, else the last run's, as
-  // a CP/M image whatever the option buttons show (an object path of the
-  // other format replaced by the source's .com). The status line says so,
-  // or, with errors, that the program was not run. The fields are left as a
-  // run leaves them.
-  RunResult OnAssembleForRun();
+  // a CP/M image, or as Intel HEX for a board when hex is set (an object path
+  // of the other format replaced by the source's .com or .HEX). The status
+  // line says so, or, with errors, that the program was not run. The fields
+  // are left as a run leaves them.
+  RunResult OnAssembleForRun(bool hex = false);
   void OnOptIntelHex();
   void OnOptCpm();
   void OnChkListing();

@@ -1,7 +1,11 @@
 #include "board/board.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <type_traits>
 #include <thread>
 
 extern "C" {
@@ -248,9 +252,26 @@ Board::StepKind Board::Step(int& tstates) {
              (page(a) == Kind::kRom ? ", which is ROM" : ", where there is no memory"),
          from);
   }
-  if (z80ex_get_reg(cpu_, regPC) == from && z80ex_doing_halt(cpu_) && !z80ex_get_reg(cpu_, regIFF1) &&
-      stopStatus_ == 0)
-    Stop(runner::kHalt, "HALT at " + Hex4(from) + " with interrupts disabled", from);
+  if (z80ex_get_reg(cpu_, regPC) == from && z80ex_doing_halt(cpu_) && stopStatus_ == 0) {
+    if (!z80ex_get_reg(cpu_, regIFF1)) {
+      Stop(runner::kHalt, "HALT at " + Hex4(from) + " with interrupts disabled", from);
+    } else if (!irq_ && !nmi_) {
+      // A HALT nothing can wake ends the run, as Run ends it.
+      bool any = false, live = false;
+      for (const Device& d : devices_)
+        std::visit(
+            [&](const auto& dev) {
+              any = any || dev.CanInterrupt(false);
+              live = live || dev.CanInterrupt(console_.Ended());
+            },
+            d);
+      if (!live && any)
+        Stop(runner::kInputEnded, "HALT at " + Hex4(from) + " waits for console input, and the input has ended",
+             from);
+      else if (!live)
+        Stop(runner::kHalt, "HALT at " + Hex4(from) + ": interrupts are enabled, but no device can interrupt", from);
+    }
+  }
   return StepKind::kInstruction;
 }
 
@@ -290,6 +311,49 @@ void Board::Restore(const State& s) {
   Update();
 }
 
+namespace {
+
+// What a board keeps beside the CPU and the devices.
+struct Clocks {
+  uint64_t now, instructions, idlePolls, lastPollAt;
+  uint16_t lastPc;
+  bool nmi;
+};
+static_assert(std::is_trivially_copyable_v<Device>, "a device is saved as bytes");
+
+}  // namespace
+
+size_t Board::StateSize() const {
+  return malloc_usable_size(cpu_) + sizeof(Clocks) + devices_.size() * sizeof(Device);
+}
+
+void Board::SaveState(uint8_t* out) const {
+  const size_t n = malloc_usable_size(cpu_);
+  std::memcpy(out, static_cast<const void*>(cpu_), n);
+  const Clocks c{now_, instructions_, idlePolls_, lastPollAt_, lastPc_, nmi_};
+  std::memcpy(out + n, &c, sizeof c);
+  std::memcpy(out + n + sizeof c, static_cast<const void*>(devices_.data()), devices_.size() * sizeof(Device));
+}
+
+void Board::LoadState(const uint8_t* in) {
+  const size_t n = malloc_usable_size(cpu_);
+  std::memcpy(static_cast<void*>(cpu_), in, n);
+  Clocks c;
+  std::memcpy(&c, in + n, sizeof c);
+  now_ = c.now;
+  instructions_ = c.instructions;
+  idlePolls_ = c.idlePolls;
+  lastPollAt_ = c.lastPollAt;
+  lastPc_ = c.lastPc;
+  nmi_ = c.nmi;
+  std::memcpy(static_cast<void*>(devices_.data()), in + n + sizeof c, devices_.size() * sizeof(Device));
+  faultAt_ = -1;
+  break_ = false;
+  stopStatus_ = 0;
+  stopMessage_.clear();
+  Update();
+}
+
 std::string Board::Where(uint16_t address) const {
   runner::SourceLocation loc;
   if (!opt_.source || !opt_.source(address, loc)) return "";
@@ -314,6 +378,7 @@ void Board::TraceLine(uint16_t pc) {
   *opt_.trace << '\n';
 }
 
+template <bool kObserved>
 uint16_t Board::RunFast(uint64_t until, uint16_t pc, uint16_t& from) {
   // Instructions until the time, an I/O access or RETI (break_), or HALT.
   // The time is kept here and handed to the port callbacks through now_.
@@ -321,11 +386,19 @@ uint16_t Board::RunFast(uint64_t until, uint16_t pc, uint16_t& from) {
   do {
     from = pc;
     now_ = now;
+    // The opcode bytes as they were before the instruction ran (it may
+    // write over itself).
+    [[maybe_unused]] uint8_t op = 0, op2 = 0;
+    if constexpr (kObserved) {
+      op = mem_.bytes[from];
+      op2 = mem_.bytes[static_cast<uint16_t>(from + 1)];
+    }
     int t = z80ex_step(cpu_);
     while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
     now += static_cast<uint64_t>(t);
     ++n;
     pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+    if constexpr (kObserved) opt_.observer->Executed(from, pc, static_cast<uint32_t>(t), op, op2);
   } while (now < until && !break_ && !(pc == from && z80ex_doing_halt(cpu_)));
   now_ = now;
   instructions_ += n;
@@ -349,7 +422,9 @@ runner::RunResult Board::Run() {
         if ((irq_ || nmi_) && TakeInterrupt(t)) {
           now_ += static_cast<uint64_t>(t);
           ++instructions_;
+          const uint16_t at = pc;
           pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+          if (opt_.observer) opt_.observer->Interrupted(at, pc, static_cast<uint32_t>(t));
           continue;
         }
         uint16_t from = pc;
@@ -357,13 +432,17 @@ runner::RunResult Board::Run() {
           // One instruction at a time: traced, or with an interrupt waiting
           // for the CPU to take it.
           if (opt_.trace) TraceLine(from);
+          const uint8_t op = mem_.bytes[from], op2 = mem_.bytes[static_cast<uint16_t>(from + 1)];
           t = z80ex_step(cpu_);
           while (z80ex_last_op_type(cpu_) != 0) t += z80ex_step(cpu_);
           now_ += static_cast<uint64_t>(t);
           ++instructions_;
           pc = static_cast<uint16_t>(z80ex_get_reg(cpu_, regPC));
+          if (opt_.observer) opt_.observer->Executed(from, pc, static_cast<uint32_t>(t), op, op2);
+        } else if (opt_.observer) {
+          pc = RunFast<true>(until, pc, from);
         } else {
-          pc = RunFast(until, pc, from);
+          pc = RunFast<false>(until, pc, from);
         }
         if (break_) {
           break_ = false;

@@ -71,6 +71,8 @@ struct BoardOptions {
   bool strict = false;      // a write to ROM or to no memory stops the run
   bool realTime = false;    // keep the profile's clock rate
   std::function<std::string()> outputError;
+  // Told of every instruction and every interrupt taken (a profile, coverage).
+  profile::ExecutionObserver* observer = nullptr;
 };
 
 class Board {
@@ -86,6 +88,8 @@ class Board {
   // Raw bytes at address.
   bool LoadBinary(const std::vector<uint8_t>& bytes, uint16_t address, std::string& error);
   uint16_t start() const { return start_; }
+  // Who is told of each instruction from now on (null: nobody).
+  void Observe(profile::ExecutionObserver* observer) { opt_.observer = observer; }
   // The CPU as after RESET, with PC at pc.
   void Reset(uint16_t pc);
 
@@ -108,6 +112,13 @@ class Board {
   };
   State Save() const;
   void Restore(const State& s);
+  // The same as bytes, for a debugger's history: the CPU's whole context
+  // (HALT and MEMPTR included, which State leaves out), the devices and the
+  // clocks. A stop left by a step is cleared by LoadState.
+  size_t StateSize() const;
+  void SaveState(uint8_t* out) const;
+  void LoadState(const uint8_t* in);
+  uint16_t stopAddress() const { return stopAt_; }
 
   runner::Memory& memory() { return mem_; }
   uint16_t Get(runner::Reg r) const;
@@ -129,6 +140,7 @@ class Board {
 
  private:
   void Update();  // the interrupt line and the next device event
+  template <bool kObserved>
   uint16_t RunFast(uint64_t until, uint16_t pc, uint16_t& from);
   void Events();
   void Stop(int status, const std::string& message, uint16_t at);

@@ -9,10 +9,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <streambuf>
 
 #include "board/board.h"
+#include "profile/recorder.h"
+#include "profile/writers.h"
 #include "runner/stats.h"
 
 namespace orvane::board {
@@ -164,6 +168,15 @@ int RunBoardOnHost(const std::vector<uint8_t>& file, bool hex, const BoardRun& b
     opt.trace = &trace;
   }
   opt.outputError = [&]() { return traceBuf ? traceBuf->Error() : std::string(); };
+  // The profile and the coverage, opened now so that a path that cannot be
+  // written fails before the run, and written when it has ended.
+  std::ofstream profileOut, coverageOut;
+  for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
+    if (path->empty()) continue;
+    stream->open(*path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!stream->is_open()) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", runner::kUsage;
+  }
+  std::optional<profile::Recorder> recorder;
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
   runner::RunResult r;
@@ -176,10 +189,26 @@ int RunBoardOnHost(const std::vector<uint8_t>& file, bool hex, const BoardRun& b
     const bool loaded = hex ? machine.LoadHex(std::string(file.begin(), file.end()), error)
                             : machine.LoadBinary(file, board.load, error);
     if (!loaded) return err << name << ": " << error << "\n", runner::kUsage;
+    // The program's first routine is where it starts.
+    if (!run.profile.empty() || !run.coverage.empty()) machine.Observe(&recorder.emplace(machine.start()));
     r = machine.Run();
     lineOpen = console.lineOpen;
   }
   if (!r.message.empty()) err << (lineOpen && isatty(2) ? "\n" : "") << name << ": " << r.message << "\n";
+  if (recorder) {
+    recorder->Finish();
+    profile::ProgramInfo program = run.program;
+    if (program.command.empty()) program.command = name;
+    for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
+      if (path->empty()) continue;
+      (path == &run.profile ? profile::WriteCallgrind : profile::WriteLcov)(*recorder, program, *stream);
+      stream->close();
+      if (!*stream) {
+        err << name << ": cannot write " << *path << "\n";
+        r.status = runner::kHostError;
+      }
+    }
+  }
   if (run.stats) err << name << ": " << runner::StatsLine(r) << "\n";
   return r.status;
 }
@@ -200,9 +229,6 @@ int BoardMain(const std::vector<std::string>& args, size_t i, const BoardRun& bo
     return 0;
   }
   if (board.board.empty()) return fail(std::string(board.fast ? "--fast" : "--load") + " goes with --board");
-  if (!run.profile.empty() || !run.coverage.empty())
-    return fail(std::string(run.profile.empty() ? "--coverage" : "--profile") +
-                " is for CP/M programs for now; a board run is not profiled");
   if (run.dir != "." || !run.list.empty())
     return fail(std::string(run.dir != "." ? "--dir" : "--list") + " is for CP/M programs; a board has no disk or list device");
   if (i == args.size()) return fail("no image given");
@@ -218,6 +244,9 @@ int BoardMain(const std::vector<std::string>& args, size_t i, const BoardRun& bo
            runner::kUsage;
   const bool hex = ext == "hex" || ext == "ihx" || ext == "ihex";
   if (hex && board.hasLoad) return fail("--load places a raw image; an Intel HEX file says where its bytes go");
+  if (!run.coverage.empty() && run.program.source.empty())
+    return fail("--coverage needs the program's source for its lines: run it with orvane-asm --run --hex --coverage "
+                "FILE SOURCE (--profile works without, by address)");
   if (const std::string error = runner::CheckRunOutputs(run, {path}, {}); !error.empty()) return fail(error);
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat st;
@@ -241,7 +270,9 @@ int BoardMain(const std::vector<std::string>& args, size_t i, const BoardRun& bo
   if (hex && (bytes.empty() || bytes[0] != ':'))
     return err << name << ": " << path << ": this is not an Intel HEX file (it does not start with ':')\n",
            runner::kUsage;
-  return RunBoardOnHost(bytes, hex, board, run, name + (hex ? "" : ""), err);
+  runner::HostRun named = run;
+  if (named.program.command.empty()) named.program.command = path;
+  return RunBoardOnHost(bytes, hex, board, named, name, err);
 }
 
 }  // namespace orvane::board

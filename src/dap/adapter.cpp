@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 
+#include "debug/expression.h"
 #include "front/numbers.h"
 
 namespace orvane::dap {
@@ -499,6 +500,10 @@ void Adapter::DoLaunch(const Request& r) {
     return out_.Fail(r, "launch: 'program' must name the .z80 source to debug");
   if (!text("cwd", cwd)) return out_.Fail(r, "launch: 'cwd' must be a folder name");
   if (!text("input", input)) return out_.Fail(r, "launch: 'input' must be a file name");
+  if (!text("board", opt.board))
+    return out_.Fail(r, "launch: 'board' must name a built-in board or a board file");
+  if (!text("profile", opt.profile)) return out_.Fail(r, "launch: 'profile' must be a file name");
+  if (!text("coverage", opt.coverage)) return out_.Fail(r, "launch: 'coverage' must be a file name");
   if (const auto it = a.find("args"); it != a.end() && !it->is_null()) {
     if (!it->is_array()) return out_.Fail(r, "launch: 'args' must be an array of strings");
     for (const json& s : *it) {
@@ -531,6 +536,9 @@ void Adapter::DoLaunch(const Request& r) {
   if (ec) programPath_ = opt.path;
   opt.drive = !cwd.empty() ? cwd : fs::path(programPath_).parent_path().string();
   if (opt.drive.empty()) opt.drive = ".";
+  // The profile and the coverage go where the program's files go.
+  for (std::string* file : {&opt.profile, &opt.coverage})
+    if (!file->empty() && fs::path(*file).is_relative()) *file = (fs::path(opt.drive) / *file).string();
   if (std::string why; !ReadRegular(opt.path, kMaxSource, nullptr, why))
     return out_.Fail(r, "launch: cannot read the source " + opt.path + ": " + why);
   if (!input.empty()) {
@@ -866,7 +874,9 @@ void Adapter::DoStackTrace(const Request& r) {
   for (size_t i = start; i < frames.size() && (levels <= 0 || list.size() < static_cast<size_t>(levels)); ++i) {
     const debug::Frame& f = frames[i];
     std::string name;
-    if (const debug::ProgramMap::Line* l = session_->program().Containing(f.address)) {
+    if (f.interrupt) {
+      name = "interrupt at " + debug::Hex4(f.address);
+    } else if (const debug::ProgramMap::Line* l = session_->program().Containing(f.address)) {
       name = l->text;
     } else {
       name = session_->Disassemble(f.address).text;

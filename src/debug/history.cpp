@@ -424,7 +424,8 @@ void History::Clear() {
   callBytes_ = 0;
 }
 
-Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys) {
+Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys,
+                         uint64_t inputMark) {
   if (!intervals.empty()) {
     // Done growing: it keeps what it holds, no more.
     intervals.back().writes.shrink_to_fit();
@@ -435,7 +436,7 @@ Interval& History::Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, con
   i.t = t;
   i.cpu = std::move(cpu);
   i.shadow = stack.Mark();
-  i.input = input.at();
+  i.input = inputMark;
   i.sys = sys;
   i.writes.reserve(1024);
   return i;
@@ -445,7 +446,8 @@ size_t History::Trim(uint64_t live, size_t cur) {
   size_t dropped = 0;
   while (intervals.size() > 2 && cur - dropped > 1) {
     const bool enough = live - intervals[1].first >= kKeep;
-    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ + stack.Bytes() + input.Bytes() + files.Bytes() <=
+    const size_t inputBytes = machine ? machine->InputBytes() : input.Bytes();
+    if (!enough && oldWrites_ * sizeof(uint32_t) + callBytes_ + stack.Bytes() + inputBytes + files.Bytes() <=
                       kMaxBytes)
       break;
     oldWrites_ -= intervals.front().writes.size();
@@ -454,7 +456,10 @@ size_t History::Trim(uint64_t live, size_t cur) {
     ++dropped;
     EraseCalls(calls_.begin(), calls_.lower_bound(intervals.front().first));
     stack.Forget(intervals.front().shadow);
-    input.Forget(intervals.front().input);
+    if (machine)
+      machine->ForgetInput(intervals.front().input);
+    else
+      input.Forget(intervals.front().input);
     files.Forget(intervals.front().first);
   }
   return dropped;

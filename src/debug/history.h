@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "machine/machine.h"
 #include "runner/console.h"
 #include "runner/cpu.h"
 #include "runner/disk.h"
@@ -33,10 +34,11 @@ constexpr uint64_t kInterval = 2048;     // instructions between checkpoints
 constexpr uint64_t kKeep = 1100000;      // instructions of history kept at least ...
 constexpr size_t kMaxBytes = 48u << 20;  // ... unless the history grows past this many bytes
 
-// A return address pushed by a CALL or RST: where it lies, where it returns
-// to, the instruction that pushed it.
+// A return address pushed by a CALL or RST, or by an interrupt taken: where
+// it lies, where it returns to, the instruction that pushed it.
 struct Shadow {
   uint16_t slot, ret, site;
+  bool interrupt = false;  // pushed by an interrupt taken before site
 };
 
 // The shadow call stack: the return addresses pushed by CALL and RST,
@@ -84,7 +86,7 @@ class ShadowStack {
 // real console (a file, a terminal, the window) is kept, so that a key read by
 // a call that was stepped back over is read again when the program goes on,
 // however differently. Output goes straight through.
-class InputLog final : public runner::Console {
+class InputLog final : public machine::InputJournal {
  public:
   void Bind(runner::Console* real) { real_ = real; }
   int Read() override;
@@ -97,11 +99,11 @@ class InputLog final : public runner::Console {
   bool Write(const uint8_t* bytes, size_t n) override;
   bool Flush() override;
   // How many keys have been read: a place to go back to.
-  uint64_t at() const { return at_; }
-  void Seek(uint64_t at) { at_ = at; }
+  uint64_t at() const override { return at_; }
+  void Seek(uint64_t at) override { at_ = at; }
   // Forgets the keys before at: nothing goes back past it.
-  void Forget(uint64_t at);
-  size_t Bytes() const { return keys_.size(); }
+  void Forget(uint64_t at) override;
+  size_t Bytes() const override { return keys_.size(); }
 
  private:
   uint64_t end() const { return base_ + keys_.size(); }
@@ -221,7 +223,10 @@ class History {
   // read yet stay).
   void Clear();
   // A new interval from instruction pos on, the last.
-  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys);
+  Interval& Begin(uint64_t pos, uint64_t t, std::vector<uint8_t> cpu, const runner::Machine::SystemState& sys,
+                  uint64_t input);
+  // The machine whose console input journal the checkpoints mark.
+  machine::Machine* machine = nullptr;
   // Drops the oldest intervals beyond what is kept, with live the most
   // instructions ever run and cur the interval the program stands in (never
   // dropped, nor the one before it); returns how many went.

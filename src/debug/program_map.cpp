@@ -3,11 +3,14 @@
 #include <cctype>
 #include <string_view>
 
+#include "encoder/timing.h"
+
 namespace orvane::debug {
 
 void ProgramMap::Add(const Statement& s) {
+  if (s.isEnd && s.endHasOperand) start_ = static_cast<uint16_t>(s.startAddress);
   if (!s.toObject || s.bytes.empty()) return;
-  const size_t at = runner::kLoad + image_.size();
+  const size_t at = atAddresses_ ? static_cast<uint16_t>(s.address) : runner::kLoad + image_.size();
   if (at <= 0xFFFF && !lines_->count(static_cast<uint16_t>(at))) {
     // The statement without its comment and the blanks around it.
     std::string_view text = s.source;
@@ -17,8 +20,21 @@ void ProgramMap::Add(const Statement& s) {
     const size_t room = 0x10000 - at;
     const auto length = static_cast<uint16_t>(s.bytes.size() < room ? s.bytes.size() : room);
     const auto address = static_cast<uint16_t>(at);
-    (*lines_)[address] = {static_cast<int>(s.line), std::string(text), address, length};
+    const Timing timing = StatementTiming(s);
+    (*lines_)[address] = {static_cast<int>(s.line), std::string(text), address, length, timing.Known(),
+                          timing.kind == Timing::Kind::kBranch};
     byLine_.emplace(static_cast<int>(s.line), address);
+  }
+  if (atAddresses_) {
+    // A statement past FFFFH wraps to 0000H, as the location counter does.
+    for (size_t i = 0; i < s.bytes.size(); ++i) {
+      const auto a = static_cast<uint16_t>(at + i);
+      if (pieces_.empty() || static_cast<uint16_t>(pieces_.back().first + pieces_.back().second.size()) != a ||
+          pieces_.back().second.size() >= 0x10000u - pieces_.back().first)
+        pieces_.push_back({a, {}});
+      pieces_.back().second.push_back(s.bytes[i]);
+    }
+    return;
   }
   image_.insert(image_.end(), s.bytes.begin(), s.bytes.end());
 }

@@ -5,13 +5,14 @@
 // it stops.
 #include "debug/session.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "debug/breakpoints.h"
@@ -20,12 +21,13 @@
 #include "driver/file_ops.h"
 #include "driver/run.h"
 #include "output/formats.h"
+#include "profile/recorder.h"
+#include "profile/writers.h"
+#include "board/debug_board.h"
+#include "machine/machine.h"
+#include "runner/debug_machine.h"
 #include "runner/disk.h"
 #include "runner/machine.h"
-
-extern "C" {
-#include <z80ex/z80ex.h>
-}
 
 namespace orvane::debug {
 
@@ -34,79 +36,6 @@ namespace {
 using runner::Reg;
 
 constexpr uint64_t kFlushEvery = 1u << 20;    // T-states between console flushes in a long run
-
-// libz80ex behind the runner's Cpu interface, with its whole state saved and
-// restored as bytes: libz80ex keeps everything about the CPU (registers,
-// MEMPTR, interrupt state, a prefix in progress) in the one context it
-// allocates, which holds no pointer into itself.
-class DebugCpu final : public runner::Cpu {
- public:
-  DebugCpu()
-      : ctx_(z80ex_create(ReadMem, nullptr, WriteMem, nullptr, ReadPort, nullptr, WritePort, nullptr, IntVector,
-                          nullptr)),
-        size_(malloc_usable_size(ctx_)) {}
-  ~DebugCpu() override { z80ex_destroy(ctx_); }
-  DebugCpu(const DebugCpu&) = delete;
-  DebugCpu& operator=(const DebugCpu&) = delete;
-
-  // The memory the CPU reads and writes, handed to libz80ex directly; before
-  // any step.
-  void Bind(runner::Memory* memory) {
-    z80ex_set_memread_callback(ctx_, ReadMem, memory);
-    z80ex_set_memwrite_callback(ctx_, WriteMem, memory);
-  }
-  int Step() override {
-    int t = z80ex_step(ctx_);
-    while (z80ex_last_op_type(ctx_) != 0) t += z80ex_step(ctx_);
-    return t;
-  }
-  bool Halted() const override { return z80ex_doing_halt(ctx_) != 0; }
-  uint16_t Get(Reg r) const override {
-    if (r == Reg::IR) {
-      // libz80ex counts every M1 in regR past its 8 bits and keeps bit 7,
-      // which the counting never changes on a Z80, in regR7 of its own.
-      const unsigned i = z80ex_get_reg(ctx_, regI) & 0xFF;
-      const unsigned rr = (z80ex_get_reg(ctx_, regR) & 0x7F) | (z80ex_get_reg(ctx_, regR7) & 0x80);
-      return static_cast<uint16_t>(i << 8 | rr);
-    }
-    return z80ex_get_reg(ctx_, kRegs[static_cast<int>(r)]);
-  }
-  void Set(Reg r, uint16_t v) override {
-    if (r == Reg::IR) {
-      z80ex_set_reg(ctx_, regI, v >> 8);
-      z80ex_set_reg(ctx_, regR, v & 0xFF);
-      z80ex_set_reg(ctx_, regR7, v & 0x80);
-    } else {
-      z80ex_set_reg(ctx_, kRegs[static_cast<int>(r)], v);
-    }
-  }
-  uint16_t Pc() const { return z80ex_get_reg(ctx_, regPC); }
-  uint16_t Sp() const { return z80ex_get_reg(ctx_, regSP); }
-  size_t size() const { return size_; }
-  void Save(uint8_t* out) const { std::memcpy(out, ctx_, size_); }
-  void Load(const uint8_t* in) { std::memcpy(ctx_, in, size_); }
-  std::vector<uint8_t> Save() const {
-    std::vector<uint8_t> v(size_);
-    Save(v.data());
-    return v;
-  }
-
- private:
-  static constexpr Z80_REG_T kRegs[] = {regAF, regBC, regDE, regHL, regIX, regIY, regSP,
-                                        regPC, regAF_, regBC_, regDE_, regHL_};
-  static Z80EX_BYTE ReadMem(Z80EX_CONTEXT*, Z80EX_WORD a, int, void* m) {
-    return static_cast<runner::Memory*>(m)->bytes[a];
-  }
-  static void WriteMem(Z80EX_CONTEXT*, Z80EX_WORD a, Z80EX_BYTE v, void* m) {
-    static_cast<runner::Memory*>(m)->Write(a, v);
-  }
-  static Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
-  static void WritePort(Z80EX_CONTEXT*, Z80EX_WORD, Z80EX_BYTE, void*) {}
-  static Z80EX_BYTE IntVector(Z80EX_CONTEXT*, void*) { return 0xFF; }
-
-  Z80EX_CONTEXT* ctx_;
-  size_t size_;
-};
 
 // CALL nn, CALL cc,nn and RST p: the instructions that push a return address.
 inline bool IsCall(uint8_t op) { return op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7; }
@@ -123,13 +52,39 @@ std::string Value::Text() const { return FormatValue(value, width); }
 
 struct Session::Impl {
   LaunchOptions opt;
+  std::optional<board::Profile> profile;  // a board's; none for CP/M
   std::string path;
   ProgramMap program;
 
-  std::unique_ptr<runner::Disk> disk;
-  std::unique_ptr<runner::Machine> machine;
-  DebugCpu* cpu = nullptr;
+  std::unique_ptr<runner::Disk> disk;  // the CP/M machine's drive A:
+  std::unique_ptr<machine::Machine> machine;
+  machine::Machine* cpu = nullptr;       // the machine, as the CPU it runs
+  runner::DebugMachine* cpm = nullptr;   // the same when it is the CP/M machine
+  board::DebugBoard* boardMachine = nullptr;  // the same when it is a board
   runner::Memory* mem = nullptr;
+  std::set<uint64_t> interrupts;  // the steps that were interrupts taken
+  // The profile and coverage: each live step once (a step run again from
+  // the history is not counted again).
+  std::unique_ptr<profile::Recorder> recorder;
+  bool served = false;  // the step being recorded entered a call served at servedEntry in servedT
+  uint16_t servedEntry = 0;
+  uint32_t servedT = 0;
+  bool written = false;  // the files were written at the end
+  uint16_t entry = 0;    // where the program starts
+  void Record(uint16_t from, uint8_t op, uint8_t op2, uint32_t tstates, uint16_t next) {
+    if (cpu->Interrupted()) {
+      recorder->Interrupted(from, next, tstates);
+    } else if (served) {
+      recorder->Executed(from, servedEntry, tstates, op, op2);
+      recorder->Served(servedEntry, next, servedT);
+    } else {
+      recorder->Executed(from, next, tstates, op, op2);
+    }
+    served = false;
+  }
+  profile::ProgramInfo Info() const;
+  bool Write(bool callgrind, const std::string& file, std::string& error) const;
+  void WriteAtEnd();
 
   // Where the program stands: pos instructions run, live the most ever run
   // (pos < live after stepping back), t the T-states, cur the interval pos is
@@ -138,7 +93,7 @@ struct Session::Impl {
   size_t cur = 0, woff = 0;
   History history;
   std::vector<uint32_t> scratch;  // the write log while replaying
-  std::vector<uint8_t> logged = std::vector<uint8_t>(65536);  // addresses a call logged, while it is compared
+  std::vector<uint32_t> runs = std::vector<uint32_t>(65536);  // instructions started at each address, up to pos
 
   std::optional<Fault> fault;  // the run stopped on this, at live
   bool ended = false;
@@ -161,6 +116,7 @@ struct Session::Impl {
   void DropLast();
   bool atEntry = false;  // nothing has run since the start: the first arrival is still to be counted
   Outcome StepLive(uint16_t from, uint16_t& pc);
+  void Interrupt(uint16_t from);
   Outcome ServeCall(uint16_t from, uint16_t& pc);
   Outcome AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before, uint16_t& pc);
   uint64_t nextInterval = 0;  // where the next checkpoint goes
@@ -196,7 +152,8 @@ struct Session::Impl {
     uint16_t slot = 0, ret = 0;  // kOut
   };
   Stop Run(Goal goal);
-  bool FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o);
+  template <class M>
+  bool FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o);
   Stop Reverse(bool toBreakpoint);
   bool Begin(Stop& out);
 };
@@ -205,26 +162,51 @@ struct Session::Impl {
 
 std::string Session::Impl::Start() {
   // A new machine; the one before (on Restart) stays until this one is ready.
-  auto newDisk = std::make_unique<runner::Disk>();
-  if (!newDisk->Open(opt.drive)) return newDisk->error;
-  newDisk->journal = &history.files;
-  auto c = std::make_unique<DebugCpu>();
-  DebugCpu* newCpu = c.get();
-  runner::RunOptions ro;
-  ro.list = opt.list;
-  ro.strict = opt.strict;
-  ro.source = program.Lookup(path);
-  auto newMachine = std::make_unique<runner::Machine>(history.input, *newDisk, ro, std::move(c));
-  newCpu->Bind(&newMachine->memory());
+  std::unique_ptr<runner::Disk> newDisk;
+  std::unique_ptr<machine::Machine> newMachine;
+  runner::DebugMachine* newCpm = nullptr;
+  board::DebugBoard* newBoard = nullptr;
   std::string error;
-  if (!newMachine->Load(program.image(), opt.args, error)) return error;
-  if (machine && !ended) disk->CloseAll();
+  if (profile) {
+    board::BoardOptions bo;
+    bo.source = program.Lookup(path);
+    bo.strict = opt.strict;
+    auto b = std::make_unique<board::DebugBoard>(*profile, *opt.console, bo);
+    newBoard = b.get();
+    for (const auto& [at, bytes] : program.pieces())
+      if (!b->board().LoadBinary(bytes, at, error)) return error;
+    b->board().Reset(program.start());
+    newMachine = std::move(b);
+  } else {
+    newDisk = std::make_unique<runner::Disk>();
+    if (!newDisk->Open(opt.drive)) return newDisk->error;
+    newDisk->journal = &history.files;
+    runner::RunOptions ro;
+    ro.list = opt.list;
+    ro.strict = opt.strict;
+    ro.source = program.Lookup(path);
+    auto c = std::make_unique<runner::DebugMachine>(history.input, *newDisk, ro);
+    newCpm = c.get();
+    if (!c->Load(program.image(), opt.args, error)) return error;
+    newMachine = std::move(c);
+  }
+  if (machine && !ended) machine->CloseFiles();
   machine = std::move(newMachine);
   disk = std::move(newDisk);
-  cpu = newCpu;
+  cpu = machine.get();
+  history.machine = cpu;
+  cpm = newCpm;
+  boardMachine = newBoard;
   mem = &machine->memory();
+  interrupts.clear();
+  recorder.reset();
+  if (opt.record || !opt.profile.empty() || !opt.coverage.empty())
+    recorder = std::make_unique<profile::Recorder>(cpu->Pc());
+  entry = cpu->Pc();
+  served = written = false;
   pos = live = t = 0;
   cur = woff = 0;
+  std::fill(runs.begin(), runs.end(), 0);
   history.Clear();
   history.stack.Clear();
   fault.reset();
@@ -239,7 +221,7 @@ std::string Session::Impl::Start() {
 }
 
 void Session::Impl::NewInterval() {
-  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem());
+  Interval& i = history.Begin(pos, t, cpu->Save(), machine->SaveSystem(), machine->InputMark());
   cur = history.intervals.size() - 1;
   woff = 0;
   mem->log = &i.writes;
@@ -251,7 +233,13 @@ void Session::Impl::NewInterval() {
 // ---- Forward.
 
 void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, const uint32_t* w, size_t n) {
-  if (IsCall(op)) {
+  if (cpu->Interrupted()) [[unlikely]] {
+    // The interrupt pushed the address of the instruction it came before,
+    // or after a HALT it woke (libz80ex keeps PC on a HALT while it waits).
+    const uint16_t sp = cpu->Sp(), ret = mem->Word(sp);
+    if (ret == from || (ret == static_cast<uint16_t>(from + 1) && mem->bytes[from] == 0x76))
+      history.stack.Push({sp, ret, from, true});
+  } else if (IsCall(op)) {
     const uint16_t sp = cpu->Sp();
     if (sp == static_cast<uint16_t>(spBefore - 2)) history.stack.Push({sp, mem->Word(sp), from});
   }
@@ -275,18 +263,6 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   woff = w.size();  // what a step back over this one undoes, should it not go on
   if (!WaitForInput(pc)) return Outcome::kPaused;
   const size_t cpuWrites = w.size();
-  // The BDOS and BIOS write through the memory's log, except a few bytes
-  // set directly (the IOBYTE, the allocation vector); the places a call
-  // can touch are compared before and after it, and what changed
-  // unlogged is logged.
-  const uint16_t de = cpu->Get(Reg::DE), dma = machine->SaveSystem().dma;
-  const std::pair<uint16_t, uint16_t> places[] = {{0, 256}, {de, 258}, {dma, 128}, {0xFE00, 512}};
-  uint8_t before[256 + 258 + 128 + 512];
-  size_t k = 0;
-  for (const auto& [at, n] : places) {
-    for (uint16_t i = 0; i < n; ++i) before[k + i] = mem->bytes[static_cast<uint16_t>(at + i)];
-    k += n;
-  }
   const uint64_t mt = machine->tstates();
   history.files.now = pos - 1;
   const auto trap = machine->Serve(from);
@@ -296,27 +272,16 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
     note = "Step back stops after " + At(from) + ": " + cut + ", is too large to undo";
   }
   t += machine->tstates() - mt;
-  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 1;
-  k = 0;
-  for (const auto& [at, n] : places) {
-    for (uint16_t i = 0; i < n; ++i) {
-      const auto a = static_cast<uint16_t>(at + i);
-      if (before[k + i] != mem->bytes[a] && !logged[a]) {
-        w.push_back(uint32_t{a} << 8 | before[k + i]);
-        logged[a] = 1;
-      }
-    }
-    k += n;
-  }
-  for (size_t i = cpuWrites; i < w.size(); ++i) logged[w[i] >> 8] = 0;
+  servedEntry = pc;
+  servedT = static_cast<uint32_t>(machine->tstates() - mt);
   woff = w.size();
-  if (trap == runner::Machine::Trap::kEnd) return Outcome::kEnded;
-  if (trap == runner::Machine::Trap::kStop) return Outcome::kFault;
+  if (trap == machine::Machine::Trap::kEnd) return Outcome::kEnded;
+  if (trap == machine::Machine::Trap::kStop) return Outcome::kFault;
   CallRecord r;
   r.writes.reserve(w.size() - cpuWrites);
   r.cpuAfter = cpu->Save();
   r.tAfter = t;
-  r.inputAfter = history.input.at();
+  r.inputAfter = machine->InputMark();
   r.sys = machine->SaveSystem();
   for (size_t i = cpuWrites; i < w.size(); ++i) {
     const auto a = static_cast<uint16_t>(w[i] >> 8);
@@ -324,6 +289,7 @@ void Session::Impl::AfterStep(uint16_t from, uint8_t op, uint16_t spBefore, cons
   }
   history.AddCall(pos - 1, std::move(r));
   pc = cpu->Pc();
+  served = true;
   return Outcome::kOk;
 }
 
@@ -331,25 +297,34 @@ inline Session::Impl::Outcome Session::Impl::StepLive(uint16_t from, uint16_t& p
   const uint8_t op = mem->bytes[from];
   const uint16_t spBefore = IsCall(op) ? cpu->Sp() : 0;
   const size_t before = mem->log->size();
-  t += static_cast<uint64_t>(cpu->Step());
+  const uint8_t op2 = mem->bytes[static_cast<uint16_t>(from + 1)];
+  const int tstates = cpu->Step();
+  t += static_cast<uint64_t>(tstates);
+  if (!cpu->Interrupted()) [[likely]]
+    ++runs[from];
   ++pos;
   ++live;
   pc = cpu->Pc();
-  return AfterLive(from, op, spBefore, before, pc);
+  const Outcome o = AfterLive(from, op, spBefore, before, pc);
+  if (recorder && (o == Outcome::kOk || o == Outcome::kEnded)) [[unlikely]]
+    Record(from, op, op2, static_cast<uint32_t>(tstates), pc);
+  return o;
 }
 
 // The rest of a live step, after the CPU has run the instruction at from.
 inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op, uint16_t spBefore, size_t before,
                                                        uint16_t& pc) {
-  // HALT leaves PC on itself: only an instruction that did not move PC can
-  // have halted.
-  if (runner::AtSystem(*mem, pc) || mem->refusedWrite >= 0 || (pc == from && cpu->Halted())) [[unlikely]] {
-    const Outcome o = ServeCall(from, pc);
-    if (o != Outcome::kOk) return o;
+  if (cpu->NeedsService(from, pc)) [[unlikely]] {
+    if (cpu->Interrupted()) {
+      interrupts.insert(pos - 1);
+    } else {
+      const Outcome o = ServeCall(from, pc);
+      if (o != Outcome::kOk) return o;
+    }
   }
   std::vector<uint32_t>& w = *mem->log;  // the last interval's writes
   woff = w.size();
-  if (IsCall(op) || (anyWatch && woff != before)) [[unlikely]]
+  if (IsCall(op) || (anyWatch && woff != before) || cpu->Interrupted()) [[unlikely]]
     AfterStep(from, op, spBefore, w.data() + before, woff - before);
   if (pos >= nextInterval) [[unlikely]]
     NewInterval();
@@ -365,12 +340,16 @@ inline Session::Impl::Outcome Session::Impl::AfterLive(uint16_t from, uint8_t op
 // breakpoint or at the goal, or reaches a checkpoint, a limit or a pause.
 // True when it ran one that does (from is its address, o what AfterLive made
 // of it); false when the next instruction, at pc, is a CALL or RST, not run.
-bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o) {
-  DebugCpu& c = *cpu;
+template <class M>
+bool Session::Impl::FastLive(M& c, const Goal& goal, uint16_t& from, uint16_t& pc, Outcome& o) {
   const runner::Memory& m = *mem;
   const std::vector<uint32_t>& w = *mem->log;
   const uint8_t* const bp = bps.at();
   const uint8_t* const watched = bps.watched();
+  uint32_t* const runCount = runs.data();
+  profile::Recorder* const rec = recorder.get();
+  uint8_t op2 = 0;
+  int dt = 0;
   const bool until = goal.mode == Mode::kUntil, watch = anyWatch;
   const uint16_t target = goal.pc;
   const uint64_t tEnd = std::min(nextFlush, opt.maxTstates ? opt.maxTstates : UINT64_MAX), pEnd = nextInterval;
@@ -384,17 +363,23 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
     op = m.bytes[f];
     if (IsCall(op)) break;
     before = w.size();
-    tt += static_cast<uint64_t>(c.Step());
+    if (rec) [[unlikely]]
+      op2 = m.bytes[static_cast<uint16_t>(f + 1)];
+    dt = c.Step();
+    tt += static_cast<uint64_t>(dt);
+    runCount[f] += !c.Interrupted();
     ++p;
     q = c.Pc();
     bool hit = false;
     if (watch)
       for (size_t i = before; i < w.size(); ++i) hit |= watched[w[i] >> 8] != 0;
-    if (runner::AtSystem(m, q) || m.refusedWrite >= 0 || (q == f && c.Halted()) || hit || p >= pEnd || tt >= tEnd ||
+    if (c.NeedsService(f, q) || hit || p >= pEnd || tt >= tEnd ||
         bp[q] || (until && q == target) || pause.load(std::memory_order_relaxed)) {
       look = true;
       break;
     }
+    if (rec) [[unlikely]]
+      rec->Executed(f, q, static_cast<uint32_t>(dt), op, op2);
   }
   t = tt;
   pos = live = p;
@@ -403,6 +388,8 @@ bool Session::Impl::FastLive(const Goal& goal, uint16_t& from, uint16_t& pc, Out
   if (!look) return false;
   from = f;
   o = AfterLive(f, op, 0, before, pc);
+  if (rec && (o == Outcome::kOk || o == Outcome::kEnded)) [[unlikely]]
+    Record(f, op, op2, static_cast<uint32_t>(dt), pc);
   return true;
 }
 
@@ -413,12 +400,12 @@ void Session::Impl::StepReplay() {
   scratch.clear();
   mem->log = &scratch;
   t += static_cast<uint64_t>(cpu->Step());
-  // Only an instruction that entered the system made a call.
-  if (const CallRecord* call = runner::AtSystem(*mem, cpu->Pc()) ? history.Call(pos) : nullptr) {
+  // Only a step the machine served made a call.
+  if (const CallRecord* call = cpu->NeedsService(from, cpu->Pc()) ? history.Call(pos) : nullptr) {
     for (const auto& [a, v] : call->writes) Poke(a, v);
     cpu->Load(call->cpuAfter.data());
     t = call->tAfter;
-    history.input.Seek(call->inputAfter);
+    machine->SeekInput(call->inputAfter);
     machine->RestoreSystem(call->sys);
   }
   ++pos;
@@ -434,10 +421,7 @@ void Session::Impl::StepReplay() {
 // A call that waits for a key waits here, where a pause can stop it before
 // anything is consumed; false when it was paused.
 bool Session::Impl::WaitForInput(uint16_t pc) {
-  const uint8_t c = cpu->Get(Reg::BC) & 0xFF, e = cpu->Get(Reg::DE) & 0xFF;
-  const bool bdos = pc == 0x0005 || pc == runner::kBdosEntry;
-  const bool waits = bdos ? c == 1 || c == 10 || (c == 6 && e == 0xFD) : pc == runner::kBios + 3 * 3;
-  if (!waits) return true;
+  if (!machine->WaitsForKey(pc)) return true;
   while (!history.input.Ready() && !history.input.Ended()) {
     if (pause.load(std::memory_order_relaxed)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -457,7 +441,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   cpu->Load(iv.cpu.data());
   t = iv.t;
   history.stack.UndoTo(iv.shadow);
-  history.input.Seek(iv.input);
+  machine->SeekInput(iv.input);
   machine->RestoreSystem(iv.sys);
   pos = iv.first;
   cur = interval;
@@ -465,7 +449,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
   mem->log = &scratch;
   fine.Clear();
   fine.first = iv.first;
-  const size_t size = cpu->size();
+  const size_t size = cpu->StateSize();
   const size_t count = static_cast<size_t>(target - iv.first + 1);
   fine.cpu.resize(count * size);
   fine.woff.resize(count);
@@ -481,7 +465,7 @@ void Session::Impl::BuildFine(size_t interval, uint64_t target) {
     fine.woff[i] = woff;
     fine.t[i] = t;
     fine.shadow[i] = history.stack.Mark();
-    fine.input[i] = history.input.at();
+    fine.input[i] = machine->InputMark();
     fine.sys[i] = machine->SaveSystem();
     if (pos == target) break;
     StepReplay();
@@ -500,10 +484,10 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
   if (fine.Holds(history.intervals[interval].first, target)) {
     const size_t i = static_cast<size_t>(target - fine.first);
     history.Undo(*mem, interval, fine.woff[i], endWrites);
-    cpu->Load(&fine.cpu[i * cpu->size()]);
+    cpu->Load(&fine.cpu[i * cpu->StateSize()]);
     t = fine.t[i];
     history.stack.UndoTo(fine.shadow[i]);
-    history.input.Seek(fine.input[i]);
+    machine->SeekInput(fine.input[i]);
     machine->RestoreSystem(fine.sys[i]);
     pos = target;
     cur = interval;
@@ -512,7 +496,9 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
     BuildFine(interval, target);
   }
   bps.Undo(pos);
-  if (history.files.Sync(pos)) disk->CloseAll();  // a kept file may be another now
+  if (interrupts.empty() || !interrupts.count(pos)) [[likely]]
+    --runs[cpu->Pc()];
+  if (history.files.Sync(pos)) machine->CloseFiles();  // a kept file may be another now
   wroteFrom = woff;
   wroteTo = endWrites;
   mem->log = &scratch;
@@ -525,6 +511,8 @@ bool Session::Impl::StepBackOne(size_t& wroteFrom, size_t& wroteTo) {
 void Session::Impl::Rebase() {
   live = pos;
   fault.reset();
+  interrupts.erase(interrupts.lower_bound(pos), interrupts.end());
+  machine->Rebased();
   history.Clear();
   NewInterval();
 }
@@ -540,6 +528,7 @@ void Session::Impl::DropLast() {
   history.stack.Truncate();
   history.intervals.back().writes.resize(woff);
   history.EraseCallsFrom(pos);
+  interrupts.erase(interrupts.lower_bound(pos), interrupts.end());
   Fine& fine = history.fine;
   if (fine.first == history.intervals.back().first && fine.n > pos - fine.first + 1)
     fine.n = static_cast<size_t>(pos - fine.first + 1);
@@ -566,7 +555,8 @@ Stop Session::Impl::Make(StopReason reason, std::string description) {
 
 Stop Session::Impl::Finish(int status, std::string message) {
   ended = true;
-  disk->CloseAll();
+  machine->CloseFiles();
+  WriteAtEnd();
   opt.console->Flush();
   mem->log = nullptr;
   Stop s;
@@ -632,7 +622,7 @@ Stop Session::Impl::Run(Goal goal) {
     uint16_t from = pc;
     if (pos == live) {
       Outcome o = Outcome::kOk;
-      if (!fast || !FastLive(goal, from, pc, o)) {
+      if (!fast || !(cpm ? FastLive(*cpm, goal, from, pc, o) : FastLive(*cpu, goal, from, pc, o))) {
         from = pc;
         o = StepLive(from, pc);
       }
@@ -677,7 +667,9 @@ Stop Session::Impl::Run(Goal goal) {
       }
     } else {
       StepReplay();
-      if (history.files.Sync(pos)) disk->CloseAll();
+      if (!cpu->Interrupted()) [[likely]]
+        ++runs[from];
+      if (history.files.Sync(pos)) machine->CloseFiles();
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
@@ -771,8 +763,9 @@ Stop Session::Impl::Reverse(bool toBreakpoint) {
 
 Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() {
+  if (impl_->machine && !impl_->ended) impl_->WriteAtEnd();
   if (impl_->machine && !impl_->ended) {
-    impl_->disk->CloseAll();
+    impl_->machine->CloseFiles();
     impl_->opt.console->Flush();
   }
   if (impl_->mem) impl_->mem->log = nullptr;
@@ -804,6 +797,10 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, std::vect
   request.path = options.path;
   request.text = options.text;
   request.format = &kCpmFormat;
+  if (!options.board.empty()) {
+    request.format = &kIntelHexFormat;
+    map.PlaceAtAddresses();
+  }
   Collector collector(map, errors, options.path);
   DiskFileSystem files;
   try {
@@ -827,6 +824,19 @@ std::unique_ptr<Session> Session::Create(const LaunchOptions& options, ProgramMa
   }
   std::unique_ptr<Session> s(new Session());
   Impl& d = *s->impl_;
+  if (!options.board.empty()) {
+    board::Profile profile;
+    std::string error;
+    if (!board::FindProfile(options.board, profile, error)) {
+      errors.push_back(error);
+      return nullptr;
+    }
+    if (!program.placedAtAddresses()) {
+      errors.push_back("a program for a board is assembled at its own addresses, not as a CP/M image");
+      return nullptr;
+    }
+    d.profile = std::move(profile);
+  }
   d.opt = options;
   d.history.input.Bind(options.console);
   d.path = options.path;
@@ -1006,7 +1016,7 @@ std::vector<Frame> Session::CallStack() const {
   for (size_t i = shadow.size(); i-- > 0;) {
     const Shadow& s = shadow[i];
     if (s.slot < sp || d.mem->Word(s.slot) != s.ret) continue;
-    frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot});
+    frames.push_back({s.site, d.program.LineOf(s.site), s.ret, s.slot, s.interrupt});
   }
   return frames;
 }
@@ -1030,5 +1040,73 @@ std::optional<Value> Session::Evaluate(std::string_view expression, std::string&
 uint64_t Session::HistoryDepth() const {
   return impl_->history.intervals.empty() ? 0 : impl_->pos - impl_->history.first();
 }
+
+uint32_t Session::RunCount(uint16_t address) const { return impl_->runs[address]; }
+
+// What the profile's and the coverage's writers need of the program.
+profile::ProgramInfo Session::Impl::Info() const {
+  profile::ProgramInfo info;
+  info.command = path;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  info.source = ec ? path : absolute.lexically_normal().string();
+  auto lines = std::make_shared<std::map<uint16_t, int>>();
+  auto names = std::make_shared<std::map<uint16_t, std::string>>();
+  for (const auto& [address, l] : program.lines()) {
+    (*lines)[address] = l.line;
+    if (l.instruction) info.instructions.push_back({address, l.line, l.conditional});
+  }
+  // A label names the address of the statement it stands on.
+  for (const ProgramMap::Symbol& sym : program.symbols())
+    if (const ProgramMap::Line* l = program.At(static_cast<uint16_t>(sym.value)); l && l->line == sym.line)
+      names->emplace(l->address, sym.name);
+  info.line = [lines](uint16_t a) {
+    const auto it = lines->find(a);
+    return it == lines->end() ? 0 : it->second;
+  };
+  info.name = [names](uint16_t a) {
+    const auto it = names->find(a);
+    return it == names->end() ? std::string() : it->second;
+  };
+  info.routines.push_back(entry);
+  for (const profile::ProgramInfo::Instruction& in : info.instructions) {
+    const uint8_t op = mem->bytes[in.address];
+    if (op == 0xCD || (op & 0xC7) == 0xC4)
+      info.routines.push_back(mem->Word(static_cast<uint16_t>(in.address + 1)));
+    else if ((op & 0xC7) == 0xC7)
+      info.routines.push_back(op & 0x38);
+  }
+  return info;
+}
+
+bool Session::Impl::Write(bool callgrind, const std::string& file, std::string& error) const {
+  if (!recorder) return error = "the session does not record a profile", false;
+  // The writers want the routines still running closed: a copy is closed.
+  profile::Recorder r = *recorder;
+  r.Finish();
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (out) (callgrind ? profile::WriteCallgrind : profile::WriteLcov)(r, Info(), out);
+  out.close();
+  if (!out) return error = "cannot write " + file, false;
+  return true;
+}
+
+void Session::Impl::WriteAtEnd() {
+  if (written || !recorder) return;
+  written = true;
+  std::string error;
+  for (const auto& [callgrind, file] : {std::pair{true, &opt.profile}, std::pair{false, &opt.coverage}}) {
+    if (file->empty() || Write(callgrind, *file, error)) continue;
+    note += (note.empty() ? "" : "; ") + error;
+  }
+}
+
+bool Session::WriteProfile(const std::string& path, std::string& error) const {
+  return impl_->Write(true, path, error);
+}
+bool Session::WriteCoverage(const std::string& path, std::string& error) const {
+  return impl_->Write(false, path, error);
+}
+std::span<const uint32_t> Session::RunCounts() const { return impl_->runs; }
 
 }  // namespace orvane::debug

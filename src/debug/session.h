@@ -1,6 +1,7 @@
-// A debug session: one CP/M program, assembled from its source as a CP/M
-// image, run on the runner's machine (the same BDOS, BIOS, drive A: and
-// console as orvane-run, so it behaves the same run or debugged) under the
+// A debug session: one program, assembled from its source as a CP/M image
+// and run on the runner's machine (the same BDOS, BIOS, drive A: and console
+// as orvane-run, so it behaves the same run or debugged), or assembled for a
+// Z80 board and run on orvane-run --board's machine, under the
 // control of a debugger: breakpoints on statements with conditions and hit
 // counts, data breakpoints, stepping into, over and out, pausing, and stepping
 // back through a recorded history of the last instructions.
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,19 @@ struct LaunchOptions {
   // is answered A=0, HL=0 and the writes are let through, as orvane-run does
   // by default.
   bool strict = true;
+  // The machine: empty for CP/M; else a board, by the name of a built-in
+  // profile or a board file's path. On a board the program is assembled as
+  // for Intel HEX and loaded at its own addresses (ROM included), and starts
+  // where END says (0000H without a start); args, drive and list do not
+  // apply.
+  std::string board;
+  // Profile and coverage of the run, written when the session ends (also
+  // by WriteProfile and WriteCoverage at any time) in the formats of
+  // orvane-run --profile (callgrind) and --coverage (lcov); empty: none.
+  // Each instruction of the run counts once, however often it was stepped
+  // back over and run again. record: count without writing at the end.
+  std::string profile, coverage;
+  bool record = false;
 };
 
 enum class StopReason {
@@ -103,12 +118,16 @@ struct DataBreakpoint {
   std::string name;              // how the description names it ("COUNT", "0200H")
 };
 
-// One CALL or RST whose return address is still on the stack.
+// One CALL or RST, or an interrupt taken, whose return address is still on
+// the stack.
 struct Frame {
   uint16_t address = 0;  // frame 0: PC; further frames: the CALL or RST
   int line = 0;          // its statement's line; 0 when none
   uint16_t returnAddress = 0;  // further frames: where it returns to
   uint16_t slot = 0;           // further frames: where the return address lies on the stack
+  // Further frames: an interrupt taken before the instruction at address
+  // (returnAddress is the same), not a CALL or RST.
+  bool interrupt = false;
 };
 
 // One disassembled instruction.
@@ -240,6 +259,16 @@ class Session {
   std::optional<Value> Evaluate(std::string_view expression, std::string& error) const;
   // How many instructions StepBack can still undo.
   uint64_t HistoryDepth() const;
+  // How many times an instruction has started at address in this run, as
+  // far as the state shown goes: stepping back takes its runs off again, a
+  // restart sets every count to 0. RunCounts holds all 65536, by address.
+  uint32_t RunCount(uint16_t address) const;
+  std::span<const uint32_t> RunCounts() const;
+  // The profile and coverage of the run so far (when LaunchOptions asked
+  // for them or for record); false with error set when there is none or
+  // the file cannot be written.
+  bool WriteProfile(const std::string& path, std::string& error) const;
+  bool WriteCoverage(const std::string& path, std::string& error) const;
 
  private:
   Session();

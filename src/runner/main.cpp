@@ -29,7 +29,8 @@ constexpr std::string_view kUsageText =
     "                  [--trace-limit SIZE] [--list FILE] [--terminal ansi|vt52|adm3a] [--profile FILE]\n"
     "                  PROGRAM[.com] [ARGUMENT...]\n"
     "       orvane-run --board NAME|FILE|list [--fast] [--load ADDR] [--max-tstates N] [--stats] [--strict]\n"
-    "                  [--trace FILE] [--trace-limit SIZE] [--terminal ansi|vt52|adm3a] IMAGE.hex|IMAGE.bin\n";
+    "                  [--trace FILE] [--trace-limit SIZE] [--terminal ansi|vt52|adm3a] [--profile FILE]\n"
+    "                  IMAGE.hex|IMAGE.bin\n";
 
 constexpr std::string_view kHelp =
     "Runs a CP/M 2.2 program on an emulated Z80, with the console on standard\n"
@@ -63,8 +64,9 @@ constexpr std::string_view kHelp =
     "  --load ADDR      with --board: where a raw .bin image goes (default 0000H)\n"
     "  --profile FILE   write where the run spent its time to FILE in\n"
     "                   callgrind's format (kcachegrind FILE, callgrind_annotate\n"
-    "                   FILE), by address; orvane-asm --run --profile gives it\n"
-    "                   by source line and label, and --coverage with it\n"
+    "                   FILE), by address; orvane-asm --run --profile (with\n"
+    "                   --hex for a board) gives it by source line and label,\n"
+    "                   and --coverage with it\n"
     "  -h, --help       show this help\n"
     "  -v, --version    show the version\n"
     "\n"

@@ -30,6 +30,7 @@
 #include "row_file.h"
 
 namespace fs = std::filesystem;
+using orvane::debug::Frame;
 using orvane::debug::LaunchOptions;
 using orvane::debug::Session;
 using orvane::debug::Stop;
@@ -348,6 +349,15 @@ TEST_P(Rows, Script) {
       uint32_t value = 0;
       cs >> name >> value;
       ASSERT_TRUE(s->SetRegister(name, value)) << where;
+      continue;
+    }
+    if (verb == "runs") {  // how often the first instruction of line L has started
+      int line = 0;
+      cs >> line;
+      const auto* l = s->program().Resolve(line);
+      ASSERT_TRUE(l) << where;
+      EXPECT_EQ(s->RunCount(l->address), std::stoul(expect)) << where;
+      EXPECT_EQ(s->RunCounts()[l->address], s->RunCount(l->address)) << where;
       continue;
     }
     if (verb == "stack") {
@@ -841,4 +851,291 @@ TEST(Session, AHookedWarmBootFollowsStrict) {
     EXPECT_EQ(stop.exitStatus, 0);
     EXPECT_EQ(console.out, "H");
   }
+}
+
+// A board's console: bytes there until they run out, then the end.
+class LineConsole : public orvane::runner::Console {
+ public:
+  explicit LineConsole(std::string in) : in_(std::move(in)) {}
+  int Read() override { return pos_ < in_.size() ? static_cast<unsigned char>(in_[pos_++]) : -1; }
+  bool Ready() override { return pos_ < in_.size(); }
+  bool Ended() override { return pos_ >= in_.size(); }
+  bool Write(const uint8_t* b, size_t n) override {
+    out.append(reinterpret_cast<const char*>(b), n);
+    return true;
+  }
+  std::string out;
+
+ private:
+  std::string in_;
+  size_t pos_ = 0;
+};
+
+// On a board, an IM 1 receive interrupt is one step: a breakpoint in the
+// handler shows the interrupt's frame, reverse continue and step back go
+// back across interrupts to the instruction interrupted, and the byte is
+// received again as the first time, nothing sent twice.
+TEST(Session, BoardInterruptsStepBack) {
+  LineConsole console("ab.");
+  LaunchOptions opt;
+  opt.path = "ring.z80";
+  opt.board = "sbc-acia";
+  opt.console = &console;
+  opt.text =
+      "        ORG 0\n"          // 1
+      "        DI\n"             // 2
+      "        LD SP,&H9000\n"   // 3
+      "        JP START\n"       // 4
+      "        ORG &H38\n"       // 5
+      "RX:     PUSH AF\n"        // 6   0038H
+      "        IN A,(&H81)\n"    // 7   0039H
+      "        LD (GOT),A\n"     // 8
+      "        LD A,1\n"         // 9
+      "        LD (NEW),A\n"     // 10
+      "        POP AF\n"         // 11
+      "        EI\n"             // 12
+      "        RETI\n"           // 13
+      "START:  LD A,3\n"         // 14
+      "        OUT (&H80),A\n"   // 15
+      "        LD A,&H96\n"      // 16
+      "        OUT (&H80),A\n"   // 17
+      "        IM 1\n"           // 18
+      "        XOR A\n"          // 19
+      "        LD (NEW),A\n"     // 20
+      "        EI\n"             // 21
+      "WAIT:   LD A,(NEW)\n"     // 22
+      "        OR A\n"           // 23
+      "        JR Z,WAIT\n"      // 24
+      "        DI\n"             // 25
+      "        XOR A\n"          // 26
+      "        LD (NEW),A\n"     // 27
+      "        LD A,(GOT)\n"     // 28
+      "        OUT (&H81),A\n"   // 29
+      "        CP 46\n"          // 30
+      "        JR Z,DONE\n"      // 31
+      "        EI\n"             // 32
+      "        JR WAIT\n"        // 33
+      "DONE:   HALT\n"           // 34
+      "GOT     EQU &H8000\n"     // 35
+      "NEW     EQU &H8001\n"     // 36
+      "        END\n";           // 37
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  EXPECT_EQ(s->LastStop().address, 0x0000);
+  EXPECT_EQ(s->LastStop().line, 2);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(7, "", 0, error), 0) << error;
+
+  Stop stop = s->Continue();
+  ASSERT_EQ(stop.reason, StopReason::kBreakpoint) << stop.description;
+  EXPECT_EQ(stop.address, 0x0039);
+  EXPECT_EQ(s->Register("SP")->value, 0x8FFCu);  // the return address and AF
+  std::vector<Frame> frames = s->CallStack();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_FALSE(frames[0].interrupt);
+  EXPECT_TRUE(frames[1].interrupt);
+  EXPECT_EQ(frames[1].slot, 0x8FFE);
+  EXPECT_EQ(frames[1].returnAddress, frames[1].address);
+  EXPECT_TRUE(frames[1].line >= 22 && frames[1].line <= 24) << frames[1].line;  // the loop waiting
+  const Frame first = frames[1];
+  EXPECT_EQ(s->RunCount(0x0038), 1u);
+  EXPECT_EQ(s->RunCount(0x0039), 0u);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x61u);  // 'a'
+
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x62u);  // 'b'
+  EXPECT_EQ(console.out, "a");
+
+  // Back to the second arrival, then the first, then out of the handler.
+  stop = s->ReverseContinue();
+  EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->RunCount(0x0038), 2u);
+  stop = s->ReverseContinue();
+  EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->RunCount(0x0038), 1u);
+  EXPECT_EQ(s->StepBack().address, 0x0038);
+  stop = s->StepBack();
+  EXPECT_EQ(stop.address, first.address);
+  EXPECT_EQ(stop.line, first.line);
+  EXPECT_EQ(s->Register("SP")->value, 0x9000u);
+  EXPECT_EQ(s->CallStack().size(), 1u);
+  EXPECT_EQ(s->RunCount(0x0038), 0u);
+
+  // Forward again: the same interrupt at the same place, the same byte.
+  stop = s->StepInto();
+  EXPECT_EQ(stop.address, 0x0038);
+  EXPECT_EQ(s->CallStack().size(), 2u);
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->StepInto().line, 8);
+  EXPECT_EQ(s->Register("A")->value, 0x61u);
+
+  s->ClearBreakpoints();
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
+  EXPECT_EQ(stop.line, 34);
+  EXPECT_EQ(stop.description, "Stopped: HALT at 006DH with interrupts disabled, line 34");
+  EXPECT_EQ(s->RunCount(0x0038), 3u);
+  EXPECT_EQ(console.out, "ab.");  // each byte sent once, replays or not
+  stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kExited);
+  EXPECT_EQ(stop.exitStatus, 5);
+}
+
+// The profile and the coverage of a debug session are orvane-run's for the
+// same program, however the session stepped back and ran on again.
+TEST(Session, ProfileAndCoverageAreOrvaneRunsWhateverTheSteps) {
+  Workspace w;
+  const fs::path d = w.dir();
+  std::ofstream(d / "prog.z80") << "START:  LD B,10\n"   // 1
+                                   "LOOP:   CALL ONE\n"   // 2
+                                   "        DJNZ LOOP\n"  // 3
+                                   "        RET\n"        // 4
+                                   "ONE:    CALL TWO\n"   // 5
+                                   "        RET\n"        // 6
+                                   "TWO:    LD A,B\n"     // 7
+                                   "        CP 5\n"       // 8
+                                   "        RET NZ\n"     // 9
+                                   "        INC A\n"      // 10
+                                   "        RET\n";       // 11
+  std::ofstream(d / "in.txt") << "";
+  const std::string cmd = "cd " + Quote(d.string()) + " && " + Quote(ORVANE_ASM) +
+                          " -q --run --profile run.out --coverage run.info -l prog.LST -o prog.com prog.z80"
+                          " <in.txt >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << Slurp(d / "err.txt");
+  StringConsole console("");
+  LaunchOptions opt;
+  opt.path = (d / "prog.z80").string();
+  opt.drive = d.string();
+  opt.console = &console;
+  opt.profile = (d / "debug.out").string();
+  opt.coverage = (d / "debug.info").string();
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(10, "", 0, error), 0) << error;
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  for (int i = 0; i < 25; ++i) s->StepBack();
+  s->StepOver();
+  s->ClearBreakpoints();
+  const Stop end = s->Continue();
+  ASSERT_EQ(end.reason, StopReason::kExited) << end.description;
+  EXPECT_EQ(end.note, "");
+  // All but the command line that made them.
+  auto body = [](const fs::path& p) {
+    std::stringstream in(Slurp(p));
+    std::string out, line;
+    while (std::getline(in, line))
+      if (line.rfind("cmd:", 0) != 0) out += line + "\n";
+    return out;
+  };
+  const std::string profile = body(d / "debug.out");
+  EXPECT_NE(profile.find("fn="), std::string::npos) << profile;
+  EXPECT_EQ(profile, body(d / "run.out"));
+  EXPECT_EQ(body(d / "debug.info"), body(d / "run.info"));
+  std::string written;
+  EXPECT_TRUE(s->WriteCoverage((d / "again.info").string(), written)) << written;
+  EXPECT_EQ(body(d / "again.info"), body(d / "run.info"));
+}
+
+// A board's run ends where orvane-run --board ends it: each stops AT its
+// instruction with orvane-run's message, and continuing ends with its status.
+TEST(Session, BoardEndsAsOrvaneRunEndsThem) {
+  struct Row {
+    const char* source;
+    const char* input;
+    const char* description;
+    int status;
+  };
+  const Row rows[] = {
+      {" DI\n HALT\n", "", "Stopped: HALT at 0001H with interrupts disabled, line 2", 5},
+      {" EI\n HALT\n", "", "Stopped: HALT at 0001H: interrupts are enabled, but no device can interrupt, line 2", 5},
+      // Receive interrupts on, then a HALT with nothing more to come.
+      {" LD A,&H96\n OUT (&H80),A\n IM 1\n EI\n HALT\n", "",
+       "Stopped: HALT at 0007H waits for console input, and the input has ended, line 5", 9},
+      {" LD A,1\n LD (&H10),A\n", "", "Stopped: the instruction at 0002H wrote to 0010H, which is ROM, line 2", 6},
+  };
+  for (const Row& r : rows) {
+    LineConsole console(r.input);
+    LaunchOptions opt;
+    opt.path = "b.z80";
+    opt.text = r.source;
+    opt.board = "sbc-acia";
+    opt.console = &console;
+    std::vector<std::string> errors;
+    auto s = Session::Create(opt, errors);
+    ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+    const Stop stop = s->Continue();
+    EXPECT_EQ(stop.reason, StopReason::kException) << r.source;
+    EXPECT_EQ(stop.description, r.description) << r.source;
+    const Stop end = s->Continue();
+    EXPECT_EQ(end.reason, StopReason::kExited) << r.source;
+    EXPECT_EQ(end.exitStatus, r.status) << r.source;
+  }
+}
+
+// A board program that polls its 68B50: a step back across checkpoints
+// into the middle of the run, then on again, reads each byte where it read
+// it the first time, and each is echoed once.
+TEST(Session, BoardPollingAcrossCheckpoints) {
+  LineConsole console("abcdefg.");
+  LaunchOptions opt;
+  opt.path = "echo.z80";
+  opt.board = "sbc-acia";
+  opt.console = &console;
+  opt.text =
+      "        ORG 0\n"          // 1
+      "        LD SP,&H9000\n"   // 2
+      "        LD A,3\n"         // 3
+      "        OUT (&H80),A\n"   // 4
+      "        LD A,&H16\n"      // 5
+      "        OUT (&H80),A\n"   // 6
+      "NEXT:   LD DE,1000\n"     // 7   about 4000 instructions between bytes
+      "DLY:    DEC DE\n"         // 8
+      "        LD A,D\n"         // 9
+      "        OR E\n"           // 10
+      "        JR NZ,DLY\n"      // 11
+      "POLL:   IN A,(&H80)\n"    // 12
+      "        RRCA\n"           // 13
+      "        JR NC,POLL\n"     // 14
+      "        IN A,(&H81)\n"    // 15
+      "        LD C,A\n"         // 16
+      "WAITTX: IN A,(&H80)\n"    // 17
+      "        AND 2\n"          // 18
+      "        JR Z,WAITTX\n"    // 19
+      "        LD A,C\n"         // 20
+      "        OUT (&H81),A\n"   // 21
+      "        CP 46\n"          // 22
+      "        JR NZ,NEXT\n"     // 23
+      "        DI\n"             // 24
+      "        HALT\n";          // 25
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(16, "", 0, error), 0) << error;
+  for (const char c : std::string("abc")) {
+    ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+    EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>(c));
+  }
+  const uint64_t third = s->Instructions();
+  const uint64_t t = s->Tstates();
+  EXPECT_EQ(console.out, "ab");
+  for (int i = 0; i < 3000; ++i) s->StepBack();
+  EXPECT_EQ(s->Instructions(), third - 3000);
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->Instructions(), third);
+  EXPECT_EQ(s->Tstates(), t);
+  EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>('c'));
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  EXPECT_EQ(s->Register("A")->value, static_cast<unsigned char>('d'));
+  s->ClearBreakpoints();
+  const Stop stop = s->Continue();
+  EXPECT_EQ(stop.reason, StopReason::kException) << stop.description;
+  EXPECT_EQ(stop.line, 25);
+  EXPECT_EQ(console.out, "abcdefg.");
+  EXPECT_EQ(s->Continue().exitStatus, 5);
 }

@@ -8,7 +8,7 @@ ASM=$1 RUN=$2 DATA=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
-cp "$DATA/deep.z80" "$DATA/branches.z80" .
+cp "$DATA/deep.z80" "$DATA/branches.z80" "$DATA/board_deep.z80" "$DATA/board_irq.z80" .
 passed=0 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 ok() { passed=$((passed + 1)); }
@@ -102,6 +102,43 @@ check "$?" 2 "the profile over the program"
 "$ASM" --run -q --profile p.x --coverage p.x deep.z80 </dev/null 2>err
 check "$?" 2 "one file for both"
 grep -q -- '--coverage p.x is the file --profile writes' err && ok || fail "says which: $(cat err)"
+
+# On a board: the same loop in ROM at 0000H, ending in DI; HALT (exit 5).
+# LD SP,nn 10, DI and HALT 4; the addresses are the HEX's, by ORG.
+"$ASM" --run --hex -q --stats --profile bdeep.prof --coverage bdeep.info board_deep.z80 2>stats </dev/null
+check "$?" 5 "board deep: exit status"
+check "$(self_lines bdeep.prof | tr '\n' ' ')" \
+  "3 1 10 4 1 7 5 10 170 6 10 125 7 1 4 8 1 4 9 10 170 10 10 100 11 10 170 12 10 100 13 10 40 14 10 100 " \
+  "board deep: per-line counts"
+check "$(arcs bdeep.prof)" "$(printf 'START SUB1 10 680\nSUB1 SUB2 10 410\nSUB2 SUB3 10 140')" "board deep: calls"
+check "$(grep -E '^(summary:|0x0005 )' bdeep.prof | tr '\n' ' ')" "0x0005 5 10 170 0x0005 5 60 680 summary: 84 1000 " \
+  "board deep: addresses and summary"
+grep -q "1,000 T-states, 84 instructions" stats && ok || fail "board deep: --stats: $(cat stats)"
+callgrind_annotate bdeep.prof >bannotate.txt 2>&1
+grep -Eq '^ *84 \(100.0%\) +1,?000 \(100.0%\) +PROGRAM TOTALS' bannotate.txt && ok || fail "board annotate totals: $(grep TOTALS bannotate.txt)"
+check "$(grep -E '^(DA|BRDA|FNDA):' bdeep.info | tr '\n' ' ')" \
+  "FNDA:1,START FNDA:10,SUB1 FNDA:10,SUB2 FNDA:10,SUB3 BRDA:6,0,0,9 BRDA:6,0,1,1 DA:3,1 DA:4,1 DA:5,10 DA:6,10 DA:7,1 DA:8,1 DA:9,10 DA:10,10 DA:11,10 DA:12,10 DA:13,10 DA:14,10 DA:15,0 DA:16,0 " \
+  "board deep: coverage records"
+lcov --summary bdeep.info >bsummary.txt 2>&1
+grep -q 'lines......: 85.7% (12 of 14 lines)' bsummary.txt && ok || fail "board lcov lines: $(cat bsummary.txt)"
+# The image alone on orvane-run: by address; coverage needs the source.
+"$ASM" -q --hex board_deep.z80 </dev/null
+"$RUN" --board sbc-acia --profile bimage.prof board_deep.HEX </dev/null 2>/dev/null
+check "$?" 5 "orvane-run --board --profile"
+check "$(grep -E '^(summary|fn=0000H|fl=)' bimage.prof | tr '\n' ' ')" "fl=board_deep.HEX fn=0000H summary: 84 1000 " "board: by address"
+check "$(grep -c '^0x0005 0 10 170$' bimage.prof)" 1 "board by address: CALL SUB1's cost"
+"$RUN" --board sbc-acia --coverage bimage.info board_deep.HEX </dev/null 2>err
+check "$?" 2 "orvane-run --board --coverage without a source"
+grep -q 'orvane-asm --run --hex --coverage' err && ok || fail "board coverage: says how: $(cat err)"
+# Interrupts: three bytes received, three IM 1 interrupts, each a call from
+# the HALT to 0038H. The acknowledge's 13 T-states go to the handler's first
+# line: 13+11 for IN A,(n), then EI 4 and RETI 14, 42 a time inclusive.
+printf abc | "$ASM" --run --hex -q --profile birq.prof --coverage birq.info board_irq.z80 2>/dev/null
+check "$?" 9 "board irq: exit status (input ended)"
+check "$(self_lines birq.prof | awk '$1 >= 6 && $1 <= 8 || $1 == 17' | tr '\n' ' ')" "6 3 72 7 3 12 8 3 42 17 3 36 " \
+  "board irq: handler lines"
+check "$(arcs birq.prof)" "START RXINT 3 126" "board irq: the interrupts as calls"
+check "$(grep -E '^FNDA:' birq.info | tr '\n' ' ')" "FNDA:1,START FNDA:3,RXINT " "board irq: routines"
 
 # The example programs: the profile's totals are what the machine counted
 # (--stats), BDOS calls and all.

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -563,12 +564,13 @@ class WindowTest : public QObject {
   // The next session starts with the format, the box and the dialog's folder
   // the last one left; nothing is stored until something is chosen.
 #if ORVANE_HAVE_RUNNER
-  // Run (F9): a CP/M image whatever the format buttons show; hello's
-  // greeting on the console; a key typed to a program that echoes it; a
-  // program with errors not run; a fault whose status line, clicked, selects
-  // its statement in the listing box; Stop, running and waiting for a key.
+  // Run (F9) with "CPM Executable": a CP/M image; hello's greeting on the
+  // console; a key typed to a program that echoes it; a program with errors
+  // not run; a fault whose status line, clicked, selects its statement in
+  // the listing box; Stop, running and waiting for a key.
   void runInConsole() {
     QVERIFY(QFile::copy(EXAMPLES_DIR "/hello.z80", Path("hello.z80")));
+    Do("cpm");
     Do("choose:" + Path("hello.z80"));
     auto run = [this](const QString& source, const char* keys) {
       QFile f(Path("p.z80"));
@@ -586,7 +588,7 @@ class WindowTest : public QObject {
       QFile f(Path("p.z80"));
       QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
     };
-    // Intel HEX selected: F9 still makes and runs hello.com, and says so.
+    // F9 makes and runs hello.com, and says so.
     QTest::keyClick(window_.get(), Qt::Key_F9);
     QVERIFY(console());
     QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
@@ -596,13 +598,15 @@ class WindowTest : public QObject {
                                                   "hello.com\nassembled as a CP/M image for Run \\(F9\\)$")),
              qPrintable(Status()));
     QVERIFY(QFile::exists(Path("hello.com")) && !QFile::exists(Path("hello.HEX")));
-    QVERIFY(Button(QStringLiteral("optIntelHex"))->isChecked());
-    // After an Intel HEX assembly, F9 with empty fields assembles that source
-    // as a CP/M image beside it.
+    QVERIFY(console()->findChild<QComboBox*>(QStringLiteral("cboBoard"))->isHidden());
+    // After an Intel HEX assembly, F9 with empty fields and "CPM Executable"
+    // assembles that source as a CP/M image beside it.
     write("  LD E,75\n  LD C,2\n  JP 5\n");  // K
+    Do("hex");
     Do("choose:" + Path("p.z80"));
     Click(QStringLiteral("cmdAssemble"));
     QVERIFY(QFile::exists(Path("p.HEX")) && !QFile::exists(Path("p.com")));
+    Do("cpm");
     run(QString(), "");
     QCOMPARE(console()->ScreenText(), QStringLiteral("K"));
     QVERIFY(QFile::exists(Path("p.com")));
@@ -643,6 +647,183 @@ class WindowTest : public QObject {
     QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
     QVERIFY2(console()->StatusText().startsWith("Stopped by Stop"), qPrintable(console()->StatusText()));
+  }
+
+  // Run (F9) with "Intel Hex Output": the HEX file runs on the board the
+  // console's box shows (the setting), its 68B50 or SIO/2 channel A the
+  // console; keys typed reach the program (rows.txt).
+  void runOnBoard_data() {
+    QTest::addColumn<QString>("board");  // the setting
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<QString>("status");  // how the console's status line starts
+    Rows("runOnBoard", [](const char* name, const QStringList& f) {
+      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2].toLatin1() << f[3] << f[4];
+    });
+  }
+  void runOnBoard() {
+    QFETCH(QString, board);
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, keys);
+    QFETCH(QString, screen);
+    QFETCH(QString, status);
+    if (!board.isEmpty()) QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), board);
+    QFile f(Path("b.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(source) == source.size());
+    f.close();
+    Do("choose:" + Path("b.z80"));
+    QTest::keyClick(window_.get(), Qt::Key_F9);
+    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
+    QVERIFY(console);
+    QVERIFY2(Status().endsWith("\nassembled as Intel HEX for Run (F9) on the board"), qPrintable(Status()));
+    QVERIFY(QFile::exists(Path("b.HEX")) && !QFile::exists(Path("b.com")));
+    auto* box = console->findChild<QComboBox*>(QStringLiteral("cboBoard"));
+    QVERIFY(box && !box->isHidden());
+    QCOMPARE(box->currentText(), board.isEmpty() ? QStringLiteral("sbc-acia") : board);
+    QTest::keyClicks(console->findChild<QWidget*>(QStringLiteral("console")), QString::fromLatin1(keys));
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    QCOMPARE(console->ScreenText(), screen);
+    QVERIFY2(console->StatusText().startsWith(status), qPrintable(console->StatusText()));
+  }
+
+  // The board box: the built-in boards and "Board file...", the choice kept
+  // in the settings and the program run again on the board chosen; a board
+  // file with a mistake is said and changes nothing.
+  void boardBox() {
+    // Prints its name's first letter from ROM: on a board without ROM at
+    // 0000H, or RAM only, the same program runs.
+    QFile f(Path("e.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("        LD A,3\n        OUT (&H80),A\n        LD A,&H16\n        OUT (&H80),A\n"
+                    "        LD A,69\n        OUT (&H81),A\n        DI\n        HALT\n") > 0);
+    f.close();
+    Do("choose:" + Path("e.z80"));
+    window_->RunProgram();
+    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
+    QVERIFY(console);
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
+    auto* box = console->findChild<QComboBox*>(QStringLiteral("cboBoard"));
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
+    QCOMPARE(entries.join('|'), QStringLiteral("sbc-acia|sbc-sio|ram64-acia|Board file..."));
+    QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(),
+             QStringLiteral("sbc-acia: ROM 0000H-1FFFH, RAM 8000H-FFFFH, 68B50 ACIA at 80H"));
+    bool labelled = false;
+    for (QLabel* l : console->findChildren<QLabel*>()) labelled = labelled || (l->buddy() == box && l->text() == "&Board:");
+    QVERIFY(labelled);
+    auto settings = [] { return QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("board")).toString(); };
+    // Another board: kept, and the program runs again on it.
+    box->setCurrentIndex(2);
+    emit box->activated(2);
+    QCOMPARE(settings(), QStringLiteral("ram64-acia"));
+    QCOMPARE(console->BoardChoice(), QStringLiteral("ram64-acia"));
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
+    QVERIFY2(console->StatusText().startsWith("HALT at 000DH with interrupts disabled (e.z80:8: HALT)"),
+             qPrintable(console->StatusText()));
+    // A board file with the ACIA at 40H: the program's OUT to 81H reaches
+    // nothing, so nothing is printed.
+    QFile bf(Path("mine.board"));
+    QVERIFY(bf.open(QIODevice::WriteOnly) && bf.write("rom 0000-0FFF\nram 8000-FFFF\nacia 40\n") > 0);
+    bf.close();
+    QFile bad(Path("bad.board"));
+    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("rom 0000-0FFF\nacia 40\nacia 41\n") > 0);
+    bad.close();
+    QString answer = Path("bad.board");
+    console->boardFileDialog = [&answer] { return answer; };
+    const int file = box->count() - 1;
+    box->setCurrentIndex(file);
+    emit box->activated(file);
+    QVERIFY(console->Finished());  // not run again
+    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
+    QCOMPARE(console->findChild<QLabel*>(QStringLiteral("lblRunStatus"))->text(),
+             Path("bad.board") + ":3: port 41H is already the device's on line 2");
+    QCOMPARE(box->currentText(), QStringLiteral("ram64-acia"));
+    QCOMPARE(settings(), QStringLiteral("ram64-acia"));
+    answer.clear();  // the dialog cancelled: nothing changes
+    box->setCurrentIndex(file);
+    emit box->activated(file);
+    QCOMPARE(box->currentText(), QStringLiteral("ram64-acia"));
+    answer = Path("mine.board");
+    box->setCurrentIndex(file);
+    emit box->activated(file);
+    QCOMPARE(settings(), QFileInfo(Path("mine.board")).absoluteFilePath());
+    QCOMPARE(box->currentText(), QStringLiteral("mine.board"));
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+    QCOMPARE(console->ScreenText(), QString());
+    // The next run starts on the board file.
+    console->close();
+    Do("choose:" + Path("e.z80"));
+    window_->RunProgram();
+    console = window_->findChild<orvane::qt::ConsoleWindow*>();
+    QVERIFY(console);
+    QCOMPARE(console->findChild<QComboBox*>(QStringLiteral("cboBoard"))->currentText(), QStringLiteral("mine.board"));
+    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
+  }
+
+  // Debug (Shift+F9) with "Intel Hex Output": on the board the run console
+  // chose, at the program's own addresses. A breakpoint inside the receive
+  // interrupt's handler stops there when a key is typed, the call stack names
+  // the interrupt, and Step Back goes out of the handler to the HALT the
+  // interrupt came at.
+  void debuggerOnBoard() {
+    using orvane::qt::DebugWindow;
+    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), QStringLiteral("sbc-acia"));
+    QFile f(Path("i.z80"));
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("        JP MAIN\n"               // 1
+                    "        ORG &H38\n"              // 2
+                    "RXINT:  IN A,(&H81)\n"           // 3
+                    "        OUT (&H81),A\n"          // 4
+                    "        EI\n"                    // 5
+                    "        RETI\n"                  // 6
+                    "MAIN:   LD SP,0\n"               // 7
+                    "        LD A,3\n"                // 8
+                    "        OUT (&H80),A\n"          // 9
+                    "        LD A,&H96\n"             // 10
+                    "        OUT (&H80),A\n"          // 11
+                    "        IM 1\n"                  // 12
+                    "        EI\n"                    // 13
+                    "IDLE:   HALT\n"                  // 14
+                    "        JR IDLE\n") > 0);        // 15
+    f.close();
+    Do("choose:" + Path("i.z80"));
+    window_->DebugProgram();
+    DebugWindow* d = window_->findChild<DebugWindow*>();
+    QVERIFY(d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("Debug: i.z80 on sbc-acia"));
+    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(1), 30000);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QCOMPARE(source->item(d->RowOfLine(3), 2)->text(), QStringLiteral("0038"));
+    const QRect cell = source->visualItemRect(source->item(d->RowOfLine(3), 0));
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(d->Running(), 30000);
+    QTest::keyClicks(d->findChild<QWidget*>(QStringLiteral("console")), QStringLiteral("z"));
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(3), 30000);
+    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 3"), qPrintable(d->StatusText()));
+    QStringList frames;
+    for (const orvane::DebugFrame& frame : d->State().stack) frames << QString::fromStdString(frame.text);
+    QVERIFY2(frames.join('|').contains(QStringLiteral("interrupt")), qPrintable(frames.join('|')));
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(14), 30000);
+    // Forwards again: the key typed comes again, and so does the interrupt.
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
+    QVERIFY2(stopped(3), qPrintable(QString::number(d->CurrentLine()) + ": " + d->StatusText()));
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("z"), 30000);
   }
 
   // Debug (Shift+F9): the debugger window stops at the first statement; a
@@ -704,7 +885,7 @@ class WindowTest : public QObject {
     };
     QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
     QCOMPARE(source->currentRow(), d->RowOfLine(2));
-    QCOMPARE(source->item(source->currentRow(), 5)->text(), QStringLiteral("START:  LD A,3"));
+    QCOMPARE(source->item(source->currentRow(), 6)->text(), QStringLiteral("START:  LD A,3"));
     // Each instruction's T-states, after the address; blank for a directive.
     QCOMPARE(source->horizontalHeaderItem(3)->text(), QStringLiteral("T-states"));
     for (const auto& [line, tstates] : std::vector<std::pair<int, const char*>>{
@@ -884,6 +1065,62 @@ class WindowTest : public QObject {
     QAbstractItemView* view = ViewAt(source, at, &local);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, local);
     return view->indexAt(local).column();
+  }
+
+  // The Runs column beside T-states counts how often each statement has run
+  // in the session; with "Shade lines run" on (kept in the settings) the
+  // statements that have run are shaded. Step Back takes a run off again.
+  void debuggerRuns() {
+    using orvane::qt::DebugWindow;
+    DebugWindow* d = DebugSource("r.z80", "START:  LD B,3\nLOOP:   NOP\n        DJNZ LOOP\n        RET\nNEVER:  NOP\n");
+    QVERIFY(d);
+    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
+    QCOMPARE(source->horizontalHeaderItem(3)->text() + '|' + source->horizontalHeaderItem(4)->text(),
+             QStringLiteral("T-states|Runs"));
+    auto runs = [&] {
+      QStringList counts;
+      for (int line = 1; line <= 5; ++line) counts << source->item(d->RowOfLine(line), 4)->text();
+      return counts.join(' ');
+    };
+    auto shaded = [&] {
+      QStringList marks;
+      for (int line = 1; line <= 5; ++line) {
+        const QBrush b = source->item(d->RowOfLine(line), 2)->background();
+        marks << (line == d->CurrentLine() ? "c" : b.style() == Qt::NoBrush ? "-" : "s");
+      }
+      return marks.join(' ');
+    };
+    auto* shade = d->findChild<QCheckBox*>(QStringLiteral("chkShadeRun"));
+    QVERIFY(shade && shade->isChecked());
+    QCOMPARE(runs(), QStringLiteral("    "));
+    auto click = [d](const char* name) {
+      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
+      QVERIFY2(b && b->isEnabled(), name);
+      QTest::mouseClick(b, Qt::LeftButton);
+    };
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(runs(), QStringLiteral("1    "));
+    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
+    click("cmdStepInto");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 3, 30000);
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
+    QCOMPARE(runs(), QStringLiteral("1    "));
+    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
+    click("cmdStepBack");
+    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
+    QCOMPARE(runs(), QStringLiteral("    "));
+    QCOMPARE(shaded(), QStringLiteral("c - - - -"));
+    click("cmdContinue");
+    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
+    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
+    QCOMPARE(shaded().replace('c', 's'), QStringLiteral("s s s s -"));
+    // Off: nothing shaded, the counts stay; the choice is kept.
+    shade->click();
+    QCOMPARE(shaded().replace('c', '-'), QStringLiteral("- - - - -"));
+    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
+    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("shadeRun")).toBool(), false);
   }
 
   // Debug after F9 on another file debugs the file the last run ran, not the

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -13,6 +16,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include "board/board.h"
+#include "board/host_board.h"
 #include "runner/disk.h"
 #include "runner/stats.h"
 
@@ -210,8 +215,21 @@ ConsoleWindow::ConsoleWindow(std::vector<uint8_t> image, runner::SourceLookup lo
   });
   auto* terminalLabel = new QLabel(QStringLiteral("&Terminal:"), this);
   terminalLabel->setBuddy(terminalBox_);
+  // The board a program assembled as Intel HEX runs on; shown for those only.
+  boardBox_ = new QComboBox(this);
+  boardBox_->setObjectName(QStringLiteral("cboBoard"));
+  boardBox_->setAccessibleName(QStringLiteral("Board"));
+  boardBox_->setFocusPolicy(Qt::ClickFocus);
+  boardBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  connect(boardBox_, &QComboBox::activated, this, [this](int index) { OnBoardChosen(index); });
+  boardLabel_ = new QLabel(QStringLiteral("&Board:"), this);
+  boardLabel_->setBuddy(boardBox_);
+  boardLabel_->hide();
+  boardBox_->hide();
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(status_, 1);
+  bottom->addWidget(boardLabel_);
+  bottom->addWidget(boardBox_);
   bottom->addWidget(terminalLabel);
   bottom->addWidget(terminalBox_);
   bottom->addWidget(stopButton_);
@@ -227,7 +245,136 @@ ConsoleWindow::~ConsoleWindow() {
   if (worker_.joinable()) worker_.join();
 }
 
+namespace {
+
+const QString kBoardKey = QStringLiteral("board");
+const QString kBoardFileEntry = QStringLiteral("Board file...");
+
+QSettings Settings() { return QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")); }
+
+// The window's console as the board's serial line. Its input never ends:
+// a program waits for the next key until Stop.
+class QueueLine final : public board::SerialLine {
+ public:
+  explicit QueueLine(QueueConsole& c) : c_(c) {}
+  bool Ready() override { return c_.Ready(); }
+  int Read() override { return c_.Read(); }
+  bool Ended() override { return false; }
+  void Write(uint8_t b) override { c_.Write(&b, 1); }
+
+ private:
+  QueueConsole& c_;
+};
+
+}  // namespace
+
+void ConsoleWindow::SetBoardProgram(std::string hex) {
+  onBoard_ = true;
+  hex_ = std::move(hex);
+  FillBoards(Settings().value(kBoardKey, QString::fromLatin1(board::kDefaultBoard)).toString());
+  boardLabel_->show();
+  boardBox_->show();
+}
+
+void ConsoleWindow::FillBoards(const QString& chosen) {
+  boardBox_->clear();
+  for (const board::Profile& p : board::Profiles()) {
+    boardBox_->addItem(QString::fromStdString(p.name), QString::fromStdString(p.name));
+    boardBox_->setItemData(boardBox_->count() - 1, QString::fromStdString(p.name + ": " + p.Describe()),
+                           Qt::ToolTipRole);
+  }
+  int at = boardBox_->findData(chosen);
+  if (at < 0 && !chosen.isEmpty()) {
+    // A board file: its name in the box, its path in the tooltip.
+    boardBox_->addItem(QFileInfo(chosen).fileName(), chosen);
+    boardBox_->setItemData(boardBox_->count() - 1, chosen, Qt::ToolTipRole);
+    at = boardBox_->count() - 1;
+  }
+  boardBox_->addItem(kBoardFileEntry, QString());
+  boardBox_->setItemData(boardBox_->count() - 1, QStringLiteral("A board described in a file of your own"),
+                         Qt::ToolTipRole);
+  boardIndex_ = at < 0 ? 0 : at;
+  boardBox_->setCurrentIndex(boardIndex_);
+  boardBox_->setToolTip(boardBox_->itemData(boardIndex_, Qt::ToolTipRole).toString());
+}
+
+QString ConsoleWindow::BoardChoice() const { return boardBox_->itemData(boardIndex_).toString(); }
+
+void ConsoleWindow::OnBoardChosen(int index) {
+  QString chosen = boardBox_->itemData(index).toString();
+  if (chosen.isEmpty()) {  // "Board file..."
+    const QString current = QFileInfo(BoardChoice()).absolutePath();
+    chosen = boardFileDialog ? boardFileDialog()
+                             : QFileDialog::getOpenFileName(this, QStringLiteral("Board file"), current,
+                                                            QStringLiteral("Board file (*.board *.txt);;All files (*)"));
+    view_->setFocus();
+    if (chosen.isEmpty()) {
+      boardBox_->setCurrentIndex(boardIndex_);
+      return;
+    }
+    // A mistake in the file is said here, and the run stays on its board.
+    board::Profile profile;
+    std::string error;
+    if (!board::FindProfile(QFile::encodeName(chosen).toStdString(), profile, error)) {
+      boardBox_->setCurrentIndex(boardIndex_);
+      status_->setText(QString::fromStdString(error));
+      return;
+    }
+    chosen = QFileInfo(chosen).absoluteFilePath();
+  }
+  view_->setFocus();  // the keys go back to the program
+  Settings().setValue(kBoardKey, chosen);
+  FillBoards(chosen);
+  Restart();
+}
+
+void ConsoleWindow::Restart() {
+  StopProgram();
+  if (worker_.joinable()) worker_.join();
+  timer_.stop();
+  console_.TakeOutput();
+  console_.Reset();
+  stop_ = false;
+  done_ = false;
+  finished_ = false;
+  result_ = {};
+  const runner::TerminalType type = screen_.Type();
+  screen_ = runner::Screen(type);
+  view_->update();
+  status_->setText(QStringLiteral("Running..."));
+  status_->unsetCursor();
+  status_->setToolTip(QString());
+  stopButton_->setEnabled(true);
+  Start();
+}
+
 void ConsoleWindow::Start() {
+  if (onBoard_) {
+    worker_ = std::thread([this, choice = QFile::encodeName(BoardChoice()).toStdString()] {
+      runner::RunResult r;
+      board::Profile profile;
+      std::string error;
+      if (!board::FindProfile(choice, profile, error)) {
+        r.status = runner::kUsage, r.message = error;
+      } else {
+        QueueLine line(console_);
+        board::BoardOptions options;
+        options.source = lookup_;
+        options.stop = &stop_;
+        options.realTime = true;  // delay loops last as long as on the board
+        board::Board machine(profile, line, options);
+        if (machine.LoadHex(hex_, error))
+          r = machine.Run();
+        else
+          r.status = runner::kUsage, r.message = error;
+      }
+      result_ = std::move(r);
+      done_ = true;
+    });
+    timer_.start(4);
+    view_->setFocus();
+    return;
+  }
   worker_ = std::thread([this] {
     runner::RunResult r;
     runner::Disk disk;

@@ -72,6 +72,17 @@ class ConsoleWindow : public QWidget {
                 QWidget* parent);
   ~ConsoleWindow() override;
 
+  // Makes this a board run: hex (an Intel HEX file's text) runs on the board
+  // chosen in the box beside the console, channel A of its serial device
+  // being the console. Before Start.
+  void SetBoardProgram(std::string hex);
+  bool OnBoard() const { return onBoard_; }
+  // The board the box shows: a built-in one's name or a board file's path.
+  QString BoardChoice() const;
+  // Answers "Board file..." with a path, or empty; the file dialog by
+  // default (tests answer instead).
+  std::function<QString()> boardFileDialog;
+
   void Start();
   bool Finished() const { return finished_; }
   QString ScreenText() const { return QString::fromLatin1(screen_.Text()); }
@@ -87,6 +98,12 @@ class ConsoleWindow : public QWidget {
  private:
   void Poll();
   void StopProgram();
+  // The board box's entries: the built-in boards, the board file chosen (when
+  // one is), and "Board file...".
+  void FillBoards(const QString& chosen);
+  void OnBoardChosen(int index);
+  // Ends the run and starts the program again from the beginning.
+  void Restart();
 
   std::vector<uint8_t> image_;
   runner::SourceLookup lookup_;
@@ -102,6 +119,11 @@ class ConsoleWindow : public QWidget {
   QLabel* status_;
   QPushButton* stopButton_;
   QComboBox* terminalBox_;
+  bool onBoard_ = false;
+  std::string hex_;
+  QLabel* boardLabel_;
+  QComboBox* boardBox_;
+  int boardIndex_ = 0;  // the entry the run is on
 };
 
 }  // namespace orvane::qt

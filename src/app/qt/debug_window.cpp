@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBrush>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -39,11 +40,12 @@ const QString kSettingsOrganization = QStringLiteral("Orvane");
 const QString kSettingsApplication = QStringLiteral("orvane");
 
 // The source table's columns.
-enum SourceColumn { kMargin, kLine, kAddress, kTStates, kBytes, kText, kSourceColumns };
+enum SourceColumn { kMargin, kLine, kAddress, kTStates, kRuns, kBytes, kText, kSourceColumns };
 // The breakpoint list's.
 enum BreakColumn { kBreakLine, kBreakAddress, kBreakCondition, kBreakHits, kBreakStatement };
 
 const QColor kCurrentRow(0xFF, 0xF0, 0x9A);
+const QColor kRunRow(0xDD, 0xF4, 0xDD);  // a statement that has run, with the shading on
 const QColor kStaleRow(0xE4, 0xE4, 0xE4);  // the current row while the program runs on
 const QColor kChanged(0xC0, 0x10, 0x10);
 const QColor kStale(0x90, 0x90, 0x90);
@@ -299,12 +301,13 @@ void MemoryModel::Show(const std::vector<uint8_t>& memory) {
 // The window.
 
 DebugWindow::DebugWindow(debug::ProgramMap program, std::vector<dv::SourceRow> rows, std::string name,
-                         std::string dir, const QString& title, QWidget* parent)
+                         std::string dir, const QString& title, QWidget* parent, std::string board)
     : QWidget(parent, Qt::Window),
       program_(std::move(program)),
       rows_(std::move(rows)),
       name_(std::move(name)),
-      dir_(std::move(dir)) {
+      dir_(std::move(dir)),
+      board_(std::move(board)) {
   for (const auto& symbol : program_.symbols()) symbols_.emplace(symbol.name, symbol.value);
   setObjectName(QStringLiteral("frmDebug"));
   setWindowTitle(title);
@@ -514,7 +517,9 @@ QWidget* DebugWindow::BuildSource() {
       "Click in the margin to set or clear a breakpoint (F9); right-click a line to give it a condition or run to it "
       "(Ctrl+F10)"));
   source_->setHorizontalHeaderLabels({QString(), QStringLiteral("Line"), QStringLiteral("Address"),
-                                      QStringLiteral("T-states"), QStringLiteral("Bytes"), QStringLiteral("Statement")});
+                                      QStringLiteral("T-states"), QStringLiteral("Runs"), QStringLiteral("Bytes"),
+                                      QStringLiteral("Statement")});
+  source_->horizontalHeaderItem(kRuns)->setToolTip(QStringLiteral("How often the statement has run in this session"));
   source_->setFont(Fixed());
   source_->verticalHeader()->hide();
   source_->verticalHeader()->setDefaultSectionSize(QFontMetrics(Fixed()).height() + 4);
@@ -536,6 +541,9 @@ QWidget* DebugWindow::BuildSource() {
     auto* tstates = Cell(QString::fromStdString(r.tstates));
     tstates->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     source_->setItem(i, kTStates, tstates);
+    auto* runs = Cell(QString());
+    runs->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    source_->setItem(i, kRuns, runs);
     source_->setItem(i, kBytes, Cell(QString::fromStdString(r.bytes)));
     source_->setItem(i, kText, Cell(QString::fromLatin1(r.text)));
   }
@@ -543,7 +551,9 @@ QWidget* DebugWindow::BuildSource() {
   QHeaderView* h = source_->horizontalHeader();
   h->setSectionResizeMode(kMargin, QHeaderView::Fixed);
   source_->setColumnWidth(kMargin, 40);
-  for (int c : {kLine, kAddress, kTStates, kBytes, kText}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  for (int c : {kLine, kAddress, kTStates, kRuns, kBytes, kText}) h->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  shownRuns_.assign(rows_.size(), 0);
+  shaded_.assign(rows_.size(), 0);
   connect(source_, &QTableWidget::cellClicked, this, [this](int row, int column) {
     if (column == kMargin) ToggleBreakpoint(row);
   });
@@ -569,7 +579,27 @@ QWidget* DebugWindow::BuildSource() {
       menu.addAction(QStringLiteral("Show in memory"), this, [this, address] { GoTo(QString::number(address)); });
     menu.exec(source_->viewport()->mapToGlobal(at));
   });
-  return source_;
+  // Under the pane: the lines that have run in this session, shaded; the
+  // choice is kept.
+  auto* pane = new QWidget;
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  layout->addWidget(source_, 1);
+  // The lines that have run in this session, shaded; the choice is kept.
+  shadeRun_ = new QCheckBox(QStringLiteral("Shade lines run"));
+  shadeRun_->setObjectName(QStringLiteral("chkShadeRun"));
+  shadeRun_->setAccessibleName(QStringLiteral("Shade lines run"));
+  shadeRun_->setToolTip(QStringLiteral("Shade the statements that have run in this session (the Runs column counts them)"));
+  shadeRun_->setFocusPolicy(Qt::NoFocus);
+  shadeRun_->setChecked(
+      QSettings(kSettingsOrganization, kSettingsApplication).value(QStringLiteral("shadeRun"), true).toBool());
+  connect(shadeRun_, &QCheckBox::toggled, this, [this](bool on) {
+    QSettings(kSettingsOrganization, kSettingsApplication).setValue(QStringLiteral("shadeRun"), on);
+    ShowRuns();
+  });
+  layout->addWidget(shadeRun_);
+  return pane;
 }
 
 QWidget* DebugWindow::BuildRegisters() {
@@ -774,7 +804,7 @@ int DebugWindow::RowOfLine(int line) const {
 
 void DebugWindow::Start() {
   console_ = std::make_unique<QueueConsole>();
-  driver_ = std::make_unique<DebugDriver>(program_, *console_, name_, dir_);
+  driver_ = std::make_unique<DebugDriver>(program_, *console_, name_, dir_, board_);
   driver_->Start();
   timer_.start(10);
   EnableButtons();
@@ -839,6 +869,7 @@ void DebugWindow::ShowState() {
     for (int c = 0; c < kSourceColumns; ++c) source_->item(old, c)->setBackground(QBrush());
     ShowMargin(old);
   }
+  ShowRuns(old != currentRow_ ? old : -1);
   if (currentRow_ >= 0) {
     for (int c = 0; c < kSourceColumns; ++c) source_->item(currentRow_, c)->setBackground(kCurrentRow);
     ShowMargin(currentRow_);
@@ -862,6 +893,27 @@ void DebugWindow::ShowState() {
                             : QStringLiteral("(not in the source)")));
     item->setData(Qt::UserRole, f.line);
     stack_->addItem(item);
+  }
+}
+
+void DebugWindow::ShowRuns(int force) {
+  if (state_.runs.size() != 0x10000 || shownRuns_.size() != rows_.size()) return;
+  const bool shade = shadeRun_ && shadeRun_->isChecked();
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const int address = rows_[i].address;
+    if (address < 0) continue;
+    const uint32_t runs = state_.runs[static_cast<size_t>(address)];
+    const int row = static_cast<int>(i);
+    if (runs != shownRuns_[i]) {
+      source_->item(row, kRuns)->setText(runs ? QString::number(runs) : QString());
+      shownRuns_[i] = runs;
+    }
+    // The current statement keeps its own colour.
+    const bool shaded = shade && runs > 0 && row != currentRow_;
+    if (shaded == static_cast<bool>(shaded_[i]) && row != force) continue;
+    shaded_[i] = shaded;
+    if (row == currentRow_) continue;
+    for (int c = 0; c < kSourceColumns; ++c) source_->item(row, c)->setBackground(shaded ? QBrush(kRunRow) : QBrush());
   }
 }
 

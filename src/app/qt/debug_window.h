@@ -19,6 +19,7 @@
 #include "runner/screen.h"
 #include "console_window.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -87,8 +88,9 @@ class DebugWindow : public QWidget {
 
  public:
   // rows: one per source line; name: the source's in messages; dir: drive A:.
+  // board: empty for CP/M, else the board the program runs on.
   DebugWindow(debug::ProgramMap program, std::vector<debugview::SourceRow> rows, std::string name, std::string dir,
-              const QString& title, QWidget* parent);
+              const QString& title, QWidget* parent, std::string board = {});
   ~DebugWindow() override;
 
   void Start();
@@ -117,6 +119,9 @@ class DebugWindow : public QWidget {
   void ShowRegisters();
   void ShowWatches();
   void ShowMargin(int row);
+  // The Runs column, and the rows that have run shaded while the toggle is
+  // on; force: the row's colour was reset and is drawn again.
+  void ShowRuns(int force = -1);
   // While the program runs what the panes show is from the last stop: greyed.
   void ShowStale();
   void EnableButtons();
@@ -139,7 +144,7 @@ class DebugWindow : public QWidget {
   std::vector<debugview::SourceRow> rows_;
   std::map<int, int> rowOfAddress_, rowOfLine_;
   debugview::Symbols symbols_;
-  std::string name_, dir_;
+  std::string name_, dir_, board_;
 
   runner::Screen terminal_;
   std::unique_ptr<QueueConsole> console_;
@@ -175,6 +180,10 @@ class DebugWindow : public QWidget {
   TerminalView* view_ = nullptr;
   QComboBox* terminalBox_ = nullptr;
   QLabel* status_ = nullptr;
+  QCheckBox* shadeRun_ = nullptr;
+  // Per source row: the count shown in the Runs column, and whether it is shaded.
+  std::vector<uint32_t> shownRuns_;
+  std::vector<char> shaded_;
   std::vector<QSplitter*> splitters_;
 };
 

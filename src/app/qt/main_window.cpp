@@ -30,6 +30,9 @@
 #include <QShowEvent>
 
 #include "twips.h"
+#if ORVANE_HAVE_RUNNER
+#include "board/host_board.h"
+#endif
 
 namespace orvane::qt {
 
@@ -207,6 +210,8 @@ void MainWindow::BuildControls() {
 #if ORVANE_HAVE_RUNNER
   w_.optCPMcom->setToolTip(QStringLiteral(
       "F9 (or Ctrl+F5) runs the CP/M program in a console window; Shift+F9 debugs it (also on the right-click menu)"));
+  w_.optIntelHex->setToolTip(QStringLiteral(
+      "F9 (or Ctrl+F5) runs the program on a Z80 board, chosen in the console window's Board box"));
 #endif
   auto* format = new QButtonGroup(this);
   format->setObjectName(QStringLiteral("formatGroup"));
@@ -353,11 +358,15 @@ void MainWindow::RunProgram() {
     return;
   }
   QFileInfo info;
-  if (!AssembleForRun(false, info)) return;
+  const bool onBoard = w_.optIntelHex->isChecked();
+  if (!AssembleForRun(false, info, onBoard)) return;
   delete console_;
-  console_ = new ConsoleWindow(program_->image(), program_->Lookup(info.fileName().toStdString()),
+  const std::string file = info.fileName().toStdString();
+  console_ = new ConsoleWindow(onBoard ? std::vector<uint8_t>() : program_->image(),
+                               onBoard ? hexProgram_->Lookup(file) : program_->Lookup(file),
                                QFile::encodeName(info.absolutePath()).toStdString(),
                                QStringLiteral("Run: ") + info.fileName(), this);
+  if (onBoard) console_->SetBoardProgram(hexText_);
   console_->setAttribute(Qt::WA_DeleteOnClose);
   console_->onSourceLine = [this](int line) { GoToSourceLine(line); };
   console_->move(frameGeometry().topRight() + QPoint(8, 0));  // beside the listing it points into
@@ -372,10 +381,18 @@ void MainWindow::DebugProgram() {
 #if ORVANE_HAVE_RUNNER
   if (logic_->Running()) return;
   QFileInfo info;
-  if (!AssembleForRun(true, info)) return;
+  const bool onBoard = w_.optIntelHex->isChecked();
+  if (!AssembleForRun(true, info, onBoard)) return;
+  // The board the run console's box chose last.
+  const std::string board =
+      onBoard ? QFile::encodeName(QSettings(kSettingsOrganization, kSettingsApplication)
+                                      .value(QStringLiteral("board"), QString::fromLatin1(board::kDefaultBoard))
+                                      .toString())
+                    .toStdString()
+              : std::string();
   // The window open on the program the last run ran is shown again; a new
   // assembly (for Run or Debug, of this file or another) replaces it.
-  if (debugger_ && debuggerProgram_ == programCount_) {
+  if (debugger_ && debuggerProgram_ == programCount_ && debuggerBoard_ == board) {
     debugger_->raise();
     debugger_->activateWindow();
     return;
@@ -386,8 +403,11 @@ void MainWindow::DebugProgram() {
   }
   debugger_ = new DebugWindow(*program_, rows_, info.fileName().toStdString(),
                               QFile::encodeName(info.absolutePath()).toStdString(),
-                              QStringLiteral("Debug: ") + info.fileName(), this);
+                              QStringLiteral("Debug: ") + info.fileName() +
+                                  (onBoard ? QStringLiteral(" on ") + QFileInfo(QFile::decodeName(QByteArray::fromStdString(board))).fileName() : QString()),
+                              this, board);
   debuggerProgram_ = programCount_;
+  debuggerBoard_ = board;
   debugger_->setAttribute(Qt::WA_DeleteOnClose);
   // Beside this window on its screen, narrowed to the room there the first
   // time; the size kept from the last time stays.
@@ -408,7 +428,7 @@ void MainWindow::DebugProgram() {
 }
 
 #if ORVANE_HAVE_RUNNER
-bool MainWindow::AssembleForRun(bool debug, QFileInfo& info) {
+bool MainWindow::AssembleForRun(bool debug, QFileInfo& info, bool hex) {
   // The source's name as bytes, as the run opens it.
   const std::string field = ops_->Text(TextField::kSource);
   const std::string source = field.empty() ? logic_->LastSource() : field;
@@ -417,24 +437,39 @@ bool MainWindow::AssembleForRun(bool debug, QFileInfo& info) {
     ops_->SetStatus("Nothing to " + std::string(debug ? "debug" : "run") + ": select a file first");
     return false;
   }
-  // The last program again while its source is as it was; else a new
-  // assembly, as a CP/M image whatever the format buttons show.
-  if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_) {
+  // The last program again while its source is as it was and the format
+  // the same; else a new assembly, as a CP/M image or as Intel HEX.
+  if (!field.empty() || !program_ || source != programSource_ || info.lastModified() != programTime_ ||
+      hex != programHex_) {
     program_.reset();
     auto program = std::make_unique<AssembledProgram>();
+    auto hexProgram = std::make_unique<HexProgram>();
+    if (hex) program->PlaceAtAddresses();
     std::vector<debugview::SourceRow> rows;
     boxLines_.clear();
     logic_->onStatement = [&](const Statement& s, int64_t boxLine) {
-      rows.push_back(debugview::MakeSourceRow(s, program->image().size()));
+      rows.push_back(hex ? debugview::MakePlacedSourceRow(s) : debugview::MakeSourceRow(s, program->image().size()));
       program->Add(s);
+      if (hex) hexProgram->Add(s);
       if (boxLine >= 0) boxLines_.emplace(s.line, boxLine);
     };
     logic_->onSymbols = [&](const SymbolTable& symbols) { program->SetSymbols(symbols); };
     const QDateTime time = info.lastModified();
-    Assemble([this] { return logic_->OnAssembleForRun(); });
+    Assemble([this, hex] { return logic_->OnAssembleForRun(hex); });
     logic_->onStatement = nullptr;
     logic_->onSymbols = nullptr;
     if (!lastRun_.completed || lastRun_.statementsWithErrors != 0) return false;  // the status says why
+    if (hex) {
+      // The board loads the file just written, as a ROM programmer would.
+      QFile written(QFile::decodeName(QByteArray::fromStdString(lastRun_.objectPath)));
+      if (!written.open(QIODevice::ReadOnly)) {
+        ops_->SetStatus("Not run: cannot read " + lastRun_.objectPath + ": " + written.errorString().toStdString());
+        return false;
+      }
+      hexText_ = written.readAll().toStdString();
+    }
+    hexProgram_ = std::move(hexProgram);
+    programHex_ = hex;
     program_ = std::move(program);
     rows_ = std::move(rows);
     programSource_ = source;

@@ -15,6 +15,7 @@
 #include "qt_window_ops.h"
 #if ORVANE_HAVE_RUNNER
 #include "app/debug_view.h"
+#include "app/hex_program.h"
 #include "app/program.h"
 #include "console_window.h"
 #include "debug_window.h"
@@ -50,11 +51,14 @@ class MainWindow : public QWidget {
   // Where the file dialog opens: the folder of the source last chosen.
   const QString& DialogFolder() const { return dialogFolder_; }
 
-  // Run (F9, Ctrl+F5): assembles as a CP/M image when the source changed,
-  // then runs the program in a console window.
+  // Run (F9, Ctrl+F5): assembles when the source changed, as a CP/M image
+  // with "CPM Executable" selected and as Intel HEX with "Intel Hex Output",
+  // then runs the program in a console window: on CP/M, or on the board
+  // chosen in the box beside the console.
   void RunProgram();
   // Debug (Shift+F9): assembles as Run does, then opens the debugger window
-  // stopped at the program's first statement.
+  // stopped at the program's first statement: on CP/M, or with "Intel Hex
+  // Output" on the board the run console's box chose last.
   void DebugProgram();
 
   QtWindowOps& Ops() { return *ops_; }
@@ -90,7 +94,8 @@ class MainWindow : public QWidget {
 #if ORVANE_HAVE_RUNNER
   // Assembles for Run or Debug unless the last program is still current;
   // false with the status saying why it cannot be run. info: the source.
-  bool AssembleForRun(bool debug, QFileInfo& info);
+  // hex: as Intel HEX for a board, else as a CP/M image.
+  bool AssembleForRun(bool debug, QFileInfo& info, bool hex = false);
 #endif
 
   WindowWidgets w_;
@@ -105,6 +110,10 @@ class MainWindow : public QWidget {
   // The program the last Run assembled, its source and that file's time
   // then, and the listing-box line of each source line.
   std::unique_ptr<AssembledProgram> program_;
+  // For a board: the HEX file's text and its statements where their bytes go.
+  bool programHex_ = false;
+  std::string hexText_;
+  std::unique_ptr<HexProgram> hexProgram_;
   std::string programSource_;
   QDateTime programTime_;
   std::map<int64_t, int64_t> boxLines_;
@@ -113,6 +122,7 @@ class MainWindow : public QWidget {
   QPointer<DebugWindow> debugger_;
   // Counts the assemblies for Run and Debug; the debugger's is the one it holds.
   uint64_t programCount_ = 0, debuggerProgram_ = 0;
+  std::string debuggerBoard_;  // the board the debugger runs on ("" CP/M)
 #endif
 };
 
