@@ -150,6 +150,10 @@ struct Session::Impl {
     uint16_t pc = 0, sp = 0;  // kUntil: stop at pc (with SP == sp when checkSp)
     bool checkSp = false;
     uint16_t slot = 0, ret = 0;  // kOut
+    // A step or step over runs an interrupt taken on the way through to its
+    // return (kOut, inInterrupt), then goes on as resume.
+    bool overInterrupts = false, inInterrupt = false;
+    Mode resume = Mode::kStep;
   };
   Stop Run(Goal goal);
   template <class M>
@@ -673,6 +677,15 @@ Stop Session::Impl::Run(Goal goal) {
       pc = cpu->Pc();
       if (pos == live && fault) return last = FaultStop();
     }
+    if (goal.overInterrupts && !goal.inInterrupt && cpu->Interrupted()) [[unlikely]] {
+      if (const auto& shadow = history.stack.frames(); !shadow.empty() && shadow.back().interrupt) {
+        goal.resume = goal.mode;
+        goal.mode = Mode::kOut;
+        goal.slot = shadow.back().slot;
+        goal.ret = shadow.back().ret;
+        goal.inInterrupt = true;
+      }
+    }
     if (goal.mode == Mode::kStep) return last = Make(StopReason::kStep, "Step at " + At(pc));
     if (dataHit) {
       Stop s = Make(StopReason::kDataBreakpoint,
@@ -710,8 +723,12 @@ Stop Session::Impl::Run(Goal goal) {
         const uint16_t sp = cpu->Sp();
         // The frame is gone once its return address is off the stack, and the
         // routine has left once control moves anywhere but to the next bytes.
-        if (sp >= goal.slot + 2 && (pc == goal.ret || static_cast<uint16_t>(pc - from) > 4 || pc == from))
-          return last = Make(StopReason::kStep, "Step at " + At(pc));
+        if (sp >= goal.slot + 2 && (pc == goal.ret || static_cast<uint16_t>(pc - from) > 4 || pc == from)) {
+          if (!goal.inInterrupt) return last = Make(StopReason::kStep, "Step at " + At(pc));
+          // Back from the interrupt: the step it came before is still to do.
+          goal.inInterrupt = false;
+          goal.mode = goal.resume;
+        }
         break;
       }
       default:
@@ -861,8 +878,14 @@ Stop Session::StepOver() {
   const uint8_t op2 = d.mem->bytes[static_cast<uint16_t>(pc + 1)];
   // A CALL or RST, and the repeating block instructions, run until they are done.
   const bool block = op == 0xED && (op2 & 0xF4) == 0xB0;
-  if (!IsCall(op) && !block) return StepInto();
   Impl::Goal g;
+  // On a board an interrupt taken on the way is stepped over too.
+  g.overInterrupts = d.boardMachine != nullptr;
+  if (!IsCall(op) && !block) {
+    if (!g.overInterrupts) return StepInto();
+    g.mode = Impl::Mode::kStep;
+    return d.Run(g);
+  }
   g.mode = block ? Impl::Mode::kUntil : Impl::Mode::kOver;
   g.pc = static_cast<uint16_t>(pc + 2);
   g.sp = d.cpu->Sp();

@@ -169,7 +169,8 @@ class Session {
   Stop StepInto();   // one instruction (a BDOS or BIOS call is one)
   // One statement; a CALL or RST runs until it returns to the statement after
   // it, however deep it goes. A breakpoint or data breakpoint on the way stops
-  // it first; the step over is then forgotten.
+  // it first; the step over is then forgotten. On a board an interrupt taken
+  // on the way runs through to its return the same way.
   Stop StepOver();
   // Runs until the current routine returns (its return address is taken off
   // the stack by RET, or by POP and a jump), stopping on the way at breakpoints.

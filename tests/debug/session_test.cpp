@@ -1139,3 +1139,51 @@ TEST(Session, BoardPollingAcrossCheckpoints) {
   EXPECT_EQ(console.out, "abcdefg.");
   EXPECT_EQ(s->Continue().exitStatus, 5);
 }
+
+// On a board, a step over runs an interrupt taken on the way through its
+// handler: each step over goes to the next line of the main program.
+TEST(Session, BoardStepOverStepsOverAnInterrupt) {
+  LineConsole console("x");
+  std::string source =
+      "        ORG 0\n"          // 1
+      "        LD SP,&H9000\n"   // 2
+      "        JP START\n"       // 3
+      "        ORG &H38\n"       // 4
+      "        PUSH AF\n"        // 5
+      "        IN A,(&H81)\n"    // 6
+      "        LD (GOT),A\n"     // 7
+      "        POP AF\n"         // 8
+      "        EI\n"             // 9
+      "        RETI\n"           // 10
+      "START:  LD A,&H96\n"      // 11
+      "        OUT (&H80),A\n"   // 12
+      "        IM 1\n"           // 13
+      "        EI\n";            // 14
+  // Lines 15-94: 80 x 13 T-states, longer than the 68B50 takes to see the byte.
+  for (int i = 0; i < 80; ++i) source += "        LD A,(&H8010)\n";
+  source += "        DI\n        HALT\nGOT     EQU &H8000\n";
+  LaunchOptions opt;
+  opt.path = "over.z80";
+  opt.text = source;
+  opt.board = "sbc-acia";
+  opt.console = &console;
+  std::vector<std::string> errors;
+  auto s = Session::Create(opt, errors);
+  ASSERT_TRUE(s) << (errors.empty() ? "" : errors[0]);
+  std::string error;
+  ASSERT_NE(s->AddBreakpointAtLine(15, "", 0, error), 0) << error;
+  ASSERT_EQ(s->Continue().reason, StopReason::kBreakpoint);
+  for (int line = 16; line <= 95; ++line) {
+    const Stop stop = s->StepOver();
+    ASSERT_EQ(stop.reason, StopReason::kStep) << stop.description;
+    ASSERT_EQ(stop.line, line) << stop.description;
+  }
+  EXPECT_EQ(s->ReadByte(0x8000), 0x78);  // the handler ran on the way
+  EXPECT_EQ(s->RunCount(0x0038), 1u);
+  // Stepping back goes into the handler, one step at a time.
+  s->ClearBreakpoints();
+  EXPECT_EQ(s->StepInto().line, 96);
+  bool inHandler = false;
+  for (int i = 0; i < 120 && !inHandler; ++i) inHandler = s->StepBack().line == 10;
+  EXPECT_TRUE(inHandler);
+}
