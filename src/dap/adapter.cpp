@@ -535,7 +535,7 @@ void Adapter::DoLaunch(const Request& r) {
   programPath_ = fs::absolute(opt.path, ec).lexically_normal().string();
   if (ec) programPath_ = opt.path;
   opt.drive = !cwd.empty() ? cwd : fs::path(programPath_).parent_path().string();
-  if (opt.drive.empty()) opt.drive = ".";
+  if (opt.drive.empty()) opt.drive.push_back('.');  // (assigning "." trips GCC 12 -O3 -Wrestrict)
   // The profile and the coverage go where the program's files go.
   for (std::string* file : {&opt.profile, &opt.coverage})
     if (!file->empty() && fs::path(*file).is_relative()) *file = (fs::path(opt.drive) / *file).string();
