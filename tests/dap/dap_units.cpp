@@ -11,16 +11,7 @@ namespace orvane::dap {
 namespace {
 
 // The rows of units.txt of one kind, each without its kind.
-std::vector<std::vector<std::string>> Table(const std::string& kind) {
-  std::vector<std::vector<std::string>> table;
-  const std::string error = rows::Read(UNIT_ROWS, [&](const std::string& row) {
-    std::vector<std::string> f = rows::Fields(row);
-    if (f[0] == kind) table.emplace_back(f.begin() + 1, f.end());
-  });
-  EXPECT_EQ(error, "");
-  EXPECT_FALSE(table.empty()) << "no " << kind << " rows";
-  return table;
-}
+std::vector<std::vector<std::string>> Table(const std::string& kind) { return rows::Table(UNIT_ROWS, kind); }
 
 TEST(DapBase64, RfcVectorsBothWays) {
   for (const auto& r : Table("base64")) {
