@@ -45,13 +45,6 @@ TEST(DapNumbers, TheFormsAUserTypes) {
   EXPECT_EQ(AddressReference(0x1A), "0x001A");
 }
 
-TEST(DapValues, HexThenDecimal) {
-  EXPECT_EQ(WordValue(0x0100), "0100H (256)");
-  EXPECT_EQ(WordValue(0xFFFF), "FFFFH (65535)");
-  EXPECT_EQ(ByteValue(0x3F), "3FH (63)");
-  EXPECT_EQ(ByteValue(0), "00H (0)");
-}
-
 TEST(DapText, EachConsoleByteIsOneCharacter) {
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
