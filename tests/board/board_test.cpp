@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "board/board.h"
+#include "row_file.h"
 
 namespace orvane::board {
 namespace {
@@ -191,73 +192,34 @@ TEST(BoardState, RestoreTakesTheCpuAndDevicesBack) {
   EXPECT_EQ(std::get<Ctc>(b.devices()[0]).ch[0].count, std::get<Ctc>(s.devices[0]).ch[0].count);
 }
 
-struct HexRow {
-  const char* text;
-  bool ok;
-  const char* result;  // the error, or the start address in hex
-};
-
 TEST(BoardLoad, IntelHexRows) {
-  const HexRow rows[] = {
-      {":0300000021341296\n:00123401B9\n", true, "1234"},
-      {":0300000021341\r\n:00000001FF\r\n", false, "line 1: a record has an odd number of hex digits after ':'"},
-      {":0300000021341297\n:00000001FF\n", false,
-       "line 1: checksum error (the bytes add up to 1, not 0)"},
-      {":020000021000EC\n:00000001FF\n", false,
-       "line 1: record type 02 (extended segment address) is not taken: the board has 64 KiB of addresses and no "
-       "banking"},
-      {":020000040001F9\n:00000001FF\n", false,
-       "line 1: record type 04 (extended linear address) is not taken: the board has 64 KiB of addresses and no "
-       "banking"},
-      {":0100000000FF\n", false, "the file has no end record (:00000001FF); it may be cut short"},
-      {"\n:01400000AA15\n:00000001FF\n", false,
-       "line 2: the data at 4000H falls where board rom has no memory (ROM 0000H-00FFH, RAM 8000H-FFFFH, 68B50 "
-       "ACIA at 80H)"},
-      {":0200000100FD\n", false, "line 1: the record says 2 data bytes but has 1"},
-  };
-  for (const HexRow& r : rows) {
-    SCOPED_TRACE(r.text);
+  for (const auto& r : rows::Table(BOARD_FILE_ROWS, "hex")) {
+    ASSERT_EQ(r.size(), 2u);
+    SCOPED_TRACE(r[0]);
     Line line;
     Board b(RomBoard(), line);
     std::string error;
-    EXPECT_EQ(b.LoadHex(r.text, error), r.ok);
-    if (r.ok) {
+    const bool ok = r[1].size() == 4;  // a start address
+    EXPECT_EQ(b.LoadHex(r[0], error), ok);
+    if (ok) {
       char s[8];
       std::snprintf(s, sizeof s, "%04X", b.Get(Reg::PC));
-      EXPECT_STREQ(s, r.result);
+      EXPECT_EQ(s, r[1]);
       EXPECT_EQ(b.memory().bytes[1], 0x34);
     } else {
-      EXPECT_EQ(error, r.result);
+      EXPECT_EQ(error, r[1]);
     }
   }
 }
 
-struct FileRow {
-  const char* text;
-  const char* error;  // "" when it is a board
-};
-
 TEST(BoardFile, Rows) {
-  const FileRow rows[] = {
-      {"# mine\nclock 4MHz\nrom 0000-3FFF\nram 4000-FFFF\nacia 80\n", ""},
-      {"ram 0000-FFFF\nsio 80\nctc 88 trg0=1.8432MHz\n", ""},
-      {"rom 0000-1FFF\nram 1000-FFFF\nacia 80\n", "b.txt:2: 1000H is already in the region on line 1"},
-      {"ram 0000-1FFE\nacia 80\n", "b.txt:1: a region starts and ends on 256 bytes (0000-1FFF, 8000-80FF), not 0000-1FFE"},
-      {"ram 0000-FFFF\nacia 80\nsio 81\n", "b.txt:3: port 81H is already the device's on line 2"},
-      {"ram 0000-FFFF\nuart 80\n", "b.txt:2: unknown line 'uart' (a board file has clock, rom, ram, acia, sio and ctc lines)"},
-      {"ram 0000-FFFF\nacia\n", "b.txt:2: acia takes its first port in hexadecimal (80)"},
-      {"ram 0000-FFFF\nacia 80 fast\n", "b.txt:2: unknown setting 'fast'"},
-      {"ram 0000-FFFF\nctc 88\n", "b.txt: the board has no console (add an acia or sio line)"},
-      {"acia 80\n", "b.txt: the board has no memory (add a rom or ram line)"},
-      {"clock fast\nram 0000-FFFF\nacia 80\n", "b.txt:1: clock takes one frequency (7372800, 7.3728MHz, 4MHz)"},
-      {"ram 0000-FFFF\nsio FE\n", "b.txt:2: sio at FEH runs past port FFH"},
-  };
-  for (const FileRow& r : rows) {
-    SCOPED_TRACE(r.text);
+  for (const auto& r : rows::Table(BOARD_FILE_ROWS, "board")) {
+    ASSERT_EQ(r.size(), 2u);
+    SCOPED_TRACE(r[0]);
     Profile p;
     std::string error;
-    EXPECT_EQ(ParseBoardFile(r.text, "b.txt", p, error), !*r.error);
-    EXPECT_EQ(error, r.error);
+    EXPECT_EQ(ParseBoardFile(r[0], "b.txt", p, error), r[1].empty());
+    EXPECT_EQ(error, r[1]);
   }
 }
 

@@ -5,23 +5,21 @@
 
 #include "dap/adapter.h"
 #include "dap/protocol.h"
+#include "row_file.h"
 
 namespace orvane::dap {
 namespace {
 
-struct Base64Row {
-  std::string bytes, text;
-};
+// The rows of units.txt of one kind, each without its kind.
+std::vector<std::vector<std::string>> Table(const std::string& kind) { return rows::Table(UNIT_ROWS, kind); }
 
 TEST(DapBase64, RfcVectorsBothWays) {
-  // RFC 4648, section 10.
-  const Base64Row rows[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-                            {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
-  for (const Base64Row& r : rows) {
-    EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>(r.bytes.data()), r.bytes.size()), r.text) << r.bytes;
-    const auto back = Base64Decode(r.text);
-    ASSERT_TRUE(back) << r.text;
-    EXPECT_EQ(std::string(back->begin(), back->end()), r.bytes);
+  for (const auto& r : Table("base64")) {
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>(r[0].data()), r[0].size()), r[1]) << r[0];
+    const auto back = Base64Decode(r[1]);
+    ASSERT_TRUE(back) << r[1];
+    EXPECT_EQ(std::string(back->begin(), back->end()), r[0]);
   }
 }
 
@@ -32,33 +30,19 @@ TEST(DapBase64, EveryByteSurvives) {
 }
 
 TEST(DapBase64, RefusesWhatIsNotBase64) {
-  for (const char* bad : {"Zg=a", "Z", "Zm9v!", "Zg==="}) EXPECT_FALSE(Base64Decode(bad)) << bad;
+  for (const auto& r : Table("bad64")) EXPECT_FALSE(Base64Decode(r.at(0))) << r[0];
   EXPECT_TRUE(Base64Decode("Zm9v\r\nYmFy"));  // line ends are skipped
 }
 
-struct NumberRow {
-  const char* text;
-  std::optional<int64_t> value;
-};
-
 TEST(DapNumbers, TheFormsAUserTypes) {
-  const NumberRow rows[] = {
-      {"512", 512},       {"&H0200", 512},  {"&h200", 512},   {"&O1000", 512}, {"0200H", 512},
-      {"0ffh", 255},      {"0x200", 512},   {" 7 ", 7},       {"FFH", {}},     {"1.5", {}},
-      {"", {}},           {"HL", {}},       {"&HG", {}},      {"0x", {}},      {"-1", -1},
-  };
-  for (const NumberRow& r : rows) EXPECT_EQ(ParseNumber(r.text), r.value) << r.text;
+  for (const auto& r : Table("number")) {
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(ParseNumber(r[0]), r[1] == "none" ? std::nullopt : std::optional<int64_t>(std::stoll(r[1]))) << r[0];
+  }
   EXPECT_EQ(ParseAddress("65535"), 0xFFFF);
   EXPECT_FALSE(ParseAddress("65536"));
   EXPECT_FALSE(ParseAddress("-1"));
   EXPECT_EQ(AddressReference(0x1A), "0x001A");
-}
-
-TEST(DapValues, HexThenDecimal) {
-  EXPECT_EQ(WordValue(0x0100), "0100H (256)");
-  EXPECT_EQ(WordValue(0xFFFF), "FFFFH (65535)");
-  EXPECT_EQ(ByteValue(0x3F), "3FH (63)");
-  EXPECT_EQ(ByteValue(0), "00H (0)");
 }
 
 TEST(DapText, EachConsoleByteIsOneCharacter) {
@@ -81,31 +65,15 @@ TEST(DapText, EachConsoleByteIsOneCharacter) {
   EXPECT_NO_THROW(json(text).dump());  // valid UTF-8, as JSON must be
 }
 
-struct EnvelopeRow {
-  const char* body;
-  const char* error;  // "" when it is a request
-  int64_t seq;
-};
-
 TEST(DapEnvelope, RequestsAndRefusals) {
-  const EnvelopeRow rows[] = {
-      {R"({"seq":3,"type":"request","command":"next","arguments":{"threadId":1}})", "", 3},
-      {R"({"seq":4,"type":"request","command":"threads"})", "", 4},
-      {R"({"seq":1,)", "malformed JSON", 0},
-      {R"([1])", "a message must be a JSON object", 0},
-      {R"({"seq":2,"command":"x"})", "a message without a type", 0},
-      {R"({"seq":2,"type":"response","command":"x"})", "a message of type 'response' where a request was expected", 0},
-      {R"({"type":"request","command":"x"})", "a request without a seq number", 0},
-      {R"({"seq":5,"type":"request"})", "a request without a command", 5},
-      {R"({"seq":6,"type":"request","command":"x","arguments":[1]})", "the arguments of 'x' are not an object", 6},
-  };
-  for (const EnvelopeRow& r : rows) {
+  for (const auto& r : Table("envelope")) {
+    ASSERT_EQ(r.size(), 3u);
     std::string error;
     int64_t seq = -1;
-    const auto req = ParseRequest(r.body, error, seq);
-    EXPECT_EQ(error, r.error) << r.body;
-    EXPECT_EQ(req.has_value(), std::string(r.error).empty()) << r.body;
-    EXPECT_EQ(seq, r.seq) << r.body;
+    const auto req = ParseRequest(r[0], error, seq);
+    EXPECT_EQ(error, r[1]) << r[0];
+    EXPECT_EQ(req.has_value(), r[1].empty()) << r[0];
+    EXPECT_EQ(seq, std::stoll(r[2])) << r[0];
   }
 }
 

@@ -76,4 +76,16 @@ inline std::string Read(const std::string& path, const std::function<void(const 
   return read ? "" : path + ": no rows";
 }
 
+// The rows of the file at path whose first field is kind, their fields
+// without it; a file that cannot be read or has no such row throws.
+inline std::vector<std::vector<std::string>> Table(const std::string& path, const std::string& kind) {
+  std::vector<std::vector<std::string>> table;
+  const std::string error = Read(path, [&](const std::string& row) {
+    std::vector<std::string> f = Fields(row);
+    if (f[0] == kind) table.emplace_back(f.begin() + 1, f.end());
+  });
+  if (!error.empty() || table.empty()) throw std::runtime_error(error.empty() ? path + ": no " + kind + " rows" : error);
+  return table;
+}
+
 }  // namespace rows

@@ -10,6 +10,7 @@
 set -u
 asm=$(realpath "$1")
 shim=$(realpath "$2")
+here=$(cd "$(dirname "$0")" && pwd)
 # Optional: run only the table's rows FIRST..LAST (the suite runs it in parts,
 # each well within a test's time); the root-folder rows go with the last part.
 first=${3:-1} last=${4:-1000}
@@ -51,85 +52,7 @@ desc() {
   fi
 }
 
-# needs (1 root, 2 a private mount namespace, 3 running as nobody) | set-up in
-# an empty folder, which may set pre (what runs the program) and look (the four
-# paths described) | arguments | expected: exit status, then x, t, o.HEX and
-# standard output as desc gives them | a text standard error holds
-rows=$(cat <<'TABLE'
-0| :                          | -l x -o o.HEX ../prog.z80    | 0 644:1:LST none 644:1:HEX 644:1:     | no errors; 3 bytes at 0000H-0002H; listing x,
-0| :                          | -l x -o no/o.HEX ../prog.z80 | 2 none none none 644:1:               | no/o.HEX: cannot write
-0| echo old >x; chmod 755 x   | -l x -o o.HEX ../prog.z80    | 0 755:1:LST none 644:1:HEX 644:1:     | no errors
-0| echo old >x; chmod 755 x   | -l x -o no/o.HEX ../prog.z80 | 2 755:1:old_ none none 644:1:         | no/o.HEX
-0| echo old >t; ln -s t x     | -l x -o o.HEX ../prog.z80    | 0 link>t 644:1:LST 644:1:HEX 644:1:   | no errors
-0| echo old >t; ln -s t x     | -l x -o no/o.HEX ../prog.z80 | 2 link>t 644:1:old_ none 644:1:       | no/o.HEX
-0| ln -s t x                  | -l x -o o.HEX ../prog.z80    | 0 link>t 644:1:LST 644:1:HEX 644:1:   | no errors
-0| echo old >t; mkdir s; ln -s ../t s/x | -l s/x -o o.HEX ../prog.z80 | 0 none 644:1:LST 644:1:HEX 644:1: | no errors
-0| ln -s t x                  | -l x -o no/o.HEX ../prog.z80 | 2 link>t none none 644:1:             | no/o.HEX
-0| echo old >t; ln t x        | -l x -o o.HEX ../prog.z80    | 0 644:2:LST 644:2:LST 644:1:HEX 644:1: | no errors
-0| echo old >t; ln t x        | -l x -o no/o.HEX ../prog.z80 | 2 644:2:old_ 644:2:old_ none 644:1:   | no/o.HEX
-0| mkfifo x; timeout 300 cat x >t & | -l x -o o.HEX ../prog.z80 | 0 fifo 644:1:LST 644:1:HEX 644:1:   | no errors
-0| mkfifo x                   | -l x -o no/o.HEX ../prog.z80 | 2 fifo none none 644:1:               | no/o.HEX
-1| mknod x c 1 3              | -l x -o o.HEX ../prog.z80    | 0 char1,3 none 644:1:HEX 644:1:       | no errors
-1| mknod x c 1 3              | -l x -o no/o.HEX ../prog.z80 | 2 char1,3 none none 644:1:            | no/o.HEX
-0| :                          | -l - -o o.HEX ../prog.z80    | 0 none none 644:1:HEX 644:1:LST       | listing -,
-0| :                          | -l - -o no/o.HEX ../prog.z80 | 2 none none none 644:1:               | no/o.HEX
-0| :                          | -l x -o - ../prog.z80        | 0 644:1:LST none none 644:1:HEX       | object -
-1| echo old >x; mknod t c 1 7 | -l x -o t ../prog.z80        | 2 644:1:old_ char1,7 none 644:1:      | t: cannot write: No space left on device
-1| echo old >x; ln x y; mknod t c 1 7 | -l x -o t ../prog.z80 | 2 644:2:old_ char1,7 none 644:1:    | No space left on device
-1| mknod t c 1 3              | -l t -o t ../prog.z80        | 0 none char1,3 none 644:1:            | listing t, object t
-0| :                          | -l x -o ./x ../prog.z80      | 2 none none none 644:1:               | paths name the same file
-0| ln -s t x                  | -l x -o t ../prog.z80        | 2 link>t none none 644:1:             | paths name the same file
-0| ln ../prog.z80 x           | -l x -o o.HEX ../prog.z80    | 2 644:2:SRC none none 644:1:          | listing path names the source
-0| :                          | -l - -o - ../prog.z80        | 2 none none none 644:1:               | only one output may go to standard output
-0| :                          | --screen -o - ../prog.z80    | 2 none none none 644:1:               | only one output may go to standard output
-0| :                          | -l x -o o.HEX - <../prog.z80 | 0 644:1:LSTBODY none 644:1:HEX 644:1: | no errors
-0| :                          | - <../prog.z80               | 2 none none none 644:1:               | needs -l and -o
-0| mkfifo t; timeout 300 cat ../prog.z80 >t & | -l x -o o.HEX t | 0 644:1:LSTBODY fifo 644:1:HEX 644:1:  | no errors
-0| mkfifo t; timeout 300 head -c 67108865 < <(yes ' NOP') >t & | -l x -o o.HEX t | 2 none fifo none 644:1: | longer than 64 MiB
-0| perl -e 'print " ;", "x" x 67108862' >t | -l x -o o.HEX - <t | 0 644:1:big 644:1:big 644:1::00000001FF_ 644:1: | no errors
-0| mkdir t                    | -l x -o o.HEX t              | 2 none none none 644:1:               | t: is a directory, not a source file
-1| mknod t c 1 5              | -l x -o o.HEX t              | 2 none char1,5 none 644:1:            | t: is a character device, not a source file
-0| mkdir t                    | -l x -o t ../prog.z80        | 2 none none none 644:1:               | t: is a directory, not an output file
-1| mknod t b 240 0            | -l x -o t ../prog.z80        | 2 none blockf0,0 none 644:1:          | t: is a block device, not an output file
-0| printf ' XX\n' >t          | -l x -o o.HEX t              | 1 644:1:big 644:1:_XX_ 644:1::00000001FF_ 644:1: | 1 error in 1 statement
-0| perl -e 'print " NOP\n" x 20000, " DB 1 ;", "x" x 70000, "\n DW 4660\n"' >t | -l x -o o.HEX t | 0 644:1:big 644:1:big 644:1:big 644:1: | no errors; 20003 bytes
-0| echo earlier >out          | -l /dev/stdout -o o.HEX ../prog.z80 | 0 none none 644:1:HEX 644:1:big | no errors
-0| echo earlier >err          | --xref /dev/stderr -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='echo \" NOP\" >>t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled; nothing written
-0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='echo \" NOP\" >>t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled
-0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp t y; mv y t'" | -l x -o o.HEX t | 2 none 644:1:SRC none 644:1: | t: changed while it was being assembled
-0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='touch -d 2001-01-01 t'" | -l x -o o.HEX t | 2 none 644:1:SRC none 644:1: | t: changed while it was being assembled
-0| cp ../prog.z80 t; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp -p t y; sed s/1/2/ y >t; touch -r y t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled
-0| cp ../prog.z80 t; sleep 3; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='cp -p t y; sed s/1/2/ y >t; touch -r y t'" | -l x -o o.HEX t | 2 none 644:1:big none 644:1: | t: changed while it was being assembled
-0| cp ../prog.z80 t; echo old >x; pre="$shimenv ORVANE_SHIM_WATCH=t ORVANE_SHIM_RUN='ln -sf x t'" | -l x -o o.HEX t | 2 644:1:old_ link>x none 644:1: | t: changed while it was being assembled
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_FAILS=2" | -l x -o o.HEX ../prog.z80 | 2 644:1:old_ none 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
-0| echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_EXCHANGE_FAILS=2" | -l x -o o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
-0| echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_FAILS=1" | -l - -o o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_EXCHANGE=1" | -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-2| echo old >x; echo X >t; echo old >o.HEX; pre="unshare -m sh -c 'mount --bind t o.HEX && exec \"\$0\" \"\$@\"'" | -l x -o o.HEX ../prog.z80 | 2 644:1:old_ 644:1:X_ 644:1:old_ 644:1: | o.HEX: cannot write: Device or resource busy
-3| chmod 1777 .; echo old >o.HEX; pre=$nobody | -l x -o o.HEX ../prog.z80 | 2 none none 644:1:old_ 644:1: | o.HEX: cannot write: Operation not permitted
-0| mkdir ee; look="ee2/x t ee2/o.HEX out"; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='mv ee ee2'" | -l ee/x -o ee/o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=2" | -l x -o o.HEX ../prog.z80 | 130 644:1:old_ none 644:1:old_ 644:1: |
-0| echo old >x; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=15" | -l x -o o.HEX ../prog.z80 | 143 644:1:old_ none none 644:1: |
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=13" | -l x -o o.HEX ../prog.z80 | 141 644:1:old_ none 644:1:old_ 644:1: |
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_SIGNAL=2 ORVANE_SHIM_SIGNAL=15" | -l x -o o.HEX ../prog.z80 | 143 644:1:old_ none 644:1:old_ 644:1: |
-0| echo old >o.HEX; pre="$shimenv ORVANE_SHIM_EXCHANGE_SIGNAL=1 ORVANE_SHIM_SIGNAL=1" | -l x -o o.HEX ../prog.z80 | 129 none none 644:1:old_ 644:1: |
-0| echo old >x; echo old >o.HEX; pre="$shimenv ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_SIGNAL=9" | -l x -o o.HEX ../prog.z80 | 137 644:1:old_ none 644:1:old_ 644:1: |
-0| :                          | --screen -l x -o o.HEX ../prog.z80 >&- | 2 none none none 644:1:  | standard output: cannot write: Bad file descriptor
-1| mknod t c 1 7              | --screen -l x -o o.HEX ../prog.z80 >t | 2 none char1,7 none 644:1: | standard output: cannot write: No space left on device
-3| chmod 777 .; mkdir ro; echo old >ro/o.HEX; chmod 666 ro/o.HEX; look="x t ro/o.HEX out"; pre=$nobody | -l x -o ro/o.HEX ../prog.z80 | 0 644:1:LST none 666:1:HEX 644:1: | no errors
-0| :                          | -l "" ../prog.z80            | 2 none none none 644:1:               | option -l needs a path
-0| :                          | -o "" ../prog.z80            | 2 none none none 644:1:               | option -o needs a path
-0| :                          | --xref "" ../prog.z80        | 2 none none none 644:1:               | option --xref needs a path
-0| :                          | --symbols "" ../prog.z80     | 2 none none none 644:1:               | option --symbols needs a path
-0| :                          | -l x -o o.HEX ""             | 2 none none none 644:1:               | the source path is empty
-0| ln -s t t                  | -l x -o o.HEX t              | 2 none link>t none 644:1:             | t: cannot read: Too many levels of symbolic links
-0| pre="$shimenv ORVANE_SHIM_EINTR_STDIN=1" | -l x -o o.HEX - <../prog.z80 | 0 644:1:LSTBODY none 644:1:HEX 644:1: | no errors
-0| pre="$shimenv ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_STALE_EINTR=1" | -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-0| echo old >x; ln x y; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1" | -l x -o o.HEX ../prog.z80 | 0 644:2:LST none 644:1:HEX 644:1: | no errors
-0| echo old >x; pre="$shimenv ORVANE_SHIM_NO_TMPFILE=1 ORVANE_SHIM_WATCH=../prog.z80 ORVANE_SHIM_EOF=2 ORVANE_SHIM_RUN='env -u LD_PRELOAD $asm -q -l x -o o.HEX ../prog.z80 2>inner; ! grep removed inner'" | -l x -o o.HEX ../prog.z80 | 0 644:1:LST none 644:1:HEX 644:1: | no errors
-TABLE
-)
+rows=$(grep -v -e '^#' -e '^$' "$here/rows.txt")
 n=0
 while IFS='|' read -r need setup args expect message; do
   n=$((n + 1))

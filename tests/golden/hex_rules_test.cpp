@@ -2,21 +2,17 @@
 // file can break them, and pass the files a real run writes.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/file_ops.h"
 #include "driver/run.h"
+#include "row_file.h"
 #include "support/hex_rules.h"
 
 namespace orvane {
 namespace {
-
-struct Row {
-  const char* file;  // CR LF added to each line written with \n
-  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> sent;
-  const char* fault;  // "" for a file that keeps the rules
-};
 
 std::string Crlf(std::string s) {
   std::string out;
@@ -28,29 +24,23 @@ std::string Crlf(std::string s) {
 }
 
 TEST(HexRules, EachBrokenRuleIsFound) {
-  const std::vector<uint8_t> ab{0x41, 0x42};
-  const Row rows[] = {
-      {":02FFFE0041427E\n:00000001FF\n", {{0xFFFE, ab}}, ""},
-      {":02FFFE0041427E\n:00000001FF", {{0xFFFE, ab}}, "line 2: no CR LF at its end"},
-      {":02fffe0041427e\n:00000001FF\n", {{0xFFFE, ab}}, "line 1: not upper-case hex digits"},
-      {":02FFFE0041427F\n:00000001FF\n", {{0xFFFE, ab}}, "line 1: bad checksum"},
-      {":03FFFE004142007D\n:00000001FF\n", {{0xFFFE, ab}}, "line 1: a data record of 3 bytes from 65534"},
-      {":0200000041427B\n:00000001FF\n", {{0, ab}}, "line 1: a data record of 2 bytes from 0"},
-      {":02FFFE0041427E\n", {{0xFFFE, ab}}, "no end record last"},
-      {":00000001FF\n:00000001FF\n", {}, "line 2: a record after the end record"},
-      {":02FFFE0041427E\n:00000001FF\n", {{0xFFFE, {0x41, 0x43}}}, "object byte 1 at 65535: the record holds another value"},
-      {":02FFFE0041427E\n:00000001FF\n", {{0xFFFE, {0x41}}}, "the last data record goes on with bytes other than 00"},
-      {":02FFFE0041427E\n:02FFFE0041427E\n:00000001FF\n", {{0xFFFE, ab}}, "data records beyond the object bytes"},
-      {":02FFFE0041427E\n:00000001FF\n", {{0xFFFE, ab}, {0, ab}}, "object byte 2 at 0: no record for it"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.file);
+  for (const auto& row : rows::Table(HEX_RULES_ROWS, "hex")) {
+    ASSERT_EQ(row.size(), 3u);
+    SCOPED_TRACE(row[0]);
     hex_rules::Sent sent;
-    for (const auto& [address, bytes] : row.sent) sent.Bytes(address, bytes.data(), bytes.size());
+    std::istringstream pieces(row[1]);
+    for (std::string piece; pieces >> piece;) {
+      const size_t colon = piece.find(':');
+      std::vector<uint8_t> bytes;
+      for (size_t at = colon + 1; at + 1 < piece.size(); at += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(piece.substr(at, 2), nullptr, 16)));
+      }
+      sent.Bytes(static_cast<uint32_t>(std::stoul(piece.substr(0, colon), nullptr, 16)), bytes.data(), bytes.size());
+    }
     std::vector<hex_rules::Record> records;
-    std::string fault = hex_rules::Parse(Crlf(row.file), records);
+    std::string fault = hex_rules::Parse(Crlf(row[0]), records);
     if (fault.empty()) fault = hex_rules::Holds(records, sent);
-    EXPECT_EQ(fault, row.fault);
+    EXPECT_EQ(fault, row[2]);
   }
 }
 

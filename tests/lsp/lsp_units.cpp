@@ -12,64 +12,43 @@
 #include "lsp/features.h"
 #include "lsp/mnemonics.h"
 #include "jsonrpc/transport.h"
+#include "row_file.h"
 
 namespace orvane::lsp {
 namespace {
 
 using jsonrpc::MessageReader;
 
-struct ColumnRow {
-  const char* line;
-  int64_t units;
-  size_t byte;
-};
+// The rows of units.txt of one kind, each without its kind.
+std::vector<std::vector<std::string>> Table(const std::string& kind) { return rows::Table(UNIT_ROWS, kind); }
 
-// "é" is 2 bytes and 1 unit, "€" 3 bytes and 1 unit, "😀" 4 bytes and 2 units.
-const ColumnRow kColumns[] = {
-    {"LD A,B", 0, 0},       {"LD A,B", 6, 6},         {"LD A,B", 99, 6},       {"é1", 1, 2},
-    {"é1", 2, 3},           {"€x", 1, 3},             {"😀X", 2, 4},           {"😀X", 1, 0},
-    {"😀X", 3, 5},          {"a\xff" "b", 2, 2},      {"\xe2\x82", 1, 1},      {"", 5, 0},
-};
-
-TEST(Positions, Utf16ToByteColumn) {
-  for (const ColumnRow& r : kColumns) EXPECT_EQ(ByteColumn(r.line, r.units), r.byte) << r.line << " @" << r.units;
+Position At(const std::string& text) {
+  const size_t blank = text.find(' ');
+  return {std::stoll(text.substr(0, blank)), std::stoll(text.substr(blank + 1))};
 }
 
-TEST(Positions, ByteColumnBackToUtf16) {
-  // Every byte column that starts a character goes there and back.
-  for (const ColumnRow& r : kColumns) {
-    if (r.units == 1 && std::string_view(r.line).rfind("😀", 0) == 0) continue;  // inside a pair
-    EXPECT_EQ(ByteColumn(r.line, Utf16Column(r.line, r.byte)), r.byte) << r.line;
+TEST(Positions, Utf16ToByteColumnAndBack) {
+  for (const auto& r : Table("column")) {
+    ASSERT_EQ(r.size(), 3u);
+    const int64_t units = std::stoll(r[1]);
+    const size_t byte = std::stoul(r[2]);
+    EXPECT_EQ(ByteColumn(r[0], units), byte) << r[0] << " @" << units;
+    // Every byte column that starts a character goes there and back.
+    if (units == 1 && r[0].rfind("😀", 0) == 0) continue;  // inside a pair
+    EXPECT_EQ(ByteColumn(r[0], Utf16Column(r[0], byte)), byte) << r[0];
   }
 }
 
-struct EditRow {
-  const char* before;
-  Position from, to;
-  const char* text;
-  const char* after;
-  int64_t lines;
-};
-
-const EditRow kEdits[] = {
-    {"AB\nCD\n", {0, 1}, {0, 1}, "x", "AxB\nCD\n", 3},
-    {"AB\nCD\n", {0, 2}, {1, 0}, "", "ABCD\n", 2},
-    {"AB\nCD", {1, 9}, {9, 9}, "\nEF", "AB\nCD\nEF", 3},
-    {"AB\r\nCD", {0, 2}, {1, 0}, "\n", "AB\nCD", 2},
-    {"AB\r", {1, 0}, {1, 0}, "\nX", "AB\r\nX", 2},  // a lone CR joined by the LF after it
-    {"é\n", {0, 1}, {0, 1}, "Z", "éZ\n", 2},
-    {"x", {0, 1}, {0, 0}, "y", "y", 1},  // ends given backwards: the same stretch
-};
-
 TEST(Documents, IncrementalEdits) {
-  for (const EditRow& r : kEdits) {
-    Document d("u", 1, r.before);
-    d.Replace(r.from, r.to, r.text);
-    EXPECT_EQ(d.Text(), r.after) << r.before;
-    EXPECT_EQ(d.LineCount(), r.lines) << r.before;
+  for (const auto& r : Table("edit")) {
+    ASSERT_EQ(r.size(), 6u);
+    Document d("u", 1, r[0]);
+    d.Replace(At(r[1]), At(r[2]), r[3]);
+    EXPECT_EQ(d.Text(), r[4]) << r[0];
+    EXPECT_EQ(d.LineCount(), std::stoll(r[5])) << r[0];
     // The line index equals one made from scratch.
-    Document fresh("u", 1, r.after);
-    for (int64_t n = 0; n < d.LineCount(); ++n) EXPECT_EQ(d.Line(n), fresh.Line(n)) << r.before << " line " << n;
+    Document fresh("u", 1, r[4]);
+    for (int64_t n = 0; n < d.LineCount(); ++n) EXPECT_EQ(d.Line(n), fresh.Line(n)) << r[0] << " line " << n;
   }
 }
 
@@ -81,22 +60,6 @@ TEST(Documents, LinesEndAsTheAssemblerEndsThem) {
   for (size_t i = 0; i < source.size(); ++i) EXPECT_EQ(d.Line(static_cast<int64_t>(i)), source[i]);
 }
 
-struct FrameRow {
-  std::string bytes;
-  std::vector<std::string> frames;  // bodies, or "!" and the error
-};
-
-const std::vector<FrameRow> kFrames = {
-    {"Content-Length: 2\r\n\r\n{}", {"{}"}},
-    {"Content-Length: 2\r\n\r\n{}Content-Length: 3\r\n\r\n[1]", {"{}", "[1]"}},
-    {"\r\n\r\nContent-Length: 1\r\n\r\n1", {"1"}},
-    {"Content-Length: 0\r\n\r\n", {""}},
-    {"X: y\r\n\r\nContent-Length: 1\r\n\r\n5", {"!header without Content-Length", "5"}},
-    {"Content-Length: -1\r\n\r\n", {"!Content-Length is not a number"}},
-    {"Content-Length: 1\r\nContent-Length: 2\r\n\r\n", {"!two different Content-Length fields"}},
-    {"Content-Length: 2\r\n\r\n{", {}},  // the body is not complete yet
-};
-
 std::vector<std::string> Read(MessageReader& r) {
   std::vector<std::string> out;
   while (auto f = r.Next()) out.push_back(f->ok() ? f->body : "!" + f->error);
@@ -104,17 +67,19 @@ std::vector<std::string> Read(MessageReader& r) {
 }
 
 TEST(Reader, FramesWholeAndByteByByte) {
-  for (const FrameRow& row : kFrames) {
+  for (const auto& row : Table("frame")) {
+    const std::string& bytes = row[0];
+    const std::vector<std::string> frames(row.begin() + 1, row.end());
     MessageReader whole;
-    whole.Feed(row.bytes);
-    EXPECT_EQ(Read(whole), row.frames) << row.bytes;
+    whole.Feed(bytes);
+    EXPECT_EQ(Read(whole), frames) << bytes;
     MessageReader pieces;
     std::vector<std::string> got;
-    for (char c : row.bytes) {
+    for (char c : bytes) {
       pieces.Feed(std::string_view(&c, 1));
       for (std::string& s : Read(pieces)) got.push_back(std::move(s));
     }
-    EXPECT_EQ(got, row.frames) << row.bytes;
+    EXPECT_EQ(got, frames) << bytes;
   }
 }
 
@@ -134,21 +99,11 @@ TEST(Reader, AnOversizedBodyIsSkippedAcrossPieces) {
   EXPECT_EQ(Read(r), std::vector<std::string>{"7"});
 }
 
-struct NameRow {
-  const char* name;
-  bool accepted;
-};
-
-const NameRow kNames[] = {
-    {"LOOP", true},  {"loop2", true}, {"_X", true},   {"A1", true},    {"HLX", true},  {"ZZ", true},
-    {"A", false},    {"hl", false},   {"IXA", false}, {"(HL)", false}, {"AF'", false}, {"NZ", false},
-    {"po", false},   {"LD", false},   {"equ", false}, {"=", false},    {"12", false},  {"&H1F", false},
-    {"&O7", false},  {"-3", false},   {"$X", false},  {"A B", false},  {"A,B", false}, {"A;", false},
-    {"A:", false},   {"'Q", false},   {"", false},    {"1E3", false},  {"X\tY", false},
-};
-
 TEST(Rename, NamesTheDialectReadsAsNames) {
-  for (const NameRow& r : kNames) EXPECT_EQ(NameRefusal(r.name).empty(), r.accepted) << r.name << ": " << NameRefusal(r.name);
+  for (const auto& r : Table("name")) {
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(NameRefusal(r[0]).empty(), r[1] == "yes") << r[0] << ": " << NameRefusal(r[0]);
+  }
 }
 
 // A form of the hover with its placeholders filled in.

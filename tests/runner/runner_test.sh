@@ -59,6 +59,11 @@ put prog.z80 'START:  LD HL,&H1234   ; three\n        INC HL\n        RET\n'
 status_is 0; out_is ''
 if cmp -s trace.txt "$DATA/trace.golden"; then ok; else fail "trace: $(diff trace.txt "$DATA/trace.golden")"; fi
 
+begin "a console whose reader has gone ends the run with an error, not with SIGPIPE"
+assemble 'L: LD E,65 / LD C,2 / CALL 5 / JR L'
+( timeout -k 10 300 "$RUN" prog.com <"$base/empty" 2>"$base/err"; echo $? >"$base/status" ) | head -c 1 >"$base/out"
+status=$(cat "$base/status"); status_is 7; out_is A; has 'cannot write to the console: Broken pipe'
+
 begin "orvane-asm --run: the arguments after the source, a message with its source line"
 cp "$DATA/tail.z80" .
 "$ASM" --run --dir . tail.z80 foo.txt b:*.c <"$base/empty" >"$base/out" 2>"$base/err"; status=$?

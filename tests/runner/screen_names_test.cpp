@@ -5,33 +5,18 @@
 #include <string>
 
 #include "runner/names.h"
+#include "row_file.h"
 #include "runner/screen.h"
 
 namespace {
 
-struct ScreenRow {
-  const char* bytes;
-  const char* text;  // Terminal::Text()
-  int row, column, bells;
-};
-
-const ScreenRow kScreen[] = {
-    {"HELLO\r\nWORLD", "HELLO\nWORLD", 1, 5, 0},
-    {"ABC\rX", "XBC", 0, 1, 0},                       // CR: back to the first column, overwriting
-    {"AB\nC", "AB\n  C", 1, 3, 0},                    // LF alone keeps the column
-    {"ABC\b\bX", "AXC", 0, 2, 0},                     // BS moves back without erasing
-    {"\b\bA", "A", 0, 1, 0},                          // not past the first column
-    {"A\aB\a\a", "AB", 0, 2, 3},                      // BEL rings, takes no place
-    {"A\tB\t\x01\x7f" "C", "A       B       C", 0, 17, 0},  // TAB to multiples of 8; other controls dropped
-    {"\r\n\r\n", "", 2, 0, 0},
-};
-
 TEST(Terminal, Rows) {
-  for (const ScreenRow& r : kScreen) {
+  for (const auto& r : rows::Table(SCREEN_NAMES_ROWS, "screen")) {
+    ASSERT_EQ(r.size(), 4u);
     orvane::runner::Screen t;
-    EXPECT_EQ(t.Write(r.bytes), r.bells) << r.bytes;
-    EXPECT_EQ(t.Text(), r.text) << r.bytes;
-    EXPECT_EQ(t.Row() * 1000 + t.Column(), r.row * 1000 + r.column) << r.bytes;
+    EXPECT_EQ(t.Write(r[0]), std::stoi(r[3])) << r[0];
+    EXPECT_EQ(t.Text(), r[1]) << r[0];
+    EXPECT_EQ(std::to_string(t.Row()) + " " + std::to_string(t.Column()), r[2]) << r[0];
   }
 }
 
@@ -46,23 +31,12 @@ TEST(Terminal, WrapsAtEightyColumnsAndScrollsAtTheBottom) {
   EXPECT_EQ(t.Rows().back().substr(0, 8), "line 29 ");
 }
 
-struct NameRow {
-  const char* arg;
-  int drive;
-  const char* name;  // 11 bytes
-};
-
-const NameRow kNames[] = {
-    {"foo.txt", 0, "FOO     TXT"},      {"b:*.c", 2, "????????C  "},  {"A:x", 1, "X          "},
-    {"toolongname.text", 0, "TOOLONGNTEX"}, {"a.b.c", 0, "A       B  "}, {"f*x.*", 0, "F??????????"},
-    {"q:name", 0, "Q:NAME     "},      {"", 0, "           "},             {".typ", 0, "        TYP"},
-};
-
 TEST(Names, ArgumentsAsTheCcpParsesThem) {
-  for (const NameRow& r : kNames) {
-    const orvane::runner::ParsedName p = orvane::runner::ParseArgument(r.arg);
-    EXPECT_EQ(p.drive, r.drive) << r.arg;
-    EXPECT_EQ(p.name, r.name) << r.arg;
+  for (const auto& r : rows::Table(SCREEN_NAMES_ROWS, "name")) {
+    ASSERT_EQ(r.size(), 3u);
+    const orvane::runner::ParsedName p = orvane::runner::ParseArgument(r[0]);
+    EXPECT_EQ(p.drive, std::stoi(r[1])) << r[0];
+    EXPECT_EQ(p.name, r[2]) << r[0];
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "encoder/assembler.h"
 #include "encoder/timing.h"
+#include "row_file.h"
 
 extern "C" {
 #include <z80ex/z80ex.h>
@@ -156,36 +157,22 @@ TEST(TimingOracle, EveryAcceptedFormTakesWhatTheTableSays) {
   EXPECT_GE(conditional, 4 + 1 + 8 + 8 + 8 + 8);
 }
 
-// The figures a programmer reads off the manual, for the forms whose two
-// outcomes differ, written by hand.
+std::vector<uint8_t> Bytes(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at + 1 < hex.size(); at += 3) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(at, 2), nullptr, 16)));
+  return out;
+}
+
+// The figures a programmer reads off the manual (manual.txt).
 TEST(TimingOracle, ManualFigures) {
-  struct Row {
-    std::vector<uint8_t> bytes;
-    const char* text;
-    int mcycles, mcyclesOther;
-  };
-  const Row rows[] = {
-      {{0x20, 0x05}, "12/7", 3, 2},          // JR NZ
-      {{0x10, 0xFE}, "13/8", 3, 2},          // DJNZ
-      {{0xC4, 0x00, 0x10}, "17/10", 5, 3},   // CALL NZ
-      {{0xC0}, "11/5", 3, 1},                // RET NZ
-      {{0xED, 0xB0}, "21/16", 5, 4},         // LDIR
-      {{0xC2, 0x00, 0x10}, "10", 3, 3},      // JP NZ
-      {{0xDD, 0xCB, 0x05, 0x46}, "20", 5, 5},  // BIT 0,(IX+5)
-      {{0xFD, 0x34, 0x02}, "23", 6, 6},      // INC (IY+2)
-      {{0x00}, "4", 1, 1},                   // NOP
-  };
-  for (const Row& r : rows) {
-    const Timing t = TimingOf(r.bytes);
-    EXPECT_EQ(TimingText(t), r.text);
-    EXPECT_EQ(t.mcycles, r.mcycles) << r.text;
-    EXPECT_EQ(t.mcyclesOther, r.mcyclesOther) << r.text;
+  for (const auto& r : rows::Table(TIMING_ROWS, "timing")) {
+    ASSERT_EQ(r.size(), 4u);
+    const Timing t = TimingOf(Bytes(r[0]));
+    EXPECT_EQ(TimingText(t), r[1]);
+    EXPECT_EQ(t.mcycles, std::stoi(r[2])) << r[1];
+    EXPECT_EQ(t.mcyclesOther, std::stoi(r[3])) << r[1];
   }
-  // Undocumented and cut-off encodings have no timing.
-  for (const std::vector<uint8_t>& b : std::vector<std::vector<uint8_t>>{
-           {}, {0xED}, {0xDD}, {0xDD, 0x24}, {0xCB, 0x30}, {0xED, 0x70}, {0xED, 0x4C}, {0xDD, 0xCB, 0x05}}) {
-    EXPECT_FALSE(TimingOf(b).Known()) << b.size();
-  }
+  for (const auto& r : rows::Table(TIMING_ROWS, "none")) EXPECT_FALSE(TimingOf(Bytes(r.at(0))).Known()) << r[0];
 }
 
 }  // namespace
