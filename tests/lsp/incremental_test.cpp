@@ -328,5 +328,45 @@ TEST(Incremental, SeveralLinesEditedBeforeOneUpdate) {
   EXPECT_GT(stats.incremental * 8, stats.edits) << stats.incremental << " of " << stats.edits;
 }
 
+// Edits within a line move the later lines' starts without indexing the
+// text again; every line end (LF, CR LF, a lone CR, one left just before an
+// LF by a deletion) must come out as a fresh index of the same text has it.
+TEST(Incremental, LineStartsAfterEditsEqualAFreshIndex) {
+  const std::string texts[] = {"A\rX\nB\n", "LD A,B\r\nX\rY\r\n\r\nZ", "\rX\n\rX\r\n", "ONE\nTWO\nTHREE"};
+  struct Row {
+    const char* text;
+    int64_t line, from, to;
+    const char* insert;
+  };
+  // A lone CR, then an LF once the line between is emptied: one line end.
+  const Row rows[] = {{"A\rX\nB\n", 1, 0, 1, ""}, {"A\rXY\nB", 1, 0, 2, ""}, {"\rX\n", 1, 0, 1, ""},
+                      {"A\rX\nB\n", 1, 0, 1, "Y"}, {"A\r\nB", 0, 1, 1, "Q"}, {"A\nB", 1, 0, 1, ""}};
+  for (const Row& r : rows) {
+    Document d("file:///t.z80", 1, r.text);
+    d.Replace({r.line, r.from}, {r.line, r.to}, r.insert);
+    const Document fresh("file:///t.z80", 1, d.Text());
+    ASSERT_EQ(d.LineCount(), fresh.LineCount()) << r.text;
+    for (int64_t i = 0; i < fresh.LineCount(); ++i) ASSERT_EQ(d.LineStart(i), fresh.LineStart(i)) << r.text;
+  }
+  Rng rng(7);
+  for (const std::string& start : texts) {
+    Document d("file:///t.z80", 1, start);
+    for (int k = 0; k < 400; ++k) {
+      const int64_t line = static_cast<int64_t>(rng.Below(static_cast<size_t>(d.LineCount())));
+      const int64_t len = static_cast<int64_t>(d.Line(line).size());
+      const int64_t from = static_cast<int64_t>(rng.Below(static_cast<size_t>(len) + 1));
+      const int64_t to = std::min(len, from + static_cast<int64_t>(rng.Below(3)));
+      const std::string text = rng.Below(2) == 0 ? "" : std::string(1, "XY;"[rng.Below(3)]);
+      d.Replace({line, from}, {line, to}, text);
+      const Document fresh("file:///t.z80", 1, d.Text());
+      ASSERT_EQ(d.LineCount(), fresh.LineCount()) << k;
+      for (int64_t i = 0; i < fresh.LineCount(); ++i) {
+        ASSERT_EQ(d.LineStart(i), fresh.LineStart(i)) << k << " line " << i;
+        ASSERT_EQ(d.Line(i), fresh.Line(i)) << k << " line " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvane::lsp
