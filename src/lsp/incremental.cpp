@@ -286,16 +286,16 @@ bool Incremental::Edit(const Document& d, int64_t line0, AssembledDocument& doc)
     return std::binary_search(placements_.begin(), placements_.end(), std::pair<int64_t, std::string>(i, ""),
                               [](const auto& a, const auto& b) { return a.first < b.first; });
   };
-  if (placed(line0)) return false;
-  for (const int64_t i : again) {
-    if (placed(i)) return false;
-  }
 
   // The problems of the lines assembled again, by line, to merge.
   std::vector<std::pair<int64_t, std::vector<SourceProblem>>> fresh;
   const auto apply = [&](int64_t i, uint8_t oldFlags, bool edited) {
     const Statement& s = assembler_->Result();
     if (s.shows != Shows::kBytes) return false;
+    // A line assembled again gets no placement warning (it has no check to
+    // ask): right for a line with an error, which never gets one; any other
+    // line the check warns on is left to a whole run.
+    if (!s.hasErrors && placed(i)) return false;
     StatementInfo& st = doc.statements[static_cast<size_t>(i)];
     const uint32_t count = static_cast<uint32_t>(s.bytes.size());
     if (count != st.byteCount) {
