@@ -1,6 +1,8 @@
 #include "lsp/incremental.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "encoder/assembler.h"
 #include "encoder/timing.h"
@@ -64,6 +66,16 @@ std::vector<SourceProblem> Reported(const Statement& s, const AssembleOptions& o
   }
   return out;
 }
+
+// The placement check's answer for one line, known from the whole run.
+class Replayed : public PlacementCheck {
+ public:
+  explicit Replayed(PlacementWarning w) : w_(std::move(w)) {}
+  std::optional<PlacementWarning> Bytes(int32_t, size_t) override { return std::exchange(w_, std::nullopt); }
+
+ private:
+  std::optional<PlacementWarning> w_;
+};
 
 }  // namespace
 
@@ -145,8 +157,8 @@ AssembledDocument Incremental::Full(std::string_view text, const AssembleOptions
   return doc;
 }
 
-std::vector<std::pair<int64_t, std::string>> Incremental::Placements(const AssembledDocument& doc) const {
-  std::vector<std::pair<int64_t, std::string>> out;
+std::vector<Incremental::Placed> Incremental::Placements(const AssembledDocument& doc) const {
+  std::vector<Placed> out;
   const std::unique_ptr<PlacementCheck> check = format_->makeCheck();
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];
@@ -156,7 +168,7 @@ std::vector<std::pair<int64_t, std::string>> Incremental::Placements(const Assem
     } else if (l.objectBytes != 0) {
       w = check->Bytes(doc.statements[i].address, l.objectBytes);
     }
-    if (w) out.emplace_back(static_cast<int64_t>(i), std::string(w->name) + ": " + w->text);
+    if (w) out.push_back({static_cast<int64_t>(i), w->name, std::move(w->text)});
   }
   return out;
 }
@@ -279,12 +291,15 @@ bool Incremental::Edit(const Document& d, int64_t line0, AssembledDocument& doc)
     }
   }
   if (delta != 0 || now.objectBytes != old.objectBytes) {
-    std::vector<std::pair<int64_t, std::string>> p = Placements(doc);
-    if (p != placements_) return false;
+    if (Placements(doc) != placements_) return false;
   }
-  const auto placed = [&](int64_t i) {
-    return std::binary_search(placements_.begin(), placements_.end(), std::pair<int64_t, std::string>(i, ""),
-                              [](const auto& a, const auto& b) { return a.first < b.first; });
+  // A line assembled again gets the placement warning the whole run gave it
+  // (the same, as checked above), from a check that knows only that.
+  const auto check = [&](int64_t i) -> std::unique_ptr<PlacementCheck> {
+    const auto it = std::lower_bound(placements_.begin(), placements_.end(), i,
+                                     [](const Placed& p, int64_t l) { return p.line < l; });
+    if (it == placements_.end() || it->line != i) return nullptr;
+    return std::make_unique<Replayed>(PlacementWarning{it->name, it->text});
   };
 
   // The problems of the lines assembled again, by line, to merge.
@@ -292,10 +307,6 @@ bool Incremental::Edit(const Document& d, int64_t line0, AssembledDocument& doc)
   const auto apply = [&](int64_t i, uint8_t oldFlags, bool edited) {
     const Statement& s = assembler_->Result();
     if (s.shows != Shows::kBytes) return false;
-    // A line assembled again gets no placement warning (it has no check to
-    // ask): right for a line with an error, which never gets one; any other
-    // line the check warns on is left to a whole run.
-    if (!s.hasErrors && placed(i)) return false;
     StatementInfo& st = doc.statements[static_cast<size_t>(i)];
     const uint32_t count = static_cast<uint32_t>(s.bytes.size());
     if (count != st.byteCount) {
@@ -376,11 +387,11 @@ bool Incremental::Edit(const Document& d, int64_t line0, AssembledDocument& doc)
   };
 
   // The edited line, against the labels as they now stand.
-  if (delta != 0) assembler_->Restep(line0 + 1, pc, d.Line(line0));
+  assembler_->Restep(line0 + 1, pc, d.Line(line0), check(line0));
   if (!apply(line0, old.flags, true)) return false;
   for (const int64_t i : again) {
     const uint8_t flags = lines_[static_cast<size_t>(i)].flags;
-    assembler_->Restep(i + 1, doc.statements[static_cast<size_t>(i)].address, d.Line(i));
+    assembler_->Restep(i + 1, doc.statements[static_cast<size_t>(i)].address, d.Line(i), check(i));
     if (!apply(i, flags, false)) return false;
   }
   if (!fresh.empty()) {

@@ -71,7 +71,13 @@ class Incremental {
   void Record(int64_t line, const Statement& s);
   // The placement check run over every line, as pass 2 runs it: the lines
   // it warns on, and its text.
-  std::vector<std::pair<int64_t, std::string>> Placements(const AssembledDocument& doc) const;
+  struct Placed {
+    int64_t line;
+    std::string_view name;  // one of the warnings' names, which live as long as the program
+    std::string text;
+    bool operator==(const Placed&) const = default;
+  };
+  std::vector<Placed> Placements(const AssembledDocument& doc) const;
 
   std::unique_ptr<Assembler> assembler_;
   const ObjectFormat* format_ = nullptr;
@@ -81,7 +87,7 @@ class Incremental {
   std::vector<int32_t> useSlots_;   // the slots of defined symbols each line uses, in order
   std::unordered_map<int64_t, std::pair<std::string, int>> labels_;  // line -> label field and its column
   std::vector<int> symbolOfSlot_;   // slot -> index into AssembledDocument::symbols, or -1
-  std::vector<std::pair<int64_t, std::string>> placements_;
+  std::vector<Placed> placements_;
   bool directiveErrors_ = false;    // an EQU, ORG or END with an error (PC or values may rest on it)
   int64_t firstEnd_ = 0;            // the first END's line (from 0), or the line count
 };
