@@ -154,8 +154,9 @@ int main(int argc, char** argv) {
   const double openMs = Ms(Clock::now() - t0);
 
   // Typing: an X after a mnemonic ("LDX", an unknown opcode), then the X
-  // taken away, line after line. Every such edit is read by the assembler, so
-  // every one is a full assembly (an edit inside a comment is cheaper).
+  // taken away, line after line. Every such edit is read by the assembler,
+  // and every one changes the line's size, so the labels after it move up to
+  // the next ORG.
   std::vector<std::pair<size_t, int64_t>> spots;
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& l = lines[i];

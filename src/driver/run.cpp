@@ -172,6 +172,7 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
   result.listingPath = request.listing;
   result.objectPath = request.object;
   result.completed = true;
+  observer.Finished(as);
   return result;
 }
 

@@ -4,6 +4,7 @@
 // to the observer.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,6 +18,8 @@
 #include "output/formats.h"
 
 namespace orvane {
+
+class Assembler;
 
 // Which warnings a run reports. Errors are always reported.
 struct WarningSettings {
@@ -67,6 +70,10 @@ class RunObserver {
   // Something done to the disk beside an output that its user should hear
   // of (an earlier run's leftover temporary removed), as a sentence.
   virtual void FileNote(std::string_view /*text*/) {}
+  // At the end of a completed run: the assembler, with its symbol table as
+  // pass 1 left it, for an observer that assembles single lines again
+  // later (Assembler::Restep). Left alone, it goes with the run.
+  virtual void Finished(std::unique_ptr<Assembler>& /*assembler*/) {}
 };
 
 struct RunResult {

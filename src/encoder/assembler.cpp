@@ -58,6 +58,20 @@ void Assembler::Step(std::string_view line) {
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
 }
 
+void Assembler::Restep(int64_t lineNo, int32_t pc, std::string_view line, std::unique_ptr<PlacementCheck> check) {
+  pass_ = 2;
+  records_.clear();
+  recorded_ = 0;
+  pcDiffers_ = true;
+  PC = pc;
+  pcRestsOn_ = 0;
+  lineNo_ = lineNo - 1;
+  placement_ = check != nullptr ? std::move(check) : std::make_unique<PlacementCheck>();
+  endSeen_ = afterEndWarned_ = wrapWarned_ = false;
+  if (!xref_.uses.empty() || !xref_.undefined.empty() || !xref_.duplicates.empty()) xref_ = CrossReference{};
+  Step(line);
+}
+
 int Assembler::ColumnOf(std::string_view text) const {
   // Prepared and source lines are as long as each other, so a position in
   // one is the same column in the other.

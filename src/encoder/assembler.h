@@ -76,6 +76,16 @@ class Assembler final : private Reporter {
   // state is emptied, the line encoded, and PC moved on by its ByteCount.
   void Step(std::string_view line);
 
+  // After a run: assembles `line` again as pass 2 would at line `lineNo`
+  // with PC at `pc`, from its text alone (nothing kept from pass 1 is used)
+  // and against the symbol table as it stands, as if no END came before,
+  // with `check` as the placement check (none when null). For a caller that
+  // knows which lines an edit can change (the language server).
+  void Restep(int64_t lineNo, int32_t pc, std::string_view line, std::unique_ptr<PlacementCheck> check = nullptr);
+  // Whether some symbol's value, or PC somewhere, rests on an earlier error.
+  bool ValuesRestOnErrors() const { return !restsOn_.empty(); }
+  SymbolTable& MutableSymbols() { return symbols_; }
+
   // The statement Step assembled last.
   const Statement& Result() const { return result_; }
   const SymbolTable& Symbols() const { return symbols_; }

@@ -39,6 +39,9 @@ class SymbolTable {
   // Slot of the earliest symbol named exactly `name`, or 0.
   int Find(std::string_view name) const;
   const LabelEntry& Slot(int i) const { return slots_[static_cast<size_t>(i)]; }
+  // Gives slot `i` another address (a label whose line moved after an edit
+  // above it); its name and place stay.
+  void SetAddress(int i, int32_t address) { slots_[static_cast<size_t>(i)].address = address; }
 
   bool Full() const { return labelCount_ > kCapacity; }
   // The slots in use are 1 .. Used().

@@ -76,6 +76,10 @@ class AssembledDocument {
   Hit SymbolAt(int64_t line, uint32_t column) const;
 
   void Index();
+  // The marks of one line again, after the uses on it changed: its
+  // definitions stay, and `uses` (symbol index and span, by column) are its
+  // uses now.
+  void ReindexLine(int64_t line, const std::vector<std::pair<int, Span>>& uses);
 
  private:
   std::unordered_map<std::string, int> byName_;

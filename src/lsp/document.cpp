@@ -100,6 +100,17 @@ Position Document::PositionAt(size_t offset) const {
 void Document::Replace(const Position& from, const Position& to, std::string_view text) {
   size_t b = Offset(from), e = Offset(to);
   if (e < b) std::swap(b, e);
+  // Typing within a line (no line end taken away or put in, and no CR left
+  // just before an LF): the later lines only move.
+  const auto noEnds = [](std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; };
+  if (noEnds(text) && noEnds(std::string_view(text_).substr(b, e - b)) &&
+      !(text.empty() && b > 0 && text_[b - 1] == '\r' && e < text_.size() && text_[e] == '\n')) {
+    text_.replace(b, e - b, text);
+    const auto later = std::upper_bound(starts_.begin(), starts_.end(), b);
+    const size_t removed = e - b, added = text.size();
+    for (auto it = later; it != starts_.end(); ++it) *it = *it - removed + added;
+    return;
+  }
   text_.replace(b, e - b, text);
   // Lines before the edit keep their starts; a CR just before it may now
   // pair with an LF, so indexing starts one line earlier.

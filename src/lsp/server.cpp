@@ -57,6 +57,17 @@ bool OnlyComment(const Document& d, const Position& from, const Position& to, st
          same(f.Operand2Fld, g.Operand2Fld) && comment(f.CommentFld) && comment(g.CommentFld);
 }
 
+// The line an edit stays within, or -1 when it may join or split lines (or
+// reach past the text).
+int64_t EditedLine(const Document& d, const Position& from, const Position& to, std::string_view text) {
+  if (text.find_first_of("\r\n") != std::string_view::npos) return -1;
+  size_t b = d.Offset(from), e = d.Offset(to);
+  if (e < b) std::swap(b, e);
+  const int64_t line = d.PositionAt(b).line;
+  if (d.PositionAt(e).line != line) return -1;
+  return line;
+}
+
 bool KnownWarning(std::string_view name) {
   return std::find(std::begin(warn::kAll), std::end(warn::kAll), name) != std::end(warn::kAll);
 }
@@ -154,11 +165,19 @@ void Server::HandleNotification(Incoming& in, Clock::time_point now) {
           const json& e = range->at("end");
           const Position from{s.at("line").get<int64_t>(), s.at("character").get<int64_t>()};
           const Position to{e.at("line").get<int64_t>(), e.at("character").get<int64_t>()};
-          if (!OnlyComment(doc.o.doc, from, to, text)) doc.stale = true;
+          if (!OnlyComment(doc.o.doc, from, to, text)) {
+            doc.stale = true;
+            if (const int64_t line = EditedLine(doc.o.doc, from, to, text); line >= 0) {
+              doc.edited.push_back(line);
+            } else {
+              doc.whole = true;
+            }
+          }
           doc.o.doc.Replace(from, to, text);
         } else {
           doc.o.doc.ReplaceAll(text);
           doc.stale = true;
+          doc.whole = true;
         }
       }
       if (const auto v = params.at("textDocument").find("version"); v != params.at("textDocument").end() &&
@@ -181,6 +200,7 @@ void Server::HandleNotification(Incoming& in, Clock::time_point now) {
       if (!(options_ == before)) {
         for (auto& [uri, doc] : docs_) {
           doc->stale = true;
+          doc->whole = true;
           Assemble(*doc);
           Publish(*doc);
         }
@@ -210,8 +230,27 @@ void Server::Assemble(Open& doc) {
   // result stands, and only the version published is new.
   if (!doc.stale) return;
   doc.stale = false;
+  // Edits within lines: each line again, with what it reaches; where that
+  // is unclear, the whole text.
+  std::vector<int64_t> edited = std::move(doc.edited);
+  doc.edited.clear();
+  const bool whole = doc.whole || !doc.incremental.Ready();
+  doc.whole = false;
+  if (!whole) {
+    std::sort(edited.begin(), edited.end());
+    edited.erase(std::unique(edited.begin(), edited.end()), edited.end());
+    bool done = true;
+    for (const int64_t line : edited) {
+      if (!doc.incremental.Edit(doc.o.doc, line, doc.o.assembled)) {
+        done = false;
+        break;
+      }
+    }
+    if (done) return;
+  }
+  doc.incremental.Drop();
   doc.o.assembled = AssembledDocument{};
-  doc.o.assembled = lsp::Assemble(doc.o.doc.Text(), options_);
+  doc.o.assembled = doc.incremental.Full(doc.o.doc.Text(), options_);
   if (doc.o.doc.Text().size() > (size_t{1} << 22)) malloc_trim(0);  // give a long run's memory back
 }
 

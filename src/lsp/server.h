@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lsp/features.h"
+#include "lsp/incremental.h"
 #include "jsonrpc/transport.h"
 
 namespace orvane::lsp {
@@ -44,6 +45,9 @@ class Server {
     OpenDocument o;
     bool dirty = false;  // changed since diagnostics were last published
     bool stale = true;   // changed in a way the assembler reads since it last ran
+    bool whole = true;   // changed beyond single lines: the whole text is assembled again
+    std::vector<int64_t> edited;  // else the lines changed, to assemble again one by one
+    Incremental incremental;
     Clock::time_point due;
   };
   struct Request {
