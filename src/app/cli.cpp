@@ -225,11 +225,11 @@ profile::ProgramInfo ProgramInfoOf(const AssembledProgram& program, const std::m
   char* real = realpath(source.c_str(), nullptr);
   info.source = real ? real : source;
   std::free(real);
-  auto lines = std::make_shared<std::map<uint16_t, int>>();
-  auto names = std::make_shared<std::map<uint16_t, std::string>>();
+  std::map<uint16_t, int> lines;
+  std::map<uint16_t, std::string> names;
   std::map<int, uint16_t> byLine;
   for (const auto& [address, l] : program.lines()) {
-    (*lines)[address] = l.line;
+    lines[address] = l.line;
     byLine.emplace(l.line, address);
     if (const auto t = timed.find(l.line); t != timed.end())
       info.instructions.push_back({address, l.line, t->second.kind == Timing::Kind::kBranch});
@@ -237,15 +237,8 @@ profile::ProgramInfo ProgramInfoOf(const AssembledProgram& program, const std::m
   // A label names the address of the statement it stands on.
   for (const AssembledProgram::Symbol& sym : program.symbols())
     if (const auto at = byLine.find(sym.line); at != byLine.end() && at->second == static_cast<uint16_t>(sym.value))
-      names->emplace(at->second, sym.name);
-  info.line = [lines](uint16_t a) {
-    const auto it = lines->find(a);
-    return it == lines->end() ? 0 : it->second;
-  };
-  info.name = [names](uint16_t a) {
-    const auto it = names->find(a);
-    return it == names->end() ? std::string() : it->second;
-  };
+      names.emplace(at->second, sym.name);
+  info.LookUpIn(std::move(lines), std::move(names));
   info.routines.push_back(runner::kLoad);
   const std::vector<uint8_t>& image = program.image();
   for (const profile::ProgramInfo::Instruction& in : info.instructions) {

@@ -256,23 +256,27 @@ Board::StepKind Board::Step(int& tstates) {
     if (!z80ex_get_reg(cpu_, regIFF1)) {
       Stop(runner::kHalt, "HALT at " + Hex4(from) + " with interrupts disabled", from);
     } else if (!irq_ && !nmi_) {
-      // A HALT nothing can wake ends the run, as Run ends it.
-      bool any = false, live = false;
-      for (const Device& d : devices_)
-        std::visit(
-            [&](const auto& dev) {
-              any = any || dev.CanInterrupt(false);
-              live = live || dev.CanInterrupt(console_.Ended());
-            },
-            d);
-      if (!live && any)
-        Stop(runner::kInputEnded, "HALT at " + Hex4(from) + " waits for console input, and the input has ended",
-             from);
-      else if (!live)
-        Stop(runner::kHalt, "HALT at " + Hex4(from) + ": interrupts are enabled, but no device can interrupt", from);
+      EndHopelessHalt(from);  // as Run ends it
     }
   }
   return StepKind::kInstruction;
+}
+
+bool Board::EndHopelessHalt(uint16_t from) {
+  bool any = false, live = false;
+  for (const Device& d : devices_)
+    std::visit(
+        [&](const auto& dev) {
+          any = any || dev.CanInterrupt(false);
+          live = live || dev.CanInterrupt(console_.Ended());
+        },
+        d);
+  if (live) return false;
+  if (any)
+    Stop(runner::kInputEnded, "HALT at " + Hex4(from) + " waits for console input, and the input has ended", from);
+  else
+    Stop(runner::kHalt, "HALT at " + Hex4(from) + ": interrupts are enabled, but no device can interrupt", from);
+  return true;
 }
 
 bool Board::Halted() const { return z80ex_doing_halt(cpu_) != 0; }
@@ -465,25 +469,7 @@ runner::RunResult Board::Run() {
           break;
         }
         if (irq_ || nmi_) continue;
-        {
-          bool any = false, live = false;
-          for (const Device& d : devices_)
-            std::visit(
-                [&](const auto& dev) {
-                  any = any || dev.CanInterrupt(false);
-                  live = live || dev.CanInterrupt(console_.Ended());
-                },
-                d);
-          if (!live) {
-            if (any)
-              Stop(runner::kInputEnded,
-                   "HALT at " + Hex4(from) + " waits for console input, and the input has ended", from);
-            else
-              Stop(runner::kHalt, "HALT at " + Hex4(from) + ": interrupts are enabled, but no device can interrupt",
-                   from);
-            break;
-          }
-        }
+        if (EndHopelessHalt(from)) break;
         now_ = until;  // time passes to the next event
       }
     }

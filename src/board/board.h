@@ -145,6 +145,9 @@ class Board {
   void Events();
   void Stop(int status, const std::string& message, uint16_t at);
   bool TakeInterrupt(int& tstates);
+  // At a HALT with interrupts enabled and none pending: ends the run when no
+  // device can ever wake it (true), as a real board would hang there.
+  bool EndHopelessHalt(uint16_t from);
   void TraceLine(uint16_t pc);
   std::string Where(uint16_t address) const;
 

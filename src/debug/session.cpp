@@ -1073,24 +1073,17 @@ profile::ProgramInfo Session::Impl::Info() const {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   info.source = ec ? path : absolute.lexically_normal().string();
-  auto lines = std::make_shared<std::map<uint16_t, int>>();
-  auto names = std::make_shared<std::map<uint16_t, std::string>>();
+  std::map<uint16_t, int> lines;
+  std::map<uint16_t, std::string> names;
   for (const auto& [address, l] : program.lines()) {
-    (*lines)[address] = l.line;
+    lines[address] = l.line;
     if (l.instruction) info.instructions.push_back({address, l.line, l.conditional});
   }
   // A label names the address of the statement it stands on.
   for (const ProgramMap::Symbol& sym : program.symbols())
     if (const ProgramMap::Line* l = program.At(static_cast<uint16_t>(sym.value)); l && l->line == sym.line)
-      names->emplace(l->address, sym.name);
-  info.line = [lines](uint16_t a) {
-    const auto it = lines->find(a);
-    return it == lines->end() ? 0 : it->second;
-  };
-  info.name = [names](uint16_t a) {
-    const auto it = names->find(a);
-    return it == names->end() ? std::string() : it->second;
-  };
+      names.emplace(l->address, sym.name);
+  info.LookUpIn(std::move(lines), std::move(names));
   info.routines.push_back(entry);
   for (const profile::ProgramInfo::Instruction& in : info.instructions) {
     const uint8_t op = mem->bytes[in.address];

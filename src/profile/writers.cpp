@@ -2,9 +2,23 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace orvane::profile {
+
+void ProgramInfo::LookUpIn(std::map<uint16_t, int> lines, std::map<uint16_t, std::string> names) {
+  auto l = std::make_shared<const std::map<uint16_t, int>>(std::move(lines));
+  auto n = std::make_shared<const std::map<uint16_t, std::string>>(std::move(names));
+  line = [l](uint16_t a) {
+    const auto it = l->find(a);
+    return it == l->end() ? 0 : it->second;
+  };
+  name = [n](uint16_t a) {
+    const auto it = n->find(a);
+    return it == n->end() ? std::string() : it->second;
+  };
+}
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ struct ProgramInfo {
   // The routines the program has (its entry, every CALL and RST target),
   // listed in the coverage even when never called.
   std::vector<uint16_t> routines;
+  // Sets line and name to look addresses up in these tables.
+  void LookUpIn(std::map<uint16_t, int> lines, std::map<uint16_t, std::string> names);
 };
 
 // A routine's name: its label, else its address as "0108H".
