@@ -18,6 +18,7 @@ DebugDriver::DebugDriver(debug::ProgramMap program, runner::Console& console, st
   options.path = std::move(name);
   options.drive = std::move(dir);
   options.console = &console_;
+  options.record = true;  // the window saves the profile and coverage when asked
   session_ = debug::Session::Create(options, std::move(program), createErrors_);
 }
 
@@ -224,6 +225,20 @@ void DebugDriver::Stop() {
       false);
 }
 
+bool DebugDriver::Write(Record what, const std::string& path) {
+  if (!session_ || Busy()) return false;
+  Queue(
+      [this, what, path] {
+        const bool profile = what == Record::kProfile;
+        std::string error;
+        const bool ok = profile ? session_->WriteProfile(path, error) : session_->WriteCoverage(path, error);
+        note_ = std::string(profile ? "Profile" : "Coverage") + (ok ? " written to " + path : " not written: " + error);
+        if (!Busy()) Publish(false);
+      },
+      false);
+  return true;
+}
+
 bool DebugDriver::Busy() {
   std::lock_guard lock(mutex_);
   return busy_;
@@ -276,6 +291,7 @@ void DebugDriver::Publish(bool stopped) {
   next.stops = state_.stops + (stopped ? 1 : 0);
   next.version = state_.version + 1;
   next.error.swap(error_);
+  next.note.swap(note_);
   state_ = std::move(next);
   if (stopped) busy_ = false;
   fresh_ = true;

@@ -47,6 +47,7 @@ struct DebugState {
   uint64_t stops = 0;   // counts the stops, so the window sees each
   uint64_t version = 0; // counts every change (a byte written, a refused condition)
   std::string error;    // a command that was refused (a breakpoint's condition, ...)
+  std::string note;     // what a save wrote, or why it could not
 };
 
 struct DebugBreakpoint {
@@ -87,6 +88,12 @@ class DebugDriver {
   void Pause();
   // Ends the program as orvane-run ends a stopped one (Restart starts it again).
   void Stop();
+  // Writes the profile (callgrind's format) or the coverage (an lcov
+  // tracefile) of the run so far, as orvane-run --profile and --coverage
+  // write them; the next state's note says what came of it. Only while the
+  // program is stopped: false, and nothing written, while it runs.
+  enum class Record { kProfile, kCoverage };
+  bool Write(Record what, const std::string& path);
 
   // The state after the latest stop when there is a newer one than the last
   // taken; false when nothing changed.
@@ -113,6 +120,7 @@ class DebugDriver {
   bool resume_ = false;
   DebugState state_;
   std::string error_;  // the worker's, for the next state
+  std::string note_;   // the worker's, for the next state
   std::optional<std::pair<int, std::string>> fault_;  // the worker's: the last stop's fault, status and reason
   bool fresh_ = false;
   std::atomic<bool> done_{false};  // the worker has left its loop

@@ -1,10 +1,16 @@
 #include "debug_window.h"
 
+#include <tuple>
+
 #include <QAction>
 #include <QApplication>
 #include <QBrush>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -500,6 +506,29 @@ void DebugWindow::AddButtons(QWidget* bar) {
     if (driver_) driver_->Stop();
   });
   row->addStretch(1);
+  // The run so far, for KCachegrind and genhtml: a small menu, so the bar
+  // keeps its width.
+  saveButton_ = new QPushButton(QStringLiteral("Save"), bar);
+  saveButton_->setObjectName(QStringLiteral("cmdSave"));
+  saveButton_->setAccessibleName(QStringLiteral("Save"));
+  saveButton_->setToolTip(QStringLiteral("Save the run's profile or coverage"));
+  saveButton_->setFocusPolicy(Qt::NoFocus);
+  auto* saveMenu = new QMenu(saveButton_);
+  using R = DebugDriver::Record;
+  for (const auto& [what, name, caption, tip] :
+       {std::tuple{R::kProfile, "actSaveProfile", "Save Profile...",
+                   "Write the times each line ran, its T-states and the calls in callgrind's format"},
+        std::tuple{R::kCoverage, "actSaveCoverage", "Save Coverage...",
+                   "Write the lines and branches run as an lcov tracefile"}}) {
+    QAction* action = saveMenu->addAction(QString::fromLatin1(caption));
+    action->setObjectName(QLatin1String(name));
+    action->setToolTip(QString::fromLatin1(tip));
+    saveActions_[what] = action;
+    connect(action, &QAction::triggered, this, [this, what = what] { SaveRecord(what); });
+  }
+  saveMenu->setToolTipsVisible(true);
+  saveButton_->setMenu(saveMenu);
+  row->addWidget(saveButton_);
   // The source's own keys.
   connect(new QShortcut(QKeySequence(Qt::Key_F9), this), &QShortcut::activated, this, [this] {
     if (source_->currentRow() >= 0) ToggleBreakpoint(source_->currentRow());
@@ -856,6 +885,7 @@ void DebugWindow::ShowState() {
   status_->setPalette(palette);
   status_->setText(QString::fromStdString(state_.status));
   if (!state_.error.empty()) status_->setText(QString::fromStdString(state_.error) + '\n' + status_->text());
+  if (!state_.note.empty()) status_->setText(QString::fromStdString(state_.note) + '\n' + status_->text());
   tstates_->setEnabled(true);
   tstates_->setText(QString::fromStdString(dv::TStatesText(state_.tstates, state_.tstatesSinceStop)));
   ShowRegisters();
@@ -1013,6 +1043,30 @@ void DebugWindow::EnableButtons() {
   registers_->setEditTriggers(stopped && !state_.ended ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                                                        : QAbstractItemView::NoEditTriggers);
   stopButton_->setEnabled(live && (state_.running || !state_.ended));
+  saveButton_->setEnabled(stopped);
+  for (const auto& [what, action] : saveActions_) action->setEnabled(stopped);
+}
+
+void DebugWindow::SaveRecord(DebugDriver::Record what) {
+  const bool profile = what == DebugDriver::Record::kProfile;
+  const QString kind = profile ? QStringLiteral("profile") : QStringLiteral("coverage");
+  if (!driver_ || state_.closed) return;
+  if (state_.running) {
+    status_->setText(QStringLiteral("The program is running: pause it to save the %1").arg(kind));
+    return;
+  }
+  const QString name = QString::fromStdString(name_);
+  const QString suggested = QDir(QFile::decodeName(QByteArray::fromStdString(dir_)))
+                                .filePath(QFileInfo(name).completeBaseName() + (profile ? ".prof" : ".info"));
+  const QString caption = profile ? QStringLiteral("Save Profile") : QStringLiteral("Save Coverage");
+  const QString filter = profile ? QStringLiteral("Callgrind profile (*.prof *.callgrind callgrind.out.*);;All Files (*)")
+                                 : QStringLiteral("lcov tracefile (*.info);;All Files (*)");
+  const QString path =
+      saveDialog ? saveDialog(caption, suggested, filter) : QFileDialog::getSaveFileName(this, caption, suggested, filter);
+  if (path.isEmpty()) return;
+  // The program may have been started while the dialog was open.
+  if (state_.running || !driver_->Write(what, QFile::encodeName(path).toStdString()))
+    status_->setText(QStringLiteral("The program is running: pause it to save the %1").arg(kind));
 }
 
 void DebugWindow::ToggleBreakpoint(int row) {

@@ -4,6 +4,7 @@
 // and step it forwards and backwards. The session runs on a worker thread;
 // the window takes what it shows after each stop.
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@
 #include "runner/screen.h"
 #include "console_window.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -102,6 +104,13 @@ class DebugWindow : public QWidget {
   QString ScreenText() const { return QString::fromLatin1(terminal_.Text()); }
   // The source row of a line, -1 when it has none.
   int RowOfLine(int line) const;
+  // "Save Profile..." and "Save Coverage...": ask for a file name (beside the
+  // source by default) and write the run's profile or coverage there, while
+  // the program is stopped; the status line says what came of it.
+  void SaveRecord(DebugDriver::Record what);
+  // Answers the save dialog with a path, or empty; the file dialog by
+  // default (tests answer it themselves).
+  std::function<QString(const QString& caption, const QString& suggested, const QString& filter)> saveDialog;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -164,6 +173,8 @@ class DebugWindow : public QWidget {
   std::map<DebugDriver::Command, QPushButton*> buttons_;
   QPushButton* pauseButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
+  QPushButton* saveButton_ = nullptr;  // its menu: Save Profile..., Save Coverage...
+  std::map<DebugDriver::Record, QAction*> saveActions_;
   SourceTable* source_ = nullptr;
   QTableWidget* registers_ = nullptr;
   QTableWidget* flags_ = nullptr;
