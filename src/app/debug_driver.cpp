@@ -1,6 +1,7 @@
 #include "app/debug_driver.h"
 
 #include <chrono>
+#include <filesystem>
 
 namespace orvane {
 
@@ -15,7 +16,11 @@ DebugDriver::DebugDriver(debug::ProgramMap program, runner::Console& console, st
     : console_(console) {
   debug::LaunchOptions options;
   options.board = std::move(board);
-  options.path = std::move(name);
+  // The source in its folder: the profile and coverage name it so, and
+  // KCachegrind and genhtml find it wherever the window was started.
+  options.path = std::filesystem::path(name).is_absolute() || dir.empty()
+                     ? name
+                     : (std::filesystem::path(dir) / name).lexically_normal().string();
   options.drive = std::move(dir);
   options.console = &console_;
   options.record = true;  // the window saves the profile and coverage when asked

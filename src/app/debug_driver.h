@@ -60,7 +60,7 @@ class DebugDriver {
  public:
   enum class Command { kContinue, kStepInto, kStepOver, kStepOut, kStepBack, kReverseContinue, kRunTo, kRestart };
 
-  // name is the source's name in the messages, dir is drive A:. The console
+  // name is the source's file name in dir (its folder), and dir is drive A:. The console
   // is the window's; the program reads typed keys from it and writes to it.
   // board: empty for CP/M, else the board's name or board file (the program
   // placed at its own addresses).

@@ -1123,6 +1123,89 @@ class WindowTest : public QObject {
     QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("shadeRun")).toBool(), false);
   }
 
+  // Save Profile... and Save Coverage... write the run so far beside the
+  // source by default, while the program is stopped. The figures are counted
+  // by hand: LD B,3 7, NOP 4, DJNZ 13 taken / 8 not, RET 10 T-states.
+  void debuggerSavesProfileAndCoverage() {
+    using orvane::qt::DebugWindow;
+    DebugWindow* d = DebugSource("p.z80", "START:  LD B,3\nLOOP:   NOP\n        DJNZ LOOP\n        RET\nNEVER:  NOP\n");
+    QVERIFY(d);
+    QStringList asked;
+    QString answer;
+    d->saveDialog = [&](const QString& caption, const QString& suggested, const QString&) {
+      asked << caption + '|' + suggested;
+      return answer;
+    };
+    auto* save = d->findChild<QPushButton*>(QStringLiteral("cmdSave"));
+    auto* profile = d->findChild<QAction*>(QStringLiteral("actSaveProfile"));
+    auto* coverage = d->findChild<QAction*>(QStringLiteral("actSaveCoverage"));
+    QVERIFY(save && profile && coverage && save->menu());
+    QCOMPARE(profile->text() + '|' + coverage->text(), QStringLiteral("Save Profile...|Save Coverage..."));
+    auto step = [d](int line) {
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdStepInto")), Qt::LeftButton);
+      return QTest::qWaitFor([d, line] { return !d->Running() && d->CurrentLine() == line; }, 30000);
+    };
+    // LD B,3; NOP; DJNZ taken; NOP: 4 instructions, 7 + 4 + 13 + 4 T-states.
+    QVERIFY(step(2) && step(3) && step(2) && step(3));
+    auto read = [](const QString& path) {
+      QFile f(path);
+      return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QStringLiteral("(none)");
+    };
+    auto lines = [&](const QString& path, const QString& prefix) {
+      QStringList found;
+      for (const QString& l : read(path).split('\n'))
+        if (l.startsWith(prefix)) found << l;
+      return found.join(' ');
+    };
+    auto saved = [&](QAction* action, const QString& path, const QString& note) {
+      answer = path;
+      action->trigger();
+      return QTest::qWaitFor([&] { return d->StatusText().startsWith(note); }, 30000);
+    };
+    const QString prof = Path("p.prof"), info = Path("p.info");
+    QVERIFY2(saved(profile, prof, "Profile written to " + prof + "\n"), qPrintable(d->StatusText()));
+    QVERIFY2(saved(coverage, info, "Coverage written to " + info + "\n"), qPrintable(d->StatusText()));
+    QCOMPARE(asked, QStringList({"Save Profile|" + prof, "Save Coverage|" + info}));
+    QCOMPARE(lines(prof, "totals:"), QStringLiteral("totals: 4 28"));
+    // The source by its own path, wherever the window was started.
+    QCOMPARE(lines(prof, "fl="), "fl=" + Path("p.z80"));
+    QCOMPARE(lines(info, "SF:"), "SF:" + Path("p.z80"));
+    QCOMPARE(lines(info, "DA:"), QStringLiteral("DA:1,1 DA:2,2 DA:3,1 DA:4,0 DA:5,0"));
+    QCOMPARE(lines(info, "BRDA:"), QStringLiteral("BRDA:3,0,0,1 BRDA:3,0,1,0"));
+    QCOMPARE(d->CurrentLine(), 3);  // saving does not move the program
+
+    // Nowhere to write: the reason, and nothing else changes.
+    QVERIFY2(saved(profile, Path("none/p.prof"), "Profile not written: cannot write " + Path("none/p.prof")),
+             qPrintable(d->StatusText()));
+    // Cancelled: nothing written, nothing said.
+    const QString before = d->StatusText();
+    answer.clear();
+    QFile::remove(info);
+    coverage->trigger();
+    QCOMPARE(d->StatusText(), before);
+    QVERIFY(!QFile::exists(info));
+
+    // While the program runs the menu is off, and a save is refused.
+    QFile::remove(prof);
+    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
+    QVERIFY(d->Running());
+    QVERIFY(!save->isEnabled() && !profile->isEnabled() && !coverage->isEnabled());
+    asked.clear();
+    answer = prof;
+    d->SaveRecord(orvane::DebugDriver::Record::kProfile);
+    QCOMPARE(d->StatusText(), QStringLiteral("The program is running: pause it to save the profile"));
+    QVERIFY(asked.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
+    QVERIFY(!QFile::exists(prof));
+    // Ended: the whole run, 8 instructions and 7 + 3 x 4 + 2 x 13 + 8 + 10 T-states.
+    QVERIFY(save->isEnabled() && profile->isEnabled());
+    QVERIFY2(saved(profile, prof, "Profile written to " + prof + "\n"), qPrintable(d->StatusText()));
+    QVERIFY2(saved(coverage, info, "Coverage written to " + info + "\n"), qPrintable(d->StatusText()));
+    QCOMPARE(lines(prof, "totals:"), QStringLiteral("totals: 8 63"));
+    QCOMPARE(lines(info, "DA:"), QStringLiteral("DA:1,1 DA:2,3 DA:3,3 DA:4,1 DA:5,0"));
+    QCOMPARE(lines(info, "BRDA:"), QStringLiteral("BRDA:3,0,0,2 BRDA:3,0,1,1"));
+  }
+
   // Debug after F9 on another file debugs the file the last run ran, not the
   // session left open on the old one; Debug again on the same assembly brings
   // that session back.
