@@ -1059,10 +1059,11 @@ void DebugWindow::SaveRecord(DebugDriver::Record what) {
   const QString suggested = QDir(QFile::decodeName(QByteArray::fromStdString(dir_)))
                                 .filePath(QFileInfo(name).completeBaseName() + (profile ? ".prof" : ".info"));
   const QString caption = profile ? QStringLiteral("Save Profile") : QStringLiteral("Save Coverage");
-  const QString filter = profile ? QStringLiteral("Callgrind profile (*.prof *.callgrind callgrind.out.*);;All Files (*)")
-                                 : QStringLiteral("lcov tracefile (*.info);;All Files (*)");
-  const QString path =
-      saveDialog ? saveDialog(caption, suggested, filter) : QFileDialog::getSaveFileName(this, caption, suggested, filter);
+  const QString filter = profile
+                             ? QStringLiteral("Callgrind profile (*.prof *.callgrind callgrind.out.*);;All Files (*)")
+                             : QStringLiteral("lcov tracefile (*.info);;All Files (*)");
+  const QString path = saveDialog ? saveDialog(caption, suggested, filter)
+                                  : QFileDialog::getSaveFileName(this, caption, suggested, filter);
   if (path.isEmpty()) return;
   // The program may have been started while the dialog was open.
   if (state_.running || !driver_->Write(what, QFile::encodeName(path).toStdString()))
