@@ -168,14 +168,8 @@ int RunBoardOnHost(const std::vector<uint8_t>& file, bool hex, const BoardRun& b
     opt.trace = &trace;
   }
   opt.outputError = [&]() { return traceBuf ? traceBuf->Error() : std::string(); };
-  // The profile and the coverage, opened now so that a path that cannot be
-  // written fails before the run, and written when it has ended.
-  std::ofstream profileOut, coverageOut;
-  for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
-    if (path->empty()) continue;
-    stream->open(*path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!stream->is_open()) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", runner::kUsage;
-  }
+  profile::RunFiles files;
+  if (std::string why; !files.Open(run.profile, run.coverage, why)) return err << name << ": " << why << "\n", runner::kUsage;
   std::optional<profile::Recorder> recorder;
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
@@ -199,14 +193,9 @@ int RunBoardOnHost(const std::vector<uint8_t>& file, bool hex, const BoardRun& b
     recorder->Finish();
     profile::ProgramInfo program = run.program;
     if (program.command.empty()) program.command = name;
-    for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
-      if (path->empty()) continue;
-      (path == &run.profile ? profile::WriteCallgrind : profile::WriteLcov)(*recorder, program, *stream);
-      stream->close();
-      if (!*stream) {
-        err << name << ": cannot write " << *path << "\n";
-        r.status = runner::kHostError;
-      }
+    for (const std::string& path : files.Write(*recorder, program)) {
+      err << name << ": cannot write " << path << "\n";
+      r.status = runner::kHostError;
     }
   }
   if (run.stats) err << name << ": " << runner::StatsLine(r) << "\n";

@@ -1,6 +1,8 @@
 #include "profile/writers.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -110,6 +112,31 @@ void WriteLcov(const Recorder& r, const ProgramInfo& program, std::ostream& out)
     hit += n != 0;
   }
   out << "LF:" << lines.size() << "\nLH:" << hit << "\nend_of_record\n";
+}
+
+bool RunFiles::Open(const std::string& profile, const std::string& coverage, std::string& error) {
+  profilePath_ = profile;
+  coveragePath_ = coverage;
+  for (auto [path, stream] : {std::pair{&profilePath_, &profile_}, {&coveragePath_, &coverage_}}) {
+    if (path->empty()) continue;
+    stream->open(*path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!stream->is_open()) {
+      error = "cannot write " + *path + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> RunFiles::Write(const Recorder& r, const ProgramInfo& program) {
+  std::vector<std::string> failed;
+  for (auto [path, stream] : {std::pair{&profilePath_, &profile_}, {&coveragePath_, &coverage_}}) {
+    if (path->empty()) continue;
+    (path == &profilePath_ ? WriteCallgrind : WriteLcov)(r, program, *stream);
+    stream->close();
+    if (!*stream) failed.push_back(*path);
+  }
+  return failed;
 }
 
 }  // namespace orvane::profile

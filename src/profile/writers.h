@@ -3,6 +3,7 @@
 // lcov --summary, lcov -a to merge runs).
 #pragma once
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -49,5 +50,20 @@ void WriteCallgrind(const Recorder& r, const ProgramInfo& program, std::ostream&
 // lcov's tracefile: DA per instruction line, FN/FNDA per routine, BRDA for
 // each conditional instruction's two ways. Needs a source.
 void WriteLcov(const Recorder& r, const ProgramInfo& program, std::ostream& out);
+
+// The profile and the coverage files a run asked for (an empty path: not
+// asked for): opened before the run, so that a path that cannot be written
+// fails before it, and written when it has ended.
+class RunFiles {
+ public:
+  // False with error "cannot write PATH: why".
+  bool Open(const std::string& profile, const std::string& coverage, std::string& error);
+  // Writes each file asked for; returns the paths that could not be written.
+  std::vector<std::string> Write(const Recorder& r, const ProgramInfo& program);
+
+ private:
+  std::string profilePath_, coveragePath_;
+  std::ofstream profile_, coverage_;
+};
 
 }  // namespace orvane::profile

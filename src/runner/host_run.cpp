@@ -287,14 +287,8 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
     limitedTrace.rdbuf(&*limited);
     opt.trace = &limitedTrace;
   }
-  // The profile and the coverage, opened now so that a path that cannot be
-  // written fails before the run, and written when it has ended.
-  std::ofstream profileOut, coverageOut;
-  for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
-    if (path->empty()) continue;
-    stream->open(*path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!stream->is_open()) return err << name << ": cannot write " << *path << ": " << strerror(errno) << "\n", kUsage;
-  }
+  profile::RunFiles files;
+  if (std::string why; !files.Open(run.profile, run.coverage, why)) return err << name << ": " << why << "\n", kUsage;
   std::optional<profile::Recorder> recorder;
   if (!run.profile.empty() || !run.coverage.empty()) opt.observer = &recorder.emplace(kLoad);
   // A closed output or a file over its size limit is an error to report,
@@ -327,14 +321,9 @@ int RunOnHost(const std::vector<uint8_t>& image, const HostRun& run, const std::
     recorder->Finish();
     profile::ProgramInfo program = run.program;
     if (program.command.empty()) program.command = name;
-    for (auto [path, stream] : {std::pair{&run.profile, &profileOut}, {&run.coverage, &coverageOut}}) {
-      if (path->empty()) continue;
-      (path == &run.profile ? profile::WriteCallgrind : profile::WriteLcov)(*recorder, program, *stream);
-      stream->close();
-      if (!*stream) {
-        err << name << ": cannot write " << *path << "\n";
-        r.status = kHostError;
-      }
+    for (const std::string& path : files.Write(*recorder, program)) {
+      err << name << ": cannot write " << path << "\n";
+      r.status = kHostError;
     }
   }
   if (run.stats) err << name << ": " << StatsLine(r) << "\n";
