@@ -20,9 +20,9 @@ run() { # run ARGS...: the program with stdout and stderr kept apart
   status=$?
 }
 put() { printf -- "$2" >"$1"; }                 # put FILE PRINTF-FORMAT
-# source_of SPEC DATA FILE: FILE from statements separated by " / " (a label
+# source_of STATEMENTS DATA FILE: FILE from statements separated by " / " (a label
 # with its colon in the first column, the rest indented), or copied from
-# DATA/NAME for a SPEC of @NAME.
+# DATA/NAME for STATEMENTS of @NAME.
 source_of() {
   if [[ $1 == @* ]]; then cp "$2/${1#@}" "$3"; return; fi
   local s=$1 st
