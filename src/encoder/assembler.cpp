@@ -10,7 +10,7 @@ namespace orvane {
 
 const AssemblyTarget kPlainTarget{0, false, 1, [] { return std::make_unique<PlacementCheck>(); }};
 
-Assembler::Assembler() : keywords_(Keywords()) {
+Assembler::Assembler() : keywords_(Keywords()), keywordTable_(&KeywordAt(0)) {
   bytes_.reserve(256);
   result_.fields = &fields_;
 }
@@ -200,9 +200,11 @@ void Assembler::AddRecordChunk() {
   records_.push_back(std::make_unique_for_overwrite<LineRecord[]>(kRecordChunk));
 }
 
-void Assembler::Keep(LineRecord& r, const Keyword* k) const {
-  const auto put = [this](uint8_t* to, std::string_view field) {
-    to[0] = field.empty() ? 0 : static_cast<uint8_t>(field.data() - line_.data());
+// Both are inlined where the line is assembled: every line takes one.
+[[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, const Keyword* k) const {
+  const char* const l = line_.data();
+  const auto put = [l](uint8_t* to, std::string_view field) {
+    to[0] = field.empty() ? 0 : static_cast<uint8_t>(field.data() - l);
     to[1] = static_cast<uint8_t>(field.size());
   };
   r.length = static_cast<uint8_t>(line_.size());
@@ -213,18 +215,17 @@ void Assembler::Keep(LineRecord& r, const Keyword* k) const {
   put(r.comment, fields_.CommentAt);
   r.op1Type = static_cast<int8_t>(Op1Type);
   r.op2Type = static_cast<int8_t>(Op2Type);
-  r.keyword = k == nullptr ? 0 : static_cast<uint8_t>(KeywordIndex(*k) + 1);
+  r.keyword = k == nullptr ? 0 : static_cast<uint8_t>(k - keywordTable_ + 1);
   r.flags = LineRecord::kKept | (fields_.CommentFld.size() > fields_.CommentAt.size() ? LineRecord::kCommentBlank : 0);
 }
 
-// The fields as Parse gave them in pass 1, and the keyword.
-const Keyword* Assembler::Restore(const LineRecord& r) {
+// The fields as Parse gave them in pass 1 (an empty one at the line's
+// start), and the keyword.
+[[gnu::always_inline]] inline const Keyword* Assembler::Restore(const LineRecord& r) {
   // The record was made from a line of this length, so every field lies in it.
   const char* const l = line_.data();
-  const auto field = [l](const uint8_t* at) {
-    return at[1] == 0 ? std::string_view() : std::string_view(l + at[0], at[1]);
-  };
-  fields_.LabelFld = r.label == 0 ? std::string_view() : std::string_view(l, r.label);
+  const auto field = [l](const uint8_t* at) { return std::string_view(l + at[0], at[1]); };
+  fields_.LabelFld = std::string_view(l, r.label);
   fields_.OpcodeFld = field(r.opcode);
   fields_.Operand1Fld = field(r.operand1);
   fields_.Operand2Fld = field(r.operand2);
@@ -238,7 +239,7 @@ const Keyword* Assembler::Restore(const LineRecord& r) {
   }
   Op1Type = r.op1Type;
   Op2Type = r.op2Type;
-  return r.keyword == 0 ? nullptr : &KeywordAt(static_cast<uint8_t>(r.keyword - 1));
+  return r.keyword == 0 ? nullptr : keywordTable_ + (r.keyword - 1);
 }
 
 // After pass 1's handler: an instruction whose bytes rest on nothing but its

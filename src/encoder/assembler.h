@@ -255,6 +255,7 @@ class Assembler final : private Reporter {
   RunOptions options_;
   std::unique_ptr<PlacementCheck> placement_;
   const ShortTextMap<const Keyword*, 256>& keywords_;
+  const Keyword* const keywordTable_;  // the first keyword: a record's keyword counts from it
   SymbolTable symbols_;
   Diagnostics diag_;
   OperandReader Values{symbols_, *this};
