@@ -255,7 +255,8 @@ void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
   r.flags |= static_cast<uint8_t>(LineRecord::kBytes | bytes_.size() << 4);
 }
 
-void Assembler::Assemble(std::string_view ASMLine) {
+// Inlined in Step, its only caller.
+[[gnu::always_inline]] inline void Assembler::Assemble(std::string_view ASMLine) {
   bytes_.clear();
   byteCount_ = 0;
   const Keyword* k;

@@ -8,14 +8,8 @@
 namespace orvane {
 
 
-void Assembler::CheckOperandCount(const Keyword& k) {
+void Assembler::WarnOperandCount(const Keyword& k) {
   const StatementFields& f = fields_;
-  // Most statements: no second operand, no first one beyond what is used,
-  // and nothing after them but a comment.
-  if (f.Operand2Fld.empty() && (k.operands != 0 || f.Operand1Fld.empty()) &&
-      (f.CommentFld.empty() || f.CommentFld[0] == ';')) {
-    return;
-  }
   const size_t written = f.Operand2Fld.empty() ? (f.Operand1Fld.empty() ? 0 : 1) : 2;
   // SUB, AND, XOR, OR and CP report a second operand as an error already.
   const bool reported = k.encode == &Assembler::EncodeArith && k.operands == 1;

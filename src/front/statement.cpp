@@ -104,6 +104,11 @@ constexpr std::array<uint8_t, 256> kSeparator = [] {
   return std::string_view::npos;
 }
 
+// Parts of a text at positions known to lie in it, without the checks of
+// substr.
+inline std::string_view Head(std::string_view s, size_t n) { return std::string_view(s.data(), n); }
+inline std::string_view From(std::string_view s, size_t at) { return std::string_view(s.data() + at, s.size() - at); }
+
 // Result of cutting one operand off the front of `rest`.
 struct OperandCut {
   std::string_view operand;
@@ -125,8 +130,8 @@ struct OperandCut {
       cut.operand = rest;
       return cut;
     }
-    cut.operand = rest.substr(0, stop + 1);
-    cut.after = TrimLeft(rest.substr(stop + 1));
+    cut.operand = Head(rest, stop + 1);
+    cut.after = TrimLeft(From(rest, stop + 1));
     return cut;
   }
   const size_t stop = FindSeparator(rest, kComma | kBlank | kSemicolon);
@@ -135,13 +140,13 @@ struct OperandCut {
     return cut;
   }
   if (rest[stop] == ';') {
-    cut.operand = rest.substr(0, stop);
-    cut.after = rest.substr(stop);
+    cut.operand = Head(rest, stop);
+    cut.after = From(rest, stop);
     return cut;
   }
   // A blank ends the operand; a comma ends it too, and stays with it when asked.
-  cut.operand = rest.substr(0, stop + (rest[stop] == ',' && !dropEndingComma ? 1 : 0));
-  cut.after = TrimLeft(rest.substr(stop + 1));
+  cut.operand = Head(rest, stop + (rest[stop] == ',' && !dropEndingComma ? 1 : 0));
+  cut.after = TrimLeft(From(rest, stop + 1));
   return cut;
 }
 
@@ -158,8 +163,8 @@ void Parse(std::string_view line, StatementFields& f) {
   } else {
     size_t stop = FindSeparator(line, kBlank | kColon);
     if (stop == std::string_view::npos) stop = line.size() - 1;
-    f.LabelFld = line.substr(0, stop + 1);
-    rest = Trim(line.substr(stop + 1));
+    f.LabelFld = Head(line, stop + 1);
+    rest = Trim(From(line, stop + 1));
   }
 
   // From here `rest` runs to the line's last non-blank, and so does every
@@ -170,13 +175,13 @@ void Parse(std::string_view line, StatementFields& f) {
     const size_t stop = FindSeparator(rest, kBlank | kSemicolon);
     if (stop == std::string_view::npos) {
       f.OpcodeFld = rest;
-      rest = rest.substr(rest.size());
+      rest = From(rest, rest.size());
     } else if (rest[stop] == ';') {
-      f.OpcodeFld = rest.substr(0, stop);
-      rest = rest.substr(stop);
+      f.OpcodeFld = Head(rest, stop);
+      rest = From(rest, stop);
     } else {
-      f.OpcodeFld = rest.substr(0, stop);
-      rest = TrimLeft(rest.substr(stop + 1));
+      f.OpcodeFld = Head(rest, stop);
+      rest = TrimLeft(From(rest, stop + 1));
     }
   }
 
@@ -186,7 +191,7 @@ void Parse(std::string_view line, StatementFields& f) {
     f.Operand1Fld = cut.operand;
     rest = cut.after;
     // Separator.
-    if (!rest.empty() && rest[0] == ',') rest = TrimLeft(rest.substr(1));
+    if (!rest.empty() && rest[0] == ',') rest = TrimLeft(From(rest, 1));
   }
 
   // Comment directly after label, mnemonic or first operand: it keeps one

@@ -29,13 +29,16 @@ inline size_t LeadingBlanks(std::string_view s) {
 }
 
 // `s` without its leading blanks.
-inline std::string_view TrimLeft(std::string_view s) { return s.substr(LeadingBlanks(s)); }
+inline std::string_view TrimLeft(std::string_view s) {
+  const size_t b = LeadingBlanks(s);
+  return std::string_view(s.data() + b, s.size() - b);
+}
 
 inline std::string_view Trim(std::string_view s) {
   const size_t b = LeadingBlanks(s);
   size_t e = s.size();
   while (e > b && s[e - 1] == ' ') --e;
-  return s.substr(b, e - b);
+  return std::string_view(s.data() + b, e - b);
 }
 
 // Appends `s` followed by blanks, cut to exactly `width` characters. (An
