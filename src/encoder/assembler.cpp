@@ -251,7 +251,8 @@ void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
     return;
   }
   if (r.keyword <= kDirectiveCount || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
-  std::memcpy(r.bytes, bytes_.data(), bytes_.size());
+  // Four at most: copied without a call.
+  for (size_t i = 0; i < bytes_.size() && i < sizeof r.bytes; ++i) r.bytes[i] = bytes_[i];
   r.flags |= static_cast<uint8_t>(LineRecord::kBytes | bytes_.size() << 4);
 }
 

@@ -53,12 +53,12 @@ std::string_view DropParentheses(std::string_view s) {
 }
 
 OperandKind Classify(std::string_view s, Width width) {
+  // A text that begins with a letter reads as no number at all: a name.
+  if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') return {OperandKind::kSymbol};
   // Digits alone, the usual operand, are their own value, zero included.
   if (auto v = PlainDecimal(s); v && *v <= INT32_MAX) {
     return {*v == 0 ? OperandKind::kZero : OperandKind::kNumber, static_cast<int32_t>(*v)};
   }
-  // A text that begins with a letter reads as no number at all: a name.
-  if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') return {OperandKind::kSymbol};
   const double lead = LeadingNumber(s);
   // 8-bit fields take a number only above 0: negative 8-bit literals are
   // symbol names.
