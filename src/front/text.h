@@ -13,6 +13,8 @@ namespace orvane {
 // comments set off by runs of blanks, so a run is passed eight at a time.
 inline size_t LeadingBlanks(std::string_view s) {
   constexpr uint64_t kBlanks = 0x2020202020202020u;
+  // Most fields follow a single blank, the one their scan stopped at.
+  if (s.empty() || s[0] != ' ') return 0;
   size_t b = 0;
   for (; s.size() - b >= 8; b += 8) {
     uint64_t w;
