@@ -54,7 +54,17 @@ void Assembler::Step(std::string_view line) {
   r.bytes = bytes_;
   r.byteCount = byteCount_;
   r.uses = uses_;
-  if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) CheckObject();
+  if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) {
+    // The usual statement, before END and below FFFFH, has only the format's
+    // check to pass.
+    if (!r.isEnd && !endSeen_ && PC + static_cast<int64_t>(bytes_.size()) <= 0x10000) {
+      if (std::optional<PlacementWarning> w = placement_->Bytes(PC, bytes_.size())) {
+        Placement(std::move(w), fields_.OpcodeFld);
+      }
+    } else {
+      CheckObject();
+    }
+  }
   r.problems = diag_.problems;
   r.hasErrors = diag_.hasErrors;
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
@@ -244,7 +254,7 @@ void Assembler::AddRecordChunk() {
 
 // After pass 1's handler: an instruction whose bytes rest on nothing but its
 // text and PC gives the same bytes in pass 2, with nothing to report.
-void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
+[[gnu::always_inline]] inline void Assembler::KeepBytes(LineRecord& r, const Keyword* k) const {
   if (k->encode == &Assembler::EncodeOrg) {
     std::memcpy(r.bytes, &PC, sizeof PC);  // a directive: no bytes kept
     r.flags |= LineRecord::kOrgPc;

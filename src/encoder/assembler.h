@@ -119,14 +119,12 @@ class Assembler final : private Reporter {
     return column == 0 ? text : result_.source.substr(static_cast<size_t>(column) - 1, text.size());
   }
   // The warnings about a whole statement, once it is assembled (warnings.cpp).
-  // Most statements have no second operand, no first one beyond what is
-  // used, and nothing after them but a comment: nothing to check.
+  // Most statements have no operand beyond those the mnemonic uses, and
+  // nothing after them but a comment: nothing to check.
   void CheckOperandCount(const Keyword& k) {
     const StatementFields& f = fields_;
-    if (f.Operand2Fld.empty() && (k.operands != 0 || f.Operand1Fld.empty()) &&
-        (f.CommentFld.empty() || f.CommentFld[0] == ';')) {
-      return;
-    }
+    const size_t written = f.Operand2Fld.empty() ? (f.Operand1Fld.empty() ? 0 : 1) : 2;
+    if (written <= k.operands && (f.CommentFld.empty() || f.CommentFld[0] == ';')) return;
     WarnOperandCount(k);
   }
   void WarnOperandCount(const Keyword& k);
