@@ -20,14 +20,12 @@ void Assembler::BeginRun(const RunOptions& options) {
   symbols_.Reset();
   restsOn_.clear();
   records_.clear();
-  texts_.Clear();
   recorded_ = 0;
 }
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
   if (pass == 1) recorded_ = 0;
-  texts_.Rewind();
   pcDiffers_ = false;
   PC = options_.target->origin;
   pcRestsOn_ = 0;
@@ -73,7 +71,6 @@ void Assembler::Step(std::string_view line) {
 void Assembler::Restep(int64_t lineNo, int32_t pc, std::string_view line, std::unique_ptr<PlacementCheck> check) {
   pass_ = 2;
   records_.clear();
-  texts_.Clear();
   recorded_ = 0;
   pcDiffers_ = true;
   PC = pc;
@@ -270,28 +267,26 @@ void Assembler::AddRecordChunk() {
 [[gnu::always_inline]] inline void Assembler::Assemble(std::string_view ASMLine) {
   bytes_.clear();
   byteCount_ = 0;
+  line_ = PrepLine(ASMLine, prepared_);
   const Keyword* k;
   LineRecord* record = nullptr;
-  const size_t n = ASMLine.size();
-  // Pass 2 walks the kept text line by line, whether or not the line read
-  // now is still the one pass 1 kept.
-  const char* kept = nullptr;
-  if (Pass2() && lineNo_ <= recorded_ && RecordOf(lineNo_).flags != 0) kept = texts_.Next(RecordOf(lineNo_).length);
-  if (kept != nullptr && RecordOf(lineNo_).length == n) {
-    line_ = std::string_view(kept, n);
+  if (Pass2() && lineNo_ <= recorded_ && RecordOf(lineNo_).flags != 0 &&
+      RecordOf(lineNo_).length == line_.size()) {
     record = &RecordOf(lineNo_);
     k = Restore(*record);
   } else {
-    if (!Pass2()) {
-      record = NewRecord();
-      record->flags = 0;
-    }
-    line_ = record != nullptr && n <= 255 ? PrepLine(ASMLine, texts_.Next(n)) : PrepLine(ASMLine, prepared_);
     Parse(line_, fields_);
     Op1Type = RegTyp(fields_.Operand1Fld);
     Op2Type = RegTyp(fields_.Operand2Fld);
     k = FindKeyword(keywords_, fields_.OpcodeFld);
-    if (record != nullptr && n <= 255) Keep(*record, k);
+    if (!Pass2()) {
+      record = NewRecord();
+      if (line_.size() <= 255) {
+        Keep(*record, k);
+      } else {
+        record->flags = 0;
+      }
+    }
   }
   if (fields_.LabelFld.empty()) {
     result_.label = {};

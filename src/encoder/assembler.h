@@ -227,35 +227,6 @@ class Assembler final : private Reporter {
   const Keyword* Restore(const LineRecord& r);
   void KeepBytes(LineRecord& r, const Keyword* k) const;
   std::vector<std::unique_ptr<LineRecord[]>> records_;
-  // The prepared text of every line with a record, line after line in chunks
-  // that never move: pass 1 prepares a line straight into it, and pass 2
-  // walks it again in the same order instead of preparing the source again.
-  class TextStore {
-   public:
-    // Where the next line of `n` bytes (at most 255) goes.
-    char* Next(size_t n) {
-      if (used_ + n > kTextChunk) [[unlikely]] {
-        ++chunk_;
-        used_ = 0;
-      }
-      if (chunk_ == chunks_.size()) [[unlikely]] chunks_.push_back(std::make_unique_for_overwrite<char[]>(kTextChunk));
-      char* const at = chunks_[chunk_].get() + used_;
-      used_ += n;
-      return at;
-    }
-    // Back to the first line, the text kept.
-    void Rewind() { chunk_ = used_ = 0; }
-    void Clear() {
-      chunks_.clear();
-      Rewind();
-    }
-
-   private:
-    static constexpr size_t kTextChunk = size_t{1} << 20;
-    std::vector<std::unique_ptr<char[]>> chunks_;
-    size_t chunk_ = 0, used_ = 0;
-  };
-  TextStore texts_;
   int64_t recorded_ = 0;     // lines of pass 1 with their record
   bool pcDiffers_ = false;   // an ORG set another PC in pass 2 than in pass 1
   bool touched_ = false;     // the handler warned, or looked up a symbol pass 2 must see again

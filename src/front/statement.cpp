@@ -60,13 +60,10 @@ inline void Prep16(const char* in, char* to) {
 // Whole blocks from the front, then one more block that ends with the line
 // and may cover bytes already done (the same bytes in give the same out).
 std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
-  if (buffer.size() < SrcLine.size()) [[unlikely]] Grow(buffer, SrcLine.size());
-  return PrepLine(SrcLine, buffer.data());
-}
-
-std::string_view PrepLine(std::string_view SrcLine, char* to) {
   const size_t n = SrcLine.size();
+  if (buffer.size() < n) [[unlikely]] Grow(buffer, n);
   const char* in = SrcLine.data();
+  char* to = buffer.data();
   if (n >= 16) {
     size_t i = 0;
     for (; n - i >= 16; i += 16) Prep16(in + i, to + i);

@@ -29,8 +29,6 @@ struct StatementFields {
 // every tab into one blank, into `buffer`, which only ever grows so that one
 // buffer serves every line. Returns the prepared line, as long as the input.
 std::string_view PrepLine(std::string_view SrcLine, std::string& buffer);
-// The same, into the SrcLine.size() bytes at `to`.
-std::string_view PrepLine(std::string_view SrcLine, char* to);
 
 // Cuts a prepared line into the five fields.
 void Parse(std::string_view ParseLine, StatementFields& f);
