@@ -240,7 +240,6 @@ Board::StepKind Board::Step(int& tstates) {
   tstates = t;
   now_ += static_cast<uint64_t>(t);
   ++instructions_;
-  lastPc_ = from;
   if (break_) {
     break_ = false;
     Update();
@@ -320,7 +319,6 @@ namespace {
 // What a board keeps beside the CPU and the devices.
 struct Clocks {
   uint64_t now, instructions, idlePolls, lastPollAt;
-  uint16_t lastPc;
   bool nmi;
 };
 static_assert(std::is_trivially_copyable_v<Device>, "a device is saved as bytes");
@@ -334,7 +332,7 @@ size_t Board::StateSize() const {
 void Board::SaveState(uint8_t* out) const {
   const size_t n = malloc_usable_size(cpu_);
   std::memcpy(out, static_cast<const void*>(cpu_), n);
-  const Clocks c{now_, instructions_, idlePolls_, lastPollAt_, lastPc_, nmi_};
+  const Clocks c{now_, instructions_, idlePolls_, lastPollAt_, nmi_};
   std::memcpy(out + n, &c, sizeof c);
   std::memcpy(out + n + sizeof c, static_cast<const void*>(devices_.data()), devices_.size() * sizeof(Device));
 }
@@ -348,7 +346,6 @@ void Board::LoadState(const uint8_t* in) {
   instructions_ = c.instructions;
   idlePolls_ = c.idlePolls;
   lastPollAt_ = c.lastPollAt;
-  lastPc_ = c.lastPc;
   nmi_ = c.nmi;
   std::memcpy(static_cast<void*>(devices_.data()), in + n + sizeof c, devices_.size() * sizeof(Device));
   faultAt_ = -1;
@@ -450,7 +447,6 @@ runner::RunResult Board::Run() {
         }
         if (break_) {
           break_ = false;
-          lastPc_ = from;
           if (faultAt_ >= 0) {
             const auto a = static_cast<uint16_t>(faultAt_);
             Stop(runner::kFault,

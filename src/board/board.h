@@ -160,7 +160,7 @@ class Board {
   std::vector<uint8_t> ports_;    // the device at each port + 1, 0 for none
   std::vector<uint8_t> regs_;     // the register each port reaches
   _z80_cpu_context* cpu_ = nullptr;
-  uint16_t start_ = 0, lastPc_ = 0;
+  uint16_t start_ = 0;
   uint64_t now_ = 0, instructions_ = 0, nextEvent_ = kNever;
   bool irq_ = false, nmi_ = false, break_ = false;
   uint8_t vector_ = 0xFF;
