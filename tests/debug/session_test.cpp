@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +24,7 @@
 
 #include "debug/session.h"
 #include "row_file.h"
+#include "test_console.h"
 
 namespace fs = std::filesystem;
 using orvane::debug::Frame;
@@ -35,47 +34,6 @@ using orvane::debug::Stop;
 using orvane::debug::StopReason;
 
 namespace {
-
-// The console of a case: input from a string (a line end reads as CR, as on
-// the host console); a board's serial line (bytes there until they run out,
-// then the end); keys typed later by the script, Read waiting for them; or
-// gone, every write refused.
-class TestConsole : public orvane::runner::Console {
- public:
-  enum Mode { kString, kLine, kWaiting, kGone };
-  TestConsole(Mode mode, std::string in) : mode_(mode), in_(std::move(in)) {}
-  void Type(const std::string& text) {
-    std::lock_guard<std::mutex> l(m_);
-    in_ += text;
-    cv_.notify_all();
-  }
-  int Read() override {
-    std::unique_lock<std::mutex> l(m_);
-    if (mode_ == kWaiting) cv_.wait(l, [this] { return pos_ < in_.size(); });
-    if (mode_ == kGone || pos_ >= in_.size()) return -1;
-    const char c = in_[pos_++];
-    return mode_ == kString && c == '\n' ? '\r' : static_cast<unsigned char>(c);
-  }
-  bool Ready() override {
-    std::lock_guard<std::mutex> l(m_);
-    return mode_ == kString || mode_ == kGone || pos_ < in_.size();
-  }
-  bool Ended() override { return mode_ == kLine && pos_ >= in_.size(); }
-  bool Write(const uint8_t* b, size_t n) override {
-    std::lock_guard<std::mutex> l(m_);
-    if (mode_ == kGone) return error = "gone", false;
-    out.append(reinterpret_cast<const char*>(b), n);
-    return true;
-  }
-  std::string out;
-
- private:
-  const Mode mode_;
-  std::mutex m_;
-  std::condition_variable cv_;
-  std::string in_;
-  size_t pos_ = 0;
-};
 
 struct Row {
   uint64_t t;

@@ -5,16 +5,15 @@
 // failed.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <sstream>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "app/debug_driver.h"
 #include "row_file.h"
+#include "test_console.h"
 
 namespace {
 
@@ -23,42 +22,6 @@ using orvane::DebugDriver;
 using orvane::DebugState;
 using Command = DebugDriver::Command;
 namespace dv = orvane::debugview;
-
-// Keys typed by the test; Read waits for one.
-class WaitingConsole : public orvane::runner::Console {
- public:
-  int Read() override {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !keys_.empty(); });
-    const int c = static_cast<unsigned char>(keys_.front());
-    keys_.erase(0, 1);
-    return c;
-  }
-  bool Ready() override {
-    std::lock_guard lock(mutex_);
-    return !keys_.empty();
-  }
-  bool Write(const uint8_t* b, size_t n) override {
-    std::lock_guard lock(mutex_);
-    out_.append(reinterpret_cast<const char*>(b), n);
-    return true;
-  }
-  void Type(const std::string& keys) {
-    std::lock_guard lock(mutex_);
-    keys_ += keys;
-    changed_.notify_all();
-  }
-
-  std::string Out() {
-    std::lock_guard lock(mutex_);
-    return out_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string keys_, out_;
-};
 
 class Driver {
  public:
@@ -88,7 +51,7 @@ class Driver {
   }
   uint16_t Address(int line) { return program.Resolve(line)->address; }
 
-  WaitingConsole console;
+  TestConsole console{TestConsole::kWaiting, ""};
   orvane::debug::ProgramMap program;
   std::unique_ptr<DebugDriver> driver;
   DebugState last, entry;  // entry: the state it starts in
