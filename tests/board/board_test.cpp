@@ -38,9 +38,6 @@ Profile Ram64(std::vector<DeviceSpec> devices) {
   return p;
 }
 
-void Put(Board& b, uint16_t at, std::vector<uint8_t> bytes) {
-  for (uint8_t x : bytes) b.memory().bytes[at++] = x;
-}
 
 Profile RomBoard() {
   Profile p;
@@ -140,7 +137,8 @@ TEST(BoardMachine, Rows) {
 TEST(BoardState, RestoreTakesTheCpuAndDevicesBack) {
   Line line;
   Board b(Ram64({{DeviceSpec::kCtc, 0x88, {}}, {DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, {0x3E, 0x87, 0xD3, 0x88, 0x3E, 0x10, 0xD3, 0x88, 0x3C, 0x18, 0xFD});
+  const std::vector<uint8_t> program = {0x3E, 0x87, 0xD3, 0x88, 0x3E, 0x10, 0xD3, 0x88, 0x3C, 0x18, 0xFD};
+  std::copy(program.begin(), program.end(), b.memory().bytes);
   b.Reset(0);
   int t;
   for (int i = 0; i < 4; ++i) b.Step(t);

@@ -32,7 +32,7 @@ using Row = std::vector<std::string>;
 void EachRow(const std::string& kind, const std::function<void(const Row&)>& check) {
   static const std::map<std::string, size_t> kFields = {
       {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}, {"tstates", 2},
-      {"watch", 2},   {"since", 3}};
+      {"watch", 2},   {"since", 3}, {"memory", 3}};
   int n = 0;
   EXPECT_EQ(rows::Read(DEBUG_VIEW_ROWS,
                        [&](const std::string& line) {
@@ -116,9 +116,9 @@ TEST(DebugView, ValueTypedOverARegister) {
 
 TEST(DebugView, MemoryRow) {
   const std::vector<uint8_t> bytes{'H', 'i', '!', 0x00, 0x7F, 0x20, 0x80, 0xFF, 0x0D, 0x0A, '$', '~', 0x1F, 'z', '0', 0x3E};
-  EXPECT_EQ(dv::MemoryRowText(0x0100, bytes),
-            "0100  48 69 21 00 7F 20 80 FF 0D 0A 24 7E 1F 7A 30 3E  Hi!.. ....$~.z0>");
-  EXPECT_EQ(dv::MemoryRowText(0xFFF0, std::span(bytes).first(2)), "FFF0  48 69  Hi");
+  EachRow("memory", [&](const Row& r) {
+    EXPECT_EQ(dv::MemoryRowText(Number(r[0]), std::span(bytes).first(Number(r[1]))), r[2]) << r[0];
+  });
 }
 
 TEST(DebugView, WatchedSymbols) {
