@@ -434,25 +434,19 @@ TEST_P(Rows, Script) {
       EXPECT_EQ(d.text, Trim(text)) << where;
       continue;
     }
-    if (verb == "out") {
-      EXPECT_EQ(console.out, rows::Unescape(expect)) << where;
+    if (verb == "out" || verb == "note" || verb == "message") {  // the console's output, the last stop's texts
+      const Stop& last = s->LastStop();
+      EXPECT_EQ(verb == "out" ? console.out : verb == "note" ? last.note : last.message, rows::Unescape(expect)) << where;
       continue;
     }
-    if (verb == "note" || verb == "message") {
-      EXPECT_EQ(verb == "note" ? s->LastStop().note : s->LastStop().message, rows::Unescape(expect)) << where;
-      continue;
-    }
-    if (verb == "tstates" || verb == "depth") {
-      EXPECT_EQ(verb == "tstates" ? s->Tstates() : s->HistoryDepth(), Num(expect)) << where;
+    if (verb == "tstates" || verb == "depth" || verb == "ended") {  // ended: 1 or 0
+      const uint64_t got = verb == "tstates" ? s->Tstates() : verb == "depth" ? s->HistoryDepth() : s->Ended();
+      EXPECT_EQ(got, Num(expect)) << where;
       continue;
     }
     if (verb == "since") {  // since = undone: the last move took back the T-states it undid
       EXPECT_LT(s->Tstates(), tBefore) << where;
       EXPECT_EQ(s->TstatesSinceStop(), static_cast<int64_t>(s->Tstates()) - static_cast<int64_t>(tBefore)) << where;
-      continue;
-    }
-    if (verb == "ended") {
-      EXPECT_EQ(s->Ended(), expect == "yes") << where;
       continue;
     }
     if (verb == "mark") {
