@@ -3,7 +3,9 @@
 // programs are hand-assembled bytes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
+#include <sstream>
 
 #include "board/board.h"
 #include "row_file.h"
@@ -36,113 +38,6 @@ Profile Ram64(std::vector<DeviceSpec> devices) {
   return p;
 }
 
-void Put(Board& b, uint16_t at, std::vector<uint8_t> bytes) {
-  for (uint8_t x : bytes) b.memory().bytes[at++] = x;
-}
-
-// Steps until an interrupt is taken; false after limit steps without one.
-bool StepToInterrupt(Board& b, int limit = 100000) {
-  for (int i = 0; i < limit && b.stopStatus() == 0; ++i) {
-    int t;
-    if (b.Step(t) != Board::StepKind::kInstruction) return true;
-  }
-  return false;
-}
-
-// Sets up the ACIA (03H, 96H: receive interrupts), IM mode, EI, HALT; the
-// handler at 0038H stores the byte at 9000H.
-std::vector<uint8_t> AciaProgram(uint8_t imSecond) {
-  return {0x31, 0x00, 0x80, 0x3E, 0x03, 0xD3, 0x80, 0x3E, 0x96, 0xD3, 0x80, 0xED, imSecond, 0xFB, 0x76, 0x18, 0xFD};
-}
-
-TEST(BoardInterrupts, AciaInIm1TakesRst38FromHalt) {
-  Line line;
-  Board b(Ram64({{DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, AciaProgram(0x56));
-  Put(b, 0x38, {0xDB, 0x81, 0x32, 0x00, 0x90, 0xFB, 0xED, 0x4D});
-  b.Reset(0);
-  int t;
-  for (int i = 0; i < 20; ++i) b.Step(t);
-  EXPECT_TRUE(b.Halted());
-  line.in.push_back('A');
-  ASSERT_TRUE(StepToInterrupt(b));
-  EXPECT_EQ(b.Get(Reg::PC), 0x0038);
-  const uint16_t sp = b.Get(Reg::SP);
-  EXPECT_EQ(b.memory().Word(sp), 0x000F);  // back after the HALT
-  for (int i = 0; i < 4; ++i) b.Step(t);
-  EXPECT_EQ(b.memory().bytes[0x9000], 'A');
-  EXPECT_EQ(b.Get(Reg::PC), 0x000F);
-}
-
-TEST(BoardInterrupts, Im0RunsTheFfhOnTheBusAsRst38) {
-  Line line;
-  Board b(Ram64({{DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, AciaProgram(0x46));
-  b.Reset(0);
-  line.in.push_back('A');
-  ASSERT_TRUE(StepToInterrupt(b));
-  EXPECT_EQ(b.vectorOnBus(), 0xFF);
-  EXPECT_EQ(b.Get(Reg::PC), 0x0038);
-}
-
-TEST(BoardInterrupts, Im2TakesTheCtcVectorAndRetiEndsTheService) {
-  Line line;
-  Board b(Ram64({{DeviceSpec::kCtc, 0x88, {}}, {DeviceSpec::kAcia, 0x80, {}}}), line);
-  // I=01H, vector 20H; channel 1 timer /16, constant 4, interrupts on.
-  Put(b, 0, {0x31, 0x00, 0x80, 0x3E, 0x01, 0xED, 0x47, 0xED, 0x5E, 0x3E, 0x20, 0xD3, 0x88, 0x3E, 0x87,
-             0xD3, 0x89, 0x3E, 0x04, 0xD3, 0x89, 0xFB, 0x76, 0x18, 0xFD});
-  Put(b, 0x0122, {0x00, 0x02});
-  Put(b, 0x0200, {0xFB, 0xED, 0x4D});
-  b.Reset(0);
-  ASSERT_TRUE(StepToInterrupt(b));
-  EXPECT_EQ(b.vectorOnBus(), 0x22);
-  EXPECT_EQ(b.Get(Reg::PC), 0x0200);
-  auto& ctc = std::get<Ctc>(b.devices()[0]);
-  EXPECT_TRUE(ctc.ch[1].inService);
-  int t;
-  b.Step(t);
-  b.Step(t);
-  EXPECT_FALSE(ctc.ch[1].inService);
-  EXPECT_EQ(b.Get(Reg::PC), 0x0017);
-  // The next tick 64 T-states on: JR, HALT, then the wait for it is one step.
-  ASSERT_TRUE(StepToInterrupt(b, 3));
-  EXPECT_EQ(b.Get(Reg::PC), 0x0200);
-}
-
-TEST(BoardInterrupts, NmiGoesTo0066HEvenWithInterruptsOff) {
-  Line line;
-  Board b(Ram64({{DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, {0x31, 0x00, 0x80, 0xF3, 0x00, 0x18, 0xFD});
-  b.Reset(0);
-  int t;
-  b.Step(t);
-  b.Step(t);
-  b.Nmi();
-  EXPECT_EQ(b.Step(t), Board::StepKind::kNmi);
-  EXPECT_EQ(t, 11);
-  EXPECT_EQ(b.Get(Reg::PC), 0x0066);
-}
-
-TEST(BoardRun, HaltWithInterruptsOffEndsTheRun) {
-  Line line;
-  Board b(Ram64({{DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, {0x00, 0xF3, 0x76});
-  b.Reset(0);
-  const runner::RunResult r = b.Run();
-  EXPECT_EQ(r.status, runner::kHalt);
-  EXPECT_EQ(r.message, "HALT at 0002H with interrupts disabled");
-}
-
-TEST(BoardRun, HaltWaitingForInputThatEnded) {
-  Line line;
-  line.ended = true;
-  Board b(Ram64({{DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, AciaProgram(0x56));
-  b.Reset(0);
-  const runner::RunResult r = b.Run();
-  EXPECT_EQ(r.status, runner::kInputEnded);
-  EXPECT_EQ(r.message, "HALT at 000EH waits for console input, and the input has ended");
-}
 
 Profile RomBoard() {
   Profile p;
@@ -151,34 +46,99 @@ Profile RomBoard() {
   p.devices = {{DeviceSpec::kAcia, 0x80, {}}};
   return p;
 }
-// LD A,55H / LD (0050H),A / LD A,(0050H) / LD (8000H),A / DI / HALT
-const std::vector<uint8_t> kRomWrite = {0x3E, 0x55, 0x32, 0x50, 0x00, 0x3A, 0x50, 0x00, 0x32, 0x00, 0x80, 0xF3, 0x76};
 
-TEST(BoardRun, WritesToRomAreIgnored) {
-  Line line;
-  Board b(RomBoard(), line);
-  std::string error;
-  ASSERT_TRUE(b.LoadBinary(kRomWrite, 0, error)) << error;
-  EXPECT_EQ(b.Run().status, runner::kHalt);
-  EXPECT_EQ(b.memory().bytes[0x8000], 0xFF);  // ROM past the image reads FFH
+std::vector<uint8_t> Bytes(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
 }
 
-TEST(BoardRun, StrictMakesAWriteToRomAFault) {
-  Line line;
-  BoardOptions o;
-  o.strict = true;
-  Board b(RomBoard(), line, o);
-  std::string error;
-  ASSERT_TRUE(b.LoadBinary(kRomWrite, 0, error)) << error;
-  const runner::RunResult r = b.Run();
-  EXPECT_EQ(r.status, runner::kFault);
-  EXPECT_EQ(r.message, "the instruction at 0002H wrote to 0050H, which is ROM");
+std::string Hex(unsigned value, int digits) {
+  char s[8];
+  std::snprintf(s, sizeof s, "%0*X", digits, value);
+  return s;
+}
+
+// Every row of machine.txt (its header gives the format).
+TEST(BoardMachine, Rows) {
+  int n = 0;
+  const std::string error = rows::Read(BOARD_MACHINE_ROWS, [&](const std::string& row) {
+    const std::vector<std::string> f = rows::Fields(row);
+    rows::Need(f.size() == 4, "four fields");
+    SCOPED_TRACE(f[0]);
+    ++n;
+    Line line;
+    BoardOptions options;
+    options.strict = f[1] == "rom-strict";
+    const Profile p = f[1].rfind("rom", 0) == 0 ? RomBoard()
+                      : f[1] == "acia"            ? Ram64({{DeviceSpec::kAcia, 0x80, {}}})
+                                                  : Ram64({{DeviceSpec::kCtc, 0x88, {}}, {DeviceSpec::kAcia, 0x80, {}}});
+    Board b(p, line, options);
+    std::istringstream in(f[2]);
+    bool ran = false;
+    int t = 0;
+    for (std::string a; in >> a;) {
+      SCOPED_TRACE(a);
+      const size_t eq = a.find('=');
+      const std::string key = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
+      std::string why;
+      if (a[0] == '@') {
+        uint16_t at = static_cast<uint16_t>(std::stoul(key.substr(1), nullptr, 16));
+        for (uint8_t x : Bytes(value)) b.memory().bytes[at++] = x;
+      } else if (key == "load") {
+        EXPECT_TRUE(b.LoadBinary(Bytes(value), 0, why)) << why;
+      } else if (a == "reset") {
+        b.Reset(0);
+      } else if (a.rfind("step", 0) == 0 && eq == std::string::npos) {
+        for (int i = a == "step" ? 1 : std::stoi(a.substr(4)); i > 0; --i) b.Step(t);
+      } else if (a[0] == '<') {
+        line.in.push_back(static_cast<uint8_t>(std::stoul(a.substr(1), nullptr, 16)));
+      } else if (a == "ended") {
+        line.ended = true;
+      } else if (a.rfind("int", 0) == 0) {  // until a step that is no instruction
+        bool taken = false;
+        for (int i = a == "int" ? 100000 : std::stoi(a.substr(3)); i > 0 && !taken && b.stopStatus() == 0; --i)
+          taken = b.Step(t) != Board::StepKind::kInstruction;
+        EXPECT_TRUE(taken);
+      } else if (a == "nmi") {
+        b.Nmi();
+      } else if (key == "step") {
+        const Board::StepKind kind = b.Step(t);
+        EXPECT_EQ(std::string(kind == Board::StepKind::kNmi ? "nmi" : kind == Board::StepKind::kInterrupt ? "int" : "op") +
+                      "," + std::to_string(t),
+                  value);
+      } else if (key == "run") {
+        const runner::RunResult r = b.Run();
+        EXPECT_EQ(std::to_string(r.status), value);
+        EXPECT_EQ(r.message, f[3]);
+        ran = true;
+      } else if (key == "pc") {
+        EXPECT_EQ(Hex(b.Get(Reg::PC), 4), value);
+      } else if (key == "(sp)") {
+        EXPECT_EQ(Hex(b.memory().Word(b.Get(Reg::SP)), 4), value);
+      } else if (a[0] == 'm') {
+        EXPECT_EQ(Hex(b.memory().bytes[std::stoul(key.substr(1), nullptr, 16)], 2), value);
+      } else if (key == "halted") {
+        EXPECT_EQ(b.Halted(), value == "1");
+      } else if (key == "vector") {
+        EXPECT_EQ(Hex(b.vectorOnBus(), 2), value);
+      } else if (key == "service1") {
+        EXPECT_EQ(std::get<Ctc>(b.devices().at(0)).ch[1].inService, value == "1");
+      } else {
+        rows::Need(false, "an unknown action");
+      }
+    }
+    EXPECT_TRUE(ran || f[3].empty()) << "a message without a run";
+  });
+  EXPECT_EQ(error, "");
+  EXPECT_GT(n, 0);
 }
 
 TEST(BoardState, RestoreTakesTheCpuAndDevicesBack) {
   Line line;
   Board b(Ram64({{DeviceSpec::kCtc, 0x88, {}}, {DeviceSpec::kAcia, 0x80, {}}}), line);
-  Put(b, 0, {0x3E, 0x87, 0xD3, 0x88, 0x3E, 0x10, 0xD3, 0x88, 0x3C, 0x18, 0xFD});
+  const std::vector<uint8_t> program = {0x3E, 0x87, 0xD3, 0x88, 0x3E, 0x10, 0xD3, 0x88, 0x3C, 0x18, 0xFD};
+  std::copy(program.begin(), program.end(), b.memory().bytes);
   b.Reset(0);
   int t;
   for (int i = 0; i < 4; ++i) b.Step(t);

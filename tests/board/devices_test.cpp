@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <sstream>
 
 #include "board/devices.h"
+#include "row_file.h"
 
 namespace orvane::board {
 namespace {
@@ -74,31 +74,25 @@ void RunRow(D& dev, const std::string& actions, const std::string& where) {
 }
 
 TEST(Devices, Rows) {
-  std::ifstream f(ORVANE_BOARD_ROWS);
-  ASSERT_TRUE(f) << ORVANE_BOARD_ROWS;
-  int rows = 0, n = 0;
-  for (std::string line; std::getline(f, line);) {
-    ++n;
-    if (line.empty() || line[0] == '#') continue;
-    const size_t a = line.find(" | "), b = line.find(" | ", a + 3);
-    ASSERT_NE(b, std::string::npos) << "line " << n;
-    const std::string device = line.substr(0, a), actions = line.substr(a + 3, b - a - 3);
-    const std::string where = "line " + std::to_string(n) + " (" + line.substr(b + 3) + ")";
-    if (device == "acia") {
+  int rows = 0;
+  const std::string error = rows::Read(ORVANE_BOARD_ROWS, [&](const std::string& line) {
+    const std::vector<std::string> f = rows::Fields(line);
+    rows::Need(f.size() == 3, "DEVICE | ACTIONS | WHAT");
+    ++rows;
+    if (f[0] == "acia") {
       Acia d;
-      RunRow(d, actions, where);
-    } else if (device == "sio") {
+      RunRow(d, f[1], f[2]);
+    } else if (f[0] == "sio") {
       Sio d;
-      RunRow(d, actions, where);
-    } else if (device == "ctc") {
+      RunRow(d, f[1], f[2]);
+    } else {
+      rows::Need(f[0] == "ctc", "an unknown device");
       Ctc d;
       d.trigger = {0, 0, 0, 4};
-      RunRow(d, actions, where);
-    } else {
-      ADD_FAILURE() << "line " << n << ": unknown device " << device;
+      RunRow(d, f[1], f[2]);
     }
-    ++rows;
-  }
+  });
+  EXPECT_EQ(error, "");
   EXPECT_GT(rows, 30);
 }
 

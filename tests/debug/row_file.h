@@ -29,7 +29,7 @@ inline std::string Unescape(const std::string& text) {
     if (text.compare(i, 2, "\\(") == 0) {
       Need(std::isdigit(static_cast<unsigned char>(text[i + 2])), "\\( without a number");
       times = std::stoul(text.substr(i + 2), &used);
-      Need(times < 10000 && text.compare(i += 2 + used, 1, ")") == 0, "\\(N) with N too big or without )");
+      Need(times <= (1u << 25) && text.compare(i += 2 + used, 1, ")") == 0, "\\(N) with N too big or without )");
       continue;
     }
     if (text.compare(i, 2, "\\x") == 0) {

@@ -5,12 +5,15 @@
 // failed.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "app/debug_driver.h"
+#include "row_file.h"
+#include "test_console.h"
 
 namespace {
 
@@ -18,42 +21,7 @@ using orvane::DebugBreakpoint;
 using orvane::DebugDriver;
 using orvane::DebugState;
 using Command = DebugDriver::Command;
-
-// Keys typed by the test; Read waits for one.
-class WaitingConsole : public orvane::runner::Console {
- public:
-  int Read() override {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !keys_.empty(); });
-    const int c = static_cast<unsigned char>(keys_.front());
-    keys_.erase(0, 1);
-    return c;
-  }
-  bool Ready() override {
-    std::lock_guard lock(mutex_);
-    return !keys_.empty();
-  }
-  bool Write(const uint8_t* b, size_t n) override {
-    std::lock_guard lock(mutex_);
-    out_.append(reinterpret_cast<const char*>(b), n);
-    return true;
-  }
-  void Type(const std::string& keys) {
-    std::lock_guard lock(mutex_);
-    keys_ += keys;
-    changed_.notify_all();
-  }
-
-  std::string Out() {
-    std::lock_guard lock(mutex_);
-    return out_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string keys_, out_;
-};
+namespace dv = orvane::debugview;
 
 class Driver {
  public:
@@ -83,154 +51,96 @@ class Driver {
   }
   uint16_t Address(int line) { return program.Resolve(line)->address; }
 
-  WaitingConsole console;
+  TestConsole console{TestConsole::kWaiting, ""};
   orvane::debug::ProgramMap program;
   std::unique_ptr<DebugDriver> driver;
   DebugState last, entry;  // entry: the state it starts in
 };
 
-const char* const kLoop =
-    "        LD HL,0\n"
-    "LOOP:   INC HL\n"        // 2
-    "        LD A,H\n"
-    "        OR L\n"
-    "        JR NZ,LOOP\n"    // 5: 65536 times round
-    "        LD A,1\n"        // 6
-    "SPIN:   JR SPIN\n";      // 7: for ever
-
-TEST(DebugDriver, StopsAtEntryWithTheWholeMemory) {
-  Driver d(kLoop);
-  const DebugState& s = d.entry;
-  EXPECT_FALSE(s.running || s.ended || s.closed);
-  EXPECT_EQ(s.line, 1);
-  EXPECT_EQ(s.registers.pc, 0x0100);
-  ASSERT_EQ(s.memory.size(), 0x10000u);
-  EXPECT_EQ(s.memory[0x0100], 0x21);  // LD HL,0
-  ASSERT_FALSE(s.stack.empty());
-  EXPECT_EQ(s.stack[0].line, 1);
-  EXPECT_EQ(s.stack[0].text, "LD HL,0");
+uint32_t Num(const std::string& text) {
+  const bool hex = !text.empty() && text.back() == 'H';
+  size_t used = 0;
+  const unsigned long n = std::stoul(hex ? text.substr(0, text.size() - 1) : text, &used, hex ? 16 : 10);
+  rows::Need(used + hex == text.size(), "not a number");
+  return static_cast<uint32_t>(n);
 }
 
-TEST(DebugDriver, PauseFromAnotherThread) {
-  Driver d(kLoop);
-  d.driver->Post(Command::kRunTo, d.Address(7));
-  EXPECT_EQ(d.Next().line, 7);
-  d.driver->Post(Command::kContinue);  // spins for ever
-  d.driver->Pause();
-  const DebugState s = d.Next();
-  EXPECT_EQ(s.line, 7);
-  EXPECT_EQ(s.status.rfind("Paused", 0), 0u) << s.status;
-  EXPECT_EQ(s.registers.af >> 8, 1);
-  // Gone while it spins: the worker is stopped and joined.
-  d.driver->Post(Command::kContinue);
-  d.driver.reset();
-}
-
-TEST(DebugDriver, ABreakpointSetWhileItRunsStopsIt) {
-  // A loop with no way out, so whenever the breakpoint lands (before the run
-  // starts or while it goes round) the next arrival stops there.
-  Driver d("        LD HL,0\n"
-           "LOOP:   INC HL\n"  // 2
-           "        JR LOOP\n");
-  d.driver->Post(Command::kRunTo, d.Address(3));
-  d.Next();
-  d.driver->Post(Command::kRestart);
-  EXPECT_EQ(d.Next().line, 1);
-  // A Continue paused for it goes on, and stops at the breakpoint, not at
-  // the pause.
-  d.driver->Post(Command::kContinue);
-  d.driver->SetBreakpoint({d.Address(2), "", 0});
-  const DebugState s = d.Next();
-  EXPECT_EQ(s.status, "Breakpoint at line 2");
-  EXPECT_EQ(s.line, 2);
-  EXPECT_TRUE(s.error.empty()) << s.error;
-}
-
-TEST(DebugDriver, AConditionThatCannotBeReadIsNamedAndTheBreakpointDoesNotStopUntilItIsMended) {
-  Driver d(kLoop);
-  d.driver->SetBreakpoint({d.Address(2), "HL = 5", 0});
-  const DebugState changed = d.Next(true);
-  EXPECT_EQ(changed.stops, 1u);  // a change, not a stop
-  EXPECT_NE(changed.error.find("Condition \"HL = 5\" at 0103H: "), std::string::npos) << changed.error;
-  EXPECT_NE(changed.error.find("the breakpoint does not stop until the condition is mended"), std::string::npos)
-      << changed.error;
-  d.driver->SetBreakpoint({d.Address(6), "", 0});
-  d.driver->Post(Command::kContinue);
-  const DebugState past = d.Next();
-  EXPECT_EQ(past.status, "Breakpoint at line 6");  // not at line 2
-  d.driver->SetBreakpoint({d.Address(2), "HL == 5", 0});
-  d.driver->Post(Command::kRestart);
-  d.Next();
-  d.driver->Post(Command::kContinue);
-  const DebugState s = d.Next();
-  EXPECT_EQ(s.status, "Breakpoint at line 2");
-  EXPECT_EQ(s.registers.hl, 5);
-  // The third arrival from here (HL 6, 7, 8): the one it stands at is not counted.
-  d.driver->SetBreakpoint({d.Address(2), "", 3});
-  d.driver->Post(Command::kContinue);
-  EXPECT_EQ(d.Next().registers.hl, 8);
-}
-
-TEST(DebugDriver, AByteWrittenShowsWithoutAStop) {
-  Driver d(kLoop);
-  d.driver->WriteMemory(0x0101, 0x34);  // LD HL,0034H
-  const DebugState s = d.Next(true);
-  EXPECT_EQ(s.stops, 1u);
-  EXPECT_EQ(s.memory[0x0101], 0x34);
-  d.driver->Post(Command::kStepInto);
-  EXPECT_EQ(d.Next().registers.hl, 0x34);
-}
-
-TEST(DebugDriver, PauseAndStopWhileItWaitsForAKeyThenRestart) {
-  Driver d("        LD C,1\n        CALL 5\n        LD C,2\n        LD E,A\n        CALL 5\n        RET\n");
-  d.driver->Post(Command::kContinue);  // waits in BDOS 1 for a key
-  d.driver->Pause();
-  const DebugState paused = d.Next();
-  EXPECT_EQ(paused.line, 2);  // at the CALL, nothing read
-  EXPECT_EQ(paused.status.rfind("Paused", 0), 0u) << paused.status;
-  d.driver->Post(Command::kContinue);
-  d.driver->Stop();
-  const DebugState s = d.Next();
-  EXPECT_TRUE(s.ended) << s.status;
-  // Restart runs it afresh; this time it gets its key.
-  d.driver->Post(Command::kRestart);
-  const DebugState again = d.Next();
-  EXPECT_EQ(again.line, 1);
-  EXPECT_FALSE(again.ended);
-  d.console.Type("x");
-  d.driver->Post(Command::kContinue);
-  const DebugState end = d.Next();
-  EXPECT_TRUE(end.ended) << end.status;
-  EXPECT_EQ(end.status, "Exited with status 0");
-  EXPECT_EQ(d.console.Out().substr(d.console.Out().size() - 2), "xx");
-}
-
-// I and R as the CPU holds them after a free run: orvane-run --trace of the
-// same program has A=ECH after LD A,R and A=00H after LD A,I (tests/dap/rows.txt).
-TEST(DebugDriver, IAndRAfterAFreeRunAreWhatTheCpuHolds) {
-  Driver d(
-      "        LD A,&H80\n"
-      "        LD R,A\n"
-      "        LD B,200\n"
-      "        LD HL,0\n"
-      "L:      INC HL\n"
-      "        EXX\n"
-      "        INC DE\n"
-      "        EXX\n"
-      "        DJNZ L\n"
-      "        LD A,R\n"      // 10
-      "        LD D,A\n"
-      "        LD A,I\n"
-      "        RET\n");
-  d.driver->SetBreakpoint({d.Address(10), "", 0});
-  d.driver->Post(Command::kContinue);
-  const DebugState s = d.Next();
-  ASSERT_EQ(s.status, "Breakpoint at line 10");
-  EXPECT_EQ(s.registers.i, 0x00);
-  EXPECT_EQ(s.registers.r, 0xEA);  // bit 7 as LD R,A set it, 1002 instructions counted in the other seven
-  EXPECT_EQ(s.registers.de2, 200);
-  d.driver->Post(Command::kStepInto);
-  EXPECT_EQ(d.Next().registers.af >> 8, 0xEC);
+// Every case of debug_driver_rows.txt, its script run on a worker of its own.
+TEST(DebugDriver, Rows) {
+  std::map<std::string, std::string> programs;
+  int cases = 0;
+  const std::string error = rows::Read(DEBUG_DRIVER_ROWS, [&](const std::string& row) {
+    const std::vector<std::string> f = rows::Fields(row);
+    rows::Need((f[0] == "program" && f.size() == 3) || (f[0] == "case" && f.size() == 4), "program or case, fields");
+    if (f[0] == "program") return void(programs[f[1]] = f[2]);
+    ++cases;
+    SCOPED_TRACE(f[1]);
+    Driver d(programs.count(f[2]) ? programs[f[2]] : f[2]);
+    DebugState s = d.entry;
+    // The script as written, split at each ';' before its escapes are read.
+    std::stringstream script(row.substr(row.find(" | ", row.find(" | ", row.find(" | ") + 3) + 3) + 3));
+    for (std::string item; std::getline(script, item, ';');) {
+      item.erase(0, item.find_first_not_of(' '));
+      std::stringstream in(item);
+      std::string verb, arg;
+      in >> verb >> arg;
+      static const std::map<std::string, Command> kPosted = {
+          {"continue", Command::kContinue}, {"step", Command::kStepInto}, {"restart", Command::kRestart}};
+      if (kPosted.count(verb)) {
+        d.driver->Post(kPosted.at(verb));
+      } else if (verb == "runto") {
+        d.driver->Post(Command::kRunTo, d.Address(std::stoi(arg)));
+      } else if (verb == "pause" || verb == "stop") {
+        verb == "pause" ? d.driver->Pause() : d.driver->Stop();
+      } else if (verb == "bp") {  // bp L [if COND] [hit N]
+        std::string rest, condition;
+        std::getline(in, rest);
+        const size_t hit = rest.find(" hit ");
+        if (rest.rfind(" if ", 0) == 0) condition = rest.substr(4);
+        d.driver->SetBreakpoint({d.Address(std::stoi(arg)), condition, hit == 0 ? Num(rest.substr(5)) : 0});
+      } else if (verb == "write") {
+        std::string byte;
+        in >> byte;
+        d.driver->WriteMemory(static_cast<uint16_t>(Num(arg)), static_cast<uint8_t>(Num(byte)));
+      } else if (verb == "type") {
+        d.console.Type(arg);
+      } else if (verb == "gone") {  // while it runs: the worker is stopped and joined
+        d.driver.reset();
+      } else if (verb == "next" || verb == "change") {
+        s = d.Next(verb == "change");
+      } else {  // a check: FIELD [ARG] = VALUE
+        const size_t eq = item.find(" = ");
+        ASSERT_NE(eq, std::string::npos) << item;
+        const std::string want = rows::Unescape(item.substr(eq + 3));
+        const std::string out = d.console.Out();
+        const dv::Registers& r = s.registers;
+        const std::map<std::string, std::function<std::string()>> kFields = {
+            {"line", [&] { return std::to_string(s.line); }},
+            {"status", [&] { return s.status; }},
+            {"status^", [&] { return s.status.substr(0, want.size()); }},
+            {"error", [&] { return s.error; }},
+            {"stops", [&] { return std::to_string(s.stops); }},
+            {"pc", [&] { return std::to_string(r.pc); }},
+            {"hl", [&] { return std::to_string(r.hl); }},
+            {"de2", [&] { return std::to_string(r.de2); }},
+            {"a", [&] { return std::to_string(r.af >> 8); }},
+            {"i", [&] { return std::to_string(r.i); }},
+            {"r", [&] { return std::to_string(r.r); }},
+            {"ended", [&] { return std::to_string(s.ended); }},
+            {"running", [&] { return std::to_string(s.running); }},
+            {"closed", [&] { return std::to_string(s.closed); }},
+            {"memory", [&] { return std::to_string(s.memory.size()); }},
+            {"mem", [&] { return std::to_string(s.memory.at(Num(arg))); }},
+            {"stack0", [&] { return s.stack.empty() ? "" : std::to_string(s.stack[0].line) + " " + s.stack[0].text; }},
+            {"out$", [&] { return out.substr(out.size() - std::min(out.size(), want.size())); }}};
+        ASSERT_TRUE(kFields.count(verb)) << item << ": an unknown command or field";
+        const bool number = verb != "status" && verb != "status^" && verb != "error" && verb != "stack0" && verb != "out$";
+        EXPECT_EQ(kFields.at(verb)(), number ? std::to_string(Num(want)) : want) << item;
+      }
+    }
+  });
+  EXPECT_EQ(error, "");
+  EXPECT_GT(cases, 0);
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ using Row = std::vector<std::string>;
 // kind or the wrong number of fields, or there is no row of the kind.
 void EachRow(const std::string& kind, const std::function<void(const Row&)>& check) {
   static const std::map<std::string, size_t> kFields = {
-      {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}, {"tstates", 2}};
+      {"address", 3}, {"flags", 5}, {"byte", 2}, {"value", 3}, {"source", 5}, {"tstates", 2},
+      {"watch", 2},   {"since", 3}, {"memory", 3}};
   int n = 0;
   EXPECT_EQ(rows::Read(DEBUG_VIEW_ROWS,
                        [&](const std::string& line) {
@@ -115,9 +116,9 @@ TEST(DebugView, ValueTypedOverARegister) {
 
 TEST(DebugView, MemoryRow) {
   const std::vector<uint8_t> bytes{'H', 'i', '!', 0x00, 0x7F, 0x20, 0x80, 0xFF, 0x0D, 0x0A, '$', '~', 0x1F, 'z', '0', 0x3E};
-  EXPECT_EQ(dv::MemoryRowText(0x0100, bytes),
-            "0100  48 69 21 00 7F 20 80 FF 0D 0A 24 7E 1F 7A 30 3E  Hi!.. ....$~.z0>");
-  EXPECT_EQ(dv::MemoryRowText(0xFFF0, std::span(bytes).first(2)), "FFF0  48 69  Hi");
+  EachRow("memory", [&](const Row& r) {
+    EXPECT_EQ(dv::MemoryRowText(Number(r[0]), std::span(bytes).first(Number(r[1]))), r[2]) << r[0];
+  });
 }
 
 TEST(DebugView, WatchedSymbols) {
@@ -126,21 +127,14 @@ TEST(DebugView, WatchedSymbols) {
   std::copy(text.begin(), text.end(), memory.begin() + 0x0150);
   memory[0xFFFF] = 0x41;
   const dv::Symbols symbols{{"COUNT", 0x150}, {"TOP", 0xFFFF}, {"MINUS", -2}};
-  auto row = [&](const char* name) {
-    const dv::WatchRow w = dv::Watch(name, symbols, memory);
-    return w.name + "|" + w.value + "|" + w.bytes + "|" + (w.known ? "known" : "unknown");
-  };
-  EXPECT_EQ(row("count"), "COUNT|0150H (336)|43 4F 55 4E 54 3A 01 02  COUNT:..|known");
-  EXPECT_EQ(row("TOP"), "TOP|FFFFH (65535)|41 00 00 00 00 00 00 00  A.......|known");  // wraps to 0000H
-  EXPECT_EQ(row("MINUS"), "MINUS|FFFEH (-2)|00 41 00 00 00 00 00 00  .A......|known");
-  EXPECT_EQ(row(" nothing "), "NOTHING|not a symbol of the program||unknown");
+  EachRow("watch", [&](const Row& r) {
+    const dv::WatchRow w = dv::Watch(r[0], symbols, memory);
+    EXPECT_EQ(w.name + "|" + w.value + "|" + w.bytes + "|" + (w.known ? "known" : "unknown"), r[1]) << r[0];
+  });
 }
 
 TEST(DebugView, TStates) {
-  EXPECT_EQ(dv::TStatesText(0, 0), "T-states: 0 since the start, 0 since the last stop");
-  EXPECT_EQ(dv::TStatesText(12929375, 1000), "T-states: 12,929,375 since the start, 1,000 since the last stop");
-  EXPECT_EQ(dv::TStatesText(999, 100), "T-states: 999 since the start, 100 since the last stop");
-  EXPECT_EQ(dv::TStatesText(999, -1017), "T-states: 999 since the start, -1,017 since the last stop");
+  EachRow("since", [](const Row& r) { EXPECT_EQ(dv::TStatesText(std::stoull(r[0]), std::stoll(r[1])), r[2]) << r[0]; });
 }
 
 TEST(DebugView, SourceRows) {

@@ -6,79 +6,58 @@
 #include <sstream>
 
 #include "profile/recorder.h"
+#include "row_file.h"
 #include "profile/writers.h"
 
 namespace orvane::profile {
 namespace {
 
-TEST(Recorder, InterruptIsACallAndItsCostTheHandlers) {
-  Recorder r(0x0100);
-  r.Executed(0x0100, 0x0101, 4, 0x00, 0);   // NOP
-  r.Interrupted(0x0101, 0x0038, 13);        // IM 1
-  r.Executed(0x0038, 0x0039, 4, 0x00, 0);   // NOP in the handler
-  r.Executed(0x0039, 0x0101, 14, 0xED, 0x4D);  // RETI
-  r.Executed(0x0101, 0x0102, 4, 0x00, 0);
-  r.Finish();
-  ASSERT_EQ(r.routines().size(), 2u);
-  EXPECT_EQ(r.total().tstates, 4u + 13 + 4 + 14 + 4);
-  EXPECT_EQ(r.total().instructions, 4u);
-  const auto& arc = r.arcs().at({0, 0x0101, 1});
-  EXPECT_EQ(arc.calls, 1u);
-  EXPECT_EQ(arc.inclusive.tstates, 13u + 4 + 14);
-  EXPECT_EQ(r.Self(1).at(0x0038).tstates, 13u + 4);  // the acknowledge, then the NOP
-}
+unsigned Hex(const std::string& s) { return static_cast<unsigned>(std::stoul(s, nullptr, 16)); }
 
-TEST(Recorder, SharedCodeCountsUnderEachRoutineThatRanIt) {
-  Recorder r(0x0100);
-  // CALL A (0200H), A falls into the shared tail at 0300H; CALL B (0250H)
-  // jumps there too.
-  r.Executed(0x0100, 0x0200, 17, 0xCD, 0x00);
-  r.Executed(0x0200, 0x0300, 10, 0xC3, 0x00);
-  r.Executed(0x0300, 0x0103, 10, 0xC9, 0);
-  r.Executed(0x0103, 0x0250, 17, 0xCD, 0x50);
-  r.Executed(0x0250, 0x0300, 10, 0xC3, 0x00);
-  r.Executed(0x0300, 0x0106, 10, 0xC9, 0);
-  r.Finish();
-  EXPECT_EQ(r.At(0x0300).instructions, 2u);
-  EXPECT_EQ(r.Self(1).at(0x0300).instructions, 1u);
-  EXPECT_EQ(r.Self(2).at(0x0300).instructions, 1u);
-  EXPECT_EQ(r.arcs().at({0, 0x0103, 2}).inclusive.tstates, 20u);
-}
+std::string Pair(uint64_t a, uint64_t b) { return std::to_string(a) + "/" + std::to_string(b); }
 
-TEST(Recorder, ConditionalsCountEachWay) {
-  Recorder r(0x0100);
-  struct Row {
-    uint16_t pc, next;
-    uint8_t op, op2;
-    bool taken;
-  } rows[] = {
-      {0x0100, 0x0102, 0x20, 0x05, false},  // JR NZ not taken
-      {0x0100, 0x0107, 0x20, 0x05, true},
-      {0x0110, 0x0110, 0xED, 0xB0, true},   // LDIR repeating
-      {0x0110, 0x0112, 0xED, 0xB0, false},  // LDIR done
-      {0x0120, 0x0123, 0xCA, 0x00, false},  // JP Z not taken
-      {0x0120, 0x0100, 0xCA, 0x00, true},
-      {0x0130, 0x0131, 0xC8, 0, false},     // RET Z not taken
-  };
-  for (const Row& row : rows) r.Executed(row.pc, row.next, 7, row.op, row.op2);
-  r.Finish();
-  for (uint16_t pc : {0x0100, 0x0110, 0x0120}) {
-    EXPECT_EQ(r.Taken(pc), 1u) << pc;
-    EXPECT_EQ(r.NotTaken(pc), 1u) << pc;
-  }
-  EXPECT_EQ(r.Taken(0x0130), 0u);
-  EXPECT_EQ(r.NotTaken(0x0130), 1u);
-}
-
-TEST(Recorder, AnUnmatchedReturnAndAnEndInsideARoutine) {
-  Recorder r(0x0100);
-  r.Executed(0x0100, 0x0000, 10, 0xC9, 0);  // RET with no call: nothing to close
-  r.Executed(0x0100, 0x0200, 17, 0xCD, 0x00);
-  r.Executed(0x0200, 0x0000, 10, 0xC3, 0x00);  // JP 0 from inside: the run ends
-  r.Finish();
-  const auto& arc = r.arcs().at({0, 0x0100, 1});
-  EXPECT_EQ(arc.calls, 1u);
-  EXPECT_EQ(arc.inclusive.tstates, 10u);
+// Every row of recorder_rows.txt (its header gives the format).
+TEST(Recorder, Rows) {
+  int n = 0;
+  const std::string error = rows::Read(RECORDER_ROWS, [&](const std::string& row) {
+    const std::vector<std::string> f = rows::Fields(row);
+    rows::Need(f.size() == 3, "three fields");
+    SCOPED_TRACE(f[0]);
+    ++n;
+    Recorder r(0x0100);
+    std::stringstream stream(f[1]);
+    for (std::string event; std::getline(stream, event, ';');) {
+      std::istringstream in(event);
+      std::string kind, pc, next, t, op = "0", op2 = "0";
+      in >> kind >> pc >> next >> t >> op >> op2;
+      rows::Need(kind == "x" || kind == "i", "an unknown event");
+      if (kind == "x") r.Executed(Hex(pc), Hex(next), std::stoi(t), Hex(op), Hex(op2));
+      if (kind == "i") r.Interrupted(Hex(pc), Hex(next), std::stoi(t));
+    }
+    r.Finish();
+    std::istringstream checks(f[2]);
+    for (std::string c; checks >> c;) {
+      const std::string key = c.substr(0, c.find('=')), want = c.substr(c.find('=') + 1);
+      std::vector<std::string> k;
+      for (std::stringstream parts(key); std::getline(parts, c, ':');) k.push_back(c);
+      std::string got;
+      if (k[0] == "routines") got = std::to_string(r.routines().size());
+      if (k[0] == "total") got = Pair(r.total().instructions, r.total().tstates);
+      if (k[0] == "at") got = Pair(r.At(Hex(k.at(1))).instructions, r.At(Hex(k[1])).tstates);
+      if (k[0] == "self") {
+        const Cost& cost = r.Self(std::stoul(k.at(1))).at(Hex(k.at(2)));
+        got = Pair(cost.instructions, cost.tstates);
+      }
+      if (k[0] == "arc") {
+        const auto& arc = r.arcs().at({std::stoul(k.at(1)), Hex(k.at(2)), std::stoul(k.at(3))});
+        got = Pair(arc.calls, arc.inclusive.tstates);
+      }
+      if (k[0] == "ways") got = Pair(r.Taken(Hex(k.at(1))), r.NotTaken(Hex(k[1])));
+      EXPECT_EQ(got, want) << key;
+    }
+  });
+  EXPECT_EQ(error, "");
+  EXPECT_GT(n, 0);
 }
 
 TEST(Recorder, CallsWithoutReturnsKeepABoundedStack) {
