@@ -612,6 +612,7 @@ class WindowTest : public QObject {
     if (what == "action") return Get<QAction>(a)->text();
     if (what == "label") return Get<QLabel>(a)->text();
     if (what == "combo") return Get<QComboBox>(a)->currentText();
+    if (what == "data") return Get<QComboBox>(a)->currentData().toString();
     if (what == "buddy") {
       for (QLabel* l : window_->findChildren<QLabel*>())
         if (l->buddy() == Get(a)) return l->text();
@@ -797,44 +798,6 @@ class WindowTest : public QObject {
       if (++n, QTest::currentTestFailed()) return qWarning("step %d: %s", n, qPrintable(f.join(" | ")));
     }
   }
-  // Run (F9) with "Intel Hex Output": the HEX file runs on the board the
-  // console's box shows (the setting), its 68B50 or SIO/2 channel A the
-  // console; keys typed reach the program (rows.txt).
-  void runOnBoard_data() {
-    QTest::addColumn<QString>("board");  // the setting
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QByteArray>("keys");
-    QTest::addColumn<QString>("screen");
-    QTest::addColumn<QString>("status");  // how the console's status line starts
-    Rows("runOnBoard", [](const char* name, const QStringList& f) {
-      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2].toLatin1() << f[3] << f[4];
-    });
-  }
-  void runOnBoard() {
-    QFETCH(QString, board);
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, keys);
-    QFETCH(QString, screen);
-    QFETCH(QString, status);
-    if (!board.isEmpty()) QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), board);
-    QFile f(Path("b.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(source) == source.size());
-    f.close();
-    Do("choose:" + Path("b.z80"));
-    QTest::keyClick(window_.get(), Qt::Key_F9);
-    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
-    QVERIFY(console);
-    QVERIFY2(Status().endsWith("\nassembled as Intel HEX for Run (F9) on the board"), qPrintable(Status()));
-    QVERIFY(QFile::exists(Path("b.HEX")) && !QFile::exists(Path("b.com")));
-    auto* box = console->findChild<QComboBox*>(QStringLiteral("cboBoard"));
-    QVERIFY(box && !box->isHidden());
-    QCOMPARE(box->currentText(), board.isEmpty() ? QStringLiteral("sbc-acia") : board);
-    QTest::keyClicks(console->findChild<QWidget*>(QStringLiteral("console")), QString::fromLatin1(keys));
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), screen);
-    QVERIFY2(console->StatusText().startsWith(status), qPrintable(console->StatusText()));
-  }
-
   // Writes a source into the test's folder and opens the debugger on it.
   orvane::qt::DebugWindow* DebugSource(const QString& name, const QByteArray& text) {
     QFile f(Path(name));
@@ -928,43 +891,6 @@ class WindowTest : public QObject {
     QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
     QCOMPARE(source->item(source->rowAt(y), 0)->toolTip(), QStringLiteral("Breakpoint"));
     QCOMPARE(across->value(), across->maximum());
-  }
-
-  // The debugger's console draws what a VT52 or ADM-3A program prints as the
-  // run console does, by the same setting, in a box with a label.
-  void debuggerConsoleTerminal_data() {
-    QTest::addColumn<QString>("terminal");  // the setting
-    QTest::addColumn<QByteArray>("bytes");   // what the program prints, then it ends
-    QTest::addColumn<QString>("screen");
-    Rows("debuggerConsoleTerminal", [](const char* name, const QStringList& f) {
-      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2];
-    });
-  }
-  void debuggerConsoleTerminal() {
-    QFETCH(QString, terminal);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, screen);
-    // What the run console's box keeps.
-    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("terminal"), terminal);
-    QByteArray text = "  LD DE,TEXT\n  LD C,9\n  JP 5\nTEXT:\n";
-    for (const char c : bytes + '$') text += "  DB " + QByteArray::number(c) + "\n";
-    auto* d = DebugSource("t.z80", text);
-    QVERIFY(d);
-    auto* box = d->findChild<QComboBox*>(QStringLiteral("cboTerminal"));
-    QVERIFY(box);
-    QCOMPARE(box->currentData().toString(), terminal);
-    bool labelled = false;
-    for (QLabel* l : d->findChildren<QLabel*>()) labelled = labelled || (l->buddy() == box && l->text() == "&Terminal:");
-    QVERIFY(labelled);
-    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
-    QCOMPARE(d->ScreenText(), screen);
-    // Changed in the box: the next start draws as ANSI, and the run console
-    // starts with the same choice.
-    box->setCurrentIndex(0);
-    emit box->activated(0);
-    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("terminal")).toString(),
-             QStringLiteral("ansi"));
   }
 
   // Where the debugger opens: beside the main window on its screen (rows.txt).
