@@ -404,39 +404,6 @@ class WindowTest : public QObject {
     QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
   }
 
-  // A source with two errors (one with a note) and a warning, run with the box or without.
-  // Each step of the walk: a key (or a click on the status line), the box
-  // line then selected ("-": none) and the problem shown below the counts.
-  void problems_data() {
-    QTest::addColumn<bool>("box");
-    QTest::addColumn<QStringList>("walk");
-    const QString e1 = "Error 1 of 3, line 1: Undefined Opcode";
-    const QString w2 = "Warning 2 of 3, line 2: 300 does not fit in a byte; 44 (2CH) assembled [-Wtruncation]";
-    const QString e3 = "Error 3 of 3, line 3: Undefined Symbol Referenced\nnote: hex is written &HFF here";
-    QTest::newRow("box, F8 wraps") << true << QStringList{"F8 0 " + e1, "F8 2 " + w2, "F8 3 " + e3, "F8 0 " + e1};
-    QTest::newRow("no box, back, click") << false << QStringList{"Shift+F8 - " + e3, "Shift+F8 - " + w2, "click - " + e3};
-  }
-  void problems() {
-    QFETCH(bool, box);
-    QFETCH(QStringList, walk);
-    QFile source(Path(QStringLiteral("p.z80")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n  DB 300\n  LD A,0FFH\n") > 0);
-    source.close();
-    if (box) Do("listing");
-    Choose(source.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    const QString counts = "2 errors, 1 warning; 3 bytes at 0000H-0002H\n";
-    QCOMPARE(Status(), counts + "listing p.LST, object p.HEX; F5 assembles again\nline 1: Undefined Opcode");
-    for (const QString& step : walk) {
-      const QString key = step.section(' ', 0, 0);
-      Do(key == "click" ? key : "key:" + key);
-      const QTextCursor c = Box()->textCursor();
-      const QString line = c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "-";
-      QVERIFY(Status().startsWith(counts));
-      QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1, -1), step);
-    }
-  }
-
   // The status line after a run of a source with an error: every line shown
   // fits the line's width and height, the counts and the first problem stay
   // in view, and long file names are elided in their middles.
@@ -469,51 +436,6 @@ class WindowTest : public QObject {
                                                          : "^listing [^,]+\\.LST, object [^,]+\\.HEX; F5 assembles again$")),
              qPrintable(shown[1]));
     QCOMPARE(label->accessibleDescription(), label->toolTip());
-  }
-
-  // The status line after a script of steps ("assemble": the button; "write":
-  // p.z80 with an error written; "-": the status is empty). Until F5 or
-  // Ctrl+R has been used once, a run's status ends its file names with the
-  // hint; picking a file clears what the status said about the last one.
-  void statusSteps_data() {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("status");
-    Rows("statusSteps", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0].split(' ') << f[1]; });
-  }
-  void statusSteps() {
-    QFETCH(QStringList, steps);
-    QFETCH(QString, status);
-    QFile source(Path(QStringLiteral("p.z80")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  NOP\n") > 0);
-    source.close();
-    for (QString step : steps) {
-      if (step == "assemble") Click(QStringLiteral("cmdAssemble"));
-      else Do(step.replace(":P", ":" + source.fileName()));
-    }
-    QCOMPARE(Status(), status);
-  }
-
-  // A drop is taken only as a copy: a source that would delete its file after
-  // a move gets a copy, or no drop at all when it offers no copy.
-  void dropsAreCopies_data() {
-    QTest::addColumn<int>("offered");  // Qt::DropActions, the proposed one first
-    QTest::addColumn<int>("taken");
-    QTest::addColumn<QString>("fields");
-    QTest::newRow("move proposed, copy offered") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction)
-                                                 << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
-    QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction) << "|||hidden";
-    QTest::newRow("link only") << int(Qt::LinkAction) << int(Qt::IgnoreAction) << "|||hidden";
-  }
-  void dropsAreCopies() {
-    QFETCH(int, offered);
-    QFETCH(int, taken);
-    QFETCH(QString, fields);
-    for (const bool onField : {false, true}) {
-      Open();
-      QWidget* target = onField ? static_cast<QWidget*>(Field("txtSource")) : window_.get();
-      QCOMPARE(int(Drop(target, QStringLiteral("/d/a.z80"), Qt::DropActions(offered))), taken);
-      QCOMPARE(Fields(), fields);
-    }
   }
 
   // How the box shows an entry ("e": tinted as an error, "w": as a warning,
@@ -561,18 +483,11 @@ class WindowTest : public QObject {
     if (source.contains('\xff')) QVERIFY(lines[1].contains(QStringLiteral("; \u00ff ")) && lines[2].mid(4) == lines[0].mid(4));
   }
 
-  // The next session starts with the format, the box and the dialog's folder
-  // the last one left; nothing is stored until something is chosen.
-#if ORVANE_HAVE_RUNNER
  private:
-  // ---- Scenes (scenes.txt): scripts of actions and checks on the window, the
-  // run console and the debugger, one step a row.
-  orvane::qt::DebugWindow* markedD_ = nullptr;
-  orvane::qt::ConsoleWindow* markedC_ = nullptr;
+  // ---- Scenes (rows.txt, and scenes.txt with the runner): scripts of actions
+  // and checks on the window, the run console and the debugger, one step a row.
   QStringList asked_;
   QString saveAnswer_, markedStatus_;
-  orvane::qt::DebugWindow* D() { return window_->findChild<orvane::qt::DebugWindow*>(); }
-  orvane::qt::ConsoleWindow* C() { return window_->findChild<orvane::qt::ConsoleWindow*>(); }
   template <typename T = QWidget>
   static T* In(QObject* parent, const QString& name) {
     T* w = parent ? parent->findChild<T*>(name) : nullptr;
@@ -583,6 +498,11 @@ class WindowTest : public QObject {
   static QString Settings(const QString& key) {
     return QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(key).toString();
   }
+#if ORVANE_HAVE_RUNNER
+  orvane::qt::DebugWindow* markedD_ = nullptr;
+  orvane::qt::ConsoleWindow* markedC_ = nullptr;
+  orvane::qt::DebugWindow* D() { return window_->findChild<orvane::qt::DebugWindow*>(); }
+  orvane::qt::ConsoleWindow* C() { return window_->findChild<orvane::qt::ConsoleWindow*>(); }
   QTableWidget* Source() { return In<QTableWidget>(D(), QStringLiteral("tblSource")); }
   QTreeWidgetItem* Watch() { return In<QTreeWidget>(D(), QStringLiteral("lstWatch"))->topLevelItem(0); }
   QWidget* Console() { return In(D() ? static_cast<QWidget*>(D()) : C(), QStringLiteral("console")); }
@@ -596,12 +516,23 @@ class WindowTest : public QObject {
     }
     return out.join(shade ? ' ' : ',');
   }
+#endif
   // What a check reads: a name, then its arguments.
   QString Probe(const QString& probe) {
     const QString what = probe.section(' ', 0, 0), a = probe.section(' ', 1, 1), b = probe.section(' ', 2);
-    auto* d = D();
-    auto* c = C();
     if (what == "status") return Status();
+    if (what == "status.rest") return Status().section('\n', 1, -1);
+    if (what == "fields") return Fields();
+    if (what == "boxline") {  // the listing box's selected line, empty for none
+      const QTextCursor c = Box()->textCursor();
+      return c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "";
+    }
+    if (what == "restored")  // format|box|height|dialog folder
+      return QStringList{Button(QStringLiteral("optCPMcom"))->isChecked() ? "cpm" : "hex", Box()->isVisible() ? "on" : "off",
+                         QString::number(HeightTwips()), window_->DialogFolder()}.join('|');
+    if (what == "dropped")  // on "window" or "field", the Qt::DropActions offered: the one taken
+      return QString::number(int(Drop(a == "field" ? static_cast<QWidget*>(Field("txtSource")) : window_.get(),
+                                      b.section(' ', 1), Qt::DropActions(b.section(' ', 0, 0).toInt()))));
     if (what == "selected") return Box()->textCursor().selectedText();
     if (what == "exists") return YesNo(QFile::exists(Path(a)));
     if (what == "setting") return Settings(a);
@@ -628,6 +559,9 @@ class WindowTest : public QObject {
       auto* act = window_->findChild<QAction*>(a);
       return act && window_->actions().contains(act) ? act->text() : "-";
     }
+#if ORVANE_HAVE_RUNNER
+    auto* d = D();
+    auto* c = C();
     if (what == "same") return YesNo(d == markedD_ && c == markedC_);
     if (what == "consoles") return QString::number(window_->findChildren<orvane::qt::ConsoleWindow*>().size());
     if (what == "debuggers") return QString::number(window_->findChildren<orvane::qt::DebugWindow*>().size());
@@ -706,6 +640,7 @@ class WindowTest : public QObject {
           unnamed << w->objectName();
       return unnamed.join(' ');
     }
+#endif
     qFatal("no probe %s", qPrintable(what));
   }
   void ActivateItem(QComboBox* box, const QString& index) {
@@ -717,7 +652,6 @@ class WindowTest : public QObject {
   // (ARG) against EXPECTED: is, starts, has, match; wait and waitstarts until it holds.
   void Step(const QString& verb, const QString& arg, const QString& expected) {
     const QString a = arg.section(' ', 0, 0), b = arg.section(' ', 1);
-    auto* d = D();
     if (verb == "is") QCOMPARE(Probe(arg), expected);
     else if (verb == "starts") QVERIFY2(Probe(arg).startsWith(expected), qPrintable(Probe(arg)));
     else if (verb == "has") QVERIFY2(Probe(arg).contains(expected), qPrintable(Probe(arg)));
@@ -730,10 +664,8 @@ class WindowTest : public QObject {
     } else if (verb == "remove") QFile::remove(Path(arg));
     else if (verb == "set") QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(arg, expected);
     else if (verb == "do") Do(arg);
-    else if (verb == "run") window_->RunProgram();
-    else if (verb == "debug") window_->DebugProgram();
+    else if (verb == "reopen") Open();
     else if (verb == "front") QApplication::setActiveWindow(window_.get());
-    else if (verb == "mark") markedD_ = d, markedC_ = C(), markedStatus_ = d ? d->StatusText() : QString();
     else if (verb == "copy") QVERIFY(QFile::copy(EXAMPLES_DIR "/" + arg, Path(arg)));
     else if (verb == "click") {
       QWidget* w = Get(arg);
@@ -742,6 +674,22 @@ class WindowTest : public QObject {
     } else if (verb == "toggle") Get<QAbstractButton>(arg)->click();
     else if (verb == "trigger") Get<QAction>(arg)->trigger();
     else if (verb == "activate") ActivateItem(Get<QComboBox>(a), b);
+    else if (verb == "enter") {  // typed into a field, then Return
+      QTest::keyClicks(Get(a), b);
+      QTest::keyClick(Get(a), Qt::Key_Return);
+    }
+#if ORVANE_HAVE_RUNNER
+    else if (RunnerStep(verb, arg, a, b)) {
+    }
+#endif
+    else QFAIL(qPrintable("no step " + verb));
+  }
+#if ORVANE_HAVE_RUNNER
+  bool RunnerStep(const QString& verb, const QString& arg, const QString& a, const QString& b) {
+    auto* d = D();
+    if (verb == "run") window_->RunProgram();
+    else if (verb == "debug") window_->DebugProgram();
+    else if (verb == "mark") markedD_ = d, markedC_ = C(), markedStatus_ = d ? d->StatusText() : QString();
     else if (verb == "boardfile") C()->boardFileDialog = [arg] { return arg; };
     else if (verb == "type") QTest::keyClicks(Console(), arg);
     else if (verb == "typeline") QTest::keyClicks(Console(), arg), QTest::keyClick(Console(), Qt::Key_Return);
@@ -755,9 +703,6 @@ class WindowTest : public QObject {
     else if (verb == "frame") {
       auto* stack = Get<QListWidget>("lstCallStack");
       QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(arg.toInt())).center());
-    } else if (verb == "enter") {  // typed into a field, then Return
-      QTest::keyClicks(Get(a), b);
-      QTest::keyClick(Get(a), Qt::Key_Return);
     } else if (verb == "watchbreak") Watch()->setCheckState(3, arg == "on" ? Qt::Checked : Qt::Unchecked);
     else if (verb == "condition") Get<QTreeWidget>("lstBreakpoints")->topLevelItem(0)->setText(2, arg);
     else if (verb == "setreg") RegisterValue(d, a)->setText(b);
@@ -768,29 +713,39 @@ class WindowTest : public QObject {
       };
     } else if (verb == "unask") asked_.clear();
     else if (verb == "saveprofile") d->SaveRecord(orvane::DebugDriver::Record::kProfile);
-    else QFAIL(qPrintable("no step " + verb));
+    else return false;
+    return true;
   }
+#endif
 
  private slots:
   void scenes_data() {
     QTest::addColumn<QStringList>("steps");  // VERB, ARG and EXPECTED, \x1f between them
     QStringList names;
     QHash<QString, QStringList> steps;
+    auto add = [&](const QString& name, const QStringList& f) {
+      if (!steps.contains(name)) names << name;
+      steps[name] << (f + QStringList{"", ""}).mid(0, 3).join(QChar(0x1f));
+    };
+    Rows("scene", [&](const char* name, const QStringList& f) { add(name, f); });
+#if ORVANE_HAVE_RUNNER
     const std::string error = rows::Read(WINDOW_SCENES, [&](const std::string& row) {
       const std::vector<std::string> f = rows::Fields(row);
       rows::Need(f.size() >= 2 && f.size() <= 4, "a row is SCENE | VERB | ARG | EXPECTED");
-      const QString name = QString::fromStdString(f[0]);
-      if (!steps.contains(name)) names << name;
-      QStringList step;
-      for (size_t i = 1; i < 4; ++i) step << (i < f.size() ? QString::fromStdString(f[i]) : QString());
-      steps[name] << step.join(QChar(0x1f));
+      QStringList fields;
+      for (size_t i = 1; i < f.size(); ++i) fields << QString::fromStdString(f[i]);
+      add(QString::fromStdString(f[0]), fields);
     });
     if (!error.empty()) qFatal("%s", error.c_str());
+#endif
     for (const QString& name : names) QTest::newRow(qPrintable(name)) << steps[name];
   }
   void scenes() {
     QFETCH(QStringList, steps);
-    markedD_ = nullptr, markedC_ = nullptr, asked_.clear();
+    asked_.clear();
+#if ORVANE_HAVE_RUNNER
+    markedD_ = nullptr, markedC_ = nullptr;
+#endif
     int n = 0;
     for (QString step : steps) {
       const QStringList f = step.replace("DIR", dir_->path()).split(QChar(0x1f));
@@ -798,6 +753,8 @@ class WindowTest : public QObject {
       if (++n, QTest::currentTestFailed()) return qWarning("step %d: %s", n, qPrintable(f.join(" | ")));
     }
   }
+
+#if ORVANE_HAVE_RUNNER
   // Writes a source into the test's folder and opens the debugger on it.
   orvane::qt::DebugWindow* DebugSource(const QString& name, const QByteArray& text) {
     QFile f(Path(name));
@@ -917,24 +874,6 @@ class WindowTest : public QObject {
   }
 
 #endif
-
-  void settings_data() {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("restored");  // format|box|height|dialog folder
-    QTest::newRow("nothing stored") << QStringList{} << "hex|off|3000|";
-    QTest::newRow("CP/M, box, folder") << QStringList{"cpm", "listing", "choose:/d/demo.z80"} << "cpm|on|6780|/d";
-    QTest::newRow("dropped, box off again") << QStringList{"listing", "listing", "drop:/w/p.asm"} << "hex|off|3000|/w";
-  }
-  void settings() {
-    QFETCH(QStringList, steps);
-    QFETCH(QString, restored);
-    for (const QString& s : steps) Do(s);
-    Open();
-    const QStringList state{Button(QStringLiteral("optCPMcom"))->isChecked() ? "cpm" : "hex",
-                            Box()->isVisible() ? "on" : "off", QString::number(HeightTwips()), window_->DialogFolder()};
-    QCOMPARE(state.join('|'), restored);
-    QCOMPARE(QFile::exists(Path(QStringLiteral("settings/Orvane/orvane.conf"))), !steps.isEmpty());
-  }
 };
 
 QTEST_MAIN(WindowTest)
