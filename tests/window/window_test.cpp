@@ -404,85 +404,6 @@ class WindowTest : public QObject {
     QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
   }
 
-  // The status line after a run of a source with an error: every line shown
-  // fits the line's width and height, the counts and the first problem stay
-  // in view, and long file names are elided in their middles.
-  void statusFits_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("elided");
-    QTest::newRow("short name") << "p.z80" << false;
-    QTest::newRow("50 characters") << QString(46, u'n').replace(10, 1, u'_') + ".z80" << true;
-  }
-  void statusFits() {
-    QFETCH(QString, name);
-    QFETCH(bool, elided);
-    QFile source(Path(name));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n") > 0);
-    source.close();
-    Choose(source.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    auto* label = Get<QLabel>(QStringLiteral("lblStatus"));
-    const QStringList shown = label->text().split(u'\n'), full = Status().split(u'\n');
-    const QFontMetrics metrics(label->font());
-    QCOMPARE(shown.size(), 3);
-    QVERIFY(shown.size() * metrics.lineSpacing() <= label->contentsRect().height());
-    for (const QString& line : shown) QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
-    QCOMPARE(shown[0] + '|' + shown[2], full[0] + '|' + full[2]);
-    const QString stem = name.left(name.size() - 4);
-    QCOMPARE(full[1], "listing " + stem + ".LST, object " + stem + ".HEX; F5 assembles again");
-    QCOMPARE(shown[1] != full[1], elided);
-    // Long names keep their extensions; the hint then stays in the tooltip.
-    QVERIFY2(shown[1].contains(QRegularExpression(elided ? "^listing [^,]+\\.LST, object [^,]+\\.HEX$"
-                                                         : "^listing [^,]+\\.LST, object [^,]+\\.HEX; F5 assembles again$")),
-             qPrintable(shown[1]));
-    QCOMPARE(label->accessibleDescription(), label->toolTip());
-  }
-
-  // How the box shows an entry ("e": tinted as an error, "w": as a warning,
-  // "b": bold, "-": plain; one mark a box line) and, as a pattern, the text of its first line.
-  // The listing file keeps every line whole.
-  void boxLook_data() {
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QString>("marks");
-    QTest::addColumn<QString>("first");
-    QTest::newRow("error entry") << QByteArray("  FOO\n  NOP\n") << "e eb -" << "FOO";
-    QTest::newRow("warning entry") << QByteArray("  DB 300\n  NOP\n") << "w -" << "DB +300";
-    QTest::newRow("error and warning") << QByteArray("  NOP\n  LD A,NOWHERE\n") << "- e eb" << "NOP";
-    QTest::newRow("long line") << " DB 1 ;" + QByteArray(100000, 'x') << "-"
-                               << "^0000 01 .*;X+ \u2026\\[cut at 240 of \\d+ characters\\]$";
-    QTest::newRow("a stray byte on a line of its own")
-        << QByteArray("  NOP ; caf\xc3\xa9\n  NOP ; \xff\n  NOP ; caf\xc3\xa9\n") << "- - -" << "; CAF\u00e9 ";
-  }
-  void boxLook() {
-    QFETCH(QByteArray, source);
-    QFETCH(QString, marks);
-    QFETCH(QString, first);
-    QFile file(Path(QStringLiteral("look.z80")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
-    file.close();
-    Do("listing");
-    Choose(file.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    const QStringList lines = Box()->toPlainText().split(u'\n');
-    QStringList seen;
-    int position = 0;
-    for (const QString& line : lines.mid(0, lines.size() - 1)) {
-      QTextCursor at(Box()->document());
-      at.setPosition(position + 1);  // the format of the line's first character
-      const QTextCharFormat f = at.charFormat();
-      const QColor tint = f.background().color();
-      const QString mark = QString(f.background().style() == Qt::NoBrush ? "" : tint.green() < tint.blue() + 20 ? "e" : "w") +
-                           (f.fontWeight() > QFont::Normal ? "b" : "");
-      seen << (mark.isEmpty() ? "-" : mark);
-      position += static_cast<int>(line.size()) + 1;
-    }
-    QCOMPARE(seen.join(' '), marks);
-    QVERIFY2(lines[0].contains(QRegularExpression(first)), qPrintable(lines[0].left(300)));
-    const QByteArray listing = Read(Path(QStringLiteral("look.LST")));
-    QVERIFY(listing.size() > source.size());
-    if (source.contains('\xff')) QVERIFY(lines[1].contains(QStringLiteral("; \u00ff ")) && lines[2].mid(4) == lines[0].mid(4));
-  }
-
  private:
   // ---- Scenes (rows.txt, and scenes.txt with the runner): scripts of actions
   // and checks on the window, the run console and the debugger, one step a row.
@@ -523,6 +444,39 @@ class WindowTest : public QObject {
     if (what == "status") return Status();
     if (what == "status.rest") return Status().section('\n', 1, -1);
     if (what == "fields") return Fields();
+    if (what == "marks") {  // per box line: "e" tinted as an error, "w" as a warning, "b" bold, "." plain
+      QStringList seen;
+      const QStringList lines = Box()->toPlainText().split(u'\n');
+      int position = 0;
+      for (const QString& line : lines.mid(0, lines.size() - 1)) {
+        QTextCursor at(Box()->document());
+        at.setPosition(position + 1);  // the format of the line's first character
+        position += static_cast<int>(line.size()) + 1;
+        const QTextCharFormat f = at.charFormat();
+        const QColor tint = f.background().color();
+        const QString mark = QString(f.background().style() == Qt::NoBrush ? "" : tint.green() < tint.blue() + 20 ? "e" : "w") +
+                             (f.fontWeight() > QFont::Normal ? "b" : "");
+        seen << (mark.isEmpty() ? "." : mark);
+      }
+      return seen.join(' ');
+    }
+    if (what == "boxtext") return Box()->toPlainText().split(u'\n').value(a.toInt()).mid(b.toInt());
+    if (what == "sametail") return YesNo(Probe("boxtext " + a + ' ' + b.section(' ', 1)) == Probe("boxtext " + b));
+    if (what == "bigger") return YesNo(QFileInfo(Path(a)).size() > QFileInfo(Path(b)).size());
+    // A line of the status as shown, whole, and whether it is shown whole.
+    if (what == "shown") return Get<QLabel>(QStringLiteral("lblStatus"))->text().split(u'\n').value(a.toInt());
+    if (what == "status.line") return Status().split(u'\n').value(a.toInt());
+    if (what == "kept") return YesNo(Probe("shown " + a) == Probe("status.line " + a));
+    if (what == "fits") {  // every line shown fits the status line's width and height, and how many are shown
+      auto* label = Get<QLabel>(QStringLiteral("lblStatus"));
+      const QStringList shown = label->text().split(u'\n');
+      const QFontMetrics metrics(label->font());
+      bool fits = shown.size() * metrics.lineSpacing() <= label->contentsRect().height();
+      for (const QString& line : shown) fits = fits && metrics.horizontalAdvance(line) <= label->contentsRect().width();
+      return YesNo(fits) + ' ' + QString::number(shown.size());
+    }
+    if (what == "described")
+      return YesNo(Get<QLabel>(QStringLiteral("lblStatus"))->accessibleDescription() == Get(QStringLiteral("lblStatus"))->toolTip());
     if (what == "boxline") {  // the listing box's selected line, empty for none
       const QTextCursor c = Box()->textCursor();
       return c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "";
@@ -661,6 +615,10 @@ class WindowTest : public QObject {
     else if (verb == "write") {
       QFile f(Path(arg));
       QVERIFY(f.open(QIODevice::WriteOnly) && f.write(expected.toLatin1()) == expected.size());
+    } else if (verb == "writebytes") {  // escapes resolved here, so that any byte can be written
+      QFile f(Path(arg));
+      const std::string bytes = rows::Unescape(expected.toStdString());
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()));
     } else if (verb == "remove") QFile::remove(Path(arg));
     else if (verb == "set") QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(arg, expected);
     else if (verb == "do") Do(arg);
