@@ -41,7 +41,7 @@
 using orvane::qt::MainWindow;
 
 namespace {
-constexpr int kShort = 3000, kTall = 6780, kBoxMargin = 3090;  // heights in twips
+constexpr int kBoxMargin = 3090;  // twips
 }
 
 class WindowTest : public QObject {
@@ -166,25 +166,6 @@ class WindowTest : public QObject {
     QVERIFY2(unexpectedDialogs_.isEmpty(), qPrintable(unexpectedDialogs_.join(", ")));
   }
 
-  void loadState() {
-    QCOMPARE(window_->objectName(), QStringLiteral("frmOrvane"));
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Orvane"));
-    QCOMPARE(Fields(), QStringLiteral("|||hidden"));
-    QVERIFY(Button(QStringLiteral("optIntelHex"))->isChecked() && !Button(QStringLiteral("chkListing"))->isChecked());
-    QVERIFY(!Box()->isVisible() && Box()->toPlainText().isEmpty());
-    QCOMPARE(HeightTwips(), kShort);
-    QCOMPARE(Get(QStringLiteral("lblStatus"))->accessibleName() + '|' + Box()->accessibleName(), "Status|Assembly listing");
-    for (const char* name : {"txtSource", "txtList", "txtObject"})
-      QCOMPARE(Field(name)->accessibleName() + '|' + Field(name)->placeholderText(), QStringLiteral("%1 file|%1 file").arg(
-          QString::fromLatin1(name).mid(3).replace("List", "Listing")));
-    QVERIFY(!window_->windowIcon().pixmap(32).isNull());
-    window_->resize(100, window_->height());  // as narrow as it goes: nothing cut off
-    for (QWidget* w : window_->findChildren<QWidget*>(QRegularExpression("^(cmd|txt|chk|opt|lbl)")))
-      QVERIFY2(w->geometry().right() < window_->width(), qPrintable(w->objectName()));
-    Choose(QString());
-    QCOMPARE(dialogFilters_, QStringList{"z80 Assembly File (*.z80);;Assembly File (*.asm);;All FIles (*)"});
-  }
-
   // Place in the client area, and the caption (rows.txt).
   void controls_data() {
     QTest::addColumn<QString>("caption");
@@ -202,25 +183,6 @@ class WindowTest : public QObject {
     QVERIFY(qAbs(g.height() - twips.height() * dy) <= 1);
     QVERIFY(!g.intersects(Get(QStringLiteral("lblStatus"))->geometry()));
     QVERIFY(name == "chkListing" ? g.width() >= twips.width() * dx - 1 : qAbs(g.width() - twips.width() * dx) <= 1);
-  }
-
-  void tabOrderAndFonts() {
-    const QStringList expected{"cmdSelectFile", "txtSource",     "txtList",     "txtObject", "cmdAssemble",
-                               "chkListing",    "txtAsmListing", "optIntelHex", "optCPMcom"};
-    QStringList seen{expected[0]};
-    for (QWidget* w = Get(expected[0])->nextInFocusChain(); w != Get(expected[0]) && seen.size() < 20; w = w->nextInFocusChain())
-      if (expected.contains(w->objectName())) seen << w->objectName();
-    QCOMPARE(seen, expected);
-    for (const QString& name : expected.mid(0, 5)) {
-      QVERIFY(Get(name)->font().bold());
-      QCOMPARE(Get(name)->font().pointSizeF(), name.startsWith("cmd") ? 9.75 : 12.0);
-    }
-    const QFontMetrics fixed(Box()->font());
-    QCOMPARE(Box()->font().pointSizeF(), 8.25);
-    QCOMPARE(fixed.horizontalAdvance(QLatin1Char('i')), fixed.horizontalAdvance(QLatin1Char('W')));
-    QVERIFY(Box()->isReadOnly());
-    QCOMPARE(Box()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(Box()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   }
 
   // The path fields and the Assemble button after a script of clicks.
@@ -444,6 +406,32 @@ class WindowTest : public QObject {
     if (what == "status") return Status();
     if (what == "status.rest") return Status().section('\n', 1, -1);
     if (what == "fields") return Fields();
+    if (what == "window") return window_->objectName() + '|' + window_->windowTitle();
+    if (what == "height") return QString::number(HeightTwips());
+    if (what == "named") return Get(a)->accessibleName() + '|' + Get<QLineEdit>(a)->placeholderText();
+    if (what == "accessible") return Get(a)->accessibleName();
+    if (what == "icon") return YesNo(!window_->windowIcon().pixmap(32).isNull());
+    if (what == "filters") return dialogFilters_.join(", ");
+    if (what == "cutoff") {  // controls that reach past the window's right edge
+      QStringList cut;
+      for (QWidget* w : window_->findChildren<QWidget*>(QRegularExpression("^(cmd|txt|chk|opt|lbl)")))
+        if (w->geometry().right() >= window_->width()) cut << w->objectName();
+      return cut.join(' ');
+    }
+    if (what == "focus") {  // the tab order from the first control named, through those named
+      const QStringList names = probe.section(' ', 1).split(' ');
+      QStringList seen{a};
+      for (QWidget* w = Get(a)->nextInFocusChain(); w != Get(a) && seen.size() < 20; w = w->nextInFocusChain())
+        if (names.contains(w->objectName())) seen << w->objectName();
+      return seen.join(' ');
+    }
+    if (what == "font") return QString("%1 %2").arg(Get(a)->font().bold() ? "bold" : "plain").arg(Get(a)->font().pointSizeF());
+    if (what == "fixed") {
+      const QFontMetrics fixed(Box()->font());
+      return YesNo(fixed.horizontalAdvance(QLatin1Char('i')) == fixed.horizontalAdvance(QLatin1Char('W')));
+    }
+    if (what == "box") return QString("%1 %2 %3").arg(YesNo(Box()->isReadOnly())).arg(int(Box()->verticalScrollBarPolicy()))
+                                                 .arg(int(Box()->horizontalScrollBarPolicy()));
     if (what == "marks") {  // per box line: "e" tinted as an error, "w" as a warning, "b" bold, "." plain
       QStringList seen;
       const QStringList lines = Box()->toPlainText().split(u'\n');
@@ -491,6 +479,7 @@ class WindowTest : public QObject {
     if (what == "exists") return YesNo(QFile::exists(Path(a)));
     if (what == "setting") return Settings(a);
     if (what == "hidden") return YesNo(Get(a)->isHidden());
+    if (what == "visible") return YesNo(Get(a)->isVisible());
     if (what == "enabled") return YesNo(Get<QObject>(a)->property("enabled").toBool());
     if (what == "checked") return YesNo(Get<QAbstractButton>(a)->isChecked());
     if (what == "hasmenu") return YesNo(Get<QPushButton>(a)->menu());
@@ -623,6 +612,7 @@ class WindowTest : public QObject {
     else if (verb == "set") QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(arg, expected);
     else if (verb == "do") Do(arg);
     else if (verb == "reopen") Open();
+    else if (verb == "narrow") window_->resize(100, window_->height());  // as narrow as it goes
     else if (verb == "front") QApplication::setActiveWindow(window_.get());
     else if (verb == "copy") QVERIFY(QFile::copy(EXAMPLES_DIR "/" + arg, Path(arg)));
     else if (verb == "click") {
