@@ -41,7 +41,7 @@
 using orvane::qt::MainWindow;
 
 namespace {
-constexpr int kShort = 3000, kTall = 6780, kBoxMargin = 3090;  // heights in twips
+constexpr int kBoxMargin = 3090;  // twips
 }
 
 class WindowTest : public QObject {
@@ -166,25 +166,6 @@ class WindowTest : public QObject {
     QVERIFY2(unexpectedDialogs_.isEmpty(), qPrintable(unexpectedDialogs_.join(", ")));
   }
 
-  void loadState() {
-    QCOMPARE(window_->objectName(), QStringLiteral("frmOrvane"));
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Orvane"));
-    QCOMPARE(Fields(), QStringLiteral("|||hidden"));
-    QVERIFY(Button(QStringLiteral("optIntelHex"))->isChecked() && !Button(QStringLiteral("chkListing"))->isChecked());
-    QVERIFY(!Box()->isVisible() && Box()->toPlainText().isEmpty());
-    QCOMPARE(HeightTwips(), kShort);
-    QCOMPARE(Get(QStringLiteral("lblStatus"))->accessibleName() + '|' + Box()->accessibleName(), "Status|Assembly listing");
-    for (const char* name : {"txtSource", "txtList", "txtObject"})
-      QCOMPARE(Field(name)->accessibleName() + '|' + Field(name)->placeholderText(), QStringLiteral("%1 file|%1 file").arg(
-          QString::fromLatin1(name).mid(3).replace("List", "Listing")));
-    QVERIFY(!window_->windowIcon().pixmap(32).isNull());
-    window_->resize(100, window_->height());  // as narrow as it goes: nothing cut off
-    for (QWidget* w : window_->findChildren<QWidget*>(QRegularExpression("^(cmd|txt|chk|opt|lbl)")))
-      QVERIFY2(w->geometry().right() < window_->width(), qPrintable(w->objectName()));
-    Choose(QString());
-    QCOMPARE(dialogFilters_, QStringList{"z80 Assembly File (*.z80);;Assembly File (*.asm);;All FIles (*)"});
-  }
-
   // Place in the client area, and the caption (rows.txt).
   void controls_data() {
     QTest::addColumn<QString>("caption");
@@ -202,25 +183,6 @@ class WindowTest : public QObject {
     QVERIFY(qAbs(g.height() - twips.height() * dy) <= 1);
     QVERIFY(!g.intersects(Get(QStringLiteral("lblStatus"))->geometry()));
     QVERIFY(name == "chkListing" ? g.width() >= twips.width() * dx - 1 : qAbs(g.width() - twips.width() * dx) <= 1);
-  }
-
-  void tabOrderAndFonts() {
-    const QStringList expected{"cmdSelectFile", "txtSource",     "txtList",     "txtObject", "cmdAssemble",
-                               "chkListing",    "txtAsmListing", "optIntelHex", "optCPMcom"};
-    QStringList seen{expected[0]};
-    for (QWidget* w = Get(expected[0])->nextInFocusChain(); w != Get(expected[0]) && seen.size() < 20; w = w->nextInFocusChain())
-      if (expected.contains(w->objectName())) seen << w->objectName();
-    QCOMPARE(seen, expected);
-    for (const QString& name : expected.mid(0, 5)) {
-      QVERIFY(Get(name)->font().bold());
-      QCOMPARE(Get(name)->font().pointSizeF(), name.startsWith("cmd") ? 9.75 : 12.0);
-    }
-    const QFontMetrics fixed(Box()->font());
-    QCOMPARE(Box()->font().pointSizeF(), 8.25);
-    QCOMPARE(fixed.horizontalAdvance(QLatin1Char('i')), fixed.horizontalAdvance(QLatin1Char('W')));
-    QVERIFY(Box()->isReadOnly());
-    QCOMPARE(Box()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(Box()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   }
 
   // The path fields and the Assemble button after a script of clicks.
@@ -404,633 +366,343 @@ class WindowTest : public QObject {
     QVERIFY2(close || progress.size() >= 2, "the status line did not show the run moving");
   }
 
-  // A source with two errors (one with a note) and a warning, run with the box or without.
-  // Each step of the walk: a key (or a click on the status line), the box
-  // line then selected ("-": none) and the problem shown below the counts.
-  void problems_data() {
-    QTest::addColumn<bool>("box");
-    QTest::addColumn<QStringList>("walk");
-    const QString e1 = "Error 1 of 3, line 1: Undefined Opcode";
-    const QString w2 = "Warning 2 of 3, line 2: 300 does not fit in a byte; 44 (2CH) assembled [-Wtruncation]";
-    const QString e3 = "Error 3 of 3, line 3: Undefined Symbol Referenced\nnote: hex is written &HFF here";
-    QTest::newRow("box, F8 wraps") << true << QStringList{"F8 0 " + e1, "F8 2 " + w2, "F8 3 " + e3, "F8 0 " + e1};
-    QTest::newRow("no box, back, click") << false << QStringList{"Shift+F8 - " + e3, "Shift+F8 - " + w2, "click - " + e3};
+ private:
+  // ---- Scenes (rows.txt, and scenes.txt with the runner): scripts of actions
+  // and checks on the window, the run console and the debugger, one step a row.
+  QStringList asked_;
+  QString saveAnswer_, markedStatus_;
+  template <typename T = QWidget>
+  static T* In(QObject* parent, const QString& name) {
+    T* w = parent ? parent->findChild<T*>(name) : nullptr;
+    if (!w) qFatal("no control %s", qPrintable(name));
+    return w;
   }
-  void problems() {
-    QFETCH(bool, box);
-    QFETCH(QStringList, walk);
-    QFile source(Path(QStringLiteral("p.z80")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n  DB 300\n  LD A,0FFH\n") > 0);
-    source.close();
-    if (box) Do("listing");
-    Choose(source.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    const QString counts = "2 errors, 1 warning; 3 bytes at 0000H-0002H\n";
-    QCOMPARE(Status(), counts + "listing p.LST, object p.HEX; F5 assembles again\nline 1: Undefined Opcode");
-    for (const QString& step : walk) {
-      const QString key = step.section(' ', 0, 0);
-      Do(key == "click" ? key : "key:" + key);
-      const QTextCursor c = Box()->textCursor();
-      const QString line = c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "-";
-      QVERIFY(Status().startsWith(counts));
-      QCOMPARE(key + ' ' + line + ' ' + Status().section('\n', 1, -1), step);
-    }
+  static QString YesNo(bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); }
+  static QString Settings(const QString& key) {
+    return QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(key).toString();
   }
-
-  // The status line after a run of a source with an error: every line shown
-  // fits the line's width and height, the counts and the first problem stay
-  // in view, and long file names are elided in their middles.
-  void statusFits_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("elided");
-    QTest::newRow("short name") << "p.z80" << false;
-    QTest::newRow("50 characters") << QString(46, u'n').replace(10, 1, u'_') + ".z80" << true;
-  }
-  void statusFits() {
-    QFETCH(QString, name);
-    QFETCH(bool, elided);
-    QFile source(Path(name));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  FOO\n") > 0);
-    source.close();
-    Choose(source.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    auto* label = Get<QLabel>(QStringLiteral("lblStatus"));
-    const QStringList shown = label->text().split(u'\n'), full = Status().split(u'\n');
-    const QFontMetrics metrics(label->font());
-    QCOMPARE(shown.size(), 3);
-    QVERIFY(shown.size() * metrics.lineSpacing() <= label->contentsRect().height());
-    for (const QString& line : shown) QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
-    QCOMPARE(shown[0] + '|' + shown[2], full[0] + '|' + full[2]);
-    const QString stem = name.left(name.size() - 4);
-    QCOMPARE(full[1], "listing " + stem + ".LST, object " + stem + ".HEX; F5 assembles again");
-    QCOMPARE(shown[1] != full[1], elided);
-    // Long names keep their extensions; the hint then stays in the tooltip.
-    QVERIFY2(shown[1].contains(QRegularExpression(elided ? "^listing [^,]+\\.LST, object [^,]+\\.HEX$"
-                                                         : "^listing [^,]+\\.LST, object [^,]+\\.HEX; F5 assembles again$")),
-             qPrintable(shown[1]));
-    QCOMPARE(label->accessibleDescription(), label->toolTip());
-  }
-
-  // The status line after a script of steps ("assemble": the button; "write":
-  // p.z80 with an error written; "-": the status is empty). Until F5 or
-  // Ctrl+R has been used once, a run's status ends its file names with the
-  // hint; picking a file clears what the status said about the last one.
-  void statusSteps_data() {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("status");
-    Rows("statusSteps", [](const char* name, const QStringList& f) { QTest::newRow(name) << f[0].split(' ') << f[1]; });
-  }
-  void statusSteps() {
-    QFETCH(QStringList, steps);
-    QFETCH(QString, status);
-    QFile source(Path(QStringLiteral("p.z80")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("  NOP\n") > 0);
-    source.close();
-    for (QString step : steps) {
-      if (step == "assemble") Click(QStringLiteral("cmdAssemble"));
-      else Do(step.replace(":P", ":" + source.fileName()));
-    }
-    QCOMPARE(Status(), status);
-  }
-
-  // A drop is taken only as a copy: a source that would delete its file after
-  // a move gets a copy, or no drop at all when it offers no copy.
-  void dropsAreCopies_data() {
-    QTest::addColumn<int>("offered");  // Qt::DropActions, the proposed one first
-    QTest::addColumn<int>("taken");
-    QTest::addColumn<QString>("fields");
-    QTest::newRow("move proposed, copy offered") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction)
-                                                 << "/d/a.z80|/d/a.LST|/d/a.HEX|shown";
-    QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction) << "|||hidden";
-    QTest::newRow("link only") << int(Qt::LinkAction) << int(Qt::IgnoreAction) << "|||hidden";
-  }
-  void dropsAreCopies() {
-    QFETCH(int, offered);
-    QFETCH(int, taken);
-    QFETCH(QString, fields);
-    for (const bool onField : {false, true}) {
-      Open();
-      QWidget* target = onField ? static_cast<QWidget*>(Field("txtSource")) : window_.get();
-      QCOMPARE(int(Drop(target, QStringLiteral("/d/a.z80"), Qt::DropActions(offered))), taken);
-      QCOMPARE(Fields(), fields);
-    }
-  }
-
-  // How the box shows an entry ("e": tinted as an error, "w": as a warning,
-  // "b": bold, "-": plain; one mark a box line) and, as a pattern, the text of its first line.
-  // The listing file keeps every line whole.
-  void boxLook_data() {
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QString>("marks");
-    QTest::addColumn<QString>("first");
-    QTest::newRow("error entry") << QByteArray("  FOO\n  NOP\n") << "e eb -" << "FOO";
-    QTest::newRow("warning entry") << QByteArray("  DB 300\n  NOP\n") << "w -" << "DB +300";
-    QTest::newRow("error and warning") << QByteArray("  NOP\n  LD A,NOWHERE\n") << "- e eb" << "NOP";
-    QTest::newRow("long line") << " DB 1 ;" + QByteArray(100000, 'x') << "-"
-                               << "^0000 01 .*;X+ \u2026\\[cut at 240 of \\d+ characters\\]$";
-    QTest::newRow("a stray byte on a line of its own")
-        << QByteArray("  NOP ; caf\xc3\xa9\n  NOP ; \xff\n  NOP ; caf\xc3\xa9\n") << "- - -" << "; CAF\u00e9 ";
-  }
-  void boxLook() {
-    QFETCH(QByteArray, source);
-    QFETCH(QString, marks);
-    QFETCH(QString, first);
-    QFile file(Path(QStringLiteral("look.z80")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
-    file.close();
-    Do("listing");
-    Choose(file.fileName());
-    Click(QStringLiteral("cmdAssemble"));
-    const QStringList lines = Box()->toPlainText().split(u'\n');
-    QStringList seen;
-    int position = 0;
-    for (const QString& line : lines.mid(0, lines.size() - 1)) {
-      QTextCursor at(Box()->document());
-      at.setPosition(position + 1);  // the format of the line's first character
-      const QTextCharFormat f = at.charFormat();
-      const QColor tint = f.background().color();
-      const QString mark = QString(f.background().style() == Qt::NoBrush ? "" : tint.green() < tint.blue() + 20 ? "e" : "w") +
-                           (f.fontWeight() > QFont::Normal ? "b" : "");
-      seen << (mark.isEmpty() ? "-" : mark);
-      position += static_cast<int>(line.size()) + 1;
-    }
-    QCOMPARE(seen.join(' '), marks);
-    QVERIFY2(lines[0].contains(QRegularExpression(first)), qPrintable(lines[0].left(300)));
-    const QByteArray listing = Read(Path(QStringLiteral("look.LST")));
-    QVERIFY(listing.size() > source.size());
-    if (source.contains('\xff')) QVERIFY(lines[1].contains(QStringLiteral("; \u00ff ")) && lines[2].mid(4) == lines[0].mid(4));
-  }
-
-  // The next session starts with the format, the box and the dialog's folder
-  // the last one left; nothing is stored until something is chosen.
 #if ORVANE_HAVE_RUNNER
-  // Run (F9) with "CPM Executable": a CP/M image; hello's greeting on the
-  // console; a key typed to a program that echoes it; a program with errors
-  // not run; a fault whose status line, clicked, selects its statement in
-  // the listing box; Stop, running and waiting for a key.
-  void runInConsole() {
-    QVERIFY(QFile::copy(EXAMPLES_DIR "/hello.z80", Path("hello.z80")));
-    Do("cpm");
-    Do("choose:" + Path("hello.z80"));
-    auto run = [this](const QString& source, const char* keys) {
-      QFile f(Path("p.z80"));
-      QVERIFY(source.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(source.toLatin1()) > 0));
-      f.close();
-      if (!source.isEmpty()) Do("choose:" + Path("p.z80"));
-      window_->RunProgram();
-      auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
-      QVERIFY(console);
-      QTest::keyClicks(console->findChild<QWidget*>(QStringLiteral("console")), QLatin1String(keys));
-      QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    };
-    auto console = [this] { return window_->findChild<orvane::qt::ConsoleWindow*>(); };
-    auto write = [this](const char* text) {
-      QFile f(Path("p.z80"));
-      QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
-    };
-    // F9 makes and runs hello.com, and says so.
-    QTest::keyClick(window_.get(), Qt::Key_F9);
-    QVERIFY(console());
-    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
-    QCOMPARE(console()->ScreenText(), QStringLiteral("HELLO, WORLD!"));
-    QVERIFY2(console()->StatusText().startsWith("Ended: "), qPrintable(console()->StatusText()));
-    QVERIFY2(Status().contains(QRegularExpression("^No errors; \\d+ bytes at 0100H-01..H\nlisting hello.LST, object "
-                                                  "hello.com\nassembled as a CP/M image for Run \\(F9\\)$")),
-             qPrintable(Status()));
-    QVERIFY(QFile::exists(Path("hello.com")) && !QFile::exists(Path("hello.HEX")));
-    QVERIFY(console()->findChild<QComboBox*>(QStringLiteral("cboBoard"))->isHidden());
-    // After an Intel HEX assembly, F9 with empty fields and "CPM Executable"
-    // assembles that source as a CP/M image beside it.
-    write("  LD E,75\n  LD C,2\n  JP 5\n");  // K
-    Do("hex");
-    Do("choose:" + Path("p.z80"));
-    Click(QStringLiteral("cmdAssemble"));
-    QVERIFY(QFile::exists(Path("p.HEX")) && !QFile::exists(Path("p.com")));
-    Do("cpm");
-    run(QString(), "");
-    QCOMPARE(console()->ScreenText(), QStringLiteral("K"));
-    QVERIFY(QFile::exists(Path("p.com")));
-    // Errors: no console, the count and the way to them.
-    write("  FOO\n  LD A,NOWHERE\n  NOP\n");
-    Do("choose:" + Path("p.z80"));
-    const auto* before = console();
-    window_->RunProgram();  // F9, with the console window in front
-    QCOMPARE(console(), before);
-    QCOMPARE(Status(), QStringLiteral("Not run: 2 errors; F8 goes to the first\nlisting p.LST, object p.com"));
-    QApplication::setActiveWindow(window_.get());  // the keys go to the window, not the console
-    Do("key:F8");
-    QVERIFY2(Status().contains("Error 1 of 2, line 1: Undefined Opcode"), qPrintable(Status()));
-    run("  LD C,1\n  CALL 5\n  LD E,A\n  LD C,2\n  JP 5\n", "q");
-    QCOMPARE(console()->ScreenText(), QStringLiteral("qq"));
-    Do("listing");
-    run("  NOP\n  LD C,99\n  CALL 5 ; there is no 99\n", "");
-    QCOMPARE(console()->StatusText().section('\n', 0, 0),
-             QStringLiteral("Unknown BDOS function 99 called from 0103H (p.z80:3: CALL 5)"));
-    QTest::mouseClick(console()->findChild<QLabel*>(QStringLiteral("lblRunStatus")), Qt::LeftButton);
-    QVERIFY2(Box()->textCursor().selectedText().startsWith("0103 CD0500"), qPrintable(Box()->textCursor().selectedText()));
-    // Stop ends a program that would run for ever.
-    QFile f(Path("p.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("LOOP:   JR LOOP\n") > 0);
-    f.close();
-    Do("choose:" + Path("p.z80"));
-    window_->RunProgram();
-    QVERIFY(console() && !console()->Finished());
-    QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
-    QVERIFY2(console()->StatusText().startsWith("Stopped by Stop at 0100H (p.z80:1: LOOP:   JR LOOP)\nafter "),
-             qPrintable(console()->StatusText()));
-    // Stop while the program waits for a key is no normal end either.
-    write("  LD C,1\n  CALL 5\n  JP 0\n");
-    Do("choose:" + Path("p.z80"));
-    window_->RunProgram();
-    QVERIFY(console() && !console()->Finished());
-    QTest::mouseClick(console()->findChild<QPushButton*>(QStringLiteral("cmdStop")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(console()->Finished(), 30000);
-    QVERIFY2(console()->StatusText().startsWith("Stopped by Stop"), qPrintable(console()->StatusText()));
+  orvane::qt::DebugWindow* markedD_ = nullptr;
+  orvane::qt::ConsoleWindow* markedC_ = nullptr;
+  orvane::qt::DebugWindow* D() { return window_->findChild<orvane::qt::DebugWindow*>(); }
+  orvane::qt::ConsoleWindow* C() { return window_->findChild<orvane::qt::ConsoleWindow*>(); }
+  QTableWidget* Source() { return In<QTableWidget>(D(), QStringLiteral("tblSource")); }
+  QTreeWidgetItem* Watch() { return In<QTreeWidget>(D(), QStringLiteral("lstWatch"))->topLevelItem(0); }
+  QWidget* Console() { return In(D() ? static_cast<QWidget*>(D()) : C(), QStringLiteral("console")); }
+  // Per line 1..N of the source pane: the Runs column, or "s" (shaded), "-", and
+  // for the current line "c" or what current says.
+  QString Lines(int n, bool shade, const QString& current) {
+    QStringList out;
+    for (int line = 1; line <= n; ++line) {
+      QTableWidgetItem* item = Source()->item(D()->RowOfLine(line), shade ? 2 : 4);
+      out << (!shade ? item->text() : line == D()->CurrentLine() ? (current.isEmpty() ? "c" : current) : item->background().style() == Qt::NoBrush ? "-" : "s");
+    }
+    return out.join(shade ? ' ' : ',');
   }
+#endif
+  // What a check reads: a name, then its arguments.
+  QString Probe(const QString& probe) {
+    const QString what = probe.section(' ', 0, 0), a = probe.section(' ', 1, 1), b = probe.section(' ', 2);
+    if (what == "status") return Status();
+    if (what == "status.rest") return Status().section('\n', 1, -1);
+    if (what == "fields") return Fields();
+    if (what == "window") return window_->objectName() + '|' + window_->windowTitle();
+    if (what == "height") return QString::number(HeightTwips());
+    if (what == "named") return Get(a)->accessibleName() + '|' + Get<QLineEdit>(a)->placeholderText();
+    if (what == "accessible") return Get(a)->accessibleName();
+    if (what == "icon") return YesNo(!window_->windowIcon().pixmap(32).isNull());
+    if (what == "filters") return dialogFilters_.join(", ");
+    if (what == "cutoff") {  // controls that reach past the window's right edge
+      QStringList cut;
+      for (QWidget* w : window_->findChildren<QWidget*>(QRegularExpression("^(cmd|txt|chk|opt|lbl)")))
+        if (w->geometry().right() >= window_->width()) cut << w->objectName();
+      return cut.join(' ');
+    }
+    if (what == "focus") {  // the tab order from the first control named, through those named
+      const QStringList names = probe.section(' ', 1).split(' ');
+      QStringList seen{a};
+      for (QWidget* w = Get(a)->nextInFocusChain(); w != Get(a) && seen.size() < 20; w = w->nextInFocusChain())
+        if (names.contains(w->objectName())) seen << w->objectName();
+      return seen.join(' ');
+    }
+    if (what == "font") return QString("%1 %2").arg(Get(a)->font().bold() ? "bold" : "plain").arg(Get(a)->font().pointSizeF());
+    if (what == "fixed") {
+      const QFontMetrics fixed(Box()->font());
+      return YesNo(fixed.horizontalAdvance(QLatin1Char('i')) == fixed.horizontalAdvance(QLatin1Char('W')));
+    }
+    if (what == "box") return QString("%1 %2 %3").arg(YesNo(Box()->isReadOnly())).arg(int(Box()->verticalScrollBarPolicy()))
+                                                 .arg(int(Box()->horizontalScrollBarPolicy()));
+    if (what == "marks") {  // per box line: "e" tinted as an error, "w" as a warning, "b" bold, "." plain
+      QStringList seen;
+      const QStringList lines = Box()->toPlainText().split(u'\n');
+      int position = 0;
+      for (const QString& line : lines.mid(0, lines.size() - 1)) {
+        QTextCursor at(Box()->document());
+        at.setPosition(position + 1);  // the format of the line's first character
+        position += static_cast<int>(line.size()) + 1;
+        const QTextCharFormat f = at.charFormat();
+        const QColor tint = f.background().color();
+        const QString mark = QString(f.background().style() == Qt::NoBrush ? "" : tint.green() < tint.blue() + 20 ? "e" : "w") +
+                             (f.fontWeight() > QFont::Normal ? "b" : "");
+        seen << (mark.isEmpty() ? "." : mark);
+      }
+      return seen.join(' ');
+    }
+    if (what == "boxtext") return Box()->toPlainText().split(u'\n').value(a.toInt()).mid(b.toInt());
+    if (what == "sametail") return YesNo(Probe("boxtext " + a + ' ' + b.section(' ', 1)) == Probe("boxtext " + b));
+    if (what == "bigger") return YesNo(QFileInfo(Path(a)).size() > QFileInfo(Path(b)).size());
+    // A line of the status as shown, whole, and whether it is shown whole.
+    if (what == "shown") return Get<QLabel>(QStringLiteral("lblStatus"))->text().split(u'\n').value(a.toInt());
+    if (what == "status.line") return Status().split(u'\n').value(a.toInt());
+    if (what == "kept") return YesNo(Probe("shown " + a) == Probe("status.line " + a));
+    if (what == "fits") {  // every line shown fits the status line's width and height, and how many are shown
+      auto* label = Get<QLabel>(QStringLiteral("lblStatus"));
+      const QStringList shown = label->text().split(u'\n');
+      const QFontMetrics metrics(label->font());
+      bool fits = shown.size() * metrics.lineSpacing() <= label->contentsRect().height();
+      for (const QString& line : shown) fits = fits && metrics.horizontalAdvance(line) <= label->contentsRect().width();
+      return YesNo(fits) + ' ' + QString::number(shown.size());
+    }
+    if (what == "described")
+      return YesNo(Get<QLabel>(QStringLiteral("lblStatus"))->accessibleDescription() == Get(QStringLiteral("lblStatus"))->toolTip());
+    if (what == "boxline") {  // the listing box's selected line, empty for none
+      const QTextCursor c = Box()->textCursor();
+      return c.hasSelection() ? QString::number(Box()->toPlainText().left(c.selectionStart()).count(u'\n')) : "";
+    }
+    if (what == "restored")  // format|box|height|dialog folder
+      return QStringList{Button(QStringLiteral("optCPMcom"))->isChecked() ? "cpm" : "hex", Box()->isVisible() ? "on" : "off",
+                         QString::number(HeightTwips()), window_->DialogFolder()}.join('|');
+    if (what == "dropped")  // on "window" or "field", the Qt::DropActions offered: the one taken
+      return QString::number(int(Drop(a == "field" ? static_cast<QWidget*>(Field("txtSource")) : window_.get(),
+                                      b.section(' ', 1), Qt::DropActions(b.section(' ', 0, 0).toInt()))));
+    if (what == "selected") return Box()->textCursor().selectedText();
+    if (what == "exists") return YesNo(QFile::exists(Path(a)));
+    if (what == "setting") return Settings(a);
+    if (what == "hidden") return YesNo(Get(a)->isHidden());
+    if (what == "visible") return YesNo(Get(a)->isVisible());
+    if (what == "enabled") return YesNo(Get<QObject>(a)->property("enabled").toBool());
+    if (what == "checked") return YesNo(Get<QAbstractButton>(a)->isChecked());
+    if (what == "hasmenu") return YesNo(Get<QPushButton>(a)->menu());
+    if (what == "action") return Get<QAction>(a)->text();
+    if (what == "label") return Get<QLabel>(a)->text();
+    if (what == "combo") return Get<QComboBox>(a)->currentText();
+    if (what == "data") return Get<QComboBox>(a)->currentData().toString();
+    if (what == "buddy") {
+      for (QLabel* l : window_->findChildren<QLabel*>())
+        if (l->buddy() == Get(a)) return l->text();
+      return "-";
+    }
+    if (what == "items") {
+      QStringList entries;
+      for (int i = 0; i < Get<QComboBox>(a)->count(); ++i) entries << Get<QComboBox>(a)->itemText(i);
+      return entries.join('|');
+    }
+    if (what == "itemtip") return Get<QComboBox>(a)->itemData(b.toInt(), Qt::ToolTipRole).toString();
+    if (what == "menu") {
+      auto* act = window_->findChild<QAction*>(a);
+      return act && window_->actions().contains(act) ? act->text() : "-";
+    }
+#if ORVANE_HAVE_RUNNER
+    auto* d = D();
+    auto* c = C();
+    if (what == "same") return YesNo(d == markedD_ && c == markedC_);
+    if (what == "consoles") return QString::number(window_->findChildren<orvane::qt::ConsoleWindow*>().size());
+    if (what == "debuggers") return QString::number(window_->findChildren<orvane::qt::DebugWindow*>().size());
+    if (what.startsWith("c.") && !c) return "(no console)";
+    if (what == "c.screen") return c->ScreenText();
+    if (what == "c.status") return c->StatusText();
+    if (what == "c.status1") return c->StatusText().section('\n', 0, 0);
+    if (what == "c.finished") return YesNo(c->Finished());
+    if (what == "c.choice") return c->BoardChoice();
+    if (what == "lines") {
+      QFile f(Path(a));
+      if (!f.open(QIODevice::ReadOnly)) return "(none)";
+      QStringList found;
+      for (const QString& l : QString::fromLatin1(f.readAll()).split('\n'))
+        if (l.startsWith(b)) found << l;
+      return found.join(' ');
+    }
+    if (what == "asked") return asked_.join(", ");
+    if (!d) return "(no debugger)";
+    const auto& r = d->State().registers;
+    if (what == "d.title") return d->windowTitle();
+    if (what == "d.at")
+      return d->Running() ? "running" : d->State().ended ? "ended" : "line " + QString::number(d->CurrentLine());
+    if (what == "d.statuskept") return YesNo(d->StatusText() == markedStatus_);
+    if (what == "d.running") return YesNo(d->Running());
+    if (what == "d.ended") return YesNo(d->State().ended);
+    if (what == "d.fault") return YesNo(bool(d->State().fault));
+    if (what == "d.status") return d->StatusText();
+    if (what == "d.screen") return d->ScreenText();
+    if (what == "d.size") return QString("%1x%2").arg(d->width()).arg(d->height());
+    if (what == "d.row") {  // the line of the source pane's current row
+      for (int line = 1; line < 1000; ++line)
+        if (d->RowOfLine(line) == Source()->currentRow()) return QString::number(line);
+      return "-";
+    }
+    if (what == "state") return QString("%1").arg(a == "hl" ? r.hl : a == "pc" ? r.pc : r.af >> 8, a == "a" ? 2 : 4, 16, QChar('0')).toUpper();
+    if (what == "reg") return RegisterValue(d, a)->text();
+    if (what == "bold") return YesNo(RegisterValue(d, a)->font().bold());
+    if (what == "grey") {  // neither the text's colour nor the red of a change
+      const QTableWidgetItem* item = RegisterValue(d, a);
+      const QColor k = item->foreground().color();
+      return YesNo(item->foreground().style() != Qt::NoBrush && k.red() == k.green() && k.green() == k.blue() &&
+                   k != d->palette().color(QPalette::Text));
+    }
+    if (what == "cell") return Source()->item(d->RowOfLine(a.toInt()), b.toInt())->text();
+    if (what == "current") return Source()->item(Source()->currentRow(), a.toInt())->text();
+    if (what == "tip") return Source()->item(d->RowOfLine(a.toInt()), 0)->toolTip();
+    if (what == "arrow") return Source()->item(d->RowOfLine(a.toInt()), 0)->data(Qt::AccessibleTextRole).toString();
+    if (what == "header") return Source()->horizontalHeaderItem(a.toInt())->text();
+    if (what == "runs" || what == "shaded") return Lines(a.toInt(), what == "shaded", b);
+    if (what == "watches") return QString::number(Get<QTreeWidget>("lstWatch")->topLevelItemCount());
+    if (what == "watch") return Watch()->text(a.toInt());
+    if (what == "watchtint") return YesNo(Watch()->foreground(2).color() != d->palette().color(QPalette::Text));
+    if (what == "changed") {
+      QStringList bytes;
+      for (const QVariant& v : Watch()->data(2, Qt::UserRole + 1).toList()) bytes << v.toString();
+      return bytes.join(',');
+    }
+    if (what == "breakpoints") return QString::number(Get<QTreeWidget>("lstBreakpoints")->topLevelItemCount());
+    if (what == "stack") return QString::number(Get<QListWidget>("lstCallStack")->count());
+    if (what == "frames") {
+      QStringList frames;
+      for (const orvane::DebugFrame& frame : d->State().stack) frames << QString::fromStdString(frame.text);
+      return frames.join('|');
+    }
+    auto* memory = Get<QTableView>("tblMemory");
+    if (what == "mem")
+      return QString("%1 ").arg(memory->currentIndex().row() * 16 + memory->currentIndex().column(), 4, 16, QChar('0')) +
+             memory->currentIndex().data().toString();
+    if (what == "poke") return YesNo(memory->model()->setData(memory->model()->index(a.toInt(), b.section(' ', 0, 0).toInt()), b.section(' ', 1)));
+    if (what == "unnamed") {  // controls a screen reader could not name
+      QStringList unnamed;
+      for (QWidget* w : d->findChildren<QWidget*>())
+        if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w)) &&
+            w->accessibleName().isEmpty() && !qobject_cast<QAbstractItemView*>(w->parentWidget()))
+          unnamed << w->objectName();
+      return unnamed.join(' ');
+    }
+#endif
+    qFatal("no probe %s", qPrintable(what));
+  }
+  void ActivateItem(QComboBox* box, const QString& index) {
+    const int i = index == "last" ? box->count() - 1 : index.toInt();
+    box->setCurrentIndex(i);
+    emit box->activated(i);
+  }
+  // One step of a scene: an action (ARG its argument), or a check of a probe
+  // (ARG) against EXPECTED: is, starts, has, match; wait and waitstarts until it holds.
+  void Step(const QString& verb, const QString& arg, const QString& expected) {
+    const QString a = arg.section(' ', 0, 0), b = arg.section(' ', 1);
+    if (verb == "is") QCOMPARE(Probe(arg), expected);
+    else if (verb == "starts") QVERIFY2(Probe(arg).startsWith(expected), qPrintable(Probe(arg)));
+    else if (verb == "has") QVERIFY2(Probe(arg).contains(expected), qPrintable(Probe(arg)));
+    else if (verb == "match") QVERIFY2(Probe(arg).contains(QRegularExpression(expected)), qPrintable(Probe(arg)));
+    else if (verb == "wait") QTRY_COMPARE_WITH_TIMEOUT(Probe(arg), expected, 30000);
+    else if (verb == "waitstarts") QTRY_VERIFY2_WITH_TIMEOUT(Probe(arg).startsWith(expected), qPrintable(Probe(arg)), 30000);
+    else if (verb == "write") {
+      QFile f(Path(arg));
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write(expected.toLatin1()) == expected.size());
+    } else if (verb == "writebytes") {  // escapes resolved here, so that any byte can be written
+      QFile f(Path(arg));
+      const std::string bytes = rows::Unescape(expected.toStdString());
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()));
+    } else if (verb == "remove") QFile::remove(Path(arg));
+    else if (verb == "set") QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(arg, expected);
+    else if (verb == "do") Do(arg);
+    else if (verb == "reopen") Open();
+    else if (verb == "narrow") window_->resize(100, window_->height());  // as narrow as it goes
+    else if (verb == "front") QApplication::setActiveWindow(window_.get());
+    else if (verb == "copy") QVERIFY(QFile::copy(EXAMPLES_DIR "/" + arg, Path(arg)));
+    else if (verb == "click") {
+      QWidget* w = Get(arg);
+      QVERIFY2(w->isEnabled(), qPrintable(arg));
+      QTest::mouseClick(w, Qt::LeftButton);
+    } else if (verb == "toggle") Get<QAbstractButton>(arg)->click();
+    else if (verb == "trigger") Get<QAction>(arg)->trigger();
+    else if (verb == "activate") ActivateItem(Get<QComboBox>(a), b);
+    else if (verb == "enter") {  // typed into a field, then Return
+      QTest::keyClicks(Get(a), b);
+      QTest::keyClick(Get(a), Qt::Key_Return);
+    }
+#if ORVANE_HAVE_RUNNER
+    else if (RunnerStep(verb, arg, a, b)) {
+    }
+#endif
+    else QFAIL(qPrintable("no step " + verb));
+  }
+#if ORVANE_HAVE_RUNNER
+  bool RunnerStep(const QString& verb, const QString& arg, const QString& a, const QString& b) {
+    auto* d = D();
+    if (verb == "run") window_->RunProgram();
+    else if (verb == "debug") window_->DebugProgram();
+    else if (verb == "mark") markedD_ = d, markedC_ = C(), markedStatus_ = d ? d->StatusText() : QString();
+    else if (verb == "boardfile") C()->boardFileDialog = [arg] { return arg; };
+    else if (verb == "type") QTest::keyClicks(Console(), arg);
+    else if (verb == "typeline") QTest::keyClicks(Console(), arg), QTest::keyClick(Console(), Qt::Key_Return);
+    else if (verb == "dkey") QTest::keySequence(d, QKeySequence(arg));
+    else if (verb == "close") a == "d" ? d->close() : C()->close();
+    else if (verb == "resize") d->resize(a.toInt(), b.toInt());
+    else if (verb == "margin") {
+      const QRect cell = Source()->visualItemRect(Source()->item(d->RowOfLine(arg.toInt()), 0));
+      QTest::mouseClick(Source()->viewport(), Qt::LeftButton, {}, cell.center());
+    } else if (verb == "select") Source()->selectRow(d->RowOfLine(arg.toInt()));
+    else if (verb == "frame") {
+      auto* stack = Get<QListWidget>("lstCallStack");
+      QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(arg.toInt())).center());
+    } else if (verb == "watchbreak") Watch()->setCheckState(3, arg == "on" ? Qt::Checked : Qt::Unchecked);
+    else if (verb == "condition") Get<QTreeWidget>("lstBreakpoints")->topLevelItem(0)->setText(2, arg);
+    else if (verb == "setreg") RegisterValue(d, a)->setText(b);
+    else if (verb == "answer") {
+      saveAnswer_ = arg;
+      d->saveDialog = [this](const QString& caption, const QString& suggested, const QString&) {
+        return asked_ << caption + '|' + suggested, saveAnswer_;
+      };
+    } else if (verb == "unask") asked_.clear();
+    else if (verb == "saveprofile") d->SaveRecord(orvane::DebugDriver::Record::kProfile);
+    else return false;
+    return true;
+  }
+#endif
 
-  // Run (F9) with "Intel Hex Output": the HEX file runs on the board the
-  // console's box shows (the setting), its 68B50 or SIO/2 channel A the
-  // console; keys typed reach the program (rows.txt).
-  void runOnBoard_data() {
-    QTest::addColumn<QString>("board");  // the setting
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QByteArray>("keys");
-    QTest::addColumn<QString>("screen");
-    QTest::addColumn<QString>("status");  // how the console's status line starts
-    Rows("runOnBoard", [](const char* name, const QStringList& f) {
-      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2].toLatin1() << f[3] << f[4];
+ private slots:
+  void scenes_data() {
+    QTest::addColumn<QStringList>("steps");  // VERB, ARG and EXPECTED, \x1f between them
+    QStringList names;
+    QHash<QString, QStringList> steps;
+    auto add = [&](const QString& name, const QStringList& f) {
+      if (!steps.contains(name)) names << name;
+      steps[name] << (f + QStringList{"", ""}).mid(0, 3).join(QChar(0x1f));
+    };
+    Rows("scene", [&](const char* name, const QStringList& f) { add(name, f); });
+#if ORVANE_HAVE_RUNNER
+    const std::string error = rows::Read(WINDOW_SCENES, [&](const std::string& row) {
+      const std::vector<std::string> f = rows::Fields(row);
+      rows::Need(f.size() >= 2 && f.size() <= 4, "a row is SCENE | VERB | ARG | EXPECTED");
+      QStringList fields;
+      for (size_t i = 1; i < f.size(); ++i) fields << QString::fromStdString(f[i]);
+      add(QString::fromStdString(f[0]), fields);
     });
+    if (!error.empty()) qFatal("%s", error.c_str());
+#endif
+    for (const QString& name : names) QTest::newRow(qPrintable(name)) << steps[name];
   }
-  void runOnBoard() {
-    QFETCH(QString, board);
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, keys);
-    QFETCH(QString, screen);
-    QFETCH(QString, status);
-    if (!board.isEmpty()) QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), board);
-    QFile f(Path("b.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(source) == source.size());
-    f.close();
-    Do("choose:" + Path("b.z80"));
-    QTest::keyClick(window_.get(), Qt::Key_F9);
-    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
-    QVERIFY(console);
-    QVERIFY2(Status().endsWith("\nassembled as Intel HEX for Run (F9) on the board"), qPrintable(Status()));
-    QVERIFY(QFile::exists(Path("b.HEX")) && !QFile::exists(Path("b.com")));
-    auto* box = console->findChild<QComboBox*>(QStringLiteral("cboBoard"));
-    QVERIFY(box && !box->isHidden());
-    QCOMPARE(box->currentText(), board.isEmpty() ? QStringLiteral("sbc-acia") : board);
-    QTest::keyClicks(console->findChild<QWidget*>(QStringLiteral("console")), QString::fromLatin1(keys));
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), screen);
-    QVERIFY2(console->StatusText().startsWith(status), qPrintable(console->StatusText()));
+  void scenes() {
+    QFETCH(QStringList, steps);
+    asked_.clear();
+#if ORVANE_HAVE_RUNNER
+    markedD_ = nullptr, markedC_ = nullptr;
+#endif
+    int n = 0;
+    for (QString step : steps) {
+      const QStringList f = step.replace("DIR", dir_->path()).split(QChar(0x1f));
+      Step(f[0], f[1], f[2]);
+      if (++n, QTest::currentTestFailed()) return qWarning("step %d: %s", n, qPrintable(f.join(" | ")));
+    }
   }
 
-  // The board box: the built-in boards and "Board file...", the choice kept
-  // in the settings and the program run again on the board chosen; a board
-  // file with a mistake is said and changes nothing.
-  void boardBox() {
-    // Prints its name's first letter from ROM: on a board without ROM at
-    // 0000H, or RAM only, the same program runs.
-    QFile f(Path("e.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) &&
-            f.write("        LD A,3\n        OUT (&H80),A\n        LD A,&H16\n        OUT (&H80),A\n"
-                    "        LD A,69\n        OUT (&H81),A\n        DI\n        HALT\n") > 0);
-    f.close();
-    Do("choose:" + Path("e.z80"));
-    window_->RunProgram();
-    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
-    QVERIFY(console);
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
-    auto* box = console->findChild<QComboBox*>(QStringLiteral("cboBoard"));
-    QStringList entries;
-    for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
-    QCOMPARE(entries.join('|'), QStringLiteral("sbc-acia|sbc-sio|ram64-acia|Board file..."));
-    QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(),
-             QStringLiteral("sbc-acia: ROM 0000H-1FFFH, RAM 8000H-FFFFH, 68B50 ACIA at 80H"));
-    bool labelled = false;
-    for (QLabel* l : console->findChildren<QLabel*>()) labelled = labelled || (l->buddy() == box && l->text() == "&Board:");
-    QVERIFY(labelled);
-    auto settings = [] { return QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("board")).toString(); };
-    // Another board: kept, and the program runs again on it.
-    box->setCurrentIndex(2);
-    emit box->activated(2);
-    QCOMPARE(settings(), QStringLiteral("ram64-acia"));
-    QCOMPARE(console->BoardChoice(), QStringLiteral("ram64-acia"));
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
-    QVERIFY2(console->StatusText().startsWith("HALT at 000DH with interrupts disabled (e.z80:8: HALT)"),
-             qPrintable(console->StatusText()));
-    // A board file with the ACIA at 40H: the program's OUT to 81H reaches
-    // nothing, so nothing is printed.
-    QFile bf(Path("mine.board"));
-    QVERIFY(bf.open(QIODevice::WriteOnly) && bf.write("rom 0000-0FFF\nram 8000-FFFF\nacia 40\n") > 0);
-    bf.close();
-    QFile bad(Path("bad.board"));
-    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("rom 0000-0FFF\nacia 40\nacia 41\n") > 0);
-    bad.close();
-    QString answer = Path("bad.board");
-    console->boardFileDialog = [&answer] { return answer; };
-    const int file = box->count() - 1;
-    box->setCurrentIndex(file);
-    emit box->activated(file);
-    QVERIFY(console->Finished());  // not run again
-    QCOMPARE(console->ScreenText(), QStringLiteral("E"));
-    QCOMPARE(console->findChild<QLabel*>(QStringLiteral("lblRunStatus"))->text(),
-             Path("bad.board") + ":3: port 41H is already the device's on line 2");
-    QCOMPARE(box->currentText(), QStringLiteral("ram64-acia"));
-    QCOMPARE(settings(), QStringLiteral("ram64-acia"));
-    answer.clear();  // the dialog cancelled: nothing changes
-    box->setCurrentIndex(file);
-    emit box->activated(file);
-    QCOMPARE(box->currentText(), QStringLiteral("ram64-acia"));
-    answer = Path("mine.board");
-    box->setCurrentIndex(file);
-    emit box->activated(file);
-    QCOMPARE(settings(), QFileInfo(Path("mine.board")).absoluteFilePath());
-    QCOMPARE(box->currentText(), QStringLiteral("mine.board"));
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), QString());
-    // The next run starts on the board file.
-    console->close();
-    Do("choose:" + Path("e.z80"));
-    window_->RunProgram();
-    console = window_->findChild<orvane::qt::ConsoleWindow*>();
-    QVERIFY(console);
-    QCOMPARE(console->findChild<QComboBox*>(QStringLiteral("cboBoard"))->currentText(), QStringLiteral("mine.board"));
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-  }
-
-  // Debug (Shift+F9) with "Intel Hex Output": on the board the run console
-  // chose, at the program's own addresses. A breakpoint inside the receive
-  // interrupt's handler stops there when a key is typed, the call stack names
-  // the interrupt, and Step Back goes out of the handler to the HALT the
-  // interrupt came at.
-  void debuggerOnBoard() {
-    using orvane::qt::DebugWindow;
-    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("board"), QStringLiteral("sbc-acia"));
-    QFile f(Path("i.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) &&
-            f.write("        JP MAIN\n"               // 1
-                    "        ORG &H38\n"              // 2
-                    "RXINT:  IN A,(&H81)\n"           // 3
-                    "        OUT (&H81),A\n"          // 4
-                    "        EI\n"                    // 5
-                    "        RETI\n"                  // 6
-                    "MAIN:   LD SP,0\n"               // 7
-                    "        LD A,3\n"                // 8
-                    "        OUT (&H80),A\n"          // 9
-                    "        LD A,&H96\n"             // 10
-                    "        OUT (&H80),A\n"          // 11
-                    "        IM 1\n"                  // 12
-                    "        EI\n"                    // 13
-                    "IDLE:   HALT\n"                  // 14
-                    "        JR IDLE\n") > 0);        // 15
-    f.close();
-    Do("choose:" + Path("i.z80"));
-    window_->DebugProgram();
-    DebugWindow* d = window_->findChild<DebugWindow*>();
-    QVERIFY(d);
-    QCOMPARE(d->windowTitle(), QStringLiteral("Debug: i.z80 on sbc-acia"));
-    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(1), 30000);
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    QCOMPARE(source->item(d->RowOfLine(3), 2)->text(), QStringLiteral("0038"));
-    const QRect cell = source->visualItemRect(source->item(d->RowOfLine(3), 0));
-    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
-    auto click = [d](const char* name) {
-      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
-      QVERIFY2(b && b->isEnabled(), name);
-      QTest::mouseClick(b, Qt::LeftButton);
-    };
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(d->Running(), 30000);
-    QTest::keyClicks(d->findChild<QWidget*>(QStringLiteral("console")), QStringLiteral("z"));
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(3), 30000);
-    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 3"), qPrintable(d->StatusText()));
-    QStringList frames;
-    for (const orvane::DebugFrame& frame : d->State().stack) frames << QString::fromStdString(frame.text);
-    QVERIFY2(frames.join('|').contains(QStringLiteral("interrupt")), qPrintable(frames.join('|')));
-    click("cmdStepBack");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(14), 30000);
-    // Forwards again: the key typed comes again, and so does the interrupt.
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
-    QVERIFY2(stopped(3), qPrintable(QString::number(d->CurrentLine()) + ": " + d->StatusText()));
-    click("cmdStepInto");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
-    click("cmdStepInto");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
-    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("z"), 30000);
-  }
-
-  // Debug (Shift+F9): the debugger window stops at the first statement; a
-  // click in the margin sets a breakpoint that Continue stops at, with the
-  // registers and the call stack shown; Step Back undoes the CALL; a
-  // condition makes the breakpoint stop on the third arrival only; a line
-  // typed into the console reaches the program, which then stops at its fault.
-  void debugger() {
-    using orvane::qt::DebugWindow;
-    const char* program =
-        "BDOS    EQU 5\n"
-        "START:  LD A,3\n"
-        "        LD (COUNT),A\n"
-        "LOOP:   CALL SHOW\n"
-        "        LD A,(COUNT)\n"
-        "        DEC A\n"
-        "        LD (COUNT),A\n"
-        "        JR NZ,LOOP\n"
-        "        LD DE,BUF\n"
-        "        LD C,10\n"
-        "        CALL BDOS\n"
-        "        LD C,99\n"
-        "        CALL BDOS\n"
-        "        RET\n"
-        "SHOW:   LD A,(COUNT)\n"  // line 15
-        "        ADD A,48\n"
-        "        LD E,A\n"
-        "        LD C,2\n"
-        "        CALL BDOS\n"
-        "        RET\n"
-        "COUNT:  DB 0\n"
-        "BUF:    DB 20\n";
-    QFile f(Path("d.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(program) > 0);
-    f.close();
-    Do("cpm");
-    Do("choose:" + Path("d.z80"));
-    QTest::keyClick(window_.get(), Qt::Key_F9, Qt::ShiftModifier);
-    DebugWindow* d = window_->findChild<DebugWindow*>();
-    QVERIFY(d);
-    auto stopped = [d](int line) { return !d->Running() && d->CurrentLine() == line; };
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(2), 30000);
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    auto registers = d->findChild<QTableWidget*>(QStringLiteral("tblRegisters"));
-    auto value = [registers](const QString& name) {
-      for (int r = 0; r < registers->rowCount(); ++r)
-        for (int c = 0; c < registers->columnCount(); c += 2)
-          if (registers->item(r, c)->text() == name) return registers->item(r, c + 1);
-      qFatal("no register %s", qPrintable(name));
-    };
-    auto click = [d](const char* name) {
-      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
-      QVERIFY2(b && b->isEnabled(), name);
-      QTest::mouseClick(b, Qt::LeftButton);
-    };
-    auto margin = [d, source](int line) {
-      const QRect cell = source->visualItemRect(source->item(d->RowOfLine(line), 0));
-      QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, cell.center());
-    };
-    QCOMPARE(value("PC")->text(), QStringLiteral("0100"));
-    QCOMPARE(source->currentRow(), d->RowOfLine(2));
-    QCOMPARE(source->item(source->currentRow(), 6)->text(), QStringLiteral("START:  LD A,3"));
-    // Each instruction's T-states, after the address; blank for a directive.
-    QCOMPARE(source->horizontalHeaderItem(3)->text(), QStringLiteral("T-states"));
-    for (const auto& [line, tstates] : std::vector<std::pair<int, const char*>>{
-             {1, ""}, {2, "7"}, {3, "13"}, {4, "17"}, {8, "12/7"}, {14, "10"}, {21, ""}})
-      QCOMPARE(source->item(d->RowOfLine(line), 3)->text(), QString::fromLatin1(tstates));
-    // Every control can be named by a screen reader.
-    for (QWidget* w : d->findChildren<QWidget*>())
-      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w))
-        QVERIFY2(!w->accessibleName().isEmpty() || qobject_cast<QAbstractItemView*>(w->parentWidget()), qPrintable(w->objectName()));
-
-    // A watched symbol, with a data breakpoint: stops right after the write.
-    auto watch = d->findChild<QLineEdit*>(QStringLiteral("txtWatch"));
-    QTest::keyClicks(watch, QStringLiteral("count"));
-    QTest::keyClick(watch, Qt::Key_Return);
-    auto watches = d->findChild<QTreeWidget*>(QStringLiteral("lstWatch"));
-    QCOMPARE(watches->topLevelItemCount(), 1);
-    QCOMPARE(watches->topLevelItem(0)->text(1), QStringLiteral("012BH (299)"));
-    watches->topLevelItem(0)->setCheckState(3, Qt::Checked);
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
-    QCOMPARE(d->StatusText(), QStringLiteral("Data breakpoint: COUNT written at line 3"));
-    QVERIFY2(watches->topLevelItem(0)->text(2).startsWith("03 14 "), qPrintable(watches->topLevelItem(0)->text(2)));
-    watches->topLevelItem(0)->setCheckState(3, Qt::Unchecked);
-
-    margin(15);
-    QCOMPARE(source->item(d->RowOfLine(15), 0)->toolTip(), QStringLiteral("Breakpoint"));
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
-    QVERIFY2(d->StatusText().contains("line 15"), qPrintable(d->StatusText()));
-    QCOMPARE(value("PC")->text(), QStringLiteral("011F"));
-    QVERIFY(value("AF")->text().startsWith("03"));
-    QVERIFY(value("SP")->font().bold() && !value("IX")->font().bold());  // CALL pushed: changed since the last stop
-    auto stack = d->findChild<QListWidget*>(QStringLiteral("lstCallStack"));
-    QCOMPARE(stack->count(), 2);
-    QTest::mouseClick(stack->viewport(), Qt::LeftButton, {}, stack->visualItemRect(stack->item(1)).center());
-    QCOMPARE(source->currentRow(), d->RowOfLine(4));
-
-    click("cmdStepBack");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(4), 30000);
-    QCOMPARE(value("PC")->text(), QStringLiteral("0105"));
-    // A register typed over: HL takes 1234H, and a bad value is refused.
-    value("HL")->setText(QStringLiteral("1234"));
-    QTRY_COMPARE_WITH_TIMEOUT(d->State().registers.hl, 0x1234, 30000);
-    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
-    value("HL")->setText(QStringLiteral("xyz"));
-    QCOMPARE(value("HL")->text(), QStringLiteral("1234"));
-    QVERIFY2(d->StatusText().contains("is not a value for HL"), qPrintable(d->StatusText()));
-
-    // Stop only when COUNT has come down to 1: the third arrival.
-    auto breakpoints = d->findChild<QTreeWidget*>(QStringLiteral("lstBreakpoints"));
-    QCOMPARE(breakpoints->topLevelItemCount(), 1);
-    breakpoints->topLevelItem(0)->setText(2, QStringLiteral("(COUNT) == 1"));
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(15) && value("AF")->text().startsWith("01"), 30000);
-    QCOMPARE(d->ScreenText(), QStringLiteral("32"));
-    // Out of SHOW to the statement after the CALL, and back to the breakpoint.
-    click("cmdStepOut");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(5), 30000);
-    QCOMPARE(d->ScreenText(), QStringLiteral("321"));
-    click("cmdReverse");
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(15), 30000);
-    QVERIFY2(d->StatusText().startsWith("Breakpoint at line 15"), qPrintable(d->StatusText()));
-    QCOMPARE(d->ScreenText(), QStringLiteral("321"));  // what was printed stays
-
-    // Without the breakpoint it runs on, waits for a line, and faults.
-    margin(15);
-    QCOMPARE(breakpoints->topLevelItemCount(), 0);
-    click("cmdContinue");
-    QTRY_COMPARE_WITH_TIMEOUT(d->ScreenText(), QStringLiteral("321"), 30000);
-    QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));
-    QTest::keyClicks(console, QStringLiteral("hello"));
-    QTest::keyClick(console, Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(stopped(13), 30000);
-    QVERIFY2(d->StatusText().startsWith("Stopped: unknown BDOS function 99"), qPrintable(d->StatusText()));
-    QVERIFY(d->State().fault);
-    QCOMPARE(d->ScreenText(), QStringLiteral("321hello"));
-
-    // Its size is kept for the next time.
-    d->resize(900, 640);
-    d->close();
-    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
-    auto menu = window_->findChild<QAction*>(QStringLiteral("actDebug"));
-    QVERIFY(menu && window_->actions().contains(menu) && menu->text() == "Debug\tShift+F9");
-    menu->trigger();  // the right-click menu's Debug
-    d = window_->findChild<DebugWindow*>();
-    QVERIFY(d);
-    QCOMPARE(d->size(), QSize(900, 640));
-  }
-
-  // A program that runs for ever: Pause stops it, Stop ends it, Restart
-  // starts it again at its first statement.
-  void debuggerPauseStopRestart() {
-    using orvane::qt::DebugWindow;
-    QFile f(Path("spin.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("        LD A,7\nSPIN:   JR SPIN\n") > 0);
-    f.close();
-    Do("cpm");
-    Do("choose:" + Path("spin.z80"));
-    window_->DebugProgram();
-    DebugWindow* d = window_->findChild<DebugWindow*>();
-    QVERIFY(d);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
-    auto button = [d](const char* name) { return d->findChild<QPushButton*>(QLatin1String(name)); };
-    QVERIFY(!button("cmdPause")->isEnabled());
-    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
-    QVERIFY(d->Running() && button("cmdPause")->isEnabled() && !button("cmdStepInto")->isEnabled());
-    QCOMPARE(d->StatusText(), QStringLiteral("Running..."));
-    QTest::keyClick(d, Qt::Key_F6);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running(), 30000);
-    QVERIFY2(d->StatusText().startsWith("Paused at line 2"), qPrintable(d->StatusText()));
-    QCOMPARE(d->CurrentLine(), 2);
-    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
-    QTest::mouseClick(button("cmdDebugStop"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->State().ended, 30000);
-    QVERIFY(!button("cmdContinue")->isEnabled() && !button("cmdStepBack")->isEnabled());
-    QVERIFY(button("cmdRestart")->isEnabled());
-    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && !d->State().ended && d->CurrentLine() == 1, 30000);
-    QVERIFY(button("cmdStepInto")->isEnabled());
-    // A byte changed in the memory view: LD A,7 becomes LD A,9.
-    auto memory = d->findChild<QTableView*>(QStringLiteral("tblMemory"));
-    auto goTo = d->findChild<QLineEdit*>(QStringLiteral("txtGoTo"));
-    QTest::keyClicks(goTo, QStringLiteral("spin"));
-    QTest::keyClick(goTo, Qt::Key_Return);
-    QCOMPARE(memory->currentIndex().row() * 16 + memory->currentIndex().column(), 0x0102);
-    QCOMPARE(memory->currentIndex().data().toString(), QStringLiteral("18"));  // JR
-    QVERIFY(!memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("xyz")));
-    QVERIFY(memory->model()->setData(memory->model()->index(0x10, 1), QStringLiteral("09")));
-    QTest::keyClick(d, Qt::Key_F11);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
-    QCOMPARE(d->State().registers.af >> 8, 9);
-    // Run to the selected line (Ctrl+F10), from the start again.
-    QTest::mouseClick(button("cmdRestart"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    source->selectRow(d->RowOfLine(2));
-    QTest::keyClick(d, Qt::Key_F10, Qt::ControlModifier);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
-    QCOMPARE(d->State().registers.pc, 0x0102);
-    // Closed while it runs: the worker ends with the window.
-    QTest::mouseClick(button("cmdContinue"), Qt::LeftButton);
-    d->close();
-    QTRY_VERIFY(!window_->findChild<DebugWindow*>());
-  }
-
+#if ORVANE_HAVE_RUNNER
   // Writes a source into the test's folder and opens the debugger on it.
   orvane::qt::DebugWindow* DebugSource(const QString& name, const QByteArray& text) {
     QFile f(Path(name));
@@ -1065,175 +737,6 @@ class WindowTest : public QObject {
     QAbstractItemView* view = ViewAt(source, at, &local);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, local);
     return view->indexAt(local).column();
-  }
-
-  // The Runs column beside T-states counts how often each statement has run
-  // in the session; with "Shade lines run" on (kept in the settings) the
-  // statements that have run are shaded. Step Back takes a run off again.
-  void debuggerRuns() {
-    using orvane::qt::DebugWindow;
-    DebugWindow* d = DebugSource("r.z80", "START:  LD B,3\nLOOP:   NOP\n        DJNZ LOOP\n        RET\nNEVER:  NOP\n");
-    QVERIFY(d);
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    QCOMPARE(source->horizontalHeaderItem(3)->text() + '|' + source->horizontalHeaderItem(4)->text(),
-             QStringLiteral("T-states|Runs"));
-    auto runs = [&] {
-      QStringList counts;
-      for (int line = 1; line <= 5; ++line) counts << source->item(d->RowOfLine(line), 4)->text();
-      return counts.join(' ');
-    };
-    auto shaded = [&] {
-      QStringList marks;
-      for (int line = 1; line <= 5; ++line) {
-        const QBrush b = source->item(d->RowOfLine(line), 2)->background();
-        marks << (line == d->CurrentLine() ? "c" : b.style() == Qt::NoBrush ? "-" : "s");
-      }
-      return marks.join(' ');
-    };
-    auto* shade = d->findChild<QCheckBox*>(QStringLiteral("chkShadeRun"));
-    QVERIFY(shade && shade->isChecked());
-    QCOMPARE(runs(), QStringLiteral("    "));
-    auto click = [d](const char* name) {
-      auto* b = d->findChild<QPushButton*>(QLatin1String(name));
-      QVERIFY2(b && b->isEnabled(), name);
-      QTest::mouseClick(b, Qt::LeftButton);
-    };
-    click("cmdStepInto");
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
-    QCOMPARE(runs(), QStringLiteral("1    "));
-    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
-    click("cmdStepInto");
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 3, 30000);
-    click("cmdStepBack");
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 2, 30000);
-    QCOMPARE(runs(), QStringLiteral("1    "));
-    QCOMPARE(shaded(), QStringLiteral("s c - - -"));
-    click("cmdStepBack");
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 1, 30000);
-    QCOMPARE(runs(), QStringLiteral("    "));
-    QCOMPARE(shaded(), QStringLiteral("c - - - -"));
-    click("cmdContinue");
-    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
-    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
-    QCOMPARE(shaded().replace('c', 's'), QStringLiteral("s s s s -"));
-    // Off: nothing shaded, the counts stay; the choice is kept.
-    shade->click();
-    QCOMPARE(shaded().replace('c', '-'), QStringLiteral("- - - - -"));
-    QCOMPARE(runs(), QStringLiteral("1 3 3 1 "));
-    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("shadeRun")).toBool(), false);
-  }
-
-  // Save Profile... and Save Coverage... write the run so far beside the
-  // source by default, while the program is stopped. The figures are counted
-  // by hand: LD B,3 7, NOP 4, DJNZ 13 taken / 8 not, RET 10 T-states.
-  void debuggerSavesProfileAndCoverage() {
-    using orvane::qt::DebugWindow;
-    DebugWindow* d = DebugSource("p.z80", "START:  LD B,3\nLOOP:   NOP\n        DJNZ LOOP\n        RET\nNEVER:  NOP\n");
-    QVERIFY(d);
-    QStringList asked;
-    QString answer;
-    d->saveDialog = [&](const QString& caption, const QString& suggested, const QString&) {
-      asked << caption + '|' + suggested;
-      return answer;
-    };
-    auto* save = d->findChild<QPushButton*>(QStringLiteral("cmdSave"));
-    auto* profile = d->findChild<QAction*>(QStringLiteral("actSaveProfile"));
-    auto* coverage = d->findChild<QAction*>(QStringLiteral("actSaveCoverage"));
-    QVERIFY(save && profile && coverage && save->menu());
-    QCOMPARE(profile->text() + '|' + coverage->text(), QStringLiteral("Save Profile...|Save Coverage..."));
-    auto step = [d](int line) {
-      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdStepInto")), Qt::LeftButton);
-      return QTest::qWaitFor([d, line] { return !d->Running() && d->CurrentLine() == line; }, 30000);
-    };
-    // LD B,3; NOP; DJNZ taken; NOP: 4 instructions, 7 + 4 + 13 + 4 T-states.
-    QVERIFY(step(2) && step(3) && step(2) && step(3));
-    auto read = [](const QString& path) {
-      QFile f(path);
-      return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QStringLiteral("(none)");
-    };
-    auto lines = [&](const QString& path, const QString& prefix) {
-      QStringList found;
-      for (const QString& l : read(path).split('\n'))
-        if (l.startsWith(prefix)) found << l;
-      return found.join(' ');
-    };
-    auto saved = [&](QAction* action, const QString& path, const QString& note) {
-      answer = path;
-      action->trigger();
-      return QTest::qWaitFor([&] { return d->StatusText().startsWith(note); }, 30000);
-    };
-    const QString prof = Path("p.prof"), info = Path("p.info");
-    QVERIFY2(saved(profile, prof, "Profile written to " + prof + "\n"), qPrintable(d->StatusText()));
-    QVERIFY2(saved(coverage, info, "Coverage written to " + info + "\n"), qPrintable(d->StatusText()));
-    QCOMPARE(asked, QStringList({"Save Profile|" + prof, "Save Coverage|" + info}));
-    QCOMPARE(lines(prof, "totals:"), QStringLiteral("totals: 4 28"));
-    // The source by its own path, wherever the window was started.
-    QCOMPARE(lines(prof, "fl="), "fl=" + Path("p.z80"));
-    QCOMPARE(lines(info, "SF:"), "SF:" + Path("p.z80"));
-    QCOMPARE(lines(info, "DA:"), QStringLiteral("DA:1,1 DA:2,2 DA:3,1 DA:4,0 DA:5,0"));
-    QCOMPARE(lines(info, "BRDA:"), QStringLiteral("BRDA:3,0,0,1 BRDA:3,0,1,0"));
-    QCOMPARE(d->CurrentLine(), 3);  // saving does not move the program
-
-    // Nowhere to write: the reason, and nothing else changes.
-    QVERIFY2(saved(profile, Path("none/p.prof"), "Profile not written: cannot write " + Path("none/p.prof")),
-             qPrintable(d->StatusText()));
-    // Cancelled: nothing written, nothing said.
-    const QString before = d->StatusText();
-    answer.clear();
-    QFile::remove(info);
-    coverage->trigger();
-    QCOMPARE(d->StatusText(), before);
-    QVERIFY(!QFile::exists(info));
-
-    // While the program runs the menu is off, and a save is refused.
-    QFile::remove(prof);
-    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QVERIFY(d->Running());
-    QVERIFY(!save->isEnabled() && !profile->isEnabled() && !coverage->isEnabled());
-    asked.clear();
-    answer = prof;
-    d->SaveRecord(orvane::DebugDriver::Record::kProfile);
-    QCOMPARE(d->StatusText(), QStringLiteral("The program is running: pause it to save the profile"));
-    QVERIFY(asked.isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
-    QVERIFY(!QFile::exists(prof));
-    // Ended: the whole run, 8 instructions and 7 + 3 x 4 + 2 x 13 + 8 + 10 T-states.
-    QVERIFY(save->isEnabled() && profile->isEnabled());
-    QVERIFY2(saved(profile, prof, "Profile written to " + prof + "\n"), qPrintable(d->StatusText()));
-    QVERIFY2(saved(coverage, info, "Coverage written to " + info + "\n"), qPrintable(d->StatusText()));
-    QCOMPARE(lines(prof, "totals:"), QStringLiteral("totals: 8 63"));
-    QCOMPARE(lines(info, "DA:"), QStringLiteral("DA:1,1 DA:2,3 DA:3,3 DA:4,1 DA:5,0"));
-    QCOMPARE(lines(info, "BRDA:"), QStringLiteral("BRDA:3,0,0,2 BRDA:3,0,1,1"));
-  }
-
-  // Debug after F9 on another file debugs the file the last run ran, not the
-  // session left open on the old one; Debug again on the same assembly brings
-  // that session back.
-  void debuggerFollowsTheLastRun() {
-    using orvane::qt::DebugWindow;
-    DebugWindow* a = DebugSource("a.z80", "  LD E,65\n  LD C,2\n  JP 5\n");
-    QVERIFY(a);
-    QCOMPARE(a->windowTitle(), QStringLiteral("Debug: a.z80"));
-    QFile f(Path("b.z80"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("  LD E,66\n  LD C,2\n  JP 5\n") > 0);
-    f.close();
-    Do("choose:" + Path("b.z80"));
-    window_->RunProgram();  // F9
-    auto* console = window_->findChild<orvane::qt::ConsoleWindow*>();
-    QVERIFY(console);
-    QTRY_VERIFY_WITH_TIMEOUT(console->Finished(), 30000);
-    QCOMPARE(console->ScreenText(), QStringLiteral("B"));
-    window_->DebugProgram();  // Shift+F9
-    QTRY_VERIFY_WITH_TIMEOUT(window_->findChildren<DebugWindow*>().size() == 1, 30000);
-    DebugWindow* b = window_->findChild<DebugWindow*>();
-    QCOMPARE(b->windowTitle(), QStringLiteral("Debug: b.z80"));
-    QTRY_VERIFY_WITH_TIMEOUT(!b->Running() && b->CurrentLine() == 1, 30000);
-    QTest::mouseClick(b->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(b->State().ended, 30000);
-    QCOMPARE(b->ScreenText(), QStringLiteral("B"));
-    window_->DebugProgram();  // the same assembly: the same session
-    QCOMPARE(window_->findChild<DebugWindow*>(), b);
-    QVERIFY(b->State().ended);
   }
 
   // The source pane stays where the user put it: a click in the margin sets
@@ -1295,43 +798,6 @@ class WindowTest : public QObject {
     QCOMPARE(across->value(), across->maximum());
   }
 
-  // The debugger's console draws what a VT52 or ADM-3A program prints as the
-  // run console does, by the same setting, in a box with a label.
-  void debuggerConsoleTerminal_data() {
-    QTest::addColumn<QString>("terminal");  // the setting
-    QTest::addColumn<QByteArray>("bytes");   // what the program prints, then it ends
-    QTest::addColumn<QString>("screen");
-    Rows("debuggerConsoleTerminal", [](const char* name, const QStringList& f) {
-      QTest::newRow(name) << f[0] << f[1].toLatin1() << f[2];
-    });
-  }
-  void debuggerConsoleTerminal() {
-    QFETCH(QString, terminal);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, screen);
-    // What the run console's box keeps.
-    QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(QStringLiteral("terminal"), terminal);
-    QByteArray text = "  LD DE,TEXT\n  LD C,9\n  JP 5\nTEXT:\n";
-    for (const char c : bytes + '$') text += "  DB " + QByteArray::number(c) + "\n";
-    auto* d = DebugSource("t.z80", text);
-    QVERIFY(d);
-    auto* box = d->findChild<QComboBox*>(QStringLiteral("cboTerminal"));
-    QVERIFY(box);
-    QCOMPARE(box->currentData().toString(), terminal);
-    bool labelled = false;
-    for (QLabel* l : d->findChildren<QLabel*>()) labelled = labelled || (l->buddy() == box && l->text() == "&Terminal:");
-    QVERIFY(labelled);
-    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
-    QCOMPARE(d->ScreenText(), screen);
-    // Changed in the box: the next start draws as ANSI, and the run console
-    // starts with the same choice.
-    box->setCurrentIndex(0);
-    emit box->activated(0);
-    QCOMPARE(QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).value(QStringLiteral("terminal")).toString(),
-             QStringLiteral("ansi"));
-  }
-
   // Where the debugger opens: beside the main window on its screen (rows.txt).
   void debuggerPlace_data() {
     QTest::addColumn<QRect>("screen");
@@ -1355,89 +821,7 @@ class WindowTest : public QObject {
     QVERIFY(screen.contains(place));
   }
 
-  // While the program runs the registers and the arrow are greyed (they are
-  // the last stop's); a watch marks the bytes that changed and no others;
-  // the end that follows a fault keeps the fault's reason.
-  void debuggerStaleAndFault() {
-    auto* d = DebugSource("f.z80",
-                          "START:  LD A,7\n"
-                          "        LD (THIRD),A\n"
-                          "        NOP\n"
-                          "        LD DE,BUF\n"
-                          "        LD C,10\n"
-                          "        CALL 5\n"
-                          "        LD C,99\n"
-                          "        CALL 5\n"
-                          "        RET\n"
-                          "COUNT:  DB 1\n        DB 2\nTHIRD:  DB 3\n        DB 4\n"
-                          "        DB 5\n        DB 6\n        DB 7\n        DB 8\n"
-                          "BUF:    DB 20\n");
-    QVERIFY(d);
-    auto watch = d->findChild<QLineEdit*>(QStringLiteral("txtWatch"));
-    QTest::keyClicks(watch, QStringLiteral("count"));
-    QTest::keyClick(watch, Qt::Key_Return);
-    QTreeWidgetItem* w = d->findChild<QTreeWidget*>(QStringLiteral("lstWatch"))->topLevelItem(0);
-    auto step = [d](int line) {
-      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdStepInto")), Qt::LeftButton);
-      return QTest::qWaitFor([d, line] { return !d->Running() && d->CurrentLine() == line; }, 30000);
-    };
-    auto changed = [w] {
-      QStringList bytes;
-      for (const QVariant& v : w->data(2, Qt::UserRole + 1).toList()) bytes << v.toString();
-      return bytes.join(',');
-    };
-    QVERIFY(step(2));
-    QVERIFY(step(3));
-    QCOMPARE(w->text(2), QStringLiteral("01 02 07 04 05 06 07 08  ........"));
-    QCOMPARE(changed(), QStringLiteral("2"));
-    QVERIFY(step(4));
-    QCOMPARE(changed(), QString());
-    // Running, waiting for a line: what is shown is the last stop's.
-    // Grey: neither the text's colour nor the red of a change.
-    auto greyed = [d](const QTableWidgetItem* item) {
-      const QColor c = item->foreground().color();
-      return item->foreground().style() != Qt::NoBrush && c.red() == c.green() && c.green() == c.blue() &&
-             c != d->palette().color(QPalette::Text);
-    };
-    QVERIFY(!greyed(RegisterValue(d, "PC")) && !greyed(RegisterValue(d, "IX")));
-    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QVERIFY(d->Running());
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    QTableWidgetItem* arrow = source->item(d->RowOfLine(4), 0);
-    QVERIFY(greyed(RegisterValue(d, "PC")) && greyed(RegisterValue(d, "IX")));
-    QVERIFY(w->foreground(2).color() != d->palette().color(QPalette::Text) && changed().isEmpty());
-    QVERIFY2(arrow->data(Qt::AccessibleTextRole).toString().contains("running"),
-             qPrintable(arrow->data(Qt::AccessibleTextRole).toString()));
-    QWidget* console = d->findChild<QWidget*>(QStringLiteral("console"));
-    QTest::keyClicks(console, QStringLiteral("hi"));
-    QTest::keyClick(console, Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(!d->Running() && d->CurrentLine() == 8, 30000);
-    QVERIFY(d->State().fault);
-    QVERIFY(!greyed(RegisterValue(d, "PC")) && !greyed(RegisterValue(d, "IX")));
-    QCOMPARE(d->StatusText(), QStringLiteral("Stopped: unknown BDOS function 99 at 0110H, line 8"));
-    QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("cmdContinue")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->State().ended, 30000);
-    QCOMPARE(d->StatusText(), QStringLiteral("Exited with status 3 after: unknown BDOS function 99 at 0110H, line 8"));
-  }
 #endif
-
-  void settings_data() {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("restored");  // format|box|height|dialog folder
-    QTest::newRow("nothing stored") << QStringList{} << "hex|off|3000|";
-    QTest::newRow("CP/M, box, folder") << QStringList{"cpm", "listing", "choose:/d/demo.z80"} << "cpm|on|6780|/d";
-    QTest::newRow("dropped, box off again") << QStringList{"listing", "listing", "drop:/w/p.asm"} << "hex|off|3000|/w";
-  }
-  void settings() {
-    QFETCH(QStringList, steps);
-    QFETCH(QString, restored);
-    for (const QString& s : steps) Do(s);
-    Open();
-    const QStringList state{Button(QStringLiteral("optCPMcom"))->isChecked() ? "cpm" : "hex",
-                            Box()->isVisible() ? "on" : "off", QString::number(HeightTwips()), window_->DialogFolder()};
-    QCOMPARE(state.join('|'), restored);
-    QCOMPARE(QFile::exists(Path(QStringLiteral("settings/Orvane/orvane.conf"))), !steps.isEmpty());
-  }
 };
 
 QTEST_MAIN(WindowTest)
