@@ -41,6 +41,8 @@ out_is 'sbc-acia: ROM 0000H-1FFFH, RAM 8000H-FFFFH, 68B50 ACIA at 80H\nsbc-sio: 
 begin "a .com is refused with advice"
 printf '\0' >prog.com; runb --board sbc-acia prog.com
 status_is 2; has "prog.com: a .com is a CP/M program, started at 0100H by CP/M; run it without --board"
+mkdir -p d; runb --board sbc-acia --dir d prog.com
+status_is 2; has "orvane-run: --dir is for CP/M programs; a board has no disk or list device"
 
 begin "an unknown board"
 printf ':00000001FF\n' >p.hex; runb --board nosuch p.hex
