@@ -38,8 +38,30 @@ out_is() { if cmp -s "$base/out" <(printf -- "$1"); then ok; else fail "standard
 file_is() { # file_is FILE PRINTF-FORMAT: the exact bytes
   if cmp -s "$1" <(printf -- "$2"); then ok; else fail "$1 differs: $(head -c 200 "$1" 2>&1 | od -c | head -4)"; fi
 }
+file_as() { cmp -s "$1" "$DATA/$2" && ok || fail "$1 is not $2: $(diff "$1" "$DATA/$2" 2>&1 | head -5)"; }  # file_as FILE GOLDEN
 files_are() { check "$(ls -A | sort | tr '\n' ' ')" "$( (($#)) && printf '%s\n' "$@" | sort | tr '\n' ' ')" "files"; }
 
+# fields N LINE: the array f of LINE's fields, split at " | " and trimmed ("-"
+# an empty one); a line without N fields fails.
+fields() {
+  local rest=$2 s
+  f=()
+  while :; do
+    s=${rest%% | *}; s=${s#"${s%%[! ]*}"}; s=${s%"${s##*[! ]}"}; [ "$s" = - ] && s=''
+    f+=("$s"); [[ $rest == *" | "* ]] || break; rest=${rest#* | }
+  done
+  [ ${#f[@]} -eq "$1" ] || { fail "row with ${#f[@]} fields: $2"; return 1; }
+}
+# text_is FILE CELL: FILE holds what a row's cell says: "*" anything, @NAME the
+# bytes of DATA/NAME, $NAME the printf format in that variable, else a printf format.
+text_is() {
+  case $2 in
+    '*') ;;
+    @*) file_as "$1" "${2#@}" ;;
+    \$*) local v=${2#\$}; file_is "$1" "${!v}" ;;
+    *) file_is "$1" "$2" ;;
+  esac
+}
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
