@@ -6,7 +6,7 @@
 ASM=$(realpath "$1") VERSION=$2 DATA=$(realpath "$(dirname "$0")") GOLDEN=$(realpath "$(dirname "$0")/../golden/cases")
 . "$(dirname "$0")/lib.sh"
 rows() { grep -v -e '^#' -e '^$' "$DATA/$1"; }  # rows FILE: the rows of a table here
-for t in rows.txt hex_end.txt warning_order.txt usage_names.txt option_values.txt columns.txt max_errors.txt; do
+for t in hex_end.txt warning_order.txt usage_names.txt option_values.txt columns.txt max_errors.txt; do
   [ -n "$(rows $t 2>/dev/null)" ] || fail "no rows in $t"
 done
 
@@ -16,12 +16,7 @@ cpmlst='0100  01                    DB      1               \r\n0101  3412      
 cpmbox='0100 01                  DB    1               \r\n0101 3412                DW    4660            \r\n0103 0000                END                   \r\n'
 hex=':1000000001341200000000000000000000000000A9\r\n:00000001FF\r\n'
 
-while IFS= read -r line; do  # the rows of rows.txt (its header gives the format)
-  fields 7 "$line" || continue
-  begin "${f[0]}"; eval "${f[1]}"; eval "run ${f[2]}"
-  [ "${f[3]}" = '*' ] || status_is "${f[3]}"
-  text_is "$base/out" "${f[4]}"; text_is "$base/err" "${f[5]}"; eval "${f[6]}"
-done < <(rows rows.txt)
+run_rows rows.txt
 
 begin "default paths replace or append the extension"
 mkdir sub.d

@@ -62,6 +62,20 @@ text_is() {
     *) file_is "$1" "$2" ;;
   esac
 }
+# run_rows FILE [COMMAND]: the rows of DATA/FILE (NAME | SETUP | ARGUMENTS | STATUS
+# | STDOUT | STDERR | CHECKS; tests/cli/rows.txt explains them), each run as
+# COMMAND ARGUMENTS (run unless given) in a case of its own; a missing or
+# empty FILE fails.
+run_rows() {
+  local rows line
+  rows=$(grep -v -e '^#' -e '^$' "$DATA/$1") && [ -n "$rows" ] || fail "no rows in $1"
+  while IFS= read -r line; do
+    fields 7 "$line" || continue
+    begin "${f[0]}"; eval "${f[1]}"; eval "${2:-run} ${f[2]}"
+    [ "${f[3]}" = '*' ] || status_is "${f[3]}"
+    text_is "$base/out" "${f[4]}"; text_is "$base/err" "${f[5]}"; eval "${f[6]}"
+  done <<<"$rows"
+}
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
