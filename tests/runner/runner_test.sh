@@ -4,6 +4,7 @@
 #   runner_test.sh ORVANE_ASM ORVANE_RUN
 ASM=$(realpath "$1") RUN=$(realpath "$2") DATA=$(realpath "$(dirname "$0")")
 . "$DATA/../cli/lib.sh"
+rows() { grep -v -e '^#' -e '^$' "$DATA/$1" || echo "no rows in $1|"; }  # a row that cannot pass when there are none
 set -f  # arguments such as *.* go to the program as they are
 has() { grep -qF -- "$1" "$base/err" && ok || fail "standard error lacks [$1]: $(head -c 300 "$base/err")"; }
 size_is() { check "$(stat -c %s "$1" 2>&1)" "$2" "size of $1"; }
@@ -46,7 +47,7 @@ while IFS= read -r line; do
   runz $opts prog.com $args
   status_is "${f[5]}"; out_is "${f[6]}"
   eval "${f[7]}"
-done <"$DATA/rows.txt"
+done < <(rows rows.txt)
 
 fsize='' closeout='' closein='' inns=''
 begin "a console whose reader has gone ends the run with an error, not with SIGPIPE"
@@ -60,24 +61,14 @@ while IFS='|' read -r src want; do
   assemble "$src"
   "$RUN" --verbose prog.com <"$base/empty" >both 2>&1
   check "$(od -An -c both | tr -s ' ')" "$(printf -- "$want" | od -An -c | tr -s ' ')" "[$src]"
-done <<'ROWS'
-LD E,65 / LD C,2 / CALL 5 / HALT|A\norvane-run: HALT at 0107H\n
-LD E,65 / LD C,2 / CALL 5 / LD E,13 / LD C,2 / CALL 5 / LD E,10 / LD C,2 / CALL 5 / HALT|A\r\norvane-run: HALT at 0115H\n
-LD E,65 / LD C,2 / CALL 5 / LD C,45 / CALL 5 / LD E,66 / LD C,2 / CALL 5 / RET|A\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)\nB
-ROWS
+done <<<"$(rows stops.txt)"
 
 begin "the program file: as given, in any case, without .com"
 assemble 'LD E,65 / LD C,2 / JP 5'
 mkdir sub; mv prog.com sub/test.com
 while IFS='|' read -r name want; do
   runz "$name"; check "$status/$(cat "$base/out")" "$want" "orvane-run $name (stderr: $(head -c 200 "$base/err"))"
-done <<'ROWS'
-sub/test.com|0/A
-sub/TEST.COM|0/A
-sub/Test|0/A
-sub/test|0/A
-sub/TEST.C|2/
-ROWS
+done <<<"$(rows names.txt)"
 cp sub/test.com sub/TEST; runz sub/TEST; check "$status" 0 "TEST, a file of that name"
 
 begin "a terminal in raw mode while a program reads keys, restored when a signal ends the run"
