@@ -6,7 +6,7 @@
 ASM=$(realpath "$1") VERSION=$2 DATA=$(realpath "$(dirname "$0")") GOLDEN=$(realpath "$(dirname "$0")/../golden/cases")
 . "$(dirname "$0")/lib.sh"
 rows() { grep -v -e '^#' -e '^$' "$DATA/$1"; }  # rows FILE: the rows of a table here
-for t in hex_end.txt warning_order.txt usage_names.txt option_values.txt columns.txt max_errors.txt; do
+for t in unusable.txt hex_end.txt warning_order.txt usage_names.txt option_values.txt columns.txt max_errors.txt; do
   [ -n "$(rows $t 2>/dev/null)" ] || fail "no rows in $t"
 done
 
@@ -33,14 +33,12 @@ run --version; status_is 0; check "$(head -1 "$base/out")" "orvane-asm $VERSION"
 
 begin "usage errors and unusable paths: status 2, nothing written"
 put prog.z80 "$good"; mkdir adir; ln -s prog.z80 link.LST; put x.LST "$good"; put y.HEX "$good"; put z.com "$good"
-for args in "" "--bogus prog.z80" "prog.z80 -l" "prog.z80 -o" "prog.z80 other.z80" "missing.z80" \
-            "-o nodir/p.HEX prog.z80" "-l nodir/p.LST prog.z80" "-o prog.z80/p.HEX prog.z80" "-l adir prog.z80" \
-            "-l prog.z80 prog.z80" "-o ./prog.z80 prog.z80" "--cpm -o $PWD/prog.z80 prog.z80" "-l link.LST prog.z80" \
-            "-l ../w/prog.z80 ./prog.z80" "-l same -o same prog.z80" "x.LST" "y.HEX" "--cpm z.com"; do
-  run $args; status_is 2; out_is ''
+while IFS= read -r args; do
+  [ "$args" = - ] && args=''
+  eval "run $args"; status_is 2; out_is ''
   check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
   files_are adir link.LST prog.z80 x.LST y.HEX z.com; file_is prog.z80 "$good"; file_is x.LST "$good"
-done
+done < <(rows unusable.txt)
 run -o nodir/p.HEX prog.z80; check "$(grep -c nodir/p.HEX "$base/err")" 1 "the path in the message"
 [ -L link.LST ] && ok || fail "the link was replaced"
 

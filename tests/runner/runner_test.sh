@@ -4,7 +4,10 @@
 #   runner_test.sh ORVANE_ASM ORVANE_RUN
 ASM=$(realpath "$1") RUN=$(realpath "$2") DATA=$(realpath "$(dirname "$0")")
 . "$DATA/../cli/lib.sh"
-rows() { grep -v -e '^#' -e '^$' "$DATA/$1" || echo "no rows in $1|"; }  # a row that cannot pass when there are none
+rows() { grep -v -e '^#' -e '^$' "$DATA/$1"; }  # rows FILE: the rows of a table here
+for t in rows.txt stops.txt names.txt refused.txt run_outputs.txt asm_outputs.txt; do
+  [ -n "$(rows $t 2>/dev/null)" ] || fail "no rows in $t"
+done
 set -f  # arguments such as *.* go to the program as they are
 has() { grep -qF -- "$1" "$base/err" && ok || fail "standard error lacks [$1]: $(head -c 300 "$base/err")"; }
 size_is() { check "$(stat -c %s "$1" 2>&1)" "$2" "size of $1"; }
@@ -158,33 +161,31 @@ file_is outdir/x.txt keep; check "$(stat -c %a outdir/x.txt)" 644 "mode of outdi
 begin "bad command lines and programs: status 2"
 assemble 'RET'; printf '%064767d' 0 >big.com; mkdir d
 long=$(printf 'x%.0s' {1..127})
-for args in "" "--bogus prog.com" "--max-tstates" "--max-tstates 0 prog.com" "--max-tstates 9x prog.com" \
-            "missing.com" "d" "big.com" "--dir nowhere prog.com" "--trace nowhere/t prog.com" "prog.com $long"; do
-  runz $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [${args:0:40}]"
-done
+while IFS= read -r args; do
+  [ "$args" = - ] && args=''
+  eval "runz $args"; status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [${args:0:40}]"
+done < <(rows refused.txt)
 runz big.com; has 'big.com: the program is 64767 bytes; at most 64766 fit between 0100H and the stack at FDFEH'
 
 begin "--trace and --list never over an input, the console or each other; nothing written first"
 assemble 'LD E,65 / LD C,2 / CALL 5 / RET'; cp prog.com keep.com
-for args in "--trace prog.com prog.com" "--list prog.com prog.com" "--trace t.txt --list t.txt prog.com" \
-            "--trace - prog.com" "--list - prog.com" "--trace out.txt prog.com" "--list in.txt prog.com"; do
+while IFS= read -r args; do
   rm -f t.txt; put in.txt 'input'; put out.txt 'earlier'
   ( exec "$RUN" $args <in.txt >out.txt 2>"$base/err" ); status=$?
   status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [$args]"
   cmp -s prog.com keep.com && ok || fail "[$args] wrote over the program"
   file_is in.txt 'input'; file_is out.txt ''; check "$(ls t.txt 2>&1)" "ls: cannot access 't.txt': No such file or directory" "[$args] made t.txt"
-done
+done < <(rows run_outputs.txt)
 has "orvane-run: --list in.txt: standard output is the program's console; the list cannot go there"
 rm in.txt keep.com
 cp "$DATA/tail.z80" prog.z80; cp prog.z80 keep.z80
-for args in "--trace prog.z80" "--list prog.z80" "--trace prog.com" "--trace prog.LST" "-l t.LST --list t.LST" \
-            "--trace t.txt --list t.txt" "-l out.txt" "--xref out.txt" "--trace -"; do
+while IFS= read -r args; do
   rm -f prog.com prog.LST; put out.txt 'earlier'
   ( exec "$ASM" --run $args prog.z80 <"$base/empty" >out.txt 2>"$base/err" ); status=$?
   status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
   cmp -s prog.z80 keep.z80 && ok || fail "[$args] wrote over the source"
   files_are keep.z80 out.txt prog.z80; file_is out.txt ''
-done
+done < <(rows asm_outputs.txt)
 ( exec "$ASM" --run -l out.txt prog.z80 <"$base/empty" >out.txt 2>"$base/err" )
 has "orvane-asm: with --run, out.txt is the program's console; no output may go there"
 
