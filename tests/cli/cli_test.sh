@@ -6,6 +6,9 @@
 ASM=$(realpath "$1") VERSION=$2 DATA=$(realpath "$(dirname "$0")") GOLDEN=$(realpath "$(dirname "$0")/../golden/cases")
 . "$(dirname "$0")/lib.sh"
 rows() { grep -v -e '^#' -e '^$' "$DATA/$1"; }  # rows FILE: the rows of a table here
+for t in unusable.txt hex_end.txt warning_order.txt usage_names.txt option_values.txt columns.txt max_errors.txt; do
+  [ -n "$(rows $t 2>/dev/null)" ] || fail "no rows in $t"
+done
 
 good='  DB 1\n  DW 4660\n  END\n'
 hexlst='0000  01                    DB      1               \r\n0001  3412                  DW      4660            \r\n0003  @ 0000                END                     \r\n'
@@ -13,22 +16,7 @@ cpmlst='0100  01                    DB      1               \r\n0101  3412      
 cpmbox='0100 01                  DB    1               \r\n0101 3412                DW    4660            \r\n0103 0000                END                   \r\n'
 hex=':1000000001341200000000000000000000000000A9\r\n:00000001FF\r\n'
 
-begin "a clean program: default outputs beside the source"
-put prog.z80 "$good"; umask 022; run prog.z80
-status_is 0; out_is ''
-err_is 'orvane-asm: no errors; 3 bytes at 0000H-0002H; listing prog.LST, object prog.HEX\n'
-file_is prog.LST "prog.z80\r\n$hexlst"; file_is prog.HEX "$hex"; files_are prog.z80 prog.LST prog.HEX
-check "$(stat -c %a prog.LST prog.HEX | tr '\n' ' ')" "644 644 " "modes of new files"
-
-begin "the last format option wins"
-put prog.z80 "$good"; mkdir out
-run --hex -l out/a.txt --cpm -o out/b.bin prog.z80
-status_is 0; file_is out/a.txt "prog.z80\r\n$cpmlst"; file_is out/b.bin '\001\064\022'; files_are prog.z80 out
-run --cpm --hex prog.z80; status_is 0; file_is prog.HEX "$hex"
-
-begin "--screen prints the listing box to standard output"
-put prog.z80 "$good"; run --cpm --screen prog.z80
-status_is 0; out_is "$cpmbox"; file_is prog.LST "prog.z80\r\n$cpmlst"; file_is prog.com '\001\064\022'
+run_rows rows.txt
 
 begin "default paths replace or append the extension"
 mkdir sub.d
@@ -39,27 +27,18 @@ for row in "prog prog.LST prog.HEX" "my.prog.asm my.prog.LST my.prog.HEX" "sub.d
   put "$src" "$good"; run $opt "$src"; status_is 0; [ -f "$2" ] && [ -f "$3" ] && ok || fail "no $2 or $3 for $src"
 done
 
-begin "errors: status 1, one line per message, the files still written"
-put prog.z80 '  DB 1\n  FOO\nTWO DW UNDEF\nTWO DW UNDEF2\n'; run prog.z80
-status_is 1; out_is ''
-err_is 'prog.z80:2:3: error: Undefined Opcode\n    2 |   FOO\n      |   ^~~\nprog.z80:3:8: error: Undefined Symbol Referenced\n    3 | TWO DW UNDEF\n      |        ^~~~~\nprog.z80:4:1: error: Duplicate Label\n    4 | TWO DW UNDEF2\n      | ^~~\nprog.z80:4:1: note: TWO is defined first on line 3; a label is defined once\nprog.z80:4:8: error: Undefined Symbol Referenced\n    4 | TWO DW UNDEF2\n      |        ^~~~~~\norvane-asm: 4 errors in 3 statements; 5 bytes at 0000H-0004H; listing prog.LST, object prog.HEX\n'
-file_is prog.LST 'prog.z80\r\n0000  01                    DB      1               \r\n0001                        FOO                     \r\nUndefined Opcode\r\n0001  0000      TWO         DW      UNDEF           \r\nUndefined Symbol Referenced\r\n0003  0000      TWO         DW      UNDEF2          \r\nDuplicate LabelUndefined Symbol Referenced\r\n'
-file_is prog.HEX ':1000000001000000000000000000000000000000EF\r\n:00000001FF\r\n'
-
 begin "help and version"
 for opt in --help -h; do run $opt; status_is 0; check "$(head -1 "$base/out")" "usage: orvane-asm [--hex | --cpm] [-l LISTING] [-o OBJECT] [--screen] [--xref FILE] [--symbols FILE]" "$opt"; done
 run --version; status_is 0; check "$(head -1 "$base/out")" "orvane-asm $VERSION" "--version"; files_are
 
 begin "usage errors and unusable paths: status 2, nothing written"
 put prog.z80 "$good"; mkdir adir; ln -s prog.z80 link.LST; put x.LST "$good"; put y.HEX "$good"; put z.com "$good"
-for args in "" "--bogus prog.z80" "prog.z80 -l" "prog.z80 -o" "prog.z80 other.z80" "missing.z80" \
-            "-o nodir/p.HEX prog.z80" "-l nodir/p.LST prog.z80" "-o prog.z80/p.HEX prog.z80" "-l adir prog.z80" \
-            "-l prog.z80 prog.z80" "-o ./prog.z80 prog.z80" "--cpm -o $PWD/prog.z80 prog.z80" "-l link.LST prog.z80" \
-            "-l ../w/prog.z80 ./prog.z80" "-l same -o same prog.z80" "x.LST" "y.HEX" "--cpm z.com"; do
-  run $args; status_is 2; out_is ''
+while IFS= read -r args; do
+  [ "$args" = - ] && args=''
+  eval "run $args"; status_is 2; out_is ''
   check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
   files_are adir link.LST prog.z80 x.LST y.HEX z.com; file_is prog.z80 "$good"; file_is x.LST "$good"
-done
+done < <(rows unusable.txt)
 run -o nodir/p.HEX prog.z80; check "$(grep -c nodir/p.HEX "$base/err")" 1 "the path in the message"
 [ -L link.LST ] && ok || fail "the link was replaced"
 
@@ -123,18 +102,9 @@ perl -e 'srand(7); print map { chr(int(rand(256))) } 1 .. 4194304' >g.z80; run -
 [ "$status" -le 1 ] && ok || fail "garbage: status $status"
 sent=$(grep -o '; [0-9]* byte' "$base/err" | tr -dc '0-9'); check "$(stat -c %s g.com)" "${sent:-0}" "garbage: image size and bytes sent"
 
-begin "warnings and notes as compilers print them, beside a listing that does not change"
-cp "$GOLDEN/warnings.z80" .
-for f in cpm hex; do
-  run --$f --color=never warnings.z80; status_is 1
-  cmp -s "$base/err" "$DATA/warnings.$f.err" && ok || fail "$f messages: $(diff "$base/err" "$DATA/warnings.$f.err" | head -5)"
-done
-run --cpm -w warnings.z80; status_is 1; check "$(grep -c warning: "$base/err")" 0 "-w"
+begin "warnings coloured on a terminal unless NO_COLOR is set"
 put w.z80 '  DB 300\n'
-run -Wno-truncation -Werror w.z80; status_is 0; err_is 'orvane-asm: no errors; 1 byte at 0000H; listing w.LST, object w.HEX\n'
-put g.z80 '  DB 1\n  ORG &H100\n'; run --cpm g.z80; grep -q 'off by 1 byte \[' "$base/err" && ok || fail "one byte"
-run --color=always w.z80; grep -q $'\e\[1;35mwarning:' "$base/err" && ok || fail "--color=always"
-for nc in "" 1; do  # on a terminal, coloured unless NO_COLOR is set
+for nc in "" 1; do
   NO_COLOR=$nc script -qec "$ASM w.z80" "$base/tty" >"$base/out" <"$base/empty"
   check "$(grep -c $'\e\[1;35mwarning:' "$base/tty")" "$([ -z "$nc" ] && echo 1 || echo 0)" "terminal, NO_COLOR=$nc"
 done
@@ -149,20 +119,6 @@ status_is 0; out_is ':10000000CDB401F401000000000000000000000079\r\n:00000001FF\
 cp "$GOLDEN/decisions.z80" .; run --xref d.xref decisions.z80
 check "$(tr -d '\r' <d.xref | grep -c -e '^THREE  *line 6, first on line 5$' -e '^UNDEF  *4$')" 2 "undefined and twice-defined names in the cross-reference"
 
-begin "several messages on one line come out in the order of their columns"
-# The warning at column 12 is found first, the error at column 6 is printed first.
-put o.z80 '  DB "Type a line: $"\n'; run -q o.z80
-status_is 1
-err_is 'o.z80:1:6: error: Undefined Symbol Referenced\n    1 |   DB "Type a line: $"\n      |      ^~~~~\no.z80:1:6: note: DB emits one byte, and a text goes in DS; DS takes a text without blanks or commas: a blank is written DB 32, a comma DB 44; for this text write DS "Type" / DB 32 / DS "a" / DB 32 / DS "line:" / DB 32 / DS "$", one statement a line (the letters come out in upper case, as every line is read)\no.z80:1:12: warning: only the first operand is assembled: DB takes one byte [-Wextra-operand]\n    1 |   DB "Type a line: $"\n      |            ^\n'
-file_is o.LST 'o.z80\r\n0000  00                    DB      "TYPE,A         LINE: $"\r\nUndefined Symbol Referenced\r\n'
-
-begin "-Werror: a warning is printed and counted as an error"
-put w.z80 '  DB 300\n'; run -Werror w.z80; status_is 1
-err_is 'w.z80:1:6: error: 300 does not fit in a byte; 44 (2CH) assembled [-Werror=truncation]\n    1 |   DB 300\n      |      ^~~\norvane-asm: 1 error in 1 statement; 1 byte at 0000H; listing w.LST, object w.HEX\n'
-put e.z80 '  DB 300\n  DB UNDEF,2\n  NOP\n'; run -Werror e.z80; status_is 1
-check "$(tail -1 "$base/err")" "orvane-asm: 3 errors in 2 statements; 3 bytes at 0000H-0002H; listing e.LST, object e.HEX" "an error and a warning on one line"
-check "$(grep -c -e '^e.z80:[0-9:]* warning:' "$base/err")" 0 "no warning: left"
-
 begin "warning options act in order"
 put w.z80 '  DB 300\n  NOP 5\n  LD A,(IX+200)\n'
 while IFS='|' read -r args want; do
@@ -176,7 +132,6 @@ names='the warnings are extra-operand, truncation, label-semicolon, cpm-org-gap,
 while IFS='|' read -r args want; do
   eval "run $args"; status_is 2; check "$(head -1 "$base/err")" "orvane-asm: ${want//NAMES/$names}" "[$args]"; files_are w.z80
 done < <(rows usage_names.txt)
-run --xref - w.z80; status_is 0; check "$(head -c 6 "$base/out")" "SYMBOL" "--xref - alone goes to standard output"
 
 begin "an option's value after '=' or as the next argument, as getopt_long takes them"
 put w.z80 '  LD A,300\nX EQU 5\n'
@@ -187,13 +142,6 @@ while IFS='|' read -r joined apart; do
   cmp -s "$base/joined" "$base/apart" && ok || fail "[$joined] and [$apart] differ"
   [ -s "$base/joined" ] && ok || fail "[$joined] wrote nothing"
 done < <(rows option_values.txt)
-run --color w.z80; grep -q $'\e\[' "$base/err" && ok || fail "--color alone means always"
-
-begin "-- ends the options; -q leaves out the summary"
-put ./-odd.z80 '  DB 1\n'; run -- -odd.z80; status_is 0; files_are -odd.z80 -odd.LST -odd.HEX
-put w.z80 '  DB 1\n'; run -q w.z80; status_is 0; err_is ''; run --quiet --cpm w.z80; status_is 0; err_is ''; file_is w.com '\001'
-put w.z80 '  DB 300\n  DB UNDEF\n'; run -q w.z80; status_is 1; check "$(grep -c orvane-asm: "$base/err")" 0 "-q on failure"
-check "$(grep -c -e ': warning: ' -e ': error: ' "$base/err")" 2 "the messages stay"
 
 begin "columns count UTF-8 characters, in the location and under the caret"
 while IFS='|' read -r line where caret; do
@@ -205,18 +153,6 @@ done < <(rows columns.txt)
 begin "the margin grows for line numbers of 6 digits and more"
 perl -e 'print "\n" x 99998, "  LD A,300\n", "  LD A,301\n"' >m.z80; run m.z80
 check "$(sed -n '2p;3p;5p;6p' "$base/err" | tr '\n' '|')" "99999 |   LD A,300|      |        ^~~|100000 |   LD A,301|       |        ^~~|" "quoted lines and carets"
-
-begin "bytes past 64K without any ORG: the wrap and the overlap, each said once"
-perl -e 'print "  DS \x27ABCDEFGHIJKLMNOP\x27\n" x 4097' >big.z80; run big.z80
-check "$(grep -c 'warning:' "$base/err")" 2 "warnings"
-grep -q '^big.z80:4097:3: warning: the addresses run past FFFFH and start again at 0000H: these 16 bytes land at 0000H-000FH \[-Waddress-wrap\]$' "$base/err" && ok || fail "address-wrap: $(grep warning: "$base/err")"
-grep -q '^big.z80:4097:3: warning: 16 bytes from 0000H were written before; a loader keeps what comes last in the file \[-Whex-overlap\]$' "$base/err" && ok || fail "hex-overlap: $(grep warning: "$base/err")"
-
-begin "a byte-order mark: a note on line 1 that counts as nothing, and one at the use"
-put b.z80 '\xef\xbb\xbfSTART: NOP\n  JP START\n'; run b.z80; status_is 1
-check "$(grep -c '^b.z80:1:1: note: the file starts with a UTF-8 byte-order mark' "$base/err")" 1 "line 1"
-check "$(grep -c '^b.z80:2:6: note: the label on line 1 is not START' "$base/err")" 1 "the use"
-check "$(tail -1 "$base/err")" "orvane-asm: 1 error in 1 statement; 4 bytes at 0000H-0003H; listing b.LST, object b.HEX" "summary"
 
 begin "eight programs at once through one pipe: every message stays whole"
 for n in 1 2 3 4 5 6 7 8; do
@@ -242,22 +178,5 @@ while read -r opt shown hidden; do
   check "$(grep 'not shown' "$base/err")" "$hidden" "hidden with [$opt]"
   grep -q '^orvane-asm: 60 errors in 60 statements, 2 warnings; ' "$base/err" && ok || fail "summary with [$opt]"
 done < <(rows max_errors.txt)
-run --max-errors=-1 many.z80; status_is 2
-
-begin "control characters in names reach the terminal escaped"
-name=$'a\033[2Jb'; put "$name.z80" '  FOO\n'; run "$name.z80"; status_is 1
-check "$(grep -c $'\033' "$base/err")" 0 "no ESC on standard error"
-grep -q '^a\\033\[2Jb.z80:1:3: error: Undefined Opcode$' "$base/err" && ok || fail "location: $(head -1 "$base/err")"
-grep -q 'listing a\\033\[2Jb.LST, object a\\033\[2Jb.HEX$' "$base/err" && ok || fail "summary names"
-
-begin "timing file: each line's address, bytes and T-states (the manual's figures, by hand)"
-put t.z80 'START:  LD B,10\r\n        ; a comment\r\nLOOP:   CALL SUB1\r\n        DJNZ LOOP\r\n        JP NZ,START\r\nSUB1:   LDIR\r\n        RET NZ\r\n        LD (IX+5),A\r\n        BIT 7,(IY-2)\r\n        DB 201\r\nVAL     EQU 5\r\n        FOO\r\n'
-run --cpm --timing t.tim t.z80; status_is 1
-file_is t.tim '0100  060A      7       START:  LD B,10\r\n0102                            ; a comment\r\n0102  CD0A01    17      LOOP:   CALL SUB1\r\n0105  10FB      13/8            DJNZ LOOP\r\n0107  C20001    10              JP NZ,START\r\n010A  EDB0      21/16   SUB1:   LDIR\r\n010C  C0        11/5            RET NZ\r\n010D  DD7705    19              LD (IX+5),A\r\n0110  FDCBFE7E  20              BIT 7,(IY-2)\r\n0114  C9                        DB 201\r\n0115                    VAL     EQU 5\r\n0115                            FOO\r\n'
-grep -q ', timing t.tim$' "$base/err" && ok || fail "summary names the timing file: $(tail -1 "$base/err")"
-run --cpm --timing t.z80 t.z80; status_is 2
-run --cpm -l t.x --timing t.x t.z80; status_is 2
-run --cpm --timing - -l t.LST t.z80; status_is 1
-check "$(sed -n 4p "$base/out")" $'0105  10FB      13/8            DJNZ LOOP\r' "timing to standard output"
 
 finish

@@ -38,8 +38,44 @@ out_is() { if cmp -s "$base/out" <(printf -- "$1"); then ok; else fail "standard
 file_is() { # file_is FILE PRINTF-FORMAT: the exact bytes
   if cmp -s "$1" <(printf -- "$2"); then ok; else fail "$1 differs: $(head -c 200 "$1" 2>&1 | od -c | head -4)"; fi
 }
+file_as() { cmp -s "$1" "$DATA/$2" && ok || fail "$1 is not $2: $(diff "$1" "$DATA/$2" 2>&1 | head -5)"; }  # file_as FILE GOLDEN
 files_are() { check "$(ls -A | sort | tr '\n' ' ')" "$( (($#)) && printf '%s\n' "$@" | sort | tr '\n' ' ')" "files"; }
 
+# fields N LINE: the array f of LINE's fields, split at " | " and trimmed ("-"
+# an empty one); a line without N fields fails.
+fields() {
+  local rest=$2 s
+  f=()
+  while :; do
+    s=${rest%% | *}; s=${s#"${s%%[! ]*}"}; s=${s%"${s##*[! ]}"}; [ "$s" = - ] && s=''
+    f+=("$s"); [[ $rest == *" | "* ]] || break; rest=${rest#* | }
+  done
+  [ ${#f[@]} -eq "$1" ] || { fail "row with ${#f[@]} fields: $2"; return 1; }
+}
+# text_is FILE CELL: FILE holds what a row's cell says: "*" anything, @NAME the
+# bytes of DATA/NAME, $NAME the printf format in that variable, else a printf format.
+text_is() {
+  case $2 in
+    '*') ;;
+    @*) file_as "$1" "${2#@}" ;;
+    \$*) local v=${2#\$}; file_is "$1" "${!v}" ;;
+    *) file_is "$1" "$2" ;;
+  esac
+}
+# run_rows FILE [COMMAND]: the rows of DATA/FILE (NAME | SETUP | ARGUMENTS | STATUS
+# | STDOUT | STDERR | CHECKS; tests/cli/rows.txt explains them), each run as
+# COMMAND ARGUMENTS (run unless given) in a case of its own; a missing or
+# empty FILE fails.
+run_rows() {
+  local rows line
+  rows=$(grep -v -e '^#' -e '^$' "$DATA/$1") && [ -n "$rows" ] || fail "no rows in $1"
+  while IFS= read -r line; do
+    fields 7 "$line" || continue
+    begin "${f[0]}"; eval "${f[1]}"; eval "${2:-run} ${f[2]}"
+    [ "${f[3]}" = '*' ] || status_is "${f[3]}"
+    text_is "$base/out" "${f[4]}"; text_is "$base/err" "${f[5]}"; eval "${f[6]}"
+  done <<<"$rows"
+}
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

@@ -87,6 +87,7 @@ done <<<"$rows"
 # Each row runs in the last part: need | set-up | outputs | the *orvane-*
 # names left after the run | the notes standard error holds, split by ;
 if [ "$last" -ge "$n" ]; then
+  left=$(grep -v -e '^#' -e '^$' "$here/leftovers.txt") || { echo "FAIL: no rows in leftovers.txt"; failed=1; }
   while IFS='|' read -r need setup outs kept notes; do
     [ "$need" = 1 ] && [ "$nob" = 0 ] && continue
     rm -rf w && mkdir w && cd w || exit 1
@@ -106,13 +107,7 @@ if [ "$last" -ge "$n" ]; then
         { echo "FAIL: $row: stderr \"$(cat err)\" lacks \"$note\""; failed=1; }
     done
     cd ..
-  done <<'LEFT'
-0| mkdir s; echo a >s/x.orvane-AbC123; echo b >o.HEX.orvane-Zz9876; echo c >o.HEX.orvane-000000 | -l s/x -o o.HEX | | s/x.orvane-AbC123; o.HEX.orvane-Zz9876; o.HEX.orvane-000000
-0| for v in AbC12 AbC1234 AbC-12; do echo k >x.orvane-$v; done; echo k >y.orvane-AbC123 | -l x -o o.HEX | x.orvane-AbC-12 x.orvane-AbC12 x.orvane-AbC1234 y.orvane-AbC123 |
-0| echo k >t; ln -s t x.orvane-Link12; mkdir o.HEX.orvane-Dir123 | -l x -o o.HEX | o.HEX.orvane-Dir123 x.orvane-Link12 |
-0| echo k >x.orvane-Locked; exec 9<x.orvane-Locked; flock -s 9; echo a >o.HEX.orvane-Opened | -l x -o o.HEX | x.orvane-Locked | o.HEX.orvane-Opened
-1| echo k >x.orvane-Nobody; chown 65534 x.orvane-Nobody | -l x -o o.HEX | x.orvane-Nobody |
-LEFT
+  done <<<"$left"
 fi
 
 # Outputs in the root folder, in a root of our own: a tmpfs made the root of a
@@ -121,6 +116,7 @@ fi
 # name in / are one file; one alone is written there.
 if [ "$ns" = 1 ] && [ "$last" -ge "$n" ]; then
   mkdir rootfs
+  rootrows=$(grep -v -e '^#' -e '^$' "$here/root.txt") || { echo "FAIL: no rows in root.txt"; failed=1; }
   while IFS='|' read -r args want; do
     got=$(unshare -m sh -c '
       set -e
@@ -135,9 +131,6 @@ if [ "$ns" = 1 ] && [ "$last" -ge "$n" ]; then
       echo "$status $(ls "$r" | grep -v -e usr -e proc -e prog -e lib -e bin -e err | tr "\n" " ")$(head -c 80 "$r/err")"
     ' sh "$top/rootfs" "$asm" $args 2>&1)
     [ "$got" = "$want" ] || { echo "FAIL: in /: [$args]: got \"$got\", want \"$want\""; failed=1; }
-  done <<'ROOT'
--q -l /a.LST -o /a.LST /p.z80|2 p.z80 orvane-asm: /a.LST: the listing and object paths name the same file
--q -l /a.LST -o /o.HEX /p.z80|0 a.LST o.HEX p.z80 
-ROOT
+  done <<<"$rootrows"
 fi
 exit $failed

@@ -96,16 +96,9 @@ done
 # Debian's own: a .z80 file by its name, an .asm file by its content (only Z80
 # source is claimed; an x86 source stays plain text).
 mkdir "$tmp/mime"
+mime=$(grep -v '^#' "$src/tests/install/mime.txt") || fail "no rows in mime.txt"
 while IFS='|' read -r name want text; do
   printf '%b' "$text" >"$tmp/mime/$name"
   got=$(XDG_DATA_HOME="$tmp/none" XDG_DATA_DIRS="$usr/share:/usr/share" mimetype --brief "$tmp/mime/$name")
   [ "$got" = "$want" ] || fail "$name ($text) is $got, expected $want"
-done <<'ROWS'
-any.z80|text/x-z80-asm|  mov ax,bx\r\n
-hello.asm|text/x-z80-asm|; CP/M\r\n        ORG 256\r\n        LD DE,MSG\r\n
-tabs.asm|text/x-z80-asm|start:\tld\ta,1\r\n
-lower.asm|text/x-z80-asm|  djnz loop\r\n
-index.asm|text/x-z80-asm|  LD B,(IX+5)\r\n
-nasm.asm|text/plain|section .text\r\nglobal _start\r\n_start: mov eax, 1\r\n  int 0x80\r\n
-arm.asm|text/plain|  ldr r0, =msg\r\n  bl printf\r\n
-ROWS
+done <<<"$mime"

@@ -48,7 +48,10 @@ TEST(Documents, IncrementalEdits) {
     EXPECT_EQ(d.LineCount(), std::stoll(r[5])) << r[0];
     // The line index equals one made from scratch.
     Document fresh("u", 1, r[4]);
-    for (int64_t n = 0; n < d.LineCount(); ++n) EXPECT_EQ(d.Line(n), fresh.Line(n)) << r[0] << " line " << n;
+    for (int64_t n = 0; n < d.LineCount(); ++n) {
+      EXPECT_EQ(d.Line(n), fresh.Line(n)) << r[0] << " line " << n;
+      EXPECT_EQ(d.LineStart(n), fresh.LineStart(n)) << r[0] << " line " << n;
+    }
   }
 }
 

@@ -99,81 +99,52 @@ class Term:
         os.close(self.fd)
 
 
-# NAME, then steps (the first may be ('source', TEXT): the program instead
-# of keys.z80; then ('opts', TEXT): orvane-run's options): ('wait', TEXT), ('send', KEYS), ('raw', None) wait until
-# the terminal is raw again, ('signal', SIG) to orvane-run, ('err', TEXT) standard error holds TEXT, ('same', FILE) the
-# settings in FILE are the ones before the run.
-# Reverse video on and the cursor hidden (ADM-3A with the Kaypro's ESC B0 and
-# ESC C4), then 'R', then keys read by BIOS CONIN until CR.
-ATTRIBUTES = ('source', '        LD DE,TEXT\n        LD C,9\n        CALL 5\n'
-                        'KEY:    LD HL,(1)\n        LD DE,6\n        ADD HL,DE\n        CALL GO\n'
-                        '        CP 13\n        JR NZ,KEY\n        RET\nGO:     JP (HL)\n'
-                        'TEXT:   DB 27\n' + ''.join('        DB %d\n' % ord(c) for c in 'B0\x1bC4R$'))
-OFF, ON = '\x1b[0m\x1b[?25h', '\x1b[7m\x1b[?25l'
+def cases(path):
+    """The cases of pty_rows.txt (its header gives the format): (name, source
+    file or None, source text, options, standard error on the terminal, steps)."""
+    found = []
+    with open(path) as f:
+        for n, line in enumerate(f.read().split('\n'), 1):
+            if not line or line.startswith('#'):
+                continue
+            what, _, arg = line.partition(' ')
+            if what == '==':
+                found.append([arg, 'keys.z80', None, '', False, []])
+            elif not found:
+                raise AssertionError('%s:%d: a step before the first case' % (path, n))
+            elif what == 'source':
+                found[-1][1:3] = [arg, None] if arg.endswith('.z80') else [None, decode(arg)]
+            elif what == 'opts':
+                found[-1][3] = arg
+            elif what == 'stderr-on-terminal':
+                found[-1][4] = True
+            elif what in ('wait', 'send', 'err', 'same', 'raw', 'signal'):
+                found[-1][5].append((what, getattr(signal, 'SIG' + arg) if what == 'signal' else decode(arg)))
+            else:
+                raise AssertionError('%s:%d: no such step: %s' % (path, n, line))
+    if not found:
+        raise AssertionError(path + ' has no cases')
+    return found
 
-ROWS = [
-    ('adm3a: SIGTERM turns reverse video off and shows the cursor before the host has the terminal back',
-     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('signal', signal.SIGTERM), ('wait', OFF),
-      ('wait', 'status=143.'), ('wait', 'done.'), ('same', 'after')]),
-    ('adm3a: so does SIGHUP',
-     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('signal', signal.SIGHUP), ('wait', OFF),
-      ('wait', 'status=129.'), ('wait', 'done.'), ('same', 'after')]),
-    ('adm3a: Ctrl+] z turns them off while suspended, on again after fg',
-     [ATTRIBUTES, ('opts', '--terminal adm3a'), ('wait', ON + 'R'), ('send', '\x1dz'), ('wait', OFF),
-      ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'), ('wait', ON), ('raw', None), ('send', '\r'),
-      ('wait', OFF), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-    ('every key reaches the program: ^C ^Z ^\\ ^S ^Q, and Ctrl+] twice',
-     [('wait', '?'), ('send', '\x03'), ('wait', 'C'), ('send', '\x1a'), ('wait', 'Z'), ('send', '\x1c'),
-      ('wait', '\\'), ('send', '\x13'), ('wait', 'S'), ('send', '\x11'), ('wait', 'Q'), ('send', '\x1d\x1d'),
-      ('wait', ']'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-    ('Ctrl+] q stops a program that waits for a key',
-     [('wait', '?'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
-      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 011EH'), ('same', 'after')]),
-    ('Ctrl+] q stops a program that computes',
-     [('source', '        LD E,33\n        LD C,2\n        CALL 5\nL:      JR L\n'), ('wait', '!'), ('send', '\x1dq'), ('wait', 'status=8.'), ('wait', 'done.'),
-      ('err', 'orvane-run: stopped from the keyboard (Ctrl+] q) at 0107H'), ('same', 'after')]),
-    ('Ctrl+] and another key: a hint, and the key is dropped',
-     [('wait', '?'), ('send', '\x1dk'), ('wait', '[Ctrl+] then q stops the run, z suspends it, Ctrl+] types Ctrl+]]'),
-      ('send', '\x01'), ('wait', 'A'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-    ('SIGTSTP from outside: the host settings while stopped, raw mode again after fg',
-     [('wait', '?'), ('signal', signal.SIGTSTP), ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'),
-      ('raw', None), ('send', '\x03'), ('wait', 'C'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-    ('Ctrl+] z suspends: the host settings while stopped, raw mode again after fg',
-     [('wait', '?'), ('send', '\x1dz'), ('wait', 'status=148.'), ('same', 'stopped'), ('send', 'go\n'),
-      ('raw', None), ('send', '\x1a'), ('wait', 'Z'), ('send', '\r'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-    # The BDOS prints its error and reads one key without echo before the warm boot.
-    ('a select error waits for a key, then ends the run with status 6',
-     [('source', '        LD E,1\n        LD C,14\n        CALL 5\n        RET\n'), ('wait', '\r\nBdos Err On B: Select'),
-      ('raw', None), ('send', 'k'), ('wait', '\r\nstatus=6.'), ('wait', 'done.'),
-      ('err', 'BDOS function 14 called from 0104H: select error: there is no drive B:'), ('same', 'after')]),
-    ('a note in raw mode starts a new line and ends with CR LF',
-     [('source', '        LD E,65\n        LD C,2\n        CALL 5\n        LD C,45\n        CALL 5\n'
-                 '        LD E,66\n        LD C,2\n        JP 5\n'), ('opts', '--verbose'),
-      ('wait', 'A\r\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 '
-               '(--strict stops here)\r\nB'), ('wait', 'status=0.'), ('wait', 'done.'), ('same', 'after')]),
-]
+
+def decode(text):
+    return text.encode('latin-1').decode('unicode_escape')
 
 
 def main():
     top = tempfile.mkdtemp()
     passed = failed = 0
     try:
-        for name, steps in ROWS:
+        for name, file, text, opts, err_on_terminal, steps in cases(os.path.join(DATA, 'pty_rows.txt')):
             folder = os.path.join(top, str(passed + failed))
             os.mkdir(folder)
-            source = os.path.join(DATA, 'keys.z80')
-            if steps[0][0] == 'source':
-                source = os.path.join(folder, 'prog.z80')
+            source = os.path.join(DATA, file) if file else os.path.join(folder, 'prog.z80')
+            if text is not None:
                 with open(source, 'w') as f:
-                    f.write(steps[0][1])
-                steps = steps[1:]
-            opts = ''
-            if steps[0][0] == 'opts':
-                opts = steps[0][1]
-                steps = steps[1:]
+                    f.write(text)
             subprocess.run([ASM, '--cpm', '-o', os.path.join(folder, 'prog.com'), '-l',
                             os.path.join(folder, 'prog.LST'), source], check=True, stdout=subprocess.DEVNULL)
-            term = Term(folder, 'note' in name, opts)
+            term = Term(folder, err_on_terminal, opts)
             try:
                 for what, arg in steps:
                     if what == 'wait':

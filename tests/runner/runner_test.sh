@@ -4,11 +4,14 @@
 #   runner_test.sh ORVANE_ASM ORVANE_RUN
 ASM=$(realpath "$1") RUN=$(realpath "$2") DATA=$(realpath "$(dirname "$0")")
 . "$DATA/../cli/lib.sh"
+rows() { grep -v -e '^#' -e '^$' "$DATA/$1"; }  # rows FILE: the rows of a table here
+for t in rows.txt stops.txt names.txt refused.txt run_outputs.txt asm_outputs.txt; do
+  [ -n "$(rows $t 2>/dev/null)" ] || fail "no rows in $t"
+done
 set -f  # arguments such as *.* go to the program as they are
 has() { grep -qF -- "$1" "$base/err" && ok || fail "standard error lacks [$1]: $(head -c 300 "$base/err")"; }
 size_is() { check "$(stat -c %s "$1" 2>&1)" "$2" "size of $1"; }
 bytes_are() { if cmp -s "$1" <(eval "$2"); then ok; else fail "$1: $(od -c "$1" 2>&1 | head -4)"; fi; }
-trim() { local s=${1#"${1%%[! ]*}"}; s=${s%"${s##*[! ]}"}; [ "$s" = - ] && s=''; printf %s "$s"; }
 
 # assemble SOURCE: prog.com from statements separated by " / ", or from @FILE.
 assemble() {
@@ -35,10 +38,7 @@ needns() { [ "$ns" = 1 ] || { echo "skipped without a private mount namespace: $
 
 while IFS= read -r line; do
   [[ -z $line || $line == \#* ]] && continue
-  f=(); rest=$line
-  while [[ $rest == *" | "* ]]; do f+=("$(trim "${rest%% | *}")"); rest=${rest#* | }; done
-  f+=("$(trim "$rest")")
-  [ ${#f[@]} -eq 8 ] || { fail "row with ${#f[@]} fields: $line"; continue; }
+  fields 8 "$line" || continue
   begin "${f[0]}"
   fsize='' closeout='' closein='' inns='' skip=''; : >"$base/out"
   eval "${f[1]}"
@@ -50,52 +50,13 @@ while IFS= read -r line; do
   runz $opts prog.com $args
   status_is "${f[5]}"; out_is "${f[6]}"
   eval "${f[7]}"
-done <"$DATA/rows.txt"
+done < <(rows rows.txt)
 
 fsize='' closeout='' closein='' inns=''
-begin "orvane-asm --run: the trace of three instructions, with their source lines"
-put prog.z80 'START:  LD HL,&H1234   ; three\n        INC HL\n        RET\n'
-"$ASM" --run --trace trace.txt prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 0; out_is ''
-if cmp -s trace.txt "$DATA/trace.golden"; then ok; else fail "trace: $(diff trace.txt "$DATA/trace.golden")"; fi
-
 begin "a console whose reader has gone ends the run with an error, not with SIGPIPE"
 assemble 'L: LD E,65 / LD C,2 / CALL 5 / JR L'
 ( timeout -k 10 300 "$RUN" prog.com <"$base/empty" 2>"$base/err"; echo $? >"$base/status" ) | head -c 1 >"$base/out"
 status=$(cat "$base/status"); status_is 7; out_is A; has 'cannot write to the console: Broken pipe'
-
-begin "orvane-asm --run: the arguments after the source, a message with its source line"
-cp "$DATA/tail.z80" .
-"$ASM" --run --dir . tail.z80 foo.txt b:*.c <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 0; out_is ' FOO.TXT B:*.C/FOO     TXT/2/????????C  '
-assemble 'LD C,99 / CALL 5 / RET'
-"$ASM" --run --stats --strict prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 3; has 'orvane-asm: unknown BDOS function 99 called from 0102H (prog.z80:2: CALL 5)'; has ', too short to give a rate'
-assemble 'L: JR L'
-"$ASM" --run --stats --max-tstates=40000000 prog.z80 <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 4; has ' MHz effective'
-
-begin "orvane-asm --run: an option of orvane-asm after SOURCE goes to the program, with a note"
-assemble 'LD HL,&H80 / LD B,(HL) / L: INC HL / LD E,(HL) / LD C,2 / PUSH HL / PUSH BC / CALL 5 / POP BC / POP HL / DJNZ L / RET'
-"$ASM" -q --run prog.z80 --max-tstates 10 x <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 0; out_is ' --MAX-TSTATES 10 X'
-err_is 'orvane-asm: note: --max-tstates after SOURCE goes to the program as an argument; orvane-asm'"'"'s options go before SOURCE\n'
-"$ASM" -q --run prog.z80 x -- -y <"$base/empty" >"$base/out" 2>"$base/err"; status=$?
-status_is 0; out_is ' X -- -Y'; err_is ''
-
-begin "orvane-asm --run: not with errors or an output on standard output"
-put prog.z80 '  FOO\n'; "$ASM" --run prog.z80 >"$base/out" 2>"$base/err" <"$base/empty"; status=$?
-status_is 1; has 'orvane-asm: prog.z80 is not run: it has errors'
-for args in "--stats prog.z80" "--run -o - prog.z80" "--run --max-tstates x prog.z80"; do
-  run $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
-done
-
-begin "input longer than one read of the host arrives once, in order"
-# A copy of the console until 1AH; the input comes in two reads (4096 bytes, then the rest).
-assemble 'L: LD HL,(1) / LD DE,6 / ADD HL,DE / CALL GO / CP 26 / RET Z / LD E,A / LD C,2 / CALL 5 / JR L / GO: JP (HL)'
-seq 1 1500 | tr -d '\n' >"$base/in"
-runz prog.com
-if cmp -s "$base/out" "$base/in"; then ok; else fail "copy of $(stat -c %s "$base/in") bytes: $(stat -c %s "$base/out") bytes"; fi
 
 begin "a stop message after an unfinished line starts a new line"
 # Standard output and error to one file, as on a terminal.
@@ -103,35 +64,15 @@ while IFS='|' read -r src want; do
   assemble "$src"
   "$RUN" --verbose prog.com <"$base/empty" >both 2>&1
   check "$(od -An -c both | tr -s ' ')" "$(printf -- "$want" | od -An -c | tr -s ' ')" "[$src]"
-done <<'ROWS'
-LD E,65 / LD C,2 / CALL 5 / HALT|A\norvane-run: HALT at 0107H\n
-LD E,65 / LD C,2 / CALL 5 / LD E,13 / LD C,2 / CALL 5 / LD E,10 / LD C,2 / CALL 5 / HALT|A\r\norvane-run: HALT at 0115H\n
-LD E,65 / LD C,2 / CALL 5 / LD C,45 / CALL 5 / LD E,66 / LD C,2 / CALL 5 / RET|A\norvane-run: BDOS function 45 called from 0109H is not in CP/M 2.2; answered A=0, HL=0 (--strict stops here)\nB
-ROWS
+done <<<"$(rows stops.txt)"
 
 begin "the program file: as given, in any case, without .com"
 assemble 'LD E,65 / LD C,2 / JP 5'
 mkdir sub; mv prog.com sub/test.com
 while IFS='|' read -r name want; do
   runz "$name"; check "$status/$(cat "$base/out")" "$want" "orvane-run $name (stderr: $(head -c 200 "$base/err"))"
-done <<'ROWS'
-sub/test.com|0/A
-sub/TEST.COM|0/A
-sub/Test|0/A
-sub/test|0/A
-sub/TEST.C|2/
-ROWS
+done <<<"$(rows names.txt)"
 cp sub/test.com sub/TEST; runz sub/TEST; check "$status" 0 "TEST, a file of that name"
-
-begin "text is not a program: a source or Intel HEX, with what to do"
-printf '        LD E,65\n        RET\n' >p.z80; printf '; caf\xc3\xa9\r\n        RET\r\n' >u.asm
-printf ':0300000021340C9D\r\n:00000001FF\r\n' >p.hex
-for f in p.z80 u.asm; do
-  runz $f; status_is 2; has "orvane-run: $f: this is text (a source?), not a program; assemble it with 'orvane-asm --cpm $f'"
-done
-runz p.hex; status_is 2; has "orvane-run: p.hex: this is an Intel HEX file, not a program; make the image with 'objcopy -I ihex -O binary p.hex p.com'"
-# Code that happens to start with printable bytes is still run.
-printf '>Av' >text.com; runz text.com; status_is 5
 
 begin "a terminal in raw mode while a program reads keys, restored when a signal ends the run"
 # It reads for ever, whatever script sends when its own input ends.
@@ -220,50 +161,36 @@ file_is outdir/x.txt keep; check "$(stat -c %a outdir/x.txt)" 644 "mode of outdi
 begin "bad command lines and programs: status 2"
 assemble 'RET'; printf '%064767d' 0 >big.com; mkdir d
 long=$(printf 'x%.0s' {1..127})
-for args in "" "--bogus prog.com" "--max-tstates" "--max-tstates 0 prog.com" "--max-tstates 9x prog.com" \
-            "missing.com" "d" "big.com" "--dir nowhere prog.com" "--trace nowhere/t prog.com" "prog.com $long"; do
-  runz $args; status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [${args:0:40}]"
-done
+while IFS= read -r args; do
+  [ "$args" = - ] && args=''
+  eval "runz $args"; status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [${args:0:40}]"
+done < <(rows refused.txt)
 runz big.com; has 'big.com: the program is 64767 bytes; at most 64766 fit between 0100H and the stack at FDFEH'
-
-begin "a FIFO as the program: refused at once, not waited on"
-mkfifo p.com
-runz p.com; status_is 2; has 'orvane-run: p.com: not a regular file'
 
 begin "--trace and --list never over an input, the console or each other; nothing written first"
 assemble 'LD E,65 / LD C,2 / CALL 5 / RET'; cp prog.com keep.com
-for args in "--trace prog.com prog.com" "--list prog.com prog.com" "--trace t.txt --list t.txt prog.com" \
-            "--trace - prog.com" "--list - prog.com" "--trace out.txt prog.com" "--list in.txt prog.com"; do
+while IFS= read -r args; do
   rm -f t.txt; put in.txt 'input'; put out.txt 'earlier'
   ( exec "$RUN" $args <in.txt >out.txt 2>"$base/err" ); status=$?
   status_is 2; check "$(head -c 12 "$base/err")" "orvane-run: " "message for [$args]"
   cmp -s prog.com keep.com && ok || fail "[$args] wrote over the program"
   file_is in.txt 'input'; file_is out.txt ''; check "$(ls t.txt 2>&1)" "ls: cannot access 't.txt': No such file or directory" "[$args] made t.txt"
-done
+done < <(rows run_outputs.txt)
 has "orvane-run: --list in.txt: standard output is the program's console; the list cannot go there"
 rm in.txt keep.com
 cp "$DATA/tail.z80" prog.z80; cp prog.z80 keep.z80
-for args in "--trace prog.z80" "--list prog.z80" "--trace prog.com" "--trace prog.LST" "-l t.LST --list t.LST" \
-            "--trace t.txt --list t.txt" "-l out.txt" "--xref out.txt" "--trace -"; do
+while IFS= read -r args; do
   rm -f prog.com prog.LST; put out.txt 'earlier'
   ( exec "$ASM" --run $args prog.z80 <"$base/empty" >out.txt 2>"$base/err" ); status=$?
   status_is 2; check "$(head -c 12 "$base/err")" "orvane-asm: " "message for [$args]"
   cmp -s prog.z80 keep.z80 && ok || fail "[$args] wrote over the source"
   files_are keep.z80 out.txt prog.z80; file_is out.txt ''
-done
+done < <(rows asm_outputs.txt)
 ( exec "$ASM" --run -l out.txt prog.z80 <"$base/empty" >out.txt 2>"$base/err" )
 has "orvane-asm: with --run, out.txt is the program's console; no output may go there"
 
-begin "orvane-asm: --run after the source is named as the mistake it is"
-assemble 'RET'
-run prog.z80 --run ARG; status_is 2
-has "orvane-asm: --run goes before the source: what follows the source is the program's own (orvane-asm --run prog.z80 ARG)"
-run prog.z80 --run; status_is 0
-
-begin "a trace that cannot be written ends the run with the reason, exit 7"
+begin "a trace that cannot be written ends the run on a full file system, exit 7"
 assemble 'L: JR L'
-fsize=8; runz --trace t.txt --max-tstates 100000000 prog.com; fsize=''
-status_is 7; has 'orvane-run: cannot write t.txt: File too large'
 if needns; then
   mkdir full
   inns='mount -t tmpfs -o size=16k tmpfs full'; runz --trace full/t.txt --list full/l.txt prog.com; inns=''
@@ -273,5 +200,9 @@ if needns; then
   runz --list full/l.txt prog.com; inns=''
   status_is 7; has 'orvane-run: cannot write full/l.txt: No space left on device'
 fi
+
+run_rows asm_run.txt
+runrow() { runz "$@"; fsize=''; : >"$base/in"; }  # the next row starts with no limit and no input
+: >"$base/in"; run_rows commands.txt runrow
 
 finish
