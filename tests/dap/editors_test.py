@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""editors_test.py ORVANE_DAP EDITORS_DIR PROGRAM: each editor set-up file for
-orvane-dap, read as its editor reads it (Neovim runs its Lua with a stand-in
-for nvim-dap, which Debian does not have; VS Code's extension runs under node
-with a stand-in for the vscode module), must name orvane-dap as a stdio
-adapter, and its launch configuration, with the editor's placeholders filled
-in, must run PROGRAM to the end through the adapter (output "321", exit
-status 0). VS Code's configurations, the README's sample included, let a
-line typed in the debug console reach a program that reads."""
+# editors_test.py ORVANE_DAP EDITORS_DIR PROGRAM: each editor set-up file for
+# orvane-dap, read as its editor reads it (Neovim runs its Lua with a stand-in
+# for nvim-dap, which Debian does not have; VS Code's extension runs under node
+# with a stand-in for the vscode module), must name orvane-dap as a stdio
+# adapter, and its launch configuration, with the editor's placeholders filled
+# in, must run PROGRAM to the end through the adapter (output "321", exit
+# status 0). VS Code's configurations, the README's sample included, let a
+# line typed in the debug console reach a program that reads.
 import json
 import os
 import shutil
@@ -14,6 +14,10 @@ import subprocess
 import sys
 import tempfile
 import tomllib
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import wire  # noqa: E402
 
 dap, editors, source = sys.argv[1:4]
 failures = []
@@ -24,9 +28,9 @@ shutil.copy(source, program)
 
 
 def session(command, launch, typed=None):
-    """Runs a whole session: initialize, launch, configurationDone; the
-    console output and the exit code. typed: a line typed in the debug
-    console (after '>') once the program has printed something."""
+    # Runs a whole session: initialize, launch, configurationDone; the
+    # console output and the exit code. typed: a line typed in the debug
+    # console (after '>') once the program has printed something.
     proc = subprocess.Popen([dap if command == "orvane-dap" else command], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE)
     seq = 0
@@ -34,26 +38,15 @@ def session(command, launch, typed=None):
     def send(cmd, args):
         nonlocal seq
         seq += 1
-        body = json.dumps({"seq": seq, "type": "request", "command": cmd, "arguments": args}).encode()
-        proc.stdin.write(b"Content-Length: %d\r\n\r\n" % len(body) + body)
+        proc.stdin.write(wire.frame({"seq": seq, "type": "request", "command": cmd, "arguments": args}))
         proc.stdin.flush()
-
-    def read():
-        header = b""
-        while not header.endswith(b"\r\n\r\n"):
-            c = proc.stdout.read(1)
-            if not c:
-                raise RuntimeError("the adapter ended early")
-            header += c
-        n = int(header.split(b":")[1].split(b"\r")[0])
-        return json.loads(proc.stdout.read(n))
 
     send("initialize", {"adapterID": "orvane"})
     send("launch", launch)
     send("configurationDone", {})
     output, code = "", None
     while True:
-        m = read()
+        m = wire.read(proc.stdout)
         if m["type"] == "response" and not m["success"]:
             raise RuntimeError(m["command"] + ": " + m["message"])
         if m.get("event") == "output" and m["body"]["category"] == "stdout":
@@ -87,7 +80,7 @@ def check(editor, command, launch, typed=None, expected="321"):
 
 
 def fill(value):
-    """The placeholders the editors fill in a launch configuration."""
+    # The placeholders the editors fill in a launch configuration.
     if isinstance(value, str):
         return (value.replace("${file}", program).replace("${fileDirname}", home).replace("${workdir}", home)
                 .replace("{0}", program))
@@ -106,29 +99,15 @@ with open(reader, "w") as f:
 
 
 def vscode_resolve(extension, config):
-    """The launch configuration as VS Code hands it to the adapter: through
-    the extension's configuration provider (extension.js loaded with a
-    stand-in for the vscode module), and the adapter's command."""
-    stub = tempfile.mkdtemp()
-    try:
-        os.makedirs(os.path.join(stub, "node_modules", "vscode"))
-        with open(os.path.join(stub, "node_modules", "vscode", "index.js"), "w") as f:
-            f.write("const r = {}; module.exports = { _r: r,\n"
-                    "  debug: { registerDebugAdapterDescriptorFactory(t, f) { r.factory = f; return {}; },\n"
-                    "           registerDebugConfigurationProvider(t, p) { r.provider = p; return {}; } },\n"
-                    "  workspace: { getConfiguration() { return { get() { return undefined; } }; } },\n"
-                    "  DebugAdapterExecutable: class { constructor(c, a) { this.command = c; this.args = a; } } };\n")
-        script = ("const v = require('vscode'); const e = require(process.argv[1]); e.activate({subscriptions: []});"
-                  "let c = JSON.parse(process.argv[2]);"
-                  "if (v._r.provider && v._r.provider.resolveDebugConfiguration) c = v._r.provider.resolveDebugConfiguration(undefined, c);"
-                  "console.log(JSON.stringify({config: c, command: v._r.factory.createDebugAdapterDescriptor().command}));")
-        out = subprocess.run(["node", "-e", script, os.path.abspath(extension), json.dumps(config)], check=True,
-                             env=dict(os.environ, NODE_PATH=os.path.join(stub, "node_modules")),
-                             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=120).stdout
-        resolved = json.loads(out)
-        return resolved["config"], resolved["command"]
-    finally:
-        shutil.rmtree(stub)
+    # The launch configuration as VS Code hands it to the adapter: through
+    # the extension's configuration provider (extension.js loaded with
+    # vscode_stand_in for the vscode module), and the adapter's command.
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = subprocess.run(["node", os.path.join(here, "vscode_resolve.js"), os.path.abspath(extension), json.dumps(config)],
+                         check=True, env=dict(os.environ, NODE_PATH=os.path.join(here, "vscode_stand_in")),
+                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=120).stdout
+    resolved = json.loads(out)
+    return resolved["config"], resolved["command"]
 
 
 # VS Code: the extension's debug type and its first launch configuration,

@@ -1,26 +1,28 @@
 #!/usr/bin/env python3
-"""Checks orvane-lsp against orvane-asm on every program of the corpus.
-
-  corpus_test.py ORVANE_ASM ORVANE_LSP GEN FILE...
-
-For each program and both object formats:
-- diagnostics: what the server publishes must be what orvane-asm prints:
-  the same lines, columns and underlined stretch (read from its caret line),
-  severity, message, warning name and note;
-- formatting: the server's edits change only blanks, formatting again
-  changes nothing, and orvane-asm makes the same object file, the same
-  listing and the same messages (columns aside) from the text before and
-  after.
-GEN (the benchmark's program generator, or - without it) adds a generated program of 3000 lines, and a
-program of 150 faulty lines has more messages than orvane-asm shows by default.
-"""
-import json
+# Checks orvane-lsp against orvane-asm on every program of the corpus.
+#
+#   corpus_test.py ORVANE_ASM ORVANE_LSP GEN FILE...
+#
+# For each program and both object formats:
+# - diagnostics: what the server publishes must be what orvane-asm prints:
+#   the same lines, columns and underlined stretch (read from its caret line),
+#   severity, message, warning name and note;
+# - formatting: the server's edits change only blanks, formatting again
+#   changes nothing, and orvane-asm makes the same object file, the same
+#   listing and the same messages (columns aside) from the text before and
+#   after.
+# GEN (the benchmark's program generator, or - without it) adds a generated program of 3000 lines, and a
+# program of 150 faulty lines has more messages than orvane-asm shows by default.
 import os
 import pathlib
 import re
 import subprocess
 import sys
 import tempfile
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from wire import frame, messages  # noqa: E402
 
 asm, lsp, gen = (p if p == "-" else os.path.abspath(p) for p in sys.argv[1:4])
 files = sys.argv[4:]
@@ -31,13 +33,8 @@ FORMAT = {"jsonrpc": "2.0", "id": 1, "method": "textDocument/formatting",
           "params": {"textDocument": {"uri": "file:///p.z80"}, "options": {"tabSize": 8, "insertSpaces": True}}}
 
 
-def frame(message):
-    body = json.dumps(message).encode()
-    return b"Content-Length: %d\r\n\r\n" % len(body) + body
-
-
 def server_session(text, fmt, requests):
-    """Opens `text`, sends `requests`, and returns (diagnostics, answers by id)."""
+    # Opens `text`, sends `requests`, and returns (diagnostics, answers by id).
     msgs = [
         {"jsonrpc": "2.0", "id": 0, "method": "initialize",
          "params": {"capabilities": {"textDocument": {"publishDiagnostics": {"relatedInformation": True}}},
@@ -48,11 +45,7 @@ def server_session(text, fmt, requests):
     ] + requests + [{"jsonrpc": "2.0", "id": "end", "method": "shutdown"}, {"jsonrpc": "2.0", "method": "exit"}]
     out = subprocess.run([lsp], input=b"".join(frame(m) for m in msgs), capture_output=True, timeout=300).stdout
     diagnostics, answers = None, {}
-    while out:
-        header, _, rest = out.partition(b"\r\n\r\n")
-        n = int(header.split(b":")[1])
-        m = json.loads(rest[:n])
-        out = rest[n:]
+    for m in messages(out):
         if m.get("method") == "textDocument/publishDiagnostics":
             diagnostics = m["params"]["diagnostics"]
         elif "id" in m:
@@ -73,7 +66,7 @@ head = re.compile(r"^.*?:(\d+):(?:(\d+):)? (error|warning|note): (.*)$")
 
 
 def expected_diagnostics(path, fmt, source_lines, workdir):
-    """orvane-asm's messages as the diagnostics they must become."""
+    # orvane-asm's messages as the diagnostics they must become.
     out = assemble(fmt, path, os.path.join(workdir, "x.LST"), os.path.join(workdir, "x.obj"))
     out = out.stderr.decode("utf-8", "surrogateescape").split("\n")
     result = []

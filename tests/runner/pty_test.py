@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
-"""orvane-run on a terminal of its own (a pseudo-terminal): every key reaches
-the program, the escape key Ctrl+] stops or suspends the run, and the
-terminal has the host's settings whenever orvane-run is not running it.
-
-    pty_test.py ORVANE_ASM ORVANE_RUN
-
-Each row is a list of steps run in a job-control shell inside the terminal.
-A step waits for a text on the terminal, then acts; nothing is timed (the
-wait only fails after a long bound, for a build that never prints it).
-"""
+# orvane-run on a terminal of its own (a pseudo-terminal): every key reaches
+# the program, the escape key Ctrl+] stops or suspends the run, and the
+# terminal has the host's settings whenever orvane-run is not running it.
+#
+#     pty_test.py ORVANE_ASM ORVANE_RUN
+#
+# Each row is a list of steps run in a job-control shell inside the terminal.
+# A step waits for a text on the terminal, then acts; nothing is timed (the
+# wait only fails after a long bound, for a build that never prints it).
 import os
 import pty
 import select
@@ -55,7 +54,7 @@ class Term:
         self.seen = b''
 
     def wait_for(self, text):
-        """Reads the terminal until text has appeared since the last wait."""
+        # Reads the terminal until text has appeared since the last wait.
         want = text.encode()
         end = os.times().elapsed + BOUND
         while want not in self.seen:
@@ -75,7 +74,7 @@ class Term:
         os.write(self.fd, data.encode('latin-1'))
 
     def wait_raw(self):
-        """Waits until the terminal is in raw mode again (no echo, no lines, no signal keys)."""
+        # Waits until the terminal is in raw mode again (no echo, no lines, no signal keys).
         end = os.times().elapsed + BOUND
         off = termios.ECHO | termios.ICANON | termios.ISIG
         while termios.tcgetattr(self.fd)[3] & off:
@@ -100,8 +99,8 @@ class Term:
 
 
 def cases(path):
-    """The cases of pty_rows.txt (its header gives the format): (name, source
-    file or None, source text, options, standard error on the terminal, steps)."""
+    # The cases of pty_rows.txt (its header gives the format): (name, source
+    # file or None, source text, options, standard error on the terminal, steps).
     found = []
     with open(path) as f:
         for n, line in enumerate(f.read().split('\n'), 1):
