@@ -10,6 +10,7 @@
 
 #include "app/debug_view.h"
 #include "driver/run.h"
+#include "lsp/collector.h"
 #include "output/formats.h"
 #include "row_file.h"
 
@@ -159,17 +160,7 @@ TEST(DebugView, SourceRowTStates) {
     rows.push_back(r);
     program += r[0] + "\n";
   });
-  class NoFiles : public orvane::FileSystem {
-   public:
-    std::unique_ptr<orvane::LineSource> OpenRead(const std::string& path) override {
-      throw orvane::FileError(path, "no file is read");
-    }
-    std::unique_ptr<orvane::CommitSink> Create(const std::string& path) override {
-      throw orvane::FileError(path, "no file is written");
-    }
-    bool NamesSource(const std::string&, const std::string&) override { return false; }
-    bool SameOutput(const std::string&, const std::string&) override { return false; }
-  } files;
+  orvane::lsp::NoFiles files;  // the program is in memory: a run that asked for a file would fail
   struct Collect : orvane::RunObserver {
     std::vector<dv::SourceRow> got;
     size_t image = 0;

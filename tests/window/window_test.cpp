@@ -384,6 +384,8 @@ class WindowTest : public QObject {
 #if ORVANE_HAVE_RUNNER
   orvane::qt::DebugWindow* markedD_ = nullptr;
   orvane::qt::ConsoleWindow* markedC_ = nullptr;
+  uint64_t markedVersion_ = 0;
+  QPoint point_;  // where pointat aims, in the source pane's viewport
   orvane::qt::DebugWindow* D() { return window_->findChild<orvane::qt::DebugWindow*>(); }
   orvane::qt::ConsoleWindow* C() { return window_->findChild<orvane::qt::ConsoleWindow*>(); }
   QTableWidget* Source() { return In<QTableWidget>(D(), QStringLiteral("tblSource")); }
@@ -524,6 +526,21 @@ class WindowTest : public QObject {
     }
     if (what == "asked") return asked_.join(", ");
     if (!d) return "(no debugger)";
+    QTableWidget* pane = Source();
+    if (what == "tall") return YesNo(pane->viewport()->height() > 100);
+    if (what == "scroll") {  // where the pane's bars stand, and whether both can move
+      auto at = [](QScrollBar* s) { return s->value() == 0 ? "start" : s->value() == s->maximum() ? "end" : "between"; };
+      QScrollBar *down = pane->verticalScrollBar(), *across = pane->horizontalScrollBar();
+      return QString("%1 %2 ").arg(at(down), at(across)) + YesNo(down->maximum() > 0 && across->maximum() > 0);
+    }
+    if (what == "hit") {  // at the point: the column drawn there, its text, and the line of its row
+      QPoint local;
+      const QModelIndex i = ViewAt(pane, point_, &local)->indexAt(local);
+      return QString("%1 %2 %3").arg(i.column()).arg(i.data().toString(), pane->item(pane->rowAt(point_.y()), 1)->text());
+    }
+    if (what == "pointtip") return pane->item(pane->rowAt(point_.y()), 0)->toolTip();
+    if (what == "column") return QString::number(pane->currentColumn());
+    if (what == "d.newer") return YesNo(d->State().version > markedVersion_);
     const auto& r = d->State().registers;
     if (what == "d.title") return d->windowTitle();
     if (what == "d.at")
@@ -608,6 +625,9 @@ class WindowTest : public QObject {
       QFile f(Path(arg));
       const std::string bytes = rows::Unescape(expected.toStdString());
       QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()));
+    } else if (verb == "append") {  // APPEND NAME N | TEXT: the text N times at the end of the file
+      QFile f(Path(a));
+      QVERIFY(f.open(QIODevice::Append) && f.write(expected.toLatin1().repeated(b.toInt())) == expected.size() * b.toInt());
     } else if (verb == "remove") QFile::remove(Path(arg));
     else if (verb == "set") QSettings(QStringLiteral("Orvane"), QStringLiteral("orvane")).setValue(arg, expected);
     else if (verb == "do") Do(arg);
@@ -637,7 +657,21 @@ class WindowTest : public QObject {
     auto* d = D();
     if (verb == "run") window_->RunProgram();
     else if (verb == "debug") window_->DebugProgram();
-    else if (verb == "mark") markedD_ = d, markedC_ = C(), markedStatus_ = d ? d->StatusText() : QString();
+    else if (verb == "mark") {
+      markedD_ = d, markedC_ = C(), markedStatus_ = d ? d->StatusText() : QString();
+      markedVersion_ = d ? d->State().version : 0;
+    } else if (verb == "scroll") {  // down|across max|0
+      (a == "down" ? Source()->verticalScrollBar() : Source()->horizontalScrollBar())->setValue(b == "max" ? INT_MAX : 0);
+    } else if (verb == "pointat") {  // COLUMN ROW: near the column's left edge, on the row (counted from the bottom when negative)
+      QTableWidget* pane = Source();
+      int x = qMin(pane->columnWidth(a.toInt()) / 2, 8);
+      for (int c = 0; c < a.toInt(); ++c) x += pane->columnWidth(c);
+      const int row = b.toInt(), height = pane->rowHeight(0);
+      point_ = QPoint(x, row >= 0 ? pane->rowViewportPosition(row) + height / 2 : pane->viewport()->height() + row * height);
+    } else if (verb == "clickpoint") {
+      QPoint local;
+      QTest::mouseClick(ViewAt(Source(), point_, &local)->viewport(), Qt::LeftButton, {}, local);
+    } else if (verb == "pkey") QTest::keySequence(Source(), QKeySequence(arg));
     else if (verb == "boardfile") C()->boardFileDialog = [arg] { return arg; };
     else if (verb == "type") QTest::keyClicks(Console(), arg);
     else if (verb == "typeline") QTest::keyClicks(Console(), arg), QTest::keyClick(Console(), Qt::Key_Return);
@@ -703,18 +737,6 @@ class WindowTest : public QObject {
   }
 
 #if ORVANE_HAVE_RUNNER
-  // Writes a source into the test's folder and opens the debugger on it.
-  orvane::qt::DebugWindow* DebugSource(const QString& name, const QByteArray& text) {
-    QFile f(Path(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size()) return nullptr;
-    f.close();
-    Do("cpm");
-    Do("choose:" + Path(name));
-    window_->DebugProgram();
-    auto* d = window_->findChild<orvane::qt::DebugWindow*>();
-    if (d && !QTest::qWaitFor([d] { return !d->Running(); }, 30000)) return nullptr;
-    return d;
-  }
   static QTableWidgetItem* RegisterValue(orvane::qt::DebugWindow* d, const QString& name) {
     auto registers = d->findChild<QTableWidget*>(QStringLiteral("tblRegisters"));
     for (int r = 0; r < registers->rowCount(); ++r)
@@ -732,72 +754,6 @@ class WindowTest : public QObject {
     auto* view = qobject_cast<QAbstractItemView*>(w->parentWidget());
     return view ? view : source;
   }
-  static int ClickAt(QTableWidget* source, QPoint at) {
-    QPoint local;
-    QAbstractItemView* view = ViewAt(source, at, &local);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, local);
-    return view->indexAt(local).column();
-  }
-
-  // The source pane stays where the user put it: a click in the margin sets
-  // the breakpoint on the line clicked and scrolls nothing; moving with the
-  // keys never scrolls sideways; scrolled sideways by hand, the margin, line,
-  // address and T-states are still where they were.
-  void debuggerSourcePaneStays() {
-    QByteArray text;
-    for (int i = 1; i <= 150; ++i)
-      text += "        NOP             ; line " + QByteArray::number(i) + ": " + QByteArray(140, 'x') + "\n";
-    text += "        RET\n";
-    auto* d = DebugSource("long.z80", text);
-    QVERIFY(d);
-    QCOMPARE(d->CurrentLine(), 1);
-    d->resize(900, 600);
-    auto source = d->findChild<QTableWidget*>(QStringLiteral("tblSource"));
-    QTRY_VERIFY(source->viewport()->height() > 100);
-    QScrollBar* down = source->verticalScrollBar();
-    QScrollBar* across = source->horizontalScrollBar();
-    QVERIFY(down->maximum() > 0 && across->maximum() > 0);
-    down->setValue(down->maximum());
-    const int bottom = down->value();
-    const int rowHeight = source->rowHeight(0);
-    const int margin = source->columnViewportPosition(0) + source->columnWidth(0) / 2;
-    for (const int fromBottom : {3, 6}) {
-      const int y = source->viewport()->height() - fromBottom * rowHeight;
-      const int row = source->rowAt(y);
-      const uint64_t version = d->State().version;
-      QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
-      QCOMPARE(source->item(row, 0)->toolTip(), QStringLiteral("Breakpoint"));
-      QTRY_VERIFY_WITH_TIMEOUT(d->State().version > version, 30000);  // the session's answer is shown
-      QCOMPARE(down->value(), bottom);
-    }
-    // Keys: from a statement's text down four rows and to the end of the line.
-    down->setValue(0);
-    const int y = source->rowViewportPosition(2) + rowHeight / 2;
-    QVERIFY(source->columnViewportPosition(5) >= 0 && source->columnViewportPosition(5) < source->viewport()->width());
-    QTest::mouseClick(source->viewport(), Qt::LeftButton, {}, QPoint(source->columnViewportPosition(5) + 4, y));
-    QCOMPARE(source->currentColumn(), 5);
-    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_End})
-      QTest::keyClick(source, key);
-    QCOMPARE(across->value(), 0);
-    // Scrolled to the far right by hand: the margin and the line numbers are
-    // at their places, and a click there still sets a breakpoint.
-    across->setValue(across->maximum());
-    QPoint local;
-    const int lineX = source->columnWidth(0) + source->columnWidth(1) / 2;
-    QAbstractItemView* view = ViewAt(source, QPoint(lineX, y), &local);
-    QCOMPARE(view->indexAt(local).column(), 1);
-    QCOMPARE(view->indexAt(local).data().toString(), source->item(source->rowAt(y), 1)->text());
-    // The T-states stay in sight beside them.
-    const int tstatesX =
-        source->columnWidth(0) + source->columnWidth(1) + source->columnWidth(2) + source->columnWidth(3) / 2;
-    view = ViewAt(source, QPoint(tstatesX, y), &local);
-    QCOMPARE(view->indexAt(local).column(), 3);
-    QCOMPARE(view->indexAt(local).data().toString(), QStringLiteral("4"));
-    QCOMPARE(ClickAt(source, QPoint(margin, y)), 0);
-    QCOMPARE(source->item(source->rowAt(y), 0)->toolTip(), QStringLiteral("Breakpoint"));
-    QCOMPARE(across->value(), across->maximum());
-  }
-
   // Where the debugger opens: beside the main window on its screen (rows.txt).
   void debuggerPlace_data() {
     QTest::addColumn<QRect>("screen");
