@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -15,6 +16,15 @@ namespace rows {
 
 inline void Need(bool ok, const char* what) {
   if (!ok) throw std::invalid_argument(what);
+}
+
+// A number as the rows write it: decimal, or hex with a trailing H.
+inline uint32_t Num(const std::string& text) {
+  const bool hex = !text.empty() && text.back() == 'H';
+  size_t used = 0;
+  const unsigned long n = std::stoul(hex ? text.substr(0, text.size() - 1) : text, &used, hex ? 16 : 10);
+  Need(used + hex == text.size(), "not a number");
+  return static_cast<uint32_t>(n);
 }
 
 // Escapes resolved: \xHH, \r, \n, \b, \t, \a, \\, and \(N) for N times the

@@ -135,14 +135,7 @@ Oracle RunOracle(const Workspace& w, const Program& p) {
   return o;
 }
 
-// A number as the rows write it: decimal, or hex with a trailing H.
-uint32_t Num(const std::string& text) {
-  const bool hex = !text.empty() && text.back() == 'H';
-  size_t used = 0;
-  const unsigned long n = std::stoul(hex ? text.substr(0, text.size() - 1) : text, &used, hex ? 16 : 10);
-  rows::Need(used + hex == text.size(), "not a number");
-  return static_cast<uint32_t>(n);
-}
+using rows::Num;
 
 // One case of session_rows.txt (its header gives the format). A file that
 // cannot be read gives a case whose error fails it.

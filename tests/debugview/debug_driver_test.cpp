@@ -56,13 +56,7 @@ class Driver {
   DebugState last, entry;  // entry: the state it starts in
 };
 
-uint32_t Num(const std::string& text) {
-  const bool hex = !text.empty() && text.back() == 'H';
-  size_t used = 0;
-  const unsigned long n = std::stoul(hex ? text.substr(0, text.size() - 1) : text, &used, hex ? 16 : 10);
-  rows::Need(used + hex == text.size(), "not a number");
-  return static_cast<uint32_t>(n);
-}
+using rows::Num;
 
 // Every case of debug_driver_rows.txt, its script run on a worker of its own.
 TEST(DebugDriver, Rows) {
