@@ -152,6 +152,10 @@ void AnsiTranslator::Emit(std::string_view ansi, std::string& out) {
                                                               {"\x1b[4m", 8}, {"\x1b[?25l", 16}};
   static constexpr std::pair<std::string_view, int> kOff[] = {{"\x1b[27m", 1}, {"\x1b[22m", 2}, {"\x1b[25m", 4},
                                                                {"\x1b[24m", 8}, {"\x1b[?25h", 16}, {"\x1b[0m", 15}};
+  // A saved cursor keeps the attributes with it, and its restore brings them
+  // back: reverse video cleared in between is on again after ESC 8.
+  if (ansi == "\x1b" "7") savedModes_ = modes_ & 15;
+  if (ansi == "\x1b" "8") modes_ = (modes_ & 16) | savedModes_;
   for (auto [seq, bit] : kOn)
     if (ansi == seq) modes_ |= bit;
   for (auto [seq, bit] : kOff)
@@ -161,7 +165,7 @@ void AnsiTranslator::Emit(std::string_view ansi, std::string& out) {
 std::string AnsiTranslator::Restore() {
   std::string out = modes_ & 15 ? "\x1b[0m" : "";
   if (modes_ & 16) out += "\x1b[?25h";
-  modes_ = 0;
+  modes_ = savedModes_ = 0;
   return out;
 }
 

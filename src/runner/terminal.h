@@ -61,6 +61,7 @@ class AnsiTranslator {
   int state_ = 0;   // where in an escape sequence the next byte falls
   uint8_t row_ = 0;  // the row byte of a cursor address
   int modes_ = 0;    // attributes left on, the cursor left hidden
+  int savedModes_ = 0;  // the attributes a cursor save (ESC 7) keeps for its restore
 };
 
 enum class CursorKey { kUp, kDown, kRight, kLeft };
