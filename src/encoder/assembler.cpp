@@ -47,16 +47,17 @@ void Assembler::Step(std::string_view line) {
   r.shows = Shows::kBytes;
   r.isEnd = false;
   Assemble(line);
+  const std::span<const uint8_t> bytes(bytes_);
   r.prepared = line_;
   r.address = PC;
-  r.bytes = bytes_;
+  r.bytes = bytes;
   r.byteCount = byteCount_;
   r.uses = uses_;
-  if (Pass2() && (r.isEnd || (r.toObject && !bytes_.empty()))) {
+  if (Pass2() && (r.isEnd || (r.toObject && !bytes.empty()))) {
     // The usual statement, before END and below FFFFH, has only the format's
     // check to pass.
-    if (!r.isEnd && !endSeen_ && PC + static_cast<int64_t>(bytes_.size()) <= 0x10000) {
-      if (std::optional<PlacementWarning> w = placement_->Bytes(PC, bytes_.size())) {
+    if (!r.isEnd && !endSeen_ && PC + static_cast<int64_t>(bytes.size()) <= 0x10000) {
+      if (std::optional<PlacementWarning> w = placement_->Bytes(PC, bytes.size())) {
         Placement(std::move(w), fields_.OpcodeFld);
       }
     } else {
@@ -208,7 +209,7 @@ void Assembler::AddRecordChunk() {
 }
 
 // Both are inlined where the line is assembled: every line takes one.
-[[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, const Keyword* k) const {
+[[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, const Keyword* k, bool commentBlank) const {
   const char* const l = line_.data();
   const auto put = [l](uint8_t* to, std::string_view field) {
     to[0] = field.empty() ? 0 : static_cast<uint8_t>(field.data() - l);
@@ -223,7 +224,7 @@ void Assembler::AddRecordChunk() {
   r.op1Type = static_cast<int8_t>(Op1Type);
   r.op2Type = static_cast<int8_t>(Op2Type);
   r.keyword = k == nullptr ? 0 : static_cast<uint8_t>(k - keywordTable_ + 1);
-  r.flags = LineRecord::kKept | (fields_.CommentFld.size() > fields_.CommentAt.size() ? LineRecord::kCommentBlank : 0);
+  r.flags = LineRecord::kKept | (commentBlank ? LineRecord::kCommentBlank : 0);
 }
 
 // The fields as Parse gave them in pass 1 (an empty one at the line's
@@ -259,8 +260,10 @@ void Assembler::AddRecordChunk() {
   }
   if (r.keyword <= kDirectiveCount || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
   // Four at most: copied without a call.
-  for (size_t i = 0; i < bytes_.size() && i < sizeof r.bytes; ++i) r.bytes[i] = bytes_[i];
-  r.flags |= static_cast<uint8_t>(LineRecord::kBytes | bytes_.size() << 4);
+  const size_t n = bytes_.size();
+  const uint8_t* const from = bytes_.data();
+  for (size_t i = 0; i < n; ++i) r.bytes[i] = from[i];
+  r.flags |= static_cast<uint8_t>(LineRecord::kBytes | n << 4);
 }
 
 // Inlined in Step, its only caller.
@@ -275,14 +278,15 @@ void Assembler::AddRecordChunk() {
     record = &RecordOf(lineNo_);
     k = Restore(*record);
   } else {
-    Parse(line_, fields_);
+    // Pass 1 lists nothing: the comment's text is copied in pass 2 only.
+    const bool commentBlank = Parse(line_, fields_, Pass2());
     Op1Type = RegTyp(fields_.Operand1Fld);
     Op2Type = RegTyp(fields_.Operand2Fld);
     k = FindKeyword(keywords_, fields_.OpcodeFld);
     if (!Pass2()) {
       record = NewRecord();
       if (line_.size() <= 255) {
-        Keep(*record, k);
+        Keep(*record, k, commentBlank);
       } else {
         record->flags = 0;
       }

@@ -223,7 +223,7 @@ class Assembler final : private Reporter {
     return &RecordOf(++recorded_);
   }
   void AddRecordChunk();
-  void Keep(LineRecord& r, const Keyword* k) const;
+  void Keep(LineRecord& r, const Keyword* k, bool commentBlank) const;
   const Keyword* Restore(const LineRecord& r);
   void KeepBytes(LineRecord& r, const Keyword* k) const;
   std::vector<std::unique_ptr<LineRecord[]>> records_;

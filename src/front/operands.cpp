@@ -36,7 +36,9 @@ int32_t RegTyp(std::string_view s) {
   }
   // Anything that begins with IX or IY counts as that index register.
   if (s.size() > 2 && s[0] == 'I' && (s[1] == 'X' || s[1] == 'Y')) s = s.substr(0, 2);
-  const int k = RegNameIndex(s);
+  // No register name is longer than four or begins with a digit: most
+  // operands are numbers and names, and skip the lookup.
+  const int k = s.size() > 4 || (!s.empty() && s[0] >= '0' && s[0] <= '9') ? -1 : RegNameIndex(s);
   if (k >= 0) {
     int32_t code = k + noted;
     return code == reg::Paren + reg::HL ? reg::HLInd : code;

@@ -10,75 +10,6 @@ namespace orvane {
 
 namespace {
 
-// One byte prepared: a-z upper-cased, a tab made a blank.
-inline char PrepByte(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  if (static_cast<unsigned char>(u - 'a') < 26) return static_cast<char>(u - ('a' - 'A'));
-  return c == '\t' ? ' ' : c;
-}
-
-// Eight bytes prepared at once, as one integer: each byte's flags are formed
-// in its top bit, with no carry into the next byte.
-inline void Prep8(const char* in, char* to) {
-  constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = kOnes * 0x80, kLow = ~kHigh;
-  uint64_t x;
-  std::memcpy(&x, in, 8);
-  const uint64_t low7 = x & kLow;
-  // Top bit set where the byte is below 80H and its low seven bits lie in a-z.
-  const uint64_t lower = (low7 + kOnes * (0x80 - 'a')) & ~(low7 + kOnes * (0x80 - 'z' - 1)) & ~x & kHigh;
-  // Top bit set where the byte is a tab (its XOR with the tab is zero).
-  const uint64_t t = x ^ (kOnes * '\t');
-  const uint64_t tab = ~(((t & kLow) + kLow) | t) & kHigh;
-  // 20H clears the lower-case bit; 29H turns a tab (09H) into a blank (20H).
-  x ^= (lower >> 2) | ((tab >> 7) * 0x29);
-  std::memcpy(to, &x, 8);
-}
-
-#if defined(__GNUC__)
-// Sixteen bytes at once where the compiler offers vectors.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-inline void Prep16(const char* in, char* to) {
-  Bytes16 v;
-  std::memcpy(&v, in, 16);
-  const Bytes16 lower = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - 'a') < 26);
-  const Bytes16 tab = reinterpret_cast<Bytes16>(v == '\t');
-  v ^= (lower & 0x20) | (tab & 0x29);
-  std::memcpy(to, &v, 16);
-}
-#else
-inline void Prep16(const char* in, char* to) {
-  Prep8(in, to);
-  Prep8(in + 8, to + 8);
-}
-#endif
-
-// Kept out of line: the buffer grows only for a line longer than any before.
-[[gnu::noinline]] void Grow(std::string& buffer, size_t n) { buffer.resize(n); }
-
-}  // namespace
-
-// Whole blocks from the front, then one more block that ends with the line
-// and may cover bytes already done (the same bytes in give the same out).
-std::string_view PrepLine(std::string_view SrcLine, std::string& buffer) {
-  const size_t n = SrcLine.size();
-  if (buffer.size() < n) [[unlikely]] Grow(buffer, n);
-  const char* in = SrcLine.data();
-  char* to = buffer.data();
-  if (n >= 16) {
-    size_t i = 0;
-    for (; n - i >= 16; i += 16) Prep16(in + i, to + i);
-    if (i < n) Prep16(in + n - 16, to + n - 16);
-  } else if (n >= 8) {
-    Prep8(in, to);
-    Prep8(in + n - 8, to + n - 8);
-  } else {
-    for (size_t i = 0; i < n; ++i) to[i] = PrepByte(in[i]);
-  }
-  return std::string_view(to, n);
-}
-
-namespace {
-
 // The characters that end a field, one bit each, so that a scan for any set
 // of them costs one table look-up a character.
 enum : uint8_t { kBlank = 1, kComma = 2, kSemicolon = 4, kColon = 8 };
@@ -149,9 +80,9 @@ struct OperandCut {
 
 }  // namespace
 
-void Parse(std::string_view line, StatementFields& f) {
+bool Parse(std::string_view line, StatementFields& f, bool copyComment) {
   f.Clear();
-  if (line.empty()) return;
+  if (line.empty()) return false;
 
   // Label: from the first column to the first blank or colon, ending included.
   std::string_view rest;
@@ -167,7 +98,7 @@ void Parse(std::string_view line, StatementFields& f) {
   // From here `rest` runs to the line's last non-blank, and so does every
   // part of it that follows a field: only leading blanks are left to skip.
   // Mnemonic.
-  if (rest.empty()) return;
+  if (rest.empty()) return false;
   if (rest[0] != ';') {
     const size_t stop = FindSeparator(rest, kBlank | kSemicolon);
     if (stop == std::string_view::npos) {
@@ -194,17 +125,20 @@ void Parse(std::string_view line, StatementFields& f) {
   // Comment directly after label, mnemonic or first operand: it keeps one
   // blank after it.
   if (!rest.empty() && rest[0] == ';') {
-    f.CommentFld.assign(rest);
-    f.CommentFld.push_back(' ');
+    if (copyComment) {
+      f.CommentFld.assign(rest);
+      f.CommentFld.push_back(' ');
+    }
     f.CommentAt = rest;
-    return;
+    return true;
   }
 
   // Second operand; a comma that ends it stays attached.
   OperandCut cut = CutOperand(rest, false);
   f.Operand2Fld = cut.operand;
-  if (!cut.after.empty()) f.CommentFld.assign(cut.after);
+  if (copyComment && !cut.after.empty()) f.CommentFld.assign(cut.after);
   f.CommentAt = cut.after;
+  return false;
 }
 
 }  // namespace orvane

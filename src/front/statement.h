@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "front/prep_line.h"
+
 namespace orvane {
 
 // Label, mnemonic and operands are views into the prepared line, which must
@@ -25,14 +27,11 @@ struct StatementFields {
   }
 };
 
-// Upper-cases ASCII letters (bytes 0x80 and above pass unchanged) and turns
-// every tab into one blank, into `buffer`, which only ever grows so that one
-// buffer serves every line. Returns the prepared line, as long as the input.
-std::string_view PrepLine(std::string_view SrcLine, std::string& buffer);
-
-// Cuts a prepared line into the five fields.
-void Parse(std::string_view ParseLine, StatementFields& f);
+// Cuts a prepared line into the five fields. Returns whether the comment
+// gains a blank (it follows the label, mnemonic or first operand directly);
+// without copyComment, CommentFld is left empty and only CommentAt is set.
+bool Parse(std::string_view ParseLine, StatementFields& f, bool copyComment = true);
 // The fields would outlive a temporary line.
-void Parse(std::string&& ParseLine, StatementFields& f) = delete;
+bool Parse(std::string&& ParseLine, StatementFields& f, bool copyComment = true) = delete;
 
 }  // namespace orvane

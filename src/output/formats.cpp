@@ -34,7 +34,13 @@ class CpmImageWriter : public ObjectWriter {
         return;
       }
     }
-    for (const uint8_t b : bytes) pending_[used_++] = static_cast<char>(b);
+    // Through locals: a store of a char may alias used_ and the span, which
+    // would be read again after every byte.
+    char* const to = pending_.get() + used_;
+    const uint8_t* const from = bytes.data();
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n; ++i) to[i] = static_cast<char>(from[i]);
+    used_ += n;
   }
   void Finish() override { Flush(); }
 
