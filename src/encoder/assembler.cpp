@@ -47,7 +47,9 @@ void Assembler::Step(std::string_view line) {
   r.shows = Shows::kBytes;
   r.isEnd = false;
   Assemble(line);
-  const std::span<const uint8_t> bytes(bytes_);
+  // Bytes kept from pass 1 are handed on where they are kept.
+  const std::span<const uint8_t> bytes =
+      keptBytes_ != nullptr ? std::span<const uint8_t>(keptBytes_, static_cast<size_t>(byteCount_)) : bytes_;
   r.prepared = line_;
   r.address = PC;
   r.bytes = bytes;
@@ -269,6 +271,7 @@ void Assembler::AddRecordChunk() {
 // Inlined in Step, its only caller.
 [[gnu::always_inline]] inline void Assembler::Assemble(std::string_view ASMLine) {
   bytes_.clear();
+  keptBytes_ = nullptr;
   byteCount_ = 0;
   line_ = PrepLine(ASMLine, prepared_);
   const Keyword* k;
@@ -309,7 +312,7 @@ void Assembler::AddRecordChunk() {
     if (lineNo_ == 1) {
       if (std::string note = ByteOrderMarkNote(ASMLine); !note.empty()) diag_.Note(std::move(note), {lineNo_, 1, 0});
     }
-    CheckLabelPass2();
+    if (!result_.label.empty()) CheckLabelPass2();
     if (!fields_.LabelFld.empty() && fields_.LabelFld[0] == ';') {
       Warn(warn::kLabelSemicolon, "';' in the first column starts a label, not a comment; indent the comment",
            fields_.LabelFld);
@@ -322,9 +325,8 @@ void Assembler::AddRecordChunk() {
     return;
   }
   if (record != nullptr && Pass2() && (record->flags & LineRecord::kBytes) && !pcDiffers_) {
-    const int n = record->flags >> 4;
-    bytes_.insert(bytes_.end(), record->bytes, record->bytes + n);
-    byteCount_ = n;
+    keptBytes_ = record->bytes;
+    byteCount_ = record->flags >> 4;
     return;
   }
   touched_ = false;

@@ -252,6 +252,7 @@ class Assembler final : private Reporter {
   int32_t byteCount_ = 0;
   bool failed_ = false;  // an error was found in the statement (in either pass)
   std::vector<uint8_t> bytes_;
+  const uint8_t* keptBytes_ = nullptr;  // this line's bytes as pass 1 kept them, when used
   std::vector<SymbolUse> uses_;
   Statement result_;
 

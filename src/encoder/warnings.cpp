@@ -52,7 +52,7 @@ void Assembler::Placement(std::optional<PlacementWarning> w, std::string_view at
 // each stretch after an ORG), and where the bytes land.
 void Assembler::CheckObject() {
   if (result_.isEnd) endSeen_ = true;
-  const size_t bytes = result_.toObject ? bytes_.size() : 0;
+  const size_t bytes = result_.toObject ? result_.bytes.size() : 0;
   if (bytes == 0) return;
   if (endSeen_ && !afterEndWarned_) {
     afterEndWarned_ = true;

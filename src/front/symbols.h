@@ -52,7 +52,10 @@ class SymbolTable {
 
  private:
   struct Hash {
-    // Names are short: eight bytes at a time, each step one-to-one.
+    // Names are short: eight bytes at a time, and the last one to seven in
+    // two loads (four to seven: the first four and the last four, which may
+    // overlap; one to three: the first, middle and last byte). The length is
+    // mixed in, so that the overlapping loads tell names apart.
     size_t operator()(std::string_view s) const {
       constexpr uint64_t kOdd = 0x9E3779B97F4A7C15u;
       uint64_t h = s.size() * kOdd;
@@ -63,8 +66,18 @@ class SymbolTable {
         h = (h ^ w) * kOdd;
         h ^= h >> 29;
       }
+      const char* const p = s.data() + i;
+      const size_t r = s.size() - i;
       uint64_t w = 0;
-      for (; i < s.size(); ++i) w = (w << 8) | static_cast<unsigned char>(s[i]);
+      if (r >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + r - 4, 4);
+        w = static_cast<uint64_t>(a) << 32 | b;
+      } else if (r > 0) {
+        const auto at = [p](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(p[k])); };
+        w = at(0) | at(r / 2) << 8 | at(r - 1) << 16;
+      }
       h = (h ^ w) * kOdd;
       return static_cast<size_t>(h ^ (h >> 32));
     }
