@@ -213,8 +213,11 @@ void Assembler::AddRecordChunk() {
 // Both are inlined where the line is assembled: every line takes one.
 [[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, const Keyword* k, bool commentBlank) const {
   const char* const l = line_.data();
+  // An empty field (which may be a view without data) keeps offset 0: the
+  // offset is masked, not branched on.
   const auto put = [l](uint8_t* to, std::string_view field) {
-    to[0] = field.empty() ? 0 : static_cast<uint8_t>(field.data() - l);
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(field.data()) - reinterpret_cast<uintptr_t>(l);
+    to[0] = static_cast<uint8_t>(offset & (field.empty() ? 0 : 0xFF));
     to[1] = static_cast<uint8_t>(field.size());
   };
   r.length = static_cast<uint8_t>(line_.size());
@@ -270,23 +273,25 @@ void Assembler::AddRecordChunk() {
 
 // Inlined in Step, its only caller.
 [[gnu::always_inline]] inline void Assembler::Assemble(std::string_view ASMLine) {
+  // Read once: the stores of bytes below may alias any member.
+  const bool pass2 = Pass2();
   bytes_.clear();
   keptBytes_ = nullptr;
   byteCount_ = 0;
   line_ = PrepLine(ASMLine, prepared_);
   const Keyword* k;
   LineRecord* record = nullptr;
-  if (Pass2() && lineNo_ <= recorded_ && RecordOf(lineNo_).flags != 0 &&
+  if (pass2 && lineNo_ <= recorded_ && RecordOf(lineNo_).flags != 0 &&
       RecordOf(lineNo_).length == line_.size()) {
     record = &RecordOf(lineNo_);
     k = Restore(*record);
   } else {
     // Pass 1 lists nothing: the comment's text is copied in pass 2 only.
-    const bool commentBlank = Parse(line_, fields_, Pass2());
+    const bool commentBlank = Parse(line_, fields_, pass2);
     Op1Type = RegTyp(fields_.Operand1Fld);
     Op2Type = RegTyp(fields_.Operand2Fld);
     k = FindKeyword(keywords_, fields_.OpcodeFld);
-    if (!Pass2()) {
+    if (!pass2) {
       record = NewRecord();
       if (line_.size() <= 255) {
         Keep(*record, k, commentBlank);
@@ -304,11 +309,11 @@ void Assembler::AddRecordChunk() {
   }
 
   // EQU defines its label itself, after reading its value.
-  if (!Pass2() && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
+  if (!pass2 && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
     if (pcRestsOn_ != 0) LabelRestsOn(pcRestsOn_);
   }
-  if (Pass2()) {
+  if (pass2) {
     if (lineNo_ == 1) {
       if (std::string note = ByteOrderMarkNote(ASMLine); !note.empty()) diag_.Note(std::move(note), {lineNo_, 1, 0});
     }
@@ -324,14 +329,14 @@ void Assembler::AddRecordChunk() {
     if (!fields_.OpcodeFld.empty()) Error(msg::kUndefinedOpcode, fields_.OpcodeFld);
     return;
   }
-  if (record != nullptr && Pass2() && (record->flags & LineRecord::kBytes) && !pcDiffers_) {
+  if (record != nullptr && pass2 && (record->flags & LineRecord::kBytes) && !pcDiffers_) {
     keptBytes_ = record->bytes;
     byteCount_ = record->flags >> 4;
     return;
   }
   touched_ = false;
   (this->*k->encode)(*k);
-  if (!Pass2()) {
+  if (!pass2) {
     if (record != nullptr && record->flags != 0) KeepBytes(*record, k);
   } else if (k->encode == &Assembler::EncodeOrg) {
     // Bytes kept from pass 1 are right only where PC is what it was then.
