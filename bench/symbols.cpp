@@ -1,5 +1,5 @@
-// orvane-bench-symbols: the cost of one symbol lookup (SymbolTable::Find, the
-// FindLabel of the operand evaluators) with 16 symbols and with 16384, the
+// orvane-bench-symbols: the cost of one symbol lookup (SymbolTable::Find, that
+// of the operand evaluators) with 16 symbols and with 16384, the
 // table's capacity. A lookup must not grow with the table: a program with
 // thousands of labels would otherwise pay for every symbolic operand.
 #include <chrono>

@@ -28,7 +28,7 @@ int RegNameIndex(std::string_view s) {
 
 }  // namespace
 
-int32_t RegTyp(std::string_view s) {
+int32_t detail::RegTypOfLonger(std::string_view s) {
   int32_t noted = 0;
   if (!s.empty() && s[0] == '(') {
     s = Trim(s.substr(1, s.size() - 1 - (s.size() > 1 ? 1 : 0)));
@@ -74,16 +74,10 @@ OperandKind Classify(std::string_view s, Width width) {
 
 // The one place where a symbol's value is asked for, so the reporter sees
 // every reference.
-int OperandReader::LookUp(std::string_view name, std::string note) {
+int OperandReader::LookUp(std::string_view name) {
   const int slot = symbols_.Find(name);
   report_.Referenced(name, slot);
-  if (slot == 0) report_.Error(msg::kUndefinedSymbol, name, std::move(note));
   return slot;
-}
-
-int32_t OperandReader::FindLabel(std::string_view LblStr, std::string note) {
-  const int slot = LookUp(LblStr, std::move(note));
-  return slot != 0 ? symbols_.Slot(slot).address : 0;
 }
 
 int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
@@ -95,15 +89,21 @@ int32_t OperandReader::Immed(std::string_view ValStr, Width width) {
     case OperandKind::kInvalid: report_.Error(msg::kInvalidNumber, s, {}); return 0;
     case OperandKind::kSymbol: break;
   }
+  if (const int slot = LookUp(s); slot != 0) return symbols_.Slot(slot).address;
+  Undefined(s, width);
+  return 0;
+}
+
+void OperandReader::Undefined(std::string_view name, Width width) {
   // A negative number in an 8-bit field is a symbol name, which is seldom
   // what was meant.
   std::string note;
   if (width == Width::k8) {
-    if (auto v = StrictNumber(s)) {
-      note.append("'").append(s).append("' is read as a symbol name here; write ").append(std::to_string(*v & 255));
+    if (auto v = StrictNumber(name)) {
+      note.append("'").append(name).append("' is read as a symbol name here; write ").append(std::to_string(*v & 255));
     }
   }
-  return FindLabel(s, std::move(note));
+  report_.Error(msg::kUndefinedSymbol, name, std::move(note));
 }
 
 // A value outside the field's range keeps its low bits, with a warning.
@@ -163,9 +163,13 @@ int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc, s
       known = false;
       break;
     case OperandKind::kSymbol: {
-      const int slot = LookUp(text, {});
+      const int slot = LookUp(text);
       known = slot != 0;
-      if (known) address = symbols_.Slot(slot).address;
+      if (known) {
+        address = symbols_.Slot(slot).address;
+      } else {
+        report_.Error(msg::kUndefinedSymbol, text, {});
+      }
       break;
     }
   }

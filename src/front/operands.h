@@ -26,7 +26,32 @@ constexpr int32_t CInd = 65, BCInd = 74, DEInd = 75, SPInd = 77, IXInd = 78, IYI
 constexpr int32_t Value = -1, Address = -65, Empty = -2;
 }  // namespace reg
 
-int32_t RegTyp(std::string_view RegStr);
+namespace detail {
+// The type of each one-byte operand, the usual operand (a register letter or
+// a digit): "(" alone is an empty address, any other byte that names no
+// register a value.
+inline constexpr std::array<int8_t, 256> kOneByteRegTyp = [] {
+  std::array<int8_t, 256> t{};
+  t.fill(static_cast<int8_t>(reg::Value));
+  const std::string_view letters = "BCDEHL A";
+  for (size_t code = 0; code < letters.size(); ++code) {
+    if (letters[code] != ' ') t[static_cast<unsigned char>(letters[code])] = static_cast<int8_t>(code);
+  }
+  t['I'] = static_cast<int8_t>(reg::I);
+  t['R'] = static_cast<int8_t>(reg::R);
+  t['('] = static_cast<int8_t>(reg::Empty);
+  return t;
+}();
+int32_t RegTypOfLonger(std::string_view RegStr);
+}  // namespace detail
+
+// The register (or register in parentheses) an operand names, or what else
+// it is: reg::Value, reg::Address, reg::Empty.
+inline int32_t RegTyp(std::string_view RegStr) {
+  if (RegStr.size() == 1) return detail::kOneByteRegTyp[static_cast<unsigned char>(RegStr[0])];
+  if (RegStr.empty()) return reg::Empty;
+  return detail::RegTypOfLonger(RegStr);
+}
 
 // The 8-bit registers of the 3-bit field: B, C, D, E, H, L, (HL) and A.
 constexpr bool IsReg8(int32_t code) { return code >= reg::B && code <= reg::A; }
@@ -54,14 +79,11 @@ enum class Width { k8, k16 };
 OperandKind Classify(std::string_view text, Width width);
 
 // Evaluates operand texts against the symbol table. Every symbol value is
-// asked for through FindLabel, and every message goes to the reporter.
+// asked for through LookUp, and every message goes to the reporter.
 class OperandReader {
  public:
   OperandReader(const SymbolTable& symbols, Reporter& report) : symbols_(symbols), report_(report) {}
 
-  // Value of a symbol (earliest definition), or 0 and "Undefined Symbol
-  // Referenced" with `note` beside it.
-  int32_t FindLabel(std::string_view LblStr, std::string note);
   // The low 8 or 16 bits of a value, with a warning when it does not fit.
   int32_t Immed8(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k8), Width::k8); }
   int32_t Immed16(std::string_view ValStr) { return Fit(ValStr, Immed(ValStr, Width::k16), Width::k16); }
@@ -73,7 +95,11 @@ class OperandReader {
  private:
   int32_t Immed(std::string_view ValStr, Width width);
   int32_t Fit(std::string_view ValStr, int32_t value, Width width);
-  int LookUp(std::string_view name, std::string note);
+  // Slot of a symbol (earliest definition), or 0; the reporter hears of it.
+  int LookUp(std::string_view name);
+  // "Undefined Symbol Referenced" for a value's name, kept out of the way of
+  // the usual look-up that finds it.
+  [[gnu::cold, gnu::noinline]] void Undefined(std::string_view name, Width width);
 
   const SymbolTable& symbols_;
   Reporter& report_;
