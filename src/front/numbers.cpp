@@ -7,16 +7,6 @@
 
 namespace orvane {
 
-std::optional<int64_t> PlainDecimal(std::string_view s) {
-  if (s.empty() || s.size() > 15) return std::nullopt;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + (c - '0');
-  }
-  return v;
-}
-
 double RoundHalfEven(double v) {
   // The default floating-point rounding mode rounds to nearest, ties to even.
   return std::nearbyint(v);

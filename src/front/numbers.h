@@ -58,7 +58,16 @@ inline void AppendOpcodeHex4(std::string& out, uint32_t i) {
 // A plain decimal number of up to 15 digits and nothing else (no sign,
 // blank or fraction): a whole number a double holds exactly, so it needs no
 // floating-point reading. Empty for any other text.
-std::optional<int64_t> PlainDecimal(std::string_view s);
+// Inlined: most number operands are read here.
+inline std::optional<int64_t> PlainDecimal(std::string_view s) {
+  if (s.empty() || s.size() > 15) return std::nullopt;
+  int64_t v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
 
 // The leading number of a text, used to tell numbers from symbol names:
 // blanks anywhere are ignored; an optional sign; then "&H" and hex digits,

@@ -47,20 +47,13 @@ int32_t detail::RegTypOfLonger(std::string_view s) {
   return noted ? reg::Address : reg::Value;
 }
 
-std::string_view DropParentheses(std::string_view s) {
-  if (s.empty() || s[0] != '(') return s;
+std::string_view DropParenthesesOf(std::string_view s) {
   // First and last character dropped; a lone "(" is both.
   if (s.size() == 1) return std::string_view();
   return Trim(s.substr(1, s.size() - 2));
 }
 
-OperandKind Classify(std::string_view s, Width width) {
-  // A text that begins with a letter reads as no number at all: a name.
-  if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') return {OperandKind::kSymbol};
-  // Digits alone, the usual operand, are their own value, zero included.
-  if (auto v = PlainDecimal(s); v && *v <= INT32_MAX) {
-    return {*v == 0 ? OperandKind::kZero : OperandKind::kNumber, static_cast<int32_t>(*v)};
-  }
+OperandKind ClassifyOther(std::string_view s, Width width) {
   const double lead = LeadingNumber(s);
   // 8-bit fields take a number only above 0: negative 8-bit literals are
   // symbol names.
@@ -106,19 +99,15 @@ void OperandReader::Undefined(std::string_view name, Width width) {
   report_.Error(msg::kUndefinedSymbol, name, std::move(note));
 }
 
-// A value outside the field's range keeps its low bits, with a warning.
-int32_t OperandReader::Fit(std::string_view ValStr, int32_t value, Width width) {
+void OperandReader::Truncated(std::string_view ValStr, int32_t value, Width width) {
   const bool byte = width == Width::k8;
   const int32_t kept = value & (byte ? 0xFF : 0xFFFF);
-  if (byte ? (value < 0 || value > 255) : (value < -32768 || value > 65535)) {
-    const std::string_view s = DropParentheses(ValStr);
-    std::string text(s);
-    if (Classify(s, width).kind == OperandKind::kSymbol) text += " is " + std::to_string(value) + ", which";
-    text += " does not fit in a " + std::string(byte ? "byte" : "word") + "; " + std::to_string(kept) + " (";
-    if (byte) AppendHex2(text, static_cast<uint32_t>(kept)); else AppendHex4(text, static_cast<uint32_t>(kept));
-    report_.Warn(warn::kTruncation, text + "H) assembled", s);
-  }
-  return kept;
+  const std::string_view s = DropParentheses(ValStr);
+  std::string text(s);
+  if (Classify(s, width).kind == OperandKind::kSymbol) text += " is " + std::to_string(value) + ", which";
+  text += " does not fit in a " + std::string(byte ? "byte" : "word") + "; " + std::to_string(kept) + " (";
+  if (byte) AppendHex2(text, static_cast<uint32_t>(kept)); else AppendHex4(text, static_cast<uint32_t>(kept));
+  report_.Warn(warn::kTruncation, text + "H) assembled", s);
 }
 
 int32_t OperandReader::CalcRelOffset(std::string_view Destination, int32_t pc, std::string_view jump) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "front/diagnostics.h"
+#include "front/numbers.h"
 #include "front/symbols.h"
 
 namespace orvane {
@@ -61,7 +62,10 @@ constexpr uint8_t IndexPrefix(int32_t code) { return code == reg::IX || code == 
 
 // Drops a leading "(" with the last character (whatever it is), and trims, as
 // the value evaluators do; other texts are returned unchanged.
-std::string_view DropParentheses(std::string_view s);
+std::string_view DropParenthesesOf(std::string_view s);
+inline std::string_view DropParentheses(std::string_view s) {
+  return s.empty() || s[0] != '(' ? s : DropParenthesesOf(s);
+}
 
 // What a value operand is. This is the one place that tells a number from a
 // symbol name.
@@ -76,7 +80,16 @@ enum class Width { k8, k16 };
 // that reads as 0 and is wholly a number ("0", "&H0", "0.0") is the zero
 // literal, never looked up. A number that is not wholly one ("12H", "5X") or
 // lies outside the signed 32-bit range is invalid.
-OperandKind Classify(std::string_view text, Width width);
+OperandKind ClassifyOther(std::string_view text, Width width);
+inline OperandKind Classify(std::string_view text, Width width) {
+  // A text that begins with a letter reads as no number at all: a name.
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') return {OperandKind::kSymbol};
+  // Digits alone, the usual operand, are their own value, zero included.
+  if (auto v = PlainDecimal(text); v && *v <= INT32_MAX) {
+    return {*v == 0 ? OperandKind::kZero : OperandKind::kNumber, static_cast<int32_t>(*v)};
+  }
+  return ClassifyOther(text, width);
+}
 
 // Evaluates operand texts against the symbol table. Every symbol value is
 // asked for through LookUp, and every message goes to the reporter.
@@ -94,7 +107,13 @@ class OperandReader {
 
  private:
   int32_t Immed(std::string_view ValStr, Width width);
-  int32_t Fit(std::string_view ValStr, int32_t value, Width width);
+  // A value outside the field's range keeps its low bits, with a warning.
+  int32_t Fit(std::string_view ValStr, int32_t value, Width width) {
+    const bool byte = width == Width::k8;
+    if (byte ? (value < 0 || value > 255) : (value < -32768 || value > 65535)) Truncated(ValStr, value, width);
+    return value & (byte ? 0xFF : 0xFFFF);
+  }
+  [[gnu::cold, gnu::noinline]] void Truncated(std::string_view ValStr, int32_t value, Width width);
   // Slot of a symbol (earliest definition), or 0; the reporter hears of it.
   int LookUp(std::string_view name);
   // "Undefined Symbol Referenced" for a value's name, kept out of the way of
