@@ -310,14 +310,20 @@ void Assembler::AddRecordChunk() {
 
   // EQU defines its label itself, after reading its value.
   if (!pass2 && !fields_.LabelFld.empty() && (k == nullptr || k->encode != &Assembler::EncodeEqu)) {
+    const int used = symbols_.Used();
     symbols_.AddLabel(fields_.LabelFld, PC, result_.labelSpan);
+    if (symbols_.Used() != used && symbols_.Slot(used + 1).first && record->flags != 0) {
+      record->flags |= LineRecord::kLabelFirst;
+    }
     if (pcRestsOn_ != 0) LabelRestsOn(pcRestsOn_);
   }
   if (pass2) {
     if (lineNo_ == 1) {
       if (std::string note = ByteOrderMarkNote(ASMLine); !note.empty()) diag_.Note(std::move(note), {lineNo_, 1, 0});
     }
-    if (!result_.label.empty()) CheckLabelPass2();
+    if (!result_.label.empty() && (record == nullptr || !(record->flags & LineRecord::kLabelFirst))) {
+      CheckLabelPass2();
+    }
     if (!fields_.LabelFld.empty() && fields_.LabelFld[0] == ';') {
       Warn(warn::kLabelSemicolon, "';' in the first column starts a label, not a comment; indent the comment",
            fields_.LabelFld);
@@ -331,7 +337,7 @@ void Assembler::AddRecordChunk() {
   }
   if (record != nullptr && pass2 && (record->flags & LineRecord::kBytes) && !pcDiffers_) {
     keptBytes_ = record->bytes;
-    byteCount_ = record->flags >> 4;
+    byteCount_ = (record->flags >> 4) & 7;
     return;
   }
   touched_ = false;

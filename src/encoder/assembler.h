@@ -204,7 +204,9 @@ class Assembler final : private Reporter {
   // value in pass 2), its bytes; for an ORG, the PC it set. Offsets are
   // bytes, so a line longer than 255 has none and is split again.
   struct LineRecord {
-    enum : uint8_t { kKept = 1, kCommentBlank = 2, kBytes = 4, kOrgPc = 8 };
+    // kLabelFirst: the label's name was defined first here, so that pass 2
+    // has nothing to check of it.
+    enum : uint8_t { kKept = 1, kCommentBlank = 2, kBytes = 4, kOrgPc = 8, kLabelFirst = 0x80 };
     uint8_t length;
     uint8_t label;  // LabelFld starts the line
     uint8_t opcode[2], operand1[2], operand2[2], comment[2];

@@ -1,6 +1,7 @@
 #include "output/formats.h"
 
 #include <bitset>
+#include <cstring>
 
 #include "front/numbers.h"
 #include "front/diagnostics.h"
@@ -27,6 +28,27 @@ class CpmImageWriter : public ObjectWriter {
  public:
   explicit CpmImageWriter(OutputSink& file) : file_(file) {}
   void Bytes(int32_t /*address*/, std::span<const uint8_t> bytes) override {
+    const size_t n = bytes.size();
+    char* const to = pending_.get() + used_;
+    const uint8_t* const from = bytes.data();
+    // An instruction's one to four bytes: two copies of two, which may
+    // overlap, or one byte.
+    if (n - 1 < 4 && used_ <= kPending - 4) {
+      if (n == 1) {
+        to[0] = static_cast<char>(from[0]);
+      } else {
+        std::memcpy(to, from, 2);
+        std::memcpy(to + n - 2, from + n - 2, 2);
+      }
+      used_ += n;
+      return;
+    }
+    Many(bytes);
+  }
+  void Finish() override { Flush(); }
+
+ private:
+  void Many(std::span<const uint8_t> bytes) {
     if (bytes.size() > kPending - used_) {
       Flush();
       if (bytes.size() > kPending) {
@@ -42,9 +64,6 @@ class CpmImageWriter : public ObjectWriter {
     for (size_t i = 0; i < n; ++i) to[i] = static_cast<char>(from[i]);
     used_ += n;
   }
-  void Finish() override { Flush(); }
-
- private:
   static constexpr size_t kPending = size_t{1} << 16;
   void Flush() {
     if (used_ != 0) file_.Write(std::string_view(pending_.get(), used_));
