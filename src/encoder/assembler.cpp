@@ -287,7 +287,7 @@ void Assembler::AddRecordChunk() {
     k = Restore(*record);
   } else {
     // Pass 1 lists nothing: the comment's text is copied in pass 2 only.
-    const bool commentBlank = Parse(line_, fields_, pass2);
+    const bool commentBlank = ParseInline(line_, fields_, pass2);
     Op1Type = RegTyp(fields_.Operand1Fld);
     Op2Type = RegTyp(fields_.Operand2Fld);
     k = FindKeyword(keywords_, fields_.OpcodeFld);
