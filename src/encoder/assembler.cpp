@@ -36,6 +36,16 @@ void Assembler::BeginPass(int pass) {
 }
 
 void Assembler::Step(std::string_view line) {
+  // Each pass has its own copy, with the other's work left out.
+  if (Pass2()) {
+    StepIn<true>(line);
+  } else {
+    StepIn<false>(line);
+  }
+}
+
+template <bool kPass2>
+[[gnu::always_inline]] inline void Assembler::StepIn(std::string_view line) {
   ++lineNo_;
   if (!diag_.problems.empty()) diag_.Clear();
   uses_.clear();
@@ -46,7 +56,7 @@ void Assembler::Step(std::string_view line) {
   r.toObject = true;
   r.shows = Shows::kBytes;
   r.isEnd = false;
-  Assemble(line);
+  Assemble<kPass2>(line);
   // Bytes kept from pass 1 are handed on where they are kept.
   const std::span<const uint8_t> bytes =
       keptBytes_ != nullptr ? std::span<const uint8_t>(keptBytes_, static_cast<size_t>(byteCount_)) : bytes_;
@@ -55,7 +65,7 @@ void Assembler::Step(std::string_view line) {
   r.bytes = bytes;
   r.byteCount = byteCount_;
   r.uses = uses_;
-  if (Pass2() && (r.isEnd || (r.toObject && !bytes.empty()))) {
+  if (kPass2 && (r.isEnd || (r.toObject && !bytes.empty()))) {
     // The usual statement, before END and below FFFFH, has only the format's
     // check to pass.
     if (!r.isEnd && !endSeen_ && PC + static_cast<int64_t>(bytes.size()) <= 0x10000) {
@@ -272,9 +282,9 @@ void Assembler::AddRecordChunk() {
 }
 
 // Inlined in Step, its only caller.
+template <bool kPass2>
 [[gnu::always_inline]] inline void Assembler::Assemble(std::string_view ASMLine) {
-  // Read once: the stores of bytes below may alias any member.
-  const bool pass2 = Pass2();
+  constexpr bool pass2 = kPass2;
   bytes_.clear();
   keptBytes_ = nullptr;
   byteCount_ = 0;

@@ -93,7 +93,9 @@ class Assembler final : private Reporter {
 
  private:
   friend struct KeywordTable;
-  void Assemble(std::string_view ASMLine);
+  // Step and its line's assembly, for pass 1 or pass 2.
+  template <bool kPass2> void StepIn(std::string_view line);
+  template <bool kPass2> void Assemble(std::string_view ASMLine);
   bool Pass2() const { return pass_ == 2; }
   // Reporter: messages count in pass 2 only. A message points at the operand
   // text it is about.
