@@ -5,10 +5,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -36,6 +32,8 @@ class FileLineSource : public LineSource {
   ~FileLineSource() override { ::close(fd_); }
 
   bool Rewind() override {
+    ends_ = 0;
+    span_ = start_ = limit_ = nullptr;
     CheckUnchanged(true);
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileError(path_, "cannot read: " + ErrnoText(errno));
     firstPass_ = eof_ && begin_ == end_ ? std::optional<uint64_t>(PassSum()) : std::nullopt;
@@ -47,7 +45,29 @@ class FileLineSource : public LineSource {
     return true;
   }
 
-  bool Next(std::string_view& line) override {
+ private:
+  // The lines Next took from ends_ are taken here too, and the line ends
+  // known after this line are handed back to Next.
+  bool More(std::string_view& line) override {
+    if (span_ != nullptr) {
+      begin_ = scan_ = static_cast<size_t>(start_ - buf_.data());
+      maskBase_ = static_cast<size_t>(span_ - buf_.data());
+      mask_ = ends_;
+    }
+    const bool got = Take(line);
+    if (got && maskKnown_) {
+      span_ = buf_.data() + maskBase_;
+      start_ = buf_.data() + begin_;
+      limit_ = buf_.data() + end_;
+      ends_ = mask_;
+    } else {
+      span_ = start_ = limit_ = nullptr;
+      ends_ = 0;
+    }
+    return got;
+  }
+
+  bool Take(std::string_view& line) {
     // The usual line: it ends in a LF, the next line end of the span in hand
     // or of a whole span buffered after it.
     while (maskKnown_) [[likely]] {
@@ -66,9 +86,7 @@ class FileLineSource : public LineSource {
     return NextFound(line);
   }
 
- private:
   static constexpr size_t kChunk = 1 << 16;
-  static constexpr size_t kSpan = 64;  // bytes a line-end mask covers
 
   bool NextFound(std::string_view& line) {
     for (;; Refill()) {
@@ -130,23 +148,6 @@ class FileLineSource : public LineSource {
     for (size_t k = 0; k < n; ++k) {
       if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
     }
-    return m;
-  }
-  // The same for a whole span of kSpan bytes at `p`.
-  static uint64_t SpanLineEnds(const char* p) {
-    uint64_t m = 0;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-    for (size_t k = 0; k < kSpan / 16; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-      const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
-      m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(e))) << (16 * k);
-    }
-#else
-    for (size_t k = 0; k < kSpan; ++k) {
-      if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
-    }
-#endif
     return m;
   }
 
@@ -425,7 +426,7 @@ void CommitAll(const std::vector<CommitSink*>& sinks) {
   for (CommitSink* s : order) s->Finish();
 }
 
-bool MemoryLineSource::Next(std::string_view& line) {
+bool MemoryLineSource::More(std::string_view& line) {
   if (pos_ >= text_.size()) return false;
   const size_t start = pos_, n = text_.size();
   const char* t = text_.data();

@@ -5,6 +5,13 @@
 // file_sinks.h, the calls only Linux has in linux_files.h, and what a signal
 // cleans up in temp_guard.h.
 #pragma once
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -38,12 +45,62 @@ class LineSource {
  public:
   virtual ~LineSource() = default;
   // The next line without its end, valid until the next call; false at end.
-  virtual bool Next(std::string_view& line) = 0;
+  // The usual line ends in a LF the source found already, and is taken here
+  // without a call.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      if (ends_ != 0) [[likely]] {
+        const char* const end = span_ + std::countr_zero(ends_);
+        if (*end != '\n') break;
+        line = std::string_view(start_, static_cast<size_t>(end - start_));
+        start_ = end + 1;
+        ends_ &= ends_ - 1;
+        return true;
+      }
+      // The next span, when it and one more are buffered whole.
+      if (limit_ - span_ < static_cast<ptrdiff_t>(2 * kSpan)) break;
+      span_ += kSpan;
+      ends_ = SpanLineEnds(span_);
+    }
+    return More(line);
+  }
   // Starts again at the first line; false when the source must be opened
   // again instead. A source read from a file throws FileError here (and at
   // its end) when the file changed since it was opened, so that the two
   // passes never read different programs.
   virtual bool Rewind() { return false; }
+
+ protected:
+  // Next, for a line whose end is not among ends_.
+  virtual bool More(std::string_view& line) = 0;
+  // Line ends the source found ahead, for Next: bit k for the byte at
+  // span_ + k, a CR or LF, those after start_ only; the next line begins at
+  // start_.
+  const char* span_ = nullptr;
+  const char* start_ = nullptr;
+  uint64_t ends_ = 0;
+  // The end of the bytes buffered after span_ (span_ itself when Next is to
+  // look at no more spans).
+  const char* limit_ = nullptr;
+
+  static constexpr size_t kSpan = 64;  // bytes a line-end mask covers
+  // One bit for each CR or LF in the kSpan bytes at `p` (bit 0 the first).
+  static uint64_t SpanLineEnds(const char* p) {
+    uint64_t m = 0;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (size_t k = 0; k < kSpan / 16; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
+      m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(e))) << (16 * k);
+    }
+#else
+    for (size_t k = 0; k < kSpan; ++k) {
+      if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
+    }
+#endif
+    return m;
+  }
 };
 
 // How an output is put in place. A stream (a device, a FIFO, standard
@@ -127,13 +184,13 @@ class DiskFileSystem : public FileSystem {
 class MemoryLineSource : public LineSource {
  public:
   explicit MemoryLineSource(std::string text) : text_(std::move(text)) {}
-  bool Next(std::string_view& line) override;
   bool Rewind() override {
     pos_ = 0;
     return true;
   }
 
  private:
+  bool More(std::string_view& line) override;
   std::string text_;
   size_t pos_ = 0;
 };
