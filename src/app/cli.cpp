@@ -172,7 +172,10 @@ class CommandLineObserver : public RunObserver {
   std::map<int64_t, Timing> instructions;  // with --run: each instruction's line and timing
   HexProgram* hex = nullptr;  // with --run on a board: the statements where their bytes go
   void StatementDone(const Statement& s) override {
-    if (!program) return;
+    if (program) Keep(s);
+  }
+  // Only a run that goes on to run the program keeps its statements.
+  [[gnu::noinline]] void Keep(const Statement& s) {
     program->Add(s);
     if (const Timing t = StatementTiming(s); t.Known()) instructions[s.line] = t;
     if (hex) hex->Add(s);
