@@ -10,7 +10,7 @@ namespace orvane {
 
 const AssemblyTarget kPlainTarget{0, false, 1, [] { return std::make_unique<PlacementCheck>(); }};
 
-Assembler::Assembler() : keywords_(Keywords()), keywordTable_(&KeywordAt(0)) {
+Assembler::Assembler() : keywordNumbers_(KeywordNumberMap()), keywordByNumber_(KeywordsByNumber()) {
   bytes_.reserve(256);
   result_.fields = &fields_;
 }
@@ -25,7 +25,13 @@ void Assembler::BeginRun(const RunOptions& options) {
 
 void Assembler::BeginPass(int pass) {
   pass_ = pass;
-  if (pass == 1) recorded_ = 0;
+  if (pass == 1) {
+    recorded_ = 0;
+    // What pass 1's statements report and use, all along.
+    result_.problems = {};
+    result_.hasErrors = false;
+    result_.uses = {};
+  }
   pcDiffers_ = false;
   PC = options_.target->origin;
   pcRestsOn_ = 0;
@@ -47,8 +53,11 @@ void Assembler::Step(std::string_view line) {
 template <bool kPass2>
 [[gnu::always_inline]] inline void Assembler::StepIn(std::string_view line) {
   ++lineNo_;
-  if (!diag_.problems.empty()) diag_.Clear();
-  uses_.clear();
+  // Pass 1 reports nothing and records no uses (see BeginPass).
+  if constexpr (kPass2) {
+    if (!diag_.problems.empty()) diag_.Clear();
+    uses_.clear();
+  }
   failed_ = false;
   Statement& r = result_;
   r.line = lineNo_;
@@ -64,7 +73,7 @@ template <bool kPass2>
   r.address = PC;
   r.bytes = bytes;
   r.byteCount = byteCount_;
-  r.uses = uses_;
+  if constexpr (kPass2) r.uses = uses_;
   if (kPass2 && (r.isEnd || (r.toObject && !bytes.empty()))) {
     // The usual statement, before END and below FFFFH, has only the format's
     // check to pass.
@@ -76,8 +85,10 @@ template <bool kPass2>
       CheckObject();
     }
   }
-  r.problems = diag_.problems;
-  r.hasErrors = diag_.hasErrors;
+  if constexpr (kPass2) {
+    r.problems = diag_.problems;
+    r.hasErrors = diag_.hasErrors;
+  }
   PC = static_cast<int32_t>(static_cast<uint32_t>(PC) + static_cast<uint32_t>(byteCount_));
 }
 
@@ -221,13 +232,11 @@ void Assembler::AddRecordChunk() {
 }
 
 // Both are inlined where the line is assembled: every line takes one.
-[[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, const Keyword* k, bool commentBlank) const {
+[[gnu::always_inline]] inline void Assembler::Keep(LineRecord& r, uint8_t keyword, bool commentBlank) const {
   const char* const l = line_.data();
-  // An empty field (which may be a view without data) keeps offset 0: the
-  // offset is masked, not branched on.
+  // Every field, an empty one too, is a view into the line.
   const auto put = [l](uint8_t* to, std::string_view field) {
-    const uintptr_t offset = reinterpret_cast<uintptr_t>(field.data()) - reinterpret_cast<uintptr_t>(l);
-    to[0] = static_cast<uint8_t>(offset & (field.empty() ? 0 : 0xFF));
+    to[0] = static_cast<uint8_t>(field.data() - l);
     to[1] = static_cast<uint8_t>(field.size());
   };
   r.length = static_cast<uint8_t>(line_.size());
@@ -238,12 +247,12 @@ void Assembler::AddRecordChunk() {
   put(r.comment, fields_.CommentAt);
   r.op1Type = static_cast<int8_t>(Op1Type);
   r.op2Type = static_cast<int8_t>(Op2Type);
-  r.keyword = k == nullptr ? 0 : static_cast<uint8_t>(k - keywordTable_ + 1);
+  r.keyword = keyword;
   r.flags = LineRecord::kKept | (commentBlank ? LineRecord::kCommentBlank : 0);
 }
 
-// The fields as Parse gave them in pass 1 (an empty one at the line's
-// start), and the keyword.
+// The fields as Parse gave them in pass 1 (an empty one where Parse left it),
+// and the keyword.
 [[gnu::always_inline]] inline const Keyword* Assembler::Restore(const LineRecord& r) {
   // The record was made from a line of this length, so every field lies in it.
   const char* const l = line_.data();
@@ -262,7 +271,7 @@ void Assembler::AddRecordChunk() {
   }
   Op1Type = r.op1Type;
   Op2Type = r.op2Type;
-  return r.keyword == 0 ? nullptr : keywordTable_ + (r.keyword - 1);
+  return keywordByNumber_[r.keyword];
 }
 
 // After pass 1's handler: an instruction whose bytes rest on nothing but its
@@ -274,10 +283,16 @@ void Assembler::AddRecordChunk() {
     return;
   }
   if (r.keyword <= kDirectiveCount || failed_ || touched_ || bytes_.size() > 4 || byteCount_ != Built()) return;
-  // Four at most: copied without a call.
+  // Four at most: the first two and the last two (which may overlap), or
+  // the one byte.
   const size_t n = bytes_.size();
   const uint8_t* const from = bytes_.data();
-  for (size_t i = 0; i < n; ++i) r.bytes[i] = from[i];
+  if (n >= 2) {
+    std::memcpy(r.bytes, from, 2);
+    std::memcpy(r.bytes + n - 2, from + n - 2, 2);
+  } else if (n == 1) {
+    r.bytes[0] = from[0];
+  }
   r.flags |= static_cast<uint8_t>(LineRecord::kBytes | n << 4);
 }
 
@@ -300,11 +315,12 @@ template <bool kPass2>
     const bool commentBlank = ParseInline(line_, fields_, pass2);
     Op1Type = RegTyp(fields_.Operand1Fld);
     Op2Type = RegTyp(fields_.Operand2Fld);
-    k = FindKeyword(keywords_, fields_.OpcodeFld);
+    const uint8_t keyword = FindKeywordNumber(keywordNumbers_, fields_.OpcodeFld);
+    k = keywordByNumber_[keyword];
     if (!pass2) {
       record = NewRecord();
       if (line_.size() <= 255) {
-        Keep(*record, k, commentBlank);
+        Keep(*record, keyword, commentBlank);
       } else {
         record->flags = 0;
       }

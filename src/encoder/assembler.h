@@ -213,7 +213,7 @@ class Assembler final : private Reporter {
     uint8_t label;  // LabelFld starts the line
     uint8_t opcode[2], operand1[2], operand2[2], comment[2];
     int8_t op1Type, op2Type;
-    uint8_t keyword;  // KeywordIndex + 1, or 0 for none
+    uint8_t keyword;  // its number (FindKeywordNumber), 0 for none
     uint8_t flags;    // and the byte count in bits 4 to 6
     uint8_t bytes[4];
   };
@@ -227,7 +227,7 @@ class Assembler final : private Reporter {
     return &RecordOf(++recorded_);
   }
   void AddRecordChunk();
-  void Keep(LineRecord& r, const Keyword* k, bool commentBlank) const;
+  void Keep(LineRecord& r, uint8_t keyword, bool commentBlank) const;
   const Keyword* Restore(const LineRecord& r);
   void KeepBytes(LineRecord& r, const Keyword* k) const;
   std::vector<std::unique_ptr<LineRecord[]>> records_;
@@ -237,8 +237,8 @@ class Assembler final : private Reporter {
 
   RunOptions options_;
   std::unique_ptr<PlacementCheck> placement_;
-  const ShortTextMap<const Keyword*, 256>& keywords_;
-  const Keyword* const keywordTable_;  // the first keyword: a record's keyword counts from it
+  const ShortTextMap<uint8_t, 256>& keywordNumbers_;  // KeywordNumberMap
+  const Keyword* const* const keywordByNumber_;  // [0] nullptr
   SymbolTable symbols_;
   Diagnostics diag_;
   OperandReader Values{symbols_, *this};

@@ -3,6 +3,7 @@
 // bases its handler builds on. A mnemonic is known here and nowhere else.
 #include "encoder/keywords.h"
 
+#include <array>
 #include <stdexcept>
 
 
@@ -69,9 +70,7 @@ const Keyword KeywordTable::kAll[] = {
 };
 // clang-format on
 
-uint8_t KeywordIndex(const Keyword& k) { return static_cast<uint8_t>(&k - KeywordTable::kAll); }
-const Keyword& KeywordAt(uint8_t index) { return KeywordTable::kAll[index]; }
-static_assert(sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0] < 255, "a keyword's index fits in a byte");
+static_assert(sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0] < 255, "a keyword's number fits in a byte");
 
 const KeywordMap& Keywords() {
   // The keywords are all different, so the first equal one in the order
@@ -85,6 +84,28 @@ const KeywordMap& Keywords() {
     return m;
   }();
   return map;
+}
+
+namespace {
+constexpr size_t kKeywordCount = sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0];
+}  // namespace
+
+const KeywordNumbers& KeywordNumberMap() {
+  static const KeywordNumbers map = [] {
+    KeywordNumbers m;
+    for (size_t i = 0; i < kKeywordCount; ++i) m.Insert(KeywordTable::kAll[i].text, static_cast<uint8_t>(i + 1));
+    return m;
+  }();
+  return map;
+}
+
+const Keyword* const* KeywordsByNumber() {
+  static const std::array<const Keyword*, kKeywordCount + 1> byNumber = [] {
+    std::array<const Keyword*, kKeywordCount + 1> t{};
+    for (size_t i = 0; i < kKeywordCount; ++i) t[i + 1] = &KeywordTable::kAll[i];
+    return t;
+  }();
+  return byNumber.data();
 }
 
 }  // namespace orvane

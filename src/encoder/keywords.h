@@ -19,11 +19,17 @@ inline const Keyword* FindKeyword(const KeywordMap& keywords, std::string_view O
   return k ? *k : nullptr;
 }
 
-// A keyword as a small number (its place in the table), and back: how a
-// line's record from pass 1 keeps its keyword.
-uint8_t KeywordIndex(const Keyword& k);
-// The table begins with the ten directives.
+// A keyword as a small number, its place in the table plus one (0: no
+// keyword), by its text, and the keywords by that number (nullptr for 0):
+// the assembler's lookup, whose number a line's record from pass 1 keeps.
+using KeywordNumbers = ShortTextMap<uint8_t, 256>;
+const KeywordNumbers& KeywordNumberMap();
+const Keyword* const* KeywordsByNumber();
+inline uint8_t FindKeywordNumber(const KeywordNumbers& numbers, std::string_view OpcodeFld) {
+  const uint8_t* n = numbers.Find(OpcodeFld);
+  return n ? *n : 0;
+}
+// The table begins with the ten directives (numbers 1 to 10).
 inline constexpr uint8_t kDirectiveCount = 10;
-const Keyword& KeywordAt(uint8_t index);
 
 }  // namespace orvane

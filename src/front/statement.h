@@ -80,6 +80,7 @@ struct OperandCut {
 // is not found runs to the end of `rest`, and nothing is left after it.
 [[gnu::always_inline]] inline OperandCut CutOperand(std::string_view rest, bool dropEndingComma) {
   OperandCut cut;
+  cut.after = From(rest, rest.size());
   if (!rest.empty() && rest[0] == '(') {
     // Operands are short: a plain scan, not a call.
     size_t stop = 1;
@@ -114,7 +115,11 @@ struct OperandCut {
 // Parse itself, inlined where the assembler splits every line of a run.
 [[gnu::always_inline]] inline bool ParseInline(std::string_view line, StatementFields& f, bool copyComment) {
   using namespace parse_detail;
-  f.Clear();
+  // Every field is a view into the line, an empty one included: it starts
+  // empty at the line's start.
+  const std::string_view none(line.data(), 0);
+  f.LabelFld = f.OpcodeFld = f.Operand1Fld = f.Operand2Fld = f.CommentAt = none;
+  f.CommentFld.clear();
   if (line.empty()) return false;
 
   // Label: from the first column to the first blank or colon, ending included.
