@@ -12,6 +12,27 @@
 
 namespace orvane {
 
+// Whether `a` and `b` hold the same bytes: a name of up to sixteen in
+// two loads a side (which may overlap), without a call.
+inline bool SameName(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* const x = a.data();
+  const char* const y = b.data();
+  const auto differ = [x, y, n]<typename Word>(Word) {
+    Word p, q, r, t;
+    std::memcpy(&p, x, sizeof p);
+    std::memcpy(&q, y, sizeof q);
+    std::memcpy(&r, x + n - sizeof r, sizeof r);
+    std::memcpy(&t, y + n - sizeof t, sizeof t);
+    return ((p ^ q) | (r ^ t)) != 0;
+  };
+  if (n >= 8) return n <= 16 ? !differ(uint64_t{}) : std::memcmp(x, y, n) == 0;
+  if (n >= 4) return !differ(uint32_t{});
+  if (n >= 2) return !differ(uint16_t{});
+  return n == 0 || x[0] == y[0];
+}
+
 struct LabelEntry {
   std::string name;
   int32_t address = 0;
@@ -96,7 +117,7 @@ class SymbolTable {
   size_t PlaceOf(std::string_view name, uint32_t hash) const {
     for (size_t i = hash & (kPlaces - 1);; i = (i + 1) & (kPlaces - 1)) {
       const Place& p = index_[i];
-      if (p.slot == 0 || (p.hash == hash && slots_[static_cast<size_t>(p.slot)].name == name)) return i;
+      if (p.slot == 0 || (p.hash == hash && SameName(slots_[static_cast<size_t>(p.slot)].name, name))) return i;
     }
   }
 
