@@ -43,14 +43,33 @@ inline constexpr std::array<int8_t, 256> kOneByteRegTyp = [] {
   t['('] = static_cast<int8_t>(reg::Empty);
   return t;
 }();
+// Two bytes not in parentheses: a register pair, or a value.
+constexpr int32_t TwoByteRegTyp(char first, char second) {
+  switch (static_cast<unsigned char>(first) << 8 | static_cast<unsigned char>(second)) {
+    case 'B' << 8 | 'C': return reg::BC;
+    case 'D' << 8 | 'E': return reg::DE;
+    case 'H' << 8 | 'L': return reg::HL;
+    case 'S' << 8 | 'P': return reg::SP;
+    case 'I' << 8 | 'X': return reg::IX;
+    case 'I' << 8 | 'Y': return reg::IY;
+    case 'A' << 8 | 'F': return reg::AF;
+    default: return reg::Value;
+  }
+}
 int32_t RegTypOfLonger(std::string_view RegStr);
 }  // namespace detail
 
 // The register (or register in parentheses) an operand names, or what else
 // it is: reg::Value, reg::Address, reg::Empty.
 inline int32_t RegTyp(std::string_view RegStr) {
-  if (RegStr.size() == 1) return detail::kOneByteRegTyp[static_cast<unsigned char>(RegStr[0])];
-  if (RegStr.empty()) return reg::Empty;
+  const size_t n = RegStr.size();
+  if (n == 1) return detail::kOneByteRegTyp[static_cast<unsigned char>(RegStr[0])];
+  if (n == 0) return reg::Empty;
+  const char first = RegStr[0];
+  // A number, or a name longer than any register that begins with none
+  // (IX and IY begin longer texts that count as them).
+  if ((first >= '0' && first <= '9') || (n > 4 && first != '(' && first != 'I')) return reg::Value;
+  if (n == 2 && first != '(') return detail::TwoByteRegTyp(first, RegStr[1]);
   return detail::RegTypOfLonger(RegStr);
 }
 

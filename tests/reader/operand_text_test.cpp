@@ -24,12 +24,17 @@ TEST(RegTyp, OneByteAndLongerOperands) {
       {"H", 4},         {"L", 5},           {"A", 7},          {"I", reg::I},
       {"R", reg::R},    {"F", reg::Value},  {"X", reg::Value}, {"0", reg::Value},
       {"9", reg::Value}, {"$", reg::Value}, {")", reg::Value}, {"a", reg::Value},
-      // "(" alone is an address with nothing in it.
+      // "(" alone is an address with nothing in it; the last byte after "(" is
+      // dropped as its ")", whatever it is.
       {"(", reg::Empty}, {"", reg::Empty},
       {"(HL)", reg::HLInd}, {"(C)", reg::CInd}, {"(BC)", reg::BCInd}, {"(SP)", reg::SPInd},
       {"( HL )", reg::HLInd}, {"HL", reg::HL},  {"AF'", reg::AFAlt},  {"IX", reg::IX},
       {"IYH", reg::IY},    {"(IX+5)", reg::IXInd}, {"(5)", reg::Address}, {"(A)", reg::Paren + 7},
       {"BC", reg::BC},     {"205", reg::Value},  {"HLX", reg::Value},  {"WAIT535", reg::Value},
+      {"DE", reg::DE},     {"SP", reg::SP},      {"AF", reg::AF},      {"IY", reg::IY},
+      {"52", reg::Value},  {"CB", reg::Value},   {"HX", reg::Value},   {"IZ", reg::Value},
+      {"()", reg::Empty},  {"(B", reg::Empty},   {"IXABC", reg::IX},   {"IYIYIY", reg::IY},
+      {"ABCDE", reg::Value}, {"(ABCDE)", reg::Address}, {"(IY-128)", reg::IYInd}, {"1X", reg::Value},
   };
   for (const RegRow& row : rows) EXPECT_EQ(orvane::RegTyp(row.text), row.code) << '"' << row.text << '"';
 }
