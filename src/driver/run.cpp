@@ -133,27 +133,27 @@ RunResult Run(const RunRequest& request, FileSystem& files, RunObserver& observe
     if (s.isEnd && object) object->End(s.startAddress);
     if (listing) listing->Entry(s);
     if (timing) timing->Entry(s);
-    const int64_t boxLine = request.listingBox ? boxLines : -1;
+    const int64_t boxLine = boxLines;
     if (request.listingBox) {
       box.clear();
       boxEntries.AppendBoxEntry(s, box);
       observer.ListingBox(box);
       boxLines += std::count(box.begin(), box.end(), '\n');
     }
-    if (s.hasErrors) ++result.statementsWithErrors;
-    // Reported in the order of their columns (the listing keeps the order they
-    // were found in); problems of the same column keep theirs.
-    order.clear();
     if (!s.problems.empty()) {
+      if (s.hasErrors) ++result.statementsWithErrors;
+      // Reported in the order of their columns (the listing keeps the order
+      // they were found in); problems of the same column keep theirs.
+      order.clear();
       for (const Problem& p : s.problems) order.push_back(&p);
       std::stable_sort(order.begin(), order.end(),
                        [](const Problem* a, const Problem* b) { return a->span.column < b->span.column; });
-    }
-    for (const Problem* reported : order) {
-      const Problem& p = *reported;
-      if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
-      if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
-      observer.Reported(p, s, boxLine);
+      for (const Problem* reported : order) {
+        const Problem& p = *reported;
+        if (p.severity == Severity::kWarning && !request.warnings.Reported(p.name)) continue;
+        if (p.severity != Severity::kNote) ++(p.IsError() ? result.messages : result.warnings);
+        observer.Reported(p, s, request.listingBox ? boxLine : -1);
+      }
     }
     observer.StatementDone(s);
     if (observer.StopRequested()) return result;  // outputs are discarded unwritten
