@@ -10,7 +10,7 @@ namespace orvane {
 
 const AssemblyTarget kPlainTarget{0, false, 1, [] { return std::make_unique<PlacementCheck>(); }};
 
-Assembler::Assembler() : keywordNumbers_(KeywordNumberMap()), keywordByNumber_(KeywordsByNumber()) {
+Assembler::Assembler() : keywordNumbers_(Keywords()), keywordByNumber_(KeywordsByNumber()) {
   bytes_.reserve(256);
   result_.fields = &fields_;
 }

@@ -237,7 +237,7 @@ class Assembler final : private Reporter {
 
   RunOptions options_;
   std::unique_ptr<PlacementCheck> placement_;
-  const ShortTextMap<uint8_t, 256>& keywordNumbers_;  // KeywordNumberMap
+  const ShortTextMap<uint8_t, 256>& keywordNumbers_;  // Keywords()
   const Keyword* const* const keywordByNumber_;  // [0] nullptr
   SymbolTable symbols_;
   Diagnostics diag_;

@@ -72,28 +72,19 @@ const Keyword KeywordTable::kAll[] = {
 
 static_assert(sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0] < 255, "a keyword's number fits in a byte");
 
+namespace {
+constexpr size_t kKeywordCount = sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0];
+}  // namespace
+
 const KeywordMap& Keywords() {
   // The keywords are all different, so the first equal one in the order
   // above is the only one; a packed table of the texts finds it directly.
   static const KeywordMap map = [] {
     KeywordMap m;
-    for (const Keyword& k : KeywordTable::kAll) m.Insert(k.text, &k);
+    for (size_t i = 0; i < kKeywordCount; ++i) m.Insert(KeywordTable::kAll[i].text, static_cast<uint8_t>(i + 1));
     if (KeywordTable::kAll[kDirectiveCount - 1].text != "END" || KeywordTable::kAll[kDirectiveCount].text != "NOP") {
       throw std::logic_error("the keyword table begins with the ten directives");
     }
-    return m;
-  }();
-  return map;
-}
-
-namespace {
-constexpr size_t kKeywordCount = sizeof KeywordTable::kAll / sizeof KeywordTable::kAll[0];
-}  // namespace
-
-const KeywordNumbers& KeywordNumberMap() {
-  static const KeywordNumbers map = [] {
-    KeywordNumbers m;
-    for (size_t i = 0; i < kKeywordCount; ++i) m.Insert(KeywordTable::kAll[i].text, static_cast<uint8_t>(i + 1));
     return m;
   }();
   return map;
